@@ -1,0 +1,108 @@
+// Property-list values: the one data type that every structured answer of Strandel is made of.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <strandel/Export.hpp>
+
+namespace strandel {
+
+/// Raw bytes (the property-list `data` kind).
+struct PlistData {
+  std::vector<std::uint8_t> bytes;
+  friend bool operator==(const PlistData&, const PlistData&) = default;
+};
+
+/// A point in time as seconds since 2001-01-01 00:00:00 UTC (the property-list epoch).
+struct PlistDate {
+  double secondsSince2001 = 0;
+  friend bool operator==(const PlistDate&, const PlistDate&) = default;
+};
+
+/// A URL, kept as its text. The empty URL has the text "" and yields no path.
+/// Property-list files have no URL kind: a URL is written there as a string.
+struct PlistUrl {
+  std::string text;
+  friend bool operator==(const PlistUrl&, const PlistUrl&) = default;
+};
+
+class PlistValue;
+using PlistArray = std::vector<PlistValue>;
+using PlistDict = std::map<std::string, PlistValue, std::less<>>;
+
+/// A property-list value: string, signed or unsigned 64-bit integer, real, boolean, data,
+/// date, URL, array or dictionary with string keys. A value owns everything below it; copies
+/// are deep. Getters of the wrong kind give nothing, never a converted value.
+class STRANDEL_EXPORT PlistValue {
+ public:
+  enum class Kind { String, Integer, UnsignedInteger, Real, Boolean, Data, Date, Url, Array, Dictionary };
+
+  /// The empty string.
+  PlistValue();
+  PlistValue(std::string value);
+  PlistValue(std::string_view value);
+  PlistValue(const char* value);
+  PlistValue(std::int64_t value);
+  PlistValue(int value);
+  PlistValue(std::uint64_t value);
+  PlistValue(double value);
+  PlistValue(bool value);
+  PlistValue(PlistData value);
+  PlistValue(PlistDate value);
+  PlistValue(PlistUrl value);
+  PlistValue(PlistArray value);
+  PlistValue(PlistDict value);
+
+  Kind kind() const noexcept;
+
+  /// Each gives the value when it is of that kind, else nothing (nullptr or an empty optional).
+  const std::string* asString() const noexcept;
+  std::optional<std::int64_t> asInteger() const noexcept;
+  std::optional<std::uint64_t> asUnsignedInteger() const noexcept;
+  std::optional<double> asReal() const noexcept;
+  std::optional<bool> asBoolean() const noexcept;
+  const PlistData* asData() const noexcept;
+  const PlistDate* asDate() const noexcept;
+  const PlistUrl* asUrl() const noexcept;
+  const PlistArray* asArray() const noexcept;
+  PlistArray* asArray() noexcept;
+  const PlistDict* asDictionary() const noexcept;
+  PlistDict* asDictionary() noexcept;
+
+  /// Any of the three number kinds as a double, else nothing.
+  std::optional<double> asNumber() const noexcept;
+  /// The entry `key` of a dictionary; nothing for a missing key or a value of another kind.
+  const PlistValue* find(std::string_view key) const noexcept;
+
+  /// Deep equality. Integers compare by value whatever their signedness (5 and 5u are equal);
+  /// a boolean never equals an integer.
+  friend STRANDEL_EXPORT bool operator==(const PlistValue& a, const PlistValue& b) noexcept;
+
+ private:
+  std::variant<std::string, std::int64_t, std::uint64_t, double, bool, PlistData, PlistDate,
+               PlistUrl, PlistArray, PlistDict>
+      value_;
+};
+
+/// Parses an XML or binary property list. Bytes that are not one give nothing.
+STRANDEL_EXPORT std::optional<PlistValue> readPlist(std::string_view bytes);
+
+/// Serialises a value as an XML property list (UTF-8 text). URLs are written as strings.
+STRANDEL_EXPORT std::string writeXmlPlist(const PlistValue& value);
+
+/// Serialises a value as a binary property list.
+STRANDEL_EXPORT std::string writeBinaryPlist(const PlistValue& value);
+
+/// Serialises a value as one line of JSON: dictionaries become objects, data base64 text,
+/// dates ISO 8601 text (UTC), URLs their text. Text that is not valid UTF-8 is written with
+/// U+FFFD for each bad byte; reals that are not finite become null.
+STRANDEL_EXPORT std::string writeJson(const PlistValue& value);
+
+}  // namespace strandel

@@ -1,0 +1,76 @@
+// The framework object: the volume list, the byte label and the verify runner.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <strandel/Export.hpp>
+#include <strandel/PlistValue.hpp>
+
+namespace strandel {
+
+/// The output of a running verify so far, as UTF-8 text: an immutable snapshot that stays
+/// valid as long as it is held. Null when absent (the output so far is not valid UTF-8).
+using ProgressText = std::shared_ptr<const std::string_view>;
+
+/// A progress text that owns a copy of `text`.
+STRANDEL_EXPORT ProgressText makeProgressText(std::string text);
+
+/// Receives the growing output of a verify.
+class STRANDEL_EXPORT StrandelDelegate {
+ public:
+  virtual ~StrandelDelegate();
+  /// Called on the thread that runs the verify, once per read, with the whole output so far.
+  virtual void handleProgress(ProgressText progress) = 0;
+};
+
+class STRANDEL_EXPORT StrandelFramework {
+ public:
+  StrandelFramework();
+  /// Releases the delegate first, then the progress text.
+  virtual ~StrandelFramework();
+  StrandelFramework(const StrandelFramework&) = delete;
+  StrandelFramework& operator=(const StrandelFramework&) = delete;
+
+  /// The volumes of the machine as display-ready records (24 keys each), sorted by BSD name
+  /// with digit runs compared by value. Empty when nothing qualifies; never fails.
+  virtual PlistArray volumeList();
+
+  /// A byte count as a short label in decimal units ("1.54 KB"), the unit word translated
+  /// through the host's "ZorvikLocal" table.
+  std::string unitizedBytes(double bytes);
+
+  /// Runs the disk utility with `arguments` (shell word syntax) and gives all its output
+  /// bytes; the delegate hears the output so far after every read. Empty when it can't start.
+  std::vector<std::uint8_t> diskUtilityCmd(std::string_view arguments);
+
+  /// What `volumeList()` gives, through the virtual call (an override is reached).
+  PlistArray volumeListFromFramework();
+
+  /// Verifies the volume named by the request's "selectedVolume" and calls `reply` once, after
+  /// the tool has ended, with the whole output as text.
+  void runWith(const PlistDict& request, const std::function<void(std::string&)>& reply);
+
+  /// The progress text; null when absent. Each access is atomic by itself.
+  ProgressText currentProgress() const;
+  void setCurrentProgress(ProgressText progress);
+
+  /// The delegate, owned by the object; null when none. Each access is atomic by itself.
+  std::shared_ptr<StrandelDelegate> delegate() const;
+  void setDelegate(std::shared_ptr<StrandelDelegate> delegate);
+
+  /// The group of the APFS container that `bsdName` belongs to: whether anything below it is
+  /// mounted at "/", and its named volumes. An unusable name gives an empty group.
+  static PlistDict volumesInAPFSContainer(std::string_view bsdName);
+
+ private:
+  std::atomic<ProgressText> currentProgress_;
+  std::atomic<std::shared_ptr<StrandelDelegate>> delegate_;
+};
+
+}  // namespace strandel

@@ -1,0 +1,178 @@
+// The platform seam. Everything a Mac would answer reaches the subsystems through these
+// services; the subsystems reach the current machine through `platform::current()` and never
+// know which backend answers. Failures come back as empty values; nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <strandel/PlistValue.hpp>
+
+#include "platform/Handles.hpp"
+
+namespace strandel::platform {
+
+/// A registry object. It stays valid as long as the machine that gave it; it owns nothing.
+struct RegistryObject {
+  std::uint32_t id = 0;
+  friend bool operator==(RegistryObject, RegistryObject) = default;
+};
+
+/// The I/O registry and the disk arbitration service.
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  /// Every media object (class IOMedia and its subclasses) in registry order.
+  virtual std::vector<RegistryObject> mediaObjects() = 0;
+  /// The first media object in registry order whose BSD name is `bsdName`; nothing if none.
+  virtual std::optional<RegistryObject> mediaObjectForBSDName(std::string_view bsdName) = 0;
+  /// Every object below `object`, at any depth, in registry order (media or not).
+  virtual std::vector<RegistryObject> descendants(RegistryObject object) = 0;
+  /// The object's registry class name.
+  virtual std::string className(RegistryObject object) = 0;
+  /// The property `name` of the object, or of its nearest ancestor that has it; nothing if none.
+  virtual std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) = 0;
+  /// The disk description of the object; nothing when no disk object can be made from it.
+  /// `DAVolumePath` comes as a URL value, UUIDs as canonical upper-case text.
+  virtual std::optional<PlistDict> description(RegistryObject object) = 0;
+  /// The disk description of the BSD name; nothing when no disk object can be made from it.
+  virtual std::optional<PlistDict> descriptionForBSDName(std::string_view bsdName) = 0;
+};
+
+/// One mount-table entry, its names as raw bytes (not necessarily UTF-8). The views are valid
+/// only during the visit that hands them out.
+struct MountEntryView {
+  std::string_view mountedOn;    // f_mntonname
+  std::string_view mountedFrom;  // f_mntfromname
+  std::string_view type;         // f_fstypename
+};
+
+/// File-system figures of `statfs`.
+struct FsFigures {
+  std::uint32_t blockSize = 0;    // f_bsize
+  std::uint64_t blocks = 0;       // f_blocks
+  std::uint64_t freeBlocks = 0;   // f_bfree, the superuser's reserve included
+};
+
+class MountTable {
+ public:
+  virtual ~MountTable() = default;
+  /// Reads the table afresh and visits its entries in table order until `visit` returns true.
+  /// False when the table can't be read (then nothing is visited). Each call reads into its own
+  /// storage, so calls on several threads never share it.
+  virtual bool scan(const std::function<bool(const MountEntryView&)>& visit) = 0;
+  /// The figures of the file system that holds `path`; nothing when `statfs` fails.
+  virtual std::optional<FsFigures> statfs(std::string_view path) = 0;
+};
+
+enum class Environment { Empty, Host };
+enum class StdStream { Inherit, NullDevice };
+
+struct ToolRunOptions {
+  std::string tool;                     // an absolute platform path, resolved by the machine
+  std::vector<std::string> arguments;   // handed to the tool unchanged (argv[1...])
+  Environment environment = Environment::Empty;
+  StdStream standardInput = StdStream::Inherit;
+  StdStream standardError = StdStream::Inherit;
+};
+
+/// What a tool run read from the tool's standard output.
+struct ToolOutput {
+  std::string bytes;
+};
+
+/// A command line running through the shell, its standard output read piece by piece.
+class ShellStream {
+ public:
+  virtual ~ShellStream() = default;
+  /// Reads the next piece into `buffer` as `fgets` does: at most `capacity - 1` bytes, ending
+  /// after a line feed, followed by a NUL. Gives the number of bytes stored before that NUL is
+  /// written, or nothing at the end of the output or on a read error.
+  virtual std::optional<std::size_t> readPiece(char* buffer, std::size_t capacity) = 0;
+  /// Closes the stream and waits for the command to end (the destructor does it too).
+  virtual void close() = 0;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  /// Starts the tool with its standard output to a pipe and reads the pipe to its end.
+  /// Nothing when the tool can't be started (told apart from a tool that printed nothing).
+  /// The run is reaped but its exit status is not read.
+  virtual std::optional<ToolOutput> runTool(const ToolRunOptions& options) = 0;
+  /// Starts the tool with its standard output to the open descriptor `output` and waits until
+  /// it exits. False when the tool can't be started.
+  virtual bool runToolToFile(const ToolRunOptions& options, int output) = 0;
+  /// Starts `commandLine` through the system shell with the host's environment, standard error
+  /// inherited. Nothing when it can't be started.
+  virtual std::unique_ptr<ShellStream> openShell(std::string_view commandLine) = 0;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  /// The property list in the file at `path`; nothing when it is missing or is not one.
+  virtual std::optional<PlistValue> readPlistFile(std::string_view path) = 0;
+  /// Removes whatever is at `path` (a file or a link, never following it), then creates a new
+  /// empty file there exclusively, without following links, readable and writable by its owner
+  /// only. An invalid descriptor when that fails.
+  virtual UniqueFd createExclusive(std::string_view path) = 0;
+  /// Removes the file or link at `path`; false when nothing was removed.
+  virtual bool remove(std::string_view path) = 0;
+  /// The current user's account name.
+  virtual std::string userName() = 0;
+};
+
+/// The host application's persistent key-value store (the user defaults).
+class Settings {
+ public:
+  virtual ~Settings() = default;
+  /// The value stored under `key`, or nothing.
+  virtual std::optional<PlistValue> get(std::string_view key) = 0;
+  /// Stores `value` under `key` persistently; false when it could not be stored (the old
+  /// store then stays as it was).
+  virtual bool set(std::string_view key, const PlistValue& value) = 0;
+};
+
+class Localizer {
+ public:
+  virtual ~Localizer() = default;
+  /// The translation of `key` in the host application's table `table` ("" for the default
+  /// table), or `key` itself when there is none.
+  virtual std::string localized(std::string_view key, std::string_view table) = 0;
+};
+
+class Log {
+ public:
+  virtual ~Log() = default;
+  /// Writes one line to the system log.
+  virtual void write(std::string_view message) = 0;
+};
+
+/// A machine: the services that answer for one Mac (or the live host).
+class Machine {
+ public:
+  virtual ~Machine() = default;
+  virtual Registry& registry() = 0;
+  virtual MountTable& mountTable() = 0;
+  virtual Processes& processes() = 0;
+  virtual Files& files() = 0;
+  virtual Settings& settings() = 0;
+  virtual Localizer& localizer() = 0;
+  virtual Log& log() = 0;
+};
+
+/// The machine of the process. The first call chooses it from STRANDEL_MACHINE (an image
+/// folder) or takes the live host; an image that can't be loaded leaves the live host in use.
+/// The value keeps the machine alive while it is held, even if another is chosen meanwhile.
+std::shared_ptr<Machine> current();
+
+/// Makes `machine` the machine of the process (tests and the image loader use it).
+void setCurrent(std::shared_ptr<Machine> machine);
+
+}  // namespace strandel::platform

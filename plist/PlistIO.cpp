@@ -1,0 +1,205 @@
+// Reading and writing XML and binary property lists through libplist.
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include <strandel/PlistValue.hpp>
+
+#include "platform/Handles.hpp"
+
+namespace strandel {
+namespace {
+
+struct PlistNodeTraits {
+  static plist_t invalid() noexcept { return nullptr; }
+  static void free(plist_t node) noexcept { plist_free(node); }
+};
+using ScopedNode = platform::ScopedGeneric<plist_t, PlistNodeTraits>;
+
+// Deeper nesting than this is refused rather than risk the stack; real property lists of the
+// tools we read are a handful of levels deep.
+constexpr int kMaxDepth = 256;
+
+// libplist keeps one integer kind. A value with the top bit set is either a negative number or
+// an unsigned one above INT64_MAX; only its XML form tells which.
+bool isNegativeInteger(plist_t node) {
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  ScopedNode copy(plist_copy(node));
+  plist_to_xml(copy.get(), &xml, &length);
+  if (!xml) return false;
+  bool negative = std::string_view(xml, length).find("<integer>-") != std::string_view::npos;
+  plist_to_xml_free(xml);
+  return negative;
+}
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+  if (!node || depth > kMaxDepth) return std::nullopt;
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t v = 0;
+      plist_get_bool_val(node, &v);
+      return PlistValue(v != 0);
+    }
+    case PLIST_UINT: {
+      std::uint64_t v = 0;
+      plist_get_uint_val(node, &v);
+      if (v <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return PlistValue(static_cast<std::int64_t>(v));
+      if (isNegativeInteger(node)) return PlistValue(static_cast<std::int64_t>(v));
+      return PlistValue(v);
+    }
+    case PLIST_REAL: {
+      double v = 0;
+      plist_get_real_val(node, &v);
+      return PlistValue(v);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      char* s = nullptr;
+      plist_get_string_val(node, &s);
+      if (!s) return PlistValue(std::string());
+      PlistValue value{std::string(s)};
+      std::free(s);
+      return value;
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      std::uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      PlistData data;
+      if (bytes) data.bytes.assign(bytes, bytes + length);
+      std::free(bytes);
+      return PlistValue(std::move(data));
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return PlistValue(PlistDate{sec + usec / 1e6});
+    }
+    case PLIST_UID: {
+      std::uint64_t v = 0;
+      plist_get_uid_val(node, &v);
+      return PlistValue(v);
+    }
+    case PLIST_ARRAY: {
+      PlistArray array;
+      std::uint32_t n = plist_array_get_size(node);
+      array.reserve(n);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        if (!item) return std::nullopt;
+        array.push_back(std::move(*item));
+      }
+      return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+      PlistDict dict;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      if (!it) return PlistValue(std::move(dict));
+      std::optional<PlistValue> result;
+      for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, it, &key, &value);
+        if (!key) {
+          result = PlistValue(std::move(dict));
+          break;
+        }
+        std::string k(key);
+        std::free(key);
+        auto item = fromNode(value, depth + 1);
+        if (!item) break;
+        dict.insert_or_assign(std::move(k), std::move(*item));
+      }
+      std::free(it);
+      return result;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+plist_t newSignedInteger(std::int64_t v) { return plist_new_uint(static_cast<std::uint64_t>(v)); }
+
+// plist_new_uint marks a value as signed; an unsigned one above INT64_MAX needs the parser's
+// own marking, so it goes through a one-element XML document.
+plist_t newUnsignedInteger(std::uint64_t v) {
+  if (v <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+    return plist_new_uint(v);
+  std::string xml = "<plist><integer>" + std::to_string(v) + "</integer></plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
+  return node ? node : plist_new_uint(v);
+}
+
+plist_t toNode(const PlistValue& value) {
+  switch (value.kind()) {
+    case PlistValue::Kind::String:
+      return plist_new_string(value.asString()->c_str());
+    case PlistValue::Kind::Integer:
+      return newSignedInteger(*value.asInteger());
+    case PlistValue::Kind::UnsignedInteger:
+      return newUnsignedInteger(*value.asUnsignedInteger());
+    case PlistValue::Kind::Real:
+      return plist_new_real(*value.asReal());
+    case PlistValue::Kind::Boolean:
+      return plist_new_bool(*value.asBoolean() ? 1 : 0);
+    case PlistValue::Kind::Data: {
+      const auto& bytes = value.asData()->bytes;
+      return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    case PlistValue::Kind::Date: {
+      double t = value.asDate()->secondsSince2001;
+      double sec = std::floor(t);
+      if (!(sec >= std::numeric_limits<std::int32_t>::min() && sec <= std::numeric_limits<std::int32_t>::max()))
+        sec = 0, t = 0;
+      return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(std::lround((t - sec) * 1e6)));
+    }
+    case PlistValue::Kind::Url:
+      return plist_new_string(value.asUrl()->text.c_str());
+    case PlistValue::Kind::Array: {
+      plist_t array = plist_new_array();
+      for (const auto& item : *value.asArray()) plist_array_append_item(array, toNode(item));
+      return array;
+    }
+    case PlistValue::Kind::Dictionary: {
+      plist_t dict = plist_new_dict();
+      for (const auto& [key, item] : *value.asDictionary()) plist_dict_set_item(dict, key.c_str(), toNode(item));
+      return dict;
+    }
+  }
+  return plist_new_string("");
+}
+
+template <typename Serialise, typename Free>
+std::string serialise(const PlistValue& value, Serialise serialiseFn, Free freeFn) {
+  ScopedNode node(toNode(value));
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  serialiseFn(node.get(), &bytes, &length);
+  if (!bytes) return std::string();
+  std::string out(bytes, length);
+  freeFn(bytes);
+  return out;
+}
+
+}  // namespace
+
+std::optional<PlistValue> readPlist(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  ScopedNode root;
+  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
+  return fromNode(root.get(), 0);
+}
+
+std::string writeXmlPlist(const PlistValue& value) { return serialise(value, plist_to_xml, plist_to_xml_free); }
+
+std::string writeBinaryPlist(const PlistValue& value) { return serialise(value, plist_to_bin, plist_to_bin_free); }
+
+}  // namespace strandel

@@ -1,0 +1,67 @@
+#include "plist/Utf8.hpp"
+
+namespace strandel {
+
+std::size_t utf8SequenceLength(std::string_view text) noexcept {
+  if (text.empty()) return 0;
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char c = byte(0);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < n) return 0;
+  if (byte(1) < lo || byte(1) > hi) return 0;
+  for (std::size_t i = 2; i < n; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  return n;
+}
+
+bool isValidUtf8(std::string_view text) noexcept {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // ASCII runs are the common case; skip them without the general decoder.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = utf8SequenceLength(text.substr(i));
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::optional<std::string> decodeUtf8(std::string_view bytes) {
+  if (!isValidUtf8(bytes)) return std::nullopt;
+  return std::string(bytes);
+}
+
+std::string decodeLatin1(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace strandel

@@ -1,0 +1,25 @@
+// UTF-8 validation, shared by every place that decodes outside bytes as UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace strandel {
+
+/// The length of the valid UTF-8 character at the start of `text` (1 to 4), or 0 when it does
+/// not start with one (an overlong form, a surrogate, a value above U+10FFFF, a cut sequence).
+std::size_t utf8SequenceLength(std::string_view text) noexcept;
+
+/// Whether all of `text` is valid UTF-8.
+bool isValidUtf8(std::string_view text) noexcept;
+
+/// `bytes` as text when they are valid UTF-8, else nothing.
+std::optional<std::string> decodeUtf8(std::string_view bytes);
+
+/// Bytes decoded as ASCII where every byte is accepted: a byte above 127 stands for the
+/// Latin-1 character of the same value, so the result is UTF-8 text.
+std::string decodeLatin1(std::string_view bytes);
+
+}  // namespace strandel

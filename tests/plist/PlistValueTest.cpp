@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include <strandel/PlistValue.hpp>
+
+namespace strandel {
+namespace {
+
+PlistValue everyKind() {
+  PlistDict dict;
+  dict["string"] = "Macintosh HD — Data ’";
+  dict["empty"] = "";
+  dict["int"] = std::int64_t{-42};
+  dict["min"] = std::numeric_limits<std::int64_t>::min();
+  dict["max"] = std::numeric_limits<std::int64_t>::max();
+  dict["umax"] = std::numeric_limits<std::uint64_t>::max();
+  dict["real"] = 3.25;
+  dict["true"] = true;
+  dict["false"] = false;
+  dict["data"] = PlistData{{0, 1, 2, 255}};
+  dict["date"] = PlistDate{631152000};
+  dict["array"] = PlistArray{PlistValue(1), PlistValue("two"), PlistValue(PlistArray{}), PlistValue(PlistDict{})};
+  PlistDict inner;
+  inner["nested"] = PlistArray{PlistValue(PlistDict{{"deep", PlistValue(true)}})};
+  dict["dict"] = std::move(inner);
+  return PlistValue(std::move(dict));
+}
+
+TEST(PlistValue, RoundTripsEveryKindThroughXmlAndBinary) {
+  PlistValue value = everyKind();
+  for (const std::string& bytes : {writeXmlPlist(value), writeBinaryPlist(value)}) {
+    auto back = readPlist(bytes);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, value);
+    EXPECT_EQ(back->find("umax")->asUnsignedInteger(), std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(back->find("min")->asInteger(), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(back->find("true")->kind(), PlistValue::Kind::Boolean);
+  }
+}
+
+TEST(PlistValue, BooleanAndIntegerAreDistinctKinds) {
+  EXPECT_NE(PlistValue(true), PlistValue(1));
+  EXPECT_NE(PlistValue(false), PlistValue(0));
+  EXPECT_EQ(PlistValue(5), PlistValue(std::uint64_t{5}));
+  EXPECT_NE(PlistValue(-1), PlistValue(std::numeric_limits<std::uint64_t>::max()));
+  EXPECT_FALSE(PlistValue(1).asBoolean().has_value());
+  EXPECT_FALSE(PlistValue(true).asInteger().has_value());
+  EXPECT_EQ(PlistValue(1).asNumber(), 1.0);
+  EXPECT_EQ(PlistValue("1").asNumber(), std::nullopt);
+}
+
+TEST(PlistValue, CopiesAreDeep) {
+  PlistValue original = everyKind();
+  PlistValue copy = original;
+  (*copy.asDictionary())["dict"].asDictionary()->clear();
+  EXPECT_NE(copy, original);
+  EXPECT_FALSE(original.find("dict")->asDictionary()->empty());
+}
+
+TEST(PlistValue, BytesThatAreNotAPropertyListGiveNothing) {
+  std::string xml = writeXmlPlist(everyKind());
+  std::string binary = writeBinaryPlist(everyKind());
+  const std::string cases[] = {
+      "",
+      "garbage",
+      "<plist>",
+      "bplist00",
+      xml.substr(0, xml.size() / 2),
+      binary.substr(0, binary.size() / 2),
+      binary.substr(0, binary.size() - 3),
+      std::string("\0\0\0\0", 4),
+  };
+  for (const auto& bytes : cases) EXPECT_FALSE(readPlist(bytes).has_value()) << bytes.size();
+}
+
+TEST(PlistValue, JsonShapes) {
+  EXPECT_EQ(writeJson(PlistValue("a\"b\\c\n")), R"("a\"b\\c\n")");
+  EXPECT_EQ(writeJson(PlistValue(std::string("\xff" "a"))), R"("\ufffda")");
+  EXPECT_EQ(writeJson(PlistValue(PlistData{{'M', 'a'}})), R"("TWE=")");
+  EXPECT_EQ(writeJson(PlistValue(PlistDate{0})), R"("2001-01-01T00:00:00Z")");
+  EXPECT_EQ(writeJson(PlistValue(PlistUrl{"file:///"})), R"("file:///")");
+  EXPECT_EQ(writeJson(PlistValue(PlistUrl{})), R"("")");
+  EXPECT_EQ(writeJson(PlistValue(PlistDict{{"b", PlistValue(1)}, {"a", PlistValue(false)}})), R"({"a":false,"b":1})");
+  EXPECT_EQ(writeJson(PlistValue(500000002048.0)), "500000002048");
+  EXPECT_EQ(writeJson(PlistValue(std::numeric_limits<double>::quiet_NaN())), "null");
+}
+
+}  // namespace
+}  // namespace strandel

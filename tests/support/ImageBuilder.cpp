@@ -1,0 +1,162 @@
+#include "tests/support/ImageBuilder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <strandel/Machine.hpp>
+
+namespace strandel::testing {
+namespace {
+
+PlistValue entryValue(const Entry& entry) {
+  PlistDict dict;
+  dict["Class"] = entry.className;
+  if (entry.ioMedia) dict["IOMedia"] = *entry.ioMedia;
+  if (!entry.properties.empty()) dict["Properties"] = entry.properties;
+  if (entry.description) dict["Description"] = *entry.description;
+  if (!entry.children.empty()) {
+    PlistArray children;
+    for (const auto& child : entry.children) children.push_back(entryValue(child));
+    dict["Children"] = std::move(children);
+  }
+  return dict;
+}
+
+}  // namespace
+
+std::string mountUrl(const std::string& mountPath) {
+  if (mountPath.empty()) return "";
+  std::string url = "file://";
+  for (unsigned char c : mountPath) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+    if (plain) {
+      url += static_cast<char>(c);
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      url += hex;
+    }
+  }
+  if (url.back() != '/') url += '/';
+  return url;
+}
+
+Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol, bool internal) {
+  Entry e;
+  e.properties["BSD Name"] = bsd;
+  e.properties["Whole"] = true;
+  e.properties["Size"] = size;
+  e.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},       {"DAMediaSize", PlistValue(size)},
+                            {"DADeviceProtocol", PlistValue(protocol)}, {"DADeviceInternal", PlistValue(internal)},
+                            {"DAMediaWhole", PlistValue(true)},         {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
+  return e;
+}
+
+Entry partition(const std::string& bsd, const std::string& content, std::uint64_t size) {
+  Entry e;
+  e.properties["BSD Name"] = bsd;
+  e.properties["Content"] = content;
+  e.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
+                            {"DAMediaSize", PlistValue(size)},
+                            {"DAMediaContent", PlistValue(content)},
+                            {"DAMediaWhole", PlistValue(false)}};
+  return e;
+}
+
+Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size) {
+  Entry container;
+  container.className = "AppleAPFSContainer";
+  container.ioMedia = false;
+  Entry media;
+  media.className = "AppleAPFSMedia";
+  media.properties["BSD Name"] = bsd;
+  media.properties["Whole"] = true;
+  media.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
+                                {"DAMediaSize", PlistValue(size)},
+                                {"DAMediaWhole", PlistValue(true)},
+                                {"DAMediaContent", PlistValue("EF57347C-0000-11AA-AA11-00306543ECAC")}};
+  container.child(std::move(media));
+  return container;
+}
+
+Entry volume(const VolumeSpec& spec) {
+  Entry e;
+  e.className = spec.kind == "apfs" ? "AppleAPFSVolume" : "IOMedia";
+  e.properties["BSD Name"] = spec.bsd;
+  if (!spec.role.empty()) e.properties["Role"] = PlistArray{PlistValue(spec.role)};
+  PlistDict d;
+  d["DAMediaBSDName"] = spec.bsd;
+  d["DAMediaSize"] = spec.size;
+  d["DADeviceInternal"] = spec.internal;
+  d["DADeviceProtocol"] = spec.protocol;
+  if (!spec.name.empty()) d["DAVolumeName"] = spec.name;
+  if (!spec.kind.empty()) d["DAVolumeKind"] = spec.kind;
+  if (!spec.type.empty()) d["DAVolumeType"] = spec.type;
+  std::string content = spec.content.empty() && spec.kind == "apfs" ? kApfsContent : spec.content;
+  if (!content.empty()) d["DAMediaContent"] = content;
+  if (!spec.mountPath.empty()) d["DAVolumePath"] = mountUrl(spec.mountPath);
+  e.description = std::move(d);
+  return e;
+}
+
+ImageBuilder& ImageBuilder::add(Entry root) {
+  roots_.push_back(std::move(root));
+  return *this;
+}
+
+ImageBuilder& ImageBuilder::mount(MountSpec mount) {
+  mounts_.push_back(std::move(mount));
+  return *this;
+}
+
+ImageBuilder& ImageBuilder::file(const std::string& path, const std::string& contents, unsigned mode) {
+  files_.push_back({path, {contents, mode}});
+  return *this;
+}
+
+ImageBuilder& ImageBuilder::tool(const std::string& path, const std::string& script) { return file(path, script, 0755); }
+
+ImageBuilder& ImageBuilder::userName(const std::string& name) {
+  userName_ = name;
+  return *this;
+}
+
+PlistValue ImageBuilder::machinePlist() const {
+  PlistDict top;
+  PlistArray registry;
+  for (const auto& root : roots_) registry.push_back(entryValue(root));
+  top["Registry"] = std::move(registry);
+  PlistArray mounts;
+  for (const auto& m : mounts_) {
+    mounts.push_back(PlistDict{{"f_mntonname", PlistValue(m.on)},
+                               {"f_mntfromname", PlistValue(m.from)},
+                               {"f_fstypename", PlistValue(m.type)},
+                               {"f_bsize", PlistValue(static_cast<std::int64_t>(m.blockSize))},
+                               {"f_blocks", PlistValue(m.blocks)},
+                               {"f_bfree", PlistValue(m.freeBlocks)}});
+  }
+  top["Mounts"] = std::move(mounts);
+  if (userName_) top["UserName"] = *userName_;
+  return top;
+}
+
+void ImageBuilder::write(const std::filesystem::path& dir) const {
+  std::filesystem::create_directories(dir / "root" / "tmp");
+  writeFile(dir / "machine.plist", writeXmlPlist(machinePlist()));
+  for (const auto& m : mounts_) {
+    if (!m.on.empty() && m.on.front() == '/') std::filesystem::create_directories(dir / "root" / m.on.substr(1));
+  }
+  for (const auto& [path, contents] : files_) writeFile(dir / "root" / path.substr(path.find_first_not_of('/')), contents.first, contents.second);
+}
+
+ScopedMachine::ScopedMachine(const ImageBuilder& image) : previous_(platform::current()) {
+  image.write(dir_.path());
+  auto error = useMachine(dir_.str());
+  EXPECT_FALSE(error.has_value()) << *error;
+}
+
+ScopedMachine::~ScopedMachine() { platform::setCurrent(previous_); }
+
+}  // namespace strandel::testing
