@@ -1,0 +1,14 @@
+#!/bin/sh
+# The shared library exports exactly the public API: its dynamic symbols, demangled, must equal
+# the checked-in list. Adding a symbol is a deliberate change to exported-symbols.txt.
+set -eu
+library=$1
+expected=$2
+actual=$(mktemp)
+trap 'rm -f "$actual"' EXIT
+nm -D --defined-only "$library" | c++filt | awk '{ $1=""; $2=""; sub(/^  /,""); print }' | sort -u > "$actual"
+if ! diff -u "$expected" "$actual"; then
+  echo "exported symbols differ from $expected (lines with + are exported but not listed)" >&2
+  exit 1
+fi
+echo "exported symbols match ($(wc -l < "$actual") symbols)"
