@@ -41,5 +41,6 @@ void addBytesCommand(CLI::App& app, Context& context);
 void addVerifyCommand(CLI::App& app, Context& context);
 void addTmutilCommand(CLI::App& app, Context& context);
 void addFdaCommand(CLI::App& app, Context& context);
+void addImageCommand(CLI::App& app, Context& context);  // image import
 
 }  // namespace strandel::tool

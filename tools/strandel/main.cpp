@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
   addVerifyCommand(app, context);
   addTmutilCommand(app, context);
   addFdaCommand(app, context);
+  addImageCommand(app, context);
 
   try {
     app.parse(argc, argv);
