@@ -1,0 +1,95 @@
+// Byte counts as display text. Nothing here is shared with the framework's byte label, which
+// differs in threshold, decimals, base and translation.
+#include "capacity/ByteText.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include <strandel/Strandel.hpp>
+
+namespace strandel::capacity {
+namespace {
+
+constexpr std::array<std::string_view, 9> kUnitWords = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+
+// The longest fixed-point text of a double with two decimals: a sign, 309 integer digits, the
+// point and two decimals.
+constexpr std::size_t kFixedTextCapacity = 320;
+
+// Fixed-point text as "%.*f" gives it (to_chars promises the same digits) without the locale
+// and format-string work of the printf family.
+std::string_view fixedText(double value, int decimals, std::array<char, kFixedTextCapacity>& buffer) {
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
+  if (error != std::errc()) return "0";  // cannot happen: the buffer holds the longest double
+  return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
+}
+
+}  // namespace
+
+ByteBase currentByteBase() {
+  // Only "older than 10.6" is told apart: an unknown running version answers 0 and so gets
+  // the decimal base of every later release.
+  return ZVCompareCurrentSystemVersionWith("10.6") == -1 ? ByteBase::Binary : ByteBase::Decimal;
+}
+
+std::string_view removingSuffix(std::string_view text, std::string_view suffix) {
+  if (text.ends_with(suffix)) text.remove_suffix(suffix.size());
+  return text;
+}
+
+std::string_view unitWord(std::size_t steps) { return kUnitWords[steps < kUnitWords.size() ? steps : kUnitWords.size() - 1]; }
+
+std::string bytesToText(double bytes, ByteBase base) {
+  const double threshold = base == ByteBase::Binary ? 1024.0 : 1000.0;
+  std::size_t steps = 0;
+  if (bytes == std::numeric_limits<double>::infinity()) {
+    // Infinity stays above the threshold after every step; the steps would never end. It is
+    // shown as the limit they run towards, the last word of the table: "inf YB".
+    steps = kUnitWords.size() - 1;
+  } else if (base == ByteBase::Binary) {
+    // 2^-10 is exact, so a multiplication scales without rounding.
+    while (bytes > threshold) {
+      bytes *= 0.0009765625;
+      ++steps;
+    }
+  } else {
+    while (bytes > threshold) {
+      bytes /= 1000.0;
+      ++steps;
+    }
+  }
+  // Counts that need more than eight steps (above 10^27, or 2^90 in base 1024) keep scaling
+  // the figure as every earlier step did while the word stays "YB": the text keeps its short
+  // shape (10^30 bytes shows "1000 YB", 10^308 "100 YB") and the word table is never read past
+  // its end. Such counts are far beyond any disk; a short text matters more than its unit.
+  // NaN and -infinity are not above the threshold and show as "nan bytes", "-inf bytes".
+  std::array<char, kFixedTextCapacity> buffer;
+  std::string_view figure = removingSuffix(fixedText(bytes, 2, buffer), ".00");
+  std::string_view word = unitWord(steps);
+  std::string text;
+  text.reserve(figure.size() + 1 + word.size());
+  text.append(figure).append(1, ' ').append(word);
+  return text;
+}
+
+}  // namespace strandel::capacity
+
+namespace strandel {
+
+std::string ZVFoundationConvertBytesToStringValue(std::optional<double> bytes) {
+  return capacity::bytesToText(bytes.value_or(0.0), capacity::currentByteBase());
+}
+
+std::string ZVFoundationRoundByteCountToMBAndString(double& bytes) {
+  // 2^-20 exactly: the floor is the count in whole mebibytes, rounded towards -infinity.
+  double mebibytes = std::floor(bytes * 9.5367431640625e-7);
+  std::array<char, capacity::kFixedTextCapacity> buffer;
+  std::string text(capacity::fixedText(mebibytes, 0, buffer));
+  text += 'M';
+  bytes = mebibytes * 1048576.0;
+  return text;
+}
+
+}  // namespace strandel

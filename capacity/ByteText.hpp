@@ -1,0 +1,28 @@
+// Byte counts as display text: the pieces behind the exported byte-text functions, open to
+// the capacity queries and to the tests.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace strandel::capacity {
+
+/// The unit base of the byte text: steps of 1000 (OS 10.6 and later) or 1024 (older).
+enum class ByteBase { Decimal, Binary };
+
+/// The base the running OS asks for, decided afresh on every call.
+ByteBase currentByteBase();
+
+/// `text` without its last `suffix.size()` characters when it ends with `suffix`, else `text`
+/// unchanged. The result views `text`.
+std::string_view removingSuffix(std::string_view text, std::string_view suffix);
+
+/// The unit word after `steps` scaling steps: "bytes", "KB", ... "YB"; "YB" from 8 steps on.
+std::string_view unitWord(std::size_t steps);
+
+/// `bytes` as a figure with two decimals (".00" dropped), one blank and the unit word of the
+/// steps taken while the figure is above the base.
+std::string bytesToText(double bytes, ByteBase base);
+
+}  // namespace strandel::capacity
