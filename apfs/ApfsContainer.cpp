@@ -1,0 +1,80 @@
+// The container of a device in the APFS listing, and whether a mount point is APFS.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <strandel/Strandel.hpp>
+
+#include "apfs/ApfsListing.hpp"
+#include "apfs/ApfsNames.hpp"
+#include "platform/Machine.hpp"
+#include "plist/Utf8.hpp"
+
+namespace strandel {
+namespace {
+
+// The store name that the suffix test uses. Before 10.13 the disk utility's
+// "DesignatedPhysicalStore" is not to be trusted, so the first physical store's identifier
+// stands in for it.
+const std::string* storeName(const PlistValue& container, bool fromPhysicalStores) noexcept {
+  if (!fromPhysicalStores) return stringEntry(container, "DesignatedPhysicalStore");
+  const PlistArray* stores = arrayEntry(container, "PhysicalStores");
+  if (!stores || stores->empty()) return nullptr;
+  return stringEntry(stores->front(), "DeviceIdentifier");
+}
+
+bool matchesContainer(const PlistValue& container, std::string_view device, std::string_view reference,
+                      bool storeFromPhysicalStores) noexcept {
+  // An empty name in the listing names no device; as a plain suffix it would match every
+  // argument, which no caller could want.
+  const std::string* ownReference = stringEntry(container, "ContainerReference");
+  if (ownReference && !ownReference->empty() && *ownReference == reference) return true;
+  const std::string* store = storeName(container, storeFromPhysicalStores);
+  return store && !store->empty() && device.ends_with(*store);
+}
+
+// A C string on the Mac: the name ends at its first NUL.
+std::string_view untilNul(std::string_view bytes) noexcept { return bytes.substr(0, bytes.find('\0')); }
+
+}  // namespace
+
+std::optional<PlistDict> getAPFSContainer(std::string_view device) {
+  // Both gates are read before the tool runs: an OS too old for APFS never starts it.
+  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
+  const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
+
+  auto listing = readAPFSListing();
+  if (!listing) return std::nullopt;
+  PlistArray* containers = listingContainers(*listing);
+  if (!containers) return std::nullopt;
+
+  const std::string_view reference = lastPathComponent(device);
+  for (PlistValue& container : *containers) {
+    if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) continue;
+    // The listing is ours alone and goes away now: hand the entry over instead of copying it.
+    if (PlistDict* entry = container.asDictionary()) return std::move(*entry);
+  }
+  return std::nullopt;
+}
+
+bool GetVolumeAPFS(std::string_view mountPath) {
+  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return false;
+  const std::optional<std::string_view> wanted = pathTail(mountPath);
+  bool isApfs = false;
+  platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {
+    // An argument without a tail matches no entry; the table has been read all the same.
+    if (!wanted) return true;
+    std::string_view mountedOn = untilNul(entry.mountedOn);
+    // A mount point that is not valid UTF-8 can't be decoded and has no tail.
+    if (!isValidUtf8(mountedOn)) return false;
+    std::optional<std::string_view> tail = pathTail(mountedOn);
+    if (!tail || *tail != *wanted) return false;
+    // The first entry with the same tail decides; later ones are not looked at.
+    isApfs = untilNul(entry.type) == "apfs";
+    return true;
+  });
+  return isApfs;
+}
+
+}  // namespace strandel
