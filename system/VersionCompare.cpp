@@ -1,0 +1,91 @@
+#include "system/VersionCompare.hpp"
+
+#include <cstddef>
+
+#include "plist/Utf8.hpp"
+
+namespace strandel {
+namespace {
+
+bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The code point of the valid UTF-8 character of `length` bytes at the start of `text`.
+char32_t codePointAt(std::string_view text, std::size_t length) noexcept {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  switch (length) {
+    case 1:
+      return byte(0);
+    case 2:
+      return (char32_t(byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+    case 3:
+      return (char32_t(byte(0) & 0x0F) << 12) | (char32_t(byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    default:
+      return (char32_t(byte(0) & 0x07) << 18) | (char32_t(byte(1) & 0x3F) << 12) |
+             (char32_t(byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
+  }
+}
+
+// The length of the valid UTF-8 character that ends `text`, or 0 when it does not end with one.
+std::size_t lastCharacterLength(std::string_view text) noexcept {
+  std::size_t start = text.size();
+  // A character is at most four bytes: a lead byte and up to three continuation bytes.
+  for (std::size_t back = 1; back <= 4 && back <= text.size(); ++back) {
+    --start;
+    if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;
+  }
+  std::size_t length = text.size() - start;
+  return utf8SequenceLength(text.substr(start)) == length ? length : 0;
+}
+
+// The digit run starting at `pos`, without its leading zeros (one zero stays for a run of
+// zeros). `pos` moves past the run.
+std::string_view digitRun(std::string_view text, std::size_t& pos) noexcept {
+  std::size_t start = pos;
+  while (pos < text.size() && isDigit(text[pos])) ++pos;
+  while (start + 1 < pos && text[start] == '0') ++start;
+  return text.substr(start, pos - start);
+}
+
+}  // namespace
+
+std::string_view trimVersionArgument(std::string_view text) noexcept {
+  while (!text.empty()) {
+    std::size_t length = utf8SequenceLength(text);
+    if (length == 0 || !isVersionTrimCharacter(codePointAt(text, length))) break;
+    text.remove_prefix(length);
+  }
+  while (!text.empty()) {
+    std::size_t length = lastCharacterLength(text);
+    if (length == 0 || !isVersionTrimCharacter(codePointAt(text.substr(text.size() - length), length)))
+      break;
+    text.remove_suffix(length);
+  }
+  return text;
+}
+
+int compareVersionTexts(std::string_view a, std::string_view b) noexcept {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      // Without leading zeros, a longer run is a larger number, and runs of one length order as
+      // text. Runs of equal value written with and without leading zeros ("01", "1") count as
+      // equal, as a person reading version numbers would take them; this also never overflows.
+      std::string_view runA = digitRun(a, i);
+      std::string_view runB = digitRun(b, j);
+      if (runA.size() != runB.size()) return runA.size() < runB.size() ? -1 : 1;
+      if (int c = runA.compare(runB); c != 0) return c < 0 ? -1 : 1;
+      continue;
+    }
+    // Bytes compare unsigned, which orders UTF-8 text by code point.
+    auto ca = static_cast<unsigned char>(a[i]);
+    auto cb = static_cast<unsigned char>(b[j]);
+    if (ca != cb) return ca < cb ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+}  // namespace strandel
