@@ -1,10 +1,107 @@
-#include <strandel/Strandel.hpp>
+// The verify runner: the disk utility through the shell, its output handed to the delegate
+// after every read and to a reply callback at the end.
+#include <array>
+#include <optional>
+#include <string>
+
+#include <strandel/StrandelFramework.hpp>
+
+#include "framework/Progress.hpp"
+#include "platform/Machine.hpp"
+#include "plist/Utf8.hpp"
 
 namespace strandel {
-// Not built yet: the verify runner is its own change.
-std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view) { return {}; }
-void StrandelFramework::runWith(const PlistDict&, const std::function<void(std::string&)>& reply) {
-  std::string empty;
-  reply(empty);
+namespace {
+
+// One read brings at most 2047 bytes: the progress arrives line by line, and a longer line in
+// pieces of that size.
+constexpr std::size_t kReadBufferSize = 2048;
+
+// Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
+// A command that can't be started leaves `output` empty and reports nothing.
+void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
+  // The shell receives a C string: an argument text with a NUL in it ends there.
+  arguments = arguments.substr(0, arguments.find('\0'));
+  std::string commandLine = "/usr/sbin/diskutil ";
+  commandLine += arguments;
+  auto stream = platform::current()->processes().openShell(commandLine);
+  if (!stream) return;
+  std::array<char, kReadBufferSize> buffer;
+  while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
+    reportPiece(object, output, std::string_view(buffer.data(), *count));
+  }
+  stream->close();
 }
+
+std::string quotedForShell(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+// The volume a request names, as the text the disk utility is given. A string is taken as it
+// stands and an integer as its decimal digits (a volume may be named by a number); a request
+// without "selectedVolume", or naming it with any other kind of value, names nothing, and is
+// refused rather than running a verify of something the host did not mean. So is a text with a
+// NUL in it, which no program can receive as an argument.
+std::optional<std::string> selectedVolume(const PlistDict& request) {
+  auto entry = request.find("selectedVolume");
+  if (entry == request.end()) return std::nullopt;
+  const PlistValue& value = entry->second;
+  if (const std::string* text = value.asString()) {
+    if (text->find('\0') != std::string::npos) return std::nullopt;
+    return *text;
+  }
+  if (auto number = value.asInteger()) return std::to_string(*number);
+  if (auto number = value.asUnsignedInteger()) return std::to_string(*number);
+  return std::nullopt;
+}
+
+// Output that is not valid UTF-8 still reaches the host, each bad byte as U+FFFD: the person
+// reading the verify learns more from a marked transcript than from nothing.
+std::string textWithReplacements(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t length = utf8SequenceLength(bytes.substr(i));
+    if (length == 0) {
+      text += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      text.append(bytes.substr(i, length));
+      i += length;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
+  ProgressBuffer output;
+  runDiskUtility(*this, arguments, output);
+  std::string_view bytes = output.bytes();
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+void StrandelFramework::runWith(const PlistDict& request, const std::function<void(std::string&)>& reply) {
+  std::string text;
+  if (auto volume = selectedVolume(request)) {
+    // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
+    // tool receives exactly "verifyVolume" and the volume text.
+    ProgressBuffer output;
+    runDiskUtility(*this, "verifyVolume " + quotedForShell(*volume), output);
+    text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+  }
+  if (reply) reply(text);
+}
+
 }  // namespace strandel

@@ -1,0 +1,90 @@
+#include "framework/Progress.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "plist/Utf8.hpp"
+
+namespace strandel {
+namespace {
+
+// The length a character announces by its first byte; 0 for a byte that can't begin one.
+std::size_t announcedLength(unsigned char lead) noexcept {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Disk-utility output is nearly all ASCII; eight bytes at a time keeps the check well below
+// the cost of copying the bytes in.
+bool eightAscii(const char* bytes) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return (word & 0x8080808080808080ull) == 0;
+}
+
+// What a snapshot owns: its share of the block and its own view of it.
+struct Snapshot {
+  std::shared_ptr<const char[]> block;
+  std::string_view text;
+};
+
+}  // namespace
+
+void ProgressBuffer::append(std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (capacity_ - size_ < bytes.size()) {
+    std::size_t capacity = std::max({capacity_ * 2, size_ + bytes.size(), std::size_t{4096}});
+    auto block = std::make_shared_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(block.get(), block_.get(), size_);
+    block_ = std::move(block);
+    capacity_ = capacity;
+  }
+  std::memcpy(block_.get() + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
+  checkNewBytes();
+}
+
+void ProgressBuffer::checkNewBytes() noexcept {
+  if (broken_) return;
+  const char* data = block_.get();
+  while (checked_ < size_) {
+    if (size_ - checked_ >= 8 && eightAscii(data + checked_)) {
+      checked_ += 8;
+      continue;
+    }
+    std::size_t length = announcedLength(static_cast<unsigned char>(data[checked_]));
+    if (length == 0) {
+      broken_ = true;
+      return;
+    }
+    // A character cut by the end of the read: whether it is valid is known once the rest of it
+    // has come, and until then the output so far is not valid text anyway.
+    if (size_ - checked_ < length) return;
+    if (length > 1 && utf8SequenceLength(std::string_view(data + checked_, length)) != length) {
+      broken_ = true;
+      return;
+    }
+    checked_ += length;
+  }
+}
+
+ProgressText ProgressBuffer::snapshot() const {
+  if (!isValidUtf8()) return nullptr;
+  auto owner = std::make_shared<Snapshot>(Snapshot{block_, std::string_view(block_.get(), size_)});
+  return ProgressText(owner, &owner->text);
+}
+
+ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
+  // A NUL ends what the read handed over, as it ends a C string: the bytes after it are lost.
+  output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())));
+  ProgressText progress = output.snapshot();
+  object.setCurrentProgress(progress);
+  if (auto delegate = object.delegate()) delegate->handleProgress(progress);
+  return progress;
+}
+
+}  // namespace strandel
