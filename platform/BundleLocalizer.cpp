@@ -1,0 +1,88 @@
+// Translations from the `.strings` tables of the host application's bundle folder.
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include <strandel/Machine.hpp>
+
+#include "platform/FileBytes.hpp"
+#include "platform/HostServices.hpp"
+#include "platform/StringsTable.hpp"
+
+namespace strandel::platform {
+namespace {
+
+struct BundleChoice {
+  std::mutex mutex;
+  std::optional<std::string> folder;  // nothing until the process names one
+};
+
+BundleChoice& bundleChoice() {
+  static BundleChoice* choice = new BundleChoice;  // never destroyed: read at exit too
+  return *choice;
+}
+
+std::string chosenBundle() {
+  {
+    BundleChoice& choice = bundleChoice();
+    std::lock_guard lock(choice.mutex);
+    if (choice.folder) return *choice.folder;
+  }
+  const char* folder = std::getenv("STRANDEL_BUNDLE");
+  return folder ? folder : "";
+}
+
+class BundleLocalizer final : public Localizer {
+ public:
+  std::string localized(std::string_view key, std::string_view table) override {
+    std::string folder = chosenBundle();
+    if (folder.empty()) return std::string(key);
+    auto entries = tableAt(folder + "/" + std::string(table.empty() ? "Localizable" : table) + ".strings");
+    if (!entries) return std::string(key);
+    auto found = entries->find(key);
+    return found == entries->end() ? std::string(key) : found->second;
+  }
+
+ private:
+  struct CachedTable {
+    std::optional<FileIdentity> identity;  // nothing: there was no file
+    std::shared_ptr<const StringsTable> entries;
+  };
+
+  // Each table is parsed once and kept while its file stays the same: the volume list asks
+  // for a few words per volume, and a warm lookup then costs one stat.
+  std::shared_ptr<const StringsTable> tableAt(const std::string& path) {
+    std::optional<FileIdentity> identity = identityOfPath(path);
+    std::lock_guard lock(mutex_);
+    auto cached = cache_.find(path);
+    if (cached != cache_.end() && cached->second.identity == identity) return cached->second.entries;
+    std::shared_ptr<const StringsTable> entries;
+    if (identity) {
+      // A table that can't be read or parsed has no entries, so each lookup gives its key.
+      auto bytes = readFileBytes(path);
+      auto parsed = bytes ? parseStringsTable(*bytes) : std::nullopt;
+      if (parsed) entries = std::make_shared<const StringsTable>(std::move(*parsed));
+    }
+    cache_.insert_or_assign(path, CachedTable{identity, entries});
+    return entries;
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, CachedTable, std::less<>> cache_;
+};
+
+}  // namespace
+
+std::shared_ptr<Localizer> makeBundleLocalizer() { return std::make_shared<BundleLocalizer>(); }
+
+}  // namespace strandel::platform
+
+namespace strandel {
+
+void useBundle(std::string_view bundleDir) {
+  platform::BundleChoice& choice = platform::bundleChoice();
+  std::lock_guard lock(choice.mutex);
+  choice.folder = std::string(bundleDir);
+}
+
+}  // namespace strandel

@@ -1,0 +1,258 @@
+// The settings store kept in a property-list file, and which file the process uses.
+//
+// Readers never lock: a writer replaces the file by renaming a complete new one over it, so a
+// reader sees the old file or the new one, never a mix. Writers take an exclusive lock on a
+// separate lock file for their whole read-modify-write, so no update is lost between processes.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+#include <strandel/Machine.hpp>
+
+#include "platform/FileBytes.hpp"
+#include "platform/HostServices.hpp"
+
+namespace strandel::platform {
+namespace {
+
+enum class FileState { Missing, Read, Corrupt, Unreadable };
+
+struct LoadedFile {
+  FileState state = FileState::Missing;
+  PlistDict store;
+  std::optional<FileIdentity> identity;
+};
+
+LoadedFile load(const std::string& path) {
+  LoadedFile loaded;
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  if (!fd) {
+    loaded.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
+    return loaded;
+  }
+  struct stat info;
+  // A folder at the path is not a damaged store: it is left alone, and nothing is stored.
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    loaded.state = FileState::Unreadable;
+    return loaded;
+  }
+  loaded.identity = identityOf(info);
+  auto bytes = readToEnd(fd.get(), static_cast<std::size_t>(info.st_size));
+  if (!bytes) {
+    loaded.state = FileState::Unreadable;
+    return loaded;
+  }
+  // An empty file holds no settings yet (someone touched it); it is not worth moving aside.
+  if (bytes->empty()) {
+    loaded.state = FileState::Read;
+    return loaded;
+  }
+  auto value = readPlist(*bytes);
+  if (!value || !value->asDictionary()) {
+    loaded.state = FileState::Corrupt;
+    return loaded;
+  }
+  loaded.state = FileState::Read;
+  loaded.store = std::move(*value->asDictionary());
+  return loaded;
+}
+
+std::string folderOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Creates the folder and any missing parents, private to the user.
+bool makeFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string prefix = folder.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info;
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Writes the bytes to a new file beside `path` and renames it over `path`. On any failure the
+// old file stays as it was and the new one is removed. Gives the identity of the file now at
+// `path`.
+std::optional<FileIdentity> replaceFile(const std::string& path, std::string_view bytes) {
+  std::string temporary = path + ".tmp-XXXXXX";
+  UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  struct stat info;
+  bool written = writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+  // close can report a late write error (on network file systems); it counts as a failure.
+  written = ::close(fd.release()) == 0 && written;
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return std::nullopt;
+  }
+  // The rename itself is made durable by syncing the folder. If that fails the new file is
+  // already in place for every reader, so the write still counts as done.
+  UniqueFd folder(retryAfterSignal(
+      [&] { return ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (folder) ::fsync(folder.get());
+  return identityOf(info);
+}
+
+// Moves a file that does not parse to "<path>.corrupt-<unix time>" so that nobody's settings
+// are overwritten unseen. Only lock holders create these names, so checking for a free one and
+// renaming to it can't race with another writer.
+bool moveAside(const std::string& path) {
+  std::string base = path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string aside = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+    struct stat info;
+    if (::lstat(aside.c_str(), &info) == 0) continue;
+    if (errno != ENOENT) return false;
+    return ::rename(path.c_str(), aside.c_str()) == 0;
+  }
+  return false;
+}
+
+class FileSettings final : public Settings {
+ public:
+  explicit FileSettings(std::string path) : path_(std::move(path)) {}
+
+  std::optional<PlistValue> get(std::string_view key) override {
+    auto store = currentStore();
+    if (!store) return std::nullopt;
+    auto found = store->find(key);
+    if (found == store->end()) return std::nullopt;
+    return found->second;
+  }
+
+  bool set(std::string_view key, const PlistValue& value) override {
+    if (path_.find('\0') != std::string::npos || !makeFolders(folderOf(path_))) return false;
+    std::string lockPath = path_ + ".lock";
+    UniqueFd lock(retryAfterSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); }));
+    if (!lock || retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
+
+    // Read afresh under the lock: the cache may predate another process's write.
+    LoadedFile loaded = load(path_);
+    if (loaded.state == FileState::Unreadable) return false;
+    if (loaded.state == FileState::Corrupt && !moveAside(path_)) return false;
+    PlistValue store(std::move(loaded.store));
+    store.asDictionary()->insert_or_assign(std::string(key), value);
+    std::string bytes = writeXmlPlist(store);
+    if (bytes.empty()) return false;
+    auto identity = replaceFile(path_, bytes);
+    if (!identity) return false;
+
+    std::lock_guard guard(mutex_);
+    cache_ = std::make_shared<const PlistDict>(std::move(*store.asDictionary()));
+    cachedIdentity_ = identity;
+    cacheValid_ = true;
+    return true;
+  }
+
+ private:
+  // The store as the file holds it now. A warm call costs one stat: the file is parsed again
+  // only when it is another file than the one cached.
+  std::shared_ptr<const PlistDict> currentStore() {
+    if (path_.find('\0') != std::string::npos) return nullptr;
+    std::optional<FileIdentity> identity = identityOfPath(path_);
+    if (!identity && errno != ENOENT) return nullptr;
+    std::lock_guard guard(mutex_);
+    if (cacheValid_ && cachedIdentity_ == identity) return cache_;
+    LoadedFile loaded = load(path_);
+    if (loaded.state == FileState::Unreadable) return nullptr;
+    // A file that does not parse reads as an empty store; the next write moves it aside.
+    cache_ = std::make_shared<const PlistDict>(std::move(loaded.store));
+    cachedIdentity_ = loaded.identity;
+    cacheValid_ = true;
+    return cache_;
+  }
+
+  const std::string path_;
+  std::mutex mutex_;
+  bool cacheValid_ = false;
+  std::optional<FileIdentity> cachedIdentity_;  // nothing: the cache is of a missing file
+  std::shared_ptr<const PlistDict> cache_;
+};
+
+struct SettingsChoice {
+  std::mutex mutex;
+  std::string path;  // "" when the process named none
+};
+
+SettingsChoice& settingsChoice() {
+  static SettingsChoice* choice = new SettingsChoice;  // never destroyed: read at exit too
+  return *choice;
+}
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string homeFolder() {
+  if (std::string home = environmentValue("HOME"); !home.empty()) return home;
+  passwd entry;
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
+    return found->pw_dir;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::shared_ptr<Settings> makeFileSettings(std::string path) { return std::make_shared<FileSettings>(std::move(path)); }
+
+std::string chosenSettingsFile() {
+  {
+    SettingsChoice& choice = settingsChoice();
+    std::lock_guard lock(choice.mutex);
+    if (!choice.path.empty()) return choice.path;
+  }
+  return environmentValue("STRANDEL_SETTINGS");
+}
+
+std::string defaultSettingsFile() {
+  std::string program = program_invocation_short_name && *program_invocation_short_name
+                            ? program_invocation_short_name
+                            : "strandel";
+  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  std::string config = environmentValue("XDG_CONFIG_HOME");
+  if (!config.starts_with('/')) {
+    std::string home = homeFolder();
+    if (home.empty()) return "";
+    config = home + "/.config";
+  }
+  return config + "/strandel/" + program + ".plist";
+}
+
+}  // namespace strandel::platform
+
+namespace strandel {
+
+// A call with "" takes the choice back: STRANDEL_SETTINGS, else the default file, apply again.
+void useSettingsFile(std::string_view path) {
+  platform::SettingsChoice& choice = platform::settingsChoice();
+  std::lock_guard lock(choice.mutex);
+  choice.path = std::string(path);
+}
+
+}  // namespace strandel
