@@ -1,0 +1,65 @@
+// Files of this host and the current user's name.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/FileBytes.hpp"
+#include "platform/live/LiveServices.hpp"
+
+namespace strandel::platform::live {
+namespace {
+
+// A path with a NUL inside can't be named to the kernel; it is refused instead of cut short.
+std::optional<std::string> terminated(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return std::nullopt;
+  return std::string(path);
+}
+
+class LiveFiles final : public Files {
+ public:
+  std::optional<PlistValue> readPlistFile(std::string_view path) override {
+    auto name = terminated(path);
+    if (!name) return std::nullopt;
+    auto bytes = readFileBytes(*name);
+    if (!bytes) return std::nullopt;
+    return readPlist(*bytes);
+  }
+
+  UniqueFd createExclusive(std::string_view path) override {
+    auto name = terminated(path);
+    if (!name) return {};
+    // unlink never follows a link and refuses a folder, which then makes the exclusive
+    // create below fail: a folder at the path is never emptied or replaced.
+    ::unlink(name->c_str());
+    return UniqueFd(retryAfterSignal([&] {
+      return ::open(name->c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+    }));
+  }
+
+  bool remove(std::string_view path) override {
+    auto name = terminated(path);
+    return name && ::unlink(name->c_str()) == 0;
+  }
+
+  std::string userName() override {
+    uid_t uid = ::geteuid();
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name && *found->pw_name) {
+      return found->pw_name;
+    }
+    // Containers often run under a uid that has no account entry.
+    if (const char* user = std::getenv("USER"); user && *user) return user;
+    return std::to_string(uid);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Files> makeLiveFiles() { return std::make_unique<LiveFiles>(); }
+
+}  // namespace strandel::platform::live

@@ -1,0 +1,21 @@
+// The services of the live host, each made on its own so that tests can reach them directly.
+#pragma once
+
+#include <memory>
+
+#include "platform/Machine.hpp"
+
+namespace strandel::platform::live {
+
+/// The kernel mount table of this process (libmount) and statfs figures.
+std::unique_ptr<MountTable> makeLiveMountTable();
+
+/// The host's files and the current user.
+std::unique_ptr<Files> makeLiveFiles();
+
+/// The settings store of the host application: the file chosen for the process
+/// (useSettingsFile, STRANDEL_SETTINGS) or the default one, looked up again on every call so a
+/// later choice takes effect; kept in memory when no file can be named at all.
+std::unique_ptr<Settings> makeLiveSettings();
+
+}  // namespace strandel::platform::live

@@ -1,0 +1,77 @@
+// The kernel mount table of this host, read through libmount, and statfs figures.
+#include <libmount/libmount.h>
+#include <sys/statfs.h>
+
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "platform/live/LiveServices.hpp"
+
+namespace strandel::platform::live {
+namespace {
+
+struct TableTraits {
+  static libmnt_table* invalid() noexcept { return nullptr; }
+  static void free(libmnt_table* table) noexcept { mnt_unref_table(table); }
+};
+struct IterTraits {
+  static libmnt_iter* invalid() noexcept { return nullptr; }
+  static void free(libmnt_iter* iter) noexcept { mnt_free_iter(iter); }
+};
+
+std::string_view viewOf(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+
+// libmount sets up its debug mask lazily on first use; doing it once here, before any table
+// exists, keeps scans on several threads from racing on it.
+void initLibmountOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { mnt_init_debug(0); });
+}
+
+class LiveMountTable final : public MountTable {
+ public:
+  bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
+    initLibmountOnce();
+    // Each scan owns its table and iterator; nothing of libmount is shared between calls.
+    ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+    if (!table) return false;
+    // The kernel's own view of this process's mounts. libmount undoes the kernel's octal escapes
+    // (blank \040, tab \011, line feed \012, backslash \134) and leaves every other byte as it
+    // stands, so names arrive as the raw bytes they were mounted with, UTF-8 or not.
+    if (mnt_table_parse_file(table.get(), "/proc/self/mountinfo") != 0) return false;
+    ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    if (!iter) return false;
+    libmnt_fs* fs = nullptr;
+    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+      // Mounts with no device behind them (proc, sysfs, tmpfs) often name their source "none";
+      // both that and a missing source read as no source at all.
+      std::string_view source = viewOf(mnt_fs_get_source(fs));
+      if (source == "none") source = {};
+      MountEntryView entry{viewOf(mnt_fs_get_target(fs)), source, viewOf(mnt_fs_get_fstype(fs))};
+      if (visit(entry)) break;
+    }
+    return true;
+  }
+
+  std::optional<FsFigures> statfs(std::string_view path) override {
+    std::string terminated(path);
+    if (terminated.empty() || terminated.find('\0') != std::string::npos) return std::nullopt;
+    struct statfs figures;
+    if (retryAfterSignal([&] { return ::statfs(terminated.c_str(), &figures); }) != 0) return std::nullopt;
+    // On Linux f_bsize is the preferred I/O size, while f_blocks and f_bfree count fragments of
+    // f_frsize bytes (what `df -B1` multiplies by). The two differ on some file systems, so the
+    // fragment size is the block size that makes blocks times block size the file system's size.
+    // Kernels before 2.6 left f_frsize 0; f_bsize was the unit then.
+    auto unit = static_cast<std::uint64_t>(figures.f_frsize ? figures.f_frsize : figures.f_bsize);
+    if (unit == 0 || unit > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return FsFigures{static_cast<std::uint32_t>(unit), static_cast<std::uint64_t>(figures.f_blocks),
+                     static_cast<std::uint64_t>(figures.f_bfree)};
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<MountTable> makeLiveMountTable() { return std::make_unique<LiveMountTable>(); }
+
+}  // namespace strandel::platform::live

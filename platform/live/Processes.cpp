@@ -1,0 +1,148 @@
+// Tool runs and shell runs as real processes of this host.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/live/LiveMachine.hpp"
+#include "platform/live/Spawn.hpp"
+
+namespace strandel::platform::live {
+namespace {
+
+constexpr std::size_t kReadSize = 64 * 1024;
+
+struct Pipe {
+  UniqueFd readEnd, writeEnd;
+};
+
+// Both ends are close-on-exec from birth; the child's stdout is a duplicate made in the child.
+std::optional<Pipe> makePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// Reads into the string itself, so the bytes are copied once, from the kernel. False on a read
+// error; what was read until then stays in `out`.
+bool readToEnd(int fd, std::string& out) {
+  for (;;) {
+    std::size_t used = out.size();
+    out.resize(used + kReadSize);
+    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, kReadSize); });
+    out.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n <= 0) return n == 0;
+  }
+}
+
+SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput) {
+  return SpawnRequest{options.tool, options.arguments, options.environment, options.standardInput,
+                      options.standardError, standardOutput};
+}
+
+// The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
+// buffer in large chunks; each piece is then copied once, from there to the caller's buffer.
+class LiveShellStream final : public ShellStream {
+ public:
+  LiveShellStream(UniqueFd output, ChildProcess shell) : output_(std::move(output)), shell_(std::move(shell)) {}
+  ~LiveShellStream() override { close(); }
+
+  std::optional<std::size_t> readPiece(char* buffer, std::size_t capacity) override {
+    if (capacity == 0 || !output_) return std::nullopt;
+    std::size_t wanted = capacity - 1;
+    std::size_t stored = 0;
+    while (stored < wanted) {
+      if (begin_ == end_ && !refill()) break;
+      std::size_t take = std::min(wanted - stored, end_ - begin_);
+      const char* from = ahead_.get() + begin_;
+      const void* lineFeed = std::memchr(from, '\n', take);
+      if (lineFeed) take = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - from) + 1;
+      std::memcpy(buffer + stored, from, take);
+      stored += take;
+      begin_ += take;
+      if (lineFeed) break;
+    }
+    if (failed_) return std::nullopt;
+    // As with fgets, a capacity of one gives an empty piece rather than the end.
+    if (stored == 0 && wanted > 0) return std::nullopt;
+    buffer[stored] = '\0';
+    return stored;
+  }
+
+  void close() override {
+    output_.reset();
+    waitForExit(std::move(shell_));
+  }
+
+ private:
+  // False at the end of the output or on a read error (after which the stream gives nothing).
+  bool refill() {
+    if (atEnd_) return false;
+    if (!ahead_) ahead_ = std::make_unique<char[]>(kReadSize);
+    ssize_t n = retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
+    if (n <= 0) {
+      atEnd_ = true;
+      failed_ = n < 0;
+      return false;
+    }
+    begin_ = 0;
+    end_ = static_cast<std::size_t>(n);
+    return true;
+  }
+
+  UniqueFd output_;
+  ChildProcess shell_;
+  std::unique_ptr<char[]> ahead_;
+  std::size_t begin_ = 0, end_ = 0;
+  bool atEnd_ = false, failed_ = false;
+};
+
+class HostProcesses final : public Processes {
+ public:
+  std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
+    reapPendingChildren();
+    auto pipe = makePipe();
+    if (!pipe) return std::nullopt;
+    ChildProcess child = spawnChild(requestFor(options, pipe->writeEnd.get()));
+    // Our copy of the write end must go before reading, or the pipe would never reach its end.
+    pipe->writeEnd.reset();
+    if (!child) return std::nullopt;
+    ToolOutput output;
+    // A read error ends the output early; the bytes read until then are the tool's answer.
+    readToEnd(pipe->readEnd.get(), output.bytes);
+    pipe->readEnd.reset();
+    // The run is not waited for: a tool that has closed its output but keeps running is left
+    // to a later run to reap, instead of blocking this one.
+    reapAfterOutput(std::move(child));
+    return output;
+  }
+
+  bool runToolToFile(const ToolRunOptions& options, int output) override {
+    reapPendingChildren();
+    if (output < 0) return false;
+    ChildProcess child = spawnChild(requestFor(options, output));
+    if (!child) return false;
+    waitForExit(std::move(child));
+    return true;
+  }
+
+  std::unique_ptr<ShellStream> openShell(std::string_view commandLine) override {
+    reapPendingChildren();
+    auto pipe = makePipe();
+    if (!pipe) return nullptr;
+    // "--" keeps a command line that starts with "-" from being read as the shell's options.
+    SpawnRequest request{"/bin/sh", {"-c", "--", std::string(commandLine)}, Environment::Host,
+                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get()};
+    ChildProcess shell = spawnChild(request);
+    pipe->writeEnd.reset();
+    if (!shell) return nullptr;
+    return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Processes> makeHostProcesses() { return std::make_unique<HostProcesses>(); }
+
+}  // namespace strandel::platform::live

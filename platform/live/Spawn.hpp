@@ -1,0 +1,50 @@
+// Starting and reaping the child processes of the live host. Every run goes through here, so
+// that signal state, descriptors and reaping are decided in one place.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Handles.hpp"
+#include "platform/Machine.hpp"
+
+namespace strandel::platform::live {
+
+struct ChildTraits {
+  static pid_t invalid() noexcept { return -1; }
+  /// Reaps the child if it has ended, else leaves it on the list of pending children.
+  static void free(pid_t pid) noexcept;
+};
+/// A started child process. When the value goes, the child is reaped without waiting: one that
+/// is still running is reaped by a later run (see reapPendingChildren).
+using ChildProcess = ScopedGeneric<pid_t, ChildTraits>;
+
+struct SpawnRequest {
+  std::string program;              // the path to execute, also the child's argv[0]
+  std::vector<std::string> arguments;  // argv[1...]
+  Environment environment = Environment::Empty;
+  StdStream standardInput = StdStream::Inherit;
+  StdStream standardError = StdStream::Inherit;
+  int standardOutput = -1;          // the descriptor to become the child's stdout; -1: inherit
+};
+
+/// Starts the program. An invalid value when it can't be started: missing, not executable, not
+/// an executable format, a path or argument holding a NUL, or no resources left.
+ChildProcess spawnChild(const SpawnRequest& request);
+
+/// Waits until the child has ended and reaps it (retrying after signals).
+void waitForExit(ChildProcess child);
+
+/// Reaps the child once it has closed its output: a child that is ending is waited for a
+/// short while; one that keeps running after that is left to a later run to reap.
+void reapAfterOutput(ChildProcess child);
+
+/// Reaps, without waiting, every child left running by an earlier run that has ended since.
+void reapPendingChildren();
+
+/// Children started by earlier runs that were still running when last looked at.
+std::size_t pendingChildCount();
+
+}  // namespace strandel::platform::live
