@@ -1,6 +1,144 @@
+// Loading an image and putting its services together.
 #include "platform/image/ImageMachine.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/HostServices.hpp"
+#include "platform/image/ImageServices.hpp"
+#include "platform/live/LiveMachine.hpp"
+
 namespace strandel::platform::image {
-// Not built yet: the image backend is its own change.
-LoadResult loadMachine(std::string_view) { return {nullptr, "machine images are not supported yet"}; }
+namespace {
+
+// Ten thousand registry objects take a few megabytes; this only refuses a file that is
+// plainly not a machine description.
+constexpr off_t kMaxMachinePlistSize = off_t{512} << 20;
+
+class ImageMachine final : public Machine {
+ public:
+  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::string& root)
+      : plist_(plist),
+        registry_(makeImageRegistry(plist)),
+        mountTable_(makeImageMountTable(plist, root)),
+        processes_(makeImageProcesses(live::makeHostProcesses(), root)),
+        files_(makeImageFiles(plist, root)),
+        settings_(chosenSettings()),
+        localizer_(makeBundleLocalizer()),
+        log_(makeStderrLog()) {}
+
+  Registry& registry() override { return *registry_; }
+  MountTable& mountTable() override { return *mountTable_; }
+  Processes& processes() override { return *processes_; }
+  Files& files() override { return *files_; }
+  Settings& settings() override { return *settings_; }
+  Localizer& localizer() override { return *localizer_; }
+  Log& log() override { return *log_; }
+
+  const MachinePlist& plist() const { return *plist_; }
+
+ private:
+  // An image is a record of someone else's Mac: its settings stay in memory, fresh for each
+  // load, unless the process named a settings file.
+  static std::shared_ptr<Settings> chosenSettings() {
+    std::string file = chosenSettingsFile();
+    return file.empty() ? makeMemorySettings() : makeFileSettings(std::move(file));
+  }
+
+  std::shared_ptr<const MachinePlist> plist_;
+  std::unique_ptr<Registry> registry_;
+  std::unique_ptr<MountTable> mountTable_;
+  std::unique_ptr<Processes> processes_;
+  std::unique_ptr<Files> files_;
+  std::shared_ptr<Settings> settings_;
+  std::shared_ptr<Localizer> localizer_;
+  std::shared_ptr<Log> log_;
+};
+
+std::string errnoText(int error) { return std::strerror(error); }
+
+// The bytes of machine.plist, or why they can't be had.
+struct PlistFile {
+  std::optional<std::string> bytes;
+  std::string error;
+};
+
+PlistFile readMachinePlist(const std::string& path) {
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  if (!fd) return {std::nullopt, errno == ENOENT ? "missing" : "can't be read (" + errnoText(errno) + ")"};
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {std::nullopt, "not a file"};
+  if (info.st_size > kMaxMachinePlistSize) return {std::nullopt, "too large for a machine description"};
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = retryAfterSignal([&] { return ::read(fd.get(), buffer, sizeof buffer); });
+    if (n < 0) return {std::nullopt, "can't be read (" + errnoText(errno) + ")"};
+    if (n == 0) return {std::move(bytes), {}};
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+PlistDict entryValue(const MachinePlist& plist, std::uint32_t index) {
+  const RegistryNode& node = plist.nodes[index];
+  PlistDict entry;
+  entry["Class"] = node.className;
+  if (node.mediaGiven) entry["IOMedia"] = node.isMedia;
+  if (!node.properties.empty()) entry["Properties"] = node.properties;
+  if (node.description) entry["Description"] = *node.description;
+  if (node.end > index + 1) {
+    PlistArray children;
+    for (std::uint32_t child = index + 1; child < node.end; child = plist.nodes[child].end)
+      children.emplace_back(entryValue(plist, child));
+    entry["Children"] = std::move(children);
+  }
+  return entry;
+}
+
+}  // namespace
+
+LoadResult loadMachine(std::string_view dir) {
+  std::string folder(dir);
+  if (folder.empty()) return {nullptr, "machine image: no folder given"};
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string prefix = folder == "/" ? folder : folder + "/";
+
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0) return {nullptr, folder + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  if (!S_ISDIR(info.st_mode)) return {nullptr, folder + ": not a folder"};
+
+  std::string plistPath = prefix + "machine.plist";
+  PlistFile file = readMachinePlist(plistPath);
+  if (!file.bytes) return {nullptr, plistPath + ": " + file.error};
+  MachinePlistResult parsed = parseMachinePlist(*file.bytes);
+  if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
+
+  std::string rootPath = prefix + "root/";
+  if (::stat(rootPath.c_str(), &info) != 0) return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  if (!S_ISDIR(info.st_mode)) return {nullptr, rootPath + ": not a folder"};
+  // Tools and files are found from the root for the whole life of the machine, so it must not
+  // depend on the working folder of the moment.
+  std::error_code ignored;
+  std::filesystem::path root = std::filesystem::canonical(rootPath, ignored);
+  if (root.empty()) return {nullptr, rootPath + ": can't be resolved"};
+
+  return {std::make_shared<ImageMachine>(std::move(parsed.plist), root.string()), {}};
+}
+
+std::optional<PlistArray> registryTree(Machine& machine) {
+  auto* image = dynamic_cast<ImageMachine*>(&machine);
+  if (!image) return std::nullopt;
+  const MachinePlist& plist = image->plist();
+  PlistArray roots;
+  for (std::uint32_t index = 0; index < plist.nodes.size(); index = plist.nodes[index].end)
+    roots.emplace_back(entryValue(plist, index));
+  return roots;
+}
+
 }  // namespace strandel::platform::image

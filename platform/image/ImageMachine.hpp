@@ -2,10 +2,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/Machine.hpp"
+#include "platform/image/MachinePlist.hpp"
 
 namespace strandel::platform::image {
 
@@ -14,7 +16,15 @@ struct LoadResult {
   std::string error;                 // then one line naming the file and the place inside it
 };
 
-/// Loads the machine image in the folder `dir`.
+/// Loads the machine image in the folder `dir`: reads DIR/machine.plist (XML or binary),
+/// checks all of it and needs DIR/root/. On failure the error line starts with the path of
+/// the file at fault as `dir` spells it ("img/machine.plist: Registry[0].Class: missing",
+/// "img/root/: missing").
 LoadResult loadMachine(std::string_view dir);
+
+/// The registry of an image machine in machine.plist's own form: an array of entries with
+/// "Class", "IOMedia" (when the image gave it), "Properties", "Description" (DAVolumePath as a
+/// URL value, UUIDs canonical) and "Children". Nothing when `machine` is not an image.
+std::optional<PlistArray> registryTree(Machine& machine);
 
 }  // namespace strandel::platform::image

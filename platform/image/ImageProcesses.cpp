@@ -1,0 +1,73 @@
+// Tools of an image: the imaged machine's tools are scripts under its root folder, run as
+// real processes of the host.
+#include "platform/image/ImageServices.hpp"
+#include "platform/image/RootPaths.hpp"
+
+namespace strandel::platform::image {
+namespace {
+
+std::string shellQuoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  out += '\'';
+  return out;
+}
+
+class ImageProcesses final : public Processes {
+ public:
+  ImageProcesses(std::unique_ptr<Processes> host, std::string root) : host_(std::move(host)), root_(std::move(root)) {}
+
+  std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
+    auto mapped = mapTool(options);
+    if (!mapped) return std::nullopt;
+    return host_->runTool(*mapped);
+  }
+
+  bool runToolToFile(const ToolRunOptions& options, int output) override {
+    auto mapped = mapTool(options);
+    return mapped && host_->runToolToFile(*mapped, output);
+  }
+
+  std::unique_ptr<ShellStream> openShell(std::string_view commandLine) override {
+    if (!host_) return nullptr;
+    if (commandLine.empty() || commandLine.front() != '/') return host_->openShell(commandLine);
+    std::size_t end = commandLine.find_first_of(" \t\n");
+    std::string_view tool = commandLine.substr(0, end);
+    // A tool that is not in the image can't be started; running the host's tool of that name
+    // instead would answer for the wrong machine.
+    auto found = resolveInRoot(root_, tool, LastLink::Follow);
+    if (!found) return nullptr;
+    std::string line = shellQuoted(found->hostPath);
+    if (end != std::string_view::npos) line += commandLine.substr(end);
+    return host_->openShell(line);
+  }
+
+ private:
+  // The options with the tool's path mapped into the image; the arguments go unchanged, for a
+  // tool reads its arguments as the Mac's paths. Nothing when the tool is not in the image.
+  std::optional<ToolRunOptions> mapTool(const ToolRunOptions& options) const {
+    if (!host_ || options.tool.empty() || options.tool.front() != '/') return std::nullopt;
+    auto found = resolveInRoot(root_, options.tool, LastLink::Follow);
+    if (!found) return std::nullopt;
+    ToolRunOptions mapped = options;
+    mapped.tool = std::move(found->hostPath);
+    return mapped;
+  }
+
+  std::unique_ptr<Processes> host_;
+  std::string root_;
+};
+
+}  // namespace
+
+std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::string root) {
+  return std::make_unique<ImageProcesses>(std::move(host), std::move(root));
+}
+
+}  // namespace strandel::platform::image

@@ -1,0 +1,26 @@
+// The services of an image machine, each answering from the checked machine.plist and the
+// image's root folder. Only the image loader puts them together.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Machine.hpp"
+#include "platform/image/MachinePlist.hpp"
+
+namespace strandel::platform::image {
+
+/// The registry tree of machine.plist. Registry objects are numbered from 1 in registry order.
+std::unique_ptr<Registry> makeImageRegistry(std::shared_ptr<const MachinePlist> plist);
+
+/// The mount table of machine.plist; `statfs` looks for the path under `root`.
+std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::string root);
+
+/// Files under `root`, and the user name of machine.plist (else the host's).
+std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::string root);
+
+/// Runs the tools found under `root` through the host's processes. `host` may be null (no
+/// process support on this host): then no tool can be started.
+std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::string root);
+
+}  // namespace strandel::platform::image
