@@ -1,8 +1,65 @@
+// strandel bytes [N] · bytes --label N · bytes --mb N: the byte texts.
+#include <charconv>
+#include <memory>
+
+#include <strandel/Strandel.hpp>
+#include <strandel/StrandelFramework.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
+namespace {
 
-// Not built yet: the command is added by its own change.
-void addBytesCommand(CLI::App&, Context&) {}
+// A byte count in the forms people type: decimal with an optional sign and exponent ("1536",
+// "-5", "+2.5e3", "1e27"), and "inf"/"nan" (any case), whose texts the library defines.
+// Hexadecimal floats, blanks, trailing text and counts beyond a double's range are refused
+// rather than read as something other than what was typed.
+double parseByteCount(const std::string& text) {
+  std::string_view digits = text;
+  if (digits.starts_with('+') && !digits.substr(1).starts_with('-')) digits.remove_prefix(1);
+  double value = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::general);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+    throw UsageError{"bytes: N must be a number of bytes such as 1536, -5 or 1e27, not \"" + text + "\""};
+  }
+  return value;
+}
+
+}  // namespace
+
+void addBytesCommand(CLI::App& app, Context& context) {
+  struct Arguments {
+    std::string count;
+    bool label = false;
+    bool mb = false;
+  };
+  auto arguments = std::make_shared<Arguments>();
+  auto* bytes = app.add_subcommand("bytes", "a byte count as text (\"1.54 KB\"); without N, the text of an absent count");
+  auto* countOption = bytes->add_option("N", arguments->count, "the byte count (put -- before a count such as -inf)");
+  auto* label = bytes->add_flag("--label", arguments->label, "the framework's byte label of N instead");
+  auto* mb = bytes->add_flag("--mb", arguments->mb, "N rounded down to whole mebibytes: {\"text\": \"476940M\", \"bytes\": ...}");
+  label->excludes(mb);
+  bytes->callback([&context, arguments, countOption] {
+    std::optional<double> n;
+    if (countOption->count() > 0) n = parseByteCount(arguments->count);
+    if (!n && (arguments->label || arguments->mb)) {
+      throw UsageError{std::string("bytes ") + (arguments->label ? "--label" : "--mb") + " needs a number N"};
+    }
+    if (arguments->label) {
+      context.run = [&context, n] { return printAnswer(context, PlistValue(StrandelFramework().unitizedBytes(*n))); };
+    } else if (arguments->mb) {
+      context.run = [&context, n] {
+        double rounded = *n;
+        std::string text = ZVFoundationRoundByteCountToMBAndString(rounded);
+        PlistDict answer{{"text", PlistValue(std::move(text))}, {"bytes", PlistValue(rounded)}};
+        return printAnswer(context, PlistValue(std::move(answer)), [](const PlistValue& value) {
+          return *value.find("text")->asString() + " (" + writeJson(*value.find("bytes")) + " bytes)";
+        });
+      };
+    } else {
+      context.run = [&context, n] { return printAnswer(context, PlistValue(ZVFoundationConvertBytesToStringValue(n))); };
+    }
+  });
+}
 
 }  // namespace strandel::tool

@@ -1,8 +1,47 @@
+// strandel size total|free|used|apfs-used|total-text|used-text PATH: the capacities.
+#include <memory>
+
+#include <strandel/Strandel.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
+namespace {
 
-// Not built yet: the command is added by its own change.
-void addSizeCommand(CLI::App&, Context&) {}
+struct SizeQuery {
+  const char* name;
+  const char* help;
+  PlistValue (*answer)(std::string_view path);
+};
+
+const SizeQuery kSizeQueries[] = {
+    {"total", "total bytes of the file system holding PATH (0 if it can't be measured)",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetVolTotalSize(path)); }},
+    {"free", "free bytes, the superuser's reserve included",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetVolFreeSize(path)); }},
+    {"used", "used bytes (negative when free exceeds total)",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetVolUsedSize(path)); }},
+    {"apfs-used", "used bytes of the APFS container of the volume mounted at PATH, else its used bytes",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetAPFSVolUsedSize(path)); }},
+    {"total-text", "the total as byte text (\"500 GB\")",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetVolTotalSizeString(path)); }},
+    {"used-text", "the used size as byte text",
+     [](std::string_view path) { return PlistValue(ZVFoundationGetVolUsedSizeString(path)); }},
+};
+
+}  // namespace
+
+void addSizeCommand(CLI::App& app, Context& context) {
+  auto* size = app.add_subcommand("size", "the capacity of the volume holding a path");
+  size->require_subcommand(1);
+  for (const SizeQuery& query : kSizeQueries) {
+    auto* command = size->add_subcommand(query.name, query.help);
+    auto path = std::make_shared<std::string>();
+    command->add_option("PATH", *path, "any path on the volume (apfs-used: its mount point)")->required();
+    command->callback([&context, path, answer = query.answer] {
+      context.run = [&context, path, answer] { return printAnswer(context, answer(*path)); };
+    });
+  }
+}
 
 }  // namespace strandel::tool
