@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/Machine.hpp"
 
@@ -9,6 +10,10 @@ namespace strandel::platform::live {
 
 /// The kernel mount table of this process (libmount) and statfs figures.
 std::unique_ptr<MountTable> makeLiveMountTable();
+
+/// The same, its entries read from the mountinfo-format file at `mountInfoPath` instead of
+/// /proc/self/mountinfo (benchmarks and tests of large or awkward tables).
+std::unique_ptr<MountTable> makeLiveMountTable(std::string mountInfoPath);
 
 /// The host's files and the current user.
 std::unique_ptr<Files> makeLiveFiles();

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "platform/live/LiveServices.hpp"
 
@@ -31,6 +33,8 @@ void initLibmountOnce() {
 
 class LiveMountTable final : public MountTable {
  public:
+  explicit LiveMountTable(std::string mountInfoPath) : mountInfoPath_(std::move(mountInfoPath)) {}
+
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
     initLibmountOnce();
     // Each scan owns its table and iterator; nothing of libmount is shared between calls.
@@ -39,7 +43,7 @@ class LiveMountTable final : public MountTable {
     // The kernel's own view of this process's mounts. libmount undoes the kernel's octal escapes
     // (blank \040, tab \011, line feed \012, backslash \134) and leaves every other byte as it
     // stands, so names arrive as the raw bytes they were mounted with, UTF-8 or not.
-    if (mnt_table_parse_file(table.get(), "/proc/self/mountinfo") != 0) return false;
+    if (mnt_table_parse_file(table.get(), mountInfoPath_.c_str()) != 0) return false;
     ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
     if (!iter) return false;
     libmnt_fs* fs = nullptr;
@@ -68,10 +72,17 @@ class LiveMountTable final : public MountTable {
     return FsFigures{static_cast<std::uint32_t>(unit), static_cast<std::uint64_t>(figures.f_blocks),
                      static_cast<std::uint64_t>(figures.f_bfree)};
   }
+
+ private:
+  std::string mountInfoPath_;
 };
 
 }  // namespace
 
-std::unique_ptr<MountTable> makeLiveMountTable() { return std::make_unique<LiveMountTable>(); }
+std::unique_ptr<MountTable> makeLiveMountTable() { return makeLiveMountTable("/proc/self/mountinfo"); }
+
+std::unique_ptr<MountTable> makeLiveMountTable(std::string mountInfoPath) {
+  return std::make_unique<LiveMountTable>(std::move(mountInfoPath));
+}
 
 }  // namespace strandel::platform::live
