@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <strandel/Machine.hpp>
+#include <strandel/Strandel.hpp>
+
+#include "platform/Machine.hpp"
+#include "tests/apfs/ListingImage.hpp"
+#include "tests/support/TempDir.hpp"
+
+namespace strandel::testing {
+namespace {
+
+struct Case {
+  const char* mountPath;
+  bool apfs;
+};
+
+// A table in the shape of a 10.15 Mac's, with an HFS+ disk whose mount point ends like a later
+// APFS one, and a network share.
+ImageBuilder mountImage(const std::string& version = "10.15.7") {
+  ImageBuilder image = listingImage(listingXml({}), version);
+  image.mount({.on = "/", .from = "/dev/disk1s5", .type = "apfs"})
+      .mount({.on = "/dev", .from = "devfs", .type = "devfs"})
+      .mount({.on = "/System/Volumes/Data", .from = "/dev/disk1s1", .type = "apfs"})
+      .mount({.on = "/private/var/vm", .from = "/dev/disk1s4", .type = "apfs"})
+      .mount({.on = "/Volumes/Backup", .from = "/dev/disk2s2", .type = "hfs"})
+      .mount({.on = "/Volumes/Data", .from = "/dev/disk3s1", .type = "apfs"})
+      .mount({.on = "/Volumes/Backup Disk", .from = "/dev/disk4s2", .type = "apfs"})
+      .mount({.on = "/Volumes/Éclair", .from = "/dev/disk5s1", .type = "apfs"})
+      .mount({.on = "/Volumes/share", .from = "//guest@nas/share", .type = "smbfs"})
+      .mount({.on = "/Volumes/Other/Backup", .from = "/dev/disk6s1", .type = "apfs"});
+  return image;
+}
+
+TEST(GetVolumeAPFS, TheFirstEntryWithTheSameTailDecides) {
+  ScopedMachine machine(mountImage());
+  const std::vector<Case> cases = {
+      {"/", true},
+      {"/Volumes/", true},                // tail "/": the root file system's entry
+      {"/System/Volumes/Data", true},     // the first "/Data" is the Data volume's
+      {"/Volumes/Data", true},
+      {"/anything/Data", true},
+      {"/Volumes/Backup", false},         // hfs, and the later apfs "/Backup" is not looked at
+      {"/Volumes/Other/Backup", false},
+      {"/Volumes/Backup Disk", true},
+      {"/Volumes/Éclair", true},
+      {"/Volumes/E\xcc\x81" "clair", false},  // no Unicode normalisation
+      {"/Volumes/share", false},
+      {"/Volumes/backup", false},         // case-sensitive
+      {"/Volumes/Missing", false},
+      {"/dev", false},
+      {"Backup", false},                  // no "/": no tail
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetVolumeAPFS(c.mountPath), c.apfs) << c.mountPath;
+}
+
+TEST(GetVolumeAPFS, OlderThan1012IsNeverApfs) {
+  for (const char* version : {"10.11.6", "10.6.8"}) {
+    ScopedMachine machine(mountImage(version));
+    EXPECT_FALSE(GetVolumeAPFS("/")) << version;
+    EXPECT_FALSE(GetVolumeAPFS("/Volumes/Data")) << version;
+  }
+  for (const char* version : {"10.12", "10.12.6"}) {
+    ScopedMachine machine(mountImage(version));
+    EXPECT_TRUE(GetVolumeAPFS("/")) << version;
+  }
+}
+
+TEST(GetVolumeAPFS, AnEmptyTableIsNeverApfs) {
+  ScopedMachine machine(listingImage(listingXml({})));
+  EXPECT_FALSE(GetVolumeAPFS("/"));
+}
+
+// A mount point that is not UTF-8 can't be decoded, has no tail and is passed over; the next
+// entry with the wanted tail answers.
+TEST(GetVolumeAPFS, AnUndecodableMountPointMatchesNothing) {
+  ImageBuilder image = listingImage(listingXml({}));
+  image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs"})
+      .mount({.on = "/Volumes/PLACEHOLDER", .from = "/dev/disk2s1", .type = "hfs"})
+      .mount({.on = "/Volumes/Caf\xc3\xa9", .from = "/dev/disk3s1", .type = "apfs"});
+  TempDir dir;
+  image.write(dir.path());
+  PlistValue plist = image.machinePlist();
+  // The same name in Latin-1: one byte 0xE9, which is not UTF-8.
+  const std::string latin1 = "/Volumes/Caf\xe9";
+  (*(*plist.asDictionary())["Mounts"].asArray())[1].asDictionary()->insert_or_assign(
+      "f_mntonname", PlistValue(PlistData{{latin1.begin(), latin1.end()}}));
+  writeFile(dir.path() / "machine.plist", writeXmlPlist(plist));
+
+  auto previous = platform::current();
+  auto error = useMachine(dir.str());
+  ASSERT_FALSE(error.has_value()) << *error;
+  EXPECT_TRUE(GetVolumeAPFS("/Volumes/Caf\xc3\xa9"));
+  EXPECT_FALSE(GetVolumeAPFS("/Volumes/PLACEHOLDER"));
+  platform::setCurrent(previous);
+}
+
+}  // namespace
+}  // namespace strandel::testing
