@@ -1,8 +1,79 @@
+// strandel apfs: the APFS lookups.
+#include <memory>
+#include <string>
+
+#include <strandel/Strandel.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
+namespace {
 
-// Not built yet: the command is added by its own change.
-void addApfsCommand(CLI::App&, Context&) {}
+std::optional<PlistValue> optionalText(std::optional<std::string> text) {
+  if (!text) return std::nullopt;
+  return PlistValue(std::move(*text));
+}
+
+const char* roleName(APFSVolumeRole role) {
+  switch (role) {
+    case APFSVolumeRoleSystem: return "APFSVolumeRoleSystem";
+    case APFSVolumeRoleData: return "APFSVolumeRoleData";
+    case APFSVolumeRolePreboot: return "APFSVolumeRolePreboot";
+    case APFSVolumeRoleRecovery: return "APFSVolumeRoleRecovery";
+    case APFSVolumeRoleVM: return "APFSVolumeRoleVM";
+    case APFSVolumeRoleBackup: return "APFSVolumeRoleBackup";
+    case APFSVolumeRoleNone: break;
+  }
+  return "APFSVolumeRoleNone";
+}
+
+// Adds `apfs NAME ARGUMENT`, whose answer `answer` gives from the argument.
+void addLookup(CLI::App& apfs, Context& context, const std::string& name, const std::string& argumentName,
+               const std::string& description,
+               std::function<int(const Context&, const std::string&)> answer) {
+  auto argument = std::make_shared<std::string>();
+  CLI::App* command = apfs.add_subcommand(name, description);
+  command->add_option(argumentName, *argument, argumentName)->required();
+  command->callback([&context, argument, answer = std::move(answer)] {
+    context.run = [&context, argument, answer] { return answer(context, *argument); };
+  });
+}
+
+}  // namespace
+
+void addApfsCommand(CLI::App& app, Context& context) {
+  CLI::App* apfs = app.add_subcommand("apfs", "APFS containers, mounts and volume roles");
+  apfs->require_subcommand(1);
+
+  addLookup(*apfs, context, "container", "DEVICE",
+            "the listing entry of the container that DEVICE (container or physical store) names",
+            [](const Context& c, const std::string& device) {
+              auto entry = getAPFSContainer(device);
+              return printAnswer(c, entry ? std::optional<PlistValue>(std::move(*entry)) : std::nullopt);
+            });
+  addLookup(*apfs, context, "is-apfs", "MOUNT", "whether the volume mounted at MOUNT is APFS",
+            [](const Context& c, const std::string& mount) { return printAnswer(c, PlistValue(GetVolumeAPFS(mount))); });
+
+  using RoleLookup = std::optional<std::string> (*)(std::string_view);
+  const std::pair<const char*, RoleLookup> roleLookups[] = {
+      {"system", getAPFSSystemVolume},
+      {"data", getAPFSDataVolume},
+      {"preboot", getAPFSPrebootVolume},
+      {"recovery", getAPFSRecoveryVolume},
+  };
+  for (const auto& [name, lookup] : roleLookups) {
+    addLookup(*apfs, context, name, "DEVICE",
+              std::string("the volume holding the ") + name + " role in the container of DEVICE",
+              [lookup](const Context& c, const std::string& device) { return printAnswer(c, optionalText(lookup(device))); });
+  }
+
+  addLookup(*apfs, context, "role", "BSD", "the role code of the volume BSD (disk3s1, no /dev/)",
+            [](const Context& c, const std::string& bsd) {
+              APFSVolumeRole role = getAPFSVolumeRole(bsd);
+              return printAnswer(c, PlistValue(static_cast<std::int64_t>(role)), [role](const PlistValue&) {
+                return std::to_string(static_cast<int>(role)) + " (" + roleName(role) + ")";
+              });
+            });
+}
 
 }  // namespace strandel::tool

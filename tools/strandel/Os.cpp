@@ -1,8 +1,57 @@
+// strandel os: the running OS version facts.
+#include <memory>
+#include <string>
+
+#include <strandel/Strandel.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
+namespace {
 
-// Not built yet: the command is added by its own change.
-void addOsCommand(CLI::App&, Context&) {}
+// For people: one "label: value" line per entry, in the order of the labels.
+std::string labelLines(const PlistValue& info) {
+  std::string out;
+  if (const PlistDict* dict = info.asDictionary()) {
+    for (const auto& [label, value] : *dict) {
+      const std::string* text = value.asString();
+      out += label + ": " + (text ? *text : writeJson(value)) + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void addOsCommand(CLI::App& app, Context& context) {
+  CLI::App* os = app.add_subcommand("os", "the running OS version facts");
+  os->require_subcommand(1);
+
+  os->add_subcommand("version", "the running OS version text")->callback([&context] {
+    context.run = [&context] {
+      auto version = ZVGetCurrentSystemString();
+      return printAnswer(context, version ? std::optional<PlistValue>(std::move(*version)) : std::nullopt);
+    };
+  });
+
+  os->add_subcommand("info", "the version tool's report, label to value")->callback([&context] {
+    context.run = [&context] { return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines); };
+  });
+
+  auto version = std::make_shared<std::string>();
+  CLI::App* compare = os->add_subcommand(
+      "compare", "-1, 0 or 1 as the running OS is older than, the same as or newer than VERSION");
+  CLI::Option* given = compare->add_option("VERSION", *version, "a version such as 10.13; left out: absent");
+  compare->callback([&context, version, given] {
+    // Left out is absent, and "" is the empty text: the comparison tells the two apart.
+    std::optional<std::string> argument;
+    if (given->count() > 0) argument = *version;
+    context.run = [&context, argument] {
+      std::optional<std::string_view> view;
+      if (argument) view = *argument;
+      return printAnswer(context, PlistValue(ZVCompareCurrentSystemVersionWith(view)));
+    };
+  });
+}
 
 }  // namespace strandel::tool
