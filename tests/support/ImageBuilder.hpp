@@ -33,16 +33,17 @@ struct Entry {
 
 /// A volume's description in a few words. `mountPath` "" means not mounted.
 struct VolumeSpec {
-  std::string bsd;
-  std::string name;
+  // Every member has an initializer, so designated initializers may leave any of them out.
+  std::string bsd{};
+  std::string name{};
   std::string kind = "apfs";
-  std::string mountPath;
-  std::string type;        // DAVolumeType; "" leaves it out
-  std::string content;     // DAMediaContent; "" leaves it out
+  std::string mountPath{};
+  std::string type{};      // DAVolumeType; "" leaves it out
+  std::string content{};   // DAMediaContent; "" leaves it out
   std::string protocol = "Apple Fabric";
   bool internal = true;
   std::uint64_t size = 500107862016;
-  std::string role;        // registry "Role" (first entry); "" leaves it out
+  std::string role{};      // registry "Role" (first entry); "" leaves it out
 };
 
 /// The APFS volume content GUID, and helpers for the usual entries.
