@@ -1,0 +1,86 @@
+#include "framework/DescriptionValues.hpp"
+
+#include <cmath>
+
+namespace strandel {
+
+std::string descriptionText(const PlistDict& description, std::string_view key) {
+  auto it = description.find(key);
+  if (it == description.end()) return {};
+  const std::string* text = it->second.asString();
+  return text ? *text : std::string();
+}
+
+bool descriptionFlag(const PlistDict& description, std::string_view key) {
+  auto it = description.find(key);
+  if (it == description.end()) return false;
+  if (auto flag = it->second.asBoolean()) return *flag;
+  if (auto number = it->second.asNumber()) return *number != 0;
+  return false;
+}
+
+std::uint64_t descriptionByteCount(const PlistDict& description, std::string_view key) {
+  auto it = description.find(key);
+  if (it == description.end()) return 0;
+  const PlistValue& value = it->second;
+  if (auto count = value.asUnsignedInteger()) return *count;
+  if (auto count = value.asInteger()) return static_cast<std::uint64_t>(*count);
+  if (auto count = value.asReal()) {
+    // Only reals that land inside the signed range have an integer reading.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (std::isfinite(*count) && *count > -kLimit && *count < kLimit) {
+      return static_cast<std::uint64_t>(static_cast<std::int64_t>(*count));
+    }
+  }
+  return 0;
+}
+
+std::optional<PlistUrl> descriptionUrl(const PlistDict& description, std::string_view key) {
+  auto it = description.find(key);
+  if (it == description.end()) return std::nullopt;
+  const PlistUrl* url = it->second.asUrl();
+  const std::string* text = it->second.asString();
+  // The service never describes a mount by an empty URL; one that says nothing is no mount.
+  if (url && !url->text.empty()) return *url;
+  if (text && !text->empty()) return PlistUrl{*text};
+  return std::nullopt;
+}
+
+bool registryTruth(const std::optional<PlistValue>& property) {
+  if (!property) return false;
+  const PlistValue& value = *property;
+  if (auto flag = value.asBoolean()) return *flag;
+  if (auto number = value.asNumber()) return *number != 0;
+  if (const std::string* text = value.asString()) {
+    std::size_t i = text->find_first_not_of(" \t\n\r\f\v");
+    if (i == std::string::npos) return false;
+    if ((*text)[i] == '+' || (*text)[i] == '-') ++i;
+    while (i < text->size() && (*text)[i] == '0') ++i;
+    if (i == text->size()) return false;
+    char c = (*text)[i];
+    return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+  }
+  if (const PlistData* data = value.asData()) return !data->bytes.empty();
+  if (const PlistUrl* url = value.asUrl()) return !url->text.empty();
+  if (const PlistArray* array = value.asArray()) return !array->empty();
+  if (const PlistDict* dict = value.asDictionary()) return !dict->empty();
+  return true;  // a date
+}
+
+std::string firstRole(const std::optional<PlistValue>& property) {
+  if (!property) return {};
+  if (const std::string* text = property->asString()) return *text;
+  const PlistArray* roles = property->asArray();
+  if (!roles || roles->empty()) return {};
+  const std::string* first = roles->front().asString();
+  return first ? *first : std::string();
+}
+
+std::string registryText(const std::optional<PlistValue>& property) {
+  if (!property) return {};
+  if (const std::string* text = property->asString()) return *text;
+  if (const PlistUrl* url = property->asUrl()) return url->text;
+  return {};
+}
+
+}  // namespace strandel

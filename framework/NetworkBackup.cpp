@@ -1,0 +1,33 @@
+#include "framework/NetworkBackup.hpp"
+
+#include <strandel/Strandel.hpp>
+
+#include "framework/DescriptionValues.hpp"
+#include "framework/PathText.hpp"
+
+namespace strandel {
+
+std::optional<std::string> networkBackupImageName(platform::Files& files) {
+  auto preferences = files.readPlistFile("/Library/Preferences/com.apple.TimeMachine.plist");
+  if (!preferences) return std::nullopt;
+  const PlistValue* name = preferences->find("LocalizedDiskImageVolumeName");
+  if (!name || !name->asString()) return std::nullopt;
+  return *name->asString();
+}
+
+bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
+                          const std::optional<std::string>& imageName) {
+  // Without an image name no device can match, so the disk is not even looked up.
+  if (!imageName) return false;
+  auto description = registry.descriptionForBSDName(lastPathComponent(device));
+  if (!description) return false;
+  return descriptionText(*description, "DADeviceProtocol") == "Virtual Interface" &&
+         descriptionText(*description, "DAVolumeName") == *imageName;
+}
+
+bool isNetworkTimeMachine(std::string_view device) {
+  auto machine = platform::current();
+  return isNetworkBackupImage(machine->registry(), device, networkBackupImageName(machine->files()));
+}
+
+}  // namespace strandel
