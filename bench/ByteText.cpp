@@ -1,0 +1,84 @@
+// Byte text, warm: the running version is already stored in the settings, so a conversion
+// costs one settings read, the version comparison and the formatting. The floor is what any
+// byte text must do: snprintf("%.2f") of the figure plus a blank and a unit word.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <strandel/Machine.hpp>
+#include <strandel/Strandel.hpp>
+
+#include "platform/Machine.hpp"
+
+namespace {
+
+const double kCounts[] = {0, 999, 1536, 1234567, 500107862016, 4000787030016, 1099511627776, -5};
+constexpr std::size_t kCountN = sizeof kCounts / sizeof kCounts[0];
+
+// A machine image with no disks whose settings hold the running version, as a host's settings
+// hold it after the first call.
+struct WarmImage {
+  std::filesystem::path dir;
+  WarmImage() {
+    char pattern[] = "/tmp/strandel-bench-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    std::filesystem::create_directories(dir / "root/tmp");
+    std::ofstream(dir / "machine.plist") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                                            "<dict><key>Registry</key><array/><key>Mounts</key><array/></dict></plist>\n";
+    if (auto error = strandel::useMachine(dir.string())) {
+      std::fprintf(stderr, "%s\n", error->c_str());
+      std::exit(1);
+    }
+    strandel::platform::current()->settings().set("ZVCurrentSWVers", strandel::PlistValue("10.15.7"));
+  }
+  ~WarmImage() { std::filesystem::remove_all(dir); }
+};
+
+void BM_ConvertBytesToStringValue(benchmark::State& state) {
+  static WarmImage image;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    std::string text = strandel::ZVFoundationConvertBytesToStringValue(kCounts[i++ % kCountN]);
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_ConvertBytesToStringValue);
+
+void BM_FloorSnprintfAndWord(benchmark::State& state) {
+  static const char* const kWords[] = {"bytes", "KB", "MB", "GB", "TB"};
+  std::size_t i = 0;
+  for (auto _ : state) {
+    double x = kCounts[i % kCountN];
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "%.2f", x);
+    std::string text = figure;
+    text += ' ';
+    text += kWords[i++ % 5];
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_FloorSnprintfAndWord);
+
+// The version comparison alone, the part of a conversion that the floor has no counterpart of.
+void BM_VersionComparison(benchmark::State& state) {
+  static WarmImage image;
+  for (auto _ : state) benchmark::DoNotOptimize(strandel::ZVCompareCurrentSystemVersionWith("10.6"));
+}
+BENCHMARK(BM_VersionComparison);
+
+void BM_RoundByteCountToMB(benchmark::State& state) {
+  std::size_t i = 0;
+  for (auto _ : state) {
+    double count = kCounts[i++ % kCountN];
+    std::string text = strandel::ZVFoundationRoundByteCountToMBAndString(count);
+    benchmark::DoNotOptimize(text);
+    benchmark::DoNotOptimize(count);
+  }
+}
+BENCHMARK(BM_RoundByteCountToMB);
+
+}  // namespace

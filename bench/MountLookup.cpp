@@ -1,0 +1,145 @@
+// Mount lookups on a 5,000-entry table against the floor of any lookup: libmount parsing the
+// same mountinfo file and walking it to the entry. The live mount table is pointed at a
+// generated file so that both read exactly the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <libmount/libmount.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <strandel/Strandel.hpp>
+
+#include "platform/Machine.hpp"
+#include "platform/live/LiveMachine.hpp"
+#include "platform/live/LiveServices.hpp"
+
+namespace {
+
+using namespace strandel;
+
+constexpr int kEntries = 5000;
+
+// Mount points with blanks (written \040 as the kernel does), slices of many disks, and the
+// pseudo file systems a host lists first.
+std::string writeMountInfo() {
+  char pattern[] = "/tmp/strandel-mountinfo-XXXXXX";
+  int fd = ::mkstemp(pattern);
+  ::close(fd);
+  std::ofstream out(pattern);
+  out << "21 1 0:20 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw\n"
+         "22 1 0:21 / /sys rw,nosuid,nodev,noexec,relatime shared:7 - sysfs sysfs rw\n"
+         "23 1 0:5 / /dev rw,nosuid,relatime shared:2 - devtmpfs udev rw,size=4010000k,nr_inodes=1002500,mode=755\n";
+  for (int i = 3; i < kEntries; ++i) {
+    out << 100 + i << " 1 1:" << i << " / /Volumes/Backup\\040Disk\\040" << i << " rw,nosuid,nodev,relatime shared:" << i
+        << " - apfs /dev/disk" << i / 10 + 1 << "s" << i % 10 + 1 << " rw,journaled\n";
+  }
+  return pattern;
+}
+
+const std::string& mountInfo() {
+  struct File {
+    std::string path = writeMountInfo();
+    ~File() { std::filesystem::remove(path); }
+  };
+  static const File file;
+  return file.path;
+}
+
+// The live host with its mount table read from the generated file.
+class FileTableMachine final : public platform::Machine {
+ public:
+  explicit FileTableMachine(const std::string& path)
+      : live_(platform::live::makeLiveMachine()), table_(platform::live::makeLiveMountTable(path)) {}
+  platform::Registry& registry() override { return live_->registry(); }
+  platform::MountTable& mountTable() override { return *table_; }
+  platform::Processes& processes() override { return live_->processes(); }
+  platform::Files& files() override { return live_->files(); }
+  platform::Settings& settings() override { return live_->settings(); }
+  platform::Localizer& localizer() override { return live_->localizer(); }
+  platform::Log& log() override { return live_->log(); }
+
+ private:
+  std::shared_ptr<platform::Machine> live_;
+  std::unique_ptr<platform::MountTable> table_;
+};
+
+void useFileTable() {
+  static bool once = [] {
+    platform::setCurrent(std::make_shared<FileTableMachine>(mountInfo()));
+    return true;
+  }();
+  (void)once;
+}
+
+const std::string kLastMountPoint = "/Volumes/Backup Disk " + std::to_string(kEntries - 1);
+const std::string kLastDevice = "/dev/disk" + std::to_string((kEntries - 1) / 10 + 1) + "s" + std::to_string((kEntries - 1) % 10 + 1);
+
+struct TableTraits {
+  static libmnt_table* invalid() noexcept { return nullptr; }
+  static void free(libmnt_table* table) noexcept { mnt_unref_table(table); }
+};
+struct IterTraits {
+  static libmnt_iter* invalid() noexcept { return nullptr; }
+  static void free(libmnt_iter* iter) noexcept { mnt_free_iter(iter); }
+};
+
+// The floor: parse, walk to the entry, copy its other name.
+std::string libmountFind(const std::string& path, const char* on) {
+  platform::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+  if (mnt_table_parse_file(table.get(), path.c_str()) != 0) return "";
+  platform::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  libmnt_fs* fs = nullptr;
+  while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+    const char* target = mnt_fs_get_target(fs);
+    if (target && std::strcmp(target, on) == 0) {
+      const char* source = mnt_fs_get_source(fs);
+      return source ? source : "";
+    }
+  }
+  return "";
+}
+
+void BM_FloorLibmountParseAndFind(benchmark::State& state) {
+  const std::string& path = mountInfo();
+  for (auto _ : state) {
+    std::string found = libmountFind(path, kLastMountPoint.c_str());
+    if (found != kLastDevice) state.SkipWithError("the floor found the wrong entry");
+    benchmark::DoNotOptimize(found);
+  }
+}
+BENCHMARK(BM_FloorLibmountParseAndFind)->Unit(benchmark::kMicrosecond);
+
+void BM_MountFromName(benchmark::State& state) {
+  useFileTable();
+  for (auto _ : state) {
+    std::string found = getVolumeMountFromName(kLastMountPoint);
+    if (found != kLastDevice) state.SkipWithError("getVolumeMountFromName found the wrong entry");
+    benchmark::DoNotOptimize(found);
+  }
+}
+BENCHMARK(BM_MountFromName)->Unit(benchmark::kMicrosecond);
+
+void BM_MountOnName(benchmark::State& state) {
+  useFileTable();
+  // The worst case: every entry's name is tested by prefix and by substring before the last.
+  std::string bsd = kLastDevice.substr(5);
+  for (auto _ : state) {
+    std::string found = getVolumeMountOnName(bsd);
+    if (found != kLastMountPoint) state.SkipWithError("getVolumeMountOnName found the wrong entry");
+    benchmark::DoNotOptimize(found);
+  }
+}
+BENCHMARK(BM_MountOnName)->Unit(benchmark::kMicrosecond);
+
+void BM_MountFromNameMissing(benchmark::State& state) {
+  useFileTable();
+  for (auto _ : state) benchmark::DoNotOptimize(getVolumeMountFromName("/Volumes/Nowhere"));
+}
+BENCHMARK(BM_MountFromNameMissing)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
