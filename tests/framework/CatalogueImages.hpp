@@ -1,0 +1,85 @@
+// Helpers of the volume catalogue's tests: translation bundles and the records of a list.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <strandel/Strandel.hpp>
+
+#include "tests/support/ImageBuilder.hpp"
+#include "tests/support/TempDir.hpp"
+
+namespace strandel::testing {
+
+/// A bundle folder holding the given `.strings` files, the host's bundle while the value lives.
+class Bundle {
+ public:
+  using Tables = std::map<std::string, std::string>;
+  explicit Bundle(const Tables& tables) {
+    for (const auto& [name, contents] : tables) writeFile(dir_.path() / name, contents);
+    useBundle(dir_.str());
+  }
+  ~Bundle() { useBundle(""); }
+  Bundle(const Bundle&) = delete;
+  Bundle& operator=(const Bundle&) = delete;
+
+ private:
+  TempDir dir_;
+};
+
+/// No bundle while the value lives: every lookup gives its key.
+struct NoBundle {
+  NoBundle() { useBundle(""); }
+  ~NoBundle() { useBundle(""); }
+};
+
+/// The record of `bsdName` in `list`, or nothing.
+inline std::optional<PlistDict> recordFor(const PlistArray& list, std::string_view bsdName) {
+  for (const PlistValue& record : list) {
+    const PlistValue* name = record.find("bsdName");
+    if (name && name->asString() && *name->asString() == bsdName) return *record.asDictionary();
+  }
+  return std::nullopt;
+}
+
+/// The text under `key` of a record, or "<absent>".
+inline std::string textAt(const PlistDict& record, std::string_view key) {
+  auto it = record.find(key);
+  if (it == record.end()) return "<absent>";
+  if (const std::string* text = it->second.asString()) return *text;
+  return "<not a text>";
+}
+
+/// The BSD names of a list, in its order, joined by blanks.
+inline std::string bsdNames(const PlistArray& list) {
+  std::string names;
+  for (const PlistValue& record : list) {
+    if (!names.empty()) names += ' ';
+    const PlistValue* name = record.find("bsdName");
+    names += name && name->asString() ? *name->asString() : "?";
+  }
+  return names;
+}
+
+}  // namespace strandel::testing
+
+namespace strandel::testing {
+
+/// The content GUIDs of the partitions the catalogue's tests use.
+inline constexpr const char* kApfsPartitionContent = "7C3457EF-0000-11AA-AA11-00306543ECAC";
+inline constexpr const char* kHfsContent = "48465300-0000-11AA-AA11-00306543ECAC";
+inline constexpr const char* kEfiContent = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+
+/// The Time Machine preferences file naming `imageName` as the volume of the backup image.
+std::string timeMachinePreferences(const std::string& imageName);
+
+/// A Mac on macOS 10.15: internal disk0 with EFI (disk0s1) and the APFS container disk1 on
+/// disk0s2, holding "Macintosh HD" (disk1s1, System, at "/"), "Macintosh HD - Data" (disk1s2,
+/// Data), Preboot (disk1s3), Recovery (disk1s4), VM (disk1s5, mounted), an unnamed volume
+/// (disk1s6) and a snapshot of disk1s1 (disk1s1s1); and an external USB disk disk2 whose APFS
+/// container disk3 holds "Time Machine" (disk3s1, role Backup, mounted).
+ImageBuilder catalinaMac();
+
+}  // namespace strandel::testing
