@@ -120,7 +120,9 @@ LoadResult loadMachine(std::string_view dir) {
   if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
 
   std::string rootPath = prefix + "root/";
-  if (::stat(rootPath.c_str(), &info) != 0) return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  // Without its slash, so that a file named root is told apart from a missing folder.
+  if (::stat((prefix + "root").c_str(), &info) != 0)
+    return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
   if (!S_ISDIR(info.st_mode)) return {nullptr, rootPath + ": not a folder"};
   // Tools and files are found from the root for the whole life of the machine, so it must not
   // depend on the working folder of the moment.

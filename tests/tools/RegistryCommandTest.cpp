@@ -1,0 +1,158 @@
+// The tool's registry command, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <strandel/PlistValue.hpp>
+
+#include "tests/support/ImageBuilder.hpp"
+#include "tests/support/Paths.hpp"
+#include "tests/support/TempDir.hpp"
+
+namespace strandel {
+namespace {
+
+// A volume in a few words (the spec's other fields keep their defaults).
+testing::VolumeSpec volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
+                               std::string kind = "apfs") {
+  testing::VolumeSpec spec;
+  spec.bsd = std::move(bsd);
+  spec.name = std::move(name);
+  spec.mountPath = std::move(mountPath);
+  spec.role = std::move(role);
+  spec.kind = std::move(kind);
+  return spec;
+}
+
+struct ToolResult {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolResult strandelTool(std::vector<std::string> arguments) {
+  testing::TempDir scratch;
+  std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
+  std::string tool = testing::toolPath();
+  pid_t child = ::fork();
+  if (child == 0) {
+    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    std::vector<char*> argv{tool.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    ::execv(tool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ToolResult run;
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  run.out = slurp(outPath);
+  run.err = slurp(errPath);
+  return run;
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::size_t entryCount(const PlistArray& entries) {
+  std::size_t n = 0;
+  for (const auto& entry : entries) {
+    ++n;
+    if (const PlistValue* children = entry.find("Children")) n += entryCount(*children->asArray());
+  }
+  return n;
+}
+
+const std::string kSample = testing::sampleMachine("apple-silicon-macos26");
+
+// The sample Mac: a platform device; the NVMe branch (device, driver, disk0, its scheme; three
+// partitions, each with a container scheme, an APFS media and a container; 4 + 6 + 1 volumes
+// and one snapshot); the USB branch (device, SCSI nub, driver, disk4, its scheme, 3 partitions).
+constexpr std::size_t kSampleEntries = 1 + (4 + 3 * 4 + 11 + 1) + (5 + 3);
+
+TEST(RegistryCommand, JsonHasEveryEntryOfTheSample) {
+  ToolResult run = strandelTool({"--machine", kSample, "--format", "json", "registry"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.out.front(), '[');
+  EXPECT_EQ(run.out.find('\n'), run.out.size() - 1);
+  EXPECT_EQ(countOf(run.out, "\"Class\":"), kSampleEntries);
+  EXPECT_NE(run.out.find("\"DAVolumePath\":\"file:///Volumes/TRANSFER/\""), std::string::npos);
+}
+
+TEST(RegistryCommand, PlistIsTheMachineImageForm) {
+  ToolResult run = strandelTool({"--machine", kSample, "--format", "plist", "registry"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto tree = readPlist(run.out);
+  ASSERT_TRUE(tree.has_value() && tree->asArray());
+  EXPECT_EQ(entryCount(*tree->asArray()), kSampleEntries);
+  const PlistValue& platform = (*tree->asArray())[0];
+  EXPECT_EQ(*platform.find("Class"), PlistValue("IOPlatformExpertDevice"));
+  EXPECT_EQ(platform.find("Description"), nullptr);
+}
+
+TEST(RegistryCommand, TextIsAnIndentedTreeForPeople) {
+  ToolResult run = strandelTool({"--machine", kSample, "registry"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {
+           "IOPlatformExpertDevice\n",
+           "\n      IOMedia  disk0\n",
+           "\n                AppleAPFSContainer\n",
+           "\n                  AppleAPFSVolume  disk3s1  \"Macintosh HD\"  apfs  at /\n",
+           "\n                    AppleAPFSSnapshot  disk3s1s1  \"Macintosh HD\"  apfs  at /\n",
+           "\n                  AppleAPFSVolume  disk3s3  \"Recovery\"  apfs  not mounted\n",
+           "\n                  AppleAPFSVolume  disk3s5  \"Macintosh HD - Data\"  apfs  at /System/Volumes/Data\n",
+           "\n            IOMedia  disk4s2  \"TRANSFER\"  exfat  at /Volumes/TRANSFER\n",
+           "\n            IOMedia  disk4s3  \"KAMERA\"  msdos  at /Volumes/KAMERA\n",
+       }) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin:\n" << run.out;
+  }
+  EXPECT_EQ(countOf(run.out, "\n"), kSampleEntries);
+}
+
+TEST(RegistryCommand, TextDecodesTheMountUrl) {
+  testing::ImageBuilder image;
+  image.add(testing::volume(volumeSpec("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")));
+  testing::TempDir dir;
+  image.write(dir.path());
+  ToolResult run = strandelTool({"--machine", dir.str(), "registry"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "IOMedia  disk5s2  \"Backup Disk\"  hfs  at /Volumes/Backup Disk ’\n");
+}
+
+TEST(RegistryCommand, AnUnusableImageIsOneLineAndStatusTwo) {
+  testing::TempDir dir;
+  testing::ImageBuilder().write(dir.path());
+  testing::writeFile(dir.path() / "machine.plist",
+                     writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{PlistValue(PlistDict{})})}}));
+  ToolResult run = strandelTool({"--machine", dir.str(), "--format", "json", "registry"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "strandel: " + dir.str() + "/machine.plist: Registry[0].Class: missing\n");
+
+  run = strandelTool({"--machine", kSample, "registry", "extra"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(countOf(run.err, "\n"), 1u);
+}
+
+}  // namespace
+}  // namespace strandel
