@@ -1,8 +1,41 @@
+// strandel image import DUMP_DIR OUT_DIR: a machine image from a dump of a real Mac.
+#include <cstdio>
+#include <memory>
+
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/import/ImportMac.hpp"
 
 namespace strandel::tool {
 
-// Not built yet: the command is added by its own change.
-void addImageCommand(CLI::App&, Context&) {}
+void addImageCommand(CLI::App& app, Context& context) {
+  auto* image = app.add_subcommand("image", "make machine images");
+  image->require_subcommand(1);
+
+  struct Arguments {
+    std::string dump, out;
+  };
+  auto arguments = std::make_shared<Arguments>();
+  auto* import = image->add_subcommand(
+      "import", "build a machine image in OUT_DIR from DUMP_DIR, the folder that tools/record-mac wrote on a Mac");
+  import->add_option("DUMP_DIR", arguments->dump, "the dump folder")->required();
+  import->add_option("OUT_DIR", arguments->out, "the image folder to make (new, or empty)")->required();
+  import->callback([&context, arguments] {
+    context.run = [arguments] {
+      importer::ImportReport report = importer::importMac(arguments->dump, arguments->out);
+      for (const std::string& problem : report.problems) std::fprintf(stderr, "strandel: image import: %s\n", problem.c_str());
+      switch (report.status) {
+        case importer::ImportStatus::Written:
+          std::printf("%s\n", report.message.c_str());
+          return 0;
+        case importer::ImportStatus::NothingUsable:
+          std::fprintf(stderr, "strandel: image import: %s\n", report.message.c_str());
+          return 1;
+        case importer::ImportStatus::BadArguments:
+          break;
+      }
+      throw UsageError{"image import: " + report.message};
+    };
+  });
+}
 
 }  // namespace strandel::tool

@@ -1,0 +1,163 @@
+#include "tools/strandel/import/Dump.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "tools/strandel/import/MountText.hpp"
+
+namespace strandel::importer {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The recorder's own account of what it could not make: "FILE: why", one line each.
+std::map<std::string, std::string, std::less<>> readFailures(const fs::path& dir) {
+  std::map<std::string, std::string, std::less<>> failures;
+  auto text = readBytes(dir / dumpfile::kFailures);
+  if (!text) return failures;
+  for (std::string_view line : textLines(*text)) {
+    std::size_t colon = line.find(": ");
+    if (colon == std::string_view::npos) continue;
+    failures.emplace(std::string(line.substr(0, colon)), std::string(line.substr(colon + 2)));
+  }
+  return failures;
+}
+
+class Reader {
+ public:
+  Reader(const fs::path& dir, Problems& problems) : dir_(dir), problems_(problems), failures_(readFailures(dir)) {}
+
+  const std::map<std::string, std::string, std::less<>>& failures() const { return failures_; }
+
+  // The bytes of a dump file; a missing file gets a line saying what its absence costs.
+  std::optional<std::string> bytes(std::string_view name, std::string_view withoutIt) {
+    std::error_code error;
+    fs::path path = dir_ / name;
+    if (!fs::exists(path, error)) {
+      std::string what = "missing";
+      if (auto reason = failures_.find(name); reason != failures_.end()) what += " (the recorder: " + reason->second + ")";
+      problems_.add(name, what + "; " + std::string(withoutIt));
+      return std::nullopt;
+    }
+    auto contents = readBytes(path);
+    if (!contents) problems_.add(name, "can't be read; " + std::string(withoutIt));
+    return contents;
+  }
+
+  // A property-list file whose top level is a dictionary; `raw` receives its bytes.
+  std::optional<PlistDict> dictionary(std::string_view name, std::string_view withoutIt, std::optional<std::string>& raw) {
+    auto value = plist(name, withoutIt, &raw);
+    if (!value) return std::nullopt;
+    if (auto* dict = value->asDictionary()) return std::move(*dict);
+    problems_.add(name, "the top level is not a dictionary; " + std::string(withoutIt));
+    raw.reset();
+    return std::nullopt;
+  }
+
+  std::optional<PlistValue> plist(std::string_view name, std::string_view withoutIt,
+                                  std::optional<std::string>* raw = nullptr) {
+    auto contents = bytes(name, withoutIt);
+    if (!contents) return std::nullopt;
+    auto value = readPlist(*contents);
+    if (!value) {
+      problems_.add(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
+    } else if (raw) {
+      *raw = std::move(contents);
+    }
+    return value;
+  }
+
+  // Reads info/; false when there is no such folder.
+  bool infoFolder(std::map<std::string, PlistDict, BsdLess>& info, std::map<std::string, std::string, BsdLess>& infoBytes) {
+    std::error_code error;
+    fs::path folder = dir_ / dumpfile::kInfoFolder;
+    if (!fs::is_directory(folder, error)) {
+      problems_.add(std::string(dumpfile::kInfoFolder) + "/",
+                    "missing; the descriptions are made from the listings and the mount table alone");
+      return false;
+    }
+    std::vector<fs::path> files;
+    for (const auto& item : fs::directory_iterator(folder, error)) files.push_back(item.path());
+    std::sort(files.begin(), files.end());
+    for (const fs::path& path : files) {
+      std::string place = std::string(dumpfile::kInfoFolder) + "/" + path.filename().string();
+      std::string bsd = path.stem().string();
+      if (path.extension() != ".plist" || !bsdNumbers(bsd)) {
+        problems_.add(place, "not named BSD-NAME.plist; ignored");
+        continue;
+      }
+      std::optional<std::string> raw;
+      auto value = plist(place, "its disk is described from the listings instead", &raw);
+      if (!value) continue;
+      PlistDict* dict = value->asDictionary();
+      if (!dict) {
+        problems_.add(place, "the top level is not a dictionary; its disk is described from the listings instead");
+        continue;
+      }
+      if (auto error = dict->find("Error"); error != dict->end() && error->second.asBoolean().value_or(false)) {
+        const PlistValue* message = dict->count("ErrorMessage") ? &dict->at("ErrorMessage") : nullptr;
+        std::string said = message && message->asString() ? *message->asString() : "no message";
+        problems_.add(place, "diskutil answered with an error (" + said + "); ignored");
+        continue;
+      }
+      if (auto id = dict->find("DeviceIdentifier"); id != dict->end()) {
+        const std::string* name = id->second.asString();
+        if (!name || *name != bsd) {
+          problems_.add(place, "describes " + (name ? *name : std::string("another disk")) + ", not " + bsd + "; ignored");
+          continue;
+        }
+      }
+      info.emplace(bsd, std::move(*dict));
+      infoBytes.emplace(bsd, std::move(*raw));
+    }
+    return true;
+  }
+
+ private:
+  const fs::path& dir_;
+  Problems& problems_;
+  std::map<std::string, std::string, std::less<>> failures_;
+};
+
+}  // namespace
+
+void Problems::add(std::string_view place, std::string_view what) {
+  lines_.push_back(std::string(place) + ": " + std::string(what));
+}
+
+std::optional<std::string> readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return contents;
+}
+
+Dump readDump(const std::filesystem::path& dir, Problems& problems) {
+  Reader reader(dir, problems);
+  Dump dump;
+  dump.ioreg = reader.plist(dumpfile::kIoreg, "the registry is rebuilt from diskutil's listings");
+  if (dump.ioreg && !dump.ioreg->asDictionary() && !dump.ioreg->asArray()) {
+    problems.add(dumpfile::kIoreg, "neither a registry entry nor an array of them; the registry is rebuilt from diskutil's listings");
+    dump.ioreg.reset();
+  }
+  dump.diskList = reader.dictionary(dumpfile::kDiskList, "disks and partitions come from the other listings only",
+                                   dump.diskListBytes);
+  dump.apfsList = reader.dictionary(dumpfile::kApfsList,
+                                   "APFS roles are taken from diskutil info, and diskutil replays no APFS listing",
+                                   dump.apfsListBytes);
+  dump.hasInfoFolder = reader.infoFolder(dump.info, dump.infoBytes);
+  dump.mount = reader.bytes(dumpfile::kMount, "the image has an empty mount table");
+  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info, or are 0");
+  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers without arguments answers nothing");
+  dump.productVersion = reader.bytes(dumpfile::kProductVersion, "sw_vers -productVersion answers with the ProductVersion line of sw_vers.txt, if any");
+  dump.tmDestinations = reader.bytes(dumpfile::kTmDestinations, "tmutil destinationinfo -X answers nothing");
+  dump.tmStatus = reader.bytes(dumpfile::kTmStatus, "tmutil status -X answers nothing");
+  dump.timeMachinePrefs = reader.bytes(dumpfile::kTimeMachinePrefs, "the image has no Time Machine preferences");
+  dump.failures = reader.failures();
+  return dump;
+}
+
+}  // namespace strandel::importer

@@ -1,0 +1,25 @@
+// The mount table of an imported Mac: `mount`'s lines with `df -k`'s figures.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include <strandel/PlistValue.hpp>
+
+#include "tools/strandel/import/DiskFacts.hpp"
+#include "tools/strandel/import/Dump.hpp"
+#include "tools/strandel/import/MountText.hpp"
+
+namespace strandel::importer {
+
+/// The mounts of `mount`'s output, in its order; each line that is not a mount gets a line
+/// (blank lines pass silently).
+std::vector<MountLine> readMountLines(std::string_view text, Problems& problems);
+
+/// The mount entries of machine.plist. Figures come from df's row of the mount; without one,
+/// from diskutil info of the mounted disk (its size, and its free space or its container's);
+/// without that, they are 0. Names that are not UTF-8 are kept as data.
+PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, const DiskMap& disks,
+                        Problems& problems);
+
+}  // namespace strandel::importer

@@ -1,0 +1,47 @@
+#include "tools/strandel/import/Registry.hpp"
+
+namespace strandel::importer {
+namespace {
+
+void count(const RegistryEntry& entry, RegistryCounts& counts) {
+  ++counts.entries;
+  if (entry.media) ++counts.media;
+  for (const auto& child : entry.children) count(child, counts);
+}
+
+}  // namespace
+
+PlistArray registryValue(const std::vector<RegistryEntry>& roots) {
+  PlistArray out;
+  for (const RegistryEntry& entry : roots) {
+    PlistDict dict;
+    dict["Class"] = entry.className;
+    if (entry.media != entry.description.has_value()) dict["IOMedia"] = entry.media;
+    if (!entry.properties.empty()) dict["Properties"] = entry.properties;
+    if (entry.description) dict["Description"] = *entry.description;
+    if (!entry.children.empty()) dict["Children"] = registryValue(entry.children);
+    out.push_back(std::move(dict));
+  }
+  return out;
+}
+
+RegistryCounts countEntries(const std::vector<RegistryEntry>& roots) {
+  RegistryCounts counts;
+  for (const auto& root : roots) count(root, counts);
+  return counts;
+}
+
+void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const RegistryOptions& options, Problems& problems) {
+  if (facts.hasInfoFile || !options.noteMissingInfo) return;
+  std::string file = std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist";
+  std::string what = "missing";
+  if (options.failures) {
+    if (auto reason = options.failures->find(file); reason != options.failures->end())
+      what += " (the recorder: " + reason->second + ")";
+  }
+  std::string from;
+  for (const std::string& source : facts.sources) from += (from.empty() ? "" : ", ") + source;
+  problems.add(file, what + "; " + bsd + " is described from " + (from.empty() ? "its name alone" : from));
+}
+
+}  // namespace strandel::importer

@@ -1,0 +1,105 @@
+#include "tools/strandel/import/ToolScripts.hpp"
+
+#include "tools/strandel/import/MountText.hpp"
+
+namespace strandel::importer {
+namespace {
+
+constexpr const char* kDiskutil = R"(#!/bin/sh
+# diskutil of an imported Mac: replays what the Mac's own diskutil printed when it was
+# recorded. It runs with an empty environment, so programs are named by absolute path and the
+# recordings are found next to this script.
+recorded="${0%/*}/diskutil.d"
+file=
+case "$*" in
+  "apfs list -plist") file=apfs-list.plist ;;
+  "list -plist") file=list.plist ;;
+esac
+if [ "$#" -eq 3 ] && [ "$1" = info ] && [ "$2" = -plist ]; then
+  disk=${3#/dev/}
+  case $disk in
+    disk*[!0-9s]* | *[!0-9a-z]*) ;;
+    disk*) file=info/$disk.plist ;;
+  esac
+fi
+if [ -n "$file" ] && [ -f "$recorded/$file" ]; then
+  exec /bin/cat "$recorded/$file"
+fi
+echo "diskutil: nothing was recorded for: diskutil $*" >&2
+exit 1
+)";
+
+constexpr const char* kSwVers = R"(#!/bin/sh
+# sw_vers of an imported Mac: replays what the Mac's own sw_vers printed when it was recorded.
+recorded="${0%/*}/sw_vers.d"
+file=
+case "$*" in
+  "") file=sw_vers.txt ;;
+  "-productVersion") file=productVersion.txt ;;
+esac
+if [ -n "$file" ] && [ -f "$recorded/$file" ]; then
+  exec /bin/cat "$recorded/$file"
+fi
+echo "sw_vers: nothing was recorded for: sw_vers $*" >&2
+exit 1
+)";
+
+constexpr const char* kTmutil = R"(#!/bin/sh
+# tmutil of an imported Mac: replays what the Mac's own tmutil printed when it was recorded.
+recorded="${0%/*}/tmutil.d"
+file=
+case "$*" in
+  "destinationinfo -X") file=destinationinfo-X.plist ;;
+  "status -X") file=status-X.plist ;;
+esac
+if [ -n "$file" ] && [ -f "$recorded/$file" ]; then
+  exec /bin/cat "$recorded/$file"
+fi
+echo "tmutil: nothing was recorded for: tmutil $*" >&2
+exit 1
+)";
+
+}  // namespace
+
+std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
+  for (std::string_view line : textLines(swVersOutput)) {
+    if (!line.starts_with("ProductVersion:")) continue;
+    line.remove_prefix(15);
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return std::nullopt;
+    std::size_t end = line.find_last_not_of(" \t");
+    return std::string(line.substr(start, end + 1 - start)) + "\n";
+  }
+  return std::nullopt;
+}
+
+std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems) {
+  std::vector<ImageFile> files;
+  files.push_back({"usr/sbin/diskutil", kDiskutil, 0755});
+  if (dump.apfsListBytes) files.push_back({"usr/sbin/diskutil.d/apfs-list.plist", *dump.apfsListBytes});
+  if (dump.diskListBytes) files.push_back({"usr/sbin/diskutil.d/list.plist", *dump.diskListBytes});
+  for (const auto& [bsd, bytes] : dump.infoBytes) files.push_back({"usr/sbin/diskutil.d/info/" + bsd + ".plist", bytes});
+
+  files.push_back({"usr/bin/sw_vers", kSwVers, 0755});
+  if (dump.swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *dump.swVers});
+  std::optional<std::string> productVersion = dump.productVersion;
+  if (!productVersion && dump.swVers) {
+    productVersion = productVersionOf(*dump.swVers);
+    if (!productVersion) problems.add(dumpfile::kSwVers, "no ProductVersion line; sw_vers -productVersion answers nothing");
+  }
+  if (productVersion) files.push_back({"usr/bin/sw_vers.d/productVersion.txt", *productVersion});
+
+  files.push_back({"usr/bin/tmutil", kTmutil, 0755});
+  if (dump.tmDestinations) files.push_back({"usr/bin/tmutil.d/destinationinfo-X.plist", *dump.tmDestinations});
+  if (dump.tmStatus) files.push_back({"usr/bin/tmutil.d/status-X.plist", *dump.tmStatus});
+
+  if (dump.timeMachinePrefs) {
+    if (!readPlist(*dump.timeMachinePrefs)) {
+      problems.add(dumpfile::kTimeMachinePrefs, "not a property list (cut short or damaged); copied as it is");
+    }
+    files.push_back({"Library/Preferences/com.apple.TimeMachine.plist", *dump.timeMachinePrefs});
+  }
+  return files;
+}
+
+}  // namespace strandel::importer
