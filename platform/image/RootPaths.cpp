@@ -119,8 +119,10 @@ std::optional<RootPath> resolveInRoot(const std::string& root, std::string_view 
   std::string_view folder = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
   auto done = resolveAll(root, folder, true);
   if (!done) return std::nullopt;
-  std::string folderImage = imagePathOf(*done);
-  return RootPath{join(root, *done, name), folderImage == "/" ? "/" + std::string(name) : folderImage + "/" + std::string(name)};
+  std::string image = imagePathOf(*done);
+  if (image.back() != '/') image += '/';
+  image.append(name);
+  return RootPath{join(root, *done, name), std::move(image)};
 }
 
 }  // namespace strandel::platform::image
