@@ -5,6 +5,7 @@
 
 #include <strandel/Machine.hpp>
 
+#include "platform/BundleChoice.hpp"
 #include "platform/FileBytes.hpp"
 #include "platform/HostServices.hpp"
 #include "platform/StringsTable.hpp"
@@ -20,16 +21,6 @@ struct BundleChoice {
 BundleChoice& bundleChoice() {
   static BundleChoice* choice = new BundleChoice;  // never destroyed: read at exit too
   return *choice;
-}
-
-std::string chosenBundle() {
-  {
-    BundleChoice& choice = bundleChoice();
-    std::lock_guard lock(choice.mutex);
-    if (choice.folder) return *choice.folder;
-  }
-  const char* folder = std::getenv("STRANDEL_BUNDLE");
-  return folder ? folder : "";
 }
 
 class BundleLocalizer final : public Localizer {
@@ -55,7 +46,9 @@ class BundleLocalizer final : public Localizer {
     std::optional<FileIdentity> identity = identityOfPath(path);
     std::lock_guard lock(mutex_);
     auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.identity == identity) return cached->second.entries;
+    if (cached != cache_.end() && cached->second.identity == identity && !(identity && changedTooRecently(*identity))) {
+      return cached->second.entries;
+    }
     std::shared_ptr<const StringsTable> entries;
     if (identity) {
       // A table that can't be read or parsed has no entries, so each lookup gives its key.
@@ -74,6 +67,22 @@ class BundleLocalizer final : public Localizer {
 }  // namespace
 
 std::shared_ptr<Localizer> makeBundleLocalizer() { return std::make_shared<BundleLocalizer>(); }
+
+std::string chosenBundle() {
+  {
+    BundleChoice& choice = bundleChoice();
+    std::lock_guard lock(choice.mutex);
+    if (choice.folder) return *choice.folder;
+  }
+  const char* folder = std::getenv("STRANDEL_BUNDLE");
+  return folder ? folder : "";
+}
+
+void forgetChosenBundle() {
+  BundleChoice& choice = bundleChoice();
+  std::lock_guard lock(choice.mutex);
+  choice.folder.reset();
+}
 
 }  // namespace strandel::platform
 

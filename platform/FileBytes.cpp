@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "platform/Handles.hpp"
 
@@ -11,6 +12,16 @@ namespace strandel::platform {
 
 FileIdentity identityOf(const struct stat& info) {
   return {info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec};
+}
+
+bool changedTooRecently(const FileIdentity& identity) {
+  // Well above the coarsest timestamp tick (10 ms at 100 Hz).
+  constexpr std::int64_t kMarginNanoseconds = 50'000'000;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+  std::int64_t changedNs = identity.mtimeSeconds * 1'000'000'000 + identity.mtimeNanoseconds;
+  return nowNs - changedNs < kMarginNanoseconds;
 }
 
 std::optional<FileIdentity> identityOfPath(const std::string& path) {

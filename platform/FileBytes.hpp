@@ -23,6 +23,11 @@ struct FileIdentity {
 
 FileIdentity identityOf(const struct stat& info);
 
+/// Whether the file was changed so recently that another change in place could leave the same
+/// identity: modification times move in clock ticks of a few milliseconds, so two same-size
+/// writes within one tick look alike. A cache must not trust such an identity yet.
+bool changedTooRecently(const FileIdentity& identity);
+
 /// The identity of the file at `path`; nothing when there is none (or it can't be looked at).
 std::optional<FileIdentity> identityOfPath(const std::string& path);
 

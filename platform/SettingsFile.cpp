@@ -3,6 +3,8 @@
 // Readers never lock: a writer replaces the file by renaming a complete new one over it, so a
 // reader sees the old file or the new one, never a mix. Writers take an exclusive lock on a
 // separate lock file for their whole read-modify-write, so no update is lost between processes.
+#include <dirent.h>
+#include <plist/plist.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <mutex>
 
 #include <strandel/Machine.hpp>
@@ -23,11 +26,22 @@
 namespace strandel::platform {
 namespace {
 
-enum class FileState { Missing, Read, Corrupt, Unreadable };
+struct DirTraits {
+  static DIR* invalid() noexcept { return nullptr; }
+  static void free(DIR* dir) noexcept { ::closedir(dir); }
+};
+
+struct PlistNodeTraits {
+  static plist_t invalid() noexcept { return nullptr; }
+  static void free(plist_t node) noexcept { plist_free(node); }
+};
+using ScopedNode = ScopedGeneric<plist_t, PlistNodeTraits>;
+
+enum class FileState { Missing, Read, Unreadable };
 
 struct LoadedFile {
   FileState state = FileState::Missing;
-  PlistDict store;
+  std::string bytes;  // "" for a missing file, and for an empty one: no settings yet
   std::optional<FileIdentity> identity;
 };
 
@@ -50,19 +64,47 @@ LoadedFile load(const std::string& path) {
     loaded.state = FileState::Unreadable;
     return loaded;
   }
-  // An empty file holds no settings yet (someone touched it); it is not worth moving aside.
-  if (bytes->empty()) {
-    loaded.state = FileState::Read;
-    return loaded;
-  }
-  auto value = readPlist(*bytes);
-  if (!value || !value->asDictionary()) {
-    loaded.state = FileState::Corrupt;
-    return loaded;
-  }
   loaded.state = FileState::Read;
-  loaded.store = std::move(*value->asDictionary());
+  loaded.bytes = std::move(*bytes);
   return loaded;
+}
+
+// The store a file's bytes hold; nothing when they are not a dictionary property list.
+std::optional<PlistDict> storeIn(const std::string& bytes) {
+  if (bytes.empty()) return PlistDict{};
+  auto value = readPlist(bytes);
+  if (!value || !value->asDictionary()) return std::nullopt;
+  return std::move(*value->asDictionary());
+}
+
+// The same as a libplist dictionary, for writing. A write changes one entry, so it works on
+// libplist's own tree: parsing and printing it is linear in the file's size, while turning a
+// large store into values and back costs far more in libplist's dictionary walks.
+ScopedNode storeNodeIn(const std::string& bytes) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return {};
+  ScopedNode root;
+  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
+  if (root && plist_get_node_type(root.get()) != PLIST_DICT) root.reset();
+  return root;
+}
+
+// A value as a libplist node, made through its binary form so that every kind is encoded
+// exactly as the property-list writer encodes it.
+ScopedNode nodeOf(const PlistValue& value) {
+  std::string bytes = writeBinaryPlist(value);
+  ScopedNode node;
+  if (!bytes.empty()) plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), node.receive());
+  return node;
+}
+
+std::string xmlOf(plist_t node) {
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(node, &xml, &length);
+  if (!xml) return "";
+  std::string out(xml, length);
+  plist_to_xml_free(xml);
+  return out;
 }
 
 std::string folderOf(const std::string& path) {
@@ -115,6 +157,18 @@ std::optional<FileIdentity> replaceFile(const std::string& path, std::string_vie
   return identityOf(info);
 }
 
+// Only lock holders write temporary files, so one found by the lock holder was left by a
+// writer that died mid-write; without this they would pile up beside the store.
+void removeStaleTemporaryFiles(const std::string& path) {
+  std::string folder = folderOf(path);
+  std::string prefix = path.substr(path.find_last_of('/') + 1) + ".tmp-";
+  ScopedGeneric<DIR*, DirTraits> dir(::opendir(folder.c_str()));
+  if (!dir) return;
+  while (dirent* entry = ::readdir(dir.get())) {
+    if (std::string_view(entry->d_name).starts_with(prefix)) ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
 // Moves a file that does not parse to "<path>.corrupt-<unix time>" so that nobody's settings
 // are overwritten unseen. Only lock holders create these names, so checking for a free one and
 // renaming to it can't race with another writer.
@@ -143,42 +197,56 @@ class FileSettings final : public Settings {
   }
 
   bool set(std::string_view key, const PlistValue& value) override {
-    if (path_.find('\0') != std::string::npos || !makeFolders(folderOf(path_))) return false;
+    if (path_.find('\0') != std::string::npos || key.find('\0') != std::string_view::npos) return false;
+    if (!makeFolders(folderOf(path_))) return false;
     std::string lockPath = path_ + ".lock";
     UniqueFd lock(retryAfterSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); }));
     if (!lock || retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
 
+    removeStaleTemporaryFiles(path_);
     // Read afresh under the lock: the cache may predate another process's write.
     LoadedFile loaded = load(path_);
     if (loaded.state == FileState::Unreadable) return false;
-    if (loaded.state == FileState::Corrupt && !moveAside(path_)) return false;
-    PlistValue store(std::move(loaded.store));
-    store.asDictionary()->insert_or_assign(std::string(key), value);
-    std::string bytes = writeXmlPlist(store);
+    ScopedNode store = storeNodeIn(loaded.bytes);
+    if (!store) {
+      if (!loaded.bytes.empty() && !moveAside(path_)) return false;
+      store.reset(plist_new_dict());
+    }
+    ScopedNode entry = nodeOf(value);
+    if (!entry) return false;
+    plist_dict_set_item(store.get(), std::string(key).c_str(), entry.release());
+    std::string bytes = xmlOf(store.get());
     if (bytes.empty()) return false;
     auto identity = replaceFile(path_, bytes);
     if (!identity) return false;
 
     std::lock_guard guard(mutex_);
-    cache_ = std::make_shared<const PlistDict>(std::move(*store.asDictionary()));
-    cachedIdentity_ = identity;
-    cacheValid_ = true;
+    // The cache stays warm when it held the very file this write started from.
+    if (cacheValid_ && cache_ && cachedIdentity_ == loaded.identity &&
+        !(loaded.identity && changedTooRecently(*loaded.identity))) {
+      auto updated = std::make_shared<PlistDict>(*cache_);
+      updated->insert_or_assign(std::string(key), value);
+      cache_ = std::move(updated);
+      cachedIdentity_ = identity;
+    } else {
+      cacheValid_ = false;
+    }
     return true;
   }
 
  private:
-  // The store as the file holds it now. A warm call costs one stat: the file is parsed again
-  // only when it is another file than the one cached.
+  // The store as the file holds it now. A warm call costs a stat and a clock read: the file is
+  // parsed again only when it is another file than the one cached, or too fresh to tell.
   std::shared_ptr<const PlistDict> currentStore() {
     if (path_.find('\0') != std::string::npos) return nullptr;
     std::optional<FileIdentity> identity = identityOfPath(path_);
     if (!identity && errno != ENOENT) return nullptr;
     std::lock_guard guard(mutex_);
-    if (cacheValid_ && cachedIdentity_ == identity) return cache_;
+    if (cacheValid_ && cachedIdentity_ == identity && !(identity && changedTooRecently(*identity))) return cache_;
     LoadedFile loaded = load(path_);
     if (loaded.state == FileState::Unreadable) return nullptr;
     // A file that does not parse reads as an empty store; the next write moves it aside.
-    cache_ = std::make_shared<const PlistDict>(std::move(loaded.store));
+    cache_ = std::make_shared<const PlistDict>(storeIn(loaded.bytes).value_or(PlistDict{}));
     cachedIdentity_ = loaded.identity;
     cacheValid_ = true;
     return cache_;
