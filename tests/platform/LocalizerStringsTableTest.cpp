@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <strandel/PlistValue.hpp>
+
+#include "platform/StringsTable.hpp"
+
+namespace strandel::platform {
+namespace {
+
+std::string utf16(std::u16string_view text, bool bigEndian, bool mark = true) {
+  std::string out;
+  if (mark) out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return out;
+}
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  std::optional<StringsTable> expected;
+};
+
+TEST(StringsTable, ParsesEveryFormIntoItsEntries) {
+  const std::u16string_view utf16Text = u"/* Units */\n\"GB\" = \"Go\";\n\"Internal\" = \"Interne \U0001F4BE\";\n";
+  const StringsTable utf16Entries{{"GB", "Go"}, {"Internal", "Interne \U0001F4BE"}};
+  PlistDict dict{{"External", PlistValue("Externe")}, {"Count", PlistValue(3)}};
+
+  const std::vector<Case> cases = {
+      {"simple", "\"KB\" = \"Ko\";\n\"MB\" = \"Mo\";", StringsTable{{"KB", "Ko"}, {"MB", "Mo"}}},
+      {"comments everywhere",
+       "/* Disk words\n   over two lines */\n// a line comment\n\"Internal\" /* c */ = // c\n \"Interne\" ; // end",
+       StringsTable{{"Internal", "Interne"}}},
+      {"escapes", R"("a\"b" = "line\nnext\ttab\rret\\back\U00e9\u2014";)",
+       StringsTable{{"a\"b", "line\nnext\ttab\rret\\back\u00e9\u2014"}}},
+      {"surrogate pair escape", R"("disk" = "\UD83D\UDCBE";)", StringsTable{{"disk", "\U0001F4BE"}}},
+      {"lone surrogate escape", R"("x" = "\UD83D!";)", StringsTable{{"x", "\uFFFD!"}}},
+      {"octal escape", R"("x" = "\101\0610";)", StringsTable{{"x", "A10"}}},
+      {"unquoted words", "Internal = Interne;\nkey_1.2-x = \"v\";", StringsTable{{"Internal", "Interne"}, {"key_1.2-x", "v"}}},
+      {"key alone is its own value", "\"Solid State\";", StringsTable{{"Solid State", "Solid State"}}},
+      {"later entry wins", "\"k\" = \"one\";\n\"k\" = \"two\";", StringsTable{{"k", "two"}}},
+      {"non-ASCII keys and values", "\"Données\" = \"Data — “quoted”\";", StringsTable{{"Données", "Data — “quoted”"}}},
+      {"empty text", "", StringsTable{}},
+      {"only comments", "/* nothing */ // here\n", StringsTable{}},
+      {"braced", "{ \"a\" = \"b\"; }", StringsTable{{"a", "b"}}},
+      {"UTF-8 with a mark", "\xEF\xBB\xBF\"a\" = \"b\";", StringsTable{{"a", "b"}}},
+      {"UTF-16 LE with a mark", utf16(utf16Text, false), utf16Entries},
+      {"UTF-16 BE with a mark", utf16(utf16Text, true), utf16Entries},
+      {"UTF-16 LE without a mark", utf16(utf16Text, false, false), utf16Entries},
+      {"XML property list", writeXmlPlist(PlistValue(dict)), StringsTable{{"External", "Externe"}}},
+      {"binary property list", writeBinaryPlist(PlistValue(dict)), StringsTable{{"External", "Externe"}}},
+      {"UTF-16 XML property list",
+       utf16(u"<?xml version=\"1.0\"?><plist><dict><key>a</key><string>b</string></dict></plist>", false),
+       StringsTable{{"a", "b"}}},
+      // Malformed: each of these is no table at all.
+      {"missing semicolon", "\"a\" = \"b\"\n\"c\" = \"d\";", std::nullopt},
+      {"unterminated string", "\"a\" = \"b;", std::nullopt},
+      {"unterminated comment", "\"a\" = \"b\"; /* never closed", std::nullopt},
+      {"missing value", "\"a\" = ;", std::nullopt},
+      {"stray text", "\"a\" = \"b\"; }", std::nullopt},
+      {"unclosed brace", "{ \"a\" = \"b\";", std::nullopt},
+      {"not UTF-8", "\"a\" = \"\xff\";", std::nullopt},
+      {"odd UTF-16", std::string("\xFF\xFE\x41", 3), std::nullopt},
+      {"UTF-16 lone surrogate", utf16(u"\"a\" = \"", false) + std::string("\x3D\xD8", 2) + utf16(u"\";", false, false), std::nullopt},
+      {"property list that is not a dictionary", writeXmlPlist(PlistValue(PlistArray{PlistValue("a")})), std::nullopt},
+      {"broken XML", "<?xml version=\"1.0\"?><plist><dict><key>a</key>", std::nullopt},
+      {"broken binary", "bplist00garbage", std::nullopt},
+      {"trailing backslash", "\"a\" = \"b\\", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(parseStringsTable(c.bytes), c.expected) << c.name;
+  }
+}
+
+TEST(StringsTable, NeverCrashesOnTruncatedInput) {
+  std::string text = "/* c */ \"a\\U00e9\" = \"b\\n\\UD83D\\UDCBE\"; k = v; {\"x\";}";
+  std::string wide = utf16(u"\"a\" = \"\U0001F4BE\";", true);
+  for (const std::string& whole : {text, wide}) {
+    for (std::size_t n = 0; n <= whole.size(); ++n) parseStringsTable(whole.substr(0, n));
+  }
+}
+
+}  // namespace
+}  // namespace strandel::platform
