@@ -88,8 +88,8 @@ std::string textWithReplacements(std::string_view bytes) {
 std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
   ProgressBuffer output;
   runDiskUtility(*this, arguments, output);
-  std::string_view bytes = output.bytes();
-  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  auto bytes = reinterpret_cast<const std::uint8_t*>(output.bytes().data());
+  return std::vector<std::uint8_t>(bytes, bytes + output.bytes().size());
 }
 
 void StrandelFramework::runWith(const PlistDict& request, const std::function<void(std::string&)>& reply) {

@@ -1,8 +1,16 @@
+// strandel fda: whether Full Disk Access is set up for the application and its helpers.
+#include <strandel/Strandel.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
 
-// Not built yet: the command is added by its own change.
-void addFdaCommand(CLI::App&, Context&) {}
+void addFdaCommand(CLI::App& app, Context& context) {
+  auto* command = app.add_subcommand(
+      "fda", "whether the application, its background tool and the Rundle agent hold Full Disk Access");
+  command->callback([&context] {
+    context.run = [&context] { return printAnswer(context, PlistValue(strandel::isFullDiskAccessSetup())); };
+  });
+}
 
 }  // namespace strandel::tool

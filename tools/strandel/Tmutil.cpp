@@ -1,8 +1,25 @@
+// strandel tmutil ARG...: the Time Machine tool's output as a property-list value.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <strandel/Strandel.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
 
-// Not built yet: the command is added by its own change.
-void addTmutilCommand(CLI::App&, Context&) {}
+void addTmutilCommand(CLI::App& app, Context& context) {
+  auto* command = app.add_subcommand(
+      "tmutil", "run the Time Machine tool with ARG... unchanged and show its property-list output");
+  // Every argument belongs to the tool, options included ("destinationinfo -X", even "-h"):
+  // parsing stops at the first one and hands the rest over as it stands.
+  command->prefix_command();
+  command->set_help_flag();
+  command->callback([&context, command] {
+    auto arguments = std::make_shared<std::vector<std::string>>(command->remaining());
+    context.run = [&context, arguments] { return printAnswer(context, strandel::tmutil(*arguments)); };
+  });
+}
 
 }  // namespace strandel::tool

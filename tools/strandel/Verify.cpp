@@ -1,8 +1,63 @@
+// strandel verify VOLUME: the disk utility's verify of one volume, shown as it comes.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <strandel/StrandelFramework.hpp>
+
 #include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
+namespace {
 
-// Not built yet: the command is added by its own change.
-void addVerifyCommand(CLI::App&, Context&) {}
+void writeOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+// Every progress text repeats the whole output so far; a person wants a transcript that grows,
+// so only the part not shown yet is printed. A text that is absent (a character cut by a read)
+// is skipped: the next one brings its part again.
+class TranscriptDelegate : public StrandelDelegate {
+ public:
+  void handleProgress(ProgressText progress) override {
+    if (!progress || progress->size() <= shown_) return;
+    writeOut(progress->substr(shown_));
+    shown_ = progress->size();
+  }
+  std::size_t shown() const { return shown_; }
+
+ private:
+  std::size_t shown_ = 0;
+};
+
+int runVerify(const Context& context, const std::string& volume) {
+  StrandelFramework framework;
+  std::shared_ptr<TranscriptDelegate> transcript;
+  if (context.format == Format::Text) {
+    transcript = std::make_shared<TranscriptDelegate>();
+    framework.setDelegate(transcript);
+  }
+  std::string reply;
+  framework.runWith(PlistDict{{"selectedVolume", PlistValue(volume)}}, [&](std::string& text) { reply = text; });
+  if (!transcript) return printAnswer(context, PlistValue(reply));
+  // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
+  // it came and arrives here with its bad bytes marked.
+  std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
+  writeOut(rest);
+  if (!reply.empty() && reply.back() != '\n') writeOut("\n");
+  return 0;
+}
+
+}  // namespace
+
+void addVerifyCommand(CLI::App& app, Context& context) {
+  auto* command = app.add_subcommand("verify", "verify a volume with the disk utility, showing its output as it comes");
+  auto volume = std::make_shared<std::string>();
+  command->add_option("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point")
+      ->required();
+  command->callback([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });
+}
 
 }  // namespace strandel::tool

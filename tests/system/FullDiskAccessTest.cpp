@@ -1,0 +1,222 @@
+// The Full Disk Access probe: the dump's rows as a table, then whole probes against a database
+// tool of a test image that prints a chosen dump.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <strandel/Strandel.hpp>
+
+#include "system/FullDiskAccess.hpp"
+#include "tests/support/ImageBuilder.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tests/system/VersionTool.hpp"
+
+namespace strandel {
+namespace {
+
+using testing::ImageBuilder;
+using testing::ScopedMachine;
+
+const std::string kApp = "kTCCServiceSystemPolicyAllFiles|com.zorvik.varnexvxp20|0|";
+const std::string kTool = "kTCCServiceSystemPolicyAllFiles|com.zorvik.varnexvxp20.VXP20BackgroundTool|0|";
+const std::string kAgent = "kTCCServiceSystemPolicyAllFiles|com.zorvik.rundle.RundleBackground|0|";
+// The columns after the grant, as a macOS 11 database has them.
+const std::string kRest = "4|1|\xFA\xDE\x0C|||UNUSED||0|1612345678";
+
+std::string rows(const std::vector<std::string>& lines) {
+  std::string dump;
+  for (const auto& line : lines) dump += line + "\n";
+  return dump;
+}
+
+const std::string kAllGranted = rows({kApp + "2|" + kRest, kTool + "2|" + kRest, kAgent + "2|" + kRest});
+
+TEST(FullDiskAccess, RowsOfTheDump) {
+  struct Case {
+    const char* name;
+    std::string dump;
+    bool granted;
+  };
+  const std::vector<Case> cases = {
+      {"all three with grant 2", kAllGranted, true},
+      {"all three with grant 1", rows({kApp + "1|5|", kTool + "1|5|", kAgent + "1|5|"}), true},
+      {"grant as the last column", rows({kApp + "1", kTool + "1", kAgent + "1"}), true},
+      {"no line feed after the last row", kApp + "1\n" + kTool + "1\n" + kAgent + "1", true},
+      {"agent row missing", rows({kApp + "2|" + kRest, kTool + "2|" + kRest}), false},
+      {"tool row missing", rows({kApp + "2", kAgent + "2"}), false},
+      {"application row missing", rows({kTool + "2", kAgent + "2"}), false},
+      {"agent grant 0", rows({kApp + "2", kTool + "2", kAgent + "0"}), false},
+      {"application by bundle path",
+       rows({"kTCCServiceSystemPolicyAllFiles|/Applications/Varnex 20.app|1|2", kTool + "2", kAgent + "2"}), true},
+      {"application denied then granted", rows({kApp + "0", kApp + "2", kTool + "2", kAgent + "2"}), true},
+      {"application granted then denied", rows({kApp + "2", kApp + "0", kTool + "2", kAgent + "2"}), true},
+      {"tool row never counts for the application", rows({kTool + "2", kAgent + "2"}), false},
+      {"client in other letter case",
+       rows({"kTCCServiceSystemPolicyAllFiles|com.zorvik.VarnexVXP20|0|2", kTool + "2", kAgent + "2"}), false},
+      {"client that only begins like ours",
+       rows({"kTCCServiceSystemPolicyAllFiles|com.zorvik.varnexvxp20.helper|0|2", kTool + "2", kAgent + "2"}), false},
+      {"client that ends like ours counts",
+       rows({"kTCCServiceSystemPolicyAllFiles|/Library/Helpers/com.zorvik.varnexvxp20|1|2", kTool + "2", kAgent + "2"}),
+       true},
+      {"service with a trailing blank",
+       rows({"kTCCServiceSystemPolicyAllFiles |com.zorvik.varnexvxp20|0|2", kTool + "2", kAgent + "2"}), false},
+      {"another service",
+       rows({"kTCCServiceAccessibility|com.zorvik.varnexvxp20|0|2", kTool + "2", kAgent + "2"}), false},
+      {"row of three columns", rows({"kTCCServiceSystemPolicyAllFiles|com.zorvik.varnexvxp20|0", kTool + "2", kAgent + "2"}),
+       false},
+      {"bar inside the client shifts the grant",
+       rows({"kTCCServiceSystemPolicyAllFiles|odd|com.zorvik.varnexvxp20|1|0", kTool + "2", kAgent + "2"}), false},
+      {"header and message lines are ignored",
+       "service|client|client_type|auth_value\nError: no such table\n" + kAllGranted, true},
+      {"carriage returns end the grant text", rows({kApp + "2\r", kTool + "2\r", kAgent + "2\r"}), true},
+      {"grant text that reads as true", rows({kApp + "yes", kTool + "T", kAgent + " +0007"}), true},
+      {"grant text that reads as false", rows({kApp + "2", kTool + "2", kAgent + "no"}), false},
+      {"empty dump", "", false},
+      {"only line feeds", "\n\n\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fullDiskAccessGranted(c.dump), c.granted) << c.name;
+}
+
+TEST(FullDiskAccess, BoolValueOfText) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"1", true},       {"2", true},       {"9", true},          {"0", false},      {"", false},
+      {"Y", true},       {"y", true},       {"T", true},          {"t", true},       {"YES", true},
+      {"true", true},    {"N", false},      {"no", false},        {"false", false},  {"F", false},
+      {"+1", true},      {"-1", true},      {"-0", false},        {"+", false},      {"--1", false},
+      {"0001", true},    {"000", false},    {"00y", true},        {"0.5", false},    {".5", false},
+      {"  2", true},     {"\t1", true},     {" \t 0", false},     {" -007x", true},  {"\xC2\xA0" "1", true},
+      {"\xE3\x80\x80" "t", true},            {"\n1", false},       {"\r1", false},    {"1 trailing junk", true},
+      {"x1", false},     {"0x1", false},    {"- 1", false},       {"10", true},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(textBoolValue(text), value) << "\"" << text << "\"";
+}
+
+// The database tool of a test image: checks nothing itself, but records the arguments it got
+// (each followed by a NUL), the mode and owner of the file its output goes to and one variable of
+// its environment, then prints root/usr/bin/sqlite3.d/dump.
+ImageBuilder probeImage(const std::string& dump) {
+  ImageBuilder image;
+  image.tool("/usr/bin/sqlite3",
+             "#!/bin/sh\n"
+             "d=\"${0%/*}/sqlite3.d\"\n"
+             "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$d/argv\"\n"
+             "/usr/bin/stat -L -c '%a %U' /dev/fd/3 3>&1 > \"$d/stdout\"\n"
+             "printf '%s' \"$STRANDEL_PROBE_MARK\" > \"$d/environment\"\n"
+             "exec /bin/cat \"$d/dump\"\n");
+  image.file("/usr/bin/sqlite3.d/dump", dump);
+  return image;
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::filesystem::path temporaryFile(const ScopedMachine& machine) { return machine.dir() / "root/tmp/vxp20FDAtemp.temp"; }
+
+bool existsOrDangles(const std::filesystem::path& path) {
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
+}
+
+TEST(FullDiskAccess, ProbeRunsTheDatabaseToolAndRemovesItsFile) {
+  ::setenv("STRANDEL_PROBE_MARK", "inherited", 1);
+  ScopedMachine machine(probeImage(kAllGranted));
+  EXPECT_TRUE(isFullDiskAccessSetup());
+  std::string expectedArguments = std::string("-line") + '\0' + "-list" + '\0' + "-newline" + '\0' + "\n" + '\0' +
+                                  "/Library/Application Support/com.apple.TCC/TCC.db" + '\0' +
+                                  "SELECT * from access;" + '\0';
+  EXPECT_EQ(fileText(machine.dir() / "root/usr/bin/sqlite3.d/argv"), expectedArguments);
+  EXPECT_EQ(fileText(machine.dir() / "root/usr/bin/sqlite3.d/environment"), "inherited");
+  std::string owner = fileText(machine.dir() / "root/usr/bin/sqlite3.d/stdout");
+  EXPECT_TRUE(owner.starts_with("600 ")) << owner;
+  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+  ::unsetenv("STRANDEL_PROBE_MARK");
+}
+
+TEST(FullDiskAccess, ProbeAnswersFromTheDump) {
+  const std::vector<std::pair<std::string, bool>> dumps = {
+      {kAllGranted, true},
+      {rows({kApp + "2", kTool + "0", kAgent + "2"}), false},
+      {"", false},
+      // Latin-1 bytes in other rows do not disturb ours.
+      {"kTCCServiceSystemPolicyAllFiles|/Users/jos\xE9/tool|1|2\n" + kAllGranted, true},
+  };
+  for (const auto& [dump, granted] : dumps) {
+    ScopedMachine machine(probeImage(dump));
+    EXPECT_EQ(isFullDiskAccessSetup(), granted) << dump;
+    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+  }
+}
+
+TEST(FullDiskAccess, StaleFileIsEmptiedBeforeTheToolRuns) {
+  ScopedMachine machine(probeImage(""));
+  testing::writeFile(temporaryFile(machine), kAllGranted);
+  EXPECT_FALSE(isFullDiskAccessSetup());
+  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+}
+
+TEST(FullDiskAccess, PlantedLinkIsNeitherWrittenNorRead) {
+  // Each case: what the link's target holds and what the tool prints. The answer must follow
+  // the tool, and the target must stay as it was.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {kAllGranted, rows({kApp + "0", kTool + "0", kAgent + "0"})},
+      {"precious\n", kAllGranted},
+  };
+  for (const auto& [targetText, dump] : cases) {
+    testing::TempDir outside;
+    auto target = outside.path() / "precious.txt";
+    testing::writeFile(target, targetText, 0644);
+    auto before = std::filesystem::last_write_time(target);
+    ScopedMachine machine(probeImage(dump));
+    std::filesystem::create_symlink(target, temporaryFile(machine));
+    EXPECT_EQ(isFullDiskAccessSetup(), dump == kAllGranted);
+    EXPECT_EQ(fileText(target), targetText);
+    EXPECT_EQ(std::filesystem::last_write_time(target), before);
+    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+  }
+}
+
+TEST(FullDiskAccess, ToolThatCannotStartAnswersFalse) {
+  ScopedMachine machine(ImageBuilder{});
+  EXPECT_FALSE(isFullDiskAccessSetup());
+  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+}
+
+TEST(FullDiskAccess, TwoProbesAtOnce) {
+  ImageBuilder image = probeImage(kAllGranted);
+  // A slower tool keeps the two runs overlapping.
+  image.tool("/usr/bin/sqlite3", "#!/bin/sh\n/bin/sleep 0.2\nexec /bin/cat \"${0%/*}/sqlite3.d/dump\"\n");
+  ScopedMachine machine(image);
+  for (int round = 0; round < 3; ++round) {
+    bool first = false, second = false;
+    std::thread other([&] { second = isFullDiskAccessSetup(); });
+    first = isFullDiskAccessSetup();
+    other.join();
+    EXPECT_TRUE(first);
+    EXPECT_TRUE(second);
+    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+  }
+}
+
+TEST(FullDiskAccess, VersionGate) {
+  const std::vector<std::pair<const char*, bool>> versions = {
+      {"10.13.6\n", false}, {"10.9.5\n", false}, {"10.14\n", true}, {"10.14.6\n", true}, {"14.4.1\n", true}};
+  for (const auto& [version, runs] : versions) {
+    ImageBuilder image = probeImage(kAllGranted);
+    testing::addVersionTool(image, version);
+    ScopedMachine machine(image);
+    EXPECT_EQ(isFullDiskAccessSetup(), runs) << version;
+    EXPECT_EQ(std::filesystem::exists(machine.dir() / "root/usr/bin/sqlite3.d/argv"), runs) << version;
+    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+  }
+}
+
+}  // namespace
+}  // namespace strandel
