@@ -61,7 +61,9 @@ void addApfsCommand(CLI::App& app, Context& context) {
       {"preboot", getAPFSPrebootVolume},
       {"recovery", getAPFSRecoveryVolume},
   };
-  for (const auto& [name, lookup] : roleLookups) {
+  for (const auto& roleLookup : roleLookups) {
+    const char* name = roleLookup.first;
+    RoleLookup lookup = roleLookup.second;
     addLookup(*apfs, context, name, "DEVICE",
               std::string("the volume holding the ") + name + " role in the container of DEVICE",
               [lookup](const Context& c, const std::string& device) { return printAnswer(c, optionalText(lookup(device))); });
