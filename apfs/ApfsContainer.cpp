@@ -17,20 +17,18 @@ namespace {
 // The store name that the suffix test uses. Before 10.13 the disk utility's
 // "DesignatedPhysicalStore" is not to be trusted, so the first physical store's identifier
 // stands in for it.
-const std::string* storeName(const PlistValue& container, bool fromPhysicalStores) noexcept {
+std::optional<std::string_view> storeName(plist_t container, bool fromPhysicalStores) noexcept {
   if (!fromPhysicalStores) return stringEntry(container, "DesignatedPhysicalStore");
-  const PlistArray* stores = arrayEntry(container, "PhysicalStores");
-  if (!stores || stores->empty()) return nullptr;
-  return stringEntry(stores->front(), "DeviceIdentifier");
+  return stringEntry(firstItem(arrayEntry(container, "PhysicalStores")), "DeviceIdentifier");
 }
 
-bool matchesContainer(const PlistValue& container, std::string_view device, std::string_view reference,
+bool matchesContainer(plist_t container, std::string_view device, std::string_view reference,
                       bool storeFromPhysicalStores) noexcept {
   // An empty name in the listing names no device; as a plain suffix it would match every
   // argument, which no caller could want.
-  const std::string* ownReference = stringEntry(container, "ContainerReference");
+  auto ownReference = stringEntry(container, "ContainerReference");
   if (ownReference && !ownReference->empty() && *ownReference == reference) return true;
-  const std::string* store = storeName(container, storeFromPhysicalStores);
+  auto store = storeName(container, storeFromPhysicalStores);
   return store && !store->empty() && device.ends_with(*store);
 }
 
@@ -44,18 +42,20 @@ std::optional<PlistDict> getAPFSContainer(std::string_view device) {
   if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
   const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
 
-  auto listing = readAPFSListing();
+  PlistTree listing = readAPFSListingTree();
   if (!listing) return std::nullopt;
-  PlistArray* containers = listingContainers(*listing);
-  if (!containers) return std::nullopt;
 
   const std::string_view reference = lastPathComponent(device);
-  for (PlistValue& container : *containers) {
-    if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) continue;
-    // The listing is ours alone and goes away now: hand the entry over instead of copying it.
-    if (PlistDict* entry = container.asDictionary()) return std::move(*entry);
-  }
-  return std::nullopt;
+  plist_t match = nullptr;
+  visitItems(arrayEntry(listing.get(), "Containers"), [&](plist_t container) {
+    if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) return false;
+    match = container;
+    return true;
+  });
+  // Only the matching entry becomes a value; the rest of the listing is never converted.
+  auto entry = plistValueFromNode(match);
+  if (!entry || !entry->asDictionary()) return std::nullopt;
+  return std::move(*entry->asDictionary());
 }
 
 bool GetVolumeAPFS(std::string_view mountPath) {

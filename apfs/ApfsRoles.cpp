@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <strandel/Strandel.hpp>
 
@@ -13,45 +14,49 @@ namespace {
 // Whether the lookup for `name` searches `container`. The test is on the text alone, so the
 // container disk1 is searched for disk10s1 too. An empty reference would be a prefix of every
 // name; it names no device, so such a container is never searched.
-bool searches(const PlistValue& container, std::string_view name) noexcept {
-  const std::string* reference = stringEntry(container, "ContainerReference");
+bool searches(plist_t container, std::string_view name) noexcept {
+  auto reference = stringEntry(container, "ContainerReference");
   return reference && !reference->empty() && name.starts_with(*reference);
 }
 
 // The first role name of a volume; nothing when "Roles" is absent, empty or does not start with
 // a string. Later names never count.
-const std::string* firstRole(const PlistValue& volume) noexcept {
-  const PlistArray* roles = arrayEntry(volume, "Roles");
-  if (!roles || roles->empty()) return nullptr;
-  return roles->front().asString();
+std::optional<std::string_view> firstRole(plist_t volume) noexcept {
+  plist_t first = firstItem(arrayEntry(volume, "Roles"));
+  if (!first || plist_get_node_type(first) != PLIST_STRING) return std::nullopt;
+  std::uint64_t length = 0;
+  const char* text = plist_get_string_ptr(first, &length);
+  if (!text) return std::nullopt;
+  return std::string_view(text, length);
+}
+
+// Visits the volumes of every container searched for `name`, in listing order, until `visit`
+// returns true.
+void visitSearchedVolumes(plist_t listing, std::string_view name, const std::function<bool(plist_t)>& visit) {
+  visitItems(arrayEntry(listing, "Containers"), [&](plist_t container) {
+    if (!searches(container, name)) return false;
+    return visitItems(arrayEntry(container, "Volumes"), visit);
+  });
 }
 
 std::optional<std::string> roleVolume(std::string_view device, std::string_view role) {
   std::string_view name = device;
   if (name.starts_with("/dev/")) name.remove_prefix(5);
 
-  auto listing = readAPFSListing();
+  PlistTree listing = readAPFSListingTree();
   if (!listing) return std::nullopt;
-  const PlistArray* containers = listingContainers(*listing);
-  if (!containers) return std::nullopt;
 
-  for (const PlistValue& container : *containers) {
-    if (!searches(container, name)) continue;
-    const PlistArray* volumes = arrayEntry(container, "Volumes");
-    if (!volumes) continue;
-    for (const PlistValue& volume : *volumes) {
-      const std::string* first = firstRole(volume);
-      if (!first || *first != role) continue;
-      // The first volume with the role ends the search, even when it has no identifier.
-      const std::string* identifier = stringEntry(volume, "DeviceIdentifier");
-      if (!identifier) return std::nullopt;
-      return *identifier;
-    }
-  }
-  return std::nullopt;
+  std::optional<std::string> found;
+  visitSearchedVolumes(listing.get(), name, [&](plist_t volume) {
+    if (firstRole(volume) != role) return false;
+    // The first volume with the role ends the search, even when it has no identifier.
+    if (auto identifier = stringEntry(volume, "DeviceIdentifier")) found = std::string(*identifier);
+    return true;
+  });
+  return found;
 }
 
-APFSVolumeRole roleOfName(const std::string* name) noexcept {
+APFSVolumeRole roleOfName(std::optional<std::string_view> name) noexcept {
   if (!name) return APFSVolumeRoleNone;
   static constexpr std::pair<std::string_view, APFSVolumeRole> kRoles[] = {
       {"System", APFSVolumeRoleSystem},     {"Data", APFSVolumeRoleData}, {"Preboot", APFSVolumeRolePreboot},
@@ -72,21 +77,16 @@ std::optional<std::string> getAPFSRecoveryVolume(std::string_view device) { retu
 
 APFSVolumeRole getAPFSVolumeRole(std::string_view bsdName) {
   // The name is taken exactly as given: a device path ("/dev/disk3s1") names no listed volume.
-  auto listing = readAPFSListing();
+  PlistTree listing = readAPFSListingTree();
   if (!listing) return APFSVolumeRoleNone;
-  const PlistArray* containers = listingContainers(*listing);
-  if (!containers) return APFSVolumeRoleNone;
 
-  for (const PlistValue& container : *containers) {
-    if (!searches(container, bsdName)) continue;
-    const PlistArray* volumes = arrayEntry(container, "Volumes");
-    if (!volumes) continue;
-    for (const PlistValue& volume : *volumes) {
-      const std::string* identifier = stringEntry(volume, "DeviceIdentifier");
-      if (identifier && *identifier == bsdName) return roleOfName(firstRole(volume));
-    }
-  }
-  return APFSVolumeRoleNone;
+  APFSVolumeRole role = APFSVolumeRoleNone;
+  visitSearchedVolumes(listing.get(), bsdName, [&](plist_t volume) {
+    if (stringEntry(volume, "DeviceIdentifier") != bsdName) return false;
+    role = roleOfName(firstRole(volume));
+    return true;
+  });
+  return role;
 }
 
 }  // namespace strandel

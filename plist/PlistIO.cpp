@@ -10,6 +10,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "platform/Handles.hpp"
+#include "plist/PlistTree.hpp"
 
 namespace strandel {
 namespace {
@@ -197,6 +198,15 @@ std::optional<PlistValue> readPlist(std::string_view bytes) {
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
   return fromNode(root.get(), 0);
 }
+
+PlistTree parsePlistTree(std::string_view bytes) {
+  PlistTree root;
+  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return root;
+  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
+  return root;
+}
+
+std::optional<PlistValue> plistValueFromNode(plist_t node) { return fromNode(node, 0); }
 
 std::string writeXmlPlist(const PlistValue& value) { return serialise(value, plist_to_xml, plist_to_xml_free); }
 

@@ -29,8 +29,8 @@ TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
   ScopedMachine machine(image);
   auto listing = readAPFSListing();
   ASSERT_TRUE(listing.has_value());
-  ASSERT_NE(listingContainers(*listing), nullptr);
-  EXPECT_EQ(listingContainers(*listing)->size(), 1u);
+  ASSERT_NE(containersOf(*listing), nullptr);
+  EXPECT_EQ(containersOf(*listing)->size(), 1u);
   EXPECT_EQ(fileText(machine.dir() / "root/tmp/arguments"), "[apfs]\n[list]\n[-plist]\n");
   // The shell adds PWD for itself; nothing comes from the test's own environment.
   std::string environment = fileText(machine.dir() / "root/tmp/environment");

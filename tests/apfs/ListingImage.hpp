@@ -57,6 +57,12 @@ inline PlistValue apfsContainer(const std::optional<std::string>& reference,
   return container;
 }
 
+/// The "Containers" array of a listing value; nullptr when it is absent or not an array.
+inline const PlistArray* containersOf(const PlistDict& listing) {
+  auto it = listing.find("Containers");
+  return it == listing.end() ? nullptr : it->second.asArray();
+}
+
 inline std::string listingXml(const std::vector<PlistValue>& containers) {
   return writeXmlPlist(PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}});
 }

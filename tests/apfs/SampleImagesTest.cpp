@@ -19,6 +19,7 @@
 #include "apfs/ApfsNames.hpp"
 #include "platform/Machine.hpp"
 #include "system/VersionCompare.hpp"
+#include "tests/apfs/ListingImage.hpp"
 #include "tests/support/Paths.hpp"
 
 namespace strandel::testing {
@@ -127,7 +128,7 @@ TEST_P(MadeMachine, ListingAgreesWithTheRegistryAndTheMounts) {
     return;
   }
   ASSERT_TRUE(listing.has_value());
-  const PlistArray* containers = listingContainers(*listing);
+  const PlistArray* containers = containersOf(*listing);
   ASSERT_NE(containers, nullptr);
   ASSERT_EQ(containers->size(), registry.size());
 
@@ -223,7 +224,7 @@ TEST(SampleMachines, SierraFindsItsContainerByThePhysicalStore) {
   ASSERT_FALSE(useMachine(sampleMachine("intel-macos10.12")).has_value());
   auto listing = readAPFSListing();
   ASSERT_TRUE(listing.has_value());
-  const PlistValue& container = listingContainers(*listing)->front();
+  const PlistValue& container = containersOf(*listing)->front();
   EXPECT_EQ(text(container.find("DesignatedPhysicalStore")), "disk1s1");
   for (const char* device : {"disk1s2", "/dev/disk1s2", "/dev/rdisk1s2", "disk2"}) {
     auto entry = getAPFSContainer(device);
