@@ -107,16 +107,6 @@ TEST(VolumeSize, MoreFreeThanTotalGivesANegativeUsedSize) {
   EXPECT_EQ(ZVFoundationGetVolUsedSizeString("/"), "-204800 bytes");
 }
 
-TEST(VolumeSize, FreeCountsTheSuperusersReserve) {
-  // 1 TB of 512-byte blocks with every block free: free equals total, reserve or not.
-  ImageBuilder image;
-  image.mount({.on = "/", .from = "/dev/disk0s2", .type = "hfs", .blockSize = 512, .blocks = 1953125000, .freeBlocks = 1953125000});
-  ScopedMachine machine(image);
-  EXPECT_EQ(ZVFoundationGetVolFreeSize("/"), 1e12);
-  EXPECT_EQ(ZVFoundationGetVolUsedSize("/"), 0);
-  EXPECT_EQ(ZVFoundationGetVolTotalSizeString("/"), "1000 GB");
-}
-
 // The APFS used size of a container, from the disk utility's listing.
 
 PlistDict container(const std::string& reference, const std::string& store, std::optional<std::int64_t> ceiling,
@@ -151,6 +141,7 @@ ImageBuilder catalinaImage() {
   image.mount({.on = "/Volumes/Backup", .from = "/dev/disk2s2", .type = "hfs", .blockSize = 4096, .blocks = 1000, .freeBlocks = 250});
   image.mount({.on = "/Volumes/Snap", .from = "/dev/disk3s1s1", .type = "apfs", .blockSize = 4096, .blocks = 1000, .freeBlocks = 500});
   image.mount({.on = "/Volumes/Ten", .from = "/dev/disk10s2", .type = "apfs", .blockSize = 4096, .blocks = 1000, .freeBlocks = 500});
+  image.mount({.on = "/Volumes/Four", .from = "/dev/disk4s1", .type = "apfs", .blockSize = 4096, .blocks = 1000, .freeBlocks = 500});
   return withListing(std::move(image), PlistArray{
                                             container("disk1", "disk0s2", 499963174912, 123456789504),
                                             container("disk10", "disk9s2", 2000000000000, 500000000000),
@@ -171,6 +162,8 @@ TEST(VolumeSize, ApfsUsedSizeReadsAMissingCapacityAsZero) {
   ScopedMachine machine(catalinaImage());
   // disk3s1s1, a snapshot, belongs to disk3, whose entry has no free figure.
   EXPECT_EQ(ZVFoundationGetAPFSVolUsedSize("/Volumes/Snap"), 1000000);
+  // disk4 has no ceiling: 0 less its free space.
+  EXPECT_EQ(ZVFoundationGetAPFSVolUsedSize("/Volumes/Four"), -300000);
 }
 
 TEST(VolumeSize, ApfsUsedSizeFallsBackToTheVolumesOwnUsedSize) {

