@@ -59,12 +59,17 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
       plist_get_real_val(node, &v);
       return PlistValue(v);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+      // plist_get_string_val asserts when a string holds a NUL byte; the pointer form takes
+      // the stored length as it is.
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      return PlistValue(s ? std::string(s, length) : std::string());
+    }
     case PLIST_KEY: {
       char* s = nullptr;
-      plist_get_string_val(node, &s);
-      if (!s) return PlistValue(std::string());
-      PlistValue value{std::string(s)};
+      plist_get_key_val(node, &s);
+      PlistValue value{std::string(s ? s : "")};
       std::free(s);
       return value;
     }

@@ -88,3 +88,23 @@ TEST(PlistValue, JsonShapes) {
 
 }  // namespace
 }  // namespace strandel
+
+namespace strandel {
+namespace {
+
+// libplist asserts on a NUL inside a string when it is read the usual way; a machine image or
+// a tool output holding one must still read.
+TEST(PlistValue, NulBytesInsideStringsAndKeysNeverAbort) {
+  const std::string cases[] = {
+      std::string("<?\"\"?><key>\0</key>", 18),
+      std::string("<plist><dict><key>a\0b</key><string>x\0y</string></dict></plist>", 62),
+  };
+  EXPECT_EQ(readPlist(cases[0]).value_or(PlistValue(1)).kind(), PlistValue::Kind::String);
+  auto dict = readPlist(cases[1]);
+  ASSERT_TRUE(dict.has_value());
+  ASSERT_NE(dict->find("a"), nullptr);
+  EXPECT_EQ(*dict->find("a")->asString(), std::string("x\0y", 3));
+}
+
+}  // namespace
+}  // namespace strandel
