@@ -38,10 +38,16 @@ std::string formatByteLabel(const ByteLabelParts& parts, std::string_view unitLa
     // The C library may print the sign of a NaN ("-nan"); a count that is not a number has none.
     figure = "nan";
   } else {
-    int length = std::snprintf(nullptr, 0, "%.*f", parts.decimals, parts.figure);
-    figure.resize(static_cast<std::size_t>(length) + 1);
-    std::snprintf(figure.data(), figure.size(), "%.*f", parts.decimals, parts.figure);
-    figure.pop_back();
+    // Nearly every figure fits the buffer; only counts near the largest double need more.
+    char buffer[64];
+    int length = std::snprintf(buffer, sizeof buffer, "%.*f", parts.decimals, parts.figure);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof buffer) {
+      figure.assign(buffer, static_cast<std::size_t>(length));
+    } else {
+      figure.resize(static_cast<std::size_t>(length) + 1);
+      std::snprintf(figure.data(), figure.size(), "%.*f", parts.decimals, parts.figure);
+      figure.pop_back();
+    }
   }
   figure += ' ';
   figure += unitLabel;

@@ -8,28 +8,50 @@
 
 namespace strandel {
 
+GroupEntry groupEntryOf(const PlistDict& description, bool excluding) {
+  GroupEntry entry;
+  std::optional<std::string_view> mountUrl = descriptionUrl(description, "DAVolumePath");
+  std::string mountPath = mountUrl ? urlPath(*mountUrl) : std::string();
+  // The boot test comes before the exclusion test: a hidden volume mounted at "/" still tells
+  // that the container holds the running system.
+  entry.mountedAtRoot = mountPath == "/";
+  std::string_view name = descriptionTextView(description, "DAVolumeName");
+  if (excluding && isExcludedVolumeName(name)) return entry;
+  entry.member = GroupMember{std::string(descriptionTextView(description, "DAMediaBSDName")), std::string(name),
+                             std::string(descriptionTextView(description, "DAVolumeKind")), std::move(mountPath),
+                             mountUrl.has_value()};
+  return entry;
+}
+
 PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName) {
+  bool excluding = exclusionListInForce();
+  GroupEntry latest;
+  return containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const GroupEntry* {
+    auto description = registry.description(object);
+    if (!description) return nullptr;
+    latest = groupEntryOf(*description, excluding);
+    return &latest;
+  });
+}
+
+PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf) {
   PlistArray members;
   bool containsBoot = false;
   if (auto whole = registry.mediaObjectForBSDName(wholeDiskName(bsdName))) {
-    bool excluding = exclusionListInForce();
     for (platform::RegistryObject object : registry.descendants(*whole)) {
-      auto description = registry.description(object);
-      if (!description) continue;
-      std::optional<PlistUrl> mountUrl = descriptionUrl(*description, "DAVolumePath");
-      std::string mountPath = mountUrl ? urlPath(mountUrl->text) : std::string();
-      // The boot test comes before the exclusion test: a hidden volume mounted at "/" still
-      // tells that the container holds the running system.
-      if (mountPath == "/") containsBoot = true;
-      std::string name = descriptionText(*description, "DAVolumeName");
-      if (excluding && isExcludedVolumeName(name)) continue;
-      members.push_back(PlistDict{
-          {"bsd", PlistValue(descriptionText(*description, "DAMediaBSDName"))},
-          {"name", PlistValue(std::move(name))},
-          {"kind", PlistValue(descriptionText(*description, "DAVolumeKind"))},
-          {"volpath", PlistValue(std::move(mountPath))},
-          {"isMounted", PlistValue(std::int64_t{mountUrl ? 1 : 0})},
-      });
+      const GroupEntry* entry = entryOf(object);
+      if (!entry) continue;
+      containsBoot = containsBoot || entry->mountedAtRoot;
+      if (!entry->member) continue;
+      const GroupMember& member = *entry->member;
+      // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
+      PlistDict dict;
+      dict.emplace_hint(dict.end(), "bsd", member.bsd);
+      dict.emplace_hint(dict.end(), "isMounted", std::int64_t{member.hasMountUrl ? 1 : 0});
+      dict.emplace_hint(dict.end(), "kind", member.kind);
+      dict.emplace_hint(dict.end(), "name", member.name);
+      dict.emplace_hint(dict.end(), "volpath", member.volpath);
+      members.emplace_back(std::move(dict));
     }
   }
   return PlistDict{{"containsBoot", PlistValue(containsBoot)}, {"volumes", PlistValue(std::move(members))}};

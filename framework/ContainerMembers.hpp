@@ -1,6 +1,9 @@
 // The members of an APFS container: the group that every APFS volume record carries.
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <strandel/PlistValue.hpp>
@@ -16,5 +19,29 @@ namespace strandel {
 /// `isMounted` (the integer 1 or 0). A name that matches no media object gives
 /// `containsBoot` false and no volumes.
 PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName);
+
+/// A member of a group, before it becomes a dictionary.
+struct GroupMember {
+  std::string bsd, name, kind, volpath;
+  bool hasMountUrl = false;
+};
+
+/// What one described object below a container adds to the container's group.
+struct GroupEntry {
+  bool mountedAtRoot = false;
+  std::optional<GroupMember> member;  // nothing when the exclusion list drops the object
+};
+
+/// The group entry of an object with this description; `excluding` tells whether the exclusion
+/// list is in force.
+GroupEntry groupEntryOf(const PlistDict& description, bool excluding);
+
+/// Gives the group entry of a registry object: a pointer that stays valid until the next call,
+/// or null when no disk object can be made from the object.
+using GroupEntryOf = std::function<const GroupEntry*(platform::RegistryObject)>;
+
+/// The same group, with the entries taken from `entryOf` instead of the registry's
+/// descriptions: a volume list hands over what it has already read in the same call.
+PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf);
 
 }  // namespace strandel

@@ -5,10 +5,14 @@
 namespace strandel {
 
 std::string descriptionText(const PlistDict& description, std::string_view key) {
+  return std::string(descriptionTextView(description, key));
+}
+
+std::string_view descriptionTextView(const PlistDict& description, std::string_view key) {
   auto it = description.find(key);
   if (it == description.end()) return {};
   const std::string* text = it->second.asString();
-  return text ? *text : std::string();
+  return text ? std::string_view(*text) : std::string_view();
 }
 
 bool descriptionFlag(const PlistDict& description, std::string_view key) {
@@ -35,14 +39,14 @@ std::uint64_t descriptionByteCount(const PlistDict& description, std::string_vie
   return 0;
 }
 
-std::optional<PlistUrl> descriptionUrl(const PlistDict& description, std::string_view key) {
+std::optional<std::string_view> descriptionUrl(const PlistDict& description, std::string_view key) {
   auto it = description.find(key);
   if (it == description.end()) return std::nullopt;
   const PlistUrl* url = it->second.asUrl();
   const std::string* text = it->second.asString();
   // The service never describes a mount by an empty URL; one that says nothing is no mount.
-  if (url && !url->text.empty()) return *url;
-  if (text && !text->empty()) return PlistUrl{*text};
+  if (url && !url->text.empty()) return url->text;
+  if (text && !text->empty()) return *text;
   return std::nullopt;
 }
 

@@ -15,6 +15,9 @@ namespace strandel {
 /// The text under `key`; "" when absent or not a text.
 std::string descriptionText(const PlistDict& description, std::string_view key);
 
+/// The same text as a view into `description`, valid while the dictionary lives unchanged.
+std::string_view descriptionTextView(const PlistDict& description, std::string_view key);
+
 /// The flag under `key`: a boolean, or a number by its truth; false otherwise.
 bool descriptionFlag(const PlistDict& description, std::string_view key);
 
@@ -23,9 +26,9 @@ bool descriptionFlag(const PlistDict& description, std::string_view key);
 /// truncated toward zero when they fit; 0 otherwise.
 std::uint64_t descriptionByteCount(const PlistDict& description, std::string_view key);
 
-/// The mount URL under `key`: a URL value, or a text taken as the URL's text; nothing when
-/// absent, empty or of another kind.
-std::optional<PlistUrl> descriptionUrl(const PlistDict& description, std::string_view key);
+/// The text of the mount URL under `key`: a URL value, or a text taken as the URL's text;
+/// nothing when absent, empty or of another kind. A view into `description`.
+std::optional<std::string_view> descriptionUrl(const PlistDict& description, std::string_view key);
 
 /// A registry property read as a truth value, as the platform's boolean conversion reads it:
 /// absent is false, a boolean is itself, a number is true when not zero, a text is true when

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <string>
 
 #include "framework/PathText.hpp"
 
@@ -27,13 +26,15 @@ void putExclusionListInForce() noexcept { inForce().store(true, std::memory_orde
 bool exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
 
 bool isExcludedVolumeName(std::string_view name) {
-  std::string component = lastPathComponent(name);
+  std::string_view component = lastPathComponentView(name);
   // Lower-casing ASCII letters only is enough: every entry is ASCII, and no other character
   // lower-cases to an ASCII text that could complete an entry (the Kelvin sign gives "k",
   // which no entry holds; the dotted capital I gives "i" plus a combining dot).
-  std::transform(component.begin(), component.end(), component.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return std::find(kExcludedVolumes.begin(), kExcludedVolumes.end(), component) != kExcludedVolumes.end();
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::any_of(kExcludedVolumes.begin(), kExcludedVolumes.end(), [&](std::string_view entry) {
+    return entry.size() == component.size() &&
+           std::equal(entry.begin(), entry.end(), component.begin(), [&](char a, char b) { return a == lower(b); });
+  });
 }
 
 }  // namespace strandel

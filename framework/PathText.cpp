@@ -30,12 +30,14 @@ std::size_t schemeLength(std::string_view url) noexcept {
 
 }  // namespace
 
-std::string lastPathComponent(std::string_view text) {
+std::string lastPathComponent(std::string_view text) { return std::string(lastPathComponentView(text)); }
+
+std::string_view lastPathComponentView(std::string_view text) noexcept {
   std::size_t end = text.find_last_not_of('/');
-  if (end == std::string_view::npos) return text.empty() ? std::string() : std::string("/");
+  if (end == std::string_view::npos) return text.empty() ? std::string_view() : std::string_view("/");
   std::string_view trimmed = text.substr(0, end + 1);
   std::size_t slash = trimmed.rfind('/');
-  return std::string(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
+  return slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
 std::string wholeDiskName(std::string_view bsdName) {

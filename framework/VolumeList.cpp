@@ -24,54 +24,87 @@ bool isOneOf(std::string_view text, const auto& table) {
   return std::find(table.begin(), table.end(), text) != table.end();
 }
 
-// What one call of the volume list reads once and shares among its volumes. Everything here
-// is taken within the one call, so it reads as if each volume had asked afresh.
+// What one call of the volume list reads once and shares among its volumes. Everything here is
+// taken within the one call, so it reads as if each volume had asked afresh.
 struct ListContext {
   platform::Registry& registry;
   TranslationMemo translations;
   std::optional<std::string> backupImageName;
-  // The group of an APFS container is the same for each of its volumes when taken at the
-  // same moment, so it is built once per whole disk.
+  // What each media object adds to the group of a container it lies in, kept from the one
+  // reading of its description, by registry object id.
+  std::vector<std::pair<std::uint32_t, std::optional<GroupEntry>>> groupEntries;
+  // The group of an APFS container is the same for each of its volumes when taken at the same
+  // moment, so it is built once per whole disk.
   std::unordered_map<std::string, PlistValue> groups;
 };
 
+// A record whose APFS group is still to be attached, under the whole disk it belongs to.
+struct PendingRecord {
+  std::string bsdName;
+  PlistDict record;
+  std::optional<std::string> apfsContainer;
+};
+
+// The nine drop tests. They don't depend on one another, so the ones answered from the
+// description run first and most objects never cost a registry search.
 bool isDropped(ListContext& context, platform::RegistryObject object, const VolumeFacts& facts,
-               const VolumeDisplay& display) {
-  // The nine tests don't depend on one another; the ones answered from the description run
-  // first so that most objects never cost a registry search.
+               const VolumeNames& names) {
   if (!isOneOf(facts.volumeKind, kAcceptedKinds)) return true;
-  if (isExcludedVolumeName(display.displayName)) return true;
+  if (isExcludedVolumeName(names.displayName)) return true;
   if (isOneOf(facts.mediaType, kOpticalMediaTypes)) return true;
-  if (!display.devicePath.starts_with("/dev/disk")) return true;
+  if (!names.devicePath.starts_with("/dev/disk")) return true;
   platform::Registry& registry = context.registry;
   if (registryTruth(registry.searchProperty(object, "ATAPI"))) return true;
   if (registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2"))) return true;
   if (registryTruth(registry.searchProperty(object, "hdik-unique-identifier"))) return true;
   if (registryText(registry.searchProperty(object, "DiskImageURL")).find("Simulator") != std::string::npos) return true;
-  return isNetworkBackupImage(registry, display.devicePath, context.backupImageName);
+  return isNetworkBackupImage(registry, names.devicePath, context.backupImageName);
 }
 
-const PlistValue& apfsGroup(ListContext& context, const std::string& bsdName) {
-  std::string whole = wholeDiskName(bsdName);
-  auto found = context.groups.find(whole);
-  if (found != context.groups.end()) return found->second;
-  return context.groups.emplace(std::move(whole), containerGroup(context.registry, bsdName)).first->second;
-}
-
-// The record of one media object, or nothing when the object is not a listed volume.
-std::optional<PlistDict> recordOf(ListContext& context, platform::RegistryObject object) {
-  if (context.registry.className(object).starts_with("AppleAPFSSnapshot")) return std::nullopt;
-  auto description = context.registry.description(object);
-  if (!description) return std::nullopt;
-  VolumeFacts facts = readVolumeFacts(*description);
-  VolumeDisplay display = deriveDisplay(facts, context.translations);
-  if (isDropped(context, object, facts, display)) return std::nullopt;
+// The record of one media object without its APFS group, or nothing when the object is not a
+// listed volume.
+std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryObject object,
+                                      const PlistDict& description) {
+  // Most objects that are not volumes (whole disks, partition maps, containers) have no kind;
+  // one lookup settles them before the rest of the description is read.
+  if (!isOneOf(descriptionTextView(description, "DAVolumeKind"), kAcceptedKinds)) return std::nullopt;
+  VolumeFacts facts = readVolumeFacts(description);
+  VolumeNames names = deriveNames(facts);
+  if (isDropped(context, object, facts, names)) return std::nullopt;
 
   std::string role = firstRole(context.registry.searchProperty(object, "Role"));
   if (role != "System" && role != "Backup" && !role.empty()) return std::nullopt;
-  bool isApfs = facts.content == "41504653-0000-11AA-AA11-00306543ECAC";
-  PlistValue group = isApfs ? apfsGroup(context, facts.bsdName) : PlistValue(singleFormGroup(facts, display));
-  return volumeRecord(facts, display, std::move(group), std::move(role));
+  // An APFS group comes after the role test (and after the walk): making it changes nothing a
+  // caller could see, and a volume that the test drops needs none.
+  std::optional<std::string> container;
+  PlistValue group;
+  if (isApfsContent(facts.content)) {
+    container = wholeDiskName(facts.bsdName);
+  } else {
+    group = singleFormGroup(facts, names);
+  }
+  VolumeLabels labels = deriveLabels(facts, names, context.translations);
+  std::string bsdName(facts.bsdName);
+  return PendingRecord{std::move(bsdName),
+                       volumeRecord(facts, std::move(names), std::move(labels), std::move(group), std::move(role)),
+                       std::move(container)};
+}
+
+PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
+  auto found = context.groups.find(whole);
+  if (found != context.groups.end()) return found->second;
+  std::optional<GroupEntry> other;
+  PlistDict group = containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const GroupEntry* {
+    auto& entries = context.groupEntries;
+    auto at = std::lower_bound(entries.begin(), entries.end(), object.id,
+                               [](const auto& entry, std::uint32_t id) { return entry.first < id; });
+    if (at != entries.end() && at->first == object.id) return at->second ? &*at->second : nullptr;
+    // Not a media object: the registry may still make a disk of it.
+    auto description = context.registry.description(object);
+    other = description ? std::optional(groupEntryOf(*description, true)) : std::nullopt;
+    return other ? &*other : nullptr;
+  });
+  return context.groups.emplace(whole, std::move(group)).first->second;
 }
 
 }  // namespace
@@ -80,21 +113,48 @@ PlistArray StrandelFramework::volumeList() {
   putExclusionListInForce();
   auto machine = platform::current();
   ListContext context{machine->registry(), TranslationMemo(machine->localizer()),
-                      networkBackupImageName(machine->files()), {}};
+                      networkBackupImageName(machine->files()), {}, {}};
 
-  std::vector<std::pair<std::string, PlistDict>> records;
-  for (platform::RegistryObject object : context.registry.mediaObjects()) {
-    if (auto record = recordOf(context, object)) {
-      std::string bsdName = *record->at("bsdName").asString();
-      records.emplace_back(std::move(bsdName), std::move(*record));
+  // One walk reads each description once, for the object's own record and for the group of
+  // any container it lies in; the groups are attached once the walk has seen every object.
+  std::vector<platform::RegistryObject> objects = context.registry.mediaObjects();
+  context.groupEntries.reserve(objects.size());
+  std::vector<PendingRecord> records;
+  for (platform::RegistryObject object : objects) {
+    if (context.registry.className(object).starts_with("AppleAPFSSnapshot")) {
+      // A snapshot is never listed, but it is a member of its container's group.
+      auto description = context.registry.description(object);
+      context.groupEntries.emplace_back(object.id, description ? std::optional(groupEntryOf(*description, true))
+                                                               : std::nullopt);
+      continue;
     }
+    auto description = context.registry.description(object);
+    if (!description) {
+      context.groupEntries.emplace_back(object.id, std::nullopt);
+      continue;
+    }
+    context.groupEntries.emplace_back(object.id, groupEntryOf(*description, true));
+    if (auto record = recordOf(context, object, *description)) records.push_back(std::move(*record));
   }
-  std::stable_sort(records.begin(), records.end(),
-                   [](const auto& a, const auto& b) { return numericCompare(a.first, b.first) < 0; });
+  std::sort(context.groupEntries.begin(), context.groupEntries.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Each record gets its own copy of its container's group, except the last one, which takes it.
+  std::unordered_map<std::string, std::size_t> holders;
+  for (const PendingRecord& pending : records) {
+    if (pending.apfsContainer) ++holders[*pending.apfsContainer];
+  }
+  for (PendingRecord& pending : records) {
+    if (!pending.apfsContainer) continue;
+    PlistValue& group = apfsGroup(context, *pending.apfsContainer);
+    bool last = --holders[*pending.apfsContainer] == 0;
+    pending.record.insert_or_assign("volumeGroup", last ? std::move(group) : PlistValue(group));
+  }
 
+  std::stable_sort(records.begin(), records.end(),
+                   [](const auto& a, const auto& b) { return numericCompare(a.bsdName, b.bsdName) < 0; });
   PlistArray list;
   list.reserve(records.size());
-  for (auto& entry : records) list.emplace_back(std::move(entry.second));
+  for (PendingRecord& pending : records) list.emplace_back(std::move(pending.record));
   return list;
 }
 

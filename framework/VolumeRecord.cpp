@@ -7,8 +7,6 @@
 namespace strandel {
 namespace {
 
-constexpr std::string_view kApfsContent = "41504653-0000-11AA-AA11-00306543ECAC";
-
 bool isHfsContent(std::string_view content) {
   // An empty content counts as HFS: the oldest partition schemes give none for HFS volumes.
   return content.empty() || content == "48465300-0000-11AA-AA11-00306543ECAC" || content == "Apple_HFS" ||
@@ -17,19 +15,21 @@ bool isHfsContent(std::string_view content) {
 
 }  // namespace
 
+bool isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
+
 VolumeFacts readVolumeFacts(const PlistDict& description) {
   VolumeFacts facts;
   facts.internal = descriptionFlag(description, "DADeviceInternal");
   facts.size = descriptionByteCount(description, "DAMediaSize");
-  facts.mediaType = descriptionText(description, "DAMediaType");
-  facts.content = descriptionText(description, "DAMediaContent");
-  facts.protocol = descriptionText(description, "DADeviceProtocol");
-  facts.bsdName = descriptionText(description, "DAMediaBSDName");
-  facts.volumeName = descriptionText(description, "DAVolumeName");
-  facts.volumeKind = descriptionText(description, "DAVolumeKind");
-  facts.volumeType = descriptionText(description, "DAVolumeType");
-  facts.volumeUUID = descriptionText(description, "DAVolumeUUID");
-  facts.mediaUUID = descriptionText(description, "DAMediaUUID");
+  facts.mediaType = descriptionTextView(description, "DAMediaType");
+  facts.content = descriptionTextView(description, "DAMediaContent");
+  facts.protocol = descriptionTextView(description, "DADeviceProtocol");
+  facts.bsdName = descriptionTextView(description, "DAMediaBSDName");
+  facts.volumeName = descriptionTextView(description, "DAVolumeName");
+  facts.volumeKind = descriptionTextView(description, "DAVolumeKind");
+  facts.volumeType = descriptionTextView(description, "DAVolumeType");
+  facts.volumeUUID = descriptionTextView(description, "DAVolumeUUID");
+  facts.mediaUUID = descriptionTextView(description, "DAMediaUUID");
   facts.mountUrl = descriptionUrl(description, "DAVolumePath");
   return facts;
 }
@@ -42,75 +42,89 @@ std::optional<std::string> formatLabelFor(std::string_view kind, std::string_vie
   return std::nullopt;
 }
 
-VolumeDisplay deriveDisplay(const VolumeFacts& facts, TranslationMemo& translations) {
-  VolumeDisplay display;
-  display.location = facts.internal ? "Internal" : "External";
-  display.mountPath = facts.mountUrl ? urlPath(facts.mountUrl->text) : std::string();
-  display.devicePath = "/dev/" + facts.bsdName;
+VolumeNames deriveNames(const VolumeFacts& facts) {
+  VolumeNames names;
+  names.location = facts.internal ? "Internal" : "External";
+  if (facts.mountUrl) names.mountPath = urlPath(*facts.mountUrl);
+  names.devicePath.reserve(5 + facts.bsdName.size());
+  names.devicePath.append("/dev/").append(facts.bsdName);
   if (!facts.volumeName.empty()) {
-    display.displayName = facts.volumeName;
-  } else if (!display.mountPath.empty()) {
-    display.displayName = lastPathComponent(display.mountPath);
+    names.displayName = facts.volumeName;
+  } else if (!names.mountPath.empty()) {
+    names.displayName = lastPathComponent(names.mountPath);
   } else {
-    display.displayName = facts.bsdName;
+    names.displayName = facts.bsdName;
   }
-
-  ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
-  display.nameWithSize = display.displayName + " (" +
-                         formatByteLabel(size, translations.translate(size.unitWord, "ZorvikLocal")) + ")";
-  display.formatLabel = formatLabelFor(facts.volumeKind, facts.volumeType);
-
-  // A kind without a format label is dropped by the kind test, so its type label never shows;
-  // "" stands in for the label it lacks.
-  std::string_view typeKey = !facts.volumeType.empty() ? std::string_view(facts.volumeType)
-                             : display.formatLabel     ? std::string_view(*display.formatLabel)
-                                                       : std::string_view();
-  display.tooltip = display.nameWithSize + "\n" + facts.bsdName + "\n" + translations.translate(typeKey, "") +
-                    "\n" + translations.translate(display.location, "ZorvikLocal") + " " +
-                    translations.translate(facts.protocol, "ZorvikLocal");
-  return display;
+  return names;
 }
 
-PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeDisplay& display) {
+VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
+  VolumeLabels labels;
+  ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
+  labels.nameWithSize.append(names.displayName)
+      .append(" (")
+      .append(formatByteLabel(size, translations.translate(size.unitWord, "ZorvikLocal")))
+      .append(")");
+  // A kind without a format label never reaches the labels (the kind test drops it); "" stands
+  // in for the label it lacks.
+  labels.formatLabel = formatLabelFor(facts.volumeKind, facts.volumeType).value_or("");
+  std::string_view typeKey = !facts.volumeType.empty() ? facts.volumeType : std::string_view(labels.formatLabel);
+  labels.tooltip.append(labels.nameWithSize)
+      .append("\n")
+      .append(facts.bsdName)
+      .append("\n")
+      .append(translations.translate(typeKey, ""))
+      .append("\n")
+      .append(translations.translate(names.location, "ZorvikLocal"))
+      .append(" ")
+      .append(translations.translate(facts.protocol, "ZorvikLocal"));
+  return labels;
+}
+
+PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
   PlistDict member{
       {"bsd", PlistValue(facts.bsdName)},
-      {"name", PlistValue(display.displayName)},
+      {"name", PlistValue(names.displayName)},
       {"kind", PlistValue(facts.volumeKind)},
-      {"volpath", PlistValue(display.mountPath)},
-      {"isMounted", PlistValue(!display.mountPath.empty())},
+      {"volpath", PlistValue(names.mountPath)},
+      {"isMounted", PlistValue(!names.mountPath.empty())},
   };
-  return PlistDict{{"containsBoot", PlistValue(display.mountPath == "/")},
+  return PlistDict{{"containsBoot", PlistValue(names.mountPath == "/")},
                    {"volumes", PlistValue(PlistArray{PlistValue(std::move(member))})}};
 }
 
-PlistDict volumeRecord(const VolumeFacts& facts, const VolumeDisplay& display, PlistValue group, std::string role) {
-  bool mounted = !display.mountPath.empty();
+PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
+                       std::string role) {
+  bool mounted = !names.mountPath.empty();
+  bool boot = names.mountPath == "/";
+  // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
   PlistDict record;
-  record.emplace("devicePath", display.devicePath);
-  record.emplace("bsdName", facts.bsdName);
-  record.emplace("volumeName", display.displayName);
-  record.emplace("volumeName_Size", display.nameWithSize);
+  auto add = [&record](const char* key, PlistValue value) { record.emplace_hint(record.end(), key, std::move(value)); };
+  add("bsdName", facts.bsdName);
+  add("connection", facts.protocol);
+  add("content", facts.content);
+  add("devicePath", std::move(names.devicePath));
+  add("isAPFS", isApfsContent(facts.content));
+  add("isBoot", boot);
+  add("isFVapfs", facts.volumeType.find("Encrypted") != std::string_view::npos);
+  add("isHFS", isHfsContent(facts.content));
+  add("isJournal", facts.volumeType.find("Journaled") != std::string_view::npos);
+  add("isMounted", mounted);
+  add("location", names.location);
+  add("mediaUUID", facts.mediaUUID);
+  add("role", std::move(role));
+  add("size", facts.size);
+  add("tooltip", std::move(labels.tooltip));
+  add("volumeFmt", std::move(labels.formatLabel));
+  add("volumeGroup", std::move(group));
+  add("volumeKind", facts.volumeKind);
+  add("volumeName", std::move(names.displayName));
+  add("volumeName_Size", std::move(labels.nameWithSize));
+  add("volumePath", std::move(names.mountPath));
+  add("volumeType", facts.volumeType);
   // Not mounted: the empty URL, whose text is "" and which yields no path.
-  record.emplace("volumeURL", facts.mountUrl ? *facts.mountUrl : PlistUrl{});
-  record.emplace("volumePath", display.mountPath);
-  record.emplace("volumeFmt", display.formatLabel.value_or(""));
-  record.emplace("volumeKind", facts.volumeKind);
-  record.emplace("volumeType", facts.volumeType);
-  record.emplace("volumeUUID", facts.volumeUUID);
-  record.emplace("mediaUUID", facts.mediaUUID);
-  record.emplace("content", facts.content);
-  record.emplace("connection", facts.protocol);
-  record.emplace("location", display.location);
-  record.emplace("isAPFS", facts.content == kApfsContent);
-  record.emplace("isHFS", isHfsContent(facts.content));
-  record.emplace("isMounted", mounted);
-  record.emplace("isBoot", display.mountPath == "/");
-  record.emplace("isJournal", facts.volumeType.find("Journaled") != std::string::npos);
-  record.emplace("isFVapfs", facts.volumeType.find("Encrypted") != std::string::npos);
-  record.emplace("size", facts.size);
-  record.emplace("tooltip", display.tooltip);
-  record.emplace("volumeGroup", std::move(group));
-  record.emplace("role", std::move(role));
+  add("volumeURL", PlistUrl{std::string(facts.mountUrl.value_or(""))});
+  add("volumeUUID", facts.volumeUUID);
   return record;
 }
 

@@ -1,5 +1,5 @@
-// The volume record: the working values read from one disk description and the 24-key,
-// display-ready dictionary made of them.
+// The volume record: the working values read from one disk description, the values derived
+// from them for display, and the 24-key dictionary made of both.
 #pragma once
 
 #include <cstdint>
@@ -13,42 +13,53 @@
 
 namespace strandel {
 
-/// The values of one disk description that a record is made of, with the record's defaults
-/// for whatever the description lacks ("", false, 0, no URL).
+/// The values of one disk description that a record is made of, with the record's defaults for
+/// whatever the description lacks ("", false, 0, no URL). The texts are views into the
+/// description, so it must outlive them; a volume that is dropped never copies them.
 struct VolumeFacts {
   bool internal = false;
   std::uint64_t size = 0;
-  std::string mediaType, content, protocol, bsdName, volumeName, volumeKind, volumeType;
-  std::string volumeUUID, mediaUUID;  // canonical text, "" when absent
-  std::optional<PlistUrl> mountUrl;
+  std::string_view mediaType, content, protocol, bsdName, volumeName, volumeKind, volumeType;
+  std::string_view volumeUUID, mediaUUID;  // canonical text, "" when absent
+  std::optional<std::string_view> mountUrl;
 };
 
 /// Reads the working values of a description.
 VolumeFacts readVolumeFacts(const PlistDict& description);
 
-/// The values derived for display, as the record shows them.
-struct VolumeDisplay {
-  std::string location;     // "Internal" or "External", untranslated
-  std::string mountPath;    // "" when not mounted
-  std::string devicePath;   // "/dev/" and the BSD name
-  std::string displayName;  // the volume name, else the mount path's last component, else the BSD name
-  std::string nameWithSize; // "Name (500.11 GB)"
-  std::optional<std::string> formatLabel;  // nothing for a kind that is never listed
-  std::string tooltip;      // four lines
+/// The values that the drop tests need.
+struct VolumeNames {
+  std::string_view location;  // "Internal" or "External", untranslated
+  std::string mountPath;      // "" when not mounted
+  std::string devicePath;     // "/dev/" and the BSD name
+  std::string displayName;    // the volume name, else the mount path's last component, else the BSD name
 };
 
-/// Derives the display values; every translation goes through `translations`.
-VolumeDisplay deriveDisplay(const VolumeFacts& facts, TranslationMemo& translations);
+VolumeNames deriveNames(const VolumeFacts& facts);
+
+/// The display texts, made only for volumes that are listed.
+struct VolumeLabels {
+  std::string nameWithSize;  // "Name (500.11 GB)"
+  std::string formatLabel;   // "HFS+", "APFS", the volume type for "msdos", "ExFAT"
+  std::string tooltip;       // four lines
+};
+
+/// Derives the display texts; every translation goes through `translations`.
+VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations);
 
 /// The format label of a volume kind: "HFS+", "APFS", the volume type for "msdos", "ExFAT";
 /// nothing for any other kind.
 std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType);
 
+/// Whether the content marks an APFS volume.
+bool isApfsContent(std::string_view content);
+
 /// The single-form group of a volume that is not APFS: its boot flag, and the volume itself as
 /// the one member (`isMounted` a boolean).
-PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeDisplay& display);
+PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names);
 
 /// The 24-key record. `group` is the APFS or single-form group; `role` the first registry role.
-PlistDict volumeRecord(const VolumeFacts& facts, const VolumeDisplay& display, PlistValue group, std::string role);
+PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
+                       std::string role);
 
 }  // namespace strandel
