@@ -183,7 +183,8 @@ TEST_P(SampleMachine, MountTypesOfUniqueTails) {
   ASSERT_TRUE(machine.has_value());
   std::map<std::string, int> tails;
   for (const PlistValue& mount : *machine->find("Mounts")->asArray()) {
-    if (auto tail = pathTail(text(mount.find("f_mntonname")))) ++tails[std::string(*tail)];
+    const std::string on = text(mount.find("f_mntonname"));
+    if (auto tail = pathTail(on)) ++tails[std::string(*tail)];
   }
   for (const PlistValue& mount : *machine->find("Mounts")->asArray()) {
     std::string on = text(mount.find("f_mntonname"));
