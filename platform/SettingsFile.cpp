@@ -276,13 +276,17 @@ std::string environmentValue(const char* name) {
 
 std::string homeFolder() {
   if (std::string home = environmentValue("HOME"); !home.empty()) return home;
-  passwd entry;
-  passwd* found = nullptr;
-  char buffer[4096];
-  if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
-    return found->pw_dir;
-  }
-  return "";
+  // The account database is asked once: the settings are named again on every call.
+  static const std::string accountHome = [] {
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
+      return std::string(found->pw_dir);
+    }
+    return std::string();
+  }();
+  return accountHome;
 }
 
 }  // namespace
