@@ -11,9 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include <strandel/Machine.hpp>
 #include <strandel/StrandelFramework.hpp>
 
+#include "platform/Machine.hpp"
 #include "tests/support/ImageBuilder.hpp"
+#include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace strandel {
@@ -277,6 +280,22 @@ TEST(VerifyRunner, ReaderOnAnotherThreadSeesWholePrefixes) {
   reader.join();
   EXPECT_EQ(bad.load(), 0);
   EXPECT_EQ(textOf(framework.currentProgress()), output);
+}
+
+TEST(VerifyRunner, SampleImageVerifiesAVolume) {
+  auto previous = platform::current();
+  auto error = useMachine(testing::sampleMachine("network-backup"));
+  ASSERT_FALSE(error) << *error;
+  StrandelFramework framework;
+  auto recorder = std::make_shared<Recorder>();
+  framework.setDelegate(recorder);
+  std::string reply;
+  framework.runWith({{"selectedVolume", PlistValue("disk0s1")}}, [&](std::string& text) { reply = text; });
+  EXPECT_TRUE(reply.starts_with("Started file system verification on disk0s1 (EFI)\n")) << reply;
+  EXPECT_TRUE(reply.ends_with("Finished file system verification on disk0s1 (EFI)\n")) << reply;
+  ASSERT_FALSE(recorder->texts.empty());
+  EXPECT_EQ(recorder->texts.back(), reply);
+  platform::setCurrent(previous);
 }
 
 }  // namespace

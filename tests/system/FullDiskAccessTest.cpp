@@ -13,8 +13,10 @@
 
 #include <strandel/Strandel.hpp>
 
+#include "platform/Machine.hpp"
 #include "system/FullDiskAccess.hpp"
 #include "tests/support/ImageBuilder.hpp"
+#include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/system/VersionTool.hpp"
 
@@ -216,6 +218,22 @@ TEST(FullDiskAccess, VersionGate) {
     EXPECT_EQ(std::filesystem::exists(machine.dir() / "root/usr/bin/sqlite3.d/argv"), runs) << version;
     EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
   }
+}
+
+TEST(FullDiskAccess, SampleImages) {
+  const std::vector<std::pair<const char*, bool>> samples = {
+      {"apple-silicon-macos26", true},  // all three clients granted
+      {"network-backup", false},        // the Rundle agent turned off
+      {"intel-macos10.13", false},      // before Full Disk Access existed
+  };
+  auto previous = platform::current();
+  for (const auto& [name, granted] : samples) {
+    auto error = useMachine(testing::sampleMachine(name));
+    ASSERT_FALSE(error) << *error;
+    EXPECT_EQ(isFullDiskAccessSetup(), granted) << name;
+    EXPECT_FALSE(existsOrDangles(testing::sampleMachine(name) + "/root/tmp/vxp20FDAtemp.temp")) << name;
+  }
+  platform::setCurrent(previous);
 }
 
 }  // namespace

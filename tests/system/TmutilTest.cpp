@@ -10,7 +10,9 @@
 
 #include <strandel/Strandel.hpp>
 
+#include "platform/Machine.hpp"
 #include "tests/support/ImageBuilder.hpp"
+#include "tests/support/Paths.hpp"
 
 namespace strandel {
 namespace {
@@ -129,6 +131,23 @@ TEST(Tmutil, ArgumentsReachTheToolUnchangedInAnEmptyEnvironment) {
 TEST(Tmutil, ToolThatCannotStartGivesNothing) {
   ScopedMachine machine(ImageBuilder{});
   EXPECT_EQ(tmutil({"status", "-X"}), std::nullopt);
+}
+
+TEST(Tmutil, SampleImageOfAMacWithTwoDestinations) {
+  auto previous = platform::current();
+  auto error = useMachine(testing::sampleMachine("network-backup"));
+  ASSERT_FALSE(error) << *error;
+  auto destinations = tmutil({"destinationinfo", "-X"});
+  ASSERT_TRUE(destinations && destinations->find("Destinations"));
+  const PlistArray* list = destinations->find("Destinations")->asArray();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ(*(*list)[1].find("Kind"), PlistValue("Network"));
+  auto status = tmutil({"status", "-X"});
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status->find("BackupPhase"), PlistValue("Copying"));
+  EXPECT_EQ(tmutil({"destinationinfo"}), std::nullopt);  // the text form is for people
+  platform::setCurrent(previous);
 }
 
 }  // namespace
