@@ -1,5 +1,6 @@
 #include "apfs/ApfsListing.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 

@@ -1,4 +1,5 @@
 // The role volumes of a container, and the role of one volume, from the APFS listing.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
