@@ -24,13 +24,17 @@ std::optional<Pipe> makePipe() {
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-// Reads into the string itself, so the bytes are copied once, from the kernel. False on a read
-// error; what was read until then stays in `out`.
+// Reads into the string itself, so the bytes are copied once, from the kernel. Each read fills
+// the room the string already has, and the string grows only when that room is used up: a
+// small output costs one 64 KiB allocation and no reallocation. False on a read error; what
+// was read until then stays in `out`.
 bool readToEnd(int fd, std::string& out) {
   for (;;) {
     std::size_t used = out.size();
-    out.resize(used + kReadSize);
-    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, kReadSize); });
+    if (out.capacity() - used < kReadSize / 2) out.reserve(std::max(used + kReadSize, 2 * out.capacity()));
+    std::size_t room = out.capacity() - used;
+    out.resize(used + room);
+    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, room); });
     out.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     if (n <= 0) return n == 0;
   }
