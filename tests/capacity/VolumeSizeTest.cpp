@@ -12,7 +12,7 @@ namespace strandel {
 namespace {
 
 using testing::ImageBuilder;
-using testing::MountSpec;
+using testing::MountOutline;
 using testing::ScopedMachine;
 
 // The worked figures: 4096-byte blocks, 122070313 of them, 61035156 free.

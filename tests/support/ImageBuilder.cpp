@@ -81,22 +81,22 @@ Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size) {
   return container;
 }
 
-Entry volume(const VolumeSpec& spec) {
+Entry volume(const VolumeOutline& outline) {
   Entry e;
-  e.className = spec.kind == "apfs" ? "AppleAPFSVolume" : "IOMedia";
-  e.properties["BSD Name"] = spec.bsd;
-  if (!spec.role.empty()) e.properties["Role"] = PlistArray{PlistValue(spec.role)};
+  e.className = outline.kind == "apfs" ? "AppleAPFSVolume" : "IOMedia";
+  e.properties["BSD Name"] = outline.bsd;
+  if (!outline.role.empty()) e.properties["Role"] = PlistArray{PlistValue(outline.role)};
   PlistDict d;
-  d["DAMediaBSDName"] = spec.bsd;
-  d["DAMediaSize"] = spec.size;
-  d["DADeviceInternal"] = spec.internal;
-  d["DADeviceProtocol"] = spec.protocol;
-  if (!spec.name.empty()) d["DAVolumeName"] = spec.name;
-  if (!spec.kind.empty()) d["DAVolumeKind"] = spec.kind;
-  if (!spec.type.empty()) d["DAVolumeType"] = spec.type;
-  std::string content = spec.content.empty() && spec.kind == "apfs" ? kApfsContent : spec.content;
+  d["DAMediaBSDName"] = outline.bsd;
+  d["DAMediaSize"] = outline.size;
+  d["DADeviceInternal"] = outline.internal;
+  d["DADeviceProtocol"] = outline.protocol;
+  if (!outline.name.empty()) d["DAVolumeName"] = outline.name;
+  if (!outline.kind.empty()) d["DAVolumeKind"] = outline.kind;
+  if (!outline.type.empty()) d["DAVolumeType"] = outline.type;
+  std::string content = outline.content.empty() && outline.kind == "apfs" ? kApfsContent : outline.content;
   if (!content.empty()) d["DAMediaContent"] = content;
-  if (!spec.mountPath.empty()) d["DAVolumePath"] = mountUrl(spec.mountPath);
+  if (!outline.mountPath.empty()) d["DAVolumePath"] = mountUrl(outline.mountPath);
   e.description = std::move(d);
   return e;
 }
@@ -106,7 +106,7 @@ ImageBuilder& ImageBuilder::add(Entry root) {
   return *this;
 }
 
-ImageBuilder& ImageBuilder::mount(MountSpec mount) {
+ImageBuilder& ImageBuilder::mount(MountOutline mount) {
   mounts_.push_back(std::move(mount));
   return *this;
 }

@@ -32,7 +32,7 @@ struct Entry {
 };
 
 /// A volume's description in a few words. `mountPath` "" means not mounted.
-struct VolumeSpec {
+struct VolumeOutline {
   // Every member has an initializer, so designated initializers may leave any of them out.
   std::string bsd{};
   std::string name{};
@@ -53,11 +53,11 @@ Entry partition(const std::string& bsd, const std::string& content, std::uint64_
 /// An APFS container entry (class AppleAPFSContainer, not media) with its media disk below.
 Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size);
 /// A volume entry: class AppleAPFSVolume for kind "apfs", else IOMedia.
-Entry volume(const VolumeSpec& spec);
+Entry volume(const VolumeOutline& outline);
 /// The percent-encoded mount URL of a mount path ("/Volumes/A B" gives "file:///Volumes/A%20B/").
 std::string mountUrl(const std::string& mountPath);
 
-struct MountSpec {
+struct MountOutline {
   std::string on, from, type;
   std::uint32_t blockSize = 4096;
   std::uint64_t blocks = 122070313, freeBlocks = 61035156;
@@ -66,7 +66,7 @@ struct MountSpec {
 class ImageBuilder {
  public:
   ImageBuilder& add(Entry root);
-  ImageBuilder& mount(MountSpec mount);
+  ImageBuilder& mount(MountOutline mount);
   /// A file under the image's root/ (`path` is the Mac path, "/Library/...").
   ImageBuilder& file(const std::string& path, const std::string& contents, unsigned mode = 0644);
   /// An executable shell script under root/ (for tools: "/usr/sbin/diskutil").
@@ -80,7 +80,7 @@ class ImageBuilder {
 
  private:
   std::vector<Entry> roots_;
-  std::vector<MountSpec> mounts_;
+  std::vector<MountOutline> mounts_;
   std::vector<std::pair<std::string, std::pair<std::string, unsigned>>> files_;
   std::optional<std::string> userName_;
 };

@@ -19,16 +19,16 @@
 namespace strandel {
 namespace {
 
-// A volume in a few words (the spec's other fields keep their defaults).
-testing::VolumeSpec volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
+// A volume in a few words (the outline's other fields keep their defaults).
+testing::VolumeOutline volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
                                std::string kind = "apfs") {
-  testing::VolumeSpec spec;
-  spec.bsd = std::move(bsd);
-  spec.name = std::move(name);
-  spec.mountPath = std::move(mountPath);
-  spec.role = std::move(role);
-  spec.kind = std::move(kind);
-  return spec;
+  testing::VolumeOutline outline;
+  outline.bsd = std::move(bsd);
+  outline.name = std::move(name);
+  outline.mountPath = std::move(mountPath);
+  outline.role = std::move(role);
+  outline.kind = std::move(kind);
+  return outline;
 }
 
 struct ToolResult {
