@@ -4,12 +4,13 @@
 // reader sees the old file or the new one, never a mix. Writers take an exclusive lock on a
 // separate lock file for their whole read-modify-write, so no update is lost between processes.
 #include <dirent.h>
-#include <plist/plist.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <plist/plist.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@
 
 #include "platform/FileBytes.hpp"
 #include "platform/HostServices.hpp"
+#include "platform/ProgramName.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -303,9 +305,7 @@ std::string chosenSettingsFile() {
 }
 
 std::string defaultSettingsFile() {
-  std::string program = program_invocation_short_name && *program_invocation_short_name
-                            ? program_invocation_short_name
-                            : "strandel";
+  std::string program = programName();
   // The base directory specification ignores a relative XDG_CONFIG_HOME.
   std::string config = environmentValue("XDG_CONFIG_HOME");
   if (!config.starts_with('/')) {

@@ -2,11 +2,11 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "platform/HostServices.hpp"
+#include "platform/ProgramName.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -22,10 +22,9 @@ class StderrLog final : public Log {
     std::size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     char millis[16];
     std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(now.tv_usec / 1000));
-    const char* program = program_invocation_short_name ? program_invocation_short_name : "";
     std::string line;
     line.reserve(stampLength + 64 + message.size());
-    line.append(stamp, stampLength).append(millis).append(program);
+    line.append(stamp, stampLength).append(millis).append(programName());
     line.append("[").append(std::to_string(::getpid())).append("] ").append(message).push_back('\n');
     // One write, so that lines of several threads or processes sharing stderr never interleave.
     retryAfterSignal([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });

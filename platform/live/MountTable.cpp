@@ -2,7 +2,6 @@
 #include <libmount/libmount.h>
 #include <sys/statfs.h>
 
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <string>

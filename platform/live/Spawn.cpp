@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
 extern char** environ;
