@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "platform/ProgramName.hpp"
 #include "platform/live/LiveMachine.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -28,8 +29,9 @@ TEST(LiveLog, WritesOneStampedLineToStandardError) {
   std::ifstream in(path);
   std::stringstream contents;
   contents << in.rdbuf();
+  EXPECT_EQ(programName(), "test_platform");
   std::string pid = std::to_string(::getpid());
-  std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )" + std::string(program_invocation_short_name) + "\\[" + pid + "\\] ";
+  std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )" + programName() + "\\[" + pid + "\\] ";
   std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
   EXPECT_TRUE(std::regex_match(contents.str(), expected)) << contents.str();
 }

@@ -226,12 +226,5 @@ TEST(LiveProcesses, ToolThatKeepsRunningAfterClosingItsOutputDoesNotHoldTheRun) 
   EXPECT_TRUE(noChildLeft());
 }
 
-TEST(LiveProcesses, MachineHandsOutTheSameProcesses) {
-  auto machine = live::makeLiveMachine();
-  auto output = machine->processes().runTool(tool("/bin/echo", {"-n", "hi"}));
-  ASSERT_TRUE(output);
-  EXPECT_EQ(output->bytes, "hi");
-}
-
 }  // namespace
 }  // namespace strandel::platform

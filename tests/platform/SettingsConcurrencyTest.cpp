@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "platform/FileBytes.hpp"
 #include "platform/HostServices.hpp"
@@ -154,6 +156,24 @@ TEST(SettingsConcurrency, EightWritersKeepEveryKey) {
     }
   }
   EXPECT_EQ(missing, 0);
+}
+
+TEST(SettingsConcurrency, ThreadsShareOneStore) {
+  MemoryFolder dir;
+  auto settings = makeFileSettings((dir.path() / "app.plist").string());
+  std::vector<std::thread> threads;
+  std::atomic<int> failures = 0;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int k = 0; k < 50; ++k) {
+        std::string key = "t" + std::to_string(t) + "-" + std::to_string(k);
+        if (!settings->set(key, PlistValue(k)) || settings->get(key) != PlistValue(k)) ++failures;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(settings->get("t" + std::to_string(t) + "-49"), PlistValue(49));
 }
 
 }  // namespace

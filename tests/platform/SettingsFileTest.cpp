@@ -11,6 +11,7 @@
 #include <strandel/Machine.hpp>
 
 #include "platform/HostServices.hpp"
+#include "platform/ProgramName.hpp"
 #include "platform/live/LiveMachine.hpp"
 #include "tests/platform/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
@@ -164,7 +165,7 @@ TEST(SettingsFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 TEST(SettingsFile, FileNamesFollowTheProcessChoiceAndTheEnvironment) {
-  std::string program = program_invocation_short_name;
+  std::string program = programName();
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
     EXPECT_EQ(defaultSettingsFile(), "/xdg/config/strandel/" + program + ".plist");
@@ -194,7 +195,7 @@ TEST(SettingsFile, LiveMachineUsesTheFileNamedAtTheTimeOfTheCall) {
   ScopedEnv xdg("XDG_CONFIG_HOME", dir.str().c_str());
   auto machine = live::makeLiveMachine();
   ASSERT_TRUE(machine->settings().set("where", PlistValue("default")));
-  EXPECT_TRUE(fs::exists(dir.path() / "strandel" / (std::string(program_invocation_short_name) + ".plist")));
+  EXPECT_TRUE(fs::exists(dir.path() / "strandel" / (programName() + ".plist")));
 
   std::string named = (dir.path() / "named.plist").string();
   useSettingsFile(named);
@@ -203,14 +204,6 @@ TEST(SettingsFile, LiveMachineUsesTheFileNamedAtTheTimeOfTheCall) {
   EXPECT_EQ(makeFileSettings(named)->get("where"), PlistValue("named"));
   useSettingsFile("");
   EXPECT_EQ(machine->settings().get("where"), PlistValue("default"));
-}
-
-TEST(SettingsMemory, KeepsValuesForTheLifeOfTheStore) {
-  auto settings = makeMemorySettings();
-  EXPECT_EQ(settings->get("key"), std::nullopt);
-  ASSERT_TRUE(settings->set("key", PlistValue(PlistDict{{"a", PlistValue(1)}})));
-  EXPECT_EQ(settings->get("key"), PlistValue(PlistDict{{"a", PlistValue(1)}}));
-  EXPECT_EQ(makeMemorySettings()->get("key"), std::nullopt);
 }
 
 }  // namespace
