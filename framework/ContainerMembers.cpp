@@ -2,24 +2,22 @@
 
 #include <strandel/StrandelFramework.hpp>
 
-#include "framework/DescriptionValues.hpp"
 #include "framework/Exclusions.hpp"
 #include "framework/PathText.hpp"
 
 namespace strandel {
 
-GroupEntry groupEntryOf(const PlistDict& description, bool excluding) {
+GroupEntry groupEntryOf(const DescriptionFields& fields, bool excluding) {
   GroupEntry entry;
-  std::optional<std::string_view> mountUrl = descriptionUrl(description, "DAVolumePath");
+  std::optional<std::string_view> mountUrl = urlTextOf(fields.volumePath);
   std::string mountPath = mountUrl ? urlPath(*mountUrl) : std::string();
   // The boot test comes before the exclusion test: a hidden volume mounted at "/" still tells
   // that the container holds the running system.
   entry.mountedAtRoot = mountPath == "/";
-  std::string_view name = descriptionTextView(description, "DAVolumeName");
+  std::string_view name = textOf(fields.volumeName);
   if (excluding && isExcludedVolumeName(name)) return entry;
-  entry.member = GroupMember{std::string(descriptionTextView(description, "DAMediaBSDName")), std::string(name),
-                             std::string(descriptionTextView(description, "DAVolumeKind")), std::move(mountPath),
-                             mountUrl.has_value()};
+  entry.member = GroupMember{std::string(textOf(fields.mediaBSDName)), std::string(name),
+                             std::string(textOf(fields.volumeKind)), std::move(mountPath), mountUrl.has_value()};
   return entry;
 }
 
@@ -29,7 +27,7 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName)
   return containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const GroupEntry* {
     auto description = registry.description(object);
     if (!description) return nullptr;
-    latest = groupEntryOf(*description, excluding);
+    latest = groupEntryOf(scanDescription(*description), excluding);
     return &latest;
   });
 }

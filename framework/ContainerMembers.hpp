@@ -8,6 +8,7 @@
 
 #include <strandel/PlistValue.hpp>
 
+#include "framework/DescriptionValues.hpp"
 #include "platform/Machine.hpp"
 
 namespace strandel {
@@ -32,9 +33,9 @@ struct GroupEntry {
   std::optional<GroupMember> member;  // nothing when the exclusion list drops the object
 };
 
-/// The group entry of an object with this description; `excluding` tells whether the exclusion
-/// list is in force.
-GroupEntry groupEntryOf(const PlistDict& description, bool excluding);
+/// The group entry of an object with a description of these fields; `excluding` tells whether
+/// the exclusion list is in force.
+GroupEntry groupEntryOf(const DescriptionFields& fields, bool excluding);
 
 /// Gives the group entry of a registry object: a pointer that stays valid until the next call,
 /// or null when no disk object can be made from the object.

@@ -1,35 +1,53 @@
 #include "framework/DescriptionValues.hpp"
 
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 namespace strandel {
 
-std::string descriptionText(const PlistDict& description, std::string_view key) {
-  return std::string(descriptionTextView(description, key));
+DescriptionFields scanDescription(const PlistDict& description) {
+  // The wanted keys in the dictionary's own (byte-wise) order, so that one walk finds them all.
+  static constexpr std::pair<std::string_view, const PlistValue* DescriptionFields::*> kWanted[] = {
+      {"DADeviceInternal", &DescriptionFields::deviceInternal}, {"DADeviceProtocol", &DescriptionFields::deviceProtocol},
+      {"DAMediaBSDName", &DescriptionFields::mediaBSDName},     {"DAMediaContent", &DescriptionFields::mediaContent},
+      {"DAMediaSize", &DescriptionFields::mediaSize},           {"DAMediaType", &DescriptionFields::mediaType},
+      {"DAMediaUUID", &DescriptionFields::mediaUUID},           {"DAVolumeKind", &DescriptionFields::volumeKind},
+      {"DAVolumeName", &DescriptionFields::volumeName},         {"DAVolumePath", &DescriptionFields::volumePath},
+      {"DAVolumeType", &DescriptionFields::volumeType},         {"DAVolumeUUID", &DescriptionFields::volumeUUID},
+  };
+  DescriptionFields fields;
+  std::size_t next = 0;
+  for (auto it = description.begin(); it != description.end() && next < std::size(kWanted); ++it) {
+    std::string_view key = it->first;
+    while (next < std::size(kWanted) && kWanted[next].first < key) ++next;
+    if (next < std::size(kWanted) && kWanted[next].first == key) fields.*(kWanted[next++].second) = &it->second;
+  }
+  return fields;
+}
+
+std::string_view textOf(const PlistValue* value) {
+  const std::string* text = value ? value->asString() : nullptr;
+  return text ? std::string_view(*text) : std::string_view();
 }
 
 std::string_view descriptionTextView(const PlistDict& description, std::string_view key) {
   auto it = description.find(key);
-  if (it == description.end()) return {};
-  const std::string* text = it->second.asString();
-  return text ? std::string_view(*text) : std::string_view();
+  return textOf(it == description.end() ? nullptr : &it->second);
 }
 
-bool descriptionFlag(const PlistDict& description, std::string_view key) {
-  auto it = description.find(key);
-  if (it == description.end()) return false;
-  if (auto flag = it->second.asBoolean()) return *flag;
-  if (auto number = it->second.asNumber()) return *number != 0;
+bool flagOf(const PlistValue* value) {
+  if (!value) return false;
+  if (auto flag = value->asBoolean()) return *flag;
+  if (auto number = value->asNumber()) return *number != 0;
   return false;
 }
 
-std::uint64_t descriptionByteCount(const PlistDict& description, std::string_view key) {
-  auto it = description.find(key);
-  if (it == description.end()) return 0;
-  const PlistValue& value = it->second;
-  if (auto count = value.asUnsignedInteger()) return *count;
-  if (auto count = value.asInteger()) return static_cast<std::uint64_t>(*count);
-  if (auto count = value.asReal()) {
+std::uint64_t byteCountOf(const PlistValue* value) {
+  if (!value) return 0;
+  if (auto count = value->asUnsignedInteger()) return *count;
+  if (auto count = value->asInteger()) return static_cast<std::uint64_t>(*count);
+  if (auto count = value->asReal()) {
     // Only reals that land inside the signed range have an integer reading.
     constexpr double kLimit = 9223372036854775808.0;
     if (std::isfinite(*count) && *count > -kLimit && *count < kLimit) {
@@ -39,11 +57,10 @@ std::uint64_t descriptionByteCount(const PlistDict& description, std::string_vie
   return 0;
 }
 
-std::optional<std::string_view> descriptionUrl(const PlistDict& description, std::string_view key) {
-  auto it = description.find(key);
-  if (it == description.end()) return std::nullopt;
-  const PlistUrl* url = it->second.asUrl();
-  const std::string* text = it->second.asString();
+std::optional<std::string_view> urlTextOf(const PlistValue* value) {
+  if (!value) return std::nullopt;
+  const PlistUrl* url = value->asUrl();
+  const std::string* text = value->asString();
   // The service never describes a mount by an empty URL; one that says nothing is no mount.
   if (url && !url->text.empty()) return url->text;
   if (text && !text->empty()) return *text;

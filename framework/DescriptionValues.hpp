@@ -12,23 +12,44 @@
 
 namespace strandel {
 
-/// The text under `key`; "" when absent or not a text.
-std::string descriptionText(const PlistDict& description, std::string_view key);
+/// The values a volume record or a group member reads from a description, found in one pass
+/// over it; each is null when the key is absent. Pointers into the description.
+struct DescriptionFields {
+  const PlistValue* deviceInternal = nullptr;  // DADeviceInternal
+  const PlistValue* deviceProtocol = nullptr;  // DADeviceProtocol
+  const PlistValue* mediaBSDName = nullptr;    // DAMediaBSDName
+  const PlistValue* mediaContent = nullptr;    // DAMediaContent
+  const PlistValue* mediaSize = nullptr;       // DAMediaSize
+  const PlistValue* mediaType = nullptr;       // DAMediaType
+  const PlistValue* mediaUUID = nullptr;       // DAMediaUUID
+  const PlistValue* volumeKind = nullptr;      // DAVolumeKind
+  const PlistValue* volumeName = nullptr;      // DAVolumeName
+  const PlistValue* volumePath = nullptr;      // DAVolumePath
+  const PlistValue* volumeType = nullptr;      // DAVolumeType
+  const PlistValue* volumeUUID = nullptr;      // DAVolumeUUID
+};
 
-/// The same text as a view into `description`, valid while the dictionary lives unchanged.
+/// Finds the fields of a description. A description holds some thirty keys; one merged pass
+/// over them costs less than a dozen separate searches.
+DescriptionFields scanDescription(const PlistDict& description);
+
+/// A text value as a view into it; "" when absent or not a text.
+std::string_view textOf(const PlistValue* value);
+
+/// A flag: a boolean, or a number by its truth; false when absent or of another kind.
+bool flagOf(const PlistValue* value);
+
+/// A byte count as the unsigned 64-bit number the record holds: integers keep their bit
+/// pattern (a signed count is read as signed and then taken as unsigned), reals are truncated
+/// toward zero when they fit; 0 otherwise.
+std::uint64_t byteCountOf(const PlistValue* value);
+
+/// The text of a mount URL: a URL value, or a text taken as the URL's text; nothing when
+/// absent, empty or of another kind. A view into the value.
+std::optional<std::string_view> urlTextOf(const PlistValue* value);
+
+/// The text under `key` of a description, as a view into it; "" when absent or not a text.
 std::string_view descriptionTextView(const PlistDict& description, std::string_view key);
-
-/// The flag under `key`: a boolean, or a number by its truth; false otherwise.
-bool descriptionFlag(const PlistDict& description, std::string_view key);
-
-/// The byte count under `key`, as the unsigned 64-bit number the record holds: integers keep
-/// their bit pattern (a signed count is read as signed and then taken as unsigned), reals are
-/// truncated toward zero when they fit; 0 otherwise.
-std::uint64_t descriptionByteCount(const PlistDict& description, std::string_view key);
-
-/// The text of the mount URL under `key`: a URL value, or a text taken as the URL's text;
-/// nothing when absent, empty or of another kind. A view into `description`.
-std::optional<std::string_view> descriptionUrl(const PlistDict& description, std::string_view key);
 
 /// A registry property read as a truth value, as the platform's boolean conversion reads it:
 /// absent is false, a boolean is itself, a number is true when not zero, a text is true when

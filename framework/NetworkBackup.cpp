@@ -21,8 +21,8 @@ bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
   if (!imageName) return false;
   auto description = registry.descriptionForBSDName(lastPathComponent(device));
   if (!description) return false;
-  return descriptionText(*description, "DADeviceProtocol") == "Virtual Interface" &&
-         descriptionText(*description, "DAVolumeName") == *imageName;
+  return descriptionTextView(*description, "DADeviceProtocol") == "Virtual Interface" &&
+         descriptionTextView(*description, "DAVolumeName") == *imageName;
 }
 
 bool isNetworkTimeMachine(std::string_view device) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <unordered_map>
 #include <utility>
 
@@ -64,11 +65,10 @@ bool isDropped(ListContext& context, platform::RegistryObject object, const Volu
 // The record of one media object without its APFS group, or nothing when the object is not a
 // listed volume.
 std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryObject object,
-                                      const PlistDict& description) {
-  // Most objects that are not volumes (whole disks, partition maps, containers) have no kind;
-  // one lookup settles them before the rest of the description is read.
-  if (!isOneOf(descriptionTextView(description, "DAVolumeKind"), kAcceptedKinds)) return std::nullopt;
-  VolumeFacts facts = readVolumeFacts(description);
+                                      const DescriptionFields& fields) {
+  // Objects that are not volumes (whole disks, partition maps, containers) have no kind.
+  if (!isOneOf(textOf(fields.volumeKind), kAcceptedKinds)) return std::nullopt;
+  VolumeFacts facts = readVolumeFacts(fields);
   VolumeNames names = deriveNames(facts);
   if (isDropped(context, object, facts, names)) return std::nullopt;
 
@@ -101,7 +101,7 @@ PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
     if (at != entries.end() && at->first == object.id) return at->second ? &*at->second : nullptr;
     // Not a media object: the registry may still make a disk of it.
     auto description = context.registry.description(object);
-    other = description ? std::optional(groupEntryOf(*description, true)) : std::nullopt;
+    other = description ? std::optional(groupEntryOf(scanDescription(*description), true)) : std::nullopt;
     return other ? &*other : nullptr;
   });
   return context.groups.emplace(whole, std::move(group)).first->second;
@@ -119,13 +119,15 @@ PlistArray StrandelFramework::volumeList() {
   // any container it lies in; the groups are attached once the walk has seen every object.
   std::vector<platform::RegistryObject> objects = context.registry.mediaObjects();
   context.groupEntries.reserve(objects.size());
-  std::vector<PendingRecord> records;
+  // A deque grows in small blocks: a vector's doubling would ask the allocator for ever larger
+  // blocks, and each such request makes it sweep every small block freed so far.
+  std::deque<PendingRecord> records;
   for (platform::RegistryObject object : objects) {
     if (context.registry.className(object).starts_with("AppleAPFSSnapshot")) {
       // A snapshot is never listed, but it is a member of its container's group.
       auto description = context.registry.description(object);
-      context.groupEntries.emplace_back(object.id, description ? std::optional(groupEntryOf(*description, true))
-                                                               : std::nullopt);
+      context.groupEntries.emplace_back(
+          object.id, description ? std::optional(groupEntryOf(scanDescription(*description), true)) : std::nullopt);
       continue;
     }
     auto description = context.registry.description(object);
@@ -133,13 +135,16 @@ PlistArray StrandelFramework::volumeList() {
       context.groupEntries.emplace_back(object.id, std::nullopt);
       continue;
     }
-    context.groupEntries.emplace_back(object.id, groupEntryOf(*description, true));
-    if (auto record = recordOf(context, object, *description)) records.push_back(std::move(*record));
+    DescriptionFields fields = scanDescription(*description);
+    context.groupEntries.emplace_back(object.id, groupEntryOf(fields, true));
+    if (auto record = recordOf(context, object, fields)) records.push_back(std::move(*record));
   }
   std::sort(context.groupEntries.begin(), context.groupEntries.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   // Each record gets its own copy of its container's group, except the last one, which takes it.
   std::unordered_map<std::string, std::size_t> holders;
+  holders.reserve(records.size());
+  context.groups.reserve(records.size());
   for (const PendingRecord& pending : records) {
     if (pending.apfsContainer) ++holders[*pending.apfsContainer];
   }
@@ -150,8 +155,10 @@ PlistArray StrandelFramework::volumeList() {
     pending.record.insert_or_assign("volumeGroup", last ? std::move(group) : PlistValue(group));
   }
 
-  std::stable_sort(records.begin(), records.end(),
-                   [](const auto& a, const auto& b) { return numericCompare(a.bsdName, b.bsdName) < 0; });
+  // Records with equal BSD names may come in any order (distinct media objects have distinct
+  // names), so an in-place sort serves.
+  std::sort(records.begin(), records.end(),
+            [](const auto& a, const auto& b) { return numericCompare(a.bsdName, b.bsdName) < 0; });
   PlistArray list;
   list.reserve(records.size());
   for (PendingRecord& pending : records) list.emplace_back(std::move(pending.record));

@@ -1,7 +1,6 @@
 #include "framework/VolumeRecord.hpp"
 
 #include "framework/ByteLabel.hpp"
-#include "framework/DescriptionValues.hpp"
 #include "framework/PathText.hpp"
 
 namespace strandel {
@@ -17,20 +16,20 @@ bool isHfsContent(std::string_view content) {
 
 bool isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
 
-VolumeFacts readVolumeFacts(const PlistDict& description) {
+VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   VolumeFacts facts;
-  facts.internal = descriptionFlag(description, "DADeviceInternal");
-  facts.size = descriptionByteCount(description, "DAMediaSize");
-  facts.mediaType = descriptionTextView(description, "DAMediaType");
-  facts.content = descriptionTextView(description, "DAMediaContent");
-  facts.protocol = descriptionTextView(description, "DADeviceProtocol");
-  facts.bsdName = descriptionTextView(description, "DAMediaBSDName");
-  facts.volumeName = descriptionTextView(description, "DAVolumeName");
-  facts.volumeKind = descriptionTextView(description, "DAVolumeKind");
-  facts.volumeType = descriptionTextView(description, "DAVolumeType");
-  facts.volumeUUID = descriptionTextView(description, "DAVolumeUUID");
-  facts.mediaUUID = descriptionTextView(description, "DAMediaUUID");
-  facts.mountUrl = descriptionUrl(description, "DAVolumePath");
+  facts.internal = flagOf(fields.deviceInternal);
+  facts.size = byteCountOf(fields.mediaSize);
+  facts.mediaType = textOf(fields.mediaType);
+  facts.content = textOf(fields.mediaContent);
+  facts.protocol = textOf(fields.deviceProtocol);
+  facts.bsdName = textOf(fields.mediaBSDName);
+  facts.volumeName = textOf(fields.volumeName);
+  facts.volumeKind = textOf(fields.volumeKind);
+  facts.volumeType = textOf(fields.volumeType);
+  facts.volumeUUID = textOf(fields.volumeUUID);
+  facts.mediaUUID = textOf(fields.mediaUUID);
+  facts.mountUrl = urlTextOf(fields.volumePath);
   return facts;
 }
 

@@ -9,6 +9,7 @@
 
 #include <strandel/PlistValue.hpp>
 
+#include "framework/DescriptionValues.hpp"
 #include "framework/Translations.hpp"
 
 namespace strandel {
@@ -24,8 +25,8 @@ struct VolumeFacts {
   std::optional<std::string_view> mountUrl;
 };
 
-/// Reads the working values of a description.
-VolumeFacts readVolumeFacts(const PlistDict& description);
+/// Reads the working values of a description from its fields.
+VolumeFacts readVolumeFacts(const DescriptionFields& fields);
 
 /// The values that the drop tests need.
 struct VolumeNames {
