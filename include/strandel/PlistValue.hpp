@@ -46,6 +46,9 @@ class STRANDEL_EXPORT PlistValue {
 
   /// The empty string.
   PlistValue();
+  /// A value of the kind that matches the argument: a string (from text, or from a C string,
+  /// which must not be null), a signed or unsigned integer, a real, a boolean, data, a date, a
+  /// URL, an array or a dictionary. Never fails.
   PlistValue(std::string value);
   PlistValue(std::string_view value);
   PlistValue(const char* value);
@@ -60,9 +63,12 @@ class STRANDEL_EXPORT PlistValue {
   PlistValue(PlistArray value);
   PlistValue(PlistDict value);
 
+  /// Which of the ten kinds the value holds.
   Kind kind() const noexcept;
 
   /// Each gives the value when it is of that kind, else nothing (nullptr or an empty optional).
+  /// The pointers point into this value and stay valid while it is neither changed nor gone;
+  /// the non-const array and dictionary getters let the caller change it in place.
   const std::string* asString() const noexcept;
   std::optional<std::int64_t> asInteger() const noexcept;
   std::optional<std::uint64_t> asUnsignedInteger() const noexcept;

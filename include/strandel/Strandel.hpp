@@ -78,7 +78,8 @@ STRANDEL_EXPORT APFSVolumeRole getAPFSVolumeRole(std::string_view bsdName);
 STRANDEL_EXPORT std::optional<std::string> ZVGetCurrentSystemString();
 
 /// The version tool's report as label-to-value texts, cached for good under
-/// "ZVCurrentSWVersDict". Possibly empty, never absent.
+/// "ZVCurrentSWVersDict", and written once to the log when it is made. Empty (and not cached)
+/// when the version tool can't be started; never absent.
 STRANDEL_EXPORT PlistDict ZVGetCurrentSystemDictionary();
 
 /// -1, 0 or 1 as the running OS version orders before, equal to or after `version` (digit runs

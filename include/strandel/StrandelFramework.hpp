@@ -18,19 +18,25 @@ namespace strandel {
 /// valid as long as it is held. Null when absent (the output so far is not valid UTF-8).
 using ProgressText = std::shared_ptr<const std::string_view>;
 
-/// A progress text that owns a copy of `text`.
+/// A progress text that owns `text`; never null.
 STRANDEL_EXPORT ProgressText makeProgressText(std::string text);
 
-/// Receives the growing output of a verify.
+/// Receives the growing output of a verify. The host derives from it and hands an owning
+/// pointer to `StrandelFramework::setDelegate`.
 class STRANDEL_EXPORT StrandelDelegate {
  public:
+  /// Destroyed when the last owner lets go (the framework object is one).
   virtual ~StrandelDelegate();
-  /// Called on the thread that runs the verify, once per read, with the whole output so far.
+  /// Called on the thread that runs the verify, once per read, with the whole output so far;
+  /// null when the output so far is not valid UTF-8 (a character cut by a read).
   virtual void handleProgress(ProgressText progress) = 0;
 };
 
+/// The host's framework object: the volume list and the verify runner. It owns its progress
+/// text and its delegate and keeps no other state; it can't be copied.
 class STRANDEL_EXPORT StrandelFramework {
  public:
+  /// An object without progress text and without delegate. Never fails.
   StrandelFramework();
   /// Releases the delegate first, then the progress text.
   virtual ~StrandelFramework();
@@ -42,7 +48,8 @@ class STRANDEL_EXPORT StrandelFramework {
   virtual PlistArray volumeList();
 
   /// A byte count as a short label in decimal units ("1.54 KB"), the unit word translated
-  /// through the host's "ZorvikLocal" table.
+  /// through the host's "ZorvikLocal" table. Never fails: 0, negative and NaN counts read
+  /// "0 bytes", "-5 bytes", "nan bytes".
   std::string unitizedBytes(double bytes);
 
   /// Runs the disk utility with `arguments` (shell word syntax) and gives all its output
@@ -52,11 +59,14 @@ class STRANDEL_EXPORT StrandelFramework {
   /// What `volumeList()` gives, through the virtual call (an override is reached).
   PlistArray volumeListFromFramework();
 
-  /// Verifies the volume named by the request's "selectedVolume" and calls `reply` once, after
-  /// the tool has ended, with the whole output as text.
+  /// Verifies the volume named by the request's "selectedVolume" (a string, or an integer taken
+  /// as its digits) and calls `reply` once, after the tool has ended, with the whole output as
+  /// UTF-8 text (each byte that is not UTF-8 as U+FFFD). The reply is "" when the request names
+  /// no volume or the disk utility can't be started.
   void runWith(const PlistDict& request, const std::function<void(std::string&)>& reply);
 
-  /// The progress text; null when absent. Each access is atomic by itself.
+  /// The progress text (the output of the running or last verify so far); null when absent.
+  /// Each access is atomic by itself.
   ProgressText currentProgress() const;
   void setCurrentProgress(ProgressText progress);
 
