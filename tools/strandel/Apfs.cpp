@@ -29,11 +29,11 @@ const char* roleName(APFSVolumeRole role) {
 
 // Adds `apfs NAME ARGUMENT`, whose answer `answer` gives from the argument.
 void addLookup(CLI::App& apfs, Context& context, const std::string& name, const std::string& argumentName,
-               const std::string& description,
+               const std::string& argumentHelp, const std::string& description,
                std::function<int(const Context&, const std::string&)> answer) {
   auto argument = std::make_shared<std::string>();
   CLI::App* command = apfs.add_subcommand(name, description);
-  command->add_option(argumentName, *argument, argumentName)->required();
+  command->add_option(argumentName, *argument, argumentHelp)->required();
   command->callback([&context, argument, answer = std::move(answer)] {
     context.run = [&context, argument, answer] { return answer(context, *argument); };
   });
@@ -46,12 +46,15 @@ void addApfsCommand(CLI::App& app, Context& context) {
   apfs->require_subcommand(1);
 
   addLookup(*apfs, context, "container", "DEVICE",
-            "the listing entry of the container that DEVICE (container or physical store) names",
+            "the container's reference (disk3, /dev/disk3) or its physical store (disk0s2, /dev/disk0s2)",
+            "the disk utility's APFS listing entry of the container that DEVICE names (null when none, or "
+            "on an OS older than 10.12)",
             [](const Context& c, const std::string& device) {
               auto entry = getAPFSContainer(device);
               return printAnswer(c, entry ? std::optional<PlistValue>(std::move(*entry)) : std::nullopt);
             });
-  addLookup(*apfs, context, "is-apfs", "MOUNT", "whether the volume mounted at MOUNT is APFS",
+  addLookup(*apfs, context, "is-apfs", "MOUNT", "a mount point; only its last component is compared (\"/\", \"/Volumes/Data\")",
+            "whether the first mount whose mount point ends like MOUNT is APFS: true or false",
             [](const Context& c, const std::string& mount) { return printAnswer(c, PlistValue(GetVolumeAPFS(mount))); });
 
   using RoleLookup = std::optional<std::string> (*)(std::string_view);
@@ -65,11 +68,15 @@ void addApfsCommand(CLI::App& app, Context& context) {
     const char* name = roleLookup.first;
     RoleLookup lookup = roleLookup.second;
     addLookup(*apfs, context, name, "DEVICE",
-              std::string("the volume holding the ") + name + " role in the container of DEVICE",
+              "the container or one of its volumes, a BSD name (disk3s1) or a device path (/dev/disk3s1)",
+              std::string("the BSD name of the volume holding the ") + name +
+                  " role in the APFS container of DEVICE (null when none)",
               [lookup](const Context& c, const std::string& device) { return printAnswer(c, optionalText(lookup(device))); });
   }
 
-  addLookup(*apfs, context, "role", "BSD", "the role code of the volume BSD (disk3s1, no /dev/)",
+  addLookup(*apfs, context, "role", "BSD", "a volume's BSD name exactly as the APFS listing has it (disk3s1, no /dev/)",
+            "the role code of the volume BSD: 0 System, 1 Data, 2 Preboot, 3 Recovery, 4 VM, 5 Backup, "
+            "6 none (also for an unknown volume)",
             [](const Context& c, const std::string& bsd) {
               APFSVolumeRole role = getAPFSVolumeRole(bsd);
               return printAnswer(c, PlistValue(static_cast<std::int64_t>(role)), [role](const PlistValue&) {

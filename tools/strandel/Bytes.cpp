@@ -35,9 +35,9 @@ void addBytesCommand(CLI::App& app, Context& context) {
   };
   auto arguments = std::make_shared<Arguments>();
   auto* bytes = app.add_subcommand("bytes", "a byte count as text (\"1.54 KB\"); without N, the text of an absent count");
-  auto* countOption = bytes->add_option("N", arguments->count, "the byte count (put -- before a count such as -inf)");
-  auto* label = bytes->add_flag("--label", arguments->label, "the framework's byte label of N instead");
-  auto* mb = bytes->add_flag("--mb", arguments->mb, "N rounded down to whole mebibytes: {\"text\": \"476940M\", \"bytes\": ...}");
+  auto* countOption = bytes->add_option("N", arguments->count, "the byte count: 1536, -5, 2.5e3, inf or nan (put -- before a count that starts with -)");
+  auto* label = bytes->add_flag("--label", arguments->label, "the framework object's byte label of N instead (decimal units, \"1.54 KB\")");
+  auto* mb = bytes->add_flag("--mb", arguments->mb, "N rounded down to whole mebibytes: \"476940M\" and the rounded count (json: {\"text\": ..., \"bytes\": ...})");
   label->excludes(mb);
   bytes->callback([&context, arguments, countOption] {
     std::optional<double> n;

@@ -8,7 +8,7 @@
 namespace strandel::tool {
 
 void addImageCommand(CLI::App& app, Context& context) {
-  auto* image = app.add_subcommand("image", "make machine images");
+  auto* image = app.add_subcommand("image", "make machine images (folders that record one Mac, for --machine)");
   image->require_subcommand(1);
 
   struct Arguments {
@@ -16,7 +16,7 @@ void addImageCommand(CLI::App& app, Context& context) {
   };
   auto arguments = std::make_shared<Arguments>();
   auto* import = image->add_subcommand(
-      "import", "build a machine image in OUT_DIR from DUMP_DIR, the folder that tools/record-mac wrote on a Mac");
+      "import", "build a machine image in OUT_DIR from DUMP_DIR, the folder that tools/record-mac wrote on a Mac; prints a summary, a line on stderr for each file it could not use; exit 1 when nothing was usable");
   import->add_option("DUMP_DIR", arguments->dump, "the dump folder")->required();
   import->add_option("OUT_DIR", arguments->out, "the image folder to make (new, or empty)")->required();
   import->callback([&context, arguments] {

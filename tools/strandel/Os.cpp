@@ -27,21 +27,21 @@ void addOsCommand(CLI::App& app, Context& context) {
   CLI::App* os = app.add_subcommand("os", "the running OS version facts");
   os->require_subcommand(1);
 
-  os->add_subcommand("version", "the running OS version text")->callback([&context] {
+  os->add_subcommand("version", "the running OS version text, such as 26.0 (null when the version tool can't be started)")->callback([&context] {
     context.run = [&context] {
       auto version = ZVGetCurrentSystemString();
       return printAnswer(context, version ? std::optional<PlistValue>(std::move(*version)) : std::nullopt);
     };
   });
 
-  os->add_subcommand("info", "the version tool's report, label to value")->callback([&context] {
+  os->add_subcommand("info", "the version tool's report, label to value; the first report of a settings store is also logged to stderr")->callback([&context] {
     context.run = [&context] { return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines); };
   });
 
   auto version = std::make_shared<std::string>();
   CLI::App* compare = os->add_subcommand(
       "compare", "-1, 0 or 1 as the running OS is older than, the same as or newer than VERSION");
-  CLI::Option* given = compare->add_option("VERSION", *version, "a version such as 10.13; left out: absent");
+  CLI::Option* given = compare->add_option("VERSION", *version, "a version such as 10.13 (digit runs compare by value); left out or \"\": the answer is 0");
   compare->callback([&context, version, given] {
     // Left out is absent, and "" is the empty text: the comparison tells the two apart.
     std::optional<std::string> argument;

@@ -11,7 +11,7 @@ namespace strandel::tool {
 
 void addTmutilCommand(CLI::App& app, Context& context) {
   auto* command = app.add_subcommand(
-      "tmutil", "run the Time Machine tool with ARG... unchanged and show its property-list output");
+      "tmutil", "run the Time Machine tool with ARG... unchanged (options and --help included: they are the tool's) and show its output parsed as a property list, null when it is none; ask for -X output, as in \"tmutil status -X\"");
   // Every argument belongs to the tool, options included ("destinationinfo -X", even "-h"):
   // parsing stops at the first one and hands the rest over as it stands.
   command->prefix_command();

@@ -25,8 +25,10 @@ int main(int argc, char** argv) {
   Context context;
   std::string machineDir;
   std::string format = "text";
-  app.add_option("--machine", machineDir, "a machine image folder (default: $STRANDEL_MACHINE, else the live host)");
-  app.add_option("--format", format, "text (for people), json or plist")
+  app.add_option("--machine", machineDir, "answer for the machine image in the folder DIR (default: $STRANDEL_MACHINE, else the live host)")
+      ->type_name("DIR");
+  app.add_option("--format", format,
+                 "text (for people, the default), json (one JSON value; null when there is no answer) or plist (an XML property list)")
       ->check(CLI::IsMember({"text", "json", "plist"}));
 
   addRegistryCommand(app, context);
@@ -40,6 +42,21 @@ int main(int argc, char** argv) {
   addTmutilCommand(app, context);
   addFdaCommand(app, context);
   addImageCommand(app, context);
+  // Set after the commands are added, which would otherwise each inherit the flag and the footer.
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+  app.footer(
+      "Each command prints one answer; \"strandel COMMAND --help\" tells its arguments, \"man strandel\"\n"
+      "tells everything.\n"
+      "\n"
+      "Environment:\n"
+      "  STRANDEL_MACHINE   the machine image folder when --machine is not given\n"
+      "  STRANDEL_SETTINGS  the settings file where the OS version answers are cached\n"
+      "                     (default: $XDG_CONFIG_HOME/strandel/strandel.plist on the live host,\n"
+      "                     memory for an image)\n"
+      "  STRANDEL_BUNDLE    the folder of the host application's .strings translation tables\n"
+      "\n"
+      "Exit status: 0 with an answer (an absent one included); 1 when image import finds nothing\n"
+      "to import; 2 for a usage error or an unusable machine image, with one line on stderr.");
 
   try {
     app.parse(argc, argv);

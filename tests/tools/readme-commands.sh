@@ -1,0 +1,83 @@
+#!/bin/sh
+# Runs every `strandel ...` command that README.md's code blocks and the man page's EXAMPLES
+# show, with the built tool, and fails naming each one that does not exit 0.
+#
+# Usage: readme-commands.sh SOURCE_DIR TOOL
+#
+# The commands run as a reader runs them, from the top of a checkout, but in a scratch folder
+# that links the checkout's samples and dumps in: an example that writes (image import) writes
+# there, and the checkout stays as it was. Both `strandel` and `build/tools/strandel/strandel`
+# name the tool under test.
+set -eu
+
+if [ "$#" -ne 2 ]; then
+  echo "usage: readme-commands.sh SOURCE_DIR TOOL" >&2
+  exit 2
+fi
+source_dir=$(cd "$1" && pwd)
+tool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+for entry in samples tests tools examples; do
+  ln -s "$source_dir/$entry" "$scratch/$entry"
+done
+mkdir -p "$scratch/build/tools/strandel" "$scratch/bin"
+ln -s "$tool" "$scratch/build/tools/strandel/strandel"
+ln -s "$tool" "$scratch/bin/strandel"
+
+# README.md: the lines of fenced code blocks whose first word is the tool, comments cut off.
+readme_commands() {
+  awk '
+    /^```/ { inBlock = !inBlock; next }
+    inBlock {
+      line = $0
+      sub(/[ \t]+#.*$/, "", line)
+      if (line ~ /^(build\/tools\/strandel\/)?strandel( |$)/ ||
+          line ~ /^[A-Z_]+=[^ ]+ (build\/tools\/strandel\/)?strandel( |$)/) print line
+    }' "$source_dir/README.md"
+}
+
+# The man page: the lines between .EX and .EE that run the tool, with roff escapes undone.
+man_commands() {
+  awk '
+    /^\.EX/ { inBlock = 1; next }
+    /^\.EE/ { inBlock = 0; next }
+    inBlock {
+      line = $0
+      gsub(/\\-/, "-", line)
+      gsub(/\\\(dq/, "\"", line)
+      gsub(/\\e/, "\\", line)
+      if (line ~ /^([A-Z_]+=[^ ]+ )?strandel( |$)/) print line
+    }' "$source_dir/docs/strandel.1"
+}
+
+commands=$scratch/commands
+{ readme_commands; man_commands; } >"$commands"
+count=$(wc -l <"$commands")
+if [ "$count" -lt 10 ]; then
+  echo "found only $count strandel commands in README.md and docs/strandel.1: is the extraction broken?" >&2
+  exit 1
+fi
+
+# The commands run in their documented order (an imported image is used after its import), with
+# no machine, settings file or bundle from the caller's environment, and any settings file the
+# live host writes kept in the scratch folder.
+failed=0
+while IFS= read -r command; do
+  status=0
+  (cd "$scratch" && PATH="$scratch/bin:$PATH" XDG_CONFIG_HOME="$scratch/config" \
+    STRANDEL_MACHINE= STRANDEL_SETTINGS= STRANDEL_BUNDLE= \
+    sh -c "$command" </dev/null >"$scratch/out" 2>&1) || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "FAILED (exit $status): $command" >&2
+    sed 's/^/    /' "$scratch/out" >&2
+    failed=$((failed + 1))
+  fi
+done <"$commands"
+
+if [ "$failed" -ne 0 ]; then
+  echo "$failed of $count documented commands failed" >&2
+  exit 1
+fi
+echo "all $count documented commands exit 0"
