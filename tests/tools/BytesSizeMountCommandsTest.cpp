@@ -1,14 +1,9 @@
 // The tool's byte-text, capacity and mount-table commands, run as a user runs them.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/statfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,46 +13,13 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/ToolRun.hpp"
 
 namespace strandel {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun runTool(const std::vector<std::string>& arguments) {
-  testing::TempDir scratch;
-  std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
-  pid_t child = ::fork();
-  if (child == 0) {
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    std::vector<char*> argv;
-    std::string tool = testing::toolPath();
-    argv.push_back(tool.data());
-    std::vector<std::string> copies = arguments;
-    for (auto& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::execv(tool.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ToolRun run;
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  run.out = slurp(outPath);
-  run.err = slurp(errPath);
-  return run;
-}
+using testing::ToolRun;
+using testing::runStrandel;
 
 std::string joined(const std::vector<std::string>& arguments) {
   std::string text;
@@ -97,7 +59,7 @@ class Commands : public ::testing::Test {
   }
   static ToolRun onImage(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--machine", dir_->str()});
-    return runTool(arguments);
+    return runStrandel(arguments);
   }
   static testing::TempDir* dir_;
 };
@@ -192,7 +154,7 @@ TEST(LiveCommands, SizeOfTheRootAgreesWithStatfs) {
   // Linux counts blocks in fragments of f_frsize bytes, as `df -B1` does.
   double unit = static_cast<double>(figures.f_frsize ? figures.f_frsize : figures.f_bsize);
   double total = unit * static_cast<double>(static_cast<std::int64_t>(figures.f_blocks));
-  ToolRun run = runTool({"--format", "json", "size", "total", "/"});
+  ToolRun run = runStrandel({"--format", "json", "size", "total", "/"});
   EXPECT_EQ(run.status, 0) << run.err;
   char expected[64];
   std::snprintf(expected, sizeof expected, "%.17g\n", total);

@@ -20,6 +20,7 @@
 
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/ToolRun.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -117,35 +118,11 @@ void classes(const PlistValue& entries, std::vector<std::string>& out) {
   }
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
+using testing::ToolRun;
 
 // Runs the built tool with an empty environment, as a script in CI would with nothing set.
-ToolRun runTool(std::vector<std::string> arguments) {
-  testing::TempDir scratch;
-  std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
-  pid_t child = ::fork();
-  if (child == 0) {
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    std::string tool = testing::toolPath();
-    std::vector<char*> argv{tool.data()};
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    char* environment[] = {nullptr};
-    ::execve(tool.c_str(), argv.data(), environment);
-    ::_exit(127);
-  }
-  ToolRun run;
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = slurp(outPath);
-  run.err = slurp(errPath);
-  return run;
+ToolRun runTool(const std::vector<std::string>& arguments) {
+  return testing::runStrandel(arguments, testing::ToolEnvironment::Empty);
 }
 
 // The real Macs that ship as samples: the import of each dump gives the checked-in image, the

@@ -1,12 +1,6 @@
 // The tool's registry command, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +9,7 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/ToolRun.hpp"
 
 namespace strandel {
 namespace {
@@ -31,40 +26,8 @@ testing::VolumeOutline volumeSpec(std::string bsd, std::string name, std::string
   return outline;
 }
 
-struct ToolResult {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolResult strandelTool(std::vector<std::string> arguments) {
-  testing::TempDir scratch;
-  std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
-  std::string tool = testing::toolPath();
-  pid_t child = ::fork();
-  if (child == 0) {
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    std::vector<char*> argv{tool.data()};
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::execv(tool.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ToolResult run;
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  run.out = slurp(outPath);
-  run.err = slurp(errPath);
-  return run;
-}
+using testing::ToolRun;
+using testing::runStrandel;
 
 std::size_t countOf(const std::string& text, const std::string& what) {
   std::size_t n = 0;
@@ -89,7 +52,7 @@ const std::string kSample = testing::sampleMachine("apple-silicon-macos26");
 constexpr std::size_t kSampleEntries = 1 + (4 + 3 * 4 + 11 + 1) + (5 + 3);
 
 TEST(RegistryCommand, JsonHasEveryEntryOfTheSample) {
-  ToolResult run = strandelTool({"--machine", kSample, "--format", "json", "registry"});
+  ToolRun run = runStrandel({"--machine", kSample, "--format", "json", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   ASSERT_FALSE(run.out.empty());
@@ -100,7 +63,7 @@ TEST(RegistryCommand, JsonHasEveryEntryOfTheSample) {
 }
 
 TEST(RegistryCommand, PlistIsTheMachineImageForm) {
-  ToolResult run = strandelTool({"--machine", kSample, "--format", "plist", "registry"});
+  ToolRun run = runStrandel({"--machine", kSample, "--format", "plist", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto tree = readPlist(run.out);
   ASSERT_TRUE(tree.has_value() && tree->asArray());
@@ -111,7 +74,7 @@ TEST(RegistryCommand, PlistIsTheMachineImageForm) {
 }
 
 TEST(RegistryCommand, TextIsAnIndentedTreeForPeople) {
-  ToolResult run = strandelTool({"--machine", kSample, "registry"});
+  ToolRun run = runStrandel({"--machine", kSample, "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* line : {
            "IOPlatformExpertDevice\n",
@@ -134,7 +97,7 @@ TEST(RegistryCommand, TextDecodesTheMountUrl) {
   image.add(testing::volume(volumeSpec("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")));
   testing::TempDir dir;
   image.write(dir.path());
-  ToolResult run = strandelTool({"--machine", dir.str(), "registry"});
+  ToolRun run = runStrandel({"--machine", dir.str(), "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "IOMedia  disk5s2  \"Backup Disk\"  hfs  at /Volumes/Backup Disk ’\n");
 }
@@ -144,12 +107,12 @@ TEST(RegistryCommand, AnUnusableImageIsOneLineAndStatusTwo) {
   testing::ImageBuilder().write(dir.path());
   testing::writeFile(dir.path() / "machine.plist",
                      writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{PlistValue(PlistDict{})})}}));
-  ToolResult run = strandelTool({"--machine", dir.str(), "--format", "json", "registry"});
+  ToolRun run = runStrandel({"--machine", dir.str(), "--format", "json", "registry"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "strandel: " + dir.str() + "/machine.plist: Registry[0].Class: missing\n");
 
-  run = strandelTool({"--machine", kSample, "registry", "extra"});
+  run = runStrandel({"--machine", kSample, "registry", "extra"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(countOf(run.err, "\n"), 1u);
 }
