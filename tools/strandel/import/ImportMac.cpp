@@ -48,8 +48,14 @@ bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mod
 
 // Why `out` can't take a new image, or nothing when it can.
 std::optional<std::string> outFolderRefusal(const fs::path& out) {
+  if (out.empty()) return std::string("OUT_DIR is empty; give a new folder");
   std::error_code error;
-  if (!fs::exists(out, error)) return std::nullopt;
+  bool exists = fs::exists(out, error);
+  // Only "not there" leaves the name free; any other failure (a name too long, a folder that
+  // can't be searched) is a name no image can be written under, so it is the caller's mistake
+  // and is said before the dump is read.
+  if (error) return out.string() + ": " + error.message();
+  if (!exists) return std::nullopt;
   if (fs::is_directory(out, error) && fs::is_empty(out, error)) return std::nullopt;
   return out.string() + ": exists and is not an empty folder; give a new one";
 }
