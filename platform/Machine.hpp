@@ -104,6 +104,7 @@ class Processes {
   /// Starts the tool with its standard output to a pipe and reads the pipe to its end.
   /// Nothing when the tool can't be started (told apart from a tool that printed nothing).
   /// The run is reaped but its exit status is not read.
+  /// A tool that prints without end holds the call, and memory, without end: bounding it is the caller's business.
   virtual std::optional<ToolOutput> runTool(const ToolRunOptions& options) = 0;
   /// Starts the tool with its standard output to the open descriptor `output` and waits until
   /// it exits. False when the tool can't be started.
