@@ -18,6 +18,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/StrandelConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/StrandelConfig.cmake ${PROJECT_BINARY_DIR}/StrandelConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strandel COMPONENT dev)
 
+# The pkg-config file finds its prefix from where it lies, so that the same file serves an
+# install under any prefix (cmake --install --prefix, the Debian packages' /usr).
+file(RELATIVE_PATH STRANDEL_PC_TO_PREFIX
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix/)
+string(REGEX REPLACE "/$" "" STRANDEL_PC_TO_PREFIX "${STRANDEL_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/strandel.pc.in ${PROJECT_BINARY_DIR}/strandel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/strandel.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
