@@ -7,9 +7,9 @@
 #include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
-#include "apfs/ApfsNames.hpp"
 #include "platform/Machine.hpp"
 #include "plist/Utf8.hpp"
+#include "text/PathComponents.hpp"
 
 namespace strandel {
 namespace {

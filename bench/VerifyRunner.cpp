@@ -61,17 +61,24 @@ class Watcher : public strandel::StrandelDelegate {
   std::size_t seen = 0;
 };
 
+// Hands `text` over in reads of kRead bytes, each first copied into a read buffer as the
+// pipe would fill it.
+template <class Read>
+void forEachRead(const std::string& text, Read&& read) {
+  std::array<char, kRead + 1> buffer;
+  for (std::size_t at = 0; at < text.size(); at += kRead) {
+    std::size_t n = std::min(kRead, text.size() - at);
+    std::memcpy(buffer.data(), text.data() + at, n);
+    read(std::string_view(buffer.data(), n));
+  }
+}
+
 // The floor: each read copied into the read buffer and kept, nothing more.
 void BM_PlainReadLoop(benchmark::State& state) {
   const std::string& text = output(state.range(0));
   for (auto _ : state) {
-    std::array<char, kRead + 1> buffer;
     std::vector<std::uint8_t> kept;
-    for (std::size_t at = 0; at < text.size(); at += kRead) {
-      std::size_t n = std::min(kRead, text.size() - at);
-      std::memcpy(buffer.data(), text.data() + at, n);
-      kept.insert(kept.end(), buffer.data(), buffer.data() + n);
-    }
+    forEachRead(text, [&](std::string_view read) { kept.insert(kept.end(), read.begin(), read.end()); });
     benchmark::DoNotOptimize(kept.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
@@ -85,13 +92,8 @@ void BM_ProgressRunner(benchmark::State& state) {
     strandel::StrandelFramework framework;
     auto watcher = std::make_shared<Watcher>();
     framework.setDelegate(watcher);
-    std::array<char, kRead + 1> buffer;
     strandel::ProgressBuffer kept;
-    for (std::size_t at = 0; at < text.size(); at += kRead) {
-      std::size_t n = std::min(kRead, text.size() - at);
-      std::memcpy(buffer.data(), text.data() + at, n);
-      strandel::reportPiece(framework, kept, std::string_view(buffer.data(), n));
-    }
+    forEachRead(text, [&](std::string_view read) { strandel::reportPiece(framework, kept, read); });
     auto bytes = reinterpret_cast<const std::uint8_t*>(kept.bytes().data());
     std::vector<std::uint8_t> result(bytes, bytes + kept.bytes().size());
     benchmark::DoNotOptimize(result.data());
@@ -107,17 +109,14 @@ void BM_DecodeEverythingEveryRead(benchmark::State& state) {
     strandel::StrandelFramework framework;
     auto watcher = std::make_shared<Watcher>();
     framework.setDelegate(watcher);
-    std::array<char, kRead + 1> buffer;
     std::vector<std::uint8_t> kept;
-    for (std::size_t at = 0; at < text.size(); at += kRead) {
-      std::size_t n = std::min(kRead, text.size() - at);
-      std::memcpy(buffer.data(), text.data() + at, n);
-      kept.insert(kept.end(), buffer.data(), buffer.data() + ::strnlen(buffer.data(), n));
+    forEachRead(text, [&](std::string_view read) {
+      kept.insert(kept.end(), read.begin(), read.begin() + ::strnlen(read.data(), read.size()));
       auto decoded = strandel::decodeUtf8(std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size()));
       strandel::ProgressText progress = decoded ? strandel::makeProgressText(std::move(*decoded)) : nullptr;
       framework.setCurrentProgress(progress);
       watcher->handleProgress(progress);
-    }
+    });
     benchmark::DoNotOptimize(kept.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));

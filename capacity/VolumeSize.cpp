@@ -8,6 +8,7 @@
 
 #include "capacity/ByteText.hpp"
 #include "platform/Machine.hpp"
+#include "text/PathComponents.hpp"
 
 namespace strandel::capacity {
 namespace {
@@ -31,13 +32,6 @@ double numberOrZero(const PlistDict& entry, std::string_view key) {
 }
 
 }  // namespace
-
-std::string_view lastPathComponent(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  if (path == "/") return path;
-  auto slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 std::optional<std::string> containerNameOfDevice(std::string_view device) {
   constexpr std::string_view kDisk = "disk";

@@ -7,10 +7,6 @@
 
 namespace strandel::capacity {
 
-/// The last component of `path`: the text after its last "/", trailing "/" ignored; a text
-/// without "/" is its own last component and "/" stays "/".
-std::string_view lastPathComponent(std::string_view path);
-
 /// The whole-disk name that holds the APFS container of the mounted-from name `device`
 /// (/dev/disk3s1 and /dev/disk3s1s1 give disk3, /dev/disk4 gives disk4). Nothing when the last
 /// component of `device` holds no "disk" (a network share, a pseudo file system, "").

@@ -3,7 +3,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "framework/DescriptionValues.hpp"
-#include "framework/PathText.hpp"
+#include "text/PathComponents.hpp"
 
 namespace strandel {
 

@@ -30,16 +30,6 @@ std::size_t schemeLength(std::string_view url) noexcept {
 
 }  // namespace
 
-std::string lastPathComponent(std::string_view text) { return std::string(lastPathComponentView(text)); }
-
-std::string_view lastPathComponentView(std::string_view text) noexcept {
-  std::size_t end = text.find_last_not_of('/');
-  if (end == std::string_view::npos) return text.empty() ? std::string_view() : std::string_view("/");
-  std::string_view trimmed = text.substr(0, end + 1);
-  std::size_t slash = trimmed.rfind('/');
-  return slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
 std::string wholeDiskName(std::string_view bsdName) {
   // The rename of every "disk" to "dizk", the cut at the first "s" and the rename back, done in
   // one scan without the copies. The detour also turns a "dizk" of the name into "disk"; the

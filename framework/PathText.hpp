@@ -7,14 +7,6 @@
 
 namespace strandel {
 
-/// The part of `text` after its last "/", trailing "/" characters ignored: "/dev/disk2s1"
-/// gives "disk2s1", "/Volumes/Backup/" gives "Backup". A text without "/" is its own last
-/// component, "/" (or any run of "/" alone) gives "/", and "" gives "".
-std::string lastPathComponent(std::string_view text);
-
-/// The same component as a view into `text` (a static "/" for a text of slashes only).
-std::string_view lastPathComponentView(std::string_view text) noexcept;
-
 /// The whole disk that a BSD name belongs to: the name up to, and not including, the first
 /// "s" that is not the "s" of a "disk". disk1s2 and disk1s2s1 give disk1, disk3 gives disk3.
 /// A name without such an "s" is given back whole; "/dev/disk1s2" gives "/dev/disk1".

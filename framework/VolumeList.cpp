@@ -10,7 +10,7 @@
 #include "framework/DescriptionValues.hpp"
 #include "framework/Exclusions.hpp"
 #include "framework/NetworkBackup.hpp"
-#include "framework/NumericCompare.hpp"
+#include "text/NumericCompare.hpp"
 #include "framework/PathText.hpp"
 #include "framework/Translations.hpp"
 #include "framework/VolumeRecord.hpp"

@@ -2,6 +2,7 @@
 
 #include "framework/ByteLabel.hpp"
 #include "framework/PathText.hpp"
+#include "text/PathComponents.hpp"
 
 namespace strandel {
 namespace {

@@ -306,7 +306,7 @@ std::string chosenSettingsFile() {
 
 std::string defaultSettingsFile() {
   std::string program = programName();
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // XDG base directory rules ignore a relative XDG_CONFIG_HOME.
   std::string config = environmentValue("XDG_CONFIG_HOME");
   if (!config.starts_with('/')) {
     std::string home = homeFolder();

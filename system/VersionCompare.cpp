@@ -7,8 +7,6 @@
 namespace strandel {
 namespace {
 
-bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
 // The code point of the valid UTF-8 character of `length` bytes at the start of `text`.
 char32_t codePointAt(std::string_view text, std::size_t length) noexcept {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -37,15 +35,6 @@ std::size_t lastCharacterLength(std::string_view text) noexcept {
   return utf8SequenceLength(text.substr(start)) == length ? length : 0;
 }
 
-// The digit run starting at `pos`, without its leading zeros (one zero stays for a run of
-// zeros). `pos` moves past the run.
-std::string_view digitRun(std::string_view text, std::size_t& pos) noexcept {
-  std::size_t start = pos;
-  while (pos < text.size() && isDigit(text[pos])) ++pos;
-  while (start + 1 < pos && text[start] == '0') ++start;
-  return text.substr(start, pos - start);
-}
-
 }  // namespace
 
 std::string_view trimVersionArgument(std::string_view text) noexcept {
@@ -61,31 +50,6 @@ std::string_view trimVersionArgument(std::string_view text) noexcept {
     text.remove_suffix(length);
   }
   return text;
-}
-
-int compareVersionTexts(std::string_view a, std::string_view b) noexcept {
-  std::size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (isDigit(a[i]) && isDigit(b[j])) {
-      // Without leading zeros, a longer run is a larger number, and runs of one length order as
-      // text. Runs of equal value written with and without leading zeros ("01", "1") count as
-      // equal, as a person reading version numbers would take them; this also never overflows.
-      std::string_view runA = digitRun(a, i);
-      std::string_view runB = digitRun(b, j);
-      if (runA.size() != runB.size()) return runA.size() < runB.size() ? -1 : 1;
-      if (int c = runA.compare(runB); c != 0) return c < 0 ? -1 : 1;
-      continue;
-    }
-    // Bytes compare unsigned, which orders UTF-8 text by code point.
-    auto ca = static_cast<unsigned char>(a[i]);
-    auto cb = static_cast<unsigned char>(b[j]);
-    if (ca != cb) return ca < cb ? -1 : 1;
-    ++i;
-    ++j;
-  }
-  if (i < a.size()) return 1;
-  if (j < b.size()) return -1;
-  return 0;
 }
 
 }  // namespace strandel

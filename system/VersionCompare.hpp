@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "text/NumericCompare.hpp"
+
 namespace strandel {
 
 /// Whether the code point is a letter or a mark (Unicode general categories L and M) or a
@@ -15,9 +17,8 @@ bool isVersionTrimCharacter(char32_t codePoint) noexcept;
 /// character is kept, and ends the trim on its side. Gives a view into `text`.
 std::string_view trimVersionArgument(std::string_view text) noexcept;
 
-/// Orders `a` before (-1), equal to (0) or after (1) `b`, left to right: where both have a run
-/// of ASCII digits the runs compare by value, every other byte by its value (for UTF-8 text
-/// that is code-point order); when one text is used up first, it orders first.
-int compareVersionTexts(std::string_view a, std::string_view b) noexcept;
+/// Orders two version texts: -1, 0 or 1, digit runs compared by value ("10.9" before
+/// "10.14"), the same order as the volume list's names.
+inline int compareVersionTexts(std::string_view a, std::string_view b) noexcept { return numericCompare(a, b); }
 
 }  // namespace strandel

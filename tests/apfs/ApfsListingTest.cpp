@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "apfs/ApfsListing.hpp"
@@ -9,13 +7,6 @@
 
 namespace strandel::testing {
 namespace {
-
-std::string fileText(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
   ImageBuilder image;
@@ -31,9 +22,9 @@ TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
   ASSERT_TRUE(listing.has_value());
   ASSERT_NE(containersOf(*listing), nullptr);
   EXPECT_EQ(containersOf(*listing)->size(), 1u);
-  EXPECT_EQ(fileText(machine.dir() / "root/tmp/arguments"), "[apfs]\n[list]\n[-plist]\n");
+  EXPECT_EQ(readFile(machine.dir() / "root/tmp/arguments"), "[apfs]\n[list]\n[-plist]\n");
   // The shell adds PWD for itself; nothing comes from the test's own environment.
-  std::string environment = fileText(machine.dir() / "root/tmp/environment");
+  std::string environment = readFile(machine.dir() / "root/tmp/environment");
   EXPECT_EQ(environment.find("PATH="), std::string::npos) << environment;
   EXPECT_EQ(environment.find("HOME="), std::string::npos) << environment;
 }

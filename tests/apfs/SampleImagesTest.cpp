@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,9 +14,9 @@
 #include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
-#include "apfs/ApfsNames.hpp"
 #include "platform/Machine.hpp"
 #include "system/VersionCompare.hpp"
+#include "text/PathComponents.hpp"
 #include "tests/apfs/ListingImage.hpp"
 #include "tests/support/Paths.hpp"
 
@@ -26,10 +24,7 @@ namespace strandel::testing {
 namespace {
 
 std::optional<PlistValue> readPlistFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return readPlist(bytes.str());
+  return readPlist(readFile(path));
 }
 
 std::string text(const PlistValue* value) { return value && value->asString() ? *value->asString() : ""; }

@@ -20,17 +20,6 @@ constexpr double kTotal = 500000002048;
 constexpr double kUsed = 250000003072;
 constexpr double kFree = 249999998976;
 
-TEST(VolumeSize, LastPathComponent) {
-  struct Case {
-    const char* path;
-    const char* last;
-  } cases[] = {
-      {"/dev/disk1s1", "disk1s1"}, {"/dev/disk1s1/", "disk1s1"}, {"disk2", "disk2"}, {"/", "/"},
-      {"///", "/"},                {"", ""},                     {"a/b//", "b"},    {"/Volumes/Backup Disk", "Backup Disk"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(capacity::lastPathComponent(c.path), c.last) << c.path;
-}
-
 TEST(VolumeSize, ContainerNameOfADevice) {
   struct Case {
     const char* device;

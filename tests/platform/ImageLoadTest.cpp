@@ -14,18 +14,6 @@ namespace {
 using testing::ImageBuilder;
 using testing::TempDir;
 
-// A volume in a few words (the outline's other fields keep their defaults).
-testing::VolumeOutline volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
-                               std::string kind = "apfs") {
-  testing::VolumeOutline outline;
-  outline.bsd = std::move(bsd);
-  outline.name = std::move(name);
-  outline.mountPath = std::move(mountPath);
-  outline.role = std::move(role);
-  outline.kind = std::move(kind);
-  return outline;
-}
-
 // One whole disk with three partitions and one mount: the base every broken case edits.
 ImageBuilder baseImage() {
   ImageBuilder image;
@@ -34,7 +22,7 @@ ImageBuilder baseImage() {
   disk.child(testing::partition("disk0s2", "7C3457EF-0000-11AA-AA11-00306543ECAC", 999995129856));
   disk.child(testing::partition("disk0s3", "52637672-7900-11AA-AA11-00306543ECAC", 5368664064));
   image.add(std::move(disk));
-  image.add(testing::volume(volumeSpec("disk3s1", "Macintosh HD", "/")));
+  image.add(testing::volume(testing::volumeOutline("disk3s1", "Macintosh HD", "/")));
   image.mount({.on = "/", .from = "/dev/disk3s1s1", .type = "apfs"});
   return image;
 }

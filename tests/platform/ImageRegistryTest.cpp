@@ -12,18 +12,6 @@ namespace {
 using testing::Entry;
 using testing::ImageBuilder;
 
-// A volume in a few words (the outline's other fields keep their defaults).
-testing::VolumeOutline volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
-                               std::string kind = "apfs") {
-  testing::VolumeOutline outline;
-  outline.bsd = std::move(bsd);
-  outline.name = std::move(name);
-  outline.mountPath = std::move(mountPath);
-  outline.role = std::move(role);
-  outline.kind = std::move(kind);
-  return outline;
-}
-
 struct LoadedImage {
   testing::TempDir dir;
   std::shared_ptr<Machine> machine;
@@ -59,12 +47,12 @@ ImageBuilder macRegistry() {
   Entry& container = part.child(testing::apfsContainerDisk("disk3", 494384795648));
   Entry& apfs = container.children[0].child(plain("AppleAPFSContainer", {{"ATAPI", PlistValue(true)}}));
   apfs.ioMedia = false;
-  Entry& system = apfs.child(testing::volume(volumeSpec("disk3s1", "Macintosh HD", "/", "System")));
-  Entry snapshot = testing::volume(volumeSpec("disk3s1s1", "Macintosh HD", "/"));
+  Entry& system = apfs.child(testing::volume(testing::volumeOutline("disk3s1", "Macintosh HD", "/", "System")));
+  Entry snapshot = testing::volume(testing::volumeOutline("disk3s1s1", "Macintosh HD", "/"));
   snapshot.className = "AppleAPFSSnapshot";
   snapshot.properties.erase("Role");
   system.child(std::move(snapshot));
-  apfs.child(testing::volume(volumeSpec("disk3s5", "Data", "/System/Volumes/Data", "Data")));
+  apfs.child(testing::volume(testing::volumeOutline("disk3s5", "Data", "/System/Volumes/Data", "Data")));
   scheme.child(testing::partition("disk0s3", "52637672-7900-11AA-AA11-00306543ECAC", 5368664064));
 
   ImageBuilder image;
@@ -94,7 +82,7 @@ TEST(ImageRegistry, MediaObjectsComeInRegistryOrder) {
 TEST(ImageRegistry, IOMediaFlagOverridesTheDescriptionRule) {
   Entry media = plain("IOMedia", {{"BSD Name", PlistValue("disk7")}});
   media.ioMedia = true;  // a media object from which no disk object can be made
-  Entry hidden = testing::volume(volumeSpec("disk8", "Hidden", "", "", "hfs"));
+  Entry hidden = testing::volume(testing::volumeOutline("disk8", "Hidden", "", "", "hfs"));
   hidden.ioMedia = false;
   ImageBuilder builder;
   builder.add(std::move(media)).add(std::move(hidden)).add(plain("IOService"));
@@ -154,13 +142,13 @@ TEST(ImageRegistry, ClassNames) {
 }
 
 TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
-  Entry first = testing::volume(volumeSpec("disk2s1", "First"));
-  Entry second = testing::volume(volumeSpec("disk2s1", "Second"));
+  Entry first = testing::volume(testing::volumeOutline("disk2s1", "First"));
+  Entry second = testing::volume(testing::volumeOutline("disk2s1", "Second"));
   // Without a "BSD Name" property the description's name counts...
-  Entry byDescription = testing::volume(volumeSpec("disk5s1", "Described"));
+  Entry byDescription = testing::volume(testing::volumeOutline("disk5s1", "Described"));
   byDescription.properties.erase("BSD Name");
   // ...but a property that says otherwise wins over the description.
-  Entry renamed = testing::volume(volumeSpec("disk6s1", "Renamed"));
+  Entry renamed = testing::volume(testing::volumeOutline("disk6s1", "Renamed"));
   renamed.properties["BSD Name"] = "disk6s9";
   Entry notMedia = plain("IOService", {{"BSD Name", PlistValue("disk9")}});
 
@@ -192,7 +180,7 @@ TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
 }
 
 TEST(ImageRegistry, DescriptionsComeWithAUrlAndCanonicalUuids) {
-  Entry volume = testing::volume(volumeSpec("disk4s2", "Backup Disk", "/Volumes/Backup Disk", "", "hfs"));
+  Entry volume = testing::volume(testing::volumeOutline("disk4s2", "Backup Disk", "/Volumes/Backup Disk", "", "hfs"));
   volume.description->insert_or_assign("DAVolumeUUID", "424fea98-2296-48fd-8dff-0866835572e9");
   volume.description->insert_or_assign("DAMediaUUID", "E09ECFF1-c6dc-11E9-920b-806E6F6E6963");
   volume.description->insert_or_assign("DAAppearanceTime", 606058582.711735);

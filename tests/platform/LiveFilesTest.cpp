@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/live/LiveServices.hpp"
 #include "tests/support/TempDir.hpp"
@@ -16,14 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
+using testing::readFile;
 using testing::writeFile;
-
-std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 TEST(LiveFiles, CreateExclusiveReplacesFilesAndLinksButNotFolders) {
   TempDir dir;
@@ -42,7 +34,7 @@ TEST(LiveFiles, CreateExclusiveReplacesFilesAndLinksButNotFolders) {
   writeFile(path, "left over");
   UniqueFd replaced = files->createExclusive(path.string());
   ASSERT_TRUE(replaced);
-  EXPECT_EQ(contentsOf(path), "");
+  EXPECT_EQ(readFile(path), "");
 
   // A link planted at the path is removed, never followed: its target keeps its bytes.
   fs::path target = dir.path() / "precious";
@@ -52,7 +44,7 @@ TEST(LiveFiles, CreateExclusiveReplacesFilesAndLinksButNotFolders) {
   UniqueFd overLink = files->createExclusive(path.string());
   ASSERT_TRUE(overLink);
   EXPECT_FALSE(fs::is_symlink(path));
-  EXPECT_EQ(contentsOf(target), "keep me");
+  EXPECT_EQ(readFile(target), "keep me");
 
   // A dangling link too.
   fs::remove(path);

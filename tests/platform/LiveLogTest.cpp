@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "platform/ProgramName.hpp"
 #include "platform/live/LiveMachine.hpp"
@@ -26,14 +24,12 @@ TEST(LiveLog, WritesOneStampedLineToStandardError) {
     machine->log().write("second %@");
     ::dup2(saved.get(), STDERR_FILENO);
   }
-  std::ifstream in(path);
-  std::stringstream contents;
-  contents << in.rdbuf();
+  const std::string contents = testing::readFile(path);
   EXPECT_EQ(programName(), "test_platform");
   std::string pid = std::to_string(::getpid());
   std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )" + programName() + "\\[" + pid + "\\] ";
   std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
-  EXPECT_TRUE(std::regex_match(contents.str(), expected)) << contents.str();
+  EXPECT_TRUE(std::regex_match(contents, expected)) << contents;
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <strandel/Machine.hpp>
 
@@ -21,14 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
+using testing::readFile;
 using testing::writeFile;
-
-std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 std::vector<fs::path> filesIn(const fs::path& dir) {
   std::vector<fs::path> out;
@@ -68,7 +60,7 @@ TEST(SettingsFile, StoresValuesThatAnotherStoreReadsBack) {
   EXPECT_EQ(other->get("Missing"), std::nullopt);
 
   // The file is an XML property list, and the folders made for it are the user's alone.
-  EXPECT_TRUE(contentsOf(path).starts_with("<?xml"));
+  EXPECT_TRUE(readFile(path).starts_with("<?xml"));
   struct stat info;
   ASSERT_EQ(::stat((dir.path() / "nested").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
@@ -113,7 +105,7 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
 
   std::vector<std::string> asideContents;
   for (const fs::path& name : filesIn(dir.path())) {
-    if (name.string().starts_with("app.plist.corrupt-")) asideContents.push_back(contentsOf(dir.path() / name));
+    if (name.string().starts_with("app.plist.corrupt-")) asideContents.push_back(readFile(dir.path() / name));
   }
   std::sort(asideContents.begin(), asideContents.end());
   ASSERT_EQ(asideContents.size(), 3u);
@@ -121,7 +113,7 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
   EXPECT_TRUE(asideContents[1].starts_with("<?xml version=\"1.0\"?><plist><dict>"));
   EXPECT_EQ(asideContents[2], "[1, 2, 3]");
   PlistDict expected{{"key", PlistValue("third")}};
-  EXPECT_EQ(readPlist(contentsOf(path)), PlistValue(expected));
+  EXPECT_EQ(readPlist(readFile(path)), PlistValue(expected));
 }
 
 TEST(SettingsFile, EmptyFileIsAnEmptyStore) {
@@ -152,9 +144,9 @@ TEST(SettingsFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
     std::string path = mountPoint + "/app.plist";
     auto settings = makeFileSettings(path);
     if (!settings->set("kept", PlistValue("old value"))) return "the first write failed";
-    std::string before = contentsOf(path);
+    std::string before = readFile(path);
     if (settings->set("huge", PlistValue(std::string(1 << 20, 'x')))) return "a write beyond the disk succeeded";
-    if (contentsOf(path) != before) return "the old file changed";
+    if (readFile(path) != before) return "the old file changed";
     if (filesIn(mountPoint) != std::vector<fs::path>{"app.plist", "app.plist.lock"}) return "a temporary file was left";
     if (makeFileSettings(path)->get("kept") != PlistValue("old value")) return "the old value is gone";
     if (settings->get("huge")) return "the failed value is visible";

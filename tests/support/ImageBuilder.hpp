@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <strandel/PlistValue.hpp>
@@ -45,6 +46,18 @@ struct VolumeOutline {
   std::uint64_t size = 500107862016;
   std::string role{};      // registry "Role" (first entry); "" leaves it out
 };
+
+/// A volume in a few words; the outline's other fields keep their defaults.
+inline VolumeOutline volumeOutline(std::string bsd, std::string name, std::string mountPath = "",
+                                   std::string role = "", std::string kind = "apfs") {
+  VolumeOutline outline;
+  outline.bsd = std::move(bsd);
+  outline.name = std::move(name);
+  outline.mountPath = std::move(mountPath);
+  outline.role = std::move(role);
+  outline.kind = std::move(kind);
+  return outline;
+}
 
 /// The APFS volume content GUID, and helpers for the usual entries.
 inline constexpr const char* kApfsContent = "41504653-0000-11AA-AA11-00306543ECAC";

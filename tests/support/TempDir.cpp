@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace strandel::testing {
@@ -26,6 +27,13 @@ void writeFile(const std::filesystem::path& path, const std::string& contents, u
     out << contents;
   }
   ::chmod(path.c_str(), mode);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
 }
 
 }  // namespace strandel::testing

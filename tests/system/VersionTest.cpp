@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <strandel/Machine.hpp>
@@ -143,6 +144,29 @@ TEST(ZVCompareCurrentSystemVersionWith, WorkedCasesAgainstAStoredVersion) {
     EXPECT_EQ(ZVCompareCurrentSystemVersionWith(c.argument), c.result)
         << '"' << c.running << "\" vs \"" << c.argument.value_or("<absent>") << '"';
   }
+}
+
+// Threads that find the cache empty at once each run the tool and store; every one of them
+// answers the version and the store ends holding it.
+TEST(ZVGetCurrentSystemString, CacheFilledByManyThreadsAtOnce) {
+  ScopedMachine machine(versionImage());
+  std::vector<std::optional<std::string>> answers(8);
+  std::vector<PlistDict> reports(answers.size());
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      threads.emplace_back([&, i] {
+        answers[i] = ZVGetCurrentSystemString();
+        reports[i] = ZVGetCurrentSystemDictionary();
+      });
+    }
+  }
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_EQ(answers[i], "10.14.6") << i;
+    EXPECT_EQ(reports[i]["BuildVersion"], PlistValue("18G95")) << i;
+  }
+  EXPECT_EQ(stored("ZVCurrentSWVers"), PlistValue("10.14.6"));
+  EXPECT_GE(toolRuns(machine.dir()), 2);
 }
 
 TEST(ZVGetCurrentSystemDictionary, BuiltOnceLoggedOnceAndStored) {

@@ -1,4 +1,4 @@
-#include "framework/NumericCompare.hpp"
+#include "text/NumericCompare.hpp"
 
 #include <algorithm>
 

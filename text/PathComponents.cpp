@@ -1,10 +1,10 @@
-#include "apfs/ApfsNames.hpp"
+#include "text/PathComponents.hpp"
 
 namespace strandel {
 
 std::string_view lastPathComponent(std::string_view text) noexcept {
   std::size_t end = text.find_last_not_of('/');
-  if (end == std::string_view::npos) return text.empty() ? text : text.substr(0, 1);
+  if (end == std::string_view::npos) return text.empty() ? std::string_view() : std::string_view("/");
   text = text.substr(0, end + 1);
   std::size_t slash = text.rfind('/');
   return slash == std::string_view::npos ? text : text.substr(slash + 1);
