@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs every `strandel ...` command that README.md's code blocks and the man page's EXAMPLES
-# show, with the built tool, and fails naming each one that does not exit 0.
+# show, with the built tool, and fails naming each one that does not exit 0; and fails naming
+# each command of the tool that the man page or the README's tables leave out.
 #
 # Usage: readme-commands.sh SOURCE_DIR TOOL
 #
@@ -60,6 +61,33 @@ if [ "$count" -lt 10 ]; then
   exit 1
 fi
 
+# Every command the tool has is documented: each command and subcommand that --help-all lists
+# has an entry in the man page, and each command a row in the README's table.
+documented=0
+undocumented=0
+"$tool" --help-all | awk '
+  /^Subcommands:/ { inList = 1; next }
+  !inList { next }
+  /^[a-z][a-z-]*$/ { top = $0; hasSub[top] = 0; order[++n] = top; next }
+  /^    [a-z][a-z-]*  / && top != "" { print top " " $1; hasSub[top] = 1; next }
+  END { for (i = 1; i <= n; i++) if (!hasSub[order[i]]) print order[i] }' >"$scratch/tool-commands"
+while IFS= read -r name; do
+  documented=$((documented + 1))
+  top=${name%% *}
+  if ! sed 's/\\-/-/g' "$source_dir/docs/strandel.1" | grep -Eq "^\.BI? \"?$name( |\"|\$)"; then
+    echo "not in docs/strandel.1: strandel $name" >&2
+    undocumented=$((undocumented + 1))
+  fi
+  if ! grep -E '^\| `' "$source_dir/README.md" | grep -Eq "\`$top( |\`)"; then
+    echo "not in README.md: strandel $top" >&2
+    undocumented=$((undocumented + 1))
+  fi
+done <"$scratch/tool-commands"
+if [ "$documented" -lt 10 ]; then
+  echo "found only $documented commands in strandel --help-all: is its parsing broken?" >&2
+  exit 1
+fi
+
 # The commands run in their documented order (an imported image is used after its import), with
 # no machine, settings file or bundle from the caller's environment, and any settings file the
 # live host writes kept in the scratch folder.
@@ -76,8 +104,8 @@ while IFS= read -r command; do
   fi
 done <"$commands"
 
-if [ "$failed" -ne 0 ]; then
-  echo "$failed of $count documented commands failed" >&2
+if [ "$failed" -ne 0 ] || [ "$undocumented" -ne 0 ]; then
+  echo "$failed of $count documented commands failed; $undocumented of the tool's commands are not documented" >&2
   exit 1
 fi
-echo "all $count documented commands exit 0"
+echo "all $count documented commands exit 0; all $documented of the tool's commands are documented"
