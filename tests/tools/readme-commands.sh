@@ -95,7 +95,7 @@ failed=0
 while IFS= read -r command; do
   status=0
   (cd "$scratch" && PATH="$scratch/bin:$PATH" XDG_CONFIG_HOME="$scratch/config" \
-    STRANDEL_MACHINE= STRANDEL_SETTINGS= STRANDEL_BUNDLE= \
+    STRANDEL_MACHINE='' STRANDEL_SETTINGS='' STRANDEL_BUNDLE='' \
     sh -c "$command" </dev/null >"$scratch/out" 2>&1) || status=$?
   if [ "$status" -ne 0 ]; then
     echo "FAILED (exit $status): $command" >&2
