@@ -11,6 +11,7 @@
 
 #include "platform/Handles.hpp"
 #include "plist/PlistTree.hpp"
+#include "plist/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -144,10 +145,36 @@ plist_t newUnsignedInteger(std::uint64_t v) {
   return node ? node : plist_new_uint(v);
 }
 
-plist_t toNode(const PlistValue& value) {
+// How texts are handed to libplist. Its binary writer stores a text that is not ASCII as
+// UTF-16 and stops converting at the first byte that starts no UTF-8 character: the rest of the
+// text is lost, and a key cut short can fall onto another key. For that form each such byte
+// becomes U+FFFD, as in the JSON form. The XML writer keeps the bytes, and reading gives them
+// back unchanged.
+enum class TextForm { Bytes, ValidUtf8 };
+
+// The text to hand over: `text` itself, or its repaired copy made in `storage`.
+const char* textFor(const std::string& text, TextForm form, std::string& storage) {
+  if (form == TextForm::Bytes || isValidUtf8(text)) return text.c_str();
+  storage.clear();
+  storage.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = utf8SequenceLength(std::string_view(text).substr(i));
+    if (n == 0) {
+      storage += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      storage.append(text, i, n);
+      i += n;
+    }
+  }
+  return storage.c_str();
+}
+
+plist_t toNode(const PlistValue& value, TextForm form) {
+  std::string storage;
   switch (value.kind()) {
     case PlistValue::Kind::String:
-      return plist_new_string(value.asString()->c_str());
+      return plist_new_string(textFor(*value.asString(), form, storage));
     case PlistValue::Kind::Integer:
       return newSignedInteger(*value.asInteger());
     case PlistValue::Kind::UnsignedInteger:
@@ -168,15 +195,16 @@ plist_t toNode(const PlistValue& value) {
       return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(std::lround((t - sec) * 1e6)));
     }
     case PlistValue::Kind::Url:
-      return plist_new_string(value.asUrl()->text.c_str());
+      return plist_new_string(textFor(value.asUrl()->text, form, storage));
     case PlistValue::Kind::Array: {
       plist_t array = plist_new_array();
-      for (const auto& item : *value.asArray()) plist_array_append_item(array, toNode(item));
+      for (const auto& item : *value.asArray()) plist_array_append_item(array, toNode(item, form));
       return array;
     }
     case PlistValue::Kind::Dictionary: {
       plist_t dict = plist_new_dict();
-      for (const auto& [key, item] : *value.asDictionary()) plist_dict_set_item(dict, key.c_str(), toNode(item));
+      for (const auto& [key, item] : *value.asDictionary())
+        plist_dict_set_item(dict, textFor(key, form, storage), toNode(item, form));
       return dict;
     }
   }
@@ -184,8 +212,8 @@ plist_t toNode(const PlistValue& value) {
 }
 
 template <typename Serialise, typename Free>
-std::string serialise(const PlistValue& value, Serialise serialiseFn, Free freeFn) {
-  ScopedNode node(toNode(value));
+std::string serialise(const PlistValue& value, TextForm form, Serialise serialiseFn, Free freeFn) {
+  ScopedNode node(toNode(value, form));
   char* bytes = nullptr;
   std::uint32_t length = 0;
   serialiseFn(node.get(), &bytes, &length);
@@ -195,10 +223,55 @@ std::string serialise(const PlistValue& value, Serialise serialiseFn, Free freeF
   return out;
 }
 
+// Whether a binary property list holds a UTF-16 string object with a U+0000 character in it.
+// libplist keeps such a text whole, but reading it as a dictionary key fails an assertion
+// inside libplist that ends the process, and a key can't be read any other way; so these
+// documents are refused before they are parsed. Real property lists never hold one. (An ASCII
+// string object with a NUL byte is cut at the NUL by libplist and reads safely.) The scan reads
+// the trailer and the offset table as libplist does; anything that does not fit is left to
+// libplist, which refuses it too.
+bool binaryHoldsUtf16Nul(std::string_view bytes) {
+  constexpr std::size_t kHeader = 8, kTrailer = 32;
+  if (!bytes.starts_with("bplist00") || bytes.size() < kHeader + kTrailer) return false;
+  auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  auto bigEndian = [&](std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = value << 8 | byteAt(at + i);
+    return value;
+  };
+  const std::size_t trailer = bytes.size() - kTrailer;
+  const std::size_t offsetWidth = byteAt(trailer + 6);
+  const std::uint64_t objects = bigEndian(trailer + 8, 8);
+  const std::uint64_t table = bigEndian(trailer + 24, 8);
+  if (offsetWidth == 0 || offsetWidth > 8 || table > trailer || objects > (trailer - table) / offsetWidth) return false;
+  for (std::uint64_t i = 0; i < objects; ++i) {
+    std::uint64_t offset = bigEndian(static_cast<std::size_t>(table + i * offsetWidth), offsetWidth);
+    if (offset < kHeader || offset >= trailer) continue;
+    std::size_t at = static_cast<std::size_t>(offset);
+    unsigned char marker = byteAt(at++);
+    if ((marker & 0xF0) != 0x60) continue;
+    std::uint64_t count = marker & 0x0F;
+    if (count == 0x0F) {
+      // The length follows as an integer object: marker 0x1N, then 2^N big-endian bytes.
+      if (at >= trailer || (byteAt(at) & 0xF0) != 0x10 || (byteAt(at) & 0x0F) > 3) continue;
+      std::size_t width = std::size_t{1} << (byteAt(at) & 0x0F);
+      if (trailer - at - 1 < width) continue;
+      count = bigEndian(at + 1, width);
+      at += 1 + width;
+    }
+    if (count > (trailer - at) / 2) count = (trailer - at) / 2;
+    for (std::size_t c = 0; c < count; ++c) {
+      if (byteAt(at + 2 * c) == 0 && byteAt(at + 2 * c + 1) == 0) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<PlistValue> readPlist(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  if (binaryHoldsUtf16Nul(bytes)) return std::nullopt;
   ScopedNode root;
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
   return fromNode(root.get(), 0);
@@ -207,14 +280,15 @@ std::optional<PlistValue> readPlist(std::string_view bytes) {
 PlistTree parsePlistTree(std::string_view bytes) {
   PlistTree root;
   if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return root;
+  if (binaryHoldsUtf16Nul(bytes)) return root;
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
   return root;
 }
 
 std::optional<PlistValue> plistValueFromNode(plist_t node) { return fromNode(node, 0); }
 
-std::string writeXmlPlist(const PlistValue& value) { return serialise(value, plist_to_xml, plist_to_xml_free); }
+std::string writeXmlPlist(const PlistValue& value) { return serialise(value, TextForm::Bytes, plist_to_xml, plist_to_xml_free); }
 
-std::string writeBinaryPlist(const PlistValue& value) { return serialise(value, plist_to_bin, plist_to_bin_free); }
+std::string writeBinaryPlist(const PlistValue& value) { return serialise(value, TextForm::ValidUtf8, plist_to_bin, plist_to_bin_free); }
 
 }  // namespace strandel

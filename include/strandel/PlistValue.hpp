@@ -34,7 +34,9 @@ struct PlistUrl {
 };
 
 class PlistValue;
+/// An array of values (the property-list `array` kind).
 using PlistArray = std::vector<PlistValue>;
+/// A dictionary with string keys, kept in key order (the property-list `dict` kind).
 using PlistDict = std::map<std::string, PlistValue, std::less<>>;
 
 /// A property-list value: string, signed or unsigned 64-bit integer, real, boolean, data,
@@ -42,6 +44,8 @@ using PlistDict = std::map<std::string, PlistValue, std::less<>>;
 /// are deep. Getters of the wrong kind give nothing, never a converted value.
 class STRANDEL_EXPORT PlistValue {
  public:
+  /// The kind of value held: Integer and UnsignedInteger are the signed and unsigned 64-bit
+  /// kinds, and a Boolean is never an integer.
   enum class Kind { String, Integer, UnsignedInteger, Real, Boolean, Data, Date, Url, Array, Dictionary };
 
   /// The empty string.
@@ -103,7 +107,8 @@ STRANDEL_EXPORT std::optional<PlistValue> readPlist(std::string_view bytes);
 /// Serialises a value as an XML property list (UTF-8 text). URLs are written as strings.
 STRANDEL_EXPORT std::string writeXmlPlist(const PlistValue& value);
 
-/// Serialises a value as a binary property list.
+/// Serialises a value as a binary property list. Text that is not valid UTF-8 is written with
+/// U+FFFD for each bad byte, since the binary form keeps text as ASCII or UTF-16.
 STRANDEL_EXPORT std::string writeBinaryPlist(const PlistValue& value);
 
 /// Serialises a value as one line of JSON: dictionaries become objects, data base64 text,
