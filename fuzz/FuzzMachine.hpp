@@ -1,0 +1,73 @@
+// A machine for fuzz targets that read through the seam: one tool answers with the fuzz input,
+// the mount table can be any table, settings live in memory. Everything else is the live
+// host's, which a lookup under test never reaches.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/HostServices.hpp"
+#include "platform/Machine.hpp"
+#include "platform/live/LiveServices.hpp"
+
+namespace strandel::fuzz {
+
+class NoRegistry final : public platform::Registry {
+ public:
+  std::vector<platform::RegistryObject> mediaObjects() override { return {}; }
+  std::optional<platform::RegistryObject> mediaObjectForBSDName(std::string_view) override { return std::nullopt; }
+  std::vector<platform::RegistryObject> descendants(platform::RegistryObject) override { return {}; }
+  std::string className(platform::RegistryObject) override { return {}; }
+  std::optional<PlistValue> searchProperty(platform::RegistryObject, std::string_view) override { return std::nullopt; }
+  std::optional<PlistDict> description(platform::RegistryObject) override { return std::nullopt; }
+  std::optional<PlistDict> descriptionForBSDName(std::string_view) override { return std::nullopt; }
+};
+
+/// Answers a run of `tool` with `output`; no other tool can be started.
+class OneToolProcesses final : public platform::Processes {
+ public:
+  std::string tool;
+  std::string output;
+
+  std::optional<platform::ToolOutput> runTool(const platform::ToolRunOptions& options) override {
+    if (options.tool != tool) return std::nullopt;
+    return platform::ToolOutput{output};
+  }
+  bool runToolToFile(const platform::ToolRunOptions&, int) override { return false; }
+  std::unique_ptr<platform::ShellStream> openShell(std::string_view) override { return nullptr; }
+};
+
+class FuzzMachine final : public platform::Machine {
+ public:
+  /// A machine running the OS version `version` (as the version tool would print it), its mount
+  /// table `mountTable` (the live host's when null).
+  explicit FuzzMachine(std::string version, std::unique_ptr<platform::MountTable> mountTable = nullptr)
+      : mountTable_(mountTable ? std::move(mountTable) : platform::live::makeLiveMountTable()) {
+    // The version is stored where the version facts keep it, so no version tool is asked.
+    settings_->set("ZVCurrentSWVers", PlistValue(std::move(version)));
+  }
+
+  OneToolProcesses& tool() { return processes_; }
+
+  platform::Registry& registry() override { return registry_; }
+  platform::MountTable& mountTable() override { return *mountTable_; }
+  platform::Processes& processes() override { return processes_; }
+  platform::Files& files() override { return *files_; }
+  platform::Settings& settings() override { return *settings_; }
+  platform::Localizer& localizer() override { return *localizer_; }
+  platform::Log& log() override { return *log_; }
+
+ private:
+  NoRegistry registry_;
+  std::unique_ptr<platform::MountTable> mountTable_;
+  OneToolProcesses processes_;
+  std::unique_ptr<platform::Files> files_ = platform::live::makeLiveFiles();
+  std::shared_ptr<platform::Settings> settings_ = platform::makeMemorySettings();
+  std::shared_ptr<platform::Localizer> localizer_ = platform::makeBundleLocalizer();
+  std::shared_ptr<platform::Log> log_ = platform::makeStderrLog();
+};
+
+}  // namespace strandel::fuzz

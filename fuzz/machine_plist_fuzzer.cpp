@@ -1,0 +1,47 @@
+// A machine image's machine.plist, XML or binary, as the image loader checks it, and the UUID
+// and mount URL texts that the check reads inside it.
+#include <cstdint>
+
+#include <strandel/PlistValue.hpp>
+
+#include "fuzz/FuzzCheck.hpp"
+#include "platform/image/MachinePlist.hpp"
+
+namespace {
+
+using strandel::fuzz::check;
+namespace image = strandel::platform::image;
+
+void checkResult(const image::MachinePlistResult& result) {
+  check((result.plist != nullptr) != !result.error.empty(), "a check gives a machine or a reason, never both");
+  if (!result.plist) return;
+  const auto& nodes = result.plist->nodes;
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    // Entries are in registry order: each one's descendants follow it, its parent precedes it.
+    check(nodes[i].end > i && nodes[i].end <= nodes.size(), "an entry's descendants lie after it");
+    if (nodes[i].parent != image::kNoParent) {
+      check(nodes[i].parent < i && nodes[nodes[i].parent].end >= nodes[i].end, "an entry lies inside its parent");
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view bytes = strandel::fuzz::textOf(data, size);
+  image::MachinePlistResult result = image::parseMachinePlist(bytes);
+  checkResult(result);
+  // The binary form of the same value is the same machine.
+  if (auto value = strandel::readPlist(bytes)) {
+    image::MachinePlistResult again = image::parseMachinePlist(strandel::writeBinaryPlist(*value));
+    if (value == strandel::readPlist(strandel::writeBinaryPlist(*value))) {
+      check((again.plist != nullptr) == (result.plist != nullptr), "the binary form checks as the input did");
+    }
+  }
+
+  if (auto uuid = image::canonicalUuid(bytes)) {
+    check(uuid->size() == 36 && image::canonicalUuid(*uuid) == uuid, "a canonical UUID is its own canonical form");
+  }
+  image::fileUrlProblem(bytes);
+  return 0;
+}
