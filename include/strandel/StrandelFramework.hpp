@@ -1,10 +1,10 @@
 // The framework object: the volume list, the byte label and the verify runner.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +13,33 @@
 #include <strandel/PlistValue.hpp>
 
 namespace strandel {
+
+namespace detail {
+
+/// A shared pointer that threads read and replace at once, each access atomic by itself. The
+/// value a replacement takes out is released after the new one is stored and outside the
+/// lock, so a value whose destructor reaches back into its owner cannot deadlock.
+/// libstdc++ 12's std::atomic<std::shared_ptr> ends a load with a relaxed unlock, which leaves
+/// the read of its pointer unordered with the next store (a data race that ThreadSanitizer
+/// reports), so the access takes a plain mutex instead.
+template <class T>
+class AtomicSharedPtr {
+ public:
+  std::shared_ptr<T> load() const {
+    std::lock_guard lock(mutex_);
+    return value_;
+  }
+  void store(std::shared_ptr<T> value) {
+    std::lock_guard lock(mutex_);
+    value_.swap(value);
+  }  // The old value, now in `value`, goes here, after the lock is let go.
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<T> value_;
+};
+
+}  // namespace detail
 
 /// The output of a running verify so far, as UTF-8 text: an immutable snapshot that stays
 /// valid as long as it is held. Null when absent (the output so far is not valid UTF-8).
@@ -79,8 +106,8 @@ class STRANDEL_EXPORT StrandelFramework {
   static PlistDict volumesInAPFSContainer(std::string_view bsdName);
 
  private:
-  std::atomic<ProgressText> currentProgress_;
-  std::atomic<std::shared_ptr<StrandelDelegate>> delegate_;
+  detail::AtomicSharedPtr<const std::string_view> currentProgress_;
+  detail::AtomicSharedPtr<StrandelDelegate> delegate_;
 };
 
 }  // namespace strandel

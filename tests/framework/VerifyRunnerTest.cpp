@@ -261,18 +261,21 @@ TEST(VerifyRunner, ReplyMarksBytesThatAreNotUtf8) {
   EXPECT_EQ(reply, "Volume name is T\xEF\xBF\xBD" "7\nThe volume appears to be OK\n");
 }
 
-TEST(VerifyRunner, ReaderOnAnotherThreadSeesWholePrefixes) {
+TEST(VerifyRunner, PropertiesReadAndReplacedOnAnotherThreadDuringAVerify) {
   std::string output;
   for (int i = 0; i < 4000; ++i) output += "Checking snapshot " + std::to_string(i) + "\n";
   ScopedMachine machine(diskUtilityPrinting(output));
   StrandelFramework framework;
   std::atomic<bool> done{false};
   std::atomic<int> bad{0};
+  // Meanwhile the delegate is replaced again and again: the runner tells whichever one it
+  // read, and the one it tells stays alive for the call.
   std::thread reader([&] {
-    while (!done.load()) {
+    for (int turn = 0; !done.load(); ++turn) {
       if (auto text = framework.currentProgress()) {
         if (std::string_view(output).substr(0, text->size()) != *text) ++bad;
       }
+      framework.setDelegate(turn % 2 ? std::make_shared<Recorder>() : nullptr);
     }
   });
   framework.diskUtilityCmd("verifyVolume disk3s1");
