@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
