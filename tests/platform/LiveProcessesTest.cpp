@@ -189,42 +189,5 @@ TEST(LiveProcesses, NoDescriptorOfOursReachesTheTool) {
   EXPECT_EQ(numbersIn(contents.str()), expected) << contents.str();
 }
 
-TEST(LiveProcesses, ThousandRunsLeaveNoZombieAndNoDescriptor) {
-  auto processes = live::makeHostProcesses();
-  std::set<int> before = openDescriptors();
-  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  for (int i = 0; i < 1000; ++i) {
-    switch (i % 4) {
-      case 0: ASSERT_TRUE(processes->runTool(tool("/bin/true"))); break;
-      case 1: ASSERT_TRUE(processes->runTool(tool("/bin/echo", {"a short line"}))); break;
-      case 2: ASSERT_TRUE(processes->runToolToFile(tool("/bin/true"), devNull.get())); break;
-      case 3: ASSERT_FALSE(processes->runTool(tool("/nonexistent/tool"))); break;
-    }
-  }
-  devNull.reset();
-  EXPECT_EQ(openDescriptors(), before);
-  EXPECT_EQ(live::pendingChildCount(), 0u);
-  EXPECT_TRUE(noChildLeft());
-}
-
-TEST(LiveProcesses, ToolThatKeepsRunningAfterClosingItsOutputDoesNotHoldTheRun) {
-  auto processes = live::makeHostProcesses();
-  // The shell prints its pid, closes its output and becomes a sleep that outlives the run.
-  auto output = processes->runTool(tool("/bin/sh", {"-c", "printf %s $$; exec >&-; exec /bin/sleep 30"}));
-  ASSERT_TRUE(output);
-  pid_t pid = std::atoi(output->bytes.c_str());
-  ASSERT_GT(pid, 0);
-  // The run came back while the tool still runs, and left it to be reaped later.
-  EXPECT_EQ(::kill(pid, 0), 0);
-  EXPECT_EQ(live::pendingChildCount(), 1u);
-  ::kill(pid, SIGTERM);
-  siginfo_t info{};
-  // Waits for the end without reaping: the library's next run must do that.
-  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
-  ASSERT_TRUE(processes->runTool(tool("/bin/true")));
-  EXPECT_EQ(live::pendingChildCount(), 0u);
-  EXPECT_TRUE(noChildLeft());
-}
-
 }  // namespace
 }  // namespace strandel::platform

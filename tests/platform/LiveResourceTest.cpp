@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Handles.hpp"
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/Spawn.hpp"
 
@@ -81,11 +83,21 @@ TEST(LiveResources, ManyToolRunsLeaveDescriptorsAndChildrenAsTheyWere) {
   auto processes = live::makeHostProcesses();
   std::size_t descriptors = openDescriptorCount();
   std::vector<pid_t> before = children();
+  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   for (int i = 0; i < kRuns; ++i) {
-    auto output = processes->runTool(tool(i % 2 ? "/bin/true" : "/bin/echo", {"x"}));
-    ASSERT_TRUE(output);
-    ASSERT_EQ(output->bytes, i % 2 ? "" : "x\n");
+    switch (i % 4) {
+      case 0:
+      case 1: {
+        auto output = processes->runTool(i % 4 ? tool("/bin/true") : tool("/bin/echo", {"x"}));
+        ASSERT_TRUE(output);
+        ASSERT_EQ(output->bytes, i % 4 ? "" : "x\n");
+        break;
+      }
+      case 2: ASSERT_TRUE(processes->runToolToFile(tool("/bin/true"), devNull.get())); break;
+      case 3: ASSERT_FALSE(processes->runTool(tool("/nonexistent/tool"))); break;
+    }
   }
+  devNull.reset();
   EXPECT_EQ(openDescriptorCount(), descriptors);
   EXPECT_EQ(children(), before);
   EXPECT_EQ(live::pendingChildCount(), 0u);
