@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,16 +10,10 @@
 #include "platform/Machine.hpp"
 #include "tests/framework/CatalogueImages.hpp"
 #include "tests/support/Paths.hpp"
+#include "tests/support/TempDir.hpp"
 
 namespace strandel::testing {
 namespace {
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // Every golden list names its sample machine: samples/golden/volumes/<image>.json.
 std::vector<std::string> goldenImages() {
@@ -43,7 +35,7 @@ TEST_P(GoldenVolumeList, MatchesTheReviewedList) {
   ASSERT_FALSE(error) << *error;
   std::string list = writeJson(PlistValue(StrandelFramework().volumeList())) + "\n";
   platform::setCurrent(previous);
-  std::string golden = readText(sourceDir() + "/samples/golden/volumes/" + GetParam() + ".json");
+  std::string golden = readFile(sourceDir() + "/samples/golden/volumes/" + GetParam() + ".json");
   EXPECT_EQ(list, golden) << "the list of " << GetParam() << " changed; if that is right, review and replace "
                           << "samples/golden/volumes/" << GetParam() << ".json with:\n" << list;
 }

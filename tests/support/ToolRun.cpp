@@ -4,26 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
 
 extern char** environ;
 
 namespace strandel::testing {
-namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
-
 ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment environment) {
   TempDir scratch;
   std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
@@ -56,8 +42,8 @@ ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment e
   } else {
     run.status = WEXITSTATUS(status);
   }
-  run.out = slurp(outPath);
-  run.err = slurp(errPath);
+  run.out = readFile(outPath);
+  run.err = readFile(errPath);
   return run;
 }
 

@@ -29,10 +29,9 @@ namespace fs = std::filesystem;
 
 std::string dumpDir(const std::string& name) { return testing::sourceDir() + "/tests/tools/dumps/" + name; }
 
-std::string slurp(const fs::path& path) { return readBytes(path).value_or(""); }
 
 PlistValue machinePlistAt(const fs::path& image) {
-  auto value = readPlist(slurp(image / "machine.plist"));
+  auto value = readPlist(testing::readFile(image / "machine.plist"));
   EXPECT_TRUE(value.has_value()) << image;
   return value.value_or(PlistValue());
 }
@@ -43,7 +42,7 @@ std::map<std::string, std::pair<std::string, bool>> rootFiles(const fs::path& im
   for (const auto& item : fs::recursive_directory_iterator(image / "root")) {
     if (!item.is_regular_file()) continue;
     bool executable = (item.status().permissions() & fs::perms::owner_exec) != fs::perms::none;
-    files[fs::relative(item.path(), image).string()] = {slurp(item.path()), executable};
+    files[fs::relative(item.path(), image).string()] = {testing::readFile(item.path()), executable};
   }
   return files;
 }
@@ -139,7 +138,7 @@ TEST_P(ImportedSample, ImportGivesTheCheckedInImage) {
       << "if the change is right, import tests/tools/dumps/" << name << " again into samples/machines/imported-"
       << name << " and review it";
   EXPECT_EQ(rootFiles(scratch.path() / "image"), rootFiles(sample));
-  EXPECT_EQ(report.problems, lines(slurp(dumpDir(name + ".problems")))) << joined(report.problems);
+  EXPECT_EQ(report.problems, lines(testing::readFile(dumpDir(name + ".problems")))) << joined(report.problems);
 }
 
 TEST_P(ImportedSample, VolumeListIsTheReviewedOne) {
@@ -147,7 +146,7 @@ TEST_P(ImportedSample, VolumeListIsTheReviewedOne) {
   std::string golden = testing::sourceDir() + "/samples/golden/volumes/imported-" + name + ".json";
   ToolRun run = runTool({"--machine", testing::sampleMachine("imported-" + name), "--format", "json", "volumes"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, slurp(golden)) << "review and replace " << golden << " if this is right:\n" << run.out;
+  EXPECT_EQ(run.out, testing::readFile(golden)) << "review and replace " << golden << " if this is right:\n" << run.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMacs, ImportedSample, ::testing::Values("osx-virtualbox", "catalina"),
@@ -221,7 +220,7 @@ TEST(ImportDump, TruncatedPlistsAreLeftOutWithALine) {
   testing::TempDir scratch;
   fs::path dump = copyOfDump("osx-virtualbox", scratch);
   for (const char* file : {"diskutil-list.plist", "info/disk0s2.plist"}) {
-    std::string bytes = slurp(dump / file);
+    std::string bytes = testing::readFile(dump / file);
     std::ofstream(dump / file, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() / 2);
   }
   ImportReport report = importMac(dump, scratch.path() / "image");
@@ -253,7 +252,7 @@ TEST(ImportDump, UnknownKeysAndFilesChangeNothing) {
   testing::TempDir scratch;
   fs::path dump = copyOfDump("osx-virtualbox", scratch);
   for (const char* file : {"diskutil-list.plist", "info/disk0s2.plist"}) {
-    auto value = readPlist(slurp(dump / file));
+    auto value = readPlist(testing::readFile(dump / file));
     ASSERT_TRUE(value && value->asDictionary());
     (*value->asDictionary())["SomeKeyOfALaterSystem"] = PlistDict{{"Nested", PlistValue(PlistArray{PlistValue(1)})}};
     (*value->asDictionary())["APFSSomethingNew"] = PlistValue(true);
@@ -383,7 +382,7 @@ TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
   EXPECT_EQ(count("IOMediaBSDClient"), 6) << "everything below a media object is kept";
   EXPECT_EQ(count("AppleAPFSSnapshot"), 1);
 
-  std::string xml = slurp(scratch.path() / "image/machine.plist");
+  std::string xml = testing::readFile(scratch.path() / "image/machine.plist");
   for (const char* gone : {"IOPlatformSerialNumber", "IOPlatformUUID", "C02XXXXXXXXX", "IOConsoleUsers", "firmware-blob",
                            "IOObjectRetainCount", "IORegistryEntryChildren"}) {
     EXPECT_EQ(xml.find(gone), std::string::npos) << gone;
@@ -487,15 +486,15 @@ TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), c.status) << c.command.back();
-    std::string expected = c.expected.empty() ? "" : slurp(dumpDir("catalina") + "/" + c.expected);
-    EXPECT_EQ(slurp(outPath), expected) << c.command.back();
+    std::string expected = c.expected.empty() ? "" : testing::readFile(dumpDir("catalina") + "/" + c.expected);
+    EXPECT_EQ(testing::readFile(outPath), expected) << c.command.back();
   }
 }
 
 // tools/record-mac writes the layout that the importer reads: every file the importer looks for
 // is described at the script's top and made by the script.
 TEST(ImportDump, RecorderWritesTheFilesTheImporterReads) {
-  std::string script = slurp(testing::sourceDir() + "/tools/record-mac");
+  std::string script = testing::readFile(testing::sourceDir() + "/tools/record-mac");
   ASSERT_FALSE(script.empty());
   for (std::string_view file : {dumpfile::kIoreg, dumpfile::kDiskList, dumpfile::kApfsList, dumpfile::kMount,
                                 dumpfile::kDf, dumpfile::kSwVers, dumpfile::kProductVersion, dumpfile::kTmDestinations,

@@ -14,18 +14,6 @@
 namespace strandel {
 namespace {
 
-// A volume in a few words (the outline's other fields keep their defaults).
-testing::VolumeOutline volumeSpec(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
-                               std::string kind = "apfs") {
-  testing::VolumeOutline outline;
-  outline.bsd = std::move(bsd);
-  outline.name = std::move(name);
-  outline.mountPath = std::move(mountPath);
-  outline.role = std::move(role);
-  outline.kind = std::move(kind);
-  return outline;
-}
-
 using testing::ToolRun;
 using testing::runStrandel;
 
@@ -94,7 +82,7 @@ TEST(RegistryCommand, TextIsAnIndentedTreeForPeople) {
 
 TEST(RegistryCommand, TextDecodesTheMountUrl) {
   testing::ImageBuilder image;
-  image.add(testing::volume(volumeSpec("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")));
+  image.add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")));
   testing::TempDir dir;
   image.write(dir.path());
   ToolRun run = runStrandel({"--machine", dir.str(), "registry"});
