@@ -179,23 +179,5 @@ TEST(ImageLoad, TheSampleMacLoads) {
   EXPECT_EQ(root->find("DAVolumePath")->second, PlistValue(PlistUrl{"file:///"}));
 }
 
-// Images are outside input: whatever the bytes, the check answers with a value or a line.
-TEST(ImageLoad, NeverBreaksOnCutOrDamagedBytes) {
-  std::string bytes = writeBinaryPlist(baseImage().machinePlist());
-  std::string xml = writeXmlPlist(baseImage().machinePlist());
-  for (const std::string* form : {&bytes, &xml}) {
-    for (std::size_t length = 0; length < form->size(); length += 7) {
-      MachinePlistResult result = parseMachinePlist(std::string_view(*form).substr(0, length));
-      EXPECT_TRUE(result.plist ? result.error.empty() : !result.error.empty());
-    }
-    for (std::size_t i = 0; i < form->size(); i += 5) {
-      std::string damaged = *form;
-      damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
-      MachinePlistResult result = parseMachinePlist(damaged);
-      EXPECT_EQ(result.error.find('\n'), std::string::npos);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace strandel::platform::image
