@@ -2,7 +2,6 @@
 // tables, so that the demo answers the way the Mac it records would.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -16,7 +15,6 @@
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 #include "system/VersionCompare.hpp"
-#include "text/PathComponents.hpp"
 #include "tests/apfs/ListingImage.hpp"
 #include "tests/support/Paths.hpp"
 
@@ -172,33 +170,6 @@ TEST_P(MadeMachine, ListingAgreesWithTheRegistryAndTheMounts) {
   }
 }
 
-TEST_P(SampleMachine, MountTypesOfUniqueTails) {
-  const std::string version = ZVGetCurrentSystemString().value_or("");
-  auto machine = readPlistFile(std::filesystem::path(sampleMachine(GetParam())) / "machine.plist");
-  ASSERT_TRUE(machine.has_value());
-  std::map<std::string, int> tails;
-  for (const PlistValue& mount : *machine->find("Mounts")->asArray()) {
-    const std::string on = text(mount.find("f_mntonname"));
-    if (auto tail = pathTail(on)) ++tails[std::string(*tail)];
-  }
-  for (const PlistValue& mount : *machine->find("Mounts")->asArray()) {
-    std::string on = text(mount.find("f_mntonname"));
-    auto tail = pathTail(on);
-    if (!tail || tails[std::string(*tail)] != 1) continue;
-    bool apfs = text(mount.find("f_fstypename")) == "apfs" && compareVersionTexts(version, "10.12") >= 0;
-    EXPECT_EQ(GetVolumeAPFS(on), apfs) << on;
-  }
-}
-
-std::vector<std::string> allSampleMachines() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(sourceDir() + "/samples/machines")) {
-    if (std::filesystem::exists(entry.path() / "machine.plist")) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The machines made by hand, whose disk utility and version tool are written to match them.
 // Imported machines replay what a real Mac printed and are checked where they are made.
 const std::vector<std::string> kMadeMachines = {"apple-silicon-macos26", "intel-macos10.11", "intel-macos10.12",
@@ -210,7 +181,6 @@ std::string testName(const ::testing::TestParamInfo<std::string>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, SampleMachine, ::testing::ValuesIn(allSampleMachines()), testName);
 INSTANTIATE_TEST_SUITE_P(Samples, MadeMachine, ::testing::ValuesIn(kMadeMachines), testName);
 
 // Sierra's disk utility does not fill in the designated store reliably; the first physical

@@ -484,22 +484,6 @@ TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
   }
 }
 
-// tools/record-mac writes the layout that the importer reads: every file the importer looks for
-// is described at the script's top and made by the script.
-TEST(ImportDump, RecorderWritesTheFilesTheImporterReads) {
-  std::string script = testing::readFile(testing::sourceDir() + "/tools/record-mac");
-  ASSERT_FALSE(script.empty());
-  for (std::string_view file : {dumpfile::kIoreg, dumpfile::kDiskList, dumpfile::kApfsList, dumpfile::kMount,
-                                dumpfile::kDf, dumpfile::kSwVers, dumpfile::kProductVersion, dumpfile::kTmDestinations,
-                                dumpfile::kTmStatus}) {
-    EXPECT_NE(script.find("#   " + std::string(file) + " "), std::string::npos) << file << " is not described";
-    EXPECT_NE(script.find("\nrecord " + std::string(file) + " /"), std::string::npos) << file << " is not recorded";
-  }
-  EXPECT_NE(script.find("record \"info/$name.plist\" /usr/sbin/diskutil info -plist \"$name\""), std::string::npos);
-  EXPECT_NE(script.find("\"$dump/" + std::string(dumpfile::kTimeMachinePrefs) + "\""), std::string::npos);
-  EXPECT_NE(script.find(">>\"$dump/" + std::string(dumpfile::kFailures) + "\""), std::string::npos);
-}
-
 TEST(ImportDump, ProductVersionComesFromSwVersWhenOnlyItWasRecorded) {
   EXPECT_EQ(productVersionOf("ProductName:\tMac OS X\nProductVersion:\t10.15.7\nBuildVersion:\t19H1417\n"),
             "10.15.7\n");
