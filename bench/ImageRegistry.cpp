@@ -101,7 +101,12 @@ BENCHMARK(BM_LoadMachine)->Unit(benchmark::kMillisecond);
 void BM_DescriptionWalk(benchmark::State& state) {
   Registry& registry = generated().registry();
   for (auto _ : state) {
-    for (auto object : registry.mediaObjects()) benchmark::DoNotOptimize(registry.description(object));
+    for (auto object : registry.mediaObjects()) {
+      if (auto shared = registry.description(object)) {
+        PlistDict description = *shared;
+        benchmark::DoNotOptimize(description);
+      }
+    }
   }
 }
 BENCHMARK(BM_DescriptionWalk)->Unit(benchmark::kMillisecond);

@@ -22,8 +22,8 @@ class NoRegistry final : public platform::Registry {
   std::vector<platform::RegistryObject> descendants(platform::RegistryObject) override { return {}; }
   std::string className(platform::RegistryObject) override { return {}; }
   std::optional<PlistValue> searchProperty(platform::RegistryObject, std::string_view) override { return std::nullopt; }
-  std::optional<PlistDict> description(platform::RegistryObject) override { return std::nullopt; }
-  std::optional<PlistDict> descriptionForBSDName(std::string_view) override { return std::nullopt; }
+  std::shared_ptr<const PlistDict> description(platform::RegistryObject) override { return nullptr; }
+  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
 };
 
 /// Answers a run of `tool` with `output`; no other tool can be started.

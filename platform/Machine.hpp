@@ -37,11 +37,13 @@ class Registry {
   virtual std::string className(RegistryObject object) = 0;
   /// The property `name` of the object, or of its nearest ancestor that has it; nothing if none.
   virtual std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) = 0;
-  /// The disk description of the object; nothing when no disk object can be made from it.
-  /// `DAVolumePath` comes as a URL value, UUIDs as canonical upper-case text.
-  virtual std::optional<PlistDict> description(RegistryObject object) = 0;
-  /// The disk description of the BSD name; nothing when no disk object can be made from it.
-  virtual std::optional<PlistDict> descriptionForBSDName(std::string_view bsdName) = 0;
+  /// The disk description of the object; null when no disk object can be made from it.
+  /// `DAVolumePath` comes as a URL value, UUIDs as canonical upper-case text. The description is
+  /// shared and never changes: a volume list reads one per media object, and copying each would
+  /// be most of its cost.
+  virtual std::shared_ptr<const PlistDict> description(RegistryObject object) = 0;
+  /// The disk description of the BSD name; null when no disk object can be made from it.
+  virtual std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view bsdName) = 0;
 };
 
 /// One mount-table entry, its names as raw bytes (not necessarily UTF-8). The views are valid

@@ -1,6 +1,6 @@
 // The registry of an image. Everything a lookup needs is worked out once when the image is
-// loaded, so that the volume list over a large registry costs little more than copying the
-// descriptions it asks for.
+// loaded, and descriptions are handed out without a copy, so that the volume list over a large
+// registry costs little more than reading the descriptions it asks for.
 #include <functional>
 #include <unordered_map>
 
@@ -56,15 +56,16 @@ class ImageRegistry final : public Registry {
     return std::nullopt;
   }
 
-  std::optional<PlistDict> description(RegistryObject object) override {
+  // The description lives as long as the loaded image; the pointer shares the image's ownership.
+  std::shared_ptr<const PlistDict> description(RegistryObject object) override {
     const RegistryNode* node = find(object);
-    if (!node) return std::nullopt;
-    return node->description;
+    if (!node || !node->description) return nullptr;
+    return std::shared_ptr<const PlistDict>(plist_, &*node->description);
   }
 
-  std::optional<PlistDict> descriptionForBSDName(std::string_view bsdName) override {
+  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view bsdName) override {
     auto object = mediaObjectForBSDName(bsdName);
-    if (!object) return std::nullopt;
+    if (!object) return nullptr;
     return description(*object);
   }
 

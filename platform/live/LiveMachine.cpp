@@ -15,8 +15,8 @@ class EmptyRegistry final : public Registry {
   std::vector<RegistryObject> descendants(RegistryObject) override { return {}; }
   std::string className(RegistryObject) override { return {}; }
   std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override { return std::nullopt; }
-  std::optional<PlistDict> description(RegistryObject) override { return std::nullopt; }
-  std::optional<PlistDict> descriptionForBSDName(std::string_view) override { return std::nullopt; }
+  std::shared_ptr<const PlistDict> description(RegistryObject) override { return nullptr; }
+  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
 };
 
 class LiveMachine final : public Machine {

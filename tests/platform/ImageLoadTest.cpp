@@ -175,7 +175,7 @@ TEST(ImageLoad, TheSampleMacLoads) {
   ASSERT_NE(loaded.machine, nullptr) << loaded.error;
   EXPECT_EQ(loaded.machine->files().userName(), "lena");
   auto root = loaded.machine->registry().descriptionForBSDName("disk3s1s1");
-  ASSERT_TRUE(root.has_value());
+  ASSERT_NE(root, nullptr);
   EXPECT_EQ(root->find("DAVolumePath")->second, PlistValue(PlistUrl{"file:///"}));
 }
 

@@ -91,7 +91,7 @@ TEST(ImageRegistry, IOMediaFlagOverridesTheDescriptionRule) {
   auto disk7 = registry.mediaObjectForBSDName("disk7");
   ASSERT_TRUE(disk7.has_value());
   EXPECT_EQ(registry.mediaObjects(), std::vector<RegistryObject>{*disk7});
-  EXPECT_EQ(registry.description(*disk7), std::nullopt);
+  EXPECT_EQ(registry.description(*disk7), nullptr);
   EXPECT_EQ(registry.mediaObjectForBSDName("disk8"), std::nullopt);
 }
 
@@ -170,10 +170,10 @@ TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
     auto object = registry.mediaObjectForBSDName(c.bsd);
     EXPECT_EQ(object.has_value(), c.volumeName.has_value()) << c.bsd;
     if (!c.volumeName) {
-      EXPECT_EQ(description, std::nullopt) << c.bsd;
+      EXPECT_EQ(description, nullptr) << c.bsd;
       continue;
     }
-    ASSERT_TRUE(description.has_value()) << c.bsd;
+    ASSERT_NE(description, nullptr) << c.bsd;
     EXPECT_EQ(description->at("DAVolumeName"), PlistValue(*c.volumeName)) << c.bsd;
     EXPECT_EQ(registry.description(*object), description) << c.bsd;
   }
@@ -188,7 +188,7 @@ TEST(ImageRegistry, DescriptionsComeWithAUrlAndCanonicalUuids) {
   builder.add(std::move(volume));
   auto image = load(builder);
   auto description = image->machine->registry().descriptionForBSDName("disk4s2");
-  ASSERT_TRUE(description.has_value());
+  ASSERT_NE(description, nullptr);
   EXPECT_EQ(description->at("DAVolumePath"), PlistValue(PlistUrl{"file:///Volumes/Backup%20Disk/"}));
   EXPECT_EQ(description->at("DAVolumeUUID"), PlistValue("424FEA98-2296-48FD-8DFF-0866835572E9"));
   EXPECT_EQ(description->at("DAMediaUUID"), PlistValue("E09ECFF1-C6DC-11E9-920B-806E6F6E6963"));
@@ -213,7 +213,7 @@ TEST(ImageRegistry, TheDumpLoadsBackAsTheSameRegistry) {
   Registry& registry = reloaded.machine->registry();
   EXPECT_EQ(bsdNames(registry, registry.mediaObjects()),
             (std::vector<std::string>{"disk0", "disk0s2", "disk3", "disk3s1", "disk3s1s1", "disk3s5", "disk0s3", "disk4"}));
-  EXPECT_EQ(registry.descriptionForBSDName("disk3s5"), image->machine->registry().descriptionForBSDName("disk3s5"));
+  EXPECT_EQ(*registry.descriptionForBSDName("disk3s5"), *image->machine->registry().descriptionForBSDName("disk3s5"));
 }
 
 }  // namespace

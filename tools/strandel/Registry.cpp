@@ -18,7 +18,7 @@ PlistArray flatEntries(platform::Machine& machine) {
     PlistDict entry;
     entry["Class"] = registry.className(object);
     if (auto bsd = registry.searchProperty(object, "BSD Name")) entry["Properties"] = PlistDict{{"BSD Name", *bsd}};
-    if (auto description = registry.description(object)) entry["Description"] = std::move(*description);
+    if (auto description = registry.description(object)) entry["Description"] = *description;
     entries.emplace_back(std::move(entry));
   }
   return entries;
