@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "platform/image/ImageMachine.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
@@ -11,20 +9,7 @@ namespace {
 
 using testing::Entry;
 using testing::ImageBuilder;
-
-struct LoadedImage {
-  testing::TempDir dir;
-  std::shared_ptr<Machine> machine;
-};
-
-std::unique_ptr<LoadedImage> load(const ImageBuilder& image) {
-  auto loaded = std::make_unique<LoadedImage>();
-  image.write(loaded->dir.path());
-  LoadResult result = loadMachine(loaded->dir.str());
-  EXPECT_NE(result.machine, nullptr) << result.error;
-  loaded->machine = result.machine;
-  return loaded;
-}
+using testing::ScopedMachine;
 
 Entry plain(const std::string& className, PlistDict properties = {}) {
   Entry e;
@@ -72,148 +57,79 @@ std::vector<std::string> bsdNames(Registry& registry, const std::vector<Registry
   return names;
 }
 
-TEST(ImageRegistry, MediaObjectsComeInRegistryOrder) {
-  auto image = load(macRegistry());
-  Registry& registry = image->machine->registry();
+TEST(ImageRegistry, OrderDescendantsAndPropertySearch) {
+  ScopedMachine machine(macRegistry());
+  Registry& registry = current()->registry();
   EXPECT_EQ(bsdNames(registry, registry.mediaObjects()),
             (std::vector<std::string>{"disk0", "disk0s2", "disk3", "disk3s1", "disk3s1s1", "disk3s5", "disk0s3", "disk4"}));
-}
-
-TEST(ImageRegistry, IOMediaFlagOverridesTheDescriptionRule) {
-  Entry media = plain("IOMedia", {{"BSD Name", PlistValue("disk7")}});
-  media.ioMedia = true;  // a media object from which no disk object can be made
-  Entry hidden = testing::volume(testing::volumeOutline("disk8", "Hidden", "", "", "hfs"));
-  hidden.ioMedia = false;
-  ImageBuilder builder;
-  builder.add(std::move(media)).add(std::move(hidden)).add(plain("IOService"));
-  auto image = load(builder);
-  Registry& registry = image->machine->registry();
-  auto disk7 = registry.mediaObjectForBSDName("disk7");
-  ASSERT_TRUE(disk7.has_value());
-  EXPECT_EQ(registry.mediaObjects(), std::vector<RegistryObject>{*disk7});
-  EXPECT_EQ(registry.description(*disk7), nullptr);
-  EXPECT_EQ(registry.mediaObjectForBSDName("disk8"), std::nullopt);
-}
-
-TEST(ImageRegistry, DescendantsAreEverythingBelowInRegistryOrder) {
-  auto image = load(macRegistry());
-  Registry& registry = image->machine->registry();
   auto disk3 = registry.mediaObjectForBSDName("disk3");
   ASSERT_TRUE(disk3.has_value());
   EXPECT_EQ(bsdNames(registry, registry.descendants(*disk3)),
             (std::vector<std::string>{"AppleAPFSContainer", "disk3s1", "disk3s1s1", "disk3s5"}));
-  auto disk0 = registry.mediaObjectForBSDName("disk0");
-  EXPECT_EQ(bsdNames(registry, registry.descendants(*disk0)),
+  EXPECT_EQ(bsdNames(registry, registry.descendants(*registry.mediaObjectForBSDName("disk0"))),
             (std::vector<std::string>{"IOGUIDPartitionScheme", "disk0s2", "AppleAPFSContainer", "disk3", "AppleAPFSContainer",
                                       "disk3s1", "disk3s1s1", "disk3s5", "disk0s3"}));
   EXPECT_TRUE(registry.descendants(*registry.mediaObjectForBSDName("disk3s5")).empty());
-  EXPECT_TRUE(registry.descendants(*registry.mediaObjectForBSDName("disk4")).empty());
-  EXPECT_TRUE(registry.descendants(RegistryObject{}).empty());
   EXPECT_TRUE(registry.descendants(RegistryObject{9999}).empty());
-}
 
-TEST(ImageRegistry, PropertySearchClimbsToTheNearestAncestorThatHasIt) {
-  auto image = load(macRegistry());
-  Registry& registry = image->machine->registry();
+  // A property is searched on the object, then on its nearest ancestor that has it.
   auto snapshot = *registry.mediaObjectForBSDName("disk3s1s1");
-  auto data = *registry.mediaObjectForBSDName("disk3s5");
-  auto disk4 = *registry.mediaObjectForBSDName("disk4");
-
-  EXPECT_EQ(registry.searchProperty(data, "Role"), PlistValue(PlistArray{"Data"}));
-  // The snapshot has no role of its own: its volume's is the nearest, not the disk's further up.
-  EXPECT_EQ(registry.searchProperty(snapshot, "Role"), PlistValue(PlistArray{"System"}));
+  EXPECT_EQ(registry.searchProperty(*registry.mediaObjectForBSDName("disk3s5"), "Role"), PlistValue(PlistArray{"Data"}));
+  EXPECT_EQ(registry.searchProperty(snapshot, "Role"), PlistValue(PlistArray{"System"}));  // not the disk's
   EXPECT_EQ(registry.searchProperty(snapshot, "ATAPI"), PlistValue(true));
   EXPECT_EQ(*registry.searchProperty(snapshot, "Protocol Characteristics")->find("Physical Interconnect"),
             PlistValue("Apple Fabric"));
-  EXPECT_EQ(registry.searchProperty(snapshot, "BSD Name"), PlistValue("disk3s1s1"));
-  EXPECT_EQ(registry.searchProperty(disk4, "ATAPI"), std::nullopt);
-  EXPECT_EQ(registry.searchProperty(data, "DiskImageURL"), std::nullopt);
+  EXPECT_EQ(registry.searchProperty(*registry.mediaObjectForBSDName("disk4"), "ATAPI"), std::nullopt);
   EXPECT_EQ(registry.searchProperty(RegistryObject{}, "Role"), std::nullopt);
 }
 
-TEST(ImageRegistry, ClassNames) {
-  auto image = load(macRegistry());
-  Registry& registry = image->machine->registry();
-  EXPECT_EQ(registry.className(*registry.mediaObjectForBSDName("disk3s1s1")), "AppleAPFSSnapshot");
-  EXPECT_EQ(registry.className(*registry.mediaObjectForBSDName("disk3s1")), "AppleAPFSVolume");
-  EXPECT_EQ(registry.className(*registry.mediaObjectForBSDName("disk3")), "AppleAPFSMedia");
-  EXPECT_EQ(registry.className(*registry.mediaObjectForBSDName("disk0")), "IOMedia");
-  EXPECT_EQ(registry.className(RegistryObject{}), "");
-}
-
 TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
-  Entry first = testing::volume(testing::volumeOutline("disk2s1", "First"));
-  Entry second = testing::volume(testing::volumeOutline("disk2s1", "Second"));
+  Entry media = plain("IOMedia", {{"BSD Name", PlistValue("disk7")}});
+  media.ioMedia = true;  // a media object from which no disk object can be made
+  Entry hidden = testing::volume(testing::volumeOutline("disk8", "Hidden"));
+  hidden.ioMedia = false;  // a disk object that is no media object
   // Without a "BSD Name" property the description's name counts...
   Entry byDescription = testing::volume(testing::volumeOutline("disk5s1", "Described"));
   byDescription.properties.erase("BSD Name");
   // ...but a property that says otherwise wins over the description.
   Entry renamed = testing::volume(testing::volumeOutline("disk6s1", "Renamed"));
   renamed.properties["BSD Name"] = "disk6s9";
-  Entry notMedia = plain("IOService", {{"BSD Name", PlistValue("disk9")}});
-
+  Entry backup = testing::volume(testing::volumeOutline("disk4s2", "Backup Disk", "/Volumes/Backup Disk", "", "hfs"));
+  backup.description->insert_or_assign("DAVolumeUUID", "424fea98-2296-48fd-8dff-0866835572e9");
+  backup.description->insert_or_assign("DAMediaUUID", "E09ECFF1-c6dc-11E9-920b-806E6F6E6963");
   ImageBuilder builder;
-  builder.add(plain("IOService")).add(std::move(notMedia)).add(std::move(first)).add(std::move(second));
-  builder.add(std::move(byDescription)).add(std::move(renamed));
-  auto image = load(builder);
-  Registry& registry = image->machine->registry();
+  builder.add(plain("IOService", {{"BSD Name", PlistValue("disk9")}})).add(std::move(media)).add(std::move(hidden));
+  builder.add(testing::volume(testing::volumeOutline("disk2s1", "First")));
+  builder.add(testing::volume(testing::volumeOutline("disk2s1", "Second")));
+  builder.add(std::move(byDescription)).add(std::move(renamed)).add(std::move(backup));
+  ScopedMachine machine(builder);
+  Registry& registry = current()->registry();
+  EXPECT_EQ(bsdNames(registry, registry.mediaObjects()),
+            (std::vector<std::string>{"IOMedia", "disk2s1", "disk2s1", "disk5s1", "disk6s1", "disk4s2"}));
 
   const struct {
     const char* bsd;
-    std::optional<std::string> volumeName;
+    bool media;
+    const char* volumeName;  // of its description; nullptr: none
   } cases[] = {
-      {"disk2s1", "First"}, {"disk5s1", "Described"}, {"disk6s9", "Renamed"},
-      {"disk6s1", std::nullopt}, {"disk9", std::nullopt}, {"", std::nullopt}, {"disk2", std::nullopt},
+      {"disk2s1", true, "First"}, {"disk5s1", true, "Described"}, {"disk6s9", true, "Renamed"}, {"disk7", true, nullptr},
+      {"disk6s1", false, nullptr}, {"disk8", false, nullptr}, {"disk9", false, nullptr}, {"", false, nullptr},
+      {"disk2", false, nullptr},
   };
   for (const auto& c : cases) {
-    auto description = registry.descriptionForBSDName(c.bsd);
     auto object = registry.mediaObjectForBSDName(c.bsd);
-    EXPECT_EQ(object.has_value(), c.volumeName.has_value()) << c.bsd;
-    if (!c.volumeName) {
-      EXPECT_EQ(description, nullptr) << c.bsd;
-      continue;
-    }
-    ASSERT_NE(description, nullptr) << c.bsd;
-    EXPECT_EQ(description->at("DAVolumeName"), PlistValue(*c.volumeName)) << c.bsd;
-    EXPECT_EQ(registry.description(*object), description) << c.bsd;
+    auto description = registry.descriptionForBSDName(c.bsd);
+    EXPECT_EQ(object.has_value(), c.media) << c.bsd;
+    EXPECT_EQ(description ? *description->at("DAVolumeName").asString() : "-", c.volumeName ? c.volumeName : "-") << c.bsd;
+    EXPECT_TRUE(!object || registry.description(*object) == description) << c.bsd;
   }
-}
 
-TEST(ImageRegistry, DescriptionsComeWithAUrlAndCanonicalUuids) {
-  Entry volume = testing::volume(testing::volumeOutline("disk4s2", "Backup Disk", "/Volumes/Backup Disk", "", "hfs"));
-  volume.description->insert_or_assign("DAVolumeUUID", "424fea98-2296-48fd-8dff-0866835572e9");
-  volume.description->insert_or_assign("DAMediaUUID", "E09ECFF1-c6dc-11E9-920b-806E6F6E6963");
-  volume.description->insert_or_assign("DAAppearanceTime", 606058582.711735);
-  ImageBuilder builder;
-  builder.add(std::move(volume));
-  auto image = load(builder);
-  auto description = image->machine->registry().descriptionForBSDName("disk4s2");
+  // A description comes with its mount URL and its UUIDs in upper case.
+  auto description = registry.descriptionForBSDName("disk4s2");
   ASSERT_NE(description, nullptr);
   EXPECT_EQ(description->at("DAVolumePath"), PlistValue(PlistUrl{"file:///Volumes/Backup%20Disk/"}));
   EXPECT_EQ(description->at("DAVolumeUUID"), PlistValue("424FEA98-2296-48FD-8DFF-0866835572E9"));
   EXPECT_EQ(description->at("DAMediaUUID"), PlistValue("E09ECFF1-C6DC-11E9-920B-806E6F6E6963"));
-  EXPECT_EQ(description->at("DAAppearanceTime"), PlistValue(606058582.711735));
-  EXPECT_EQ(description->at("DAMediaSize"), PlistValue(std::uint64_t{500107862016}));
-}
-
-// The dump is machine.plist's own form: written back as an image, it gives the same registry.
-TEST(ImageRegistry, TheDumpLoadsBackAsTheSameRegistry) {
-  auto image = load(macRegistry());
-  auto tree = registryTree(*image->machine);
-  ASSERT_TRUE(tree.has_value());
-  EXPECT_EQ(tree->size(), 2u);
-
-  testing::TempDir copy;
-  std::filesystem::create_directories(copy.path() / "root");
-  testing::writeFile(copy.path() / "machine.plist",
-                     writeXmlPlist(PlistDict{{"Registry", PlistValue(*tree)}, {"Mounts", PlistValue(PlistArray{})}}));
-  LoadResult reloaded = loadMachine(copy.str());
-  ASSERT_NE(reloaded.machine, nullptr) << reloaded.error;
-  EXPECT_EQ(registryTree(*reloaded.machine), tree);
-  Registry& registry = reloaded.machine->registry();
-  EXPECT_EQ(bsdNames(registry, registry.mediaObjects()),
-            (std::vector<std::string>{"disk0", "disk0s2", "disk3", "disk3s1", "disk3s1s1", "disk3s5", "disk0s3", "disk4"}));
-  EXPECT_EQ(*registry.descriptionForBSDName("disk3s5"), *image->machine->registry().descriptionForBSDName("disk3s5"));
 }
 
 }  // namespace
