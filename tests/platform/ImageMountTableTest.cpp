@@ -24,6 +24,8 @@ TEST(ImageMountTable, StatfsTakesTheLongestWholeComponentPrefix) {
   image.file("/Volumes/DataX/deep/er/file", "z");
   testing::TempDir dir;
   image.write(dir.path());
+  // Binary machine.plist files load as well as XML ones.
+  testing::writeFile(dir.path() / "machine.plist", writeBinaryPlist(image.machinePlist()));
   std::filesystem::create_directory_symlink("../Volumes/Data/Inner", dir.path() / "root/tmp/inner-link");
   std::filesystem::create_directory_symlink("/", dir.path() / "root/tmp/host-root");
   LoadResult loaded = loadMachine(dir.str());
