@@ -58,13 +58,10 @@ bool isUtf8(std::string_view text) { return strandel::isValidUtf8(text); }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto table = strandel::platform::parseStringsTable(strandel::fuzz::textOf(data, size));
   if (!table) return 0;
-  // Text files are UTF-8 text, so only a table of UTF-8 texts can be written as one.
-  if (allOf(*table, isUtf8)) {
-    check(strandel::platform::parseStringsTable(textForm(*table)) == table, "a table reads back from its text form");
-  }
-  // Property lists keep texts as C strings, so one with a NUL byte can't be written whole; the
-  // binary form holds UTF-8 text only.
-  if (allOf(*table, hasNoNul) && allOf(*table, isUtf8)) {
+  check(allOf(*table, isUtf8), "every key and text of a table is UTF-8");
+  check(strandel::platform::parseStringsTable(textForm(*table)) == table, "a table reads back from its text form");
+  // Property lists keep texts as C strings, so one with a NUL byte can't be written whole.
+  if (allOf(*table, hasNoNul)) {
     strandel::PlistDict dict;
     for (const auto& [key, value] : *table) dict.emplace(key, value);
     auto again = strandel::platform::parseStringsTable(strandel::writeBinaryPlist(strandel::PlistValue(std::move(dict))));

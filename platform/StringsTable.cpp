@@ -71,8 +71,10 @@ std::optional<StringsTable> fromPlist(std::string_view bytes) {
   if (!value || !value->asDictionary()) return std::nullopt;
   StringsTable table;
   for (const auto& [key, entry] : *value->asDictionary()) {
-    // A table holds texts; anything else in it can't be a translation and is passed over.
-    if (const std::string* text = entry.asString()) table.insert_or_assign(key, *text);
+    // A table holds UTF-8 texts; anything else in it can't be a translation and is passed over.
+    // (An XML property list is UTF-8 throughout, but a binary one may carry any bytes.)
+    const std::string* text = entry.asString();
+    if (text && isValidUtf8(key) && isValidUtf8(*text)) table.insert_or_assign(key, *text);
   }
   return table;
 }
