@@ -1,192 +1,274 @@
+// Tool runs and shell runs of real processes on this host, and what they leave behind.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
+#include <iterator>
 #include <set>
 #include <sstream>
 
 #include "platform/live/LiveMachine.hpp"
-#include "platform/live/LiveServices.hpp"
 #include "platform/live/Spawn.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace strandel::platform {
 namespace {
 
-using testing::TempDir;
-using testing::writeFile;
+namespace fs = std::filesystem;
 
-ToolRunOptions tool(std::string path, std::vector<std::string> arguments = {},
-                    Environment environment = Environment::Empty) {
-  ToolRunOptions options;
-  options.tool = std::move(path);
-  options.arguments = std::move(arguments);
-  options.environment = environment;
-  return options;
+ToolRunOptions tool(std::string path, std::vector<std::string> arguments = {}) {
+  return {.tool = std::move(path), .arguments = std::move(arguments)};
 }
 
-std::set<int> openDescriptors() {
-  std::set<int> fds;
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (!dir) return fds;
-  while (dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') fds.insert(std::atoi(entry->d_name));
-  }
-  fds.erase(::dirfd(dir));
-  ::closedir(dir);
-  return fds;
+// What a run gave, or a word that no output can be.
+std::string run(Processes& processes, const ToolRunOptions& options) {
+  auto output = processes.runTool(options);
+  return output ? output->bytes : "(not run)";
 }
 
-// Descriptors that any child of this process inherits whatever the library does: those the
-// test program itself got without close-on-exec (its standard streams, a harness's pipes).
-std::set<int> inheritableDescriptors() {
-  std::set<int> fds;
-  for (int fd : openDescriptors()) {
-    int flags = ::fcntl(fd, F_GETFD);
-    if (flags >= 0 && !(flags & FD_CLOEXEC)) fds.insert(fd);
-  }
-  return fds;
+std::string readAll(ShellStream& stream, std::size_t capacity = 256) {
+  std::string all;
+  std::vector<char> buffer(capacity);
+  while (auto n = stream.readPiece(buffer.data(), capacity)) all.append(buffer.data(), *n);
+  return all;
 }
 
+// Finds a zombie as well as a running child (and reaps it, failing the check).
+bool noChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+
+std::size_t openDescriptorCount() { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); }
+
+// The descriptor numbers of a listing of /proc/self/fd, one a line.
 std::set<int> numbersIn(const std::string& listing) {
   std::set<int> numbers;
   std::istringstream lines(listing);
-  for (std::string line; std::getline(lines, line);) numbers.insert(std::atoi(line.c_str()));
+  for (std::string line; std::getline(lines, line);) numbers.insert(std::stoi(line));
   return numbers;
 }
-
-bool noChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
 TEST(LiveProcesses, EmptyEnvironmentIsReallyEmpty) {
   auto processes = live::makeHostProcesses();
   ::setenv("STRANDEL_PROBE", "a value", 1);
-  auto empty = processes->runTool(tool("/usr/bin/env"));
-  auto host = processes->runTool(tool("/usr/bin/env", {}, Environment::Host));
+  std::string empty = run(*processes, tool("/usr/bin/env"));
+  ToolRunOptions host = tool("/usr/bin/env");
+  host.environment = Environment::Host;
+  std::string inherited = run(*processes, host);
   ::unsetenv("STRANDEL_PROBE");
-  ASSERT_TRUE(empty && host);
-  EXPECT_EQ(empty->bytes, "");
-  EXPECT_NE(host->bytes.find("STRANDEL_PROBE=a value\n"), std::string::npos) << host->bytes;
+  EXPECT_EQ(empty, "");
+  EXPECT_NE(inherited.find("STRANDEL_PROBE=a value\n"), std::string::npos) << inherited;
 }
 
-TEST(LiveProcesses, ArgumentsArriveUnchanged) {
-  TempDir dir;
-  auto script = dir.path() / "echo-arguments";
-  writeFile(script, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n", 0755);
-  std::vector<std::string> arguments = {"-n", "two words", "", "\"quoted\"", "'single'", "$HOME", "*",
+TEST(LiveProcesses, ArgumentsArriveUnchangedAndTheStatusIsNotTheAnswer) {
+  std::vector<std::string> arguments = {"[%s]\n", "-n", "two words", "", "\"quoted\"", "'single'", "$HOME", "*",
                                         "tab\there", "line\nfeed", "Macintosh HD — Data", "\\"};
-  auto output = live::makeHostProcesses()->runTool(tool(script.string(), arguments));
-  ASSERT_TRUE(output);
   std::string expected;
-  for (const auto& argument : arguments) expected += "[" + argument + "]\n";
-  EXPECT_EQ(output->bytes, expected);
+  for (std::size_t i = 1; i < arguments.size(); ++i) expected += "[" + arguments[i] + "]\n";
+  auto processes = live::makeHostProcesses();
+  EXPECT_EQ(run(*processes, tool("/usr/bin/printf", arguments)), expected);
+  EXPECT_EQ(run(*processes, tool("/bin/true")), "");
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "echo partial; exit 3"})), "partial\n");
 }
 
 TEST(LiveProcesses, ToolThatCannotStartGivesNothing) {
-  TempDir dir;
-  writeFile(dir.path() / "plain-file", "#!/bin/sh\necho should not run\n", 0644);
-  writeFile(dir.path() / "no-interpreter", "#!/nonexistent/shell\n", 0755);
+  testing::TempDir dir;
+  testing::writeFile(dir.path() / "plain-file", "#!/bin/sh\necho should not run\n", 0644);
+  testing::writeFile(dir.path() / "no-interpreter", "#!/nonexistent/shell\n", 0755);
   auto processes = live::makeHostProcesses();
-  const std::vector<std::string> unstartable = {
-      "/nonexistent/tool", (dir.path() / "plain-file").string(), (dir.path() / "no-interpreter").string(),
-      dir.str(), "", std::string("/bin/true\0extra", 15)};
-  for (const std::string& path : unstartable) {
+  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  for (const std::string& path : {std::string("/nonexistent/tool"), (dir.path() / "plain-file").string(),
+                                   (dir.path() / "no-interpreter").string(), dir.str(), std::string(),
+                                   std::string("/bin/true\0extra", 15)}) {
     EXPECT_FALSE(processes->runTool(tool(path))) << path;
-    UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     EXPECT_FALSE(processes->runToolToFile(tool(path), devNull.get())) << path;
   }
   EXPECT_FALSE(processes->runTool(tool("/bin/echo", {std::string("a\0b", 3)})));
-
-  auto silent = processes->runTool(tool("/bin/true"));
-  ASSERT_TRUE(silent.has_value());
-  EXPECT_EQ(silent->bytes, "");
-  // The exit status is not the answer: a failing tool still gives what it printed.
-  auto failing = processes->runTool(tool("/bin/sh", {"-c", "echo partial; exit 3"}));
-  ASSERT_TRUE(failing);
-  EXPECT_EQ(failing->bytes, "partial\n");
   EXPECT_TRUE(noChildLeft());
 }
 
-TEST(LiveProcesses, LargeOutputArrivesWhole) {
-  auto output = live::makeHostProcesses()->runTool(tool("/usr/bin/seq", {"1", "200000"}));
-  ASSERT_TRUE(output);
-  std::string expected;
-  for (int i = 1; i <= 200000; ++i) expected += std::to_string(i) + "\n";
-  EXPECT_EQ(output->bytes.size(), expected.size());
-  EXPECT_TRUE(output->bytes == expected);
-}
-
 TEST(LiveProcesses, RunToolToFileWritesThroughTheDescriptorAndWaits) {
-  TempDir dir;
-  auto files = live::makeLiveFiles();
-  std::string path = (dir.path() / "out").string();
-  UniqueFd file = files->createExclusive(path);
-  ASSERT_TRUE(file);
+  testing::TempDir dir;
+  fs::path path = dir.path() / "out";
+  UniqueFd file(::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
   // The tool writes after a pause: only a run that waits for the exit finds the line.
   ToolRunOptions options = tool("/bin/sh", {"-c", "/bin/sleep 0.2; echo written; echo hidden >&2"});
   options.standardError = StdStream::NullDevice;
   ASSERT_TRUE(live::makeHostProcesses()->runToolToFile(options, file.get()));
-  std::ifstream in(path);
-  std::stringstream contents;
-  contents << in.rdbuf();
-  EXPECT_EQ(contents.str(), "written\n");
+  EXPECT_EQ(testing::readFile(path), "written\n");
   EXPECT_TRUE(noChildLeft());
 }
 
 TEST(LiveProcesses, StandardStreamsInheritedOrNullDevice) {
-  TempDir dir;
-  std::string errors = (dir.path() / "stderr").string();
   auto processes = live::makeHostProcesses();
-  auto runWithStderrCaptured = [&](StdStream standardError) {
-    UniqueFd capture(::open(errors.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600));
-    UniqueFd saved(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3));
-    ::dup2(capture.get(), STDERR_FILENO);
-    ToolRunOptions options = tool("/bin/sh", {"-c", "echo to-stderr >&2; /bin/cat"});
-    options.standardError = standardError;
-    options.standardInput = StdStream::NullDevice;
-    auto output = processes->runTool(options);
-    ::dup2(saved.get(), STDERR_FILENO);
-    std::ifstream in(errors);
-    std::stringstream contents;
-    contents << in.rdbuf();
-    EXPECT_TRUE(output && output->bytes.empty());
-    return contents.str();
-  };
-  EXPECT_EQ(runWithStderrCaptured(StdStream::Inherit), "to-stderr\n");
-  EXPECT_EQ(runWithStderrCaptured(StdStream::NullDevice), "");
+  ToolRunOptions options = tool("/bin/sh", {"-c", "readlink /proc/$$/fd/0 /proc/$$/fd/2"});
+  options.standardInput = options.standardError = StdStream::NullDevice;
+  EXPECT_EQ(run(*processes, options), "/dev/null\n/dev/null\n");
+  options.standardInput = options.standardError = StdStream::Inherit;
+  EXPECT_EQ(run(*processes, options),
+            fs::read_symlink("/proc/self/fd/0").string() + "\n" + fs::read_symlink("/proc/self/fd/2").string() + "\n");
 }
 
 TEST(LiveProcesses, NoDescriptorOfOursReachesTheTool) {
-  TempDir dir;
-  auto files = live::makeLiveFiles();
-  UniqueFd ours = files->createExclusive((dir.path() / "ours").string());
-  ASSERT_TRUE(ours);
-  // The tool holds its standard streams, what it inherits from the test program regardless of
-  // the library, and one descriptor of its own: the folder ls lists, at the lowest free number.
-  std::set<int> expected = inheritableDescriptors();
-  expected.insert({0, 1, 2});
+  testing::TempDir dir;
+  UniqueFd ours(::open((dir.path() / "ours").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  // The tool holds its standard streams, what it inherits from the test program whatever the
+  // library does (descriptors without close-on-exec), and one of its own: the folder ls lists,
+  // at the lowest free number.
+  std::set<int> expected = {0, 1, 2};
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    int fd = std::stoi(entry.path().filename().string());
+    if (int flags = ::fcntl(fd, F_GETFD); flags >= 0 && !(flags & FD_CLOEXEC)) expected.insert(fd);
+  }
   int lowestFree = 0;
   while (expected.count(lowestFree)) ++lowestFree;
   expected.insert(lowestFree);
   auto processes = live::makeHostProcesses();
-
-  auto output = processes->runTool(tool("/bin/ls", {"-1", "/proc/self/fd"}));
-  ASSERT_TRUE(output);
-  EXPECT_EQ(numbersIn(output->bytes), expected) << output->bytes;
-
-  std::string listing = (dir.path() / "listing").string();
-  UniqueFd out = files->createExclusive(listing);
-  ASSERT_TRUE(processes->runToolToFile(tool("/bin/ls", {"-1", "/proc/self/fd"}), out.get()));
-  std::ifstream in(listing);
-  std::stringstream contents;
-  contents << in.rdbuf();
+  std::string listing = run(*processes, tool("/bin/ls", {"-1", "/proc/self/fd"}));
+  EXPECT_EQ(numbersIn(listing), expected) << listing;
   // The output descriptor reaches the tool only as its standard output.
-  EXPECT_EQ(numbersIn(contents.str()), expected) << contents.str();
+  UniqueFd out(::open((dir.path() / "listing").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  ASSERT_TRUE(processes->runToolToFile(tool("/bin/ls", {"-1", "/proc/self/fd"}), out.get()));
+  EXPECT_EQ(numbersIn(testing::readFile(dir.path() / "listing")), expected);
+}
+
+// Enough runs that a descriptor or a child lost now and then shows.
+constexpr int kRuns = 1000;
+
+TEST(LiveResources, ManyToolRunsLeaveDescriptorsAndChildrenAsTheyWere) {
+  auto processes = live::makeHostProcesses();
+  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  std::size_t descriptors = openDescriptorCount();
+  for (int i = 0; i < kRuns; ++i) {
+    switch (i % 4) {
+      case 0: ASSERT_EQ(run(*processes, tool("/bin/echo", {"x"})), "x\n"); break;
+      case 1: ASSERT_EQ(run(*processes, tool("/bin/true")), ""); break;
+      case 2: ASSERT_TRUE(processes->runToolToFile(tool("/bin/true"), devNull.get())); break;
+      case 3: ASSERT_FALSE(processes->runTool(tool("/nonexistent/tool"))); break;
+    }
+  }
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+  EXPECT_TRUE(noChildLeft());
+  EXPECT_EQ(live::pendingChildCount(), 0u);
+}
+
+TEST(LiveResources, ManyShellRunsLeaveDescriptorsAndChildrenAsTheyWere) {
+  auto processes = live::makeHostProcesses();
+  std::size_t descriptors = openDescriptorCount();
+  for (int i = 0; i < kRuns; ++i) {
+    auto stream = processes->openShell("echo x");
+    ASSERT_TRUE(stream);
+    // Half are read to the end, half dropped unread: both ways must give everything back.
+    if (i % 2) {
+      ASSERT_EQ(readAll(*stream), "x\n");
+    }
+  }
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+  EXPECT_TRUE(noChildLeft());
+}
+
+TEST(LiveResources, ToolThatClosesItsOutputAndSleepsLeavesNoZombie) {
+  auto processes = live::makeHostProcesses();
+  // The tool prints its pid, closes its output and sleeps on: the run comes back while it runs.
+  pid_t pid = std::atoi(run(*processes, tool("/bin/sh", {"-c", "printf %s $$; exec >&-; /bin/sleep 5"})).c_str());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(::kill(pid, 0), 0) << "the run waited for the tool to end";
+  ::kill(pid, SIGKILL);
+  // Waits, without reaping, until it has ended: it is a zombie only until the next run of any kind.
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
+  auto stream = processes->openShell("true");
+  ASSERT_TRUE(stream);
+  stream->close();
+  EXPECT_EQ(live::pendingChildCount(), 0u);
+  EXPECT_TRUE(noChildLeft());
+}
+
+TEST(LiveResources, ToolKilledInItsOutputGivesWhatItPrinted) {
+  auto processes = live::makeHostProcesses();
+  // Killed between two writes, and killed with a whole pipe's worth printed and unread.
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "printf 'first line\\npart'; kill -KILL $$; echo never"})),
+            "first line\npart");
+  std::string large = run(*processes, tool("/bin/sh", {"-c", "/usr/bin/seq 1 100000; kill -TERM $$; echo never"}));
+  std::string expected;
+  for (int i = 1; i <= 100000; ++i) expected += std::to_string(i) + "\n";
+  EXPECT_TRUE(large == expected) << large.size() << " bytes";
+  auto stream = processes->openShell("printf 'first line\\npart'; kill -KILL $$; echo never");
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(readAll(*stream), "first line\npart");
+  stream->close();
+  EXPECT_TRUE(noChildLeft());
+}
+
+// Every piece a shell run gives with a buffer of `capacity` bytes, each ending in a NUL as with fgets.
+std::vector<std::string> piecesOf(const std::string& commandLine, std::size_t capacity = 2048) {
+  auto stream = live::makeHostProcesses()->openShell(commandLine);
+  EXPECT_TRUE(stream);
+  std::vector<std::string> out;
+  std::vector<char> buffer(capacity, 'X');
+  while (auto n = stream ? stream->readPiece(buffer.data(), capacity) : std::nullopt) {
+    EXPECT_TRUE(*n < capacity && buffer[*n] == '\0') << "piece " << out.size() << " of " << commandLine;
+    out.emplace_back(buffer.data(), *n);
+  }
+  return out;
+}
+
+TEST(LiveShellStream, PiecesAreShapedAsFgetsGivesThem) {
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(piecesOf("printf 'one\\ntwo\\nthree\\n'"), (Pieces{"one\n", "two\n", "three\n"}));
+  EXPECT_EQ(piecesOf("printf 'a\\n\\nb'"), (Pieces{"a\n", "\n", "b"}));
+  EXPECT_EQ(piecesOf("true"), Pieces{});
+  EXPECT_EQ(piecesOf("printf 'abcdefg\\nhi\\n'", 4), (Pieces{"abc", "def", "g\n", "hi\n"}));
+  // A NUL in the output is stored like any byte; the count tells where the piece ends.
+  EXPECT_EQ(piecesOf("printf 'a\\000b\\n'"), (Pieces{std::string("a\0b\n", 4)}));
+  // Lines that arrive in separate writes still come out line by line.
+  EXPECT_EQ(piecesOf("printf 'par'; /bin/sleep 0.1; printf 'tial\\nnext\\n'"), (Pieces{"partial\n", "next\n"}));
+  EXPECT_EQ(piecesOf("printf '%5000s\\n' ''"), (Pieces{std::string(2047, ' '), std::string(2047, ' '), std::string(906, ' ') + "\n"}));
+  // Output far beyond the read-ahead buffer keeps its order and every byte.
+  auto many = piecesOf("/usr/bin/seq 1 100000");
+  EXPECT_TRUE(many.size() == 100000u && many[49999] == "50000\n" && many.back() == "100000\n");
+  // Capacity 1 gives empty pieces, 0 nothing.
+  auto stream = live::makeHostProcesses()->openShell("echo x");
+  ASSERT_TRUE(stream);
+  char buffer[2];
+  EXPECT_EQ(stream->readPiece(buffer, 0), std::nullopt);
+  EXPECT_TRUE(stream->readPiece(buffer, 1) == 0u && buffer[0] == '\0');
+  EXPECT_TRUE(stream->readPiece(buffer, 2) == 1u && buffer[0] == 'x');
+}
+
+TEST(LiveShellStream, RunsThroughTheShellWithTheHostEnvironment) {
+  ::setenv("STRANDEL_PROBE", "from the host", 1);
+  auto all = piecesOf("echo \"$STRANDEL_PROBE\" | tr a-z A-Z; echo two words");
+  ::unsetenv("STRANDEL_PROBE");
+  EXPECT_EQ(all, (std::vector<std::string>{"FROM THE HOST\n", "two words\n"}));
+  // A command line starting with a dash is a command, not an option of the shell.
+  EXPECT_EQ(piecesOf("-x 2>/dev/null; echo after"), (std::vector<std::string>{"after\n"}));
+}
+
+TEST(LiveShellStream, CloseWaitsForTheShellAndDestroyingCloses) {
+  testing::TempDir dir;
+  auto marker = dir.path() / "done";
+  auto processes = live::makeHostProcesses();
+  // The end of the output is not the end of the command: close waits for it, as pclose does.
+  auto stream = processes->openShell("echo first; exec >&-; /bin/sleep 0.2; : > '" + marker.string() + "'; exit 4");
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(readAll(*stream), "first\n");
+  stream->close();
+  EXPECT_TRUE(fs::exists(marker));
+  EXPECT_TRUE(noChildLeft());
+  stream->close();  // a second close does nothing
+  char buffer[2048];
+  EXPECT_EQ(stream->readPiece(buffer, sizeof buffer), std::nullopt);
+
+  // Dropped unread, in the middle of a long output: the shell is ended and reaped.
+  auto endless = processes->openShell("/usr/bin/yes");
+  ASSERT_TRUE(endless);
+  EXPECT_EQ(endless->readPiece(buffer, sizeof buffer), 2u);
+  endless.reset();
+  EXPECT_TRUE(noChildLeft());
 }
 
 }  // namespace
