@@ -1,7 +1,9 @@
 // Runs a check in a forked child that has a private mount namespace of its own, so the check
 // may mount and unmount freely without touching the host. Where namespaces are not allowed
-// (no CAP_SYS_ADMIN, a restricted container) the check is reported as skipped, with why.
+// (no CAP_SYS_ADMIN, a restricted container) the test is skipped, with why.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -16,51 +18,41 @@
 
 namespace strandel::testing {
 
-struct ChildOutcome {
-  enum class Status { Passed, Failed, Skipped } status = Status::Failed;
-  std::string message;
-};
-
-/// What `check` gives: "" when it passed, "skip: why" when it could not run, else the failure.
-inline ChildOutcome inPrivateMountNamespace(const std::function<std::string()>& check) {
+/// `check` gives "" when it passed, "skip: why" when it could not run, else the failure.
+/// Call it last in a test: a skip ends only this function.
+inline void expectInPrivateMountNamespace(const std::function<std::string()>& check) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return {ChildOutcome::Status::Failed, "pipe2 failed"};
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
   pid_t pid = ::fork();
-  if (pid < 0) return {ChildOutcome::Status::Failed, "fork failed"};
+  ASSERT_GE(pid, 0);
   if (pid == 0) {
-    ::close(fds[0]);
-    auto finish = [&](const std::string& message) {
-      (void)!::write(fds[1], message.data(), message.size());
-      ::_exit(0);
-    };
-    if (::unshare(CLONE_NEWNS) != 0) finish(std::string("skip: unshare(CLONE_NEWNS): ") + std::strerror(errno));
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      finish(std::string("skip: mount --make-rprivate /: ") + std::strerror(errno));
-    }
     std::string result;
-    try {
-      result = check();
-    } catch (...) {
-      result = "the check threw";
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      result = std::string("skip: no private mount namespace: ") + std::strerror(errno);
+    } else {
+      try {
+        result = check();
+      } catch (...) {
+        result = "the check threw";
+      }
     }
-    finish(result.empty() ? "passed" : result);
+    if (result.empty()) result = "passed";
+    (void)!::write(fds[1], result.data(), result.size());
+    ::_exit(0);
   }
   ::close(fds[1]);
   std::string message;
   char buffer[4096];
   for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    message.append(buffer, static_cast<std::size_t>(n));
+    if (n > 0) message.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0 && errno != EINTR) break;
   }
   ::close(fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (message == "passed") return {ChildOutcome::Status::Passed, ""};
-  if (message.starts_with("skip: ")) return {ChildOutcome::Status::Skipped, message.substr(6)};
-  if (message.empty()) return {ChildOutcome::Status::Failed, "the child ended without a word, status " + std::to_string(status)};
-  return {ChildOutcome::Status::Failed, message};
+  if (message.starts_with("skip: ")) GTEST_SKIP() << message.substr(6);
+  EXPECT_EQ(message, "passed") << "child status " << status;
 }
 
 }  // namespace strandel::testing
