@@ -1,12 +1,70 @@
+// The disk utility's APFS listing and the lookups that answer from it, against test images whose
+// disk utility prints a listing built in a few words.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
+
+#include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
-#include "tests/apfs/ListingImage.hpp"
+#include "tests/support/ImageBuilder.hpp"
+#include "tests/system/VersionTool.hpp"
 
 namespace strandel::testing {
 namespace {
+
+using Roles = std::vector<std::string>;
+
+/// An image whose `diskutil` prints `output` byte for byte (whatever its arguments) and counts
+/// its runs in root/tmp/diskutil-runs; its version tool prints `version` unless it is absent,
+/// when the image has no version tool.
+ImageBuilder listingImage(const std::string& output, const std::optional<std::string>& version = "10.15.7") {
+  ImageBuilder image;
+  image.tool("/usr/sbin/diskutil",
+             "#!/bin/sh\n"
+             "echo run >> \"${0%/usr/sbin/diskutil}/tmp/diskutil-runs\"\n"
+             "/bin/cat \"${0%/*}/diskutil.d/apfs-list.plist\"\n");
+  image.file("/usr/sbin/diskutil.d/apfs-list.plist", output);
+  if (version) addVersionTool(image, *version + "\n");
+  return image;
+}
+
+/// A volume entry: its identifier (none when absent) and its roles (no "Roles" when absent).
+PlistValue apfsVolume(const std::optional<std::string>& identifier, const std::optional<Roles>& roles,
+                      const std::string& name = "Volume") {
+  PlistDict volume{{"Name", PlistValue(name)}, {"CapacityInUse", PlistValue(std::int64_t{1048576})}};
+  if (identifier) volume["DeviceIdentifier"] = *identifier;
+  if (roles) {
+    PlistArray list;
+    for (const auto& role : *roles) list.push_back(PlistValue(role));
+    volume["Roles"] = std::move(list);
+  }
+  return volume;
+}
+
+/// A container entry: its "ContainerReference", "DesignatedPhysicalStore" and first
+/// "PhysicalStores" identifier (each left out when absent; no store at all gives no
+/// "PhysicalStores" array), and its "Volumes".
+PlistValue apfsContainer(const std::optional<std::string>& reference,
+                         const std::optional<std::string>& designatedStore = std::nullopt,
+                         const std::optional<std::string>& firstStore = std::nullopt, PlistArray volumes = {}) {
+  PlistDict container{{"CapacityCeiling", PlistValue(std::int64_t{499963174912})},
+                      {"CapacityFree", PlistValue(std::int64_t{123456789012})},
+                      {"Volumes", PlistValue(std::move(volumes))}};
+  if (reference) container["ContainerReference"] = *reference;
+  if (designatedStore) container["DesignatedPhysicalStore"] = *designatedStore;
+  if (firstStore) {
+    container["PhysicalStores"] = PlistArray{
+        PlistValue(PlistDict{{"DeviceIdentifier", PlistValue(*firstStore)}, {"Size", PlistValue(std::int64_t{499963174912})}})};
+  }
+  return container;
+}
+
+std::string listingXml(const std::vector<PlistValue>& containers) {
+  return writeXmlPlist(PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}});
+}
 
 TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
   ImageBuilder image;
@@ -16,12 +74,12 @@ TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
              "for a in \"$@\"; do echo \"[$a]\"; done > \"$t/arguments\"\n"
              "/usr/bin/env > \"$t/environment\"\n"
              "/bin/cat \"${0%/*}/diskutil.d/apfs-list.plist\"\n");
-  image.file("/usr/sbin/diskutil.d/apfs-list.plist", listingXml({apfsContainer("disk1")}));
+  const PlistDict top{{"Containers", PlistValue(PlistArray{apfsContainer("disk1")})}, {"Other", PlistValue(std::int64_t{1})}};
+  image.file("/usr/sbin/diskutil.d/apfs-list.plist", writeXmlPlist(top));
   ScopedMachine machine(image);
   auto listing = readAPFSListing();
   ASSERT_TRUE(listing.has_value());
-  ASSERT_NE(containersOf(*listing), nullptr);
-  EXPECT_EQ(containersOf(*listing)->size(), 1u);
+  EXPECT_EQ(PlistValue(*listing), PlistValue(top));
   EXPECT_EQ(readFile(machine.dir() / "root/tmp/arguments"), "[apfs]\n[list]\n[-plist]\n");
   // The shell adds PWD for itself; nothing comes from the test's own environment.
   std::string environment = readFile(machine.dir() / "root/tmp/environment");
@@ -29,38 +87,260 @@ TEST(ReadAPFSListing, RunsTheDiskUtilityWithItsArgumentsAndNoEnvironment) {
   EXPECT_EQ(environment.find("HOME="), std::string::npos) << environment;
 }
 
-TEST(ReadAPFSListing, OnlyADictionaryAtTheTopIsAListing) {
-  struct Case {
+// Only a dictionary at the top is a listing; without a "Containers" array of dictionaries no
+// lookup finds anything, however much of disk1 the output holds.
+TEST(ReadAPFSListing, GarbageEmptyAndOtherShapesGiveNothing) {
+  const PlistValue disk1 =
+      apfsContainer("disk1", "disk0s2", "disk0s2", {apfsVolume("disk1s1", Roles{"System"})});
+  const PlistDict top{{"Containers", PlistValue(PlistArray{})}, {"Other", PlistValue(std::int64_t{1})}};
+  const struct {
     std::string output;
     bool listing;
-  };
-  const PlistDict top{{"Containers", PlistValue(PlistArray{})}, {"Other", PlistValue(std::int64_t{1})}};
-  const std::vector<Case> cases = {
+  } cases[] = {
       {writeXmlPlist(top), true},
       {writeBinaryPlist(top), true},
       {writeXmlPlist(PlistDict{}), true},
-      {writeXmlPlist(PlistArray{PlistValue(top)}), false},
+      {writeXmlPlist(PlistDict{{"Containers", PlistValue("disk1")}}), true},
+      {writeXmlPlist(PlistDict{{"Containers", PlistValue(PlistArray{PlistValue("disk1")})}}), true},
+      {writeXmlPlist(PlistDict{{"containers", PlistValue(PlistArray{disk1})}}), true},
+      {writeXmlPlist(PlistArray{disk1}), false},
       {writeXmlPlist(PlistValue("Containers")), false},
-      {writeBinaryPlist(PlistValue(std::int64_t{7})), false},
       {"", false},
-      {"\n", false},
-      {"Unrecognized verb \"apfs\"\n", false},
+      {"Error: -69580: An unknown error occurred\n", false},
       {"{ \"Containers\": [] }", false},
-      {writeXmlPlist(top).substr(0, 120), false},
+      {listingXml({disk1}).substr(0, 120), false},
   };
   for (const auto& c : cases) {
     ScopedMachine machine(listingImage(c.output));
-    auto listing = readAPFSListing();
-    EXPECT_EQ(listing.has_value(), c.listing) << c.output;
-    if (listing && c.output == writeXmlPlist(top)) {
-      EXPECT_EQ(PlistValue(*listing), PlistValue(top));
-    }
+    EXPECT_EQ(readAPFSListing().has_value(), c.listing) << c.output;
+    EXPECT_EQ(getAPFSContainer("disk1"), std::nullopt) << c.output;
+    EXPECT_EQ(getAPFSSystemVolume("disk1"), std::nullopt) << c.output;
+    EXPECT_EQ(getAPFSVolumeRole("disk1s1"), APFSVolumeRoleNone) << c.output;
   }
 }
 
 TEST(ReadAPFSListing, ADiskUtilityThatCannotStartGivesNothing) {
   ScopedMachine machine(ImageBuilder{});
   EXPECT_FALSE(readAPFSListing().has_value());
+  EXPECT_EQ(getAPFSContainer("disk1"), std::nullopt);
+}
+
+// The reference of the container that `getAPFSContainer(device)` answers, or nothing.
+std::optional<std::string> containerOf(std::string_view device) {
+  auto entry = getAPFSContainer(device);
+  if (!entry) return std::nullopt;
+  auto it = entry->find("ContainerReference");
+  if (it == entry->end() || !it->second.asString()) return std::string("<entry without reference>");
+  return *it->second.asString();
+}
+
+const PlistValue kDisk1 = apfsContainer("disk1", "disk0s2", "disk0s2");
+const PlistValue kDisk10 = apfsContainer("disk10", "disk9s2", "disk9s2");
+
+TEST(GetAPFSContainer, ReferenceIsExactAndStoreIsASuffixInEitherListingOrder) {
+  const struct {
+    const char* device;
+    std::optional<std::string> container;
+  } cases[] = {
+      {"disk1", "disk1"},           {"/dev/disk1", "disk1"},      {"/dev/disk1/", "disk1"},
+      {"disk10", "disk10"},         {"/dev/disk10", "disk10"},    {"rdisk1", std::nullopt},
+      {"/dev/rdisk10", std::nullopt}, {"disk0s2", "disk1"},       {"/dev/disk0s2", "disk1"},
+      {"/dev/rdisk0s2", "disk1"},   {"disk9s2", "disk10"},        {"/dev/rdisk9s2", "disk10"},
+      {"disk1s1", std::nullopt},    {"disk10s1", std::nullopt},   {"disk", std::nullopt},
+      {"", std::nullopt},           {"/", std::nullopt},          {"DISK1", std::nullopt},
+  };
+  for (const auto& listing : {listingXml({kDisk1, kDisk10}), listingXml({kDisk10, kDisk1})}) {
+    ScopedMachine machine(listingImage(listing));
+    for (const auto& c : cases) EXPECT_EQ(containerOf(c.device), c.container) << "device " << c.device;
+  }
+}
+
+TEST(GetAPFSContainer, FirstMatchWinsWholeAndReferenceComesBeforeStore) {
+  // disk3's store test and disk5's reference test both take "disk5": the one listed first wins.
+  PlistValue storeIsDisk5 = apfsContainer("disk3", "disk5", std::nullopt, {apfsVolume("disk3s1", Roles{"System"})});
+  PlistValue referenceIsDisk5 = apfsContainer("disk5", "disk4s2");
+  {
+    ScopedMachine machine(listingImage(listingXml({storeIsDisk5, referenceIsDisk5})));
+    auto entry = getAPFSContainer("disk5");
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(PlistValue(*entry), storeIsDisk5);
+  }
+  ScopedMachine machine(listingImage(listingXml({referenceIsDisk5, storeIsDisk5})));
+  EXPECT_EQ(containerOf("disk5"), "disk5");
+}
+
+// On 10.12.x the designated store is not trusted and the first physical store names the
+// container's partition; from 10.13 on, and when the version can't be read, the designated one.
+TEST(GetAPFSContainer, StoreNameDependsOnTheRunningVersion) {
+  const PlistValue twoStores = apfsContainer("disk2", "disk0s2", "disk1s2");
+  const struct {
+    std::optional<std::string> version;
+    std::optional<std::string> forDesignated, forFirstPhysical;
+  } cases[] = {
+      {"10.12", std::nullopt, "disk2"},     {"10.12.6", std::nullopt, "disk2"},
+      {"10.13", "disk2", std::nullopt},     {"10.13.6", "disk2", std::nullopt},
+      {"10.14.6", "disk2", std::nullopt},   {"26.3.1", "disk2", std::nullopt},
+      {std::nullopt, "disk2", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    ScopedMachine machine(listingImage(listingXml({twoStores}), c.version));
+    std::string shown = c.version.value_or("<no version tool>");
+    EXPECT_EQ(containerOf("/dev/disk0s2"), c.forDesignated) << shown;
+    EXPECT_EQ(containerOf("/dev/rdisk1s2"), c.forFirstPhysical) << shown;
+    EXPECT_EQ(containerOf("disk2"), "disk2") << shown;
+  }
+}
+
+TEST(GetAPFSContainer, MissingNamesMatchOnlyByWhatIsThere) {
+  PlistValue emptyStores = apfsContainer("disk6", "disk5s2");
+  (*emptyStores.asDictionary())["PhysicalStores"] = PlistArray{};
+  const std::string listing = listingXml({apfsContainer("", "", ""), apfsContainer("disk4", "disk3s2"), emptyStores,
+                                          apfsContainer(std::nullopt, "disk7s2", "disk7s2")});
+  {
+    ScopedMachine machine(listingImage(listing, "10.12.6"));
+    EXPECT_EQ(containerOf("disk4"), "disk4");
+    EXPECT_EQ(containerOf("disk3s2"), std::nullopt);
+    EXPECT_EQ(containerOf("disk6"), "disk6");
+    EXPECT_EQ(containerOf("disk5s2"), std::nullopt);
+    EXPECT_EQ(containerOf("/dev/disk7s2"), "<entry without reference>");
+  }
+  ScopedMachine machine(listingImage(listing, "10.15.7"));
+  EXPECT_EQ(containerOf("disk3s2"), "disk4");
+  EXPECT_EQ(containerOf("disk5s2"), "disk6");
+  EXPECT_EQ(containerOf("/dev/disk7s2"), "<entry without reference>");
+  // Empty names in the listing name no device, so they match nothing.
+  EXPECT_EQ(containerOf("disk9"), std::nullopt);
+}
+
+// Before 10.12 the lookup answers without running the disk utility; after, each call runs it.
+TEST(GetAPFSContainer, VersionGateAndOneRunPerCall) {
+  {
+    ScopedMachine machine(listingImage(listingXml({kDisk1}), "10.11.6"));
+    EXPECT_EQ(getAPFSContainer("disk1"), std::nullopt);
+    EXPECT_EQ(toolRuns(machine.dir(), "diskutil-runs"), 0);
+  }
+  ScopedMachine machine(listingImage(listingXml({kDisk1}), "10.12.6"));
+  EXPECT_EQ(containerOf("disk1"), "disk1");
+  EXPECT_EQ(containerOf("disk1"), "disk1");
+  EXPECT_EQ(toolRuns(machine.dir(), "diskutil-runs"), 2);
+}
+
+// The answers of the four role-volume lookups for one device.
+struct RoleVolumes {
+  std::optional<std::string> system, data, preboot, recovery;
+  friend bool operator==(const RoleVolumes&, const RoleVolumes&) = default;
+};
+
+RoleVolumes roleVolumesOf(std::string_view device) {
+  return {getAPFSSystemVolume(device), getAPFSDataVolume(device), getAPFSPrebootVolume(device),
+          getAPFSRecoveryVolume(device)};
+}
+
+std::ostream& operator<<(std::ostream& out, const RoleVolumes& r) {
+  auto show = [](const std::optional<std::string>& s) { return s ? *s : std::string("-"); };
+  return out << show(r.system) << " " << show(r.data) << " " << show(r.preboot) << " " << show(r.recovery);
+}
+
+// A 10.15-shaped container: BSD numbers do not follow the roles.
+PlistValue catalinaContainer(const std::string& disk) {
+  return apfsContainer(disk, "disk0s2", "disk0s2",
+                       {apfsVolume(disk + "s1", Roles{"Data"}), apfsVolume(disk + "s2", Roles{"Preboot"}),
+                        apfsVolume(disk + "s3", Roles{"Recovery"}), apfsVolume(disk + "s4", Roles{"VM"}),
+                        apfsVolume(disk + "s5", Roles{"System"})});
+}
+
+TEST(RoleVolumes, ContainerOrVolumeWithOrWithoutDevPrefix) {
+  ScopedMachine machine(listingImage(listingXml({catalinaContainer("disk3")})));
+  const RoleVolumes expected{"disk3s5", "disk3s1", "disk3s2", "disk3s3"};
+  for (const char* device : {"disk3", "/dev/disk3", "disk3s5", "/dev/disk3s1", "disk3s99", "disk3garbage"})
+    EXPECT_EQ(roleVolumesOf(device), expected) << device;
+  for (const char* device : {"/dev/rdisk3", "disk", "disk2", "", "/dev/", "dev/disk3", "DISK3"})
+    EXPECT_EQ(roleVolumesOf(device), RoleVolumes{}) << device;
+}
+
+// The container test is a text prefix test, so disk1 is searched for disk10's names as well,
+// and a disk10 search passes over a disk1 without the role.
+TEST(RoleVolumes, Disk1AndDisk10InBothOrders) {
+  const PlistValue disk1 = catalinaContainer("disk1");
+  const PlistValue disk10 = catalinaContainer("disk10");
+  const PlistValue disk1Preboot = apfsContainer("disk1", std::nullopt, std::nullopt, {apfsVolume("disk1s1", Roles{"Preboot"})});
+  {
+    ScopedMachine machine(listingImage(listingXml({disk1, disk10})));
+    EXPECT_EQ(getAPFSSystemVolume("disk10s1"), "disk1s5");
+    EXPECT_EQ(getAPFSSystemVolume("/dev/disk10"), "disk1s5");
+    EXPECT_EQ(getAPFSSystemVolume("disk1s1"), "disk1s5");
+    EXPECT_EQ(getAPFSVolumeRole("disk10s5"), APFSVolumeRoleSystem);
+    EXPECT_EQ(getAPFSVolumeRole("disk10s1"), APFSVolumeRoleData);
+    EXPECT_EQ(getAPFSVolumeRole("disk1s4"), APFSVolumeRoleVM);
+  }
+  {
+    ScopedMachine machine(listingImage(listingXml({disk10, disk1})));
+    EXPECT_EQ(getAPFSSystemVolume("disk10s1"), "disk10s5");
+    EXPECT_EQ(getAPFSSystemVolume("disk1s1"), "disk1s5");
+    EXPECT_EQ(getAPFSVolumeRole("disk10s5"), APFSVolumeRoleSystem);
+    EXPECT_EQ(getAPFSVolumeRole("disk1s5"), APFSVolumeRoleSystem);
+  }
+  ScopedMachine machine(listingImage(listingXml({disk1Preboot, disk10})));
+  EXPECT_EQ(roleVolumesOf("disk10"), (RoleVolumes{"disk10s5", "disk10s1", "disk1s1", "disk10s3"}));
+}
+
+TEST(RoleVolumes, OnlyTheFirstRoleCounts) {
+  const PlistValue container = apfsContainer(
+      "disk2", std::nullopt, std::nullopt,
+      {apfsVolume("disk2s1", Roles{"Data", "System"}), apfsVolume("disk2s2", Roles{"Recovery", "Preboot"}),
+       apfsVolume("disk2s3", Roles{"User", "System"}), apfsVolume("disk2s4", Roles{"System"}),
+       apfsVolume("disk2s5", Roles{"Backup"}), apfsVolume("disk2s6", Roles{"VM", "Data"}),
+       apfsVolume("disk2s7", Roles{"system"}), apfsVolume("disk2s8", Roles{}), apfsVolume("disk2s9", std::nullopt),
+       apfsVolume("disk2s10", Roles{"Update"})});
+  ScopedMachine machine(listingImage(listingXml({container})));
+  EXPECT_EQ(roleVolumesOf("disk2"), (RoleVolumes{"disk2s4", "disk2s1", std::nullopt, "disk2s2"}));
+
+  const std::vector<std::pair<const char*, APFSVolumeRole>> roles = {
+      {"disk2s1", APFSVolumeRoleData},   {"disk2s2", APFSVolumeRoleRecovery}, {"disk2s3", APFSVolumeRoleNone},
+      {"disk2s4", APFSVolumeRoleSystem}, {"disk2s5", APFSVolumeRoleBackup},   {"disk2s6", APFSVolumeRoleVM},
+      {"disk2s7", APFSVolumeRoleNone},   {"disk2s8", APFSVolumeRoleNone},     {"disk2s9", APFSVolumeRoleNone},
+      {"disk2s10", APFSVolumeRoleNone},  {"disk2s11", APFSVolumeRoleNone},    {"/dev/disk2s4", APFSVolumeRoleNone},
+      {"disk2", APFSVolumeRoleNone},     {"", APFSVolumeRoleNone},
+  };
+  for (const auto& [bsd, role] : roles) EXPECT_EQ(getAPFSVolumeRole(bsd), role) << bsd;
+}
+
+// A first match without "DeviceIdentifier" ends the search; other absent keys count as empty.
+TEST(RoleVolumes, AbsentKeys) {
+  const PlistValue disk2 = apfsContainer("disk2", std::nullopt, std::nullopt,
+                                         {apfsVolume(std::nullopt, Roles{"System"}), apfsVolume("disk2s2", Roles{"System"}),
+                                          apfsVolume("disk2s3", Roles{"Data"})});
+  const PlistValue disk2Again = apfsContainer("disk2", std::nullopt, std::nullopt, {apfsVolume("disk2s9", Roles{"System"})});
+  PlistValue noVolumes = apfsContainer("disk4");
+  noVolumes.asDictionary()->erase("Volumes");
+  PlistValue firstRoleNotText = apfsContainer("disk5", std::nullopt, std::nullopt, {apfsVolume("disk5s1", Roles{})});
+  (*(*firstRoleNotText.asDictionary())["Volumes"].asArray())[0].asDictionary()->insert_or_assign(
+      "Roles", PlistValue(PlistArray{PlistValue(std::int64_t{0}), PlistValue("System")}));
+  const PlistValue noReference = apfsContainer(std::nullopt, std::nullopt, std::nullopt, {apfsVolume("disk6s1", Roles{"System"})});
+  const PlistValue emptyReference = apfsContainer("", std::nullopt, std::nullopt, {apfsVolume("disk7s1", Roles{"System"})});
+  ScopedMachine machine(listingImage(listingXml(
+      {disk2, disk2Again, noVolumes, firstRoleNotText, noReference, emptyReference, catalinaContainer("disk8")})));
+  EXPECT_EQ(getAPFSSystemVolume("disk2"), std::nullopt);
+  EXPECT_EQ(getAPFSDataVolume("disk2"), "disk2s3");
+  EXPECT_EQ(getAPFSVolumeRole("disk2s2"), APFSVolumeRoleSystem);
+  EXPECT_EQ(getAPFSVolumeRole("disk2s9"), APFSVolumeRoleSystem);
+  EXPECT_EQ(roleVolumesOf("disk4"), RoleVolumes{});
+  EXPECT_EQ(roleVolumesOf("disk5"), RoleVolumes{});
+  EXPECT_EQ(getAPFSVolumeRole("disk5s1"), APFSVolumeRoleNone);
+  EXPECT_EQ(roleVolumesOf("disk6s1"), RoleVolumes{});
+  EXPECT_EQ(getAPFSVolumeRole("disk6s1"), APFSVolumeRoleNone);
+  EXPECT_EQ(getAPFSVolumeRole("disk7s1"), APFSVolumeRoleNone);
+  EXPECT_EQ(getAPFSSystemVolume("disk8"), "disk8s5");
+}
+
+// The role lookups do not depend on the running version, and each runs the disk utility.
+TEST(RoleVolumes, NoVersionGateAndOneRunPerCall) {
+  const PlistDict listing{{"Containers", PlistValue(PlistArray{catalinaContainer("disk3")})}};
+  ScopedMachine machine(listingImage(writeBinaryPlist(listing), "10.11.6"));
+  EXPECT_EQ(roleVolumesOf("disk3"), (RoleVolumes{"disk3s5", "disk3s1", "disk3s2", "disk3s3"}));
+  EXPECT_EQ(getAPFSVolumeRole("disk3s4"), APFSVolumeRoleVM);
+  EXPECT_EQ(toolRuns(machine.dir(), "diskutil-runs"), 5);
+  EXPECT_EQ(toolRuns(machine.dir(), "sw_vers-runs"), 0);
 }
 
 }  // namespace
