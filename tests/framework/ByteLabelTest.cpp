@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -12,45 +11,20 @@
 namespace strandel::testing {
 namespace {
 
-struct LabelCase {
-  double bytes;
-  std::string label;
-};
-
-TEST(UnitizedBytes, WorkedValues) {
+TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {
   NoBundle untranslated;
-  const std::vector<LabelCase> cases = {
-      {0, "0 bytes"},
-      {1, "1 bytes"},
-      {999, "999 bytes"},
-      {1000, "1.00 KB"},
-      {1024, "1.02 KB"},
-      {1536, "1.54 KB"},
-      {999999, "1000.00 KB"},
-      {1000000, "1.00 MB"},
-      {1000000000, "1.00 GB"},
-      {500107862016, "500.11 GB"},
-      {9223372036854775807.0, "9.22 EB"},
-      {9.99e26, "999.00 YB"},
-      {-1536, "-1536 bytes"},
-      {-5, "-5 bytes"},
-      {0.5, "0 bytes"},
-      {0.999, "1 bytes"},
-  };
-  StrandelFramework framework;
-  for (const auto& c : cases) EXPECT_EQ(framework.unitizedBytes(c.bytes), c.label) << "bytes " << c.bytes;
-}
-
-TEST(UnitizedBytes, CountsOutsideTheUnitTableAreClampedIntoIt) {
-  NoBundle untranslated;
-  const std::vector<LabelCase> cases = {
-      {0.001, "0 bytes"},
-      {1e-300, "0 bytes"},
-      {std::numeric_limits<double>::denorm_min(), "0 bytes"},
-      {1e27, "1000.00 YB"},
-      {2.5e30, "2500000.00 YB"},
-      {std::numeric_limits<double>::infinity(), "inf YB"},
-      {-std::numeric_limits<double>::infinity(), "-inf bytes"},
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double bytes;
+    std::string label;
+  } cases[] = {
+      {0, "0 bytes"},           {1, "1 bytes"},           {999, "999 bytes"},       {1000, "1.00 KB"},
+      {1024, "1.02 KB"},        {1536, "1.54 KB"},        {999999, "1000.00 KB"},   {1000000, "1.00 MB"},
+      {1000000000, "1.00 GB"},  {500107862016, "500.11 GB"}, {9223372036854775807.0, "9.22 EB"},
+      {9.99e26, "999.00 YB"},   {-1536, "-1536 bytes"},   {0.5, "0 bytes"},         {0.999, "1 bytes"},
+      // Counts outside the unit table are clamped into it.
+      {1e-300, "0 bytes"},      {std::numeric_limits<double>::denorm_min(), "0 bytes"},
+      {1e27, "1000.00 YB"},     {2.5e30, "2500000.00 YB"}, {kInf, "inf YB"},        {-kInf, "-inf bytes"},
       {std::numeric_limits<double>::quiet_NaN(), "nan bytes"},
       {-std::numeric_limits<double>::quiet_NaN(), "nan bytes"},
   };

@@ -20,7 +20,7 @@ PlistValue group(bool containsBoot, PlistArray members) {
   return PlistDict{{"containsBoot", PlistValue(containsBoot)}, {"volumes", PlistValue(std::move(members))}};
 }
 
-const PlistValue kEmptyGroup = group(false, {});
+PlistValue membersOf(const char* name) { return StrandelFramework::volumesInAPFSContainer(name); }
 
 TEST(ContainerMembers, OnceAListIsMadeTheExclusionListIsInForce) {
   ScopedMachine machine(catalinaMac());
@@ -29,25 +29,23 @@ TEST(ContainerMembers, OnceAListIsMadeTheExclusionListIsInForce) {
                                            member("disk1s1s1", "com.apple.os.update-1", "", 0),
                                            member("disk1s2", "Macintosh HD - Data", "/System/Volumes/Data", 1)});
   for (const char* name : {"disk1", "disk1s1", "disk1s5", "disk1s6", "disk1s1s1", "disk1s99"}) {
-    EXPECT_EQ(PlistValue(StrandelFramework::volumesInAPFSContainer(name)), expected) << name;
+    EXPECT_EQ(membersOf(name), expected) << name;
   }
   for (const char* name : {"/dev/disk1s1", "disk9", "", "rdisk1s1", "Disk1s1"}) {
-    EXPECT_EQ(PlistValue(StrandelFramework::volumesInAPFSContainer(name)), kEmptyGroup) << "'" << name << "'";
+    EXPECT_EQ(membersOf(name), group(false, {})) << "'" << name << "'";
   }
-  EXPECT_EQ(PlistValue(StrandelFramework::volumesInAPFSContainer("disk3s1")),
-            group(false, {member("disk3s1", "Time Machine", "/Volumes/Time Machine", 1)}));
+  EXPECT_EQ(membersOf("disk3s1"), group(false, {member("disk3s1", "Time Machine", "/Volumes/Time Machine", 1)}));
 }
 
 TEST(ContainerMembers, AnExcludedVolumeAtTheRootStillMarksTheBoot) {
   Entry disk = wholeDisk("disk0", 121332826112, "PCI-Express", true);
-  Entry& container = disk.child(apfsContainerDisk("disk1", 121123069952));
-  container.children[0].child(volume({.bsd = "disk1s1", .name = "Recovery", .mountPath = "/"}));
-  container.children[0].child(volume({.bsd = "disk1s2", .name = "Work", .mountPath = "/Volumes/Work"}));
-  container.children[0].child(volume({.bsd = "disk1s3", .name = "Idle"}));
+  Entry& apfsDisk = disk.child(apfsContainerDisk("disk1", 121123069952)).children[0];
+  apfsDisk.child(volume(volumeOutline("disk1s1", "Recovery", "/")));
+  apfsDisk.child(volume(volumeOutline("disk1s2", "Work", "/Volumes/Work")));
+  apfsDisk.child(volume(volumeOutline("disk1s3", "Idle")));
   ScopedMachine machine(ImageBuilder().add(std::move(disk)));
   StrandelFramework().volumeList();
-  EXPECT_EQ(PlistValue(StrandelFramework::volumesInAPFSContainer("disk1s2")),
-            group(true, {member("disk1s2", "Work", "/Volumes/Work", 1), member("disk1s3", "Idle", "", 0)}));
+  EXPECT_EQ(membersOf("disk1s2"), group(true, {member("disk1s2", "Work", "/Volumes/Work", 1), member("disk1s3", "Idle", "", 0)}));
 }
 
 // Run in a process of its own (the death-test machinery re-runs the test binary for it), since
@@ -66,13 +64,10 @@ TEST(ContainerMembersDeathTest, BeforeAnyListNothingIsExcluded) {
     {
       // Gone before the exit, which unwinds nothing, so that the image folder is removed.
       ScopedMachine machine(catalinaMac());
-      found = StrandelFramework::volumesInAPFSContainer("disk1s1");
+      found = membersOf("disk1s1");
     }
-    if (found != expected) {
-      std::cerr << "group before any list: " << writeJson(found) << "\n";
-      std::exit(1);
-    }
-    std::exit(0);
+    if (found != expected) std::cerr << "group before any list: " << writeJson(found) << "\n";
+    std::exit(found == expected ? 0 : 1);
   };
   EXPECT_EXIT(groupBeforeAnyList(), ::testing::ExitedWithCode(0), "");
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,7 +11,6 @@
 #include "platform/Machine.hpp"
 #include "tests/framework/CatalogueImages.hpp"
 #include "tests/support/Paths.hpp"
-#include "tests/support/TempDir.hpp"
 
 namespace strandel::testing {
 namespace {
@@ -35,17 +35,16 @@ TEST_P(GoldenVolumeList, MatchesTheReviewedList) {
   ASSERT_FALSE(error) << *error;
   std::string list = writeJson(PlistValue(StrandelFramework().volumeList())) + "\n";
   platform::setCurrent(previous);
-  std::string golden = readFile(sourceDir() + "/samples/golden/volumes/" + GetParam() + ".json");
-  EXPECT_EQ(list, golden) << "the list of " << GetParam() << " changed; if that is right, review and replace "
-                          << "samples/golden/volumes/" << GetParam() << ".json with:\n" << list;
+  const std::string golden = "samples/golden/volumes/" + GetParam() + ".json";
+  EXPECT_EQ(list, readFile(sourceDir() + "/" + golden))
+      << "the list of " << GetParam() << " changed; if that is right, review and replace " << golden << " with:\n" << list;
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, GoldenVolumeList, ::testing::ValuesIn(goldenImages()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& c : name) if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Samples, GoldenVolumeList, ::testing::ValuesIn(goldenImages()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+  return name;
+});
 
 }  // namespace
 }  // namespace strandel::testing
