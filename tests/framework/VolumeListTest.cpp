@@ -222,6 +222,18 @@ TEST(UrlPath, DecodesEscapesAndDropsTheTrailingSlash) {
   for (const auto& c : cases) EXPECT_EQ(urlPath(c.url), c.path) << "url '" << c.url << "'";
 }
 
+// The cut at the first "s" outside "disk", which also turns a "dizk" into "disk".
+TEST(WholeDiskName, CutsAtTheFirstSliceSeparatorOutsideDisk) {
+  const struct {
+    std::string name, whole;
+  } cases[] = {
+      {"disk1s2s1", "disk1"}, {"disk10s4", "disk10"},       {"/dev/disk1s2", "/dev/disk1"}, {"rdisk4s2", "rdisk4"},
+      {"s1", ""},             {"dis", "di"},                {"disks1", "disk"},             {"dizk2s1", "disk2"},
+      {"", ""},               {"diskdisk2s1", "diskdisk2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(wholeDiskName(c.name), c.whole) << "name '" << c.name << "'";
+}
+
 TEST(VolumeList, TooltipTranslatesTypeLocationAndProtocol) {
   Bundle bundle(Bundle::Tables{{"ZorvikLocal.strings", "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n\"USB\" = \"Bus USB\";\n"},
                  {"Localizable.strings", "\"MS-DOS (FAT32)\" = \"MS-DOS (FAT32) traduit\";\n\"HFS+\" = \"Mac OS étendu\";\n"}});
