@@ -1,11 +1,15 @@
+// The live host's files and its log line.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
+#include "platform/ProgramName.hpp"
+#include "platform/live/LiveMachine.hpp"
 #include "platform/live/LiveServices.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -13,90 +17,70 @@ namespace strandel::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
 using testing::readFile;
 using testing::writeFile;
 
-TEST(LiveFiles, CreateExclusiveReplacesFilesAndLinksButNotFolders) {
-  TempDir dir;
+TEST(LiveFiles, CreateExclusiveAndRemoveTakeLinksNotTheirTargets) {
+  testing::TempDir dir;
   auto files = live::makeLiveFiles();
-  fs::path path = dir.path() / "probe.temp";
-
+  fs::path path = dir.path() / "probe.temp", target = dir.path() / "precious";
   UniqueFd fresh = files->createExclusive(path.string());
-  ASSERT_TRUE(fresh);
   struct stat info;
   ASSERT_EQ(::fstat(fresh.get(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-  EXPECT_EQ(info.st_uid, ::geteuid());
-  ASSERT_EQ(::write(fresh.get(), "new", 3), 3);
-
-  // A file left by an earlier run is replaced by an empty one.
+  EXPECT_TRUE((info.st_mode & 0777) == 0600 && info.st_uid == ::geteuid());
+  // A file left by an earlier run is replaced by an empty one; a link planted at the path,
+  // dangling or not, is removed, never followed.
   writeFile(path, "left over");
-  UniqueFd replaced = files->createExclusive(path.string());
-  ASSERT_TRUE(replaced);
-  EXPECT_EQ(readFile(path), "");
-
-  // A link planted at the path is removed, never followed: its target keeps its bytes.
-  fs::path target = dir.path() / "precious";
-  writeFile(target, "keep me");
-  fs::remove(path);
-  fs::create_symlink(target, path);
-  UniqueFd overLink = files->createExclusive(path.string());
-  ASSERT_TRUE(overLink);
-  EXPECT_FALSE(fs::is_symlink(path));
-  EXPECT_EQ(readFile(target), "keep me");
-
-  // A dangling link too.
-  fs::remove(path);
-  fs::create_symlink(dir.path() / "nowhere", path);
   EXPECT_TRUE(files->createExclusive(path.string()));
+  EXPECT_EQ(readFile(path), "");
+  writeFile(target, "keep me");
+  for (const fs::path& pointsAt : {target, dir.path() / "nowhere"}) {
+    fs::remove(path);
+    fs::create_symlink(pointsAt, path);
+    EXPECT_TRUE(files->createExclusive(path.string()));
+    EXPECT_FALSE(fs::is_symlink(path));
+  }
   EXPECT_FALSE(fs::exists(dir.path() / "nowhere"));
-
-  fs::create_directory(dir.path() / "folder");
+  fs::create_symlink(target, dir.path() / "link");
+  EXPECT_TRUE(files->remove((dir.path() / "link").string()));
+  EXPECT_FALSE(files->remove((dir.path() / "link").string()));
+  EXPECT_EQ(readFile(target), "keep me");
+  // Folders are neither replaced nor removed.
   writeFile(dir.path() / "folder" / "inside", "x");
   EXPECT_FALSE(files->createExclusive((dir.path() / "folder").string()));
+  EXPECT_FALSE(files->remove((dir.path() / "folder").string()));
   EXPECT_TRUE(fs::exists(dir.path() / "folder" / "inside"));
   EXPECT_FALSE(files->createExclusive((dir.path() / "missing-folder" / "x").string()));
 }
 
-TEST(LiveFiles, RemoveTellsWhetherSomethingWasRemoved) {
-  TempDir dir;
-  auto files = live::makeLiveFiles();
-  fs::path path = dir.path() / "f";
-  writeFile(path, "x");
-  EXPECT_TRUE(files->remove(path.string()));
-  EXPECT_FALSE(fs::exists(path));
-  EXPECT_FALSE(files->remove(path.string()));
-  fs::create_directory(path);
-  EXPECT_FALSE(files->remove(path.string()));
-  EXPECT_TRUE(fs::exists(path));
-}
-
 TEST(LiveFiles, ReadsPropertyListFilesOfEitherForm) {
-  TempDir dir;
+  testing::TempDir dir;
   auto files = live::makeLiveFiles();
-  PlistDict dict{{"AutoBackup", PlistValue(true)}, {"Name", PlistValue("Backup Disk")}};
-  writeFile(dir.path() / "xml.plist", writeXmlPlist(PlistValue(dict)));
-  writeFile(dir.path() / "binary.plist", writeBinaryPlist(PlistValue(dict)));
-  writeFile(dir.path() / "garbage.plist", "not a property list");
-  writeFile(dir.path() / "empty.plist", "");
-  fs::create_directory(dir.path() / "folder.plist");
-
-  EXPECT_EQ(files->readPlistFile((dir.path() / "xml.plist").string()), PlistValue(dict));
-  EXPECT_EQ(files->readPlistFile((dir.path() / "binary.plist").string()), PlistValue(dict));
-  for (const char* name : {"garbage.plist", "empty.plist", "folder.plist", "missing.plist"}) {
-    EXPECT_FALSE(files->readPlistFile((dir.path() / name).string())) << name;
-  }
+  PlistValue dict(PlistDict{{"AutoBackup", PlistValue(true)}, {"Name", PlistValue("Backup Disk")}});
+  writeFile(dir.path() / "xml.plist", writeXmlPlist(dict));
+  writeFile(dir.path() / "binary.plist", writeBinaryPlist(dict));
+  EXPECT_EQ(files->readPlistFile((dir.path() / "xml.plist").string()), dict);
+  EXPECT_EQ(files->readPlistFile((dir.path() / "binary.plist").string()), dict);
+  EXPECT_EQ(files->readPlistFile(dir.str()), std::nullopt);
+  EXPECT_EQ(files->readPlistFile((dir.path() / "missing.plist").string()), std::nullopt);
 }
 
-TEST(LiveFiles, UserNameIsTheAccountOfTheEffectiveUser) {
-  passwd* entry = ::getpwuid(::geteuid());
-  std::string name = live::makeLiveFiles()->userName();
-  if (entry) {
-    EXPECT_EQ(name, entry->pw_name);
-  } else {
-    EXPECT_FALSE(name.empty());
+TEST(LiveLog, WritesOneStampedLineToStandardError) {
+  testing::TempDir dir;
+  fs::path path = dir.path() / "stderr";
+  {
+    UniqueFd capture(::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600));
+    UniqueFd saved(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3));
+    ::dup2(capture.get(), STDERR_FILENO);
+    auto machine = live::makeLiveMachine();
+    machine->log().write("{\n    ProductName = \"Mac OS X\";\n}");
+    machine->log().write("second %@");
+    ::dup2(saved.get(), STDERR_FILENO);
   }
+  EXPECT_EQ(programName(), "test_platform");
+  std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_platform\[)" + std::to_string(::getpid()) + "\\] ";
+  std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
+  EXPECT_TRUE(std::regex_match(readFile(path), expected)) << readFile(path);
 }
 
 }  // namespace
