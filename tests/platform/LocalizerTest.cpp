@@ -1,11 +1,21 @@
+// Translations: the `.strings` tables in their forms, and the bundle they are looked up in.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 
+#include "platform/BundleChoice.hpp"
+#include "platform/HostServices.hpp"
 #include "platform/StringsTable.hpp"
+#include "tests/support/TempDir.hpp"
 
 namespace strandel::platform {
 namespace {
+
+using testing::TempDir;
+using testing::writeFile;
 
 std::string utf16(std::u16string_view text, bool bigEndian, bool mark = true) {
   std::string out;
@@ -74,12 +84,52 @@ TEST(StringsTable, ParsesEveryFormIntoItsEntries) {
   }
 }
 
-TEST(StringsTable, NeverCrashesOnTruncatedInput) {
-  std::string text = "/* c */ \"a\\U00e9\" = \"b\\n\\UD83D\\UDCBE\"; k = v; {\"x\";}";
-  std::string wide = utf16(u"\"a\" = \"\U0001F4BE\";", true);
-  for (const std::string& whole : {text, wide}) {
-    for (std::size_t n = 0; n <= whole.size(); ++n) parseStringsTable(whole.substr(0, n));
+// Leaves the process with no bundle named, whatever the test did.
+struct BundleReset {
+  BundleReset() { reset(); }
+  ~BundleReset() { reset(); }
+  static void reset() {
+    forgetChosenBundle();
+    ::unsetenv("STRANDEL_BUNDLE");
   }
+};
+
+TEST(BundleLocalizer, LooksUpTheNamedTableOrGivesTheKey) {
+  BundleReset reset;
+  TempDir bundle;
+  writeFile(bundle.path() / "ZorvikLocal.strings", "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n");
+  writeFile(bundle.path() / "Localizable.strings", "\"APFS Volume\" = \"Volume APFS\";\n");
+  writeFile(bundle.path() / "Broken.strings", "\"a\" = \"b\"");
+  auto localizer = makeBundleLocalizer();
+  EXPECT_EQ(localizer->localized("GB", "ZorvikLocal"), "GB");  // no bundle named
+  useBundle(bundle.str());
+  const struct {
+    const char *key, *table, *expected;
+  } lookups[] = {
+      {"GB", "ZorvikLocal", "Go"}, {"APFS Volume", "ZorvikLocal", "APFS Volume"},
+      {"APFS Volume", "", "Volume APFS"}, {"APFS Volume", "Localizable", "Volume APFS"},
+      {"GB", "", "GB"}, {"a", "Broken", "a"}, {"x", "Missing", "x"}, {"", "ZorvikLocal", ""},
+  };
+  for (const auto& l : lookups) EXPECT_EQ(localizer->localized(l.key, l.table), l.expected) << l.key << " in " << l.table;
+  // A table changed on disk is read again.
+  writeFile(bundle.path() / "ZorvikLocal.strings", "\"GB\" = \"Gigaoctets\";\n");
+  EXPECT_EQ(localizer->localized("GB", "ZorvikLocal"), "Gigaoctets");
+}
+
+TEST(BundleLocalizer, EnvironmentNamesTheBundleUnlessTheProcessDid) {
+  BundleReset reset;
+  TempDir fromEnvironment, fromCall;
+  writeFile(fromEnvironment.path() / "Localizable.strings", "\"k\" = \"environment\";");
+  writeFile(fromCall.path() / "Localizable.strings", "\"k\" = \"call\";");
+  auto localizer = makeBundleLocalizer();
+  ::setenv("STRANDEL_BUNDLE", fromEnvironment.str().c_str(), 1);
+  EXPECT_EQ(chosenBundle(), fromEnvironment.str());
+  EXPECT_EQ(localizer->localized("k", ""), "environment");
+  useBundle(fromCall.str());
+  EXPECT_EQ(localizer->localized("k", ""), "call");
+  // "" names no bundle at all, even with the environment variable set.
+  useBundle("");
+  EXPECT_EQ(localizer->localized("k", ""), "k");
 }
 
 }  // namespace
