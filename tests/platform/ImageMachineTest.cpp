@@ -1,3 +1,5 @@
+// Machine images: what the loader refuses and how, the rules by which its entries become media
+// objects, and the mount table's answers.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,7 +12,9 @@
 namespace strandel::platform::image {
 namespace {
 
+using testing::Entry;
 using testing::ImageBuilder;
+using testing::ScopedMachine;
 using testing::TempDir;
 
 // One whole disk with three partitions and one mount: the base every broken case edits.
@@ -143,6 +147,137 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   EXPECT_EQ(loadMachine(dir.str() + "/nowhere").error, dir.str() + "/nowhere: missing");
   EXPECT_EQ(loadMachine(plistPath).error, plistPath + ": not a folder");
   EXPECT_FALSE(loadMachine("").error.empty());
+}
+
+Entry plain(const std::string& className, PlistDict properties = {}) {
+  Entry e;
+  e.className = className;
+  e.properties = std::move(properties);
+  return e;
+}
+
+std::vector<std::string> bsdNames(Registry& registry, const std::vector<RegistryObject>& objects) {
+  std::vector<std::string> names;
+  // Objects with no disk description go by their class name.
+  for (auto object : objects) {
+    auto description = registry.description(object);
+    const PlistValue* name = description ? &description->at("DAMediaBSDName") : nullptr;
+    names.push_back(name ? *name->asString() : registry.className(object));
+  }
+  return names;
+}
+
+// The registry's order, its descendants and its property search are what the volume list and
+// the container members walk: the golden lists of the sample Macs and the framework tests go
+// through them. Here: the rules by which a machine image's entries become media objects.
+TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
+  Entry media = plain("IOMedia", {{"BSD Name", PlistValue("disk7")}});
+  media.ioMedia = true;  // a media object from which no disk object can be made
+  Entry hidden = testing::volume(testing::volumeOutline("disk8", "Hidden"));
+  hidden.ioMedia = false;  // a disk object that is no media object
+  // Without a "BSD Name" property the description's name counts...
+  Entry byDescription = testing::volume(testing::volumeOutline("disk5s1", "Described"));
+  byDescription.properties.erase("BSD Name");
+  // ...but a property that says otherwise wins over the description.
+  Entry renamed = testing::volume(testing::volumeOutline("disk6s1", "Renamed"));
+  renamed.properties["BSD Name"] = "disk6s9";
+  Entry backup = testing::volume(testing::volumeOutline("disk4s2", "Backup Disk", "/Volumes/Backup Disk", "", "hfs"));
+  backup.description->insert_or_assign("DAVolumeUUID", "424fea98-2296-48fd-8dff-0866835572e9");
+  backup.description->insert_or_assign("DAMediaUUID", "E09ECFF1-c6dc-11E9-920b-806E6F6E6963");
+  ImageBuilder builder;
+  builder.add(plain("IOService", {{"BSD Name", PlistValue("disk9")}})).add(std::move(media)).add(std::move(hidden));
+  builder.add(testing::volume(testing::volumeOutline("disk2s1", "First")));
+  builder.add(testing::volume(testing::volumeOutline("disk2s1", "Second")));
+  builder.add(std::move(byDescription)).add(std::move(renamed)).add(std::move(backup));
+  ScopedMachine machine(builder);
+  Registry& registry = current()->registry();
+  EXPECT_EQ(bsdNames(registry, registry.mediaObjects()),
+            (std::vector<std::string>{"IOMedia", "disk2s1", "disk2s1", "disk5s1", "disk6s1", "disk4s2"}));
+
+  const struct {
+    const char* bsd;
+    bool media;
+    const char* volumeName;  // of its description; nullptr: none
+  } cases[] = {
+      {"disk2s1", true, "First"}, {"disk5s1", true, "Described"}, {"disk6s9", true, "Renamed"}, {"disk7", true, nullptr},
+      {"disk6s1", false, nullptr}, {"disk8", false, nullptr}, {"disk9", false, nullptr}, {"", false, nullptr},
+      {"disk2", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    auto object = registry.mediaObjectForBSDName(c.bsd);
+    auto description = registry.descriptionForBSDName(c.bsd);
+    EXPECT_EQ(object.has_value(), c.media) << c.bsd;
+    EXPECT_EQ(description ? *description->at("DAVolumeName").asString() : "-", c.volumeName ? c.volumeName : "-") << c.bsd;
+    EXPECT_TRUE(!object || registry.description(*object) == description) << c.bsd;
+  }
+
+  // A description comes with its mount URL and its UUIDs in upper case.
+  auto description = registry.descriptionForBSDName("disk4s2");
+  ASSERT_NE(description, nullptr);
+  EXPECT_EQ(description->at("DAVolumePath"), PlistValue(PlistUrl{"file:///Volumes/Backup%20Disk/"}));
+  EXPECT_EQ(description->at("DAVolumeUUID"), PlistValue("424FEA98-2296-48FD-8DFF-0866835572E9"));
+  EXPECT_EQ(description->at("DAMediaUUID"), PlistValue("E09ECFF1-C6DC-11E9-920B-806E6F6E6963"));
+}
+
+TEST(ImageMountTable, StatfsTakesTheLongestWholeComponentPrefix) {
+  ImageBuilder image;
+  image.mount({.on = "/", .from = "/dev/disk3s1s1", .type = "apfs", .blockSize = 4096, .blocks = 100, .freeBlocks = 1});
+  image.mount({.on = "/Volumes/Data", .from = "/dev/disk4s1", .type = "hfs", .blockSize = 512, .blocks = 200, .freeBlocks = 2});
+  image.mount({.on = "/Volumes/Data/Inner", .from = "/dev/disk5s1", .type = "msdos", .blocks = 300});
+  image.mount({.on = "/Volumes/DataX/", .from = "/dev/disk6s1", .type = "exfat", .blocks = 400});
+  // Mounted over the one before: the later mount on a folder is the one that answers.
+  image.mount({.on = "/Volumes/Data/Inner", .from = "/dev/disk7s1", .type = "apfs", .blocks = 500});
+  image.file("/Volumes/Data/file.txt", "x");
+  image.file("/Volumes/DataY/file.txt", "y");
+  image.file("/Volumes/DataX/deep/er/file", "z");
+  TempDir dir;
+  image.write(dir.path());
+  // Binary machine.plist files load as well as XML ones.
+  testing::writeFile(dir.path() / "machine.plist", writeBinaryPlist(image.machinePlist()));
+  std::filesystem::create_directory_symlink("../Volumes/Data/Inner", dir.path() / "root/tmp/inner-link");
+  std::filesystem::create_directory_symlink("/", dir.path() / "root/tmp/host-root");
+  LoadResult loaded = loadMachine(dir.str());
+  ASSERT_NE(loaded.machine, nullptr) << loaded.error;
+  MountTable& table = loaded.machine->mountTable();
+
+  const struct {
+    const char* path;
+    std::optional<std::uint64_t> blocks;  // which mount answers; nothing when statfs fails
+  } cases[] = {
+      {"/tmp", 100},
+      {"/Volumes/Data/", 200},
+      {"/Volumes/Data/Inner", 500},
+      {"/Volumes/Data/Inner/../file.txt", 200},
+      {"/Volumes/DataX/deep/er/file", 400},
+      {"/Volumes/DataY/file.txt", 100},  // "/Volumes/Data" is not a prefix of "/Volumes/DataY"
+      {"/tmp/inner-link", 500},          // found where the link leads
+      {"/Volumes/Data/file.txt/x", std::nullopt},
+      {"/Volumes/../../Volumes/Data", std::nullopt},
+      {"/tmp/host-root/etc", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto figures = table.statfs(c.path);
+    EXPECT_EQ(figures ? std::optional(figures->blocks) : std::nullopt, c.blocks) << c.path;
+  }
+  auto data = table.statfs("/Volumes/Data");
+  EXPECT_TRUE(data && data->blockSize == 512u && data->freeBlocks == 2u);
+
+  // The scan gives the entries in table order, names as raw bytes, until the visitor says stop.
+  std::vector<std::string> seen;
+  EXPECT_TRUE(table.scan([&](const MountEntryView& entry) {
+    seen.push_back(std::string(entry.mountedOn) + " " + std::string(entry.mountedFrom) + " " + std::string(entry.type));
+    return entry.type == "msdos";
+  }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"/ /dev/disk3s1s1 apfs", "/Volumes/Data /dev/disk4s1 hfs",
+                                            "/Volumes/Data/Inner /dev/disk5s1 msdos"}));
+}
+
+TEST(ImageMountTable, StatfsFailsWithoutAMountAtTheTop) {
+  ImageBuilder image;
+  image.mount({.on = "/Volumes/Data", .from = "/dev/disk4s1", .type = "hfs"});
+  ScopedMachine machine(image);
+  EXPECT_EQ(current()->mountTable().statfs("/tmp"), std::nullopt);
+  EXPECT_TRUE(current()->mountTable().statfs("/Volumes/Data").has_value());
 }
 
 }  // namespace
