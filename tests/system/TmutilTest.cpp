@@ -2,10 +2,9 @@
 // the arguments it received (each followed by a NUL) and its environment beside itself.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <strandel/Strandel.hpp>
@@ -32,99 +31,30 @@ ImageBuilder tmutilPrinting(const std::string& output) {
   return image;
 }
 
-std::string fileText(const ScopedMachine& machine, const char* relative) {
-  std::ifstream in(machine.dir() / relative, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// `tmutil status -X` of a backup that is copying.
-const char* const kStatusCopying = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>BackupPhase</key>
-	<string>Copying</string>
-	<key>ClientID</key>
-	<string>com.apple.backupd</string>
-	<key>DateOfStateChange</key>
-	<date>2026-08-12T07:25:54Z</date>
-	<key>DestinationMountPoint</key>
-	<string>/Volumes/Backup km</string>
-	<key>FractionOfProgressBar</key>
-	<real>0.90000000000000002</real>
-	<key>Progress</key>
-	<dict>
-		<key>Percent</key>
-		<real>0.73163793226869744</real>
-		<key>totalBytes</key>
-		<integer>443560615936</integer>
-	</dict>
-	<key>Running</key>
-	<true/>
-</dict>
-</plist>
-)";
-
-TEST(Tmutil, DictionaryOutput) {
-  ScopedMachine machine(tmutilPrinting(kStatusCopying));
-  auto value = tmutil({"status", "-X"});
-  ASSERT_TRUE(value);
-  ASSERT_TRUE(value->asDictionary());
-  EXPECT_EQ(*value->find("BackupPhase"), PlistValue("Copying"));
-  EXPECT_EQ(*value->find("Running"), PlistValue(true));
-  EXPECT_EQ(value->find("FractionOfProgressBar")->asReal(), 0.9);
-  ASSERT_TRUE(value->find("DateOfStateChange")->asDate());
-  const PlistValue* progress = value->find("Progress");
-  ASSERT_TRUE(progress);
-  EXPECT_EQ(progress->find("totalBytes")->asInteger(), 443560615936);
-}
-
-TEST(Tmutil, ArrayOutput) {
-  PlistArray destinations{PlistDict{{"Name", PlistValue("TC Backup")}, {"Kind", PlistValue("Local")}},
-                          PlistDict{{"Name", PlistValue("Tensho")}, {"Kind", PlistValue("Network")}}};
-  ScopedMachine machine(tmutilPrinting(writeXmlPlist(destinations)));
-  EXPECT_EQ(tmutil({"destinationinfo", "-X"}), PlistValue(destinations));
-}
-
-TEST(Tmutil, BinaryPropertyListOutput) {
-  PlistDict status{{"ClientID", PlistValue("com.apple.backupd")}, {"Running", PlistValue(false)}};
-  ScopedMachine machine(tmutilPrinting(writeBinaryPlist(status)));
-  EXPECT_EQ(tmutil({"status", "-X"}), PlistValue(status));
-}
-
-TEST(Tmutil, OutputThatIsNoPropertyListGivesNothing) {
-  const std::vector<std::pair<const char*, std::string>> outputs = {
-      {"empty", ""},
-      {"text listing",
-       "====================================================\n"
-       "Name          : TC Backup\n"
-       "Kind          : Local\n"
-       "Mount Point   : /Volumes/TC Backup\n"
-       "ID            : 12345678-1234-ABCD-ABCD-1234ABCD1234\n"},
-      {"message", "tmutil: No destinations configured.\n"},
-      {"cut property list", std::string(kStatusCopying).substr(0, 300)},
+TEST(Tmutil, TheToolsPropertyListOrNothing) {
+  const PlistDict status{{"BackupPhase", PlistValue("Copying")}, {"Running", PlistValue(true)},
+                         {"FractionOfProgressBar", PlistValue(0.9)},
+                         {"Progress", PlistDict{{"totalBytes", PlistValue(std::int64_t{443560615936})}}}};
+  const PlistArray destinations{PlistDict{{"Name", PlistValue("TC Backup")}, {"Kind", PlistValue("Local")}},
+                                PlistDict{{"Name", PlistValue("Tensho")}, {"Kind", PlistValue("Network")}}};
+  // What the tool prints, the arguments (they reach it unchanged, in an empty environment), the
+  // output and the answer.
+  const std::tuple<const char*, std::vector<std::string>, std::string, std::optional<PlistValue>> cases[] = {
+      {"XML dictionary", {"status", "-X"}, writeXmlPlist(status), status},
+      {"binary dictionary", {"status", "-X", "-X"}, writeBinaryPlist(status), status},
+      {"XML array", {"destinationinfo", "-X"}, writeXmlPlist(destinations), destinations},
+      {"empty", {}, "", std::nullopt},
+      {"text listing", {"destinationinfo"}, "Name          : TC Backup\nKind          : Local\n", std::nullopt},
+      {"message", {"listbackups", "-d", "/Volumes/Backup Disk", "-m"}, "tmutil: No destinations configured.\n", std::nullopt},
+      {"cut property list", {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"}, writeXmlPlist(status).substr(0, 200), std::nullopt},
   };
-  for (const auto& [name, output] : outputs) {
+  for (const auto& [name, arguments, output, answer] : cases) {
     ScopedMachine machine(tmutilPrinting(output));
-    EXPECT_EQ(tmutil({"destinationinfo"}), std::nullopt) << name;
-  }
-}
-
-TEST(Tmutil, ArgumentsReachTheToolUnchangedInAnEmptyEnvironment) {
-  const std::vector<std::vector<std::string>> argumentLists = {
-      {},
-      {"destinationinfo", "-X"},
-      {"status", "-X", "-X"},
-      {"listbackups", "-d", "/Volumes/Backup Disk", "-m"},
-      {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"},
-  };
-  for (const auto& arguments : argumentLists) {
-    ScopedMachine machine(tmutilPrinting(""));
-    tmutil(arguments);
-    std::string expected;
-    for (const auto& argument : arguments) expected += argument + '\0';
-    EXPECT_EQ(fileText(machine, "root/usr/bin/tmutil.argv"), expected);
-    EXPECT_EQ(fileText(machine, "root/usr/bin/tmutil.env"), "");
+    EXPECT_EQ(tmutil(arguments), answer) << name;
+    std::string received;
+    for (const auto& argument : arguments) received += argument + '\0';
+    EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/tmutil.argv"), received) << name;
+    EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/tmutil.env"), "") << name;
   }
 }
 
@@ -133,20 +63,20 @@ TEST(Tmutil, ToolThatCannotStartGivesNothing) {
   EXPECT_EQ(tmutil({"status", "-X"}), std::nullopt);
 }
 
+// The recorded answers of a real Mac: dates, reals and the text form for people.
 TEST(Tmutil, SampleImageOfAMacWithTwoDestinations) {
   auto previous = platform::current();
-  auto error = useMachine(testing::sampleMachine("network-backup"));
-  ASSERT_FALSE(error) << *error;
+  ASSERT_FALSE(useMachine(testing::sampleMachine("network-backup")));
   auto destinations = tmutil({"destinationinfo", "-X"});
-  ASSERT_TRUE(destinations && destinations->find("Destinations"));
-  const PlistArray* list = destinations->find("Destinations")->asArray();
-  ASSERT_TRUE(list);
-  ASSERT_EQ(list->size(), 2u);
-  EXPECT_EQ(*(*list)[1].find("Kind"), PlistValue("Network"));
+  ASSERT_TRUE(destinations && destinations->find("Destinations") && destinations->find("Destinations")->asArray());
+  const PlistArray& list = *destinations->find("Destinations")->asArray();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(*list[1].find("Kind"), PlistValue("Network"));
   auto status = tmutil({"status", "-X"});
   ASSERT_TRUE(status);
   EXPECT_EQ(*status->find("BackupPhase"), PlistValue("Copying"));
-  EXPECT_EQ(tmutil({"destinationinfo"}), std::nullopt);  // the text form is for people
+  EXPECT_TRUE(status->find("DateOfStateChange") && status->find("DateOfStateChange")->asDate());
+  EXPECT_EQ(tmutil({"destinationinfo"}), std::nullopt);
   platform::setCurrent(previous);
 }
 
