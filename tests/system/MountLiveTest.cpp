@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
@@ -46,40 +47,31 @@ const LiveMount kMounts[] = {
 
 // Runs in the child: every finding is one line on `report`.
 void checkLiveMounts(const std::string& base, std::ostream& report) {
-  auto check = [&report](bool ok, const std::string& what) {
-    if (!ok) report << what << "\n";
-  };
   for (const LiveMount& m : kMounts) {
     std::string on = base + "/" + m.folder;
-    bool onIsUtf8 = m.folder.find('\xE9') == std::string::npos;
-    bool fromIsUtf8 = m.source.find('\xE9') == std::string::npos;
-    std::string from = getVolumeMountFromName(on);
-    check(from == (onIsUtf8 && fromIsUtf8 ? m.source : ""), "mount from '" + on + "' gave '" + from + "'");
-    std::string found = getVolumeMountOnName(m.source);
-    check(found == (onIsUtf8 && fromIsUtf8 ? on : ""), "mount on '" + m.source + "' gave '" + found + "'");
-
+    bool utf8 = (m.folder + m.source).find('\xE9') == std::string::npos;
+    if (std::string from = getVolumeMountFromName(on); from != (utf8 ? m.source : "")) report << "mount from '" << on << "' gave '" << from << "'\n";
+    if (std::string found = getVolumeMountOnName(m.source); found != (utf8 ? on : "")) report << "mount on '" << m.source << "' gave '" << found << "'\n";
     struct statfs figures {};
     if (::statfs(on.c_str(), &figures) != 0) {
       report << "statfs(2) failed on '" << on << "': " << std::strerror(errno) << "\n";
       continue;
     }
     // Linux counts blocks in fragments of f_frsize bytes (what `df -B1` multiplies by).
-    double bsize = static_cast<double>(figures.f_frsize ? figures.f_frsize : figures.f_bsize);
-    double total = bsize * static_cast<double>(static_cast<std::int64_t>(figures.f_blocks));
-    double free = bsize * static_cast<double>(static_cast<std::int64_t>(figures.f_bfree));
-    double used = bsize * static_cast<double>(static_cast<std::int64_t>(figures.f_blocks - figures.f_bfree));
-    auto same = [&](const char* what, double got, double want) {
+    double unit = static_cast<double>(figures.f_frsize ? figures.f_frsize : figures.f_bsize);
+    double total = unit * static_cast<double>(figures.f_blocks), used = unit * static_cast<double>(figures.f_blocks - figures.f_bfree);
+    const std::tuple<const char*, double, double> sizes[] = {
+        {"total", ZVFoundationGetVolTotalSize(on), total},
+        {"free", ZVFoundationGetVolFreeSize(on), unit * static_cast<double>(figures.f_bfree)},
+        {"used", ZVFoundationGetVolUsedSize(on), used},
+        {"total of a file inside", ZVFoundationGetVolTotalSize(on + "/file"), total},
+        // A tmpfs has no disk behind it: the container used size falls back to its own.
+        {"APFS used", ZVFoundationGetAPFSVolUsedSize(on), used},
+        // The size= option is the total, whatever the block size.
+        {"size= total", total, std::strtod(m.options + 5, nullptr) * 1048576}};
+    for (const auto& [what, got, want] : sizes) {
       if (got != want) report << what << " of '" << on << "' is " << got << ", statfs(2) says " << want << "\n";
-    };
-    same("total", ZVFoundationGetVolTotalSize(on), total);
-    same("free", ZVFoundationGetVolFreeSize(on), free);
-    same("used", ZVFoundationGetVolUsedSize(on), used);
-    same("total of a file inside", ZVFoundationGetVolTotalSize(on + "/file"), total);
-    // A tmpfs has no disk behind it: the container used size falls back to its own.
-    same("APFS used", ZVFoundationGetAPFSVolUsedSize(on), used);
-    // The size= option is the total, whatever the block size.
-    std::uint64_t megabytes = std::strtoull(m.options + 5, nullptr, 10);
-    same("size= total", total, static_cast<double>(megabytes) * 1048576);
+    }
   }
 }
 
@@ -91,33 +83,30 @@ TEST(MountLive, LookupsAndSizesAgreeWithTheKernel) {
   ASSERT_NE(child, -1);
   if (child == 0) {
     ::close(pipeFds[0]);
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      std::string why = std::string("can't make a private mount namespace: ") + std::strerror(errno);
-      (void)!::write(pipeFds[1], why.data(), why.size());
-      ::_exit(kCannotIsolate);
-    }
     std::ostringstream report;
-    for (const LiveMount& m : kMounts) {
-      std::string on = base.str() + "/" + m.folder;
-      std::filesystem::create_directories(on);
-      if (::mount(m.source.c_str(), on.c_str(), "tmpfs", 0, m.options) != 0) {
-        report << "mount of tmpfs on '" << on << "' failed: " << std::strerror(errno) << "\n";
-      } else {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      report << "can't make a private mount namespace: " << std::strerror(errno);
+    } else {
+      for (const LiveMount& m : kMounts) {
+        std::string on = base.str() + "/" + m.folder;
+        std::filesystem::create_directories(on);
+        if (::mount(m.source.c_str(), on.c_str(), "tmpfs", 0, m.options) != 0) {
+          report << "mount of tmpfs on '" << on << "' failed: " << std::strerror(errno) << "\n";
+        }
         testing::writeFile(on + "/file", "x");
       }
+      useLiveMachine();
+      if (report.str().empty()) checkLiveMounts(base.str(), report);
     }
-    useLiveMachine();
-    if (report.str().empty()) checkLiveMounts(base.str(), report);
-    std::string text = report.str();
-    (void)!::write(pipeFds[1], text.data(), text.size());
-    ::_exit(text.empty() ? 0 : 1);
+    (void)!::write(pipeFds[1], report.str().data(), report.str().size());
+    ::_exit(report.str().starts_with("can't make") ? kCannotIsolate : 0);
   }
   ::close(pipeFds[1]);
   std::string text;
   char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
     if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0 && errno != EINTR) break;
   }
   ::close(pipeFds[0]);
   int status = 0;
