@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "plist/Utf8.hpp"
@@ -31,105 +31,70 @@ struct Command {
 // puts in its place land there.
 std::vector<Command> commands(const std::string& dump, const std::string& out) {
   return {
-      {{"registry"}, {}},
-      {{"volumes"}, {}},
-      {{"container-members"}, {"disk3s1"}},
-      {{"container-members", "--as-listed"}, {"disk3"}},
-      {{"is-network-backup"}, {"disk5s1"}},
-      {{"apfs", "container"}, {"disk3"}},
-      {{"apfs", "is-apfs"}, {"/"}},
-      {{"apfs", "system"}, {"disk3"}},
-      {{"apfs", "data"}, {"disk3"}},
-      {{"apfs", "preboot"}, {"disk3"}},
-      {{"apfs", "recovery"}, {"disk3"}},
-      {{"apfs", "role"}, {"disk3s1"}},
-      {{"os", "version"}, {}},
-      {{"os", "info"}, {}},
-      {{"os", "compare"}, {"10.13"}},
-      {{"mount", "from"}, {"/"}},
-      {{"mount", "on"}, {"disk3s1"}},
-      {{"size", "total"}, {"/"}},
-      {{"size", "free"}, {"/"}},
-      {{"size", "used"}, {"/"}},
-      {{"size", "apfs-used"}, {"/"}},
-      {{"size", "total-text"}, {"/"}},
-      {{"size", "used-text"}, {"/"}},
-      {{"bytes"}, {"1536"}},
-      {{"bytes", "--label"}, {"1536"}},
-      {{"bytes", "--mb"}, {"1536"}},
+      {{"registry"}, {}},                      {{"volumes"}, {}},                     {{"container-members"}, {"disk3s1"}},
+      {{"container-members", "--as-listed"}, {"disk3"}},                              {{"is-network-backup"}, {"disk5s1"}},
+      {{"apfs", "container"}, {"disk3"}},      {{"apfs", "is-apfs"}, {"/"}},          {{"apfs", "system"}, {"disk3"}},
+      {{"apfs", "data"}, {"disk3"}},           {{"apfs", "preboot"}, {"disk3"}},      {{"apfs", "recovery"}, {"disk3"}},
+      {{"apfs", "role"}, {"disk3s1"}},         {{"os", "version"}, {}},               {{"os", "info"}, {}},
+      {{"os", "compare"}, {"10.13"}},          {{"mount", "from"}, {"/"}},            {{"mount", "on"}, {"disk3s1"}},
+      {{"size", "total"}, {"/"}},              {{"size", "free"}, {"/"}},             {{"size", "used"}, {"/"}},
+      {{"size", "apfs-used"}, {"/"}},          {{"size", "total-text"}, {"/"}},       {{"size", "used-text"}, {"/"}},
+      {{"bytes"}, {"1536"}},                   {{"bytes", "--label"}, {"1536"}},      {{"bytes", "--mb"}, {"1536"}},
       {{"verify"}, {"disk9s9"}},  // a volume the disk utility does not know, so the run is short
-      {{"tmutil"}, {"status", "-X"}},
-      {{"fda"}, {}},
-      {{"image", "import"}, {dump, out}},
+      {{"tmutil"}, {"status", "-X"}},          {{"fda"}, {}},                         {{"image", "import"}, {dump, out}},
   };
 }
 
 struct Variant {
   const char* name;
   std::vector<std::string> arguments;
+  std::vector<const char*> formats;
 };
 
 // The bad forms of a command's arguments: one left out, one too many, and each argument in turn
 // empty, huge or not UTF-8. A command without arguments gets the odd value as one it does not
-// take.
+// take. Whether an argument is left out, one too many, empty or huge is a matter of parsing and
+// of the answer, not of the form it is printed in: one format says all there is to say about
+// it. Bytes that are not UTF-8 must come out right in every format.
 std::vector<Variant> variants(const Command& command) {
-  const std::string huge(kHugeArgument, 'x');
-  const std::string notUtf8 = "disk\xff\xfe\xc3(s1\x80";
-  std::vector<Variant> out;
   const std::vector<std::string>& good = command.arguments;
-  if (!good.empty()) out.push_back({"missing", {good.begin(), good.end() - 1}});
-  std::vector<std::string> extra = good;
-  extra.push_back("surplus");
-  out.push_back({"extra", extra});
-  const std::pair<const char*, std::string> oddValues[] = {{"empty", ""}, {"huge", huge}, {"not UTF-8", notUtf8}};
-  for (const auto& [name, odd] : oddValues) {
-    if (good.empty()) out.push_back({name, {odd}});
+  std::vector<Variant> out;
+  if (!good.empty()) out.push_back({"missing", {good.begin(), good.end() - 1}, {"json"}});
+  out.push_back({"extra", good, {"json"}});
+  out.back().arguments.push_back("surplus");
+  const std::tuple<const char*, std::string, std::vector<const char*>> oddValues[] = {
+      {"empty", "", {"json"}},
+      {"huge", std::string(kHugeArgument, 'x'), {"json"}},
+      {"not UTF-8", "disk\xff\xfe\xc3(s1\x80", {"json", "plist", "text"}}};
+  for (const auto& [name, odd, formats] : oddValues) {
+    if (good.empty()) out.push_back({name, {odd}, formats});
     for (std::size_t i = 0; i < good.size(); ++i) {
-      std::vector<std::string> arguments = good;
-      arguments[i] = odd;
-      out.push_back({name, arguments});
+      out.push_back({name, good, formats});
+      out.back().arguments[i] = odd;
     }
   }
   return out;
 }
 
 // Makes a folder the working folder while the value lives.
-class WorkingFolder {
- public:
-  explicit WorkingFolder(const std::filesystem::path& folder) : saved_(std::filesystem::current_path()) {
-    std::filesystem::current_path(folder);
-  }
-  ~WorkingFolder() { std::filesystem::current_path(saved_); }
-  WorkingFolder(const WorkingFolder&) = delete;
-  WorkingFolder& operator=(const WorkingFolder&) = delete;
-
- private:
-  std::filesystem::path saved_;
+struct WorkingFolder {
+  explicit WorkingFolder(const std::filesystem::path& folder) { std::filesystem::current_path(folder); }
+  ~WorkingFolder() { std::filesystem::current_path(saved); }
+  std::filesystem::path saved = std::filesystem::current_path();
 };
-
-std::string shown(const std::vector<std::string>& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) {
-    std::string size = std::to_string(argument.size());
-    text += " '" + (argument.size() > 60 ? argument.substr(0, 20) + "...(" + size + " bytes)" : argument) + "'";
-  }
-  return text;
-}
 
 TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
   const std::string dump = testing::sourceDir() + "/tests/tools/dumps/osx-virtualbox";
   const std::string machine = testing::sampleMachine("apple-silicon-macos26");
   for (const Command& command : commands(dump, "image")) {
     for (const Variant& variant : variants(command)) {
-      for (const std::string format : {"json", "plist", "text"}) {
-        // An argument left out or one too many is a matter of parsing, before any format is
-        // chosen: one format says all there is to say about it.
-        std::string_view kind = variant.name;
-        if (format != "json" && (kind == "missing" || kind == "extra")) continue;
+      for (const std::string format : variant.formats) {
         std::vector<std::string> arguments = {"--machine", machine, "--format", format};
         arguments.insert(arguments.end(), command.words.begin(), command.words.end());
         arguments.insert(arguments.end(), variant.arguments.begin(), variant.arguments.end());
-        SCOPED_TRACE(std::string(variant.name) + ":" + shown(arguments));
+        std::string shown = format + " " + variant.name + ":";
+        for (const std::string& word : arguments) shown += " '" + word.substr(0, 60) + (word.size() > 60 ? "...'" : "'");
+        SCOPED_TRACE(shown);
         testing::TempDir scratch;
         testing::ToolRun run;
         {
@@ -151,12 +116,11 @@ TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
         // or one property-list document.
         if (format == "json") {
           EXPECT_TRUE(run.out.ends_with("\n") && std::count(run.out.begin(), run.out.end(), '\n') == 1) << run.out;
-          EXPECT_TRUE(isValidUtf8(run.out)) << run.out;
         } else if (format == "plist") {
           bool document = run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
           EXPECT_TRUE(run.out.starts_with("<?xml") && document) << run.out;
-          EXPECT_TRUE(isValidUtf8(run.out)) << run.out;
         }
+        EXPECT_TRUE(format == "text" || isValidUtf8(run.out)) << run.out;
       }
     }
   }
