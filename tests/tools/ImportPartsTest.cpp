@@ -1,0 +1,142 @@
+// The importer's parts on real lines: the readers of `mount` and `df -k`, the mount URLs and disk
+// descriptions it writes, and BSD names. The real dumps go through them whole in ImportDumpTest.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "tools/strandel/import/BsdName.hpp"
+#include "tools/strandel/import/Description.hpp"
+#include "tools/strandel/import/FileUrl.hpp"
+#include "tools/strandel/import/MountText.hpp"
+
+namespace strandel::importer {
+namespace {
+
+TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
+  // Each line and what it reads as, "from|on|type"; "" when it is no mount.
+  const std::pair<const char*, const char*> cases[] = {
+      {"/dev/disk1s9 on /private/tmp/parens (1) (apfs, local, nodev, nosuid, journaled, nobrowse)",
+       "/dev/disk1s9|/private/tmp/parens (1)|apfs"},
+      {"/dev/disk4s1 on /Volumes/A:B (msdos, local, nodev, nosuid, noowners)", "/dev/disk4s1|/Volumes/A:B|msdos"},
+      {"map auto_home on /System/Volumes/Data/home (autofs, automounted, nobrowse)",
+       "map auto_home|/System/Volumes/Data/home|autofs"},
+      {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev, nosuid, mounted by ricc)",
+       "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
+      {"/dev/disk9 on /Volumes/Solo (hfs)", "/dev/disk9|/Volumes/Solo|hfs"},
+      // Not mounts: a prompt, a cut line, no type, no " on ".
+      {"40 Z% mount", ""}, {"/dev/disk1s1 on / (apfs, local", ""}, {"/dev/disk1s1 on / ()", ""},
+      {"/dev/disk1s1 / (apfs, local)", ""}, {"", ""},
+  };
+  for (const auto& [line, expected] : cases) {
+    auto mount = parseMountLine(line);
+    EXPECT_EQ(mount ? mount->from + "|" + mount->on + "|" + mount->type : "", expected) << line;
+  }
+}
+
+// macOS 10.15's `df -k`, with inode columns and names with blanks on both sides (its other rows
+// come with the imported samples), and an older system's row without them.
+constexpr const char* kDf =
+    "Filesystem    1024-blocks     Used Available Capacity iused      ifree %iused  Mounted on\n"
+    "/dev/disk2s1     15137788  5217396   9920392    35%       1          0  100%   /Volumes/My Disk\n"
+    "/dev/disk2s10        4096     1024      3072    25%   /Volumes/Old Style\r\n"
+    "/dev/disk7        broken row   /Volumes/Broken\n";
+
+TEST(ImportMountText, FindsTheDfRowOfEachMount) {
+  // Each mount and its row, "blocks used available"; "" when there is none.
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"/dev/disk2s1", "/Volumes/My Disk", "15137788 5217396 9920392"}, {"/dev/disk2s10", "/Volumes/Old Style", "4096 1024 3072"},
+      // A source that is a prefix of another's, and a mount point that is a suffix of another's.
+      {"/dev/disk2s", "/Volumes/Old Style", ""}, {"/dev/disk2s1", "Disk", ""},
+      {"/dev/disk7", "/Volumes/Broken", ""},     {"/dev/disk8", "/Volumes/Absent", ""},
+  };
+  for (const auto& [from, on, expected] : cases) {
+    auto row = findDfRow(kDf, from, on);
+    EXPECT_EQ(row ? std::to_string(row->blocks) + " " + std::to_string(row->used) + " " + std::to_string(row->available) : "",
+              expected) << from << " on " << on;
+  }
+}
+
+TEST(ImportMountText, TurnsDfRowsIntoExactStatfsFigures) {
+  // A df row, and the block size, blocks and free blocks it stands for.
+  const std::pair<DfRow, std::array<std::uint64_t, 3>> cases[] = {
+      // Counts that don't fill whole 4096-byte blocks stay in 1024-byte blocks.
+      {{190, 190, 0}, {1024, 190, 0}}, {{41102633, 22632028, 18470604}, {1024, 41102633, 18470605}}, {{0, 0, 0}, {4096, 0, 0}},
+      // More used than there is: nothing free, rather than a wrapped count.
+      {{100, 200, 0}, {4096, 25, 0}},
+  };
+  for (const auto& [row, expected] : cases) {
+    StatfsFigures figures = figuresFromDf(row);
+    EXPECT_EQ((std::array<std::uint64_t, 3>{figures.blockSize, figures.blocks, figures.freeBlocks}), expected) << row.blocks;
+  }
+}
+
+TEST(ImportMountText, EncodesMountPointsAsTheServiceGivesThem) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/", "file:///"},                                  {"/Volumes/My Disk", "file:///Volumes/My%20Disk/"},
+      {"/Volumes/A:B", "file:///Volumes/A:B/"},           {"/private/tmp/parens (1)", "file:///private/tmp/parens%20(1)/"},
+      {"/Volumes/100% #1?", "file:///Volumes/100%25%20%231%3F/"}, {"/Volumes/semi;colon", "file:///Volumes/semi%3Bcolon/"},
+      {"/Volumes/Trailing/", "file:///Volumes/Trailing/"},
+      {"/Volumes/Backups of Michael’s MBP", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP/"},
+      {"/Volumes/Macintosh HD — Data", "file:///Volumes/Macintosh%20HD%20%E2%80%94%20Data/"},
+      {"", nullptr}, {"Volumes/Relative", nullptr},
+  };
+  for (const auto& [path, url] : cases) {
+    EXPECT_EQ(mountPointUrl(path), url ? std::optional<std::string>(url) : std::nullopt) << path;
+  }
+}
+
+TEST(ImportMountText, OrdersAndRelatesBsdNames) {
+  const std::pair<const char*, const char*> ordered[] = {
+      {"disk2", "disk10"}, {"disk1", "disk1s1"}, {"disk1s2", "disk1s10"}, {"disk1s5", "disk1s5s1"}, {"disk99s9", "notadisk"}};
+  for (const auto& [a, b] : ordered) EXPECT_TRUE(BsdLess()(a, b) && !BsdLess()(b, a)) << a << " " << b;
+  EXPECT_FALSE(BsdLess()("disk1s1", "disk1s1"));
+  EXPECT_EQ(bsdParent("disk1s5s1"), "disk1s5");
+  EXPECT_EQ(bsdParent("disk1s5"), "disk1");
+  EXPECT_EQ(bsdParent("disk1"), std::nullopt);
+  EXPECT_EQ(bsdWhole("disk10s4s1"), "disk10");
+  for (const char* notOne : {"disk", "disks1", "disk1s", "disk1t2", "rdisk1", "/dev/disk1", "disk1s2 "}) {
+    EXPECT_EQ(bsdNumbers(notOne), std::nullopt) << notOne;
+  }
+}
+
+TEST(ImportDescription, LeavesOutValuesOfTheWrongTypeWithALine) {
+  PlistDict info{{"VolumeName", PlistValue(42)}, {"Internal", PlistValue("Yes")}, {"Size", PlistValue(-1)},
+                 {"VolumeUUID", PlistValue("not-a-uuid")}, {"DiskUUID", PlistValue("a0c85363-e33f-4708-9b6a-68bd0aa062c1")},
+                 {"MountPoint", PlistValue("Volumes/Relative")},
+                 {"SomethingNew", PlistValue(PlistDict{{"nested", PlistValue(true)}})}};
+  Problems problems;
+  PlistDict d = describeDisk("disk3", info, {}, "info/disk3.plist", problems);
+  EXPECT_EQ(d.size(), 2u) << "only the BSD name and the UUID that is one";
+  EXPECT_EQ(d.at("DAMediaUUID"), PlistValue("A0C85363-E33F-4708-9B6A-68BD0AA062C1"));
+  ASSERT_EQ(problems.lines().size(), 5u);
+  EXPECT_EQ(problems.lines()[0], "info/disk3.plist: VolumeName: expected a string; left out");
+  for (const std::string& line : problems.lines()) EXPECT_TRUE(line.starts_with("info/disk3.plist: ")) << line;
+}
+
+TEST(ImportDescription, TranslatesOnlyTheNamesOfGuidPartitionMaps) {
+  PlistDict gpt{{"DAMediaBSDName", PlistValue("disk0")}, {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
+  PlistDict mbr{{"DAMediaBSDName", PlistValue("disk2")}, {"DAMediaContent", PlistValue("FDisk_partition_scheme")}};
+  const std::tuple<const PlistDict*, const char*, const char*> cases[] = {
+      {&gpt, "EFI", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},        {&gpt, "Apple_APFS", "7C3457EF-0000-11AA-AA11-00306543ECAC"},
+      {&gpt, "Apple_Boot", "426F6F74-0000-11AA-AA11-00306543ECAC"}, {&gpt, "Microsoft Basic Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
+      {&gpt, "Some_Future_Type", "Some_Future_Type"},                {&mbr, "Windows_NTFS", "Windows_NTFS"},
+      {&mbr, "Apple_HFS", "Apple_HFS"},                              {nullptr, "Apple_HFS", "Apple_HFS"},
+  };
+  for (const auto& [parent, content, expected] : cases) {
+    Problems problems;
+    PlistDict d = describeDisk("disk0s1", {{"Content", PlistValue(content)}}, {.parent = parent}, "x", problems);
+    EXPECT_EQ(d.at("DAMediaContent"), PlistValue(expected)) << content;
+  }
+  // The registry's own Content is what the service reports, whatever diskutil called it.
+  Problems problems;
+  PlistDict d = describeDisk("disk0s2", {{"Content", PlistValue("Apple_HFS")}},
+                             {.parent = &gpt, .mediaContent = "48465300-0000-11AA-AA11-00306543ECAC"}, "x", problems);
+  EXPECT_EQ(d.at("DAMediaContent"), PlistValue("48465300-0000-11AA-AA11-00306543ECAC"));
+}
+
+}  // namespace
+}  // namespace strandel::importer
