@@ -43,14 +43,10 @@ inline void expectInPrivateMountNamespace(const std::function<std::string()>& ch
   ::close(fds[1]);
   std::string message;
   char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
-    if (n > 0) message.append(buffer, static_cast<std::size_t>(n));
-    if (n < 0 && errno != EINTR) break;
-  }
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  ::waitpid(pid, &status, 0);
   if (message.starts_with("skip: ")) GTEST_SKIP() << message.substr(6);
   EXPECT_EQ(message, "passed") << "child status " << status;
 }
