@@ -49,8 +49,9 @@ void checkLiveMounts(const std::string& base, std::ostream& report) {
   for (const LiveMount& m : kMounts) {
     std::string on = base + "/" + m.folder;
     bool utf8 = (m.folder + m.source).find('\xE9') == std::string::npos;
-    if (std::string from = getVolumeMountFromName(on); from != (utf8 ? m.source : "")) report << "mount from '" << on << "' gave '" << from << "'\n";
-    if (std::string found = getVolumeMountOnName(m.source); found != (utf8 ? on : "")) report << "mount on '" << m.source << "' gave '" << found << "'\n";
+    std::string from = getVolumeMountFromName(on), found = getVolumeMountOnName(m.source);
+    if (from != (utf8 ? m.source : "")) report << "mount from '" << on << "' gave '" << from << "'\n";
+    if (found != (utf8 ? on : "")) report << "mount on '" << m.source << "' gave '" << found << "'\n";
     struct statfs figures {};
     if (::statfs(on.c_str(), &figures) != 0) {
       report << "statfs(2) failed on '" << on << "': " << std::strerror(errno) << "\n";
@@ -58,7 +59,8 @@ void checkLiveMounts(const std::string& base, std::ostream& report) {
     }
     // Linux counts blocks in fragments of f_frsize bytes (what `df -B1` multiplies by).
     double unit = static_cast<double>(figures.f_frsize ? figures.f_frsize : figures.f_bsize);
-    double total = unit * static_cast<double>(figures.f_blocks), used = unit * static_cast<double>(figures.f_blocks - figures.f_bfree);
+    double total = unit * static_cast<double>(figures.f_blocks);
+    double used = unit * static_cast<double>(figures.f_blocks - figures.f_bfree);
     const std::tuple<const char*, double, double> sizes[] = {
         {"total", ZVFoundationGetVolTotalSize(on), total},
         {"free", ZVFoundationGetVolFreeSize(on), unit * static_cast<double>(figures.f_bfree)},

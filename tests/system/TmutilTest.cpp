@@ -49,7 +49,8 @@ TEST(Tmutil, TheToolsPropertyListOrNothing) {
       {"empty", {}, "", std::nullopt},
       {"text listing", {"destinationinfo"}, "Name          : TC Backup\nKind          : Local\n", std::nullopt},
       {"message", {"listbackups", "-d", "/Volumes/Backup Disk", "-m"}, "tmutil: No destinations configured.\n", std::nullopt},
-      {"cut property list", {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"}, writeXmlPlist(status).substr(0, 200), std::nullopt},
+      {"cut property list", {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"}, writeXmlPlist(status).substr(0, 200),
+       std::nullopt},
   };
   for (const auto& [name, arguments, output, answer] : cases) {
     ScopedMachine machine(tmutilPrinting(output));

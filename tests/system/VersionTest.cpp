@@ -99,7 +99,8 @@ TEST(ZVCompareCurrentSystemVersionWith, WorkedCasesAgainstAStoredVersion) {
   for (const auto& [running, argument, result] : cases) {
     ScopedMachine machine(ImageBuilder{});
     ASSERT_TRUE(platform::current()->settings().set("ZVCurrentSWVers", PlistValue(running)));
-    EXPECT_EQ(ZVCompareCurrentSystemVersionWith(argument), result) << '"' << running << "\" vs \"" << argument.value_or("<absent>") << '"';
+    EXPECT_EQ(ZVCompareCurrentSystemVersionWith(argument), result)
+        << '"' << running << "\" vs \"" << argument.value_or("<absent>") << '"';
   }
 }
 

@@ -59,7 +59,8 @@ PlistDict texts(std::vector<std::pair<std::string, std::string>> entries) {
 TEST(VersionDictionaryFromToolOutput, LinesAndColons) {
   const std::vector<std::pair<std::string, PlistDict>> cases = {
       {"ProductName:\t\tmacOS\nProductVersion:\t\t26.3.1\nProductVersionExtra:\t(a)\nBuildVersion:\t\t25D771280a\n",
-       texts({{"ProductName", "macOS"}, {"ProductVersion", "26.3.1"}, {"ProductVersionExtra", "(a)"}, {"BuildVersion", "25D771280a"}})},
+       texts({{"ProductName", "macOS"}, {"ProductVersion", "26.3.1"}, {"ProductVersionExtra", "(a)"},
+              {"BuildVersion", "25D771280a"}})},
       {"ProductName:\tMac OS X Server\nProductVersion:\t10.6.8\nBuildVersion:\t10K549",
        texts({{"ProductName", "Mac OS X Server"}, {"ProductVersion", "10.6.8"}, {"BuildVersion", "10K549"}})},
       {"", {}}, {"\n\n", {}}, {"no colon here\n", {}},

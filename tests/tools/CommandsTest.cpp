@@ -128,8 +128,8 @@ TEST(RegistryCommand, TextIsAnIndentedTreeForPeople) {
 
   // The mount URL is decoded for people.
   testing::TempDir dir;
-  testing::ImageBuilder().add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")))
-      .write(dir.path());
+  testing::ImageBuilder image;
+  image.add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs"))).write(dir.path());
   run = testing::runStrandel({"--machine", dir.str(), "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "IOMedia  disk5s2  \"Backup Disk\"  hfs  at /Volumes/Backup Disk ’\n");

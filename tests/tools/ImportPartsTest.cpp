@@ -122,9 +122,9 @@ TEST(ImportDescription, TranslatesOnlyTheNamesOfGuidPartitionMaps) {
   PlistDict mbr{{"DAMediaBSDName", PlistValue("disk2")}, {"DAMediaContent", PlistValue("FDisk_partition_scheme")}};
   const std::tuple<const PlistDict*, const char*, const char*> cases[] = {
       {&gpt, "EFI", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},        {&gpt, "Apple_APFS", "7C3457EF-0000-11AA-AA11-00306543ECAC"},
-      {&gpt, "Apple_Boot", "426F6F74-0000-11AA-AA11-00306543ECAC"}, {&gpt, "Microsoft Basic Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
-      {&gpt, "Some_Future_Type", "Some_Future_Type"},                {&mbr, "Windows_NTFS", "Windows_NTFS"},
-      {&mbr, "Apple_HFS", "Apple_HFS"},                              {nullptr, "Apple_HFS", "Apple_HFS"},
+      {&gpt, "Apple_Boot", "426F6F74-0000-11AA-AA11-00306543ECAC"}, {&gpt, "Some_Future_Type", "Some_Future_Type"},
+      {&gpt, "Microsoft Basic Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
+      {&mbr, "Windows_NTFS", "Windows_NTFS"}, {&mbr, "Apple_HFS", "Apple_HFS"}, {nullptr, "Apple_HFS", "Apple_HFS"},
   };
   for (const auto& [parent, content, expected] : cases) {
     Problems problems;
