@@ -56,18 +56,6 @@ TEST(LiveFiles, CreateExclusiveAndRemoveTakeLinksNotTheirTargets) {
   EXPECT_FALSE(files->createExclusive((dir.path() / "missing-folder" / "x").string()));
 }
 
-TEST(LiveFiles, ReadsPropertyListFilesOfEitherForm) {
-  testing::TempDir dir;
-  auto files = live::makeLiveFiles();
-  PlistValue dict(PlistDict{{"AutoBackup", PlistValue(true)}, {"Name", PlistValue("Backup Disk")}});
-  writeFile(dir.path() / "xml.plist", writeXmlPlist(dict));
-  writeFile(dir.path() / "binary.plist", writeBinaryPlist(dict));
-  EXPECT_EQ(files->readPlistFile((dir.path() / "xml.plist").string()), dict);
-  EXPECT_EQ(files->readPlistFile((dir.path() / "binary.plist").string()), dict);
-  EXPECT_EQ(files->readPlistFile(dir.str()), std::nullopt);
-  EXPECT_EQ(files->readPlistFile((dir.path() / "missing.plist").string()), std::nullopt);
-}
-
 // (What a line says, the version report's test reads; here its stamp and its form.)
 TEST(LiveLog, WritesOneStampedLineToStandardError) {
   ::testing::internal::CaptureStderr();
