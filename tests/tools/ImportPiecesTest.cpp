@@ -1,4 +1,4 @@
-// The importer's parts on real lines: the readers of `mount` and `df -k`, the mount URLs and disk
+// The importer's pieces on real lines: the readers of `mount` and `df -k`, the mount URLs and disk
 // descriptions it writes, and BSD names. The real dumps go through them whole in ImportDumpTest.
 #include <gtest/gtest.h>
 
