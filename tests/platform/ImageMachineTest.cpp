@@ -126,14 +126,14 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   testing::writeFile(plistPath, "");
   EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": not a property list");
 
-  std::filesystem::remove(plistPath);
+  fs::remove(plistPath);
   EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": missing");
-  std::filesystem::create_directory(plistPath);
+  fs::create_directory(plistPath);
   EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": not a file");
-  std::filesystem::remove(plistPath);
+  fs::remove(plistPath);
 
   testing::writeFile(plistPath, writeXmlPlist(baseImage().machinePlist()));
-  std::filesystem::remove_all(dir.path() / "root");
+  fs::remove_all(dir.path() / "root");
   EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: missing");
   // A trailing slash on the folder names the same files.
   EXPECT_EQ(loadMachine(dir.str() + "/").error, dir.str() + "/root/: missing");
