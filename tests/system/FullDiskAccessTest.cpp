@@ -45,11 +45,8 @@ TEST(FullDiskAccess, RowsOfTheDump) {
   // What a dump holds, the dump, and whether it grants.
   const std::vector<std::tuple<const char*, std::string, bool>> cases = {
       {"all three with grant 2", kAllGranted, true},
-      {"all three with grant 1", rows({kApp + "1|5|", kTool + "1|5|", kAgent + "1|5|"}), true},
       {"grant as the last column", rows({kApp + "1", kTool + "1", kAgent + "1"}), true},
       {"no line feed after the last row", kApp + "1\n" + kTool + "1\n" + kAgent + "1", true},
-      {"agent row missing", rows({kApp + "2|" + kRest, kTool + "2|" + kRest}), false},
-      {"tool row missing", rows({kApp + "2", kAgent + "2"}), false},
       {"application row missing", rows({kTool + "2", kAgent + "2"}), false},
       {"agent grant 0", rows({kApp + "2", kTool + "2", kAgent + "0"}), false},
       {"application by bundle path", appRow(kService + "/Applications/Varnex 20.app|1|2"), true},
@@ -59,29 +56,21 @@ TEST(FullDiskAccess, RowsOfTheDump) {
       {"client that only begins like ours", appRow(kService + "com.zorvik.varnexvxp20.helper|0|2"), false},
       {"client that ends like ours counts", appRow(kService + "/Library/Helpers/com.zorvik.varnexvxp20|1|2"), true},
       {"service with a trailing blank", appRow("kTCCServiceSystemPolicyAllFiles |com.zorvik.varnexvxp20|0|2"), false},
-      {"another service", appRow("kTCCServiceAccessibility|com.zorvik.varnexvxp20|0|2"), false},
       {"row of three columns", appRow(kService + "com.zorvik.varnexvxp20|0"), false},
       {"bar inside the client shifts the grant", appRow(kService + "odd|com.zorvik.varnexvxp20|1|0"), false},
       {"header and message lines are ignored", "service|client|client_type|auth_value\nError: no such table\n" + kAllGranted, true},
       {"carriage returns end the grant text", rows({kApp + "2\r", kTool + "2\r", kAgent + "2\r"}), true},
       {"grant text that reads as true", rows({kApp + "yes", kTool + "T", kAgent + " +0007"}), true},
-      {"grant text that reads as false", rows({kApp + "2", kTool + "2", kAgent + "no"}), false},
       {"empty dump", "", false},
-      {"only line feeds", "\n\n\n", false},
   };
   for (const auto& [name, dump, granted] : cases) EXPECT_EQ(fullDiskAccessGranted(dump), granted) << name;
 }
 
 TEST(FullDiskAccess, BoolValueOfText) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"1", true},       {"2", true},       {"9", true},          {"0", false},      {"", false},
-      {"Y", true},       {"y", true},       {"T", true},          {"t", true},       {"YES", true},
-      {"true", true},    {"N", false},      {"no", false},        {"false", false},  {"F", false},
-      {"+1", true},      {"-1", true},      {"-0", false},        {"+", false},      {"--1", false},
-      {"0001", true},    {"000", false},    {"00y", true},        {"0.5", false},    {".5", false},
-      {"  2", true},     {"\t1", true},     {" \t 0", false},     {" -007x", true},  {"\xC2\xA0" "1", true},
-      {"\xE3\x80\x80" "t", true},            {"\n1", false},       {"\r1", false},    {"1 trailing junk", true},
-      {"x1", false},     {"0x1", false},    {"- 1", false},       {"10", true},
+      {"2", true},    {"0", false},   {"", false},     {"y", true},     {"no", false},     {"-1", true},  {"-0", false},
+      {"+", false},   {"--1", false}, {"0001", true},  {"000", false},  {"00y", true},     {"0.5", false}, {"0x1", false},
+      {"\t1", true},  {"\n1", false}, {" -007x", true}, {"\xC2\xA0" "1", true},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(textBoolValue(text), value) << "\"" << text << "\"";
 }
@@ -108,21 +97,6 @@ bool existsOrDangles(const std::filesystem::path& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
-TEST(FullDiskAccess, ProbeRunsTheDatabaseToolAndRemovesItsFile) {
-  ::setenv("STRANDEL_PROBE_MARK", "inherited", 1);
-  ScopedMachine machine(probeImage(kAllGranted));
-  EXPECT_TRUE(isFullDiskAccessSetup());
-  std::string expectedArguments = std::string("-line") + '\0' + "-list" + '\0' + "-newline" + '\0' + "\n" + '\0' +
-                                  "/Library/Application Support/com.apple.TCC/TCC.db" + '\0' +
-                                  "SELECT * from access;" + '\0';
-  EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/sqlite3.d/argv"), expectedArguments);
-  EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/sqlite3.d/environment"), "inherited");
-  std::string owner = testing::readFile(machine.dir() / "root/usr/bin/sqlite3.d/stdout");
-  EXPECT_TRUE(owner.starts_with("600 ")) << owner;
-  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
-  ::unsetenv("STRANDEL_PROBE_MARK");
-}
-
 TEST(FullDiskAccess, ProbeAnswersFromAFreshDumpOnAVersionThatHasIt) {
   auto onVersion = [](const char* version) {
     ImageBuilder image = probeImage(kAllGranted);
@@ -138,38 +112,40 @@ TEST(FullDiskAccess, ProbeAnswersFromAFreshDumpOnAVersionThatHasIt) {
       {"Latin-1 bytes in another row", probeImage(kService + "/Users/jos\xE9/tool|1|2\n" + kAllGranted), true, true},
       {"no database tool", ImageBuilder{}, false, false},
       {"stale file from an earlier run", probeImage(""), false, true, kAllGranted},
-      // Before 10.14 there is no Full Disk Access to ask for; versions compare as numbers.
-      {"10.13.6", onVersion("10.13.6\n"), false, false}, {"10.9.5", onVersion("10.9.5\n"), false, false},
-      {"10.14", onVersion("10.14\n"), true, true},       {"14.4.1", onVersion("14.4.1\n"), true, true},
+      // Before 10.14 there is no Full Disk Access to ask for.
+      {"10.13.6", onVersion("10.13.6\n"), false, false}, {"10.14", onVersion("10.14\n"), true, true},
   };
+  // The tool gets these arguments and the process's environment, and its output goes to a file
+  // that only its owner can read and write.
+  const std::string arguments = std::string("-line") + '\0' + "-list" + '\0' + "-newline" + '\0' + "\n" + '\0' +
+                                "/Library/Application Support/com.apple.TCC/TCC.db" + '\0' + "SELECT * from access;" + '\0';
+  ::setenv("STRANDEL_PROBE_MARK", "inherited", 1);
   for (const auto& c : cases) {
     ScopedMachine machine(c.image);
     if (!c.stale.empty()) testing::writeFile(temporaryFile(machine), c.stale);
     EXPECT_EQ(isFullDiskAccessSetup(), c.granted) << c.name;
-    EXPECT_EQ(std::filesystem::exists(machine.dir() / "root/usr/bin/sqlite3.d/argv"), c.toolRuns) << c.name;
+    std::filesystem::path records = machine.dir() / "root/usr/bin/sqlite3.d";
+    EXPECT_EQ(testing::readFile(records / "argv"), c.toolRuns ? arguments : "") << c.name;
+    EXPECT_EQ(testing::readFile(records / "environment"), c.toolRuns ? "inherited" : "") << c.name;
+    EXPECT_EQ(testing::readFile(records / "stdout").substr(0, 4), c.toolRuns ? "600 " : "") << c.name;
     EXPECT_FALSE(existsOrDangles(temporaryFile(machine))) << c.name;
   }
+  ::unsetenv("STRANDEL_PROBE_MARK");
 }
 
 TEST(FullDiskAccess, PlantedLinkIsNeitherWrittenNorRead) {
-  // Each case: what the link's target holds and what the tool prints. The answer must follow
-  // the tool, and the target must stay as it was.
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {kAllGranted, rows({kApp + "0", kTool + "0", kAgent + "0"})},
-      {"precious\n", kAllGranted},
-  };
-  for (const auto& [targetText, dump] : cases) {
-    testing::TempDir outside;
-    auto target = outside.path() / "precious.txt";
-    testing::writeFile(target, targetText, 0644);
-    auto before = std::filesystem::last_write_time(target);
-    ScopedMachine machine(probeImage(dump));
-    std::filesystem::create_symlink(target, temporaryFile(machine));
-    EXPECT_EQ(isFullDiskAccessSetup(), dump == kAllGranted);
-    EXPECT_EQ(testing::readFile(target), targetText);
-    EXPECT_EQ(std::filesystem::last_write_time(target), before);
-    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
-  }
+  // The link's target grants and the tool denies: the answer must follow the tool, and the
+  // target must stay as it was.
+  testing::TempDir outside;
+  auto target = outside.path() / "precious.txt";
+  testing::writeFile(target, kAllGranted, 0644);
+  auto before = std::filesystem::last_write_time(target);
+  ScopedMachine machine(probeImage(rows({kApp + "0", kTool + "0", kAgent + "0"})));
+  std::filesystem::create_symlink(target, temporaryFile(machine));
+  EXPECT_FALSE(isFullDiskAccessSetup());
+  EXPECT_EQ(testing::readFile(target), kAllGranted);
+  EXPECT_EQ(std::filesystem::last_write_time(target), before);
+  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
 }
 
 TEST(FullDiskAccess, TwoProbesAtOnce) {
