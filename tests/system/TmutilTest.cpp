@@ -43,11 +43,9 @@ TEST(Tmutil, TheToolsPropertyListOrNothing) {
   // output and the answer.
   const std::tuple<const char*, std::vector<std::string>, std::string, std::optional<PlistValue>> cases[] = {
       {"recorded XML", {"status", "-X"}, recorded, readPlist(recorded)},
-      {"XML dictionary", {"status", "-X"}, writeXmlPlist(status), status},
       {"binary dictionary", {"status", "-X", "-X"}, writeBinaryPlist(status), status},
       {"XML array", {"destinationinfo", "-X"}, writeXmlPlist(destinations), destinations},
       {"empty", {}, "", std::nullopt},
-      {"text listing", {"destinationinfo"}, "Name          : TC Backup\nKind          : Local\n", std::nullopt},
       {"message", {"listbackups", "-d", "/Volumes/Backup Disk", "-m"}, "tmutil: No destinations configured.\n", std::nullopt},
       {"cut property list", {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"}, writeXmlPlist(status).substr(0, 200),
        std::nullopt},
