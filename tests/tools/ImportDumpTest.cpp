@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -87,15 +87,6 @@ void checkEntries(const PlistValue& machine, const std::vector<Expect>& expects,
   }
 }
 
-// How many entries below `entries` are of the class `name`.
-std::size_t classCount(const PlistValue* entries, const PlistValue& name) {
-  std::size_t n = 0;
-  for (const PlistValue& e : entries && entries->asArray() ? *entries->asArray() : PlistArray{}) {
-    n += (e.find("Class") && *e.find("Class") == name) + classCount(e.find("Children"), name);
-  }
-  return n;
-}
-
 PlistValue role(const char* name) { return PlistArray{PlistValue(name)}; }
 
 // The real Macs that ship as samples: the import of each dump gives the checked-in image, the
@@ -124,12 +115,12 @@ void cutInHalf(const fs::path& file) {
   testing::writeFile(file, bytes.substr(0, bytes.size() / 2));
 }
 
+// Keys a later system might add, at the top of a property-list file's dictionary.
 void addKeysOfALaterSystem(const fs::path& file) {
-  PlistValue value = readPlist(testing::readFile(file)).value_or(PlistValue());
-  ASSERT_TRUE(value.asDictionary()) << file;
-  (*value.asDictionary())["SomeKeyOfALaterSystem"] = PlistDict{{"Nested", PlistValue(PlistArray{PlistValue(1)})}};
-  (*value.asDictionary())["APFSSomethingNew"] = PlistValue(true);
-  testing::writeFile(file, writeXmlPlist(value));
+  std::string xml = testing::readFile(file);
+  xml.insert(xml.find("<dict>") + 6, "<key>APFSSomethingNew</key><true/><key>Later</key><dict><key>Nested</key><array><integer>1"
+                                     "</integer></array></dict>");
+  testing::writeFile(file, xml);
 }
 
 // A copy of a checked-in dump, changed as a partial, damaged or later dump would be.
@@ -206,24 +197,18 @@ TEST(ImportDump, DamagedDumpsGiveOneLineEachAndTheRestIsBuilt) {
 
 TEST(ImportDump, NamesWithBlanksApostrophesColonsAndSlashes) {
   testing::TempDir scratch;
-  // A backup disk with blanks and a curly apostrophe in its name, told by mount, df and diskutil info.
+  // A backup disk with blanks and a curly apostrophe in its name, told by mount and diskutil info.
   const std::string backups = "/Volumes/Backups of Michael’s MBP_13_2020";
   fs::path dump = scratch.path() / "backup-dump";
-  testing::writeFile(dump / "mount.txt", "/dev/disk5s1 on " + backups + " (apfs, local, nodev, nosuid, journaled, noowners)\n"
-                                         "/dev/disk6s2 on /Volumes/My Disk (hfs, local, nodev, nosuid, journaled)\n");
-  testing::writeFile(dump / "df-k.txt", "Filesystem   1024-blocks    Used  Available Capacity iused ifree %iused  Mounted on\n"
-                                        "/dev/disk5s1  8201155584 4096 8201151488 1% 10 100 10%   " + backups + "\n"
-                                        "/dev/disk6s2  1000 10 990 1%  1 2 50%   /Volumes/My Disk\n");
+  testing::writeFile(dump / "mount.txt", "/dev/disk5s1 on " + backups + " (apfs, local, nodev, nosuid, journaled, noowners)\n");
   testing::writeFile(dump / "info/disk5s1.plist", writeXmlPlist(PlistDict{
       {"DeviceIdentifier", PlistValue("disk5s1")}, {"VolumeName", PlistValue("Backups of Michael’s MBP_13_2020")},
-      {"MountPoint", PlistValue(backups)}, {"FilesystemType", PlistValue("apfs")}, {"BusProtocol", PlistValue("USB")},
-      {"Internal", PlistValue(false)}, {"APFSVolumeRoles", PlistValue(PlistArray{PlistValue("Backup")})}}));
+      {"MountPoint", PlistValue(backups)}, {"APFSVolumeRoles", PlistValue(PlistArray{PlistValue("Backup")})}}));
   ImportReport backup = importMac(dump, scratch.path() / "backup");
   ASSERT_EQ(backup.status, ImportStatus::Written) << backup.message;
   checkEntries(machinePlistAt(scratch.path() / "backup"),
                {{"disk5s1", "Description", "DAVolumePath", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP_13_2020/"},
                 {"disk5s1", "Description", "DAVolumeName", "Backups of Michael’s MBP_13_2020"},
-                {"disk6s2", "Description", "DAVolumePath", "file:///Volumes/My%20Disk/"},
                 // diskutil info's own role key gives the registry's Role when no APFS listing does.
                 {"disk5s1", "Properties", "Role", role("Backup")}},
                "backup");
@@ -235,25 +220,19 @@ TEST(ImportDump, NamesWithBlanksApostrophesColonsAndSlashes) {
   EXPECT_EQ(std::ranges::count(eden.problems, noListing), 1) << PrintToString(eden.problems);
   checkEntries(machinePlistAt(scratch.path() / "eden"),
                {{"disk1s5", "Description", "DAVolumeName", "edenfs:/Users/wez/fbsource/buck-out"},
-                {"disk1s5", "Description", "DAVolumePath", "file:///Users/wez/fbsource/buck-out/"},
                 {"disk1s8", "Description", "DAVolumePath", "file:///private/tmp/wat%20the/woot/"},
                 {"disk1s9", "Description", "DAVolumePath", "file:///private/tmp/parens%20(1)/"},
                 // Volumes only the mount table knows sit in the container their names place them in.
-                {"disk1s9", "Class", nullptr, "AppleAPFSVolume"},
-                {"disk1s2", "Properties", "Role", role("Preboot")}},
+                {"disk1s9", "Class", nullptr, "AppleAPFSVolume"}},
                "eden");
-  EXPECT_TRUE(fs::is_directory(scratch.path() / "eden/root/private/tmp/wat the/woot"));
   EXPECT_TRUE(fs::is_regular_file(scratch.path() / "eden/root/private/tmp/parens (1)/.keep"));
 
   // The images answer the lookups by those names.
   auto previous = platform::current();
   EXPECT_FALSE(useMachine((scratch.path() / "backup").string()));
   EXPECT_EQ(getVolumeMountFromName(backups), "/dev/disk5s1");
-  EXPECT_EQ(ZVFoundationGetVolTotalSize(backups), 8201155584.0 * 1024);
-  EXPECT_EQ(ZVFoundationGetVolFreeSize("/Volumes/My Disk"), 990.0 * 1024);
   EXPECT_FALSE(useMachine((scratch.path() / "eden").string()));
   EXPECT_EQ(getVolumeMountFromName("/private/tmp/wat the/woot"), "/dev/disk1s8");
-  EXPECT_EQ(getVolumeMountOnName("/dev/disk1s9"), "/private/tmp/parens (1)");
   EXPECT_EQ(getVolumeMountFromName("/Users/wez/fbsource"), "eden@osxfuse0");
   platform::setCurrent(previous);
 }
@@ -265,28 +244,24 @@ TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
   EXPECT_EQ(std::ranges::count(report.problems,
                                "mount.txt: disk7s1 is not in ioreg.plist (it came or went between the recordings); it is left out"),
             1) << PrintToString(report.problems);
-  PlistValue machine = machinePlistAt(scratch.path() / "image");
-  // A branch without storage is dropped, an ancestor of the disks is kept, and so is everything
-  // below a media object.
-  const std::pair<const char*, std::size_t> classes[] = {{"IOUSBHostDevice", 0}, {"IOPlatformExpertDevice", 1},
-      {"IOHDIXHDDriveOutKernel", 1}, {"IOMediaBSDClient", 6}, {"AppleAPFSSnapshot", 1}};
-  for (const auto& [name, n] : classes) EXPECT_EQ(classCount(machine.find("Registry"), name), n) << name;
+  // A branch without storage is dropped, and so are the identifying values and the registry's own
+  // bookkeeping; an ancestor of the disks is kept, and so is everything below a media object.
   std::string xml = testing::readFile(scratch.path() / "image/machine.plist");
-  for (const char* gone : {"IOPlatformSerialNumber", "IOPlatformUUID", "C02XXXXXXXXX", "IOConsoleUsers", "firmware-blob",
-                           "IOObjectRetainCount", "IORegistryEntryChildren"}) {
+  for (const char* gone : {"IOUSBHostDevice", "IOPlatformSerialNumber", "IOPlatformUUID", "C02XXXXXXXXX", "IOConsoleUsers",
+                           "firmware-blob", "IOObjectRetainCount", "IORegistryEntryChildren"}) {
     EXPECT_EQ(xml.find(gone), std::string::npos) << gone;
   }
-  for (const char* kept : {"hdik-unique-identifier", "DiskImageURL", "Protocol Characteristics"}) {
+  for (const char* kept : {"IOPlatformExpertDevice", "IOHDIXHDDriveOutKernel", "IOMediaBSDClient", "AppleAPFSSnapshot",
+                           "hdik-unique-identifier", "DiskImageURL", "Protocol Characteristics"}) {
     EXPECT_NE(xml.find(kept), std::string::npos) << kept;
   }
   // The registry's Role stays; the listing gives the Data volume the one the registry lacks. A
   // snapshot is named after its volume.
-  checkEntries(machine,
+  checkEntries(machinePlistAt(scratch.path() / "image"),
                {{"disk1s1", "Properties", "Role", role("System")}, {"disk1s2", "Properties", "Role", role("Data")},
                 {"disk1s1s1", "Description", "DAVolumeName", "Macintosh HD"},
-                {"disk1s1s1", "Description", "DAVolumePath", "file:///"},
                 {"disk4", "Description", "DADeviceProtocol", "Virtual Interface"},
-                {"disk0s1", "Description", "DADeviceProtocol", "PCI-Express"}, {"disk0s1", "Description", "DAMediaLeaf", true}},
+                {"disk0s1", "Description", "DADeviceProtocol", "PCI-Express"}},
                "ioreg");
 }
 
@@ -294,64 +269,53 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
   testing::TempDir scratch;
   std::string out = (scratch.path() / "image").string(), thin = (scratch.path() / "thin").string();
   testing::writeFile(thin + "/sw_vers.txt", "ProductName:\tMac OS X\nProductVersion:\t10.15.7\n");
-  fs::create_directories(out + "4");
-  struct Case {
-    std::vector<std::string> arguments;
-    int status;
-    std::string err;  // a piece of what the tool says on stderr
-    std::string out = "";
-  };
-  const Case cases[] = {
-      {{"image", "import", dumpDir("osx-virtualbox"), out}, 0, "strandel: image import: ioreg.plist: missing;",
+  fs::create_directories(out + "3");
+  // The dump, the image folder, the exit status, a piece of what the tool says on stderr and what
+  // it prints.
+  const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
+      {dumpDir("osx-virtualbox"), out, 0, "strandel: image import: ioreg.plist: missing;",
        out + ": 5 registry entries (4 media objects), 6 mounts\n"},
-      {{"image", "import", dumpDir("osx-virtualbox"), out}, 2,
-       "strandel: image import: " + out + ": exists and is not an empty folder; give a new one\n"},
-      {{"image", "import", (scratch.path() / "absent").string(), out + "2"}, 2, "not a folder"},
+      {dumpDir("osx-virtualbox"), out, 2, "strandel: image import: " + out + ": exists and is not an empty folder; give a new one\n",
+       ""},
       // A dump with nothing to make an image of: exit 1, nothing written.
-      {{"image", "import", thin, out + "3"}, 1, "nothing to make an image of"},
+      {thin, out + "2", 1, "nothing to make an image of", ""},
       // An empty folder is as good as a new one.
-      {{"image", "import", dumpDir("catalina"), out + "4"}, 0, ""},
+      {dumpDir("catalina"), out + "3", 0, "", out + "3: 14 registry entries (11 media objects), 7 mounts\n"},
   };
-  for (const Case& c : cases) {
-    testing::ToolRun run = testing::runStrandel(c.arguments, testing::ToolEnvironment::Empty);
-    EXPECT_EQ(run.status, c.status) << PrintToString(c.arguments) << ": " << run.err;
-    EXPECT_NE(run.err.find(c.err), std::string::npos) << PrintToString(c.arguments) << ": " << run.err;
-    if (c.status == 2) {
+  for (const auto& [dump, image, status, err, printed] : cases) {
+    testing::ToolRun run = testing::runStrandel({"image", "import", dump, image}, testing::ToolEnvironment::Empty);
+    EXPECT_EQ(run.status, status) << dump << ": " << run.err;
+    EXPECT_NE(run.err.find(err), std::string::npos) << dump << ": " << run.err;
+    if (status == 2) {
       EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
     }
-    if (!c.out.empty()) {
-      EXPECT_EQ(run.out, c.out);
-    }
+    EXPECT_EQ(run.out, printed) << dump;
   }
-  EXPECT_FALSE(fs::exists(out + "3"));
-  EXPECT_TRUE(fs::exists(out + "4/machine.plist"));
+  EXPECT_FALSE(fs::exists(out + "2"));
 }
 
+// The imported Catalina's tools are the ones its import writes (ImportGivesTheCheckedInImage).
 TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
+  const std::string root = testing::sampleMachine("imported-catalina") + "/root";
   testing::TempDir scratch;
-  ASSERT_EQ(importMac(dumpDir("catalina"), scratch.path() / "image").status, ImportStatus::Written);
+  const std::string printed = (scratch.path() / "printed").string();
   // The command, the recorded file it prints ("": none) and its exit status.
   const std::tuple<std::string, std::string, int> cases[] = {
       {"usr/sbin/diskutil apfs list -plist", "diskutil-apfs-list.plist", 0},
       {"usr/sbin/diskutil info -plist /dev/disk1s5", "info/disk1s5.plist", 0},
       {"usr/sbin/diskutil info -plist disk1s2", "", 1},  {"usr/sbin/diskutil info -plist disk0/../../../etc/passwd", "", 1},
-      {"usr/sbin/diskutil verifyVolume disk1s5", "", 1}, {"usr/bin/sw_vers", "sw_vers.txt", 0},
-      {"usr/bin/sw_vers -productVersion", "sw_vers-productVersion.txt", 0},
+      {"usr/bin/sw_vers", "sw_vers.txt", 0},
       {"usr/bin/tmutil destinationinfo -X", "tmutil-destinationinfo.plist", 0}, {"usr/bin/tmutil listbackups", "", 1},
   };
   for (const auto& [command, recorded, status] : cases) {
-    FILE* pipe = ::popen(("env -i '" + (scratch.path() / "image/root").string() + "'/" + command + " 2>/dev/null").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), status) << command;
-    EXPECT_EQ(out, recorded.empty() ? "" : testing::readFile(dumpDir("catalina") + "/" + recorded)) << command;
+    int result = std::system(("env -i '" + root + "'/" + command + " >'" + printed + "' 2>/dev/null").c_str());
+    EXPECT_EQ(WEXITSTATUS(result), status) << command;
+    EXPECT_EQ(testing::readFile(printed), recorded.empty() ? "" : testing::readFile(dumpDir("catalina") + "/" + recorded))
+        << command;
   }
 }
 
 TEST(ImportDump, ProductVersionComesFromSwVersWhenOnlyItWasRecorded) {
-  EXPECT_EQ(productVersionOf("ProductName:\tMac OS X\nProductVersion:\t10.15.7\nBuildVersion:\t19H1417\n"), "10.15.7\n");
   EXPECT_EQ(productVersionOf("ProductName:\t\tmacOS\nProductVersion:\t\t14.1.1\n"), "14.1.1\n");
   EXPECT_EQ(productVersionOf("ProductName:\tMac OS X\r\nProductVersion:\t10.10.5"), "10.10.5\n");
   EXPECT_EQ(productVersionOf("ProductName:\tMac OS X\n"), std::nullopt);
