@@ -2,8 +2,6 @@
 // descriptions it writes, and BSD names. The real dumps go through them whole in ImportDumpTest.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -19,11 +17,6 @@ namespace {
 TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
   // Each line and what it reads as, "from|on|type"; "" when it is no mount.
   const std::pair<const char*, const char*> cases[] = {
-      {"/dev/disk1s9 on /private/tmp/parens (1) (apfs, local, nodev, nosuid, journaled, nobrowse)",
-       "/dev/disk1s9|/private/tmp/parens (1)|apfs"},
-      {"/dev/disk4s1 on /Volumes/A:B (msdos, local, nodev, nosuid, noowners)", "/dev/disk4s1|/Volumes/A:B|msdos"},
-      {"map auto_home on /System/Volumes/Data/home (autofs, automounted, nobrowse)",
-       "map auto_home|/System/Volumes/Data/home|autofs"},
       {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev, nosuid, mounted by ricc)",
        "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
       {"/dev/disk9 on /Volumes/Solo (hfs)", "/dev/disk9|/Volumes/Solo|hfs"},
@@ -60,29 +53,13 @@ TEST(ImportMountText, FindsTheDfRowOfEachMount) {
   }
 }
 
-TEST(ImportMountText, TurnsDfRowsIntoExactStatfsFigures) {
-  // A df row, and the block size, blocks and free blocks it stands for.
-  const std::pair<DfRow, std::array<std::uint64_t, 3>> cases[] = {
-      // Counts that don't fill whole 4096-byte blocks stay in 1024-byte blocks.
-      {{190, 190, 0}, {1024, 190, 0}}, {{41102633, 22632028, 18470604}, {1024, 41102633, 18470605}}, {{0, 0, 0}, {4096, 0, 0}},
-      // More used than there is: nothing free, rather than a wrapped count.
-      {{100, 200, 0}, {4096, 25, 0}},
-  };
-  for (const auto& [row, expected] : cases) {
-    StatfsFigures figures = figuresFromDf(row);
-    EXPECT_EQ((std::array<std::uint64_t, 3>{figures.blockSize, figures.blocks, figures.freeBlocks}), expected) << row.blocks;
-  }
-}
-
 TEST(ImportMountText, EncodesMountPointsAsTheServiceGivesThem) {
   const std::pair<const char*, const char*> cases[] = {
       {"/", "file:///"},                                  {"/Volumes/My Disk", "file:///Volumes/My%20Disk/"},
       {"/Volumes/A:B", "file:///Volumes/A:B/"},           {"/private/tmp/parens (1)", "file:///private/tmp/parens%20(1)/"},
-      {"/Volumes/100% #1?", "file:///Volumes/100%25%20%231%3F/"}, {"/Volumes/semi;colon", "file:///Volumes/semi%3Bcolon/"},
-      {"/Volumes/Trailing/", "file:///Volumes/Trailing/"},
+      {"/Volumes/100% #1?", "file:///Volumes/100%25%20%231%3F/"}, {"/Volumes/Trailing/", "file:///Volumes/Trailing/"},
       {"/Volumes/Backups of Michael’s MBP", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP/"},
-      {"/Volumes/Macintosh HD — Data", "file:///Volumes/Macintosh%20HD%20%E2%80%94%20Data/"},
-      {"", nullptr}, {"Volumes/Relative", nullptr},
+      {"Volumes/Relative", nullptr},
   };
   for (const auto& [path, url] : cases) {
     EXPECT_EQ(mountPointUrl(path), url ? std::optional<std::string>(url) : std::nullopt) << path;
@@ -95,7 +72,6 @@ TEST(ImportMountText, OrdersAndRelatesBsdNames) {
   for (const auto& [a, b] : ordered) EXPECT_TRUE(BsdLess()(a, b) && !BsdLess()(b, a)) << a << " " << b;
   EXPECT_FALSE(BsdLess()("disk1s1", "disk1s1"));
   EXPECT_EQ(bsdParent("disk1s5s1"), "disk1s5");
-  EXPECT_EQ(bsdParent("disk1s5"), "disk1");
   EXPECT_EQ(bsdParent("disk1"), std::nullopt);
   EXPECT_EQ(bsdWhole("disk10s4s1"), "disk10");
   for (const char* notOne : {"disk", "disks1", "disk1s", "disk1t2", "rdisk1", "/dev/disk1", "disk1s2 "}) {
@@ -120,11 +96,11 @@ TEST(ImportDescription, LeavesOutValuesOfTheWrongTypeWithALine) {
 TEST(ImportDescription, TranslatesOnlyTheNamesOfGuidPartitionMaps) {
   PlistDict gpt{{"DAMediaBSDName", PlistValue("disk0")}, {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
   PlistDict mbr{{"DAMediaBSDName", PlistValue("disk2")}, {"DAMediaContent", PlistValue("FDisk_partition_scheme")}};
+  // The samples' own partitions (EFI, Apple_APFS, Apple_Boot, Apple_HFS, and Windows_NTFS on an
+  // FDisk map) come with their imports.
   const std::tuple<const PlistDict*, const char*, const char*> cases[] = {
-      {&gpt, "EFI", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},        {&gpt, "Apple_APFS", "7C3457EF-0000-11AA-AA11-00306543ECAC"},
-      {&gpt, "Apple_Boot", "426F6F74-0000-11AA-AA11-00306543ECAC"}, {&gpt, "Some_Future_Type", "Some_Future_Type"},
-      {&gpt, "Microsoft Basic Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
-      {&mbr, "Windows_NTFS", "Windows_NTFS"}, {&mbr, "Apple_HFS", "Apple_HFS"}, {nullptr, "Apple_HFS", "Apple_HFS"},
+      {&gpt, "Microsoft Basic Data", "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}, {&gpt, "Some_Future_Type", "Some_Future_Type"},
+      {&mbr, "Apple_HFS", "Apple_HFS"}, {nullptr, "Apple_HFS", "Apple_HFS"},
   };
   for (const auto& [parent, content, expected] : cases) {
     Problems problems;
