@@ -60,10 +60,5 @@ TEST(Tmutil, TheToolsPropertyListOrNothing) {
   }
 }
 
-TEST(Tmutil, ToolThatCannotStartGivesNothing) {
-  ScopedMachine machine(ImageBuilder{});
-  EXPECT_EQ(tmutil({"status", "-X"}), std::nullopt);
-}
-
 }  // namespace
 }  // namespace strandel
