@@ -3,11 +3,8 @@
 // the answers of the live machine against statfs(2).
 #include <gtest/gtest.h>
 
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/statfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -19,12 +16,11 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
+#include "tests/support/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace strandel {
 namespace {
-
-constexpr int kCannotIsolate = 77;
 
 struct LiveMount {
   std::string folder;  // under the test's temporary folder
@@ -78,36 +74,20 @@ void checkLiveMounts(const std::string& base, std::ostream& report) {
 
 TEST(MountLive, LookupsAndSizesAgreeWithTheKernel) {
   testing::TempDir base;
-  pid_t child = ::fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
+  testing::expectInPrivateMountNamespace([&] {
     std::ostringstream report;
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      report << "can't make a private mount namespace: " << std::strerror(errno);
-    } else {
-      for (const LiveMount& m : kMounts) {
-        std::string on = base.str() + "/" + m.folder;
-        std::filesystem::create_directories(on);
-        if (::mount(m.source.c_str(), on.c_str(), "tmpfs", 0, m.options) != 0) {
-          report << "mount of tmpfs on '" << on << "' failed: " << std::strerror(errno) << "\n";
-        }
-        testing::writeFile(on + "/file", "x");
+    for (const LiveMount& m : kMounts) {
+      std::string on = base.str() + "/" + m.folder;
+      std::filesystem::create_directories(on);
+      if (::mount(m.source.c_str(), on.c_str(), "tmpfs", 0, m.options) != 0) {
+        report << "mount of tmpfs on '" << on << "' failed: " << std::strerror(errno) << "\n";
       }
-      useLiveMachine();
-      if (report.str().empty()) checkLiveMounts(base.str(), report);
+      testing::writeFile(on + "/file", "x");
     }
-    // The findings go back in a file beside the mount points, which the parent sees.
-    testing::writeFile(base.path() / "findings", report.str());
-    ::_exit(report.str().starts_with("can't make") ? kCannotIsolate : 0);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  std::string text = testing::readFile(base.path() / "findings");
-  ASSERT_TRUE(WIFEXITED(status)) << "the checking process died: " << text;
-  if (WEXITSTATUS(status) == kCannotIsolate) GTEST_SKIP() << text << " (needs root or user namespaces)";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
-  EXPECT_EQ(text, "");
+    useLiveMachine();
+    if (report.str().empty()) checkLiveMounts(base.str(), report);
+    return report.str();
+  });
 }
 
 }  // namespace
