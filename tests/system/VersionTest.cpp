@@ -104,20 +104,16 @@ TEST(ZVCompareCurrentSystemVersionWith, WorkedCasesAgainstAStoredVersion) {
 // answers the version and the store ends holding it.
 TEST(ZVGetCurrentSystemString, CacheFilledByManyThreadsAtOnce) {
   ScopedMachine machine(versionImage());
-  std::vector<std::optional<std::string>> answers(8);
-  std::vector<PlistDict> reports(answers.size());
+  std::vector<std::pair<std::optional<std::string>, PlistDict>> answers(8);
   {
     std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < answers.size(); ++i) {
-      threads.emplace_back([&, i] {
-        answers[i] = ZVGetCurrentSystemString();
-        reports[i] = ZVGetCurrentSystemDictionary();
-      });
+    for (auto& answer : answers) {
+      threads.emplace_back([&answer] { answer = {ZVGetCurrentSystemString(), ZVGetCurrentSystemDictionary()}; });
     }
   }
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    EXPECT_EQ(answers[i], "10.14.6") << i;
-    EXPECT_EQ(reports[i]["BuildVersion"], PlistValue("18G95")) << i;
+  for (auto& [version, report] : answers) {
+    EXPECT_EQ(version, "10.14.6");
+    EXPECT_EQ(report["BuildVersion"], PlistValue("18G95"));
   }
   EXPECT_EQ(stored("ZVCurrentSWVers"), PlistValue("10.14.6"));
   EXPECT_GE(toolRuns(machine.dir()), 2);

@@ -30,7 +30,6 @@ TEST(VersionFromToolOutput, TheFirstLineUntrimmed) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {" 10.12.6 \nsecond\n", " 10.12.6 "}, {"10.15", "10.15"}, {"10.13.6\r\n", "10.13.6\r"},
       {"10.6\xe9\n", "10.6\xc3\xa9"},  // above 127: the Latin-1 character
-      {std::string("10\0.1\n", 6), std::string("10\0.1", 5)},
   };
   for (const auto& [output, version] : cases) EXPECT_EQ(versionFromToolOutput(output), version) << output;
 }
@@ -52,12 +51,6 @@ TEST(VersionDictionaryFromToolOutput, LinesAndColons) {
       {"Caf\xe9:\tR\xe9sum\xe9\n", texts({{"Caf\xc3\xa9", "R\xc3\xa9sum\xc3\xa9"}})},
   };
   for (const auto& [output, dictionary] : cases) EXPECT_EQ(versionDictionaryFromToolOutput(output), dictionary) << output;
-}
-
-// The report as one line of the log; the one of a real report is checked with the log itself.
-TEST(DescribeForLog, OldStyleTextOnOneLine) {
-  EXPECT_EQ(describeForLog(texts({{" Odd key", "a \"quoted\\\" line\nbreak\x01"}, {"Empty", ""}})),
-            "{ \" Odd key\" = \"a \\\"quoted\\\\\\\" line\\nbreak\\U0001\"; Empty = \"\"; }");
 }
 
 }  // namespace
