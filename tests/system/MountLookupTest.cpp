@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -89,20 +90,19 @@ TEST(MountLookup, ASliceNameAlsoFindsALongerSliceListedBeforeIt) {
 
 TEST(MountLookup, LookupsOnManyThreadsAgree) {
   ScopedMachine machine(catalinaTable());
-  constexpr int kThreads = 8;
-  constexpr int kRounds = 200;
-  std::vector<int> wrong(kThreads, 0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &wrong] {
-      for (int i = 0; i < kRounds; ++i) {
-        if (getVolumeMountFromName("/Volumes/KINGSTON") != "/dev/disk2s1") ++wrong[t];
-        if (getVolumeMountOnName("disk1s4") != "/private/var/vm") ++wrong[t];
-      }
-    });
+  std::atomic<int> wrong = 0;
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&wrong] {
+        for (int i = 0; i < 200; ++i) {
+          if (getVolumeMountFromName("/Volumes/KINGSTON") != "/dev/disk2s1") ++wrong;
+          if (getVolumeMountOnName("disk1s4") != "/private/var/vm") ++wrong;
+        }
+      });
+    }
   }
-  for (auto& thread : threads) thread.join();
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
