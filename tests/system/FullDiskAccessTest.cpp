@@ -45,8 +45,7 @@ TEST(FullDiskAccess, RowsOfTheDump) {
   // What a dump holds, the dump, and whether it grants.
   const std::vector<std::tuple<const char*, std::string, bool>> cases = {
       {"all three with grant 2", kAllGranted, true},
-      {"grant as the last column", rows({kApp + "1", kTool + "1", kAgent + "1"}), true},
-      {"no line feed after the last row", kApp + "1\n" + kTool + "1\n" + kAgent + "1", true},
+      {"grant as the last column, no line feed after the last row", kApp + "1\n" + kTool + "1\n" + kAgent + "1", true},
       {"application row missing", rows({kTool + "2", kAgent + "2"}), false},
       {"agent grant 0", rows({kApp + "2", kTool + "2", kAgent + "0"}), false},
       {"application by bundle path", appRow(kService + "/Applications/Varnex 20.app|1|2"), true},
@@ -98,7 +97,6 @@ TEST(FullDiskAccess, ProbeAnswersFromAFreshDumpOnAVersionThatHasIt) {
     std::string stale = "";  // left at the probe's path by an earlier run, or planted at a link's target
     bool link = false;
   } cases[] = {
-      {"one client denied", probeImage(rows({kApp + "2", kTool + "0", kAgent + "2"})), false, true},
       {"Latin-1 bytes in another row", probeImage(kService + "/Users/jos\xE9/tool|1|2\n" + kAllGranted), true, true},
       {"no database tool", ImageBuilder{}, false, false},
       {"stale file from an earlier run", probeImage(""), false, true, kAllGranted},
@@ -134,15 +132,13 @@ TEST(FullDiskAccess, TwoProbesAtOnce) {
   // A slower tool keeps the two runs overlapping.
   image.tool("/usr/bin/sqlite3", "#!/bin/sh\n/bin/sleep 0.2\nexec /bin/cat \"${0%/*}/sqlite3.d/dump\"\n");
   ScopedMachine machine(image);
-  for (int round = 0; round < 2; ++round) {
-    bool first = false, second = false;
-    std::thread other([&] { second = isFullDiskAccessSetup(); });
-    first = isFullDiskAccessSetup();
-    other.join();
-    EXPECT_TRUE(first);
-    EXPECT_TRUE(second);
-    EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
-  }
+  bool first = false, second = false;
+  std::thread other([&] { second = isFullDiskAccessSetup(); });
+  first = isFullDiskAccessSetup();
+  other.join();
+  EXPECT_TRUE(first);
+  EXPECT_TRUE(second);
+  EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
 }
 
 }  // namespace

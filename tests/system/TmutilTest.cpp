@@ -42,7 +42,6 @@ TEST(Tmutil, TheToolsPropertyListOrNothing) {
   const std::tuple<const char*, std::vector<std::string>, std::string, std::optional<PlistValue>> cases[] = {
       {"recorded XML", {"status", "-X"}, recorded, readPlist(recorded)},
       {"binary dictionary", {"status", "-X", "-X"}, writeBinaryPlist(status), status},
-      {"empty", {}, "", std::nullopt},
       {"message", {"listbackups", "-d", "/Volumes/Backup Disk", "-m"}, "tmutil: No destinations configured.\n", std::nullopt},
       {"cut property list", {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"}, writeXmlPlist(status).substr(0, 200),
        std::nullopt},
