@@ -17,8 +17,7 @@ namespace {
 TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
   // Each line and what it reads as, "from|on|type"; "" when it is no mount.
   const std::pair<const char*, const char*> cases[] = {
-      {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev, nosuid, mounted by ricc)",
-       "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
+      {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev)", "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
       // Not mounts: a prompt, a cut line, no type, no " on ".
       {"40 Z% mount", ""}, {"/dev/disk1s1 on / (apfs, local", ""}, {"/dev/disk1s1 on / ()", ""},
       {"/dev/disk1s1 / (apfs, local)", ""}, {"", ""},
