@@ -2,8 +2,8 @@
 // bare report, and counts its runs in root/tmp/sw_vers-runs, one line per run.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/support/ImageBuilder.hpp"
@@ -24,10 +24,7 @@ inline ImageBuilder& addVersionTool(ImageBuilder& image, const std::string& prod
 
 /// How many times a tool of the image in `imageDir` counted a run in root/tmp/`counter`.
 inline int toolRuns(const std::filesystem::path& imageDir, const std::string& counter = "sw_vers-runs") {
-  std::ifstream in(imageDir / "root" / "tmp" / counter);
-  int lines = 0;
-  for (std::string line; std::getline(in, line);) ++lines;
-  return lines;
+  return static_cast<int>(std::ranges::count(readFile(imageDir / "root" / "tmp" / counter), '\n'));
 }
 
 }  // namespace strandel::testing
