@@ -20,7 +20,6 @@ ImageBuilder catalinaTable() {
   ImageBuilder image;
   image.mount({.on = "/", .from = "/dev/disk1s5", .type = "apfs"});
   image.mount({.on = "/System/Volumes/Data", .from = "/dev/disk1s1", .type = "apfs"});
-  image.mount({.on = "/private/var/vm", .from = "/dev/disk1s4", .type = "apfs"});
   image.mount({.on = "/System/Volumes/Data/home", .from = "map auto_home", .type = "autofs"});
   image.mount({.on = "/Volumes/KINGSTON", .from = "/dev/disk2s1", .type = "ntfs"});
   image.mount({.on = "/Volumes/Mirth Connect Administrator Launcher", .from = "/dev/disk4", .type = "hfs"});
@@ -94,7 +93,7 @@ TEST(MountLookup, LookupsOnManyThreadsAgree) {
       threads.emplace_back([&wrong] {
         for (int i = 0; i < 200; ++i) {
           if (getVolumeMountFromName("/Volumes/KINGSTON") != "/dev/disk2s1") ++wrong;
-          if (getVolumeMountOnName("disk1s4") != "/private/var/vm") ++wrong;
+          if (getVolumeMountOnName("disk1s1") != "/System/Volumes/Data") ++wrong;
         }
       });
     }

@@ -28,8 +28,8 @@ TEST(TrimVersionArgument, LettersMarksAndBlanksAtBothEnds) {
 
 TEST(VersionFromToolOutput, TheFirstLineUntrimmed) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {" 10.12.6 \nsecond\n", " 10.12.6 "}, {"10.15", "10.15"}, {"10.13.6\r\n", "10.13.6\r"},
-      {"10.6\xe9\n", "10.6\xc3\xa9"},  // above 127: the Latin-1 character
+      // Above 127: the Latin-1 character.
+      {" 10.12.6 \nsecond\n", " 10.12.6 "}, {"10.15", "10.15"}, {"10.13.6\r\n", "10.13.6\r"}, {"10.6\xe9\n", "10.6\xc3\xa9"},
   };
   for (const auto& [output, version] : cases) EXPECT_EQ(versionFromToolOutput(output), version) << output;
 }
