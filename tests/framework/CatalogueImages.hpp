@@ -22,8 +22,6 @@ class Bundle {
     useBundle(dir_.str());
   }
   ~Bundle() { useBundle(""); }
-  Bundle(const Bundle&) = delete;
-  Bundle& operator=(const Bundle&) = delete;
 
  private:
   TempDir dir_;
