@@ -7,7 +7,7 @@
 // At 10k the descriptions alone (about 5 KB each) and the list it returns no longer fit in the
 // processor's caches, so wall time grows faster than the work: the in-place walk below grows
 // about 50 times from 1k to 10k. The list's own work is counted in instructions with
-//   valgrind --tool=callgrind --toggle-collect='strandel::StrandelFramework::volumeList()' \
+//   valgrind --tool=callgrind --toggle-collect='strandel::StrandelFramework::volumeList()'
 //     bench/bench_VolumeList --benchmark_filter='BM_VolumeList/1000$' --benchmark_min_time=0.01
 // (and 10000$), then `callgrind_annotate --inclusive=yes`: it grows 10.2 times.
 #include <benchmark/benchmark.h>
