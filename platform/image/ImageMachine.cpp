@@ -20,13 +20,23 @@ namespace {
 // plainly not a machine description.
 constexpr off_t kMaxMachinePlistSize = off_t{512} << 20;
 
+// The image's tools may read the image and write its own tmp/ only. The folders are taken as
+// they are now: a tmp/ swapped for a link later is not what the sandbox grants.
+std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
+  std::vector<live::SandboxPath> paths;
+  paths.push_back({root.openFile(".", O_PATH | O_DIRECTORY), live::SandboxAccess::Read});
+  if (UniqueFd tmp = root.openFile("/tmp", O_PATH | O_DIRECTORY))
+    paths.push_back({std::move(tmp), live::SandboxAccess::ReadWrite});
+  return std::make_shared<const live::Sandbox>(std::move(paths));
+}
+
 class ImageMachine final : public Machine {
  public:
-  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::string& root)
+  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
       : plist_(plist),
         registry_(makeImageRegistry(plist)),
         mountTable_(makeImageMountTable(plist, root)),
-        processes_(makeImageProcesses(live::makeHostProcesses(), root)),
+        processes_(makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root)),
         files_(makeImageFiles(plist, root)),
         settings_(chosenSettings()),
         localizer_(makeBundleLocalizer()),
@@ -128,9 +138,10 @@ LoadResult loadMachine(std::string_view dir) {
   // depend on the working folder of the moment.
   std::error_code ignored;
   std::filesystem::path root = std::filesystem::canonical(rootPath, ignored);
-  if (root.empty()) return {nullptr, rootPath + ": can't be resolved"};
+  auto imageRoot = root.empty() ? nullptr : ImageRoot::open(root.string());
+  if (!imageRoot) return {nullptr, rootPath + ": can't be resolved"};
 
-  return {std::make_shared<ImageMachine>(std::move(parsed.plist), root.string()), {}};
+  return {std::make_shared<ImageMachine>(std::move(parsed.plist), imageRoot), {}};
 }
 
 std::optional<PlistArray> registryTree(Machine& machine) {

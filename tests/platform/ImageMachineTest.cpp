@@ -2,6 +2,8 @@
 // objects, the mount table's answers, and paths that try to leave root/.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -202,30 +204,46 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   ASSERT_NE(loaded.machine, nullptr) << loaded.error;
   const std::string canonicalRoot = fs::canonical(root).string();
 
-  constexpr LastLink follow = LastLink::Follow, keep = LastLink::Keep;
+  fs::create_symlink("/a/b/file", root / "Library/inside-abs");  // absolute, meaning the image's own
+
+  // As on the imaged machine: absolute links name the image's files and ".." stops at the root.
   const struct {
     const char* path;
-    LastLink last;
     const char* image;  // the path on the imaged machine; nullptr: does not exist
   } cases[] = {
-      {"/", follow, "/"},
-      {"//a/./b//file", follow, "/a/b/file"},
-      {"/a/c/file", follow, "/a/b/file"},
-      {"/a/c/../b/file", follow, "/a/b/file"},
-      {"/../root/a/b/file", follow, nullptr},
-      {"/Library/up.plist", follow, nullptr},
-      {"/Library/abs.plist", follow, nullptr},
-      {"/a/loop", follow, nullptr},
-      // Keep: the last component is not followed and need not exist; its folder must.
-      {"/Library/abs.plist", keep, "/Library/abs.plist"},
-      {"/a/c/new", keep, "/a/b/new"},
-      {"/nowhere/new", keep, nullptr},
-      {"/Library/up.plist/..", keep, nullptr},
+      {"/", "/"},
+      {"//a/./b//file", "/a/b/file"},
+      {"/a/c/file", "/a/b/file"},
+      {"/a/c/../b/file", "/a/b/file"},
+      {"/../../a/b/file", "/a/b/file"},
+      {"/Library/inside-abs", "/a/b/file"},
+      {"/../root/a/b/file", nullptr},
+      {"/Library/up.plist", nullptr},
+      {"/Library/abs.plist", nullptr},
+      {"/a/loop", nullptr},
+      {"/a/b/file/", nullptr},
   };
-  for (const auto& c : cases) {
-    auto found = resolveInRoot(canonicalRoot, c.path, c.last);
-    EXPECT_EQ(found ? found->imagePath : "-", c.image ? c.image : "-") << c.path;
-    EXPECT_TRUE(!found || found->hostPath == (c.image == std::string("/") ? canonicalRoot : canonicalRoot + c.image)) << c.path;
+  // The last component kept: its folder must exist, the component itself need not.
+  const struct {
+    const char* path;
+    const char* name;  // nullptr: no folder to hold it
+  } kept[] = {
+      {"/Library/abs.plist", "abs.plist"}, {"/a/c/new", "new"}, {"/nowhere/new", nullptr},
+      {"/Library/up.plist/..", nullptr},   {"/", nullptr},
+  };
+  for (Resolver resolver : {Resolver::Kernel, Resolver::Walk}) {
+    auto imageRoot = ImageRoot::open(canonicalRoot, resolver);
+    ASSERT_TRUE(imageRoot);
+    const char* who = resolver == Resolver::Kernel ? "kernel: " : "walk: ";
+    for (const auto& c : cases) {
+      auto found = imageRoot->locate(c.path);
+      EXPECT_EQ(found ? found->imagePath : "-", c.image ? c.image : "-") << who << c.path;
+      EXPECT_EQ(imageRoot->openFile(c.path, O_RDONLY).valid(), c.image != nullptr) << who << c.path;
+    }
+    for (const auto& c : kept) {
+      auto parent = imageRoot->parentOf(c.path);
+      EXPECT_EQ(parent ? parent->name : "-", c.name ? c.name : "-") << who << c.path;
+    }
   }
 
   Files& files = loaded.machine->files();
