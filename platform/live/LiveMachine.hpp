@@ -15,7 +15,7 @@ struct ProcessOptions {
   /// The most bytes of one tool's output read into memory; tests make it small.
   std::size_t outputCap = kMaxToolOutputBytes;
   /// The confinement of every process started; null for the host's own tools.
-  std::shared_ptr<const Sandbox> sandbox;
+  std::shared_ptr<const Sandbox> sandbox{};
 };
 
 /// Tool runs and shell runs of real processes on this host (the image backend uses it too,

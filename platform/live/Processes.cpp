@@ -14,6 +14,7 @@ namespace strandel::platform::live {
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
+constexpr int kPipeSize = 1 << 20;
 
 struct Pipe {
   UniqueFd readEnd, writeEnd;
@@ -23,15 +24,19 @@ struct Pipe {
 std::optional<Pipe> makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
+  // system refuses, the default pipe works as well, only with more switches between the two.
+  ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 enum class ReadEnd { End, Error, OverCap };
 
-// Reads into the string itself, so the bytes are copied once, from the kernel. The string is
-// grown (and zero-filled) only when it is full, geometrically, so the whole read costs time in
-// proportion to the bytes: never more than `cap` of them are kept, and one more tells that the
-// output went over. Whatever the end, `out` holds the bytes read until then.
+// Reads into the string itself, so the bytes are copied once, from the kernel. The storage
+// grows geometrically, and only the next read's room is zero-filled (by resize) ahead of the
+// bytes, so the whole read costs time in proportion to the output. Never more than `cap`
+// bytes are kept; one more tells that the output went over. Whatever the end, `out` holds the
+// bytes read until then.
 ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
   std::size_t used = out.size();
   ReadEnd end = ReadEnd::End;
@@ -41,7 +46,10 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
         end = ReadEnd::OverCap;
         break;
       }
-      out.resize(std::min(std::max(used * 2, used + kReadSize), cap + 1));
+      if (out.capacity() - used < kReadSize) {
+        out.reserve(std::min(std::max(2 * out.capacity(), used + kReadSize), cap + 1));
+      }
+      out.resize(std::min(used + kReadSize, out.capacity()));
     }
     ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
     if (n <= 0) {

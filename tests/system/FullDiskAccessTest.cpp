@@ -2,8 +2,11 @@
 // tool of a test image that prints a chosen dump.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -140,6 +143,25 @@ TEST(FullDiskAccess, TwoProbesAtOnce) {
   EXPECT_TRUE(first);
   EXPECT_TRUE(second);
   EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+}
+
+// The image's tmp/ and a link to a folder outside trade places without end while probes run:
+// the probe's file is made and removed through the folder it found, so none lands outside.
+TEST(FullDiskAccess, ATmpSwappedForALinkMidProbeLeadsNowhere) {
+  ImageBuilder image;  // no database tool: what is raced is the making and removing of the file
+  testing::addVersionTool(image, "10.15\n");
+  ScopedMachine machine(image);
+  testing::TempDir outside;
+  std::filesystem::path tmp = machine.dir() / "root/tmp", link = machine.dir() / "root/tmp-link";
+  std::filesystem::create_directory_symlink(outside.path(), link);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+  });
+  for (int probe = 0; probe < 1000; ++probe) isFullDiskAccessSetup();
+  stop = true;
+  swapper.join();
+  EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
 }
 
 }  // namespace
