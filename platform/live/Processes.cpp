@@ -40,16 +40,10 @@ enum class ReadEnd { End, Error, OverCap };
 ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
   std::size_t used = out.size();
   ReadEnd end = ReadEnd::End;
-  for (;;) {
+  while (used <= cap) {
     if (used == out.size()) {
-      if (used > cap) {
-        end = ReadEnd::OverCap;
-        break;
-      }
-      if (out.capacity() - used < kReadSize) {
-        out.reserve(std::min(std::max(2 * out.capacity(), used + kReadSize), cap + 1));
-      }
-      out.resize(std::min(used + kReadSize, out.capacity()));
+      if (out.capacity() - used < kReadSize) out.reserve(std::max(2 * out.capacity(), used + kReadSize));
+      out.resize(std::min({used + kReadSize, out.capacity(), cap + 1}));
     }
     ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
     if (n <= 0) {
@@ -58,6 +52,7 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
     }
     used += static_cast<std::size_t>(n);
   }
+  if (used > cap) end = ReadEnd::OverCap;
   out.resize(used);
   return end;
 }

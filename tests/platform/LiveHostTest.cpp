@@ -85,9 +85,9 @@ TEST(LiveProcesses, OutputOverTheCapGivesNothingUsable) {
   const std::string exactly = "/usr/bin/head -c " + std::to_string(kCap) + " /dev/zero";
   const std::string oneMore = "/usr/bin/head -c " + std::to_string(kCap + 1) + " /dev/zero";
   EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", exactly})).size(), kCap);
-  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", oneMore})), "");
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", oneMore})).size(), 0u);
   // Endless, and deaf to the broken pipe: only being killed ends it.
-  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "trap '' PIPE; exec /usr/bin/yes"})), "");
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "trap '' PIPE; exec /usr/bin/yes"})).size(), 0u);
   EXPECT_TRUE(noChildLeft());
 }
 
