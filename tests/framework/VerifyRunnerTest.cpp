@@ -206,5 +206,17 @@ TEST(FrameworkObject, OwnsItsDelegateUntilReplacedOrDestroyed) {
   EXPECT_TRUE(second.expired());
 }
 
+// A verify that prints past the cap is no answer; what the host was shown before stays.
+TEST(ProgressBuffer, OutputPastItsCapIsRefusedFromThereOn) {
+  StrandelFramework framework;
+  ProgressBuffer output(8);
+  EXPECT_EQ(textOf(reportPiece(framework, output, "12345")), "12345");
+  EXPECT_EQ(reportPiece(framework, output, "6789"), nullptr);
+  EXPECT_FALSE(output.append("6"));
+  EXPECT_TRUE(output.exhausted());
+  EXPECT_EQ(output.bytes(), "12345");
+  EXPECT_EQ(textOf(framework.currentProgress()), "12345");
+}
+
 }  // namespace
 }  // namespace strandel
