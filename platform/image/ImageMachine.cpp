@@ -78,8 +78,10 @@ struct PlistFile {
   std::string error;
 };
 
+// Never through a link: an image's description is its own file, not one of the host's.
 PlistFile readMachinePlist(const std::string& path) {
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC); }));
+  if (!fd && errno == ELOOP) return {std::nullopt, "a link, not a file of the image's own"};
   if (!fd) return {std::nullopt, errno == ENOENT ? "missing" : "can't be read (" + errnoText(errno) + ")"};
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {std::nullopt, "not a file"};
@@ -130,9 +132,11 @@ LoadResult loadMachine(std::string_view dir) {
   if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
 
   std::string rootPath = prefix + "root/";
-  // Without its slash, so that a file named root is told apart from a missing folder.
-  if (::stat((prefix + "root").c_str(), &info) != 0)
+  // Without its slash, so that a file named root is told apart from a missing folder. A root
+  // that is a link could make any folder of the host the image's, "/" included: refused.
+  if (::lstat((prefix + "root").c_str(), &info) != 0)
     return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  if (S_ISLNK(info.st_mode)) return {nullptr, rootPath + ": a link, not a folder of the image's own"};
   if (!S_ISDIR(info.st_mode)) return {nullptr, rootPath + ": not a folder"};
   // Tools and files are found from the root for the whole life of the machine, so it must not
   // depend on the working folder of the moment.

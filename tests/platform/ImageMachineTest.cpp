@@ -99,6 +99,13 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   EXPECT_EQ(loadMachine(dir.str() + "/").error, dir.str() + "/root/: missing");
   testing::writeFile(dir.path() / "root", "");
   EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: not a folder");
+  // Links would make a host's folder or file the image's own.
+  fs::remove(dir.path() / "root");
+  fs::create_directory_symlink("/", dir.path() / "root");
+  EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: a link, not a folder of the image's own");
+  fs::rename(plistPath, dir.path() / "elsewhere.plist");
+  fs::create_symlink("elsewhere.plist", plistPath);
+  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": a link, not a file of the image's own");
 }
 
 Entry plain(const std::string& className, PlistDict properties = {}) {
