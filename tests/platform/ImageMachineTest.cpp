@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <stdio.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "platform/image/ImageMachine.hpp"
 #include "platform/image/RootPaths.hpp"
@@ -270,6 +273,32 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   EXPECT_FALSE(files.remove("/../outside.plist"));
   EXPECT_EQ(testing::readFile(dir.path() / "outside.plist"), kPlist);
   EXPECT_EQ(files.userName(), "lena");
+}
+
+// A folder traded for a link to the outside while files are made through it: with either
+// resolver a file lands in the image's folder or nowhere.
+TEST(ImageRoot, AFolderSwappedForALinkLeadsNowhereOutside) {
+  for (Resolver resolver : {Resolver::Kernel, Resolver::Walk}) {
+    TempDir image, outside;
+    fs::create_directories(image.path() / "tmp");
+    fs::create_directory_symlink(outside.path(), image.path() / "link");
+    auto root = ImageRoot::open(fs::canonical(image.path()).string(), resolver);
+    ASSERT_TRUE(root);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+      while (!stop) ::renameat2(AT_FDCWD, (image.path() / "tmp").c_str(), AT_FDCWD, (image.path() / "link").c_str(), RENAME_EXCHANGE);
+    });
+    for (int i = 0; i < 1000; ++i) {
+      if (auto parent = root->parentOf("/tmp/probe")) {
+        UniqueFd(::openat(parent->folder.get(), "probe", O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+        ::unlinkat(parent->folder.get(), "probe", 0);
+      }
+      UniqueFd(root->openFile("/tmp/other", O_CREAT | O_WRONLY, LastLink::Keep, 0600));
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_TRUE(fs::is_empty(outside.path())) << (resolver == Resolver::Kernel ? "kernel" : "walk");
+  }
 }
 
 }  // namespace
