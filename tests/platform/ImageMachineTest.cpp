@@ -290,10 +290,10 @@ TEST(ImageRoot, AFolderSwappedForALinkLeadsNowhereOutside) {
     });
     for (int i = 0; i < 1000; ++i) {
       if (auto parent = root->parentOf("/tmp/probe")) {
-        UniqueFd(::openat(parent->folder.get(), "probe", O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+        UniqueFd made(::openat(parent->folder.get(), "probe", O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
         ::unlinkat(parent->folder.get(), "probe", 0);
       }
-      UniqueFd(root->openFile("/tmp/other", O_CREAT | O_WRONLY, LastLink::Keep, 0600));
+      UniqueFd other = root->openFile("/tmp/other", O_CREAT | O_WRONLY, LastLink::Keep, 0600);
     }
     stop = true;
     swapper.join();
