@@ -56,7 +56,10 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
   while (used <= cap) {
     if (used == out.size()) {
       if (out.capacity() - used < kReadSize) {
-        out.reserve(std::max(2 * out.capacity(), used + kReadSize));
+        // Straight to the cap once doubling would pass half of it: the string's own growth
+        // would otherwise double once more past the cap, copying the whole output again.
+        std::size_t wanted = std::max(2 * out.capacity(), used + kReadSize);
+        out.reserve(wanted > cap / 2 ? cap + 1 : wanted);
         adviseHugePages(out);
       }
       out.resize(std::min({used + kReadSize, out.capacity(), cap + 1}));
