@@ -24,10 +24,10 @@ std::optional<std::string_view> storeName(plist_t container, bool fromPhysicalSt
 
 bool matchesContainer(plist_t container, std::string_view device, std::string_view reference,
                       bool storeFromPhysicalStores) noexcept {
-  // An empty name in the listing names no device; as a plain suffix it would match every
-  // argument, which no caller could want.
+  // The reference test is plain equality of last components, an empty one included. An empty
+  // store name, though, would match every argument as a suffix, which no caller could want.
   auto ownReference = stringEntry(container, "ContainerReference");
-  if (ownReference && !ownReference->empty() && *ownReference == reference) return true;
+  if (ownReference && *ownReference == reference) return true;
   auto store = storeName(container, storeFromPhysicalStores);
   return store && !store->empty() && device.ends_with(*store);
 }
