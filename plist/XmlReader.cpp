@@ -8,6 +8,7 @@
 // it stands.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,13 @@
 
 namespace strandel {
 namespace {
+
+// Joins the pieces of a message. (Chains of std::string + trip a false -Wrestrict in GCC 12.)
+std::string joined(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view piece : pieces) out.append(piece);
+  return out;
+}
 
 bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -65,7 +73,7 @@ class XmlReader {
     if (error_.empty()) {
       std::size_t line = 1;
       for (std::size_t i = 0; i < pos_ && i < s_.size(); ++i) line += s_[i] == '\n';
-      error_ = "line " + std::to_string(line) + ": " + std::string(what);
+      error_ = joined({"line ", std::to_string(line), ": ", what});
     }
     return false;
   }
@@ -153,16 +161,16 @@ class XmlReader {
         break;
       }
     }
-    return fail("a malformed tag <" + std::string(tag.name) + ">");
+    return fail(joined({"a malformed tag <", tag.name, ">"}));
   }
 
   bool closeContainer(std::optional<PlistValue>& done) {
     Tag tag;
     if (!readTag(tag)) return false;
-    if (stack_.empty()) return fail("a closing tag </" + std::string(tag.name) + "> with nothing open");
+    if (stack_.empty()) return fail(joined({"a closing tag </", tag.name, "> with nothing open"}));
     OpenContainer& top = stack_.back();
     if (tag.name != (top.isDict ? "dict" : "array"))
-      return fail("</" + std::string(tag.name) + "> closes <" + (top.isDict ? "dict>" : "array>"));
+      return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     done = std::move(top.value);
     stack_.pop_back();
     return true;
@@ -179,7 +187,7 @@ class XmlReader {
         return true;
       }
       if (stack_.size() >= kMaxPlistNesting)
-        return fail("containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
+        return fail(joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
       stack_.push_back(OpenContainer{std::move(empty), name == "dict", false, {}});
       return true;
     }
@@ -199,7 +207,7 @@ class XmlReader {
     static constexpr std::string_view kScalars[] = {"true", "false", "integer", "real", "date", "data"};
     bool known = false;
     for (std::string_view scalar : kScalars) known = known || name == scalar;
-    if (!known) return fail("an unknown element <" + std::string(name) + ">");
+    if (!known) return fail(joined({"an unknown element <", name, ">"}));
     std::string text;
     if (!tag.selfClosing && !readText(name, false, text)) return false;
     if (name == "true" || name == "false") {
@@ -241,7 +249,7 @@ class XmlReader {
       std::size_t start = pos_;
       while (pos_ < s_.size() && s_[pos_] != '<' && !(decode && s_[pos_] == '&')) ++pos_;
       out.append(s_, start, pos_ - start);
-      if (pos_ >= s_.size()) return fail("<" + std::string(name) + "> is not closed");
+      if (pos_ >= s_.size()) return fail(joined({"<", name, "> is not closed"}));
       if (s_[pos_] == '&') {
         if (!decodeEntity(out)) return false;
       } else if (startsWith("<!--")) {
@@ -254,11 +262,11 @@ class XmlReader {
       } else if (startsWith("</")) {
         Tag tag;
         if (!readTag(tag)) return false;
-        if (tag.name != name) return fail("</" + std::string(tag.name) + "> closes <" + std::string(name) + ">");
+        if (tag.name != name) return fail(joined({"</", tag.name, "> closes <", name, ">"}));
         if (decode && out.find('\0') != std::string::npos) return fail("a text holding a NUL");
         return true;
       } else {
-        return fail("markup inside <" + std::string(name) + ">");
+        return fail(joined({"markup inside <", name, ">"}));
       }
     }
   }

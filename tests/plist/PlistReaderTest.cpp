@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <limits>
 #include <string>
 
+#include "platform/HostServices.hpp"
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tests/support/ToolRun.hpp"
 
 namespace strandel {
 namespace {
@@ -113,6 +118,40 @@ TEST(PlistReader, ReadsNestingUpToTheLimit) {
   for (std::size_t i = 0; i < kMaxPlistNesting; ++i) deep += "</array>";
   EXPECT_TRUE(readPlist(deep).has_value());
   EXPECT_TRUE(readPlist(testing::nestedBinaryArrays(kMaxPlistNesting - 1)).has_value());
+}
+
+}  // namespace
+}  // namespace strandel
+
+namespace strandel {
+namespace {
+
+std::string nestedXml(int levels) {
+  std::string out = "<plist>";
+  for (int i = 0; i < levels; ++i) out += "<array>";
+  return out;
+}
+
+// The hostile shapes through the callers: each keeps its own failure. An image is refused
+// (the tool exits 2), a settings file reads as empty and is moved aside by the next write.
+TEST(PlistReader, HostileListsKeepEachCallersFailure) {
+  for (const std::string& bytes : {testing::sharedChain(79), nestedXml(200000), testing::nestedBinaryArrays(200000)}) {
+    testing::TempDir image;
+    std::filesystem::create_directory(image.path() / "root");
+    testing::writeFile(image.str() + "/machine.plist", bytes);
+    testing::ToolRun run = testing::runStrandel({"--machine", image.str(), "volumes"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("not a property list ("), std::string::npos) << run.err;
+
+    testing::TempDir home;
+    const std::string path = home.str() + "/settings.plist";
+    testing::writeFile(path, bytes);
+    auto settings = platform::makeFileSettings(path);
+    EXPECT_EQ(settings->get("k"), std::nullopt);
+    ASSERT_TRUE(settings->set("k", PlistValue(1)));
+    EXPECT_EQ(settings->get("k"), PlistValue(1));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 3);  // store, lock, aside
+  }
 }
 
 }  // namespace
