@@ -28,13 +28,13 @@ std::string hexOffset(std::uint64_t at) {
   return "byte 0x" + out;
 }
 
+// A container being filled: values are read straight into their place in it.
 struct Frame {
-  PlistValue container;
+  PlistValue* target = nullptr;
   std::uint64_t refs = 0;   // where its references start
   std::uint64_t count = 0;  // entries (pairs for a dictionary)
   std::uint64_t next = 0;
   bool isDict = false;
-  std::string key;          // the key of the entry being read, for a dictionary
 };
 
 class BinaryReader {
@@ -43,34 +43,32 @@ class BinaryReader {
 
   PlistReadResult run() {
     if (!readTrailer()) return refused();
-    std::optional<PlistValue> root = read(rootObject_);
-    if (!root) return refused();
+    PlistValue root;
+    if (!readInto(rootObject_, root)) return refused();
+    std::string key;
     while (!stack_.empty()) {
       Frame& top = stack_.back();
       if (top.next == top.count) {
-        PlistValue done = std::move(top.container);
         stack_.pop_back();
-        if (stack_.empty()) return {std::move(done), {}};
-        if (!attach(std::move(done))) return refused();
         continue;
       }
-      std::uint64_t index = top.next;
+      const std::uint64_t index = top.next++;
+      PlistValue* slot = nullptr;
       std::optional<std::uint64_t> ref;
       if (top.isDict) {
         ref = reference(top.refs, index);
-        if (!ref || !readKey(*ref, top.key)) return refused();
+        if (!ref || !readKey(*ref, key)) return refused();
         ref = reference(top.refs, top.count + index);
+        PlistDict& dict = *top.target->asDictionary();
+        // Keys mostly come in order: the hint makes each insertion constant time then. A key
+        // seen before keeps its place and takes the later value.
+        slot = &dict.try_emplace(dict.end(), std::move(key))->second;
       } else {
         ref = reference(top.refs, index);
+        slot = &top.target->asArray()->emplace_back();
       }
-      ++top.next;
-      if (!ref) return refused();
-      std::size_t depth = stack_.size();
-      std::optional<PlistValue> item = read(*ref);
-      if (!item) return refused();
-      // A container was opened: it is attached when its own entries are done.
-      if (stack_.size() > depth) continue;
-      if (!attach(std::move(*item))) return refused();
+      // `top` may move from here on: reading a container pushes a frame.
+      if (!ref || !readInto(*ref, *slot)) return refused();
     }
     return {std::move(root), {}};
   }
@@ -220,9 +218,17 @@ class BinaryReader {
     }
   }
 
-  // Object `ref` as a value. A container comes back empty and is pushed on the stack, to be
+  // Reads object `ref` into `out`. A container is left empty and pushed on the stack, to be
   // filled as its references are read.
-  std::optional<PlistValue> read(std::uint64_t ref) {
+  bool readInto(std::uint64_t ref, PlistValue& out) {
+    std::optional<PlistValue> value = read(ref, out);
+    if (!value) return error_.empty();
+    out = std::move(*value);
+    return true;
+  }
+
+  // Object `ref` as a value; nothing with no error set when it was a container, made in `out`.
+  std::optional<PlistValue> read(std::uint64_t ref, PlistValue& out) {
     if (!budget_.takeValue()) {
       fail(table_, "more values than a list of this size can hold");
       return std::nullopt;
@@ -299,19 +305,15 @@ class BinaryReader {
           fail(start, "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
           return std::nullopt;
         }
-        Frame frame;
-        frame.isDict = isDict;
-        frame.refs = at;
-        frame.count = *count;
         if (isDict) {
-          frame.container = PlistValue(PlistDict{});
+          out = PlistValue(PlistDict{});
         } else {
-          PlistArray items;
-          items.reserve(static_cast<std::size_t>(*count));
-          frame.container = PlistValue(std::move(items));
+          // Reserved whole, so that the items never move while they are filled.
+          out = PlistValue(PlistArray{});
+          out.asArray()->reserve(static_cast<std::size_t>(*count));
         }
-        stack_.push_back(std::move(frame));
-        return PlistValue();
+        stack_.push_back(Frame{&out, at, *count, 0, isDict});
+        return std::nullopt;
       }
       default:
         break;
@@ -328,18 +330,6 @@ class BinaryReader {
   std::optional<PlistValue> cutShort(std::uint64_t start) {
     fail(start, "an object cut short");
     return std::nullopt;
-  }
-
-  bool attach(PlistValue item) {
-    Frame& top = stack_.back();
-    if (top.isDict) {
-      PlistDict& dict = *top.container.asDictionary();
-      // Keys mostly come in order: the hint makes each insertion constant time then.
-      dict.insert_or_assign(dict.end(), std::move(top.key), std::move(item));
-    } else {
-      top.container.asArray()->push_back(std::move(item));
-    }
-    return true;
   }
 
   std::string_view bytes_;
