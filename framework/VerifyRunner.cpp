@@ -19,7 +19,8 @@ namespace {
 constexpr std::size_t kReadBufferSize = 2048;
 
 // Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
-// A command that can't be started leaves `output` empty and reports nothing.
+// A command that can't be started leaves `output` empty and reports nothing. Output past the
+// cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
 void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
@@ -30,6 +31,7 @@ void runDiskUtility(StrandelFramework& object, std::string_view arguments, Progr
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
     reportPiece(object, output, std::string_view(buffer.data(), *count));
+    if (output.exhausted()) break;
   }
   stream->close();
 }
@@ -97,6 +99,8 @@ std::string textWithReplacements(std::string_view bytes) {
 std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
   ProgressBuffer output;
   runDiskUtility(*this, arguments, output);
+  // An output over the cap is no answer, as one that printed nothing usable.
+  if (output.exhausted()) return {};
   auto bytes = reinterpret_cast<const std::uint8_t*>(output.bytes().data());
   return std::vector<std::uint8_t>(bytes, bytes + output.bytes().size());
 }
@@ -108,7 +112,7 @@ void StrandelFramework::runWith(const PlistDict& request, const std::function<vo
     // tool receives exactly "verifyVolume" and the volume text.
     ProgressBuffer output;
     runDiskUtility(*this, "verifyVolume " + quotedForShell(*volume), output);
-    text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+    if (!output.exhausted()) text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
   }
   if (reply) reply(text);
 }

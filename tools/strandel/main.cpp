@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <new>
 
 #include <strandel/Machine.hpp>
 
@@ -19,7 +20,10 @@ int usageError(const std::string& message) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The library answers failures with its failure values; this is the last resort for what is
+// left (memory running out in the tool's own printing), so that the tool ends with one line
+// rather than an abort.
+int main(int argc, char** argv) try {
   CLI::App app{"strandel: what a Mac's storage looks like, from the live host or a machine image"};
   app.require_subcommand(1);
   Context context;
@@ -87,4 +91,13 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     return usageError(e.message);
   }
+} catch (const std::bad_alloc&) {
+  std::fputs("strandel: out of memory\n", stderr);
+  return 70;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "strandel: %s\n", e.what());
+  return 70;
+} catch (...) {
+  std::fputs("strandel: internal error\n", stderr);
+  return 70;
 }
