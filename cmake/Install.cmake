@@ -3,7 +3,7 @@
 # man page; and the Debian packages built from them through CPack.
 include(CMakePackageConfigHelpers)
 
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/strandel
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/strandel ${PROJECT_BINARY_DIR}/include/strandel
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(TARGETS strandel EXPORT StrandelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)

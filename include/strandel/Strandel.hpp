@@ -14,6 +14,7 @@
 #include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 #include <strandel/StrandelFramework.hpp>
+#include <strandel/Version.hpp>
 
 extern "C" {
 /// The library's version number, 1.0.
