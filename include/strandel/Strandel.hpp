@@ -15,6 +15,7 @@
 #include <strandel/PlistValue.hpp>
 #include <strandel/StrandelFramework.hpp>
 #include <strandel/Version.hpp>
+#include <strandel/VolumeKeys.hpp>
 
 extern "C" {
 /// The library's version number, 1.0.
