@@ -64,7 +64,9 @@ class STRANDEL_EXPORT StrandelDelegate {
 };
 
 /// The host's framework object: the volume list and the verify runner. It owns its progress
-/// text and its delegate and keeps no other state; it can't be copied.
+/// text and its delegate and keeps no other state; it can't be copied. Its functions may be
+/// called on several threads at once; two verifies run on one object at once both replace
+/// its progress text, read after read, so a host that runs several gives each its own object.
 class STRANDEL_EXPORT StrandelFramework {
  public:
   /// An object without progress text and without delegate. Never fails.
