@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <type_traits>
 
 #include <strandel/PlistValue.hpp>
 
@@ -49,6 +50,20 @@ TEST(PlistValue, BooleanAndIntegerAreDistinctKinds) {
   EXPECT_FALSE(PlistValue(true).asInteger().has_value());
   EXPECT_EQ(PlistValue(1).asNumber(), 1.0);
   EXPECT_EQ(PlistValue("1").asNumber(), std::nullopt);
+}
+
+TEST(PlistValue, EveryIntegerTypeKeepsItsValueAndSignednessAndNoCharacterIsANumber) {
+  using Kind = PlistValue::Kind;
+  EXPECT_EQ(PlistValue(5u).asUnsignedInteger(), 5u);
+  EXPECT_EQ(PlistValue(5ull).kind(), Kind::UnsignedInteger);
+  EXPECT_EQ(PlistValue(std::uint8_t{200}).asUnsignedInteger(), 200u);
+  EXPECT_EQ(PlistValue(std::numeric_limits<unsigned long long>::max()).asUnsignedInteger(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(PlistValue(5LL).asInteger(), 5);
+  EXPECT_EQ(PlistValue(std::int8_t{-5}).asInteger(), -5);
+  EXPECT_EQ(PlistValue(short{-300}).asInteger(), -300);
+  EXPECT_EQ(PlistValue(true).kind(), Kind::Boolean);
+  static_assert(!std::is_constructible_v<PlistValue, char> && !std::is_constructible_v<PlistValue, char8_t> &&
+                !std::is_constructible_v<PlistValue, char32_t> && !std::is_constructible_v<PlistValue, wchar_t>);
 }
 
 TEST(PlistValue, BytesThatAreNotAPropertyListGiveNothing) {
