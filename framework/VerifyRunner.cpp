@@ -1,6 +1,7 @@
 // The verify runner: the disk utility through the shell, its output handed to the delegate
 // after every read and to a reply callback at the end.
 #include <array>
+#include <charconv>
 #include <optional>
 #include <string>
 
@@ -48,11 +49,11 @@ std::string quotedForShell(std::string_view text) {
   return quoted;
 }
 
-// The volume a request names, as the text the disk utility is given. A string is taken as it
-// stands and an integer as its decimal digits (a volume may be named by a number); a request
-// without "selectedVolume", or naming it with any other kind of value, names nothing, and is
-// refused rather than running a verify of something the host did not mean. So is a text with a
-// NUL in it, which no program can receive as an argument.
+// The volume a request names, as the text the disk utility is given: a string as it stands, a
+// number or boolean in its textual form. A request without "selectedVolume", or naming it with
+// a value that has no textual form (data, a date, a container), names nothing, and is refused
+// rather than running a verify of something the host did not mean. So is a text with a NUL in
+// it, which no program can receive as an argument.
 std::optional<std::string> selectedVolume(const PlistDict& request) {
   auto entry = request.find("selectedVolume");
   if (entry == request.end()) return std::nullopt;
@@ -63,6 +64,14 @@ std::optional<std::string> selectedVolume(const PlistDict& request) {
   }
   if (auto number = value.asInteger()) return std::to_string(*number);
   if (auto number = value.asUnsignedInteger()) return std::to_string(*number);
+  // A boolean's textual form is its number, 1 or 0; a real's is its shortest text that reads
+  // back as the same number ("0.5", "3", "1e+20"), with no locale in the way.
+  if (auto flag = value.asBoolean()) return *flag ? "1" : "0";
+  if (auto number = value.asReal()) {
+    std::array<char, 32> digits;
+    auto result = std::to_chars(digits.data(), digits.data() + digits.size(), *number);
+    return std::string(digits.data(), result.ptr);
+  }
   return std::nullopt;
 }
 

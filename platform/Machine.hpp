@@ -177,7 +177,7 @@ class Machine {
 /// The machine of the process. The first call chooses it from STRANDEL_MACHINE (an image
 /// folder) or takes the live host; an image that can't be loaded leaves the live host in use.
 /// The value keeps the machine alive while it is held, even if another is chosen meanwhile.
-std::shared_ptr<Machine> current();
+STRANDEL_EXPORT std::shared_ptr<Machine> current();
 
 /// Makes `machine` the machine of the process (tests and the image loader use it).
 void setCurrent(std::shared_ptr<Machine> machine);

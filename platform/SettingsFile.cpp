@@ -15,8 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -39,12 +37,6 @@ struct DirTraits {
   static DIR* invalid() noexcept { return nullptr; }
   static void free(DIR* dir) noexcept { ::closedir(dir); }
 };
-
-struct PlistNodeTraits {
-  static plist_t invalid() noexcept { return nullptr; }
-  static void free(plist_t node) noexcept { plist_free(node); }
-};
-using ScopedNode = ScopedGeneric<plist_t, PlistNodeTraits>;
 
 enum class FileState { Missing, Read, Unreadable };
 
@@ -89,36 +81,6 @@ std::optional<PlistDict> storeIn(const std::string& bytes) {
   auto value = readPlist(bytes);
   if (!value || !value->asDictionary()) return std::nullopt;
   return std::move(*value->asDictionary());
-}
-
-// The same as a libplist dictionary, for writing. A write changes one entry, so it works on
-// libplist's own tree: parsing and printing it is linear in the file's size, while turning a
-// large store into values and back costs far more in libplist's dictionary walks.
-ScopedNode storeNodeIn(const std::string& bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return {};
-  ScopedNode root;
-  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
-  if (root && plist_get_node_type(root.get()) != PLIST_DICT) root.reset();
-  return root;
-}
-
-// A value as a libplist node, made through its binary form so that every kind is encoded
-// exactly as the property-list writer encodes it.
-ScopedNode nodeOf(const PlistValue& value) {
-  std::string bytes = writeBinaryPlist(value);
-  ScopedNode node;
-  if (!bytes.empty()) plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), node.receive());
-  return node;
-}
-
-std::string xmlOf(plist_t node) {
-  char* xml = nullptr;
-  std::uint32_t length = 0;
-  plist_to_xml(node, &xml, &length);
-  if (!xml) return "";
-  std::string out(xml, length);
-  plist_to_xml_free(xml);
-  return out;
 }
 
 std::string folderOf(const std::string& path) {
@@ -270,15 +232,13 @@ class FileSettings final : public Settings {
     // Read afresh under the lock: the cache may predate another process's write.
     LoadedFile loaded = load(*target);
     if (loaded.state == FileState::Unreadable) return false;
-    ScopedNode store = storeNodeIn(loaded.bytes);
+    std::optional<PlistDict> store = storeIn(loaded.bytes);
     if (!store) {
-      if (!loaded.bytes.empty() && !moveAside(*target)) return false;
-      store.reset(plist_new_dict());
+      if (!moveAside(*target)) return false;
+      store.emplace();
     }
-    ScopedNode entry = nodeOf(value);
-    if (!entry) return false;
-    plist_dict_set_item(store.get(), std::string(key).c_str(), entry.release());
-    std::string bytes = xmlOf(store.get());
+    store->insert_or_assign(std::string(key), value);
+    std::string bytes = writeXmlPlist(PlistValue(std::move(*store)));
     if (bytes.empty()) return false;
     auto identity = replaceFile(*target, bytes);
     if (!identity) return false;

@@ -142,7 +142,9 @@ TEST(VerifyRunner, RequestsGiveOneInertArgumentOrNone) {
   };
   std::vector<Case> cases = {
       {"another key", {{"volume", PlistValue("disk3s1")}}, std::nullopt},
-      {"a boolean", {{"selectedVolume", PlistValue(true)}}, std::nullopt},
+      {"a boolean", {{"selectedVolume", PlistValue(true)}}, "1"},
+      {"a real", {{"selectedVolume", PlistValue(0.5)}}, "0.5"},
+      {"data", {{"selectedVolume", PlistValue(PlistData{{'d'}})}}, std::nullopt},
       {"a text with a NUL", {{"selectedVolume", PlistValue("disk3s1\0; x"s)}}, std::nullopt},
       {"an integer", {{"selectedVolume", PlistValue(7)}}, "7"},
   };

@@ -88,7 +88,8 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   std::string plistPath = dir.str() + "/machine.plist";
   const std::string whole = writeXmlPlist(baseImage().machinePlist());
   testing::writeFile(plistPath, whole.substr(0, whole.size() / 2));  // cut short
-  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": not a property list");
+  // The reader's refusal says where the list broke off.
+  EXPECT_EQ(loadMachine(dir.str()).error.rfind(plistPath + ": not a property list (line ", 0), 0u);
 
   fs::remove(plistPath);
   EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": missing");

@@ -17,6 +17,9 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
+
+#include <strandel/Machine.hpp>
 
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/LiveServices.hpp"
@@ -249,6 +252,18 @@ TEST(LiveLog, WritesOneStampedLineToStandardError) {
   std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_platform\[)" + std::to_string(::getpid()) + "\\] ";
   std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
   EXPECT_TRUE(std::regex_match(written, expected)) << written;
+
+  // A host's sink gets the message alone, and nothing reaches standard error; an empty sink
+  // brings the line on standard error back.
+  std::vector<std::string> messages;
+  setLogSink([&messages](std::string_view message) { messages.emplace_back(message); });
+  ::testing::internal::CaptureStderr();
+  machine->log().write("to the host");
+  setLogSink({});
+  machine->log().write("second %@");
+  written = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(messages, std::vector<std::string>{"to the host"});
+  EXPECT_TRUE(std::regex_match(written, std::regex(prefix + "second %@\n"))) << written;
 }
 
 TEST(LiveMountTable, ScansOnSeveralThreadsAtOnce) {
