@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <system_error>
 
-#include "platform/Handles.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
 namespace strandel::importer {
@@ -28,10 +28,34 @@ struct DumpFile {
   std::string bytes{};
 };
 
+// The tool reaches the library only through its public interface, so it keeps its own
+// descriptor owner.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  ~OwnedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+template <typename F>
+auto retryAfterSignal(F&& f) {
+  decltype(f()) result;
+  do {
+    result = f();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
 DumpFile readDumpFile(const fs::path& path) {
-  using strandel::platform::UniqueFd;
-  UniqueFd fd(strandel::platform::retryAfterSignal(
-      [&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+  OwnedFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) return {errno == ENOENT ? FileRead::Missing : errno == ELOOP ? FileRead::NotRegular : FileRead::Failed};
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) return {};
@@ -43,8 +67,7 @@ DumpFile readDumpFile(const fs::path& path) {
     std::size_t done = 0;
     // A file that grows while it is read is cut at the size it had.
     while (done < file.bytes.size()) {
-      ssize_t n = strandel::platform::retryAfterSignal(
-          [&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
+      ssize_t n = retryAfterSignal([&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
       if (n < 0) return {};
       if (n == 0) break;
       done += static_cast<std::size_t>(n);
