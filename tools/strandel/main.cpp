@@ -32,7 +32,10 @@ std::optional<std::string> missingCommand(const CLI::App& app) {
   }
   if (deepest->get_require_subcommand_min() == 0 || !deepest->get_subcommands().empty()) return std::nullopt;
   std::vector<std::string> rest = deepest->remaining();
-  if (!rest.empty() && !rest.front().starts_with('-')) return "unknown command '" + path + rest.front() + "'";
+  if (!rest.empty()) {
+    return rest.front().starts_with('-') ? "unknown option '" + rest.front() + "'"
+                                          : "unknown command '" + path + rest.front() + "'";
+  }
   std::string names;
   for (const CLI::App* command : deepest->get_subcommands({})) names += (names.empty() ? "" : ", ") + command->get_name();
   return (path.empty() ? std::string("a command is needed") : path + "needs a command") + ": one of " + names;
@@ -117,9 +120,11 @@ int runTool(int argc, char** argv) {
       "                     (default: $XDG_CONFIG_HOME/strandel/strandel.plist on the live host,\n"
       "                     memory for an image)\n"
       "  STRANDEL_BUNDLE    the folder of the host application's .strings translation tables\n"
+      "  COLUMNS            the width a table fits when stdout is not a terminal (default: whole)\n"
       "\n"
       "Exit status: 0 with an answer (an absent one included); 1 when image import finds nothing\n"
-      "to import; 2 for a usage error or an unusable machine image, with one line on stderr.");
+      "to import or stdout can't be written; 2 for a usage error or an unusable machine image, with\n"
+      "one line on stderr.");
 
   try {
     app.parse(passedOnWords(app, argc, argv, context.passedOn), argv);
