@@ -73,7 +73,7 @@ std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
   return std::nullopt;
 }
 
-std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems) {
+std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems) {
   std::vector<ImageFile> files;
   files.push_back({"usr/sbin/diskutil", kDiskutil, 0755});
   if (dump.apfsListBytes) files.push_back({"usr/sbin/diskutil.d/apfs-list.plist", *dump.apfsListBytes});
@@ -81,12 +81,20 @@ std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems) {
   for (const auto& [bsd, bytes] : dump.infoBytes) files.push_back({"usr/sbin/diskutil.d/info/" + bsd + ".plist", bytes});
 
   files.push_back({"usr/bin/sw_vers", kSwVers, 0755});
-  if (dump.swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *dump.swVers});
+  std::optional<std::string> swVers = dump.swVers;
   std::optional<std::string> productVersion = dump.productVersion;
-  if (!productVersion && dump.swVers) {
-    productVersion = productVersionOf(*dump.swVers);
-    if (!productVersion) problems.add(dumpfile::kSwVers, "no ProductVersion line; sw_vers -productVersion answers nothing");
+  if (!productVersion && swVers) productVersion = productVersionOf(*swVers);
+  if (!productVersion && guessedVersion) {
+    productVersion = guessedVersion->version + "\n";
+    if (!swVers) swVers = swVersText(guessedVersion->version);
+    problems.guess("sw_vers", guessedVersion->version + ", the least version that " + guessedVersion->why +
+                                  " allows (no recording of sw_vers gives it); sw_vers answers it");
+  } else if (!productVersion) {
+    problems.add("sw_vers", std::string(dump.swVers ? "no ProductVersion line" : "no recording shows the version") +
+                                "; sw_vers -productVersion answers nothing, so the Mac orders before every version: "
+                                "the APFS lookups answer nothing and byte counts are in units of 1024");
   }
+  if (swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *swVers});
   if (productVersion) files.push_back({"usr/bin/sw_vers.d/productVersion.txt", *productVersion});
 
   files.push_back({"usr/bin/tmutil", kTmutil, 0755});
