@@ -85,6 +85,8 @@ class LayoutGuesser {
   // File systems and their names where only the listing's Content or the mount tells.
   void fileSystems() {
     for (auto& [bsd, facts] : disks_) {
+      // What diskutil info leaves out of its answer, the service leaves out too.
+      if (facts.hasInfoFile) continue;
       const std::string* content = textAt(facts.info, "Content");
       if (!has(facts.info, "FilesystemType") && content && facts.kind != DiskKind::ApfsContainer) {
         if (std::string_view kind = kindOfContent(*content); !kind.empty()) {
@@ -122,6 +124,18 @@ class LayoutGuesser {
         v.guesses.push_back("mounted at / (its snapshot " + snapshot + " is)");
       }
       role(v, "System", "its snapshot is mounted at /");
+    }
+    // From macOS 10.15 the volume at / is the System half of a volume group whose Data half
+    // is in the same container.
+    std::set<std::string, std::less<>> dataContainers;
+    for (const auto& [bsd, facts] : disks_) {
+      if (!facts.roles.empty() && facts.roles.front() == "Data") dataContainers.insert(bsdWhole(bsd));
+    }
+    for (auto& [bsd, facts] : disks_) {
+      const std::string* point = textAt(facts.info, "MountPoint");
+      const std::string* fileSystem = textAt(facts.info, "FilesystemType");
+      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && dataContainers.count(bsdWhole(bsd)))
+        role(facts, "System", "mounted at / beside a Data volume of its container");
     }
   }
 
