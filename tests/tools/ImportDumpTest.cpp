@@ -325,6 +325,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
         {"disk3s5", "Properties", "Role", role("Data")}, {"disk1s2", "Properties", "Role", role("xART")},
         {"disk1s2", "Description", "DAVolumeName", "xART"},
         {"disk3s5", "Description", "DAMediaContent", "41504653-0000-11AA-AA11-00306543ECAC"},
+        {"disk3s5", "Description", "DAVolumeType", "APFS"},
         {"disk3", "Description", "DADeviceProtocol", "Apple Fabric"},
         {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
   };

@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tools/strandel/import/BsdName.hpp"
 #include "tools/strandel/import/Description.hpp"
 #include "tools/strandel/import/FileUrl.hpp"
 #include "tools/strandel/import/MountText.hpp"
+#include "tools/strandel/import/PastedText.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -25,6 +27,27 @@ TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
   for (const auto& [line, expected] : cases) {
     auto mount = parseMountLine(line);
     EXPECT_EQ(mount ? mount->from + "|" + mount->on + "|" + mount->type : "", expected) << line;
+  }
+}
+
+TEST(ImportMountText, KeepsTheOptionsOfAMount) {
+  auto mount = parseMountLine("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)");
+  ASSERT_TRUE(mount);
+  EXPECT_EQ(mount->options, (std::vector<std::string>{"sealed", "local", "read-only", "journaled"}));
+}
+
+TEST(ImportPastedText, FindsThePropertyListBetweenPromptLines) {
+  // The text and the span found; nullptr for none (the text is the list itself, or has none).
+  const std::pair<const char*, const char*> cases[] = {
+      {"% diskutil list -plist\n<?xml version=\"1.0\"?>\n<plist><dict/></plist>\n% ",
+       "<?xml version=\"1.0\"?>\n<plist><dict/></plist>"},
+      {"$ cat x\n<plist version=\"1.0\"><array/></plist>$ ", "<plist version=\"1.0\"><array/></plist>"},
+      // Two lists pasted one after the other: the first.
+      {"a\n<plist><true/></plist>\nb\n<plist><false/></plist>\n", "<plist><true/></plist>"},
+      {"\n<?xml?><plist/></plist>\n", nullptr}, {"% diskutil list\n<plist><dict>", nullptr}, {"no list", nullptr},
+  };
+  for (const auto& [text, span] : cases) {
+    EXPECT_EQ(propertyListSpan(text), span ? std::optional<std::string_view>(span) : std::nullopt) << text;
   }
 }
 
