@@ -227,7 +227,7 @@ void makePasted(const fs::path& dump, Pasted pasted) {
     case Pasted::NoSwVers: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"}); break;
     case Pasted::Transcript:
       for (const auto& item : fs::recursive_directory_iterator(dump)) {
-        if (item.path().extension() != ".plist") continue;
+        if (item.path().extension() != ".plist" && item.path().filename() != "mount.txt") continue;
         testing::writeFile(item.path(), "user@Mac ~ % diskutil list -plist\n" + testing::readFile(item.path()) + "user@Mac ~ % \n");
       }
       break;
@@ -317,6 +317,9 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
       {"fat32-stick", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)"},
       {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
       {"fat32-stick", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
+      // A whole terminal session pasted as mount.txt.
+      {"macos11-intel-mount", Pasted::AsRecorded, {"disk1s1 / at / APFS Internal System"}, "11.0", "apfs, system (none)",
+       "mount.txt: lines 1-9, 11, 20-25 are not \"SOURCE on POINT (TYPE, ...)\""},
       // Mount alone, of a Mac on macOS 26 with a simulator runtime.
       {"macos26-mount", Pasted::AsRecorded, {"disk3s1 / at / APFS Internal System" }, "11.0", "apfs, system (none)", "disk5: no recording says it; taken as an APFS container (its volumes are mounted as apfs); the disk image file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg",
        // As a real Mac's registry holds them: the sealed snapshot, the roles, the name the system

@@ -134,7 +134,9 @@ class LayoutGuesser {
     for (auto& [bsd, facts] : disks_) {
       const std::string* point = textAt(facts.info, "MountPoint");
       const std::string* fileSystem = textAt(facts.info, "FilesystemType");
-      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && dataContainers.count(bsdWhole(bsd)))
+      auto numbers = bsdNumbers(bsd);
+      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers && numbers->size() == 2 &&
+          dataContainers.count(bsdWhole(bsd)))
         role(facts, "System", "mounted at / beside a Data volume of its container");
     }
   }

@@ -114,16 +114,35 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
 
 std::vector<MountLine> readMountLines(std::string_view text, Problems& problems) {
   std::vector<MountLine> mounts;
+  // The lines that are no mount, as runs of line numbers: a pasted terminal session brings
+  // its prompts and other commands' output, which one line names together.
+  std::vector<std::pair<std::size_t, std::size_t>> others;
   std::size_t number = 0;
   for (std::string_view line : textLines(text)) {
     ++number;
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (auto mount = parseMountLine(line)) {
       mounts.push_back(std::move(*mount));
+    } else if (!others.empty() && others.back().second + 1 == number) {
+      others.back().second = number;
     } else {
-      problems.add(std::string(dumpfile::kMount) + ":" + std::to_string(number),
-                   "not \"SOURCE on POINT (TYPE, ...)\"; left out");
+      others.emplace_back(number, number);
     }
+  }
+  if (others.size() == 1 && others.front().first == others.front().second) {
+    problems.add(std::string(dumpfile::kMount) + ":" + std::to_string(others.front().first),
+                 "not \"SOURCE on POINT (TYPE, ...)\"; left out");
+  } else if (!others.empty()) {
+    constexpr std::size_t kRunsNamed = 10;
+    std::string runs;
+    for (std::size_t i = 0; i < others.size() && i < kRunsNamed; ++i) {
+      const auto& [first, last] = others[i];
+      runs += (runs.empty() ? "" : ", ") + std::to_string(first) + (first == last ? "" : "-" + std::to_string(last));
+    }
+    if (others.size() > kRunsNamed) runs += " and " + std::to_string(others.size() - kRunsNamed) + " runs more";
+    problems.add(dumpfile::kMount, "lines " + runs +
+                                       " are not \"SOURCE on POINT (TYPE, ...)\" (prompts or other output, as a "
+                                       "pasted terminal session has); left out");
   }
   return mounts;
 }

@@ -12,8 +12,8 @@
 
 namespace strandel::importer {
 
-/// The mounts of `mount`'s output, in its order; each line that is not a mount gets a line
-/// (blank lines pass silently).
+/// The mounts of `mount`'s output, in its order; the lines that are not mounts get one line
+/// naming them (blank lines pass silently).
 std::vector<MountLine> readMountLines(std::string_view text, Problems& problems);
 
 /// The mounts that the disks' mount points give, for a dump without `mount`'s output: "/"
