@@ -77,7 +77,8 @@ class LayoutGuesser {
       // A device mounted twice is described by the mount the table lists first.
       if (!numbers || !seen.insert(bsd).second || !disks_.count(bsd)) continue;
       options_[bsd] = mount.options;
-      if (mount.type == "apfs" && numbers->size() >= 2) apfsMount(bsd, numbers->size(), mount);
+      // APFS names have two parts (a volume) or three (a snapshot of one).
+      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3)) apfsMount(bsd, numbers->size(), mount);
       if (mount.on.starts_with(kSimulatorMounts)) simulator(bsd, mount.on);
     }
   }
@@ -200,7 +201,10 @@ class LayoutGuesser {
   void simulator(const std::string& bsd, const std::string& mountPoint) {
     DiskFacts& image = disk(bsdWhole(bsd));
     if (has(image.properties, "DiskImageURL")) return;
-    std::string name = mountPoint.substr(mountPoint.find_last_of('/') + 1);
+    std::string_view folder(mountPoint);
+    while (folder.ends_with('/')) folder.remove_suffix(1);
+    std::string name(folder.substr(folder.find_last_of('/') + 1));
+    if (name.empty() || name == "CoreSimulator") name = "runtime";
     std::string url = "file:///Library/Developer/CoreSimulator/Images/" + name + ".dmg";
     image.properties["DiskImageURL"] = url;
     image.guesses.push_back("the disk image " + url + " (a simulator runtime, mounted at " + mountPoint + ")");
