@@ -273,7 +273,8 @@ void makePasted(const fs::path& dump, Pasted pasted) {
     case Pasted::NoSwVers: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"}); break;
     case Pasted::Transcript:
       for (const auto& item : fs::recursive_directory_iterator(dump)) {
-        if (item.path().extension() != ".plist" && item.path().filename() != "mount.txt") continue;
+        std::string file = item.path().filename().string();
+        if (item.path().extension() != ".plist" && file != "mount.txt" && !file.starts_with("sw_vers")) continue;
         testing::writeFile(item.path(), "user@Mac ~ % diskutil list -plist\n" + testing::readFile(item.path()) + "user@Mac ~ % \n");
       }
       break;
@@ -314,6 +315,9 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
       {"fat32-stick", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)"},
       {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
       {"fat32-stick", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
+      // Mount alone, of a 10.13 beta with a whole-disk HFS+ volume on a second disk.
+      {"macos10.13-mount", Pasted::AsRecorded, {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 / at / APFS Internal "},
+       "10.12", "apfs, system (none)", "sw_vers: 10.12, the least version that an APFS volume allows"},
       // A whole terminal session pasted as mount.txt.
       {"macos11-intel-mount", Pasted::AsRecorded, {"disk1s1 / at / APFS Internal System"}, "11.0", "apfs, system (none)",
        "mount.txt: lines 1-9, 11, 20-25 are not \"SOURCE on POINT (TYPE, ...)\""},

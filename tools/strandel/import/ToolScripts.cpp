@@ -1,5 +1,7 @@
 #include "tools/strandel/import/ToolScripts.hpp"
 
+#include <cctype>
+
 #include "tools/strandel/import/MountText.hpp"
 
 namespace strandel::importer {
@@ -73,6 +75,26 @@ std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
   return std::nullopt;
 }
 
+namespace {
+
+// sw_vers -productVersion pasted with its prompt lines: the first line that is a version
+// ("14.1.1", "10.15"), with its line end; nothing when its first line already is one, or when
+// no line is.
+std::optional<std::string> versionAmidOtherText(std::string_view text) {
+  auto isVersion = [](std::string_view line) {
+    return !line.empty() && std::isdigit(static_cast<unsigned char>(line.front())) &&
+           line.find_first_not_of("0123456789.") == std::string_view::npos;
+  };
+  std::vector<std::string_view> lines = textLines(text);
+  if (lines.empty() || isVersion(lines.front())) return std::nullopt;
+  for (std::string_view line : lines) {
+    if (isVersion(line)) return std::string(line) + "\n";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems) {
   std::vector<ImageFile> files;
   files.push_back({"usr/sbin/diskutil", kDiskutil, 0755});
@@ -83,6 +105,13 @@ std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGu
   files.push_back({"usr/bin/sw_vers", kSwVers, 0755});
   std::optional<std::string> swVers = dump.swVers;
   std::optional<std::string> productVersion = dump.productVersion;
+  if (productVersion) {
+    if (auto version = versionAmidOtherText(*productVersion)) {
+      problems.add(dumpfile::kProductVersion, "a version amid other text (a pasted terminal session?); sw_vers -productVersion answers " +
+                                                  version->substr(0, version->size() - 1));
+      productVersion = version;
+    }
+  }
   if (!productVersion && swVers) productVersion = productVersionOf(*swVers);
   if (!productVersion && guessedVersion) {
     productVersion = guessedVersion->version + "\n";
