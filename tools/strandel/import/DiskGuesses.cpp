@@ -111,7 +111,7 @@ class LayoutGuesser {
 
   // From macOS 11 the system runs from a sealed snapshot of its System volume, which the
   // service reports as mounted where the snapshot is.
-  void snapshotAtRoot() {
+  void systemVolume() {
     std::vector<std::pair<std::string, std::string>> volumes;
     for (const auto& [bsd, facts] : disks_) {
       const std::string* point = textAt(facts.info, "MountPoint");
@@ -235,7 +235,7 @@ bool firstRoleIs(const DiskFacts& facts, std::initializer_list<std::string_view>
 void guessFromLayout(DiskMap& disks, const std::vector<MountLine>& mounts) {
   LayoutGuesser guesser(disks);
   guesser.fromMounts(mounts);
-  guesser.snapshotAtRoot();
+  guesser.systemVolume();
   guesser.fileSystems();
   guesser.osInternal();
 }
