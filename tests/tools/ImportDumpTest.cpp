@@ -313,8 +313,13 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
       {"apple-silicon", Pasted::NoSwVers, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "apfs, system disk3s1", "sw_vers: 11.0, the least version that a sealed snapshot mounted at / allows"},
       {"apple-silicon", Pasted::Transcript, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
       {"fat32-stick", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)"},
-      {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
+      {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at  APFS Internal ", "disk2s4 JERRY at  MS-DOS (FAT32) External " }, "10.12", "not apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
       {"fat32-stick", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
+      // diskutil list in the text form alone: CoreStorage, disk images, NTFS and RAID.
+      {"corestorage-text", Pasted::AsRecorded,
+       {"disk1 Macintosh HD at  HFS+ Internal ", "disk3s1 Synergy at  HFS+ External ", "disk5s2 Builds at  HFS+ External ",
+        "disk5s3 Source at  HFS+ External ", "disk8 RedBackup at  HFS+ External "},
+       "10.7", "not apfs, system (none)", "diskutil-list.plist: the text form of diskutil list, read from its columns"},
       // Mount alone, of a 10.13 beta with a whole-disk HFS+ volume on a second disk.
       {"macos10.13-mount", Pasted::AsRecorded, {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 / at / APFS Internal "},
        "10.12", "apfs, system (none)", "sw_vers: 10.12, the least version that an APFS volume allows"},

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/MountText.hpp"
 #include "tools/strandel/import/PastedText.hpp"
 
@@ -67,6 +68,15 @@ class Reader {
       if (auto span = propertyListSpan(*contents); span && (value = readPlist(*span))) {
         problems_.add(name, "a property list amid other text (a pasted terminal session?); the list alone is read");
         contents = std::string(*span);
+      }
+    }
+    if (!value && name == dumpfile::kDiskList) {
+      // What people paste most: the text form. Its figures are rounded, so diskutil does not
+      // replay it.
+      if (auto listed = diskListFromText(*contents)) {
+        problems_.add(name, "the text form of diskutil list, read from its columns (sizes rounded as printed); "
+                            "diskutil replays no list -plist");
+        return PlistValue(std::move(*listed));
       }
     }
     if (!value) {
