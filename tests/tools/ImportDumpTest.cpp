@@ -339,7 +339,8 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
         {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
   };
   for (const PastedDump& row : rows) {
-    std::string name = std::string(row.dump) + "/" + std::to_string(static_cast<int>(row.pasted));
+    constexpr const char* kPastedNames[] = {"as recorded", "listings only", "mount only", "no sw_vers", "transcript"};
+    std::string name = std::string(row.dump) + ", " + kPastedNames[static_cast<int>(row.pasted)];
     testing::TempDir scratch;
     fs::copy(dumpDir(row.dump), scratch.path() / "dump", fs::copy_options::recursive);
     makePasted(scratch.path() / "dump", row.pasted);
