@@ -207,8 +207,8 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
          testing::writeFile(d / "private", "the importing user's own file");
          fs::create_symlink(d / "private", d / "com.apple.TimeMachine.plist");
        },
-       {"mount.txt: not a plain file (a link, FIFO or device); left out; the image has an empty mount table",
-        "sw_vers.txt: not a plain file (a link, FIFO or device); left out; sw_vers without arguments answers nothing",
+       {"mount.txt: not a plain file (a link, FIFO or device); left out; the mount table is made from the mount points that the listings and info files give",
+        "sw_vers.txt: not a plain file (a link, FIFO or device); left out; sw_vers answers what the other recordings show of the version",
         "com.apple.TimeMachine.plist: not a plain file (a link, FIFO or device); left out; the image has no Time Machine preferences"},
        {},
        {"root/Library/Preferences/com.apple.TimeMachine.plist", "root/usr/bin/sw_vers.d/sw_vers.txt"}},
