@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -145,6 +147,21 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
        },
        {"info/disk7.plist: diskutil answered with an error (Could not find disk: disk7); ignored"},
        {{"disk7", "Class", nullptr, std::nullopt}}},
+      // A dump from someone else: links to the importing user's files or to a device, and a FIFO.
+      {"links and FIFOs", "osx-virtualbox",
+       [](const fs::path& d) {
+         fs::remove(d / "mount.txt");
+         fs::create_symlink("/dev/zero", d / "mount.txt");
+         fs::remove(d / "sw_vers.txt");
+         ::mkfifo((d / "sw_vers.txt").c_str(), 0600);
+         testing::writeFile(d / "private", "the importing user's own file");
+         fs::create_symlink(d / "private", d / "com.apple.TimeMachine.plist");
+       },
+       {"mount.txt: not a plain file (a link, FIFO or device); left out; the image has an empty mount table",
+        "sw_vers.txt: not a plain file (a link, FIFO or device); left out; sw_vers without arguments answers nothing",
+        "com.apple.TimeMachine.plist: not a plain file (a link, FIFO or device); left out; the image has no Time Machine preferences"},
+       {},
+       {"root/Library/Preferences/com.apple.TimeMachine.plist", "root/usr/bin/sw_vers.d/sw_vers.txt"}},
       {"unknown keys and files", "osx-virtualbox",
        [](const fs::path& d) {
          // Keys a later system might add, at the top of a property-list file's dictionary.

@@ -2,9 +2,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include <strandel/Machine.hpp>
+#include <strandel/Version.hpp>
 
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Table.hpp"
@@ -13,8 +15,7 @@ using namespace strandel::tool;
 
 namespace {
 
-// The project's version, which the build hands over.
-constexpr const char* kVersion = STRANDEL_TOOL_VERSION;
+constexpr const char* kVersion = STRANDEL_VERSION;
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "strandel: %s\n", message.c_str());
@@ -76,10 +77,22 @@ int runTool(int argc, char** argv);
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The library answers failures with its failure values; this is the last resort for what is
+// left (memory running out in the tool's own printing), so that the tool ends with one line
+// rather than an abort.
+int main(int argc, char** argv) try {
   dieQuietlyOnClosedPipe();
   useUtf8CharacterType();
   return outputStatus(runTool(argc, argv));
+} catch (const std::bad_alloc&) {
+  std::fputs("strandel: out of memory\n", stderr);
+  return 70;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "strandel: %s\n", e.what());
+  return 70;
+} catch (...) {
+  std::fputs("strandel: internal error\n", stderr);
+  return 70;
 }
 
 namespace {

@@ -64,7 +64,8 @@ struct Dump {
 /// (a cut or damaged property list, an error answer of diskutil) gets a line and is left out.
 Dump readDump(const std::filesystem::path& dir, Problems& problems);
 
-/// The bytes of the file at `path`, or nothing when it can't be read.
+/// The bytes of the regular file at `path`, or nothing when it can't be read, is a link, a
+/// FIFO or a device, or is larger than any recording.
 std::optional<std::string> readBytes(const std::filesystem::path& path);
 
 }  // namespace strandel::importer

@@ -25,7 +25,10 @@ std::optional<std::string> mountFolder(const std::string& mountPoint) {
     if (end == std::string::npos) end = mountPoint.size();
     std::string_view part(mountPoint.data() + start, end - start);
     if (part == "." || part == "..") return std::nullopt;
-    if (!part.empty()) folder += (folder.empty() ? "" : "/") + std::string(part);
+    if (!part.empty()) {
+      if (!folder.empty()) folder += '/';
+      folder += part;
+    }
     start = end + 1;
   }
   return folder;
