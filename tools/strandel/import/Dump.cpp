@@ -9,7 +9,9 @@
 #include <system_error>
 
 #include "platform/Handles.hpp"
+#include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/MountText.hpp"
+#include "tools/strandel/import/PastedText.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -116,6 +118,22 @@ class Reader {
     if (!contents) return std::nullopt;
     auto value = readPlist(*contents);
     if (!value) {
+      // A pasted terminal session: the list itself is intact between prompt lines.
+      if (auto span = propertyListSpan(*contents); span && (value = readPlist(*span))) {
+        problems_.add(name, "a property list amid other text (a pasted terminal session?); the list alone is read");
+        contents = std::string(*span);
+      }
+    }
+    if (!value && name == dumpfile::kDiskList) {
+      // What people paste most: the text form. Its figures are rounded, so diskutil does not
+      // replay it.
+      if (auto listed = diskListFromText(*contents)) {
+        problems_.add(name, "the text form of diskutil list, read from its columns (sizes rounded as printed); "
+                            "diskutil replays no list -plist");
+        return PlistValue(std::move(*listed));
+      }
+    }
+    if (!value) {
       problems_.add(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
     } else if (raw) {
       *raw = std::move(contents);
@@ -198,12 +216,12 @@ Dump readDump(const std::filesystem::path& dir, Problems& problems) {
   dump.diskList = reader.dictionary(dumpfile::kDiskList, "disks and partitions come from the other listings only",
                                    dump.diskListBytes);
   dump.apfsList = reader.dictionary(dumpfile::kApfsList,
-                                   "APFS roles are taken from diskutil info, and diskutil replays no APFS listing",
+                                   "APFS roles are taken from diskutil info and the system's mount points, and diskutil replays no APFS listing",
                                    dump.apfsListBytes);
   dump.hasInfoFolder = reader.infoFolder(dump.info, dump.infoBytes);
-  dump.mount = reader.bytes(dumpfile::kMount, "the image has an empty mount table");
-  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info, or are 0");
-  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers without arguments answers nothing");
+  dump.mount = reader.bytes(dumpfile::kMount, "the mount table is made from the mount points that the listings and info files give");
+  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info or the listings' sizes, or are 0");
+  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers answers what the other recordings show of the version");
   dump.productVersion = reader.bytes(dumpfile::kProductVersion, "sw_vers -productVersion answers with the ProductVersion line of sw_vers.txt, if any");
   dump.tmDestinations = reader.bytes(dumpfile::kTmDestinations, "tmutil destinationinfo -X answers nothing");
   dump.tmStatus = reader.bytes(dumpfile::kTmStatus, "tmutil status -X answers nothing");
