@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <utility>
 
+#include <strandel/Export.hpp>
+
 namespace strandel::platform {
 
 // Traits give `invalid()` and `free(handle)`.
@@ -42,7 +44,8 @@ class ScopedGeneric {
 
 struct FdTraits {
   static int invalid() noexcept { return -1; }
-  static void free(int fd) noexcept;
+  // Exported for the tool, whose importer holds descriptors too.
+  STRANDEL_EXPORT static void free(int fd) noexcept;
 };
 /// An owned file descriptor, closed when the value goes.
 using UniqueFd = ScopedGeneric<int, FdTraits>;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include <strandel/Machine.hpp>
+#include <strandel/Version.hpp>
 
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Table.hpp"
@@ -14,8 +15,7 @@ using namespace strandel::tool;
 
 namespace {
 
-// The project's version, which the build hands over.
-constexpr const char* kVersion = STRANDEL_TOOL_VERSION;
+constexpr const char* kVersion = STRANDEL_VERSION;
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "strandel: %s\n", message.c_str());
