@@ -75,10 +75,10 @@ Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options)
   bool treeShown = std::ranges::any_of(chosen, [&](std::size_t i) { return (columns[i].flags & SCOLS_FL_TREE) != 0; });
   bool treeWanted = !raw_ && std::ranges::any_of(columns, [](const ColumnSpec& c) { return (c.flags & SCOLS_FL_TREE) != 0; });
   for (std::size_t index : chosen) {
-    const ColumnSpec& spec = columns[index];
-    int flags = raw_ ? spec.flags & ~SCOLS_FL_TREE : spec.flags;
+    const ColumnSpec& wanted = columns[index];
+    int flags = raw_ ? wanted.flags & ~SCOLS_FL_TREE : wanted.flags;
     if (treeWanted && !treeShown && index == chosen.front()) flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
-    libscols_column* column = scols_table_new_column(table_, spec.name, spec.widthHint, flags);
+    libscols_column* column = scols_table_new_column(table_, wanted.name, wanted.widthHint, flags);
     if (!column) throw std::bad_alloc();
     shown_[index] = column;
   }
