@@ -6,6 +6,20 @@
 
 namespace strandel {
 
+namespace {
+
+// The byte-wise order of two short keys, inline: description keys differ within their first
+// few bytes, where a library compare would spend more on the call than on the bytes.
+int compareKeys(std::string_view a, std::string_view b) noexcept {
+  std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
 DescriptionFields scanDescription(const PlistDict& description) {
   // The wanted keys in the dictionary's own (byte-wise) order, so that one walk finds them all.
   static constexpr std::pair<std::string_view, const PlistValue* DescriptionFields::*> kWanted[] = {
@@ -20,8 +34,9 @@ DescriptionFields scanDescription(const PlistDict& description) {
   std::size_t next = 0;
   for (auto it = description.begin(); it != description.end() && next < std::size(kWanted); ++it) {
     std::string_view key = it->first;
-    while (next < std::size(kWanted) && kWanted[next].first < key) ++next;
-    if (next < std::size(kWanted) && kWanted[next].first == key) fields.*(kWanted[next++].second) = &it->second;
+    int order = -1;
+    while (next < std::size(kWanted) && (order = compareKeys(kWanted[next].first, key)) < 0) ++next;
+    if (order == 0) fields.*(kWanted[next++].second) = &it->second;
   }
   return fields;
 }
