@@ -3,6 +3,7 @@
 #include "capacity/ByteText.hpp"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -35,11 +36,13 @@ constexpr double kTwoDecimalsFastLimit = 1099511627776.0;
 // exact value times 100, rounded to the nearest integer and a tie to the even one, as the
 // general conversion rounds. Costs a tenth of it, and a byte text is mostly this conversion.
 std::string_view twoDecimalsText(double value, std::array<char, kFixedTextCapacity>& buffer) {
-  int exponent = 0;
-  double fraction = std::frexp(std::fabs(value), &exponent);  // |value| = fraction * 2^exponent
-  auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));  // exact: 53 bits
-  // |value| * 100 = mantissa * 100 / 2^shift, with mantissa * 100 below 2^60 and shift >= 13.
-  int shift = 53 - exponent;
+  // |value| = mantissa * 2^-shift; below 2^40, shift is at least 13 (1074 for subnormals).
+  auto bits = std::bit_cast<std::uint64_t>(value);
+  auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased != 0) mantissa |= std::uint64_t{1} << 52;
+  int shift = 1075 - (biased != 0 ? biased : 1);
+  // mantissa * 100 is below 2^60.
   std::uint64_t scaled = mantissa * 100, hundredths = 0;
   if (shift < 61) {
     std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1), half = std::uint64_t{1} << (shift - 1);
