@@ -9,7 +9,9 @@
 #    object at 30k; a peak resident set at most 5 times the image file's size.
 # 2. Startup: `strandel bytes 1` on the live host against a hello world linked to the same
 #    libraries (bench/programs/Hello.cpp), STARTS runs each (default 200), interleaved in five
-#    rounds so that the machine's load falls on both alike.
+#    rounds so that the machine's load falls on both alike. A start takes a millisecond or two,
+#    which other processes' load only ever lengthens: the figure compared is each round's least
+#    run (the median of the five rounds), with the medians shown beside it.
 #    Goal: at most 1.3 times the hello world.
 #
 # BUILD_DIR is a Release build with the targets strandel_tool, bench_make_image, bench_hello and
@@ -72,18 +74,18 @@ XDG_CONFIG_HOME="$work/config"
 export XDG_CONFIG_HOME
 unset STRANDEL_MACHINE STRANDEL_SETTINGS 2>/dev/null || true
 per_round=$(( (starts + 4) / 5 ))
-hello_all="" bytes_all=""
+hello_all="" bytes_all="" hello_least="" bytes_least=""
 for round in 1 2 3 4 5; do
   set -- $("$timed" "$per_round" "$hello")
-  hello_all="$hello_all $1"
+  hello_all="$hello_all $1" hello_least="$hello_least $2"
   set -- $("$timed" "$per_round" "$tool" bytes 1)
-  bytes_all="$bytes_all $1"
+  bytes_all="$bytes_all $1" bytes_least="$bytes_least $2"
 done
 median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
 # shellcheck disable=SC2086
-hello_us=$(median $hello_all)
+hello_us=$(median $hello_all) bytes_us=$(median $bytes_all)
 # shellcheck disable=SC2086
-bytes_us=$(median $bytes_all)
-ratio=$(awk -v a="$bytes_us" -v b="$hello_us" 'BEGIN { printf "%.2f", a / b }')
-echo "hello world: $hello_us us; strandel bytes 1: $bytes_us us (medians of the rounds' medians)"
-echo "startup ${ratio}x the hello world (goal <= 1.3: $(verdict "$ratio" 1.3))"
+hello_min=$(median $hello_least) bytes_min=$(median $bytes_least)
+ratio=$(awk -v a="$bytes_min" -v b="$hello_min" 'BEGIN { printf "%.2f", a / b }')
+echo "hello world: least $hello_min us, median $hello_us us; strandel bytes 1: least $bytes_min us, median $bytes_us us"
+echo "startup ${ratio}x the hello world, least runs (goal <= 1.3: $(verdict "$ratio" 1.3))"
