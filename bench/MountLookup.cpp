@@ -10,6 +10,7 @@
 // Run: bench/bench_MountLookup --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <libmount/libmount.h>
 #include <unistd.h>
 
@@ -17,7 +18,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include <strandel/Strandel.hpp>
@@ -130,10 +130,12 @@ std::string_view unescaped(std::string_view field, std::string& storage) {
 // The honest floor: read the file whole, then per line skip to the fifth field (the mount
 // point), compare it, and on a match take the source after the " - " separator.
 std::string handScanFind(const std::string& path, std::string_view on) {
+  // /proc files report no size: read in large pieces until the end, as any reader must.
   std::string bytes;
   {
-    std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    char piece[1 << 16];
+    for (ssize_t n; (n = ::read(fd.get(), piece, sizeof piece)) > 0;) bytes.append(piece, static_cast<std::size_t>(n));
   }
   std::string storage;
   std::string_view rest = bytes;
