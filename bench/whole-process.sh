@@ -14,7 +14,7 @@
 #    run (the median of the five rounds), with the medians shown beside it.
 #    Goal: at most 1.3 times the hello world.
 #
-# BUILD_DIR is a Release build with the targets strandel_tool, bench_make_image, bench_hello and
+# BUILD_DIR is a Release build with the targets strandel_tool, bench_make_full_image, bench_hello and
 # bench_timed built. Figures go to stdout as a table; each goal line ends in "met" or "MISSED".
 # The exit status is 0 whenever the figures could be taken: the goals are reported, not gated.
 set -eu
@@ -25,11 +25,11 @@ starts=${STARTS:-200}
 sizes=${SIZES:-"1000 10000 30000"}
 form=${FORM:-xml}
 tool="$build/tools/strandel/strandel"
-maker="$build/bench/programs/bench_make_image"
+maker="$build/bench/programs/bench_make_full_image"
 hello="$build/bench/programs/bench_hello"
 timed="$build/bench/programs/bench_timed"
 for program in "$tool" "$maker" "$hello" "$timed"; do
-  [ -x "$program" ] || { echo "missing $program: build strandel_tool bench_make_image bench_hello bench_timed" >&2; exit 2; }
+  [ -x "$program" ] || { echo "missing $program: build strandel_tool bench_make_full_image bench_hello bench_timed" >&2; exit 2; }
 done
 
 work=$(mktemp -d /tmp/strandel-whole-process-XXXXXX)

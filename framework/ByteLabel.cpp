@@ -1,8 +1,8 @@
 #include "framework/ByteLabel.hpp"
 
 #include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include <strandel/StrandelFramework.hpp>
 
@@ -35,19 +35,15 @@ ByteLabelParts byteLabelParts(double bytes) noexcept {
 std::string formatByteLabel(const ByteLabelParts& parts, std::string_view unitLabel) {
   std::string figure;
   if (std::isnan(parts.figure)) {
-    // The C library may print the sign of a NaN ("-nan"); a count that is not a number has none.
+    // A NaN may carry a sign ("-nan"); a count that is not a number has none.
     figure = "nan";
   } else {
-    // Nearly every figure fits the buffer; only counts near the largest double need more.
-    char buffer[64];
-    int length = std::snprintf(buffer, sizeof buffer, "%.*f", parts.decimals, parts.figure);
-    if (length >= 0 && static_cast<std::size_t>(length) < sizeof buffer) {
-      figure.assign(buffer, static_cast<std::size_t>(length));
-    } else {
-      figure.resize(static_cast<std::size_t>(length) + 1);
-      std::snprintf(figure.data(), figure.size(), "%.*f", parts.decimals, parts.figure);
-      figure.pop_back();
-    }
+    // to_chars gives the digits "%.*f" gives, but never through the locale: a host that has
+    // set a comma-decimal locale still gets "1.54 KB". The buffer holds the longest double
+    // with two decimals (a sign, 309 digits, the point and the decimals).
+    char buffer[320];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, parts.figure, std::chars_format::fixed, parts.decimals);
+    figure.assign(buffer, error == std::errc() ? end : buffer);
   }
   figure += ' ';
   figure += unitLabel;

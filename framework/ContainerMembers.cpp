@@ -1,6 +1,7 @@
 #include "framework/ContainerMembers.hpp"
 
 #include <strandel/StrandelFramework.hpp>
+#include <strandel/VolumeKeys.hpp>
 
 #include "framework/Exclusions.hpp"
 #include "framework/PathText.hpp"
@@ -44,15 +45,16 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName,
       const GroupMember& member = *entry->member;
       // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
       PlistDict dict;
-      dict.emplace_hint(dict.end(), "bsd", member.bsd);
-      dict.emplace_hint(dict.end(), "isMounted", std::int64_t{member.hasMountUrl ? 1 : 0});
-      dict.emplace_hint(dict.end(), "kind", member.kind);
-      dict.emplace_hint(dict.end(), "name", member.name);
-      dict.emplace_hint(dict.end(), "volpath", member.volpath);
+      dict.emplace_hint(dict.end(), kMemberBsd, member.bsd);
+      dict.emplace_hint(dict.end(), kMemberIsMounted, std::int64_t{member.hasMountUrl ? 1 : 0});
+      dict.emplace_hint(dict.end(), kMemberKind, member.kind);
+      dict.emplace_hint(dict.end(), kMemberName, member.name);
+      dict.emplace_hint(dict.end(), kMemberVolpath, member.volpath);
       members.emplace_back(std::move(dict));
     }
   }
-  return PlistDict{{"containsBoot", PlistValue(containsBoot)}, {"volumes", PlistValue(std::move(members))}};
+  return PlistDict{{std::string(kGroupContainsBoot), PlistValue(containsBoot)},
+                   {std::string(kGroupVolumes), PlistValue(std::move(members))}};
 }
 
 PlistDict StrandelFramework::volumesInAPFSContainer(std::string_view bsdName) {

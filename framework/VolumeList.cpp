@@ -152,7 +152,7 @@ PlistArray StrandelFramework::volumeList() {
     if (!pending.apfsContainer) continue;
     PlistValue& group = apfsGroup(context, *pending.apfsContainer);
     bool last = --holders[*pending.apfsContainer] == 0;
-    pending.record.insert_or_assign("volumeGroup", last ? std::move(group) : PlistValue(group));
+    pending.record.insert_or_assign(std::string(kVolumeGroup), last ? std::move(group) : PlistValue(group));
   }
 
   // Records with equal BSD names may come in any order (distinct media objects have distinct

@@ -1,5 +1,7 @@
 #include "framework/VolumeRecord.hpp"
 
+#include <strandel/VolumeKeys.hpp>
+
 #include "framework/ByteLabel.hpp"
 #include "framework/PathText.hpp"
 #include "text/PathComponents.hpp"
@@ -83,14 +85,14 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, Tr
 
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
   PlistDict member{
-      {"bsd", PlistValue(facts.bsdName)},
-      {"name", PlistValue(names.displayName)},
-      {"kind", PlistValue(facts.volumeKind)},
-      {"volpath", PlistValue(names.mountPath)},
-      {"isMounted", PlistValue(!names.mountPath.empty())},
+      {std::string(kMemberBsd), PlistValue(facts.bsdName)},
+      {std::string(kMemberName), PlistValue(names.displayName)},
+      {std::string(kMemberKind), PlistValue(facts.volumeKind)},
+      {std::string(kMemberVolpath), PlistValue(names.mountPath)},
+      {std::string(kMemberIsMounted), PlistValue(!names.mountPath.empty())},
   };
-  return PlistDict{{"containsBoot", PlistValue(names.mountPath == "/")},
-                   {"volumes", PlistValue(PlistArray{PlistValue(std::move(member))})}};
+  return PlistDict{{std::string(kGroupContainsBoot), PlistValue(names.mountPath == "/")},
+                   {std::string(kGroupVolumes), PlistValue(PlistArray{PlistValue(std::move(member))})}};
 }
 
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
@@ -99,32 +101,32 @@ PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels
   bool boot = names.mountPath == "/";
   // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
   PlistDict record;
-  auto add = [&record](const char* key, PlistValue value) { record.emplace_hint(record.end(), key, std::move(value)); };
-  add("bsdName", facts.bsdName);
-  add("connection", facts.protocol);
-  add("content", facts.content);
-  add("devicePath", std::move(names.devicePath));
-  add("isAPFS", isApfsContent(facts.content));
-  add("isBoot", boot);
-  add("isFVapfs", facts.volumeType.find("Encrypted") != std::string_view::npos);
-  add("isHFS", isHfsContent(facts.content));
-  add("isJournal", facts.volumeType.find("Journaled") != std::string_view::npos);
-  add("isMounted", mounted);
-  add("location", names.location);
-  add("mediaUUID", facts.mediaUUID);
-  add("role", std::move(role));
-  add("size", facts.size);
-  add("tooltip", std::move(labels.tooltip));
-  add("volumeFmt", std::move(labels.formatLabel));
-  add("volumeGroup", std::move(group));
-  add("volumeKind", facts.volumeKind);
-  add("volumeName", std::move(names.displayName));
-  add("volumeName_Size", std::move(labels.nameWithSize));
-  add("volumePath", std::move(names.mountPath));
-  add("volumeType", facts.volumeType);
+  auto add = [&record](std::string_view key, PlistValue value) { record.emplace_hint(record.end(), key, std::move(value)); };
+  add(kVolumeBsdName, facts.bsdName);
+  add(kVolumeConnection, facts.protocol);
+  add(kVolumeContent, facts.content);
+  add(kVolumeDevicePath, std::move(names.devicePath));
+  add(kVolumeIsAPFS, isApfsContent(facts.content));
+  add(kVolumeIsBoot, boot);
+  add(kVolumeIsFVapfs, facts.volumeType.find("Encrypted") != std::string_view::npos);
+  add(kVolumeIsHFS, isHfsContent(facts.content));
+  add(kVolumeIsJournal, facts.volumeType.find("Journaled") != std::string_view::npos);
+  add(kVolumeIsMounted, mounted);
+  add(kVolumeLocation, names.location);
+  add(kVolumeMediaUUID, facts.mediaUUID);
+  add(kVolumeRole, std::move(role));
+  add(kVolumeSize, facts.size);
+  add(kVolumeTooltip, std::move(labels.tooltip));
+  add(kVolumeFmt, std::move(labels.formatLabel));
+  add(kVolumeGroup, std::move(group));
+  add(kVolumeKind, facts.volumeKind);
+  add(kVolumeName, std::move(names.displayName));
+  add(kVolumeNameSize, std::move(labels.nameWithSize));
+  add(kVolumePath, std::move(names.mountPath));
+  add(kVolumeType, facts.volumeType);
   // Not mounted: the empty URL, whose text is "" and which yields no path.
-  add("volumeURL", PlistUrl{std::string(facts.mountUrl.value_or(""))});
-  add("volumeUUID", facts.volumeUUID);
+  add(kVolumeURL, PlistUrl{std::string(facts.mountUrl.value_or(""))});
+  add(kVolumeUUID, facts.volumeUUID);
   return record;
 }
 

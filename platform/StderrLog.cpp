@@ -1,9 +1,12 @@
-// The log line on standard error.
+// The log line: on standard error, unless the host has set a sink of its own.
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+
+#include <strandel/Machine.hpp>
 
 #include "platform/HostServices.hpp"
 #include "platform/ProgramName.hpp"
@@ -11,9 +14,35 @@
 namespace strandel::platform {
 namespace {
 
+// The host's sink; null for standard error. A writer takes its own reference, so a sink that
+// is replaced meanwhile lives until the message it was given is written.
+struct SinkSlot {
+  std::mutex mutex;
+  std::shared_ptr<const LogSink> sink;
+};
+
+SinkSlot& sinkSlot() {
+  static SinkSlot slot;
+  return slot;
+}
+
+std::shared_ptr<const LogSink> currentSink() {
+  SinkSlot& slot = sinkSlot();
+  std::lock_guard lock(slot.mutex);
+  return slot.sink;
+}
+
 class StderrLog final : public Log {
  public:
   void write(std::string_view message) override {
+    if (auto sink = currentSink()) {
+      try {
+        (*sink)(message);
+      } catch (...) {
+        // The host's exception must not cross back through the library; the message is lost.
+      }
+      return;
+    }
     timeval now{};
     ::gettimeofday(&now, nullptr);
     tm local{};
@@ -36,3 +65,14 @@ class StderrLog final : public Log {
 std::shared_ptr<Log> makeStderrLog() { return std::make_shared<StderrLog>(); }
 
 }  // namespace strandel::platform
+
+namespace strandel {
+
+void setLogSink(LogSink sink) {
+  std::shared_ptr<const LogSink> next = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
+  platform::SinkSlot& slot = platform::sinkSlot();
+  std::lock_guard lock(slot.mutex);
+  slot.sink.swap(next);
+}  // The old sink, now in `next`, is released here, after the lock is let go.
+
+}  // namespace strandel

@@ -1,6 +1,6 @@
 // JSON writing of property-list values, for the tool's --format json.
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -99,9 +99,11 @@ void appendValue(std::string& out, const PlistValue& value) {
         out += "null";
         break;
       }
+      // The digits of "%.17g", which round-trip every double, without the locale's decimal
+      // comma that would make the JSON invalid.
       char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.17g", v);
-      out += buffer;
+      auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 17);
+      out.append(buffer, error == std::errc() ? end : buffer);
       break;
     }
     case PlistValue::Kind::Boolean:

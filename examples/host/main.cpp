@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <strandel/Strandel.hpp>
 
@@ -21,7 +22,7 @@ class PrintingDelegate : public strandel::StrandelDelegate {
   std::size_t shown_ = 0;
 };
 
-std::string text(const strandel::PlistValue& record, const char* key) {
+std::string text(const strandel::PlistValue& record, std::string_view key) {
   const strandel::PlistValue* value = record.find(key);
   return value && value->asString() ? *value->asString() : std::string();
 }
@@ -37,10 +38,10 @@ int main(int argc, char** argv) {
   }
   strandel::StrandelFramework framework;
   strandel::PlistArray volumes = framework.volumeList();
-  std::printf("%zu volumes\n", volumes.size());
+  std::printf("Strandel %s: %zu volumes\n", STRANDEL_VERSION, volumes.size());
   for (const auto& volume : volumes) {
-    std::string path = text(volume, "volumePath");
-    std::printf("%-10s %-28s %s", text(volume, "bsdName").c_str(), text(volume, "volumeName_Size").c_str(),
+    std::string path = text(volume, strandel::kVolumePath);
+    std::printf("%-10s %-28s %s", text(volume, strandel::kVolumeBsdName).c_str(), text(volume, strandel::kVolumeNameSize).c_str(),
                 path.empty() ? "not mounted" : path.c_str());
     if (!path.empty())
       std::printf(", %s used of %s", strandel::ZVFoundationGetVolUsedSizeString(path).c_str(),
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
   if (volumes.empty()) return 0;
 
   framework.setDelegate(std::make_shared<PrintingDelegate>());
-  strandel::PlistDict request{{"selectedVolume", strandel::PlistValue(text(volumes.front(), "bsdName"))}};
+  strandel::PlistDict request{{"selectedVolume", strandel::PlistValue(text(volumes.front(), strandel::kVolumeBsdName))}};
   framework.runWith(request, [](std::string& reply) { std::printf("verify done: %zu bytes\n", reply.size()); });
   return 0;
 }

@@ -1,6 +1,7 @@
 // Property-list values: the one data type that every structured answer of Strandel is made of.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -59,6 +60,19 @@ class STRANDEL_EXPORT PlistValue {
   PlistValue(std::int64_t value);
   PlistValue(int value);
   PlistValue(std::uint64_t value);
+  /// Every other integer type keeps its value and its signedness: 5u and 5ull are unsigned
+  /// integers, 5LL and std::int8_t{5} signed ones.
+  template <std::signed_integral T>
+  PlistValue(T value) : PlistValue(static_cast<std::int64_t>(value)) {}
+  template <std::unsigned_integral T>
+  PlistValue(T value) : PlistValue(static_cast<std::uint64_t>(value)) {}
+  /// A character is not a number: PlistValue('x') would silently be the integer 120. A string
+  /// is made from text ("x"); signed and unsigned char (std::int8_t, std::uint8_t) are integers.
+  PlistValue(char) = delete;
+  PlistValue(wchar_t) = delete;
+  PlistValue(char8_t) = delete;
+  PlistValue(char16_t) = delete;
+  PlistValue(char32_t) = delete;
   PlistValue(double value);
   PlistValue(bool value);
   PlistValue(PlistData value);

@@ -1,7 +1,8 @@
 // Strandel's exported functions: APFS topology, OS version facts, mount-table lookups,
 // capacities and byte text, Time Machine and Full Disk Access. Every function answers on the
 // caller's thread; failure is the result alone (nothing, "", 0, false or role code 6) and
-// nothing throws.
+// nothing throws. Any function may be called on several threads at once; Machine.hpp tells the
+// state that the whole process shares.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 #include <strandel/StrandelFramework.hpp>
+#include <strandel/Version.hpp>
+#include <strandel/VolumeKeys.hpp>
 
 extern "C" {
 /// The library's version number, 1.0.

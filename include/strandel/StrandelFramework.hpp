@@ -41,8 +41,12 @@ class AtomicSharedPtr {
 
 }  // namespace detail
 
-/// The output of a running verify so far, as UTF-8 text: an immutable snapshot that stays
-/// valid as long as it is held. Null when absent (the output so far is not valid UTF-8).
+/// The output of a running verify so far, as UTF-8 text: a shared, immutable view that keeps
+/// the text it views alive while it is held (`progress->data()`, `progress->size()`, or a
+/// `std::string(*progress)` copy). Null when absent (the output so far is not valid UTF-8).
+/// The delegate is told the whole output after every read; each text views one buffer that
+/// grows by the read, where a std::string per read would copy all earlier output again and
+/// make a long verify cost time in the square of its output.
 using ProgressText = std::shared_ptr<const std::string_view>;
 
 /// A progress text that owns `text`; never null.
@@ -60,7 +64,9 @@ class STRANDEL_EXPORT StrandelDelegate {
 };
 
 /// The host's framework object: the volume list and the verify runner. It owns its progress
-/// text and its delegate and keeps no other state; it can't be copied.
+/// text and its delegate and keeps no other state; it can't be copied. Its functions may be
+/// called on several threads at once; two verifies run on one object at once both replace
+/// its progress text, read after read, so a host that runs several gives each its own object.
 class STRANDEL_EXPORT StrandelFramework {
  public:
   /// An object without progress text and without delegate. Never fails.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <strandel/Strandel.hpp>
@@ -33,8 +34,15 @@ TEST_P(GoldenVolumeList, MatchesTheReviewedList) {
   auto previous = platform::current();
   auto error = useMachine(sampleMachine(GetParam()));
   ASSERT_FALSE(error) << *error;
-  std::string list = writeJson(PlistValue(StrandelFramework().volumeList())) + "\n";
+  PlistArray records = StrandelFramework().volumeList();
+  std::string list = writeJson(PlistValue(records)) + "\n";
   platform::setCurrent(previous);
+  // Every record has exactly the keys that the public header names, in its order.
+  for (const auto& record : records) {
+    std::vector<std::string_view> keys;
+    for (const auto& entry : *record.asDictionary()) keys.push_back(entry.first);
+    EXPECT_TRUE(std::ranges::equal(keys, kVolumeRecordKeys)) << writeJson(record);
+  }
   const std::string golden = "samples/golden/volumes/" + GetParam() + ".json";
   EXPECT_EQ(list, readFile(sourceDir() + "/" + golden))
       << "the list of " << GetParam() << " changed; if that is right, review and replace " << golden << " with:\n" << list;

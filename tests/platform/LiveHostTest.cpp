@@ -17,6 +17,9 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
+
+#include <strandel/Machine.hpp>
 
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/LiveServices.hpp"
@@ -75,6 +78,19 @@ TEST(LiveProcesses, ToolThatCannotStartGivesNothing) {
   }
   // A tool that fails still gives what it printed: the status is not the answer.
   EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "echo partial; exit 3"})), "partial\n");
+  EXPECT_TRUE(noChildLeft());
+}
+
+// Output past the cap is no answer: the tool is ended and reaped, and nothing is thrown.
+TEST(LiveProcesses, OutputOverTheCapGivesNothingUsable) {
+  constexpr std::size_t kCap = 1 << 20;
+  auto processes = live::makeHostProcesses({.outputCap = kCap});
+  const std::string exactly = "/usr/bin/head -c " + std::to_string(kCap) + " /dev/zero";
+  const std::string oneMore = "/usr/bin/head -c " + std::to_string(kCap + 1) + " /dev/zero";
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", exactly})).size(), kCap);
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", oneMore})).size(), 0u);
+  // Endless, and deaf to the broken pipe: only being killed ends it.
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "trap '' PIPE; exec /usr/bin/yes"})).size(), 0u);
   EXPECT_TRUE(noChildLeft());
 }
 
@@ -236,6 +252,18 @@ TEST(LiveLog, WritesOneStampedLineToStandardError) {
   std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_platform\[)" + std::to_string(::getpid()) + "\\] ";
   std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
   EXPECT_TRUE(std::regex_match(written, expected)) << written;
+
+  // A host's sink gets the message alone, and nothing reaches standard error; an empty sink
+  // brings the line on standard error back.
+  std::vector<std::string> messages;
+  setLogSink([&messages](std::string_view message) { messages.emplace_back(message); });
+  ::testing::internal::CaptureStderr();
+  machine->log().write("to the host");
+  setLogSink({});
+  machine->log().write("second %@");
+  written = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(messages, std::vector<std::string>{"to the host"});
+  EXPECT_TRUE(std::regex_match(written, std::regex(prefix + "second %@\n"))) << written;
 }
 
 TEST(LiveMountTable, ScansOnSeveralThreadsAtOnce) {

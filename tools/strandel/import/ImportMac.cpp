@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "tools/strandel/import/DiskFacts.hpp"
+#include "tools/strandel/import/DiskGuesses.hpp"
 #include "tools/strandel/import/MountTable.hpp"
 #include "tools/strandel/import/Registry.hpp"
 
@@ -25,7 +26,10 @@ std::optional<std::string> mountFolder(const std::string& mountPoint) {
     if (end == std::string::npos) end = mountPoint.size();
     std::string_view part(mountPoint.data() + start, end - start);
     if (part == "." || part == "..") return std::nullopt;
-    if (!part.empty()) folder += (folder.empty() ? "" : "/") + std::string(part);
+    if (!part.empty()) {
+      if (!folder.empty()) folder += '/';
+      folder += part;
+    }
     start = end + 1;
   }
   return folder;
@@ -75,9 +79,15 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   if (dump.ioreg) {
     registry = registryFromIoreg(*dump.ioreg, disks, options, problems);
   } else {
+    guessFromLayout(disks, mounts);
     settleTree(disks, problems);
+    guessPlacement(disks);
     registry = registryFromDisks(disks, options, problems);
+    noteGuesses(disks, problems);
   }
+  if (!dump.mount) mounts = mountLinesFromDisks(disks, problems);
+  std::optional<VersionGuess> version;
+  if (!dump.productVersion && !(dump.swVers && productVersionOf(*dump.swVers))) version = leastVersion(dump, disks, mounts);
   RegistryCounts counts = countEntries(registry);
   image.entries = counts.entries;
   image.media = counts.media;
@@ -99,7 +109,13 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
       problems.add(dumpfile::kMount, mount.on + ": not a plain absolute path; no folder is made for it");
     }
   }
-  image.files = toolFiles(dump, problems);
+  image.files = toolFiles(dump, version, problems);
+  // The image keeps its own account of what the importer decided.
+  if (!problems.guesses().empty()) {
+    PlistArray guesses;
+    for (const std::string& line : problems.guesses()) guesses.emplace_back(line);
+    image.machinePlist.asDictionary()->emplace("ImportGuesses", std::move(guesses));
+  }
   // Git keeps no empty folders, and a mount point that is gone makes statfs fail; a leaf
   // folder gets an empty .keep file so that a checked-in image keeps its mount points.
   for (const std::string& folder : image.folders) {

@@ -1,6 +1,6 @@
-// bench_make_image MEDIA DIR [binary]: writes a machine image of MEDIA media objects (whole disks
-// with an APFS container of seven volumes each, full descriptions) into DIR, for the
-// whole-process bench. machine.plist is XML, as the importer writes it; a binary one, whose
+// bench_make_full_image MEDIA DIR [binary]: writes a machine image of MEDIA media objects
+// (whole disks with an APFS container of seven volumes each, full descriptions) into DIR, for
+// the whole-process bench. machine.plist is XML, as the importer writes it; a binary one, whose
 // repeated keys and strings are stored once, is far smaller than the tree it holds.
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 int main(int argc, char** argv) {
   bool binary = argc == 4 && std::string(argv[3]) == "binary";
   if (argc != 3 && !binary) {
-    std::fprintf(stderr, "usage: bench_make_image MEDIA DIR [binary]\n");
+    std::fprintf(stderr, "usage: bench_make_full_image MEDIA DIR [binary]\n");
     return 2;
   }
   int media = std::atoi(argv[1]);
