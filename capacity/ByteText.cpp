@@ -3,8 +3,10 @@
 #include "capacity/ByteText.hpp"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include <strandel/Strandel.hpp>
@@ -24,6 +26,36 @@ std::string_view fixedText(double value, int decimals, std::array<char, kFixedTe
   auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
   if (error != std::errc()) return "0";  // cannot happen: the buffer holds the longest double
   return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
+}
+
+// Byte texts show figures below a few thousand; above 2^40 (or not finite) the general path
+// takes over.
+constexpr double kTwoDecimalsFastLimit = 1099511627776.0;
+
+// "%.2f" of a finite figure below 2^40 in magnitude, worked out from the double's bits: the
+// exact value times 100, rounded to the nearest integer and a tie to the even one, as the
+// general conversion rounds. Costs a tenth of it, and a byte text is mostly this conversion.
+std::string_view twoDecimalsText(double value, std::array<char, kFixedTextCapacity>& buffer) {
+  // |value| = mantissa * 2^-shift; below 2^40, shift is at least 13 (1074 for subnormals).
+  auto bits = std::bit_cast<std::uint64_t>(value);
+  auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased != 0) mantissa |= std::uint64_t{1} << 52;
+  int shift = 1075 - (biased != 0 ? biased : 1);
+  // mantissa * 100 is below 2^60.
+  std::uint64_t scaled = mantissa * 100, hundredths = 0;
+  if (shift < 61) {
+    std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1), half = std::uint64_t{1} << (shift - 1);
+    hundredths = scaled >> shift;
+    if (rest > half || (rest == half && (hundredths & 1) != 0)) ++hundredths;
+  }  // else |value| * 100 < 1/2: the figure rounds to zero
+  char* out = buffer.data();
+  if (std::signbit(value)) *out++ = '-';
+  out = std::to_chars(out, buffer.data() + buffer.size(), hundredths / 100).ptr;
+  *out++ = '.';
+  *out++ = static_cast<char>('0' + hundredths % 100 / 10);
+  *out++ = static_cast<char>('0' + hundredths % 10);
+  return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
 }
 
 }  // namespace
@@ -66,7 +98,8 @@ std::string bytesToText(double bytes, ByteBase base) {
   // its end. Such counts are far beyond any disk; a short text matters more than its unit.
   // NaN and -infinity are not above the threshold and show as "nan bytes", "-inf bytes".
   std::array<char, kFixedTextCapacity> buffer;
-  std::string_view figure = removingSuffix(fixedText(bytes, 2, buffer), ".00");
+  bool small = std::fabs(bytes) < kTwoDecimalsFastLimit;  // false for NaN
+  std::string_view figure = removingSuffix(small ? twoDecimalsText(bytes, buffer) : fixedText(bytes, 2, buffer), ".00");
   std::string_view word = unitWord(steps);
   std::string text;
   text.reserve(figure.size() + 1 + word.size());

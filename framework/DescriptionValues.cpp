@@ -1,10 +1,38 @@
 #include "framework/DescriptionValues.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
 namespace strandel {
+
+namespace {
+
+// The byte-wise order of two short keys, inline and eight bytes at a time: description keys
+// share long prefixes ("DAMedia", "DAVolume"), where a byte loop or a library call would cost
+// more than the bytes themselves.
+int compareKeys(std::string_view a, std::string_view b) noexcept {
+  std::size_t common = a.size() < b.size() ? a.size() : b.size(), i = 0;
+  for (; i + 8 <= common; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x == y) continue;
+    if constexpr (std::endian::native == std::endian::little) {
+      x = __builtin_bswap64(x);
+      y = __builtin_bswap64(y);
+    }
+    return x < y ? -1 : 1;
+  }
+  for (; i < common; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
 
 DescriptionFields scanDescription(const PlistDict& description) {
   // The wanted keys in the dictionary's own (byte-wise) order, so that one walk finds them all.
@@ -20,8 +48,9 @@ DescriptionFields scanDescription(const PlistDict& description) {
   std::size_t next = 0;
   for (auto it = description.begin(); it != description.end() && next < std::size(kWanted); ++it) {
     std::string_view key = it->first;
-    while (next < std::size(kWanted) && kWanted[next].first < key) ++next;
-    if (next < std::size(kWanted) && kWanted[next].first == key) fields.*(kWanted[next++].second) = &it->second;
+    int order = -1;
+    while (next < std::size(kWanted) && (order = compareKeys(kWanted[next].first, key)) < 0) ++next;
+    if (order == 0) fields.*(kWanted[next++].second) = &it->second;
   }
   return fields;
 }

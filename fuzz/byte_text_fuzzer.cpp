@@ -3,6 +3,7 @@
 // rounding to mebibytes. NaN, infinities, the largest and the denormal doubles, negative counts:
 // each must give a text that ends in a unit word of the table.
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -34,6 +35,17 @@ void checkCount(double bytes) {
     check(endsWithUnitWord(text), "a byte text ends with a unit word");
     // The figure is at most the longest fixed-point double: a sign, 309 digits and decimals.
     check(text.size() < 330, "a byte text is bounded");
+  }
+
+  // Below the first step the figure is the count itself, and its two decimals must be exactly
+  // those of the general fixed-point conversion, ".00" dropped.
+  if (!(bytes > 1000.0) && std::fabs(bytes) < 0x1p40) {
+    char figure[64];
+    auto written = std::to_chars(figure, figure + sizeof figure, bytes, std::chars_format::fixed, 2);
+    std::string want(figure, written.ptr);
+    if (want.ends_with(".00")) want.resize(want.size() - 3);
+    check(strandel::capacity::bytesToText(bytes, ByteBase::Decimal) == want + " bytes",
+          "a byte text's figure is the fixed-point text of the count");
   }
 
   strandel::ByteLabelParts parts = strandel::byteLabelParts(bytes);

@@ -38,12 +38,27 @@ std::size_t lastCharacterLength(std::string_view text) noexcept {
 }  // namespace
 
 std::string_view trimVersionArgument(std::string_view text) noexcept {
+  // Versions and the words around them are mostly ASCII: an ASCII byte is a whole character,
+  // told apart without decoding it, and only the others go through the Unicode table.
+  auto asciiTrim = [](unsigned char c) { return c == '\t' || c == ' ' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
   while (!text.empty()) {
+    auto first = static_cast<unsigned char>(text.front());
+    if (first < 0x80) {
+      if (!asciiTrim(first)) break;
+      text.remove_prefix(1);
+      continue;
+    }
     std::size_t length = utf8SequenceLength(text);
     if (length == 0 || !isVersionTrimCharacter(codePointAt(text, length))) break;
     text.remove_prefix(length);
   }
   while (!text.empty()) {
+    auto last = static_cast<unsigned char>(text.back());
+    if (last < 0x80) {
+      if (!asciiTrim(last)) break;
+      text.remove_suffix(1);
+      continue;
+    }
     std::size_t length = lastCharacterLength(text);
     if (length == 0 || !isVersionTrimCharacter(codePointAt(text.substr(text.size() - length), length)))
       break;

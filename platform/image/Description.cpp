@@ -1,6 +1,7 @@
 // The disk descriptions of an image: each known key checked for its type, and turned once, at
 // load time, into the form the disk arbitration service hands out, so that giving a
 // description later is one dictionary copy.
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <utility>
@@ -80,9 +81,28 @@ std::optional<std::string> fileUrlProblem(std::string_view text) {
 }
 
 std::optional<std::string> prepareDescription(PlistDict& description, const Place& place) {
-  for (const auto& [key, type] : kDescriptionKeys) {
-    auto it = description.find(key);
+  // One walk over the description finds every known key (a description holds some thirty, and
+  // twenty searches cost several times one walk); they are then checked in the table's order,
+  // so that of several faults the same one is named.
+  static const auto kSorted = [] {
+    std::array<std::size_t, kDescriptionKeys.size()> order;
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [](std::size_t a, std::size_t b) { return kDescriptionKeys[a].first < kDescriptionKeys[b].first; });
+    return order;
+  }();
+  std::array<PlistDict::iterator, kDescriptionKeys.size()> found;
+  found.fill(description.end());
+  std::size_t next = 0;
+  for (auto it = description.begin(); it != description.end() && next < kSorted.size(); ++it) {
+    std::string_view key = it->first;
+    while (next < kSorted.size() && kDescriptionKeys[kSorted[next]].first < key) ++next;
+    if (next < kSorted.size() && kDescriptionKeys[kSorted[next]].first == key) found[kSorted[next++]] = it;
+  }
+  for (std::size_t index = 0; index < kDescriptionKeys.size(); ++index) {
+    auto it = found[index];
     if (it == description.end()) continue;
+    const auto& [key, type] = kDescriptionKeys[index];
     PlistValue& value = it->second;
     Place at(place, key);
     auto refuse = [&](std::string what) { return at.text() + ": " + what; };

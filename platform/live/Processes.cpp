@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
+#include <string>
 
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/Spawn.hpp"
@@ -146,11 +149,43 @@ class LiveShellStream final : public ShellStream {
   bool atEnd_ = false, failed_ = false;
 };
 
+// The tools that can't be started because their file is missing or not executable, found out
+// once per tool. A Linux host has no OS-version tool, and one command can ask for it more than
+// once: a look at the file answers the first ask, without a spawn that is bound to fail, and
+// this set every later one. A start that failed for want of resources is not remembered; the
+// next run tries again.
+class UnstartableTools {
+ public:
+  bool contains(const std::string& tool) {
+    {
+      std::lock_guard lock(mutex_);
+      if (tools_.contains(tool)) return true;
+    }
+    // With the effective ids, as the start itself will be checked.
+    if (::faccessat(AT_FDCWD, tool.c_str(), X_OK, AT_EACCESS) == 0) return false;
+    remember(tool);
+    return true;
+  }
+  void noteFailedStart(const std::string& tool) {
+    if (::faccessat(AT_FDCWD, tool.c_str(), X_OK, AT_EACCESS) != 0) remember(tool);
+  }
+
+ private:
+  void remember(const std::string& tool) {
+    std::lock_guard lock(mutex_);
+    tools_.insert(tool);
+  }
+
+  std::mutex mutex_;
+  std::set<std::string> tools_;
+};
+
 class HostProcesses final : public Processes {
  public:
   explicit HostProcesses(ProcessOptions options) : options_(std::move(options)) {}
 
   std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
+    if (unstartable_.contains(options.tool)) return std::nullopt;
     reapPendingChildren();
     if (!sandboxUsable()) return std::nullopt;
     auto pipe = makePipe();
@@ -158,7 +193,10 @@ class HostProcesses final : public Processes {
     ChildProcess child = spawnChild(requestFor(options, pipe->writeEnd.get(), options_.sandbox.get()));
     // Our copy of the write end must go before reading, or the pipe would never reach its end.
     pipe->writeEnd.reset();
-    if (!child) return std::nullopt;
+    if (!child) {
+      unstartable_.noteFailedStart(options.tool);
+      return std::nullopt;
+    }
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
     try {
@@ -182,10 +220,14 @@ class HostProcesses final : public Processes {
   }
 
   bool runToolToFile(const ToolRunOptions& options, int output) override {
+    if (unstartable_.contains(options.tool)) return false;
     reapPendingChildren();
     if (output < 0 || !sandboxUsable()) return false;
     ChildProcess child = spawnChild(requestFor(options, output, options_.sandbox.get()));
-    if (!child) return false;
+    if (!child) {
+      unstartable_.noteFailedStart(options.tool);
+      return false;
+    }
     waitForExit(std::move(child));
     return true;
   }
@@ -209,6 +251,7 @@ class HostProcesses final : public Processes {
   bool sandboxUsable() const { return !options_.sandbox || options_.sandbox->usable(); }
 
   ProcessOptions options_;
+  UnstartableTools unstartable_;
 };
 
 }  // namespace
