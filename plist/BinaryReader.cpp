@@ -84,6 +84,9 @@ class BinaryReader {
   std::uint8_t byteAt(std::uint64_t at) const { return static_cast<std::uint8_t>(bytes_[at]); }
 
   std::uint64_t bigEndian(std::uint64_t at, std::size_t width) const {
+    // References and offsets are mostly one or two bytes wide.
+    if (width == 1) return byteAt(at);
+    if (width == 2) return static_cast<std::uint64_t>(byteAt(at)) << 8 | byteAt(at + 1);
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) value = value << 8 | byteAt(at + i);
     return value;

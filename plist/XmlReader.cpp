@@ -55,7 +55,7 @@ class XmlReader {
         return refused();
       }
       std::optional<PlistValue> done;
-      if (s_.compare(pos_, 2, "</") == 0) {
+      if (startsWith("</")) {
         if (!closeContainer(done)) return refused();
       } else if (!readElement(done)) {
         return refused();
@@ -78,7 +78,11 @@ class XmlReader {
     return false;
   }
 
-  bool startsWith(std::string_view what) const { return s_.compare(pos_, what.size(), what) == 0; }
+  // Whether the text at pos_ starts with a literal; a fixed length lets the compiler inline it.
+  template <std::size_t N>
+  bool startsWith(const char (&what)[N]) const {
+    return pos_ <= s_.size() && s_.size() - pos_ >= N - 1 && std::memcmp(s_.data() + pos_, what, N - 1) == 0;
+  }
 
   // Moves past `end`, searched from `from`; fails when it never comes.
   bool skipPast(std::size_t from, std::string_view end, std::string_view what) {
@@ -105,7 +109,7 @@ class XmlReader {
 
   bool isPlistTag() const {
     std::size_t at = pos_ + (startsWith("</") ? 2 : 1);
-    if (s_.compare(at, 5, "plist") != 0 || at + 5 >= s_.size()) return false;
+    if (at + 5 >= s_.size() || std::memcmp(s_.data() + at, "plist", 5) != 0) return false;
     char next = s_[at + 5];
     return next == '>' || next == '/' || isSpace(next);
   }
@@ -114,8 +118,10 @@ class XmlReader {
   bool skipBetweenElements() {
     for (;;) {
       while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
-      if (pos_ >= s_.size() || s_[pos_] != '<') return true;
-      if (startsWith("<?")) {
+      if (pos_ + 1 >= s_.size() || s_[pos_] != '<') return true;
+      const char next = s_[pos_ + 1];
+      if (next != '?' && next != '!' && next != 'p' && next != '/') return true;
+      if (next == '?') {
         if (!skipPast(pos_ + 2, "?>", "a processing instruction is not closed")) return false;
       } else if (startsWith("<!--")) {
         if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
