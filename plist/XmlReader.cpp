@@ -92,12 +92,17 @@ class XmlReader {
     return true;
   }
 
-  // A <!...> declaration, with a bracketed internal subset if there is one.
+  // A <!...> declaration, with a bracketed internal subset if there is one; text in double
+  // quotes may hold '>' and brackets.
   bool skipDeclaration() {
     int brackets = 0;
+    char quote = 0;
     for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
       char c = s_[i];
-      if (c == '[') ++brackets;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"') quote = c;
+      else if (c == '[') ++brackets;
       else if (c == ']' && brackets > 0) --brackets;
       else if (c == '>' && brackets == 0) {
         pos_ = i + 1;
@@ -152,7 +157,7 @@ class XmlReader {
       char c = s_[at];
       if (quote) {
         if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
+      } else if (c == '"') {  // only double quotes quote, in tags as in declarations
         if (closing) break;
         quote = c;
       } else if (c == '>') {
