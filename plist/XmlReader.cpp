@@ -61,7 +61,10 @@ class XmlReader {
         return refused();
       }
       if (!done) continue;
-      if (stack_.empty()) return {std::move(done), {}};
+      if (stack_.empty()) {
+        if (emptyRoot_ && !checkAfterEmptyRoot()) return refused();
+        return {std::move(done), {}};
+      }
       if (!attach(std::move(*done))) return refused();
     }
   }
@@ -135,8 +138,10 @@ class XmlReader {
       } else if (startsWith("<!")) {
         if (!skipDeclaration()) return false;
       } else if (isPlistTag()) {
+        const bool closing = next == '/';
         Tag tag;
         if (!readTag(tag)) return false;
+        if (!tag.selfClosing) openPlists_ += closing ? -1 : 1;
       } else {
         return true;
       }
@@ -175,6 +180,21 @@ class XmlReader {
     return fail(joined({"a malformed tag <", tag.name, ">"}));
   }
 
+  // A list whose whole value is written <dict/> or <array/> is read to its end: what follows
+  // may only be white space, comments, declarations and the </plist> tags that close it.
+  bool checkAfterEmptyRoot() {
+    for (;;) {
+      const std::size_t before = pos_;
+      const int open = openPlists_;
+      if (!skipBetweenElements()) return false;
+      if (openPlists_ < 0) return fail("a </plist> with no <plist> open");
+      if (pos_ >= s_.size()) break;
+      if (pos_ == before && open == openPlists_) return fail("more after the list's value");
+    }
+    if (openPlists_ > 0) return fail("a <plist> is not closed");
+    return true;
+  }
+
   bool closeContainer(std::optional<PlistValue>& done) {
     Tag tag;
     if (!readTag(tag)) return false;
@@ -194,6 +214,7 @@ class XmlReader {
     if (name == "array" || name == "dict") {
       PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
       if (tag.selfClosing) {
+        emptyRoot_ = stack_.empty();
         done = std::move(empty);
         return true;
       }
@@ -347,6 +368,8 @@ class XmlReader {
   std::string_view s_;
   std::size_t pos_ = 0;
   std::vector<OpenContainer> stack_;
+  int openPlists_ = 0;      // <plist> tags open, less those closed
+  bool emptyRoot_ = false;  // the value is a container written as one empty tag
   std::string error_;
 };
 
