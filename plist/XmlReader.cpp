@@ -95,6 +95,19 @@ class XmlReader {
     return true;
   }
 
+  // A <?...?> instruction; text in double quotes may hold "?>".
+  bool skipInstruction() {
+    bool quoted = false;
+    for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
+      if (s_[i] == '"') quoted = !quoted;
+      else if (!quoted && s_[i] == '?' && i + 1 < s_.size() && s_[i + 1] == '>') {
+        pos_ = i + 2;
+        return true;
+      }
+    }
+    return fail("a processing instruction is not closed");
+  }
+
   // A <!...> declaration, with a bracketed internal subset if there is one; text in double
   // quotes may hold '>' and brackets.
   bool skipDeclaration() {
@@ -130,7 +143,7 @@ class XmlReader {
       const char next = s_[pos_ + 1];
       if (next != '?' && next != '!' && next != 'p' && next != '/') return true;
       if (next == '?') {
-        if (!skipPast(pos_ + 2, "?>", "a processing instruction is not closed")) return false;
+        if (!skipInstruction()) return false;
       } else if (startsWith("<!--")) {
         if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
       } else if (startsWith("<![CDATA[")) {
