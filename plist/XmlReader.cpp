@@ -108,7 +108,7 @@ class XmlReader {
     return fail("a processing instruction is not closed");
   }
 
-  // A <!...> declaration, with a bracketed internal subset if there is one; text in double
+  // A <!DOCTYPE ...> declaration, with a bracketed internal subset if there is one; text in double
   // quotes may hold '>' and brackets.
   bool skipDeclaration() {
     int brackets = 0;
@@ -135,7 +135,7 @@ class XmlReader {
     return next == '>' || next == '/' || isSpace(next);
   }
 
-  // White space, comments, processing instructions, declarations and <plist> tags.
+  // White space, comments, processing instructions, DOCTYPEs and <plist> tags.
   bool skipBetweenElements() {
     for (;;) {
       while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
@@ -148,7 +148,7 @@ class XmlReader {
         if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
       } else if (startsWith("<![CDATA[")) {
         return true;
-      } else if (startsWith("<!")) {
+      } else if (startsWith("<!DOCTYPE")) {
         if (!skipDeclaration()) return false;
       } else if (isPlistTag()) {
         const bool closing = next == '/';
