@@ -101,9 +101,8 @@ class BinaryReader {
     rootObject_ = bigEndian(trailer + 16, 8);
     table_ = bigEndian(trailer + 24, 8);
     end_ = trailer;
-    // A reference wider than 8 bytes counts by its low 8 bytes.
-    if (offsetWidth_ == 0 || offsetWidth_ > 8 || refWidth_ == 0)
-      return fail(trailer, "the trailer gives an offset size outside 1 to 8, or references of no size");
+    // An offset or reference wider than 8 bytes counts by its low 8 bytes.
+    if (offsetWidth_ == 0 || refWidth_ == 0) return fail(trailer, "the trailer gives offsets or references of no size");
     if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
     if (table_ < kHeader || table_ > trailer || objects_ > (trailer - table_) / offsetWidth_)
       return fail(trailer, "the offset table lies outside the list");
