@@ -132,7 +132,7 @@ class XmlReader {
     std::size_t at = pos_ + (startsWith("</") ? 2 : 1);
     if (at + 5 >= s_.size() || std::memcmp(s_.data() + at, "plist", 5) != 0) return false;
     char next = s_[at + 5];
-    return next == '>' || next == '/' || isSpace(next);
+    return next == '>' || next == '/' || next == '\0' || isSpace(next);
   }
 
   // White space, comments, processing instructions, DOCTYPEs and <plist> tags.
@@ -161,15 +161,24 @@ class XmlReader {
     }
   }
 
-  // The tag at pos_ ("<name attributes>" or "</name >"), moving past it.
-  bool readTag(Tag& tag) {
+  // The tag at pos_ ("<name attributes>" or "</name >"), moving past it. A closing tag of a
+  // container or of <plist> may hold anything between its name and '>'; one that ends a text
+  // only white space.
+  bool readTag(Tag& tag, bool laxClose = true) {
     std::size_t at = pos_ + 1;
     const bool closing = at < s_.size() && s_[at] == '/';
     if (closing) ++at;
     std::size_t nameStart = at;
-    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>') ++at;
+    // A NUL ends a name, as in C.
+    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>' && s_[at] != '\0') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
     if (tag.name.empty()) return fail("a tag without a name");
+    if (closing && laxClose) {
+      std::size_t end = s_.find('>', at);
+      if (end == std::string_view::npos) return fail(joined({"a malformed tag </", tag.name, ">"}));
+      pos_ = end + 1;
+      return true;
+    }
     char quote = 0;
     for (; at < s_.size(); ++at) {
       char c = s_[at];
@@ -306,7 +315,7 @@ class XmlReader {
         pos_ = end + 3;
       } else if (startsWith("</")) {
         Tag tag;
-        if (!readTag(tag)) return false;
+        if (!readTag(tag, false)) return false;
         if (tag.name != name) return fail(joined({"</", tag.name, "> closes <", name, ">"}));
         if (decode && out.find('\0') != std::string::npos) return fail("a text holding a NUL");
         return true;
