@@ -7,6 +7,9 @@
 //     not yet converted); freeing the result is left out on both sides.
 //   - BM_ImageLoad (parse and check of a 10,000-object image) <= 1.3 x BM_ImageRead (our parse
 //     of the same bytes alone).
+//   - BM_HostileRefused: the 358-byte list of arrays each naming the next twice, and 200,000
+//     nested arrays in each form, refused well within 50 ms (and 64 MB: the budget allows the
+//     chain at most 1 MB of text).
 //   - BM_FlatBinaryImage/100000 and /1000000: time per entry about the same (linear in size);
 //     a flat binary registry of 40k entries took libplist 9 s.
 //
@@ -25,6 +28,7 @@
 
 #include "platform/image/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
+#include "tests/support/BinaryPlist.hpp"
 
 namespace {
 
@@ -153,6 +157,31 @@ void BM_ImageLoad(benchmark::State& state) {
   setLabel(state, image10k());
 }
 BENCHMARK(BM_ImageLoad)->Unit(benchmark::kMillisecond);
+
+const std::string& hostile(int which) {
+  static const std::string shapes[] = {
+      testing::sharedChain(79),
+      testing::nestedBinaryArrays(200000),
+      [] {
+        std::string out = "<plist>";
+        for (int i = 0; i < 200000; ++i) out += "<array>";
+        return out;
+      }(),
+  };
+  return shapes[which];
+}
+
+void BM_HostileRefused(benchmark::State& state) {
+  const std::string& bytes = hostile(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto read = readPlistExplained(bytes);
+    if (read.value) state.SkipWithError("read");
+    benchmark::DoNotOptimize(read);
+  }
+  state.SetLabel(std::to_string(bytes.size()) + " bytes");
+}
+// 0: the shared chain, 1: nested binary arrays, 2: nested XML arrays.
+BENCHMARK(BM_HostileRefused)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // A flat registry of `entries` media objects side by side, as a binary list written here
 // directly (the writer is far slower than the reader at this size): every entry is

@@ -179,6 +179,14 @@ class XmlReader {
       pos_ = end + 1;
       return true;
     }
+    // A '/' right after the name must close the tag; within the attributes it is text, and the
+    // tag closes itself when '/' stands just before its '>'.
+    if (!closing && at < s_.size() && s_[at] == '/') {
+      if (at + 1 >= s_.size() || s_[at + 1] != '>') return fail(joined({"a malformed tag <", tag.name, ">"}));
+      tag.selfClosing = true;
+      pos_ = at + 2;
+      return true;
+    }
     char quote = 0;
     for (; at < s_.size(); ++at) {
       char c = s_[at];
@@ -188,12 +196,8 @@ class XmlReader {
         if (closing) break;
         quote = c;
       } else if (c == '>') {
+        tag.selfClosing = !closing && s_[at - 1] == '/';
         pos_ = at + 1;
-        return true;
-      } else if (c == '/') {
-        if (closing || at + 1 >= s_.size() || s_[at + 1] != '>') break;
-        tag.selfClosing = true;
-        pos_ = at + 2;
         return true;
       } else if (closing && !isSpace(c)) {
         break;
