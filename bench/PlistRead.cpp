@@ -95,7 +95,7 @@ const std::string& listOf(bool binary, std::size_t bytes) {
 }
 
 void setLabel(benchmark::State& state, const std::string& bytes) {
-  state.SetLabel(std::to_string(bytes.size() / 1024) + " KiB");
+  state.SetLabel(std::to_string(bytes.size() / 1024).append(" KiB"));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 
@@ -178,7 +178,7 @@ void BM_HostileRefused(benchmark::State& state) {
     if (read.value) state.SkipWithError("read");
     benchmark::DoNotOptimize(read);
   }
-  state.SetLabel(std::to_string(bytes.size()) + " bytes");
+  state.SetLabel(std::to_string(bytes.size()).append(" bytes"));
 }
 // 0: the shared chain, 1: nested binary arrays, 2: nested XML arrays.
 BENCHMARK(BM_HostileRefused)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
