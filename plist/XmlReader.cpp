@@ -37,6 +37,9 @@ struct OpenContainer {
 struct Tag {
   std::string_view name;
   bool selfClosing = false;
+  // The name up to a NUL, as C reads it: what the tag is. (A text's closing tag must still
+  // repeat the whole name.)
+  std::string_view kind() const { return name.substr(0, name.find('\0')); }
 };
 
 class XmlReader {
@@ -169,8 +172,7 @@ class XmlReader {
     const bool closing = at < s_.size() && s_[at] == '/';
     if (closing) ++at;
     std::size_t nameStart = at;
-    // A NUL ends a name, as in C.
-    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>' && s_[at] != '\0') ++at;
+    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
     if (tag.name.empty()) return fail("a tag without a name");
     if (closing && laxClose) {
@@ -226,7 +228,7 @@ class XmlReader {
     if (!readTag(tag)) return false;
     if (stack_.empty()) return fail(joined({"a closing tag </", tag.name, "> with nothing open"}));
     OpenContainer& top = stack_.back();
-    if (tag.name != (top.isDict ? "dict" : "array"))
+    if (tag.kind() != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     done = std::move(top.value);
     stack_.pop_back();
@@ -236,7 +238,7 @@ class XmlReader {
   bool readElement(std::optional<PlistValue>& done) {
     Tag tag;
     if (!readTag(tag)) return false;
-    const std::string_view name = tag.name;
+    const std::string_view name = tag.kind();
     if (name == "array" || name == "dict") {
       PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
       if (tag.selfClosing) {
@@ -251,7 +253,7 @@ class XmlReader {
     }
     if (name == "key" || name == "string") {
       std::string text;
-      if (!tag.selfClosing && !readText(name, true, text)) return false;
+      if (!tag.selfClosing && !readText(tag.name, true, text)) return false;
       if (name == "key" && !stack_.empty() && stack_.back().isDict) {
         OpenContainer& top = stack_.back();
         if (top.hasKey) return fail("two keys in a row");
@@ -267,7 +269,7 @@ class XmlReader {
     for (std::string_view scalar : kScalars) known = known || name == scalar;
     if (!known) return fail(joined({"an unknown element <", name, ">"}));
     std::string text;
-    if (!tag.selfClosing && !readText(name, false, text)) return false;
+    if (!tag.selfClosing && !readText(tag.name, false, text)) return false;
     if (name == "true" || name == "false") {
       done = PlistValue(name == "true");
     } else if (name == "integer") {
