@@ -197,6 +197,8 @@ class XmlReader {
       } else if (c == '"') {  // only double quotes quote, in tags as in declarations
         if (closing) break;
         quote = c;
+      } else if (c == '<') {
+        break;  // a tag never holds another, outside quotes
       } else if (c == '>') {
         tag.selfClosing = !closing && s_[at - 1] == '/';
         pos_ = at + 1;
