@@ -356,8 +356,18 @@ class XmlReader {
   // holds at most seven characters after "&#", with C's leniency about a sign and white space
   // before the digits.
   bool decodeEntity(std::string& out) {
+    // An '&' that ends a run of text stands for itself.
+    if (pos_ + 1 >= s_.size() || s_[pos_ + 1] == '<') {
+      out += '&';
+      ++pos_;
+      return true;
+    }
+    // The ';' must come before the next markup. (Looking no further than the ';' keeps this
+    // linear: what is looked at is either consumed or the end of reading.)
     std::size_t semicolon = s_.find(';', pos_ + 1);
-    if (semicolon == std::string_view::npos) return fail("an entity without its ';'");
+    if (semicolon == std::string_view::npos ||
+        std::memchr(s_.data() + pos_ + 1, '<', semicolon - pos_ - 1) != nullptr)
+      return fail("an entity without its ';'");
     std::string_view name = s_.substr(pos_ + 1, semicolon - pos_ - 1);
     static constexpr std::pair<std::string_view, char> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
