@@ -100,7 +100,6 @@ class BinaryReader {
     objects_ = bigEndian(trailer + 8, 8);
     rootObject_ = bigEndian(trailer + 16, 8);
     table_ = bigEndian(trailer + 24, 8);
-    end_ = trailer;
     // An offset or reference wider than 8 bytes counts by its low 8 bytes.
     if (offsetWidth_ == 0 || refWidth_ == 0) return fail(trailer, "the trailer gives offsets or references of no size");
     if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
@@ -124,16 +123,15 @@ class BinaryReader {
   std::optional<std::uint64_t> offsetOf(std::uint64_t ref) {
     std::uint64_t entry = table_ + ref * offsetWidth_;
     std::uint64_t at = bigEndian(entry, offsetWidth_);
-    if (at >= end_) {  // even the header may be read as an object
-      fail(entry, "object " + std::to_string(ref) + " lies outside the list");
+    if (at >= table_) {  // even the header may be read as an object
+      fail(entry, "object " + std::to_string(ref) + " lies past the offset table");
       return std::nullopt;
     }
     return at;
   }
 
-  // Whether `length` bytes from `at` lie before the trailer. (Objects may overlap the offset
-  // table: nothing forbids it, and it harms nothing.)
-  bool fits(std::uint64_t at, std::uint64_t length) const { return at <= end_ && length <= end_ - at; }
+  // Whether `length` bytes from `at` lie before the offset table, where objects end.
+  bool fits(std::uint64_t at, std::uint64_t length) const { return at <= table_ && length <= table_ - at; }
 
   // The count that a marker's low half gives, or the integer object that follows it.
   std::optional<std::uint64_t> countAt(std::uint64_t& at, std::uint8_t marker) {
@@ -171,7 +169,7 @@ class BinaryReader {
     std::optional<std::uint64_t> count = countAt(at, marker);
     if (!count) return std::nullopt;
     const bool utf16 = (marker & 0xF0) == 0x60;
-    if (*count > end_ || !fits(at, utf16 ? *count * 2 : *count)) {
+    if (*count > table_ || !fits(at, utf16 ? *count * 2 : *count)) {
       fail(start, "a string longer than the list");
       return std::nullopt;
     }
@@ -300,7 +298,7 @@ class BinaryReader {
         if (!count) return std::nullopt;
         const bool isDict = (marker >> 4) == 0xD;
         std::uint64_t refs = isDict ? *count * 2 : *count;
-        if (*count > end_ || !fits(at, refs * refWidth_)) return cutShort(start);
+        if (*count > table_ || !fits(at, refs * refWidth_)) return cutShort(start);
         if (used_[ref]) {
           fail(start, "a container named more than once (or inside itself)");
           return std::nullopt;
@@ -340,7 +338,7 @@ class BinaryReader {
   std::string_view bytes_;
   PlistBudget budget_;
   std::size_t offsetWidth_ = 0, refWidth_ = 0;
-  std::uint64_t objects_ = 0, rootObject_ = 0, table_ = 0, end_ = 0;
+  std::uint64_t objects_ = 0, rootObject_ = 0, table_ = 0;
   std::vector<std::uint8_t> used_;
   std::vector<Frame> stack_;
   std::string error_;
