@@ -311,6 +311,8 @@ class XmlReader {
       std::size_t start = pos_;
       while (pos_ < s_.size() && s_[pos_] != '<' && !(decode && s_[pos_] == '&')) ++pos_;
       out.append(s_, start, pos_ - start);
+      // A NUL is refused before anything after it is looked at.
+      if (decode && std::memchr(s_.data() + start, '\0', pos_ - start)) return fail("a text holding a NUL");
       if (pos_ >= s_.size()) return fail(joined({"<", name, "> is not closed"}));
       if (s_[pos_] == '&') {
         if (!decodeEntity(out)) return false;
