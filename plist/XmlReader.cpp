@@ -370,6 +370,7 @@ class XmlReader {
     if (semicolon == std::string_view::npos ||
         std::memchr(s_.data() + pos_ + 1, '<', semicolon - pos_ - 1) != nullptr)
       return fail("an entity without its ';'");
+    if (std::memchr(s_.data() + pos_ + 1, '\0', semicolon - pos_ - 1)) return fail("a text holding a NUL");
     std::string_view name = s_.substr(pos_ + 1, semicolon - pos_ - 1);
     static constexpr std::pair<std::string_view, char> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
