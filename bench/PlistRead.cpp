@@ -7,6 +7,9 @@
 //     not yet converted); freeing the result is left out on both sides.
 //   - BM_ImageLoad (parse and check of a 10,000-object image) <= 1.3 x BM_ImageRead (our parse
 //     of the same bytes alone).
+//   - BM_HostileRefused: the 358-byte list of arrays each naming the next twice, and 200,000
+//     nested arrays in each form, refused well within 50 ms (and 64 MB: the budget allows the
+//     chain at most 1 MB of text).
 //   - BM_FlatBinaryImage/100000 and /1000000: time per entry about the same (linear in size);
 //     a flat binary registry of 40k entries took libplist 9 s.
 //
@@ -19,11 +22,13 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <strandel/PlistValue.hpp>
 
 #include "platform/image/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
+#include "tests/support/BinaryPlist.hpp"
 
 namespace {
 
@@ -90,7 +95,7 @@ const std::string& listOf(bool binary, std::size_t bytes) {
 }
 
 void setLabel(benchmark::State& state, const std::string& bytes) {
-  state.SetLabel(std::to_string(bytes.size() / 1024) + " KiB");
+  state.SetLabel(std::to_string(bytes.size() / 1024).append(" KiB"));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 
@@ -153,14 +158,80 @@ void BM_ImageLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_ImageLoad)->Unit(benchmark::kMillisecond);
 
-// A flat registry: `entries` media objects side by side, as a binary list.
+const std::string& hostile(int which) {
+  static const std::string shapes[] = {
+      testing::sharedChain(79),
+      testing::nestedBinaryArrays(200000),
+      [] {
+        std::string out = "<plist>";
+        for (int i = 0; i < 200000; ++i) out += "<array>";
+        return out;
+      }(),
+  };
+  return shapes[which];
+}
+
+void BM_HostileRefused(benchmark::State& state) {
+  const std::string& bytes = hostile(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto read = readPlistExplained(bytes);
+    if (read.value) state.SkipWithError("read");
+    benchmark::DoNotOptimize(read);
+  }
+  state.SetLabel(std::to_string(bytes.size()).append(" bytes"));
+}
+// 0: the shared chain, 1: nested binary arrays, 2: nested XML arrays.
+BENCHMARK(BM_HostileRefused)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// A flat registry of `entries` media objects side by side, as a binary list written here
+// directly (the writer is far slower than the reader at this size): every entry is
+// {Class: IOMedia, Properties: {BSD Name: diskN, Whole: true}}, the keys and fixed values shared.
+std::string flatBinaryImage(std::uint32_t entries) {
+  std::string out = "bplist00";
+  std::vector<std::uint64_t> offsets;
+  auto put = [&](std::uint64_t value, int bytes) {
+    for (int i = bytes; i-- > 0;) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  auto ref = [&](std::uint64_t index) { put(index, 3); };
+  auto object = [&] { offsets.push_back(out.size()); };
+  auto text = [&](const std::string& t) {
+    object();
+    out += static_cast<char>(0x50 | t.size());
+    out += t;
+  };
+  object();  // 0: the top dictionary
+  out += '\xD2';
+  ref(2), ref(1), ref(4), ref(3);
+  text("Registry"), text("Mounts");  // 1, 2
+  object();  // 3: the registry
+  out += '\xAF';
+  out += '\x12';
+  put(entries, 4);
+  for (std::uint32_t i = 0; i < entries; ++i) ref(11 + 3ull * i);
+  object();  // 4: no mounts
+  out += '\xA0';
+  text("Class"), text("IOMedia"), text("Properties"), text("BSD Name"), text("Whole");  // 5 to 9
+  object();  // 10
+  out += '\x09';
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    object();
+    out += '\xD2';
+    ref(5), ref(7), ref(6), ref(12 + 3ull * i);
+    object();
+    out += '\xD2';
+    ref(8), ref(9), ref(13 + 3ull * i), ref(10);
+    text("disk" + std::to_string(i));
+  }
+  const std::uint64_t table = out.size();
+  for (std::uint64_t offset : offsets) put(offset, 4);
+  out.append(6, '\0');
+  put(4, 1), put(3, 1), put(offsets.size(), 8), put(0, 8), put(table, 8);
+  return out;
+}
+
 void BM_FlatBinaryImage(benchmark::State& state) {
-  const auto entries = static_cast<int>(state.range(0));
-  PlistArray registry;
-  registry.reserve(static_cast<std::size_t>(entries));
-  for (int i = 0; i < entries; ++i) registry.push_back(media("IOMedia", "disk" + std::to_string(i), false));
-  const std::string bytes =
-      writeBinaryPlist(PlistDict{{"Registry", PlistValue(std::move(registry))}, {"Mounts", PlistValue(PlistArray{})}});
+  const auto entries = static_cast<std::uint32_t>(state.range(0));
+  const std::string bytes = flatBinaryImage(entries);
   for (auto _ : state) {
     auto loaded = platform::image::parseMachinePlist(bytes);
     if (!loaded.plist) state.SkipWithError(loaded.error.c_str());

@@ -147,7 +147,7 @@ inline bool holdsUtf16Nul(std::string_view bytes) {
   const std::size_t offsetWidth = byteAt(trailer + 6);
   const std::uint64_t objects = bigEndian(trailer + 8, 8);
   const std::uint64_t table = bigEndian(trailer + 24, 8);
-  if (offsetWidth == 0 || offsetWidth > 8 || table > trailer || objects > (trailer - table) / offsetWidth) return false;
+  if (offsetWidth == 0 || table > trailer || objects > (trailer - table) / offsetWidth) return false;
   for (std::uint64_t i = 0; i < objects; ++i) {
     std::uint64_t offset = bigEndian(static_cast<std::size_t>(table + i * offsetWidth), offsetWidth);
     if (offset < kHeader || offset >= trailer) continue;
@@ -190,7 +190,7 @@ inline bool hasHostileShape(std::string_view bytes) {
   const std::size_t offsetWidth = byteAt(trailer + 6), refWidth = byteAt(trailer + 7);
   const std::uint64_t objects = bigEndian(trailer + 8, 8), root = bigEndian(trailer + 16, 8);
   const std::uint64_t table = bigEndian(trailer + 24, 8);
-  if (offsetWidth == 0 || offsetWidth > 8 || refWidth == 0 || refWidth > 8 || table > trailer ||
+  if (offsetWidth == 0 || refWidth == 0 || table > trailer ||
       objects > (trailer - table) / offsetWidth)
     return false;
   auto offsetOf = [&](std::uint64_t ref) { return bigEndian(table + ref * offsetWidth, offsetWidth); };

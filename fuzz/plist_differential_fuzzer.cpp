@@ -23,6 +23,7 @@ using strandel::PlistValue;
 bool deliberate(const std::string& refusal) {
   static constexpr std::string_view kMarks[] = {
       "NUL", "U+0000", "base64", "a date", "more than once", "nested more than", "beyond what",
+      "<plist> is not closed",  // after a value written <dict/>: libplist is lax about a last <plist>
   };
   for (std::string_view mark : kMarks)
     if (refusal.find(mark) != std::string::npos) return true;

@@ -84,6 +84,9 @@ class BinaryReader {
   std::uint8_t byteAt(std::uint64_t at) const { return static_cast<std::uint8_t>(bytes_[at]); }
 
   std::uint64_t bigEndian(std::uint64_t at, std::size_t width) const {
+    // References and offsets are mostly one or two bytes wide.
+    if (width == 1) return byteAt(at);
+    if (width == 2) return static_cast<std::uint64_t>(byteAt(at)) << 8 | byteAt(at + 1);
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) value = value << 8 | byteAt(at + i);
     return value;
@@ -97,8 +100,8 @@ class BinaryReader {
     objects_ = bigEndian(trailer + 8, 8);
     rootObject_ = bigEndian(trailer + 16, 8);
     table_ = bigEndian(trailer + 24, 8);
-    if (offsetWidth_ == 0 || offsetWidth_ > 8 || refWidth_ == 0 || refWidth_ > 8)
-      return fail(trailer, "the trailer gives an offset or reference size outside 1 to 8");
+    // An offset or reference wider than 8 bytes counts by its low 8 bytes.
+    if (offsetWidth_ == 0 || refWidth_ == 0) return fail(trailer, "the trailer gives offsets or references of no size");
     if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
     if (table_ < kHeader || table_ > trailer || objects_ > (trailer - table_) / offsetWidth_)
       return fail(trailer, "the offset table lies outside the list");
@@ -120,14 +123,14 @@ class BinaryReader {
   std::optional<std::uint64_t> offsetOf(std::uint64_t ref) {
     std::uint64_t entry = table_ + ref * offsetWidth_;
     std::uint64_t at = bigEndian(entry, offsetWidth_);
-    if (at < kHeader || at >= table_) {
-      fail(entry, "object " + std::to_string(ref) + " lies outside the object area");
+    if (at >= table_) {  // even the header may be read as an object
+      fail(entry, "object " + std::to_string(ref) + " lies past the offset table");
       return std::nullopt;
     }
     return at;
   }
 
-  // Whether `length` bytes from `at` lie among the objects.
+  // Whether `length` bytes from `at` lie before the offset table, where objects end.
   bool fits(std::uint64_t at, std::uint64_t length) const { return at <= table_ && length <= table_ - at; }
 
   // The count that a marker's low half gives, or the integer object that follows it.

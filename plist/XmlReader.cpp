@@ -37,6 +37,9 @@ struct OpenContainer {
 struct Tag {
   std::string_view name;
   bool selfClosing = false;
+  // The name up to a NUL, as C reads it: what the tag is. (A text's closing tag must still
+  // repeat the whole name.)
+  std::string_view kind() const { return name.substr(0, name.find('\0')); }
 };
 
 class XmlReader {
@@ -55,13 +58,16 @@ class XmlReader {
         return refused();
       }
       std::optional<PlistValue> done;
-      if (s_.compare(pos_, 2, "</") == 0) {
+      if (startsWith("</")) {
         if (!closeContainer(done)) return refused();
       } else if (!readElement(done)) {
         return refused();
       }
       if (!done) continue;
-      if (stack_.empty()) return {std::move(done), {}};
+      if (stack_.empty()) {
+        if (emptyRoot_ && !checkAfterEmptyRoot()) return refused();
+        return {std::move(done), {}};
+      }
       if (!attach(std::move(*done))) return refused();
     }
   }
@@ -78,7 +84,11 @@ class XmlReader {
     return false;
   }
 
-  bool startsWith(std::string_view what) const { return s_.compare(pos_, what.size(), what) == 0; }
+  // Whether the text at pos_ starts with a literal; a fixed length lets the compiler inline it.
+  template <std::size_t N>
+  bool startsWith(const char (&what)[N]) const {
+    return pos_ <= s_.size() && s_.size() - pos_ >= N - 1 && std::memcmp(s_.data() + pos_, what, N - 1) == 0;
+  }
 
   // Moves past `end`, searched from `from`; fails when it never comes.
   bool skipPast(std::size_t from, std::string_view end, std::string_view what) {
@@ -88,12 +98,30 @@ class XmlReader {
     return true;
   }
 
-  // A <!...> declaration, with a bracketed internal subset if there is one.
+  // A <?...?> instruction; text in double quotes may hold "?>".
+  bool skipInstruction() {
+    bool quoted = false;
+    for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
+      if (s_[i] == '"') quoted = !quoted;
+      else if (!quoted && s_[i] == '?' && i + 1 < s_.size() && s_[i + 1] == '>') {
+        pos_ = i + 2;
+        return true;
+      }
+    }
+    return fail("a processing instruction is not closed");
+  }
+
+  // A <!DOCTYPE ...> declaration, with a bracketed internal subset if there is one; text in double
+  // quotes may hold '>' and brackets.
   bool skipDeclaration() {
     int brackets = 0;
+    char quote = 0;
     for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
       char c = s_[i];
-      if (c == '[') ++brackets;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"') quote = c;
+      else if (c == '[') ++brackets;
       else if (c == ']' && brackets > 0) --brackets;
       else if (c == '>' && brackets == 0) {
         pos_ = i + 1;
@@ -105,35 +133,41 @@ class XmlReader {
 
   bool isPlistTag() const {
     std::size_t at = pos_ + (startsWith("</") ? 2 : 1);
-    if (s_.compare(at, 5, "plist") != 0 || at + 5 >= s_.size()) return false;
+    if (at + 5 >= s_.size() || std::memcmp(s_.data() + at, "plist", 5) != 0) return false;
     char next = s_[at + 5];
-    return next == '>' || next == '/' || isSpace(next);
+    return next == '>' || next == '/' || next == '\0' || isSpace(next);
   }
 
-  // White space, comments, processing instructions, declarations and <plist> tags.
+  // White space, comments, processing instructions, DOCTYPEs and <plist> tags.
   bool skipBetweenElements() {
     for (;;) {
       while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
-      if (pos_ >= s_.size() || s_[pos_] != '<') return true;
-      if (startsWith("<?")) {
-        if (!skipPast(pos_ + 2, "?>", "a processing instruction is not closed")) return false;
+      if (pos_ + 1 >= s_.size() || s_[pos_] != '<') return true;
+      const char next = s_[pos_ + 1];
+      if (next != '?' && next != '!' && next != 'p' && next != '/') return true;
+      if (next == '?') {
+        if (!skipInstruction()) return false;
       } else if (startsWith("<!--")) {
         if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
       } else if (startsWith("<![CDATA[")) {
         return true;
-      } else if (startsWith("<!")) {
+      } else if (startsWith("<!DOCTYPE")) {
         if (!skipDeclaration()) return false;
       } else if (isPlistTag()) {
+        const bool closing = next == '/';
         Tag tag;
         if (!readTag(tag)) return false;
+        if (!tag.selfClosing) openPlists_ += closing ? -1 : 1;
       } else {
         return true;
       }
     }
   }
 
-  // The tag at pos_ ("<name attributes>" or "</name >"), moving past it.
-  bool readTag(Tag& tag) {
+  // The tag at pos_ ("<name attributes>" or "</name >"), moving past it. A closing tag of a
+  // container or of <plist> may hold anything between its name and '>'; one that ends a text
+  // only white space.
+  bool readTag(Tag& tag, bool laxClose = true) {
     std::size_t at = pos_ + 1;
     const bool closing = at < s_.size() && s_[at] == '/';
     if (closing) ++at;
@@ -141,21 +175,33 @@ class XmlReader {
     while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
     if (tag.name.empty()) return fail("a tag without a name");
+    if (closing && laxClose) {
+      std::size_t end = s_.find('>', at);
+      if (end == std::string_view::npos) return fail(joined({"a malformed tag </", tag.name, ">"}));
+      pos_ = end + 1;
+      return true;
+    }
+    // A '/' right after the name must close the tag; within the attributes it is text, and the
+    // tag closes itself when '/' stands just before its '>'.
+    if (!closing && at < s_.size() && s_[at] == '/') {
+      if (at + 1 >= s_.size() || s_[at + 1] != '>') return fail(joined({"a malformed tag <", tag.name, ">"}));
+      tag.selfClosing = true;
+      pos_ = at + 2;
+      return true;
+    }
     char quote = 0;
     for (; at < s_.size(); ++at) {
       char c = s_[at];
       if (quote) {
         if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
+      } else if (c == '"') {  // only double quotes quote, in tags as in declarations
         if (closing) break;
         quote = c;
+      } else if (c == '<') {
+        break;  // a tag never holds another, outside quotes
       } else if (c == '>') {
+        tag.selfClosing = !closing && s_[at - 1] == '/';
         pos_ = at + 1;
-        return true;
-      } else if (c == '/') {
-        if (closing || at + 1 >= s_.size() || s_[at + 1] != '>') break;
-        tag.selfClosing = true;
-        pos_ = at + 2;
         return true;
       } else if (closing && !isSpace(c)) {
         break;
@@ -164,12 +210,27 @@ class XmlReader {
     return fail(joined({"a malformed tag <", tag.name, ">"}));
   }
 
+  // A list whose whole value is written <dict/> or <array/> is read to its end: what follows
+  // may only be white space, comments, declarations and the </plist> tags that close it.
+  bool checkAfterEmptyRoot() {
+    for (;;) {
+      const std::size_t before = pos_;
+      const int open = openPlists_;
+      if (!skipBetweenElements()) return false;
+      if (openPlists_ < 0) return fail("a </plist> with no <plist> open");
+      if (pos_ >= s_.size()) break;
+      if (pos_ == before && open == openPlists_) return fail("more after the list's value");
+    }
+    if (openPlists_ > 0) return fail("a <plist> is not closed");
+    return true;
+  }
+
   bool closeContainer(std::optional<PlistValue>& done) {
     Tag tag;
     if (!readTag(tag)) return false;
     if (stack_.empty()) return fail(joined({"a closing tag </", tag.name, "> with nothing open"}));
     OpenContainer& top = stack_.back();
-    if (tag.name != (top.isDict ? "dict" : "array"))
+    if (tag.kind() != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     done = std::move(top.value);
     stack_.pop_back();
@@ -179,10 +240,11 @@ class XmlReader {
   bool readElement(std::optional<PlistValue>& done) {
     Tag tag;
     if (!readTag(tag)) return false;
-    const std::string_view name = tag.name;
+    const std::string_view name = tag.kind();
     if (name == "array" || name == "dict") {
       PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
       if (tag.selfClosing) {
+        emptyRoot_ = stack_.empty();
         done = std::move(empty);
         return true;
       }
@@ -193,7 +255,7 @@ class XmlReader {
     }
     if (name == "key" || name == "string") {
       std::string text;
-      if (!tag.selfClosing && !readText(name, true, text)) return false;
+      if (!tag.selfClosing && !readText(tag.name, true, text)) return false;
       if (name == "key" && !stack_.empty() && stack_.back().isDict) {
         OpenContainer& top = stack_.back();
         if (top.hasKey) return fail("two keys in a row");
@@ -209,7 +271,7 @@ class XmlReader {
     for (std::string_view scalar : kScalars) known = known || name == scalar;
     if (!known) return fail(joined({"an unknown element <", name, ">"}));
     std::string text;
-    if (!tag.selfClosing && !readText(name, false, text)) return false;
+    if (!tag.selfClosing && !readText(tag.name, false, text)) return false;
     if (name == "true" || name == "false") {
       done = PlistValue(name == "true");
     } else if (name == "integer") {
@@ -249,6 +311,8 @@ class XmlReader {
       std::size_t start = pos_;
       while (pos_ < s_.size() && s_[pos_] != '<' && !(decode && s_[pos_] == '&')) ++pos_;
       out.append(s_, start, pos_ - start);
+      // A NUL is refused before anything after it is looked at.
+      if (decode && std::memchr(s_.data() + start, '\0', pos_ - start)) return fail("a text holding a NUL");
       if (pos_ >= s_.size()) return fail(joined({"<", name, "> is not closed"}));
       if (s_[pos_] == '&') {
         if (!decodeEntity(out)) return false;
@@ -261,7 +325,7 @@ class XmlReader {
         pos_ = end + 3;
       } else if (startsWith("</")) {
         Tag tag;
-        if (!readTag(tag)) return false;
+        if (!readTag(tag, false)) return false;
         if (tag.name != name) return fail(joined({"</", tag.name, "> closes <", name, ">"}));
         if (decode && out.find('\0') != std::string::npos) return fail("a text holding a NUL");
         return true;
@@ -294,8 +358,19 @@ class XmlReader {
   // holds at most seven characters after "&#", with C's leniency about a sign and white space
   // before the digits.
   bool decodeEntity(std::string& out) {
+    // An '&' that ends a run of text stands for itself.
+    if (pos_ + 1 >= s_.size() || s_[pos_ + 1] == '<') {
+      out += '&';
+      ++pos_;
+      return true;
+    }
+    // The ';' must come before the next markup. (Looking no further than the ';' keeps this
+    // linear: what is looked at is either consumed or the end of reading.)
     std::size_t semicolon = s_.find(';', pos_ + 1);
-    if (semicolon == std::string_view::npos) return fail("an entity without its ';'");
+    if (semicolon == std::string_view::npos ||
+        std::memchr(s_.data() + pos_ + 1, '<', semicolon - pos_ - 1) != nullptr)
+      return fail("an entity without its ';'");
+    if (std::memchr(s_.data() + pos_ + 1, '\0', semicolon - pos_ - 1)) return fail("a text holding a NUL");
     std::string_view name = s_.substr(pos_ + 1, semicolon - pos_ - 1);
     static constexpr std::pair<std::string_view, char> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
@@ -336,6 +411,8 @@ class XmlReader {
   std::string_view s_;
   std::size_t pos_ = 0;
   std::vector<OpenContainer> stack_;
+  int openPlists_ = 0;      // <plist> tags open, less those closed
+  bool emptyRoot_ = false;  // the value is a container written as one empty tag
   std::string error_;
 };
 

@@ -111,18 +111,24 @@ double realOf(std::string_view text) noexcept {
   bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   std::string_view number = hex ? text.substr(2) : text;
   double value = 0;
+  // After "0x" the 0 is a number even when no hex digit follows; otherwise text with no
+  // number reads as 0 whatever its sign.
+  bool isNumber = hex;
   if (!number.empty() && number[0] != '-' && number[0] != '+') {
     auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value,
                                         hex ? std::chars_format::hex : std::chars_format::general);
     if (error == std::errc::result_out_of_range) {
+      isNumber = true;
       value = tooLarge(number.substr(0, static_cast<std::size_t>(end - number.data())), hex)
                   ? std::numeric_limits<double>::infinity()
                   : 0.0;
     } else if (error != std::errc()) {
       value = 0;
+    } else {
+      isNumber = true;
     }
   }
-  return negative ? -value : value;
+  return negative && isNumber ? -value : value;
 }
 
 std::optional<double> dateOf(std::string_view text) noexcept {

@@ -42,7 +42,7 @@ inline std::string ref(std::uint64_t index, unsigned refWidth = 1) {
 /// Arrays each naming the next one twice: libplist expanded these to 2^levels copies.
 inline std::string sharedChain(unsigned levels) {
   std::vector<std::string> objects;
-  for (unsigned i = 0; i < levels; ++i) objects.push_back("\xA2" + ref(i + 1) + ref(i + 1));
+  for (unsigned i = 0; i < levels; ++i) objects.push_back(std::string("\xA2").append(ref(i + 1)).append(ref(i + 1)));
   objects.push_back("\x10\x01");
   return binaryPlist(objects);
 }
@@ -50,7 +50,7 @@ inline std::string sharedChain(unsigned levels) {
 /// `levels` arrays each holding the next one.
 inline std::string nestedBinaryArrays(unsigned levels) {
   std::vector<std::string> objects;
-  for (unsigned i = 0; i < levels; ++i) objects.push_back("\xA1" + ref(i + 1, 3));
+  for (unsigned i = 0; i < levels; ++i) objects.push_back(std::string("\xA1").append(ref(i + 1, 3)));
   objects.push_back("\xA0");
   return binaryPlist(objects, 3);
 }
