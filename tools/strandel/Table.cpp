@@ -65,9 +65,9 @@ Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options)
     : table_(scols_new_table()), shown_(columns.size(), nullptr) {
   if (!table_) throw std::bad_alloc();
   std::vector<std::size_t> chosen = chosenColumns(columns, options.columns);
-  scols_table_enable_noheadings(table_, options.noHeadings);
-  scols_table_enable_raw(table_, options.raw);
-  scols_table_set_termforce(table_, fitsAWidth() ? SCOLS_TERMFORCE_ALWAYS : SCOLS_TERMFORCE_NEVER);
+  scols_table_enable_noheadings(table_.get(), options.noHeadings);
+  scols_table_enable_raw(table_.get(), options.raw);
+  scols_table_set_termforce(table_.get(), fitsAWidth() ? SCOLS_TERMFORCE_ALWAYS : SCOLS_TERMFORCE_NEVER);
   // When the tree's column is left out the first column shown draws it, so that children still
   // show as children. Raw lines have no drawing: they come in the order they were added, which
   // callers keep to the tree's.
@@ -78,16 +78,16 @@ Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options)
     const ColumnSpec& wanted = columns[index];
     int flags = raw_ ? wanted.flags & ~SCOLS_FL_TREE : wanted.flags;
     if (treeWanted && !treeShown && index == chosen.front()) flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
-    libscols_column* column = scols_table_new_column(table_, wanted.name, wanted.widthHint, flags);
+    libscols_column* column = scols_table_new_column(table_.get(), wanted.name, wanted.widthHint, flags);
     if (!column) throw std::bad_alloc();
     shown_[index] = column;
   }
 }
 
-Table::~Table() { scols_unref_table(table_); }
+void Table::Unref::operator()(libscols_table* table) const noexcept { scols_unref_table(table); }
 
 libscols_line* Table::addLine(libscols_line* parent) {
-  libscols_line* line = scols_table_new_line(table_, raw_ ? nullptr : parent);
+  libscols_line* line = scols_table_new_line(table_.get(), raw_ ? nullptr : parent);
   if (!line) throw std::bad_alloc();
   return line;
 }
@@ -99,7 +99,7 @@ void Table::set(libscols_line* line, std::size_t column, const std::string& text
 
 std::string Table::render() {
   char* text = nullptr;
-  if (scols_print_table_to_string(table_, &text) != 0 || !text) {
+  if (scols_print_table_to_string(table_.get(), &text) != 0 || !text) {
     std::free(text);
     throw std::bad_alloc();
   }

@@ -33,15 +33,12 @@ struct TableOptions {
 /// Adds -o/--output, -n/--noheadings and -r/--raw to `command`; the help names `columns`.
 void addTableOptions(CLI::App& command, TableOptions& options, std::span<const ColumnSpec> columns);
 
-/// A table being filled. Cells are set by the index of their column in the specs; the columns
+/// A table being filled. Cells are set by the index of their column in the descriptions; the columns
 /// that the options leave out take nothing.
 class Table {
  public:
   /// Refuses an unknown column name in `options.columns` as a usage error.
   Table(std::span<const ColumnSpec> columns, const TableOptions& options);
-  ~Table();
-  Table(const Table&) = delete;
-  Table& operator=(const Table&) = delete;
 
   /// A new line at the end of the table, or as the last child of `parent`. Lines are added in
   /// the tree's order (each after its parent and its older siblings' children), which raw
@@ -52,8 +49,12 @@ class Table {
   std::string render();
 
  private:
-  libscols_table* table_;
-  std::vector<libscols_column*> shown_;  // by spec index; null when left out
+  struct Unref {
+    void operator()(libscols_table* table) const noexcept;
+  };
+  // Owned from the first line of the constructor, so a refused column list frees it too.
+  std::unique_ptr<libscols_table, Unref> table_;
+  std::vector<libscols_column*> shown_;  // by description index; null when left out
   bool raw_ = false;
 };
 
