@@ -17,17 +17,17 @@ namespace {
 // The store name that the suffix test uses. Before 10.13 the disk utility's
 // "DesignatedPhysicalStore" is not to be trusted, so the first physical store's identifier
 // stands in for it.
-std::optional<std::string_view> storeName(plist_t container, bool fromPhysicalStores) noexcept {
-  if (!fromPhysicalStores) return stringEntry(container, "DesignatedPhysicalStore");
-  return stringEntry(firstItem(arrayEntry(container, "PhysicalStores")), "DeviceIdentifier");
+std::optional<std::string_view> storeName(const PlistValue& container, bool fromPhysicalStores) noexcept {
+  if (!fromPhysicalStores) return stringEntry(&container, "DesignatedPhysicalStore");
+  return stringEntry(firstItem(arrayEntry(&container, "PhysicalStores")), "DeviceIdentifier");
 }
 
-bool matchesContainer(plist_t container, std::string_view device, std::string_view reference,
+bool matchesContainer(const PlistValue& container, std::string_view device, std::string_view reference,
                       bool storeFromPhysicalStores) noexcept {
-  // An empty name in the listing names no device; as a plain suffix it would match every
-  // argument, which no caller could want.
-  auto ownReference = stringEntry(container, "ContainerReference");
-  if (ownReference && !ownReference->empty() && *ownReference == reference) return true;
+  // The reference test is plain equality of last components, an empty one included. An empty
+  // store name, though, would match every argument as a suffix, which no caller could want.
+  auto ownReference = stringEntry(&container, "ContainerReference");
+  if (ownReference && *ownReference == reference) return true;
   auto store = storeName(container, storeFromPhysicalStores);
   return store && !store->empty() && device.ends_with(*store);
 }
@@ -42,20 +42,22 @@ std::optional<PlistDict> getAPFSContainer(std::string_view device) {
   if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
   const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
 
-  PlistTree listing = readAPFSListingTree();
+  std::optional<PlistDict> listing = readAPFSListing();
   if (!listing) return std::nullopt;
 
   const std::string_view reference = lastPathComponent(device);
-  plist_t match = nullptr;
-  visitItems(arrayEntry(listing.get(), "Containers"), [&](plist_t container) {
-    if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) return false;
-    match = container;
-    return true;
-  });
-  // Only the matching entry becomes a value; the rest of the listing is never converted.
-  auto entry = plistValueFromNode(match);
-  if (!entry || !entry->asDictionary()) return std::nullopt;
-  return std::move(*entry->asDictionary());
+  PlistValue* match = nullptr;
+  PlistArray* containers = nullptr;
+  if (auto found = listing->find("Containers"); found != listing->end()) containers = found->second.asArray();
+  if (containers) {
+    for (PlistValue& container : *containers) {
+      if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) continue;
+      match = &container;
+      break;
+    }
+  }
+  if (!match || !match->asDictionary()) return std::nullopt;
+  return std::move(*match->asDictionary());
 }
 
 bool GetVolumeAPFS(std::string_view mountPath) {

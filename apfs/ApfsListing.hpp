@@ -1,9 +1,5 @@
 // The disk utility's APFS listing, read afresh for every lookup, and the few typed reads that
 // the lookups make on it. Internal to the library.
-//
-// A listing can be large (one entry per container, each with its volumes), and a lookup keeps
-// at most one entry of it, so the lookups search the parsed tree in place and convert only what
-// they return.
 #pragma once
 
 #include <functional>
@@ -12,30 +8,27 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "plist/PlistTree.hpp"
-
 namespace strandel {
 
-/// Runs `/usr/sbin/diskutil apfs list -plist` once, with an empty environment, and parses its
-/// output (XML or binary property list). An empty tree when the tool can't be started, its
-/// output is not a property list (empty output included), or the top level is not a dictionary.
-PlistTree readAPFSListingTree();
-
-/// The same listing converted whole: the top-level dictionary, or nothing as above.
+/// Runs `/usr/sbin/diskutil apfs list -plist` once, with an empty environment, and reads its
+/// output (XML or binary property list): the top-level dictionary, or nothing when the tool
+/// can't be started, its output is not a property list (empty output included), or the top
+/// level is not a dictionary.
 std::optional<PlistDict> readAPFSListing();
 
-/// The string under `key` of a dictionary node; nothing when `node` is not a dictionary or the
-/// key is absent or holds another kind. The view lives as long as the tree.
-std::optional<std::string_view> stringEntry(plist_t node, const char* key) noexcept;
+/// The string under `key` of a dictionary; nothing when `node` is null or not a dictionary, or
+/// the key is absent or holds another kind. The view lives as long as the value.
+std::optional<std::string_view> stringEntry(const PlistValue* node, std::string_view key) noexcept;
 
-/// The array under `key` of a dictionary node; nullptr as for `stringEntry`.
-plist_t arrayEntry(plist_t node, const char* key) noexcept;
+/// The array under `key` of a dictionary; nullptr as for `stringEntry`.
+const PlistArray* arrayEntry(const PlistValue* node, std::string_view key) noexcept;
+const PlistArray* arrayEntry(const PlistDict& dict, std::string_view key) noexcept;
 
-/// Visits the items of an array node in order until `visit` returns true, and tells whether it
-/// did. Visits nothing when `array` is not an array.
-bool visitItems(plist_t array, const std::function<bool(plist_t)>& visit);
+/// Visits the items of an array in order until `visit` returns true, and tells whether it did.
+/// Visits nothing when `array` is null.
+bool visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit);
 
-/// The first item of an array node; nullptr when it is not an array or is empty.
-plist_t firstItem(plist_t array) noexcept;
+/// The first item of an array; nullptr when it is null or empty.
+const PlistValue* firstItem(const PlistArray* array) noexcept;
 
 }  // namespace strandel

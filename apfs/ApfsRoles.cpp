@@ -15,28 +15,27 @@ namespace {
 // Whether the lookup for `name` searches `container`. The test is on the text alone, so the
 // container disk1 is searched for disk10s1 too. An empty reference would be a prefix of every
 // name; it names no device, so such a container is never searched.
-bool searches(plist_t container, std::string_view name) noexcept {
-  auto reference = stringEntry(container, "ContainerReference");
+bool searches(const PlistValue& container, std::string_view name) noexcept {
+  auto reference = stringEntry(&container, "ContainerReference");
   return reference && !reference->empty() && name.starts_with(*reference);
 }
 
 // The first role name of a volume; nothing when "Roles" is absent, empty or does not start with
 // a string. Later names never count.
-std::optional<std::string_view> firstRole(plist_t volume) noexcept {
-  plist_t first = firstItem(arrayEntry(volume, "Roles"));
-  if (!first || plist_get_node_type(first) != PLIST_STRING) return std::nullopt;
-  std::uint64_t length = 0;
-  const char* text = plist_get_string_ptr(first, &length);
+std::optional<std::string_view> firstRole(const PlistValue& volume) noexcept {
+  const PlistValue* first = firstItem(arrayEntry(&volume, "Roles"));
+  const std::string* text = first ? first->asString() : nullptr;
   if (!text) return std::nullopt;
-  return std::string_view(text, length);
+  return std::string_view(*text);
 }
 
 // Visits the volumes of every container searched for `name`, in listing order, until `visit`
 // returns true.
-void visitSearchedVolumes(plist_t listing, std::string_view name, const std::function<bool(plist_t)>& visit) {
-  visitItems(arrayEntry(listing, "Containers"), [&](plist_t container) {
+void visitSearchedVolumes(const PlistDict& listing, std::string_view name,
+                          const std::function<bool(const PlistValue&)>& visit) {
+  visitItems(arrayEntry(listing, "Containers"), [&](const PlistValue& container) {
     if (!searches(container, name)) return false;
-    return visitItems(arrayEntry(container, "Volumes"), visit);
+    return visitItems(arrayEntry(&container, "Volumes"), visit);
   });
 }
 
@@ -44,14 +43,14 @@ std::optional<std::string> roleVolume(std::string_view device, std::string_view 
   std::string_view name = device;
   if (name.starts_with("/dev/")) name.remove_prefix(5);
 
-  PlistTree listing = readAPFSListingTree();
+  std::optional<PlistDict> listing = readAPFSListing();
   if (!listing) return std::nullopt;
 
   std::optional<std::string> found;
-  visitSearchedVolumes(listing.get(), name, [&](plist_t volume) {
+  visitSearchedVolumes(*listing, name, [&](const PlistValue& volume) {
     if (firstRole(volume) != role) return false;
     // The first volume with the role ends the search, even when it has no identifier.
-    if (auto identifier = stringEntry(volume, "DeviceIdentifier")) found = std::string(*identifier);
+    if (auto identifier = stringEntry(&volume, "DeviceIdentifier")) found = std::string(*identifier);
     return true;
   });
   return found;
@@ -78,12 +77,12 @@ std::optional<std::string> getAPFSRecoveryVolume(std::string_view device) { retu
 
 APFSVolumeRole getAPFSVolumeRole(std::string_view bsdName) {
   // The name is taken exactly as given: a device path ("/dev/disk3s1") names no listed volume.
-  PlistTree listing = readAPFSListingTree();
+  std::optional<PlistDict> listing = readAPFSListing();
   if (!listing) return APFSVolumeRoleNone;
 
   APFSVolumeRole role = APFSVolumeRoleNone;
-  visitSearchedVolumes(listing.get(), bsdName, [&](plist_t volume) {
-    if (stringEntry(volume, "DeviceIdentifier") != bsdName) return false;
+  visitSearchedVolumes(*listing, bsdName, [&](const PlistValue& volume) {
+    if (stringEntry(&volume, "DeviceIdentifier") != bsdName) return false;
     role = roleOfName(firstRole(volume));
     return true;
   });

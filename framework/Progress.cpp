@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "plist/Utf8.hpp"
 
@@ -48,18 +49,28 @@ struct Snapshot {
 
 }  // namespace
 
-void ProgressBuffer::append(std::string_view bytes) {
-  if (bytes.empty()) return;
+bool ProgressBuffer::append(std::string_view bytes) noexcept {
+  if (exhausted_ || bytes.size() > cap_ - size_) {
+    exhausted_ = true;
+    return false;
+  }
+  if (bytes.empty()) return true;
   if (capacity_ - size_ < bytes.size()) {
-    std::size_t capacity = std::max({capacity_ * 2, size_ + bytes.size(), std::size_t{4096}});
-    auto block = std::make_shared_for_overwrite<char[]>(capacity);
-    if (size_ > 0) std::memcpy(block.get(), block_.get(), size_);
-    block_ = std::move(block);
+    std::size_t capacity = std::min(std::max({capacity_ * 2, size_ + bytes.size(), std::size_t{4096}}), cap_);
+    try {
+      auto block = std::make_shared_for_overwrite<char[]>(capacity);
+      if (size_ > 0) std::memcpy(block.get(), block_.get(), size_);
+      block_ = std::move(block);
+    } catch (const std::bad_alloc&) {
+      exhausted_ = true;
+      return false;
+    }
     capacity_ = capacity;
   }
   std::memcpy(block_.get() + size_, bytes.data(), bytes.size());
   size_ += bytes.size();
   checkNewBytes();
+  return true;
 }
 
 void ProgressBuffer::checkNewBytes() noexcept {
@@ -92,7 +103,7 @@ ProgressText ProgressBuffer::snapshot() const {
 
 ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
   // A NUL ends what the read handed over, as it ends a C string: the bytes after it are lost.
-  output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())));
+  if (!output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())))) return nullptr;
   ProgressText progress = output.snapshot();
   object.setCurrentProgress(progress);
   if (auto delegate = object.delegate()) delegate->handleProgress(progress);

@@ -7,6 +7,8 @@
 
 #include <strandel/StrandelFramework.hpp>
 
+#include "platform/Machine.hpp"
+
 namespace strandel {
 
 /// The output of one run, append-only. Appending costs time in proportion to the bytes
@@ -15,8 +17,15 @@ namespace strandel {
 /// copying it.
 class ProgressBuffer {
  public:
-  /// Appends `bytes` to the output.
-  void append(std::string_view bytes);
+  /// An output that keeps at most `cap` bytes (tests make it small).
+  explicit ProgressBuffer(std::size_t cap = platform::kMaxToolOutputBytes) noexcept : cap_(cap) {}
+
+  /// Appends `bytes` to the output. False, and nothing appended then or ever after, once the
+  /// output would go over its cap or memory runs out: such an output is no answer at all.
+  bool append(std::string_view bytes) noexcept;
+
+  /// Whether an append was refused: the run's output is unusable and its reading should end.
+  bool exhausted() const noexcept { return exhausted_; }
 
   /// The whole output so far as an immutable text that stays valid while it is held, whatever
   /// is appended later. Null while the output is not valid UTF-8 (a character cut by the end of
@@ -42,11 +51,14 @@ class ProgressBuffer {
   std::size_t checked_ = 0;
   // An invalid sequence was seen: no later byte can make the output valid again.
   bool broken_ = false;
+  std::size_t cap_;
+  bool exhausted_ = false;
 };
 
 /// One read of the runner: keeps the bytes of `piece` before its first NUL, appends them to
 /// `output`, replaces the object's progress text with the output so far and then tells the
-/// object's delegate, if it has one. Gives the text it stored (null when absent).
+/// object's delegate, if it has one. Gives the text it stored (null when absent). A piece the
+/// output refuses (see `ProgressBuffer::append`) changes nothing and gives null.
 ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece);
 
 }  // namespace strandel

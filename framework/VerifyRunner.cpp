@@ -1,6 +1,7 @@
 // The verify runner: the disk utility through the shell, its output handed to the delegate
 // after every read and to a reply callback at the end.
 #include <array>
+#include <charconv>
 #include <optional>
 #include <string>
 
@@ -18,7 +19,8 @@ namespace {
 constexpr std::size_t kReadBufferSize = 2048;
 
 // Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
-// A command that can't be started leaves `output` empty and reports nothing.
+// A command that can't be started leaves `output` empty and reports nothing. Output past the
+// cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
 void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
@@ -29,6 +31,7 @@ void runDiskUtility(StrandelFramework& object, std::string_view arguments, Progr
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
     reportPiece(object, output, std::string_view(buffer.data(), *count));
+    if (output.exhausted()) break;
   }
   stream->close();
 }
@@ -46,11 +49,11 @@ std::string quotedForShell(std::string_view text) {
   return quoted;
 }
 
-// The volume a request names, as the text the disk utility is given. A string is taken as it
-// stands and an integer as its decimal digits (a volume may be named by a number); a request
-// without "selectedVolume", or naming it with any other kind of value, names nothing, and is
-// refused rather than running a verify of something the host did not mean. So is a text with a
-// NUL in it, which no program can receive as an argument.
+// The volume a request names, as the text the disk utility is given: a string as it stands, a
+// number or boolean in its textual form. A request without "selectedVolume", or naming it with
+// a value that has no textual form (data, a date, a container), names nothing, and is refused
+// rather than running a verify of something the host did not mean. So is a text with a NUL in
+// it, which no program can receive as an argument.
 std::optional<std::string> selectedVolume(const PlistDict& request) {
   auto entry = request.find("selectedVolume");
   if (entry == request.end()) return std::nullopt;
@@ -61,6 +64,14 @@ std::optional<std::string> selectedVolume(const PlistDict& request) {
   }
   if (auto number = value.asInteger()) return std::to_string(*number);
   if (auto number = value.asUnsignedInteger()) return std::to_string(*number);
+  // A boolean's textual form is its number, 1 or 0; a real's is its shortest text that reads
+  // back as the same number ("0.5", "3", "1e+20"), with no locale in the way.
+  if (auto flag = value.asBoolean()) return *flag ? "1" : "0";
+  if (auto number = value.asReal()) {
+    std::array<char, 32> digits;
+    auto result = std::to_chars(digits.data(), digits.data() + digits.size(), *number);
+    return std::string(digits.data(), result.ptr);
+  }
   return std::nullopt;
 }
 
@@ -88,6 +99,8 @@ std::string textWithReplacements(std::string_view bytes) {
 std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
   ProgressBuffer output;
   runDiskUtility(*this, arguments, output);
+  // An output over the cap is no answer, as one that printed nothing usable.
+  if (output.exhausted()) return {};
   auto bytes = reinterpret_cast<const std::uint8_t*>(output.bytes().data());
   return std::vector<std::uint8_t>(bytes, bytes + output.bytes().size());
 }
@@ -99,7 +112,7 @@ void StrandelFramework::runWith(const PlistDict& request, const std::function<vo
     // tool receives exactly "verifyVolume" and the volume text.
     ProgressBuffer output;
     runDiskUtility(*this, "verifyVolume " + quotedForShell(*volume), output);
-    text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+    if (!output.exhausted()) text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
   }
   if (reply) reply(text);
 }

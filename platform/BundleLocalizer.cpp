@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 #include <strandel/Machine.hpp>
 
@@ -51,10 +52,14 @@ class BundleLocalizer final : public Localizer {
     }
     std::shared_ptr<const StringsTable> entries;
     if (identity) {
-      // A table that can't be read or parsed has no entries, so each lookup gives its key.
-      auto bytes = readFileBytes(path);
-      auto parsed = bytes ? parseStringsTable(*bytes) : std::nullopt;
-      if (parsed) entries = std::make_shared<const StringsTable>(std::move(*parsed));
+      // A table that can't be read or parsed, or held in memory, has no entries, so each lookup
+      // gives its key.
+      try {
+        auto bytes = readFileBytes(path);
+        auto parsed = bytes ? parseStringsTable(*bytes) : std::nullopt;
+        if (parsed) entries = std::make_shared<const StringsTable>(std::move(*parsed));
+      } catch (const std::bad_alloc&) {
+      }
     }
     cache_.insert_or_assign(path, CachedTable{identity, entries});
     return entries;

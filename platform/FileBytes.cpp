@@ -46,7 +46,8 @@ std::optional<std::string> readToEnd(int fd, std::size_t sizeHint) {
 
 std::optional<std::string> readFileBytes(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  // Non-blocking, so that a FIFO at the path is refused below instead of waited on.
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) return std::nullopt;
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;

@@ -83,6 +83,10 @@ struct ToolRunOptions {
   StdStream standardError = StdStream::Inherit;
 };
 
+/// The most bytes of one tool's output that are read into memory (256 MB). A tool that prints
+/// more is ended, and its run answers as one that printed nothing usable.
+inline constexpr std::size_t kMaxToolOutputBytes = std::size_t{256} << 20;
+
 /// What a tool run read from the tool's standard output.
 struct ToolOutput {
   std::string bytes;
@@ -105,8 +109,8 @@ class Processes {
   virtual ~Processes() = default;
   /// Starts the tool with its standard output to a pipe and reads the pipe to its end.
   /// Nothing when the tool can't be started (told apart from a tool that printed nothing).
-  /// The run is reaped but its exit status is not read.
-  /// A tool that prints without end holds the call, and memory, without end: bounding it is the caller's business.
+  /// The run is reaped but its exit status is not read. A tool that prints more than
+  /// kMaxToolOutputBytes, or more than memory holds, is killed and gives an empty output.
   virtual std::optional<ToolOutput> runTool(const ToolRunOptions& options) = 0;
   /// Starts the tool with its standard output to the open descriptor `output` and waits until
   /// it exits. False when the tool can't be started.

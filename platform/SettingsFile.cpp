@@ -3,6 +3,11 @@
 // Readers never lock: a writer replaces the file by renaming a complete new one over it, so a
 // reader sees the old file or the new one, never a mix. Writers take an exclusive lock on a
 // separate lock file for their whole read-modify-write, so no update is lost between processes.
+//
+// A settings path that is a link is written through, as editors do: the new file replaces the
+// link's final target, and the link stays. (Replacing the link would silently cut the store
+// loose from wherever the user keeps it.) Anything at the path that is not a regular file (a
+// FIFO, a device, a folder) is unreadable, and is never waited on.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -10,14 +15,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <new>
+#include <string_view>
 
 #include <strandel/Machine.hpp>
 
@@ -33,12 +38,6 @@ struct DirTraits {
   static void free(DIR* dir) noexcept { ::closedir(dir); }
 };
 
-struct PlistNodeTraits {
-  static plist_t invalid() noexcept { return nullptr; }
-  static void free(plist_t node) noexcept { plist_free(node); }
-};
-using ScopedNode = ScopedGeneric<plist_t, PlistNodeTraits>;
-
 enum class FileState { Missing, Read, Unreadable };
 
 struct LoadedFile {
@@ -49,7 +48,7 @@ struct LoadedFile {
 
 LoadedFile load(const std::string& path) {
   LoadedFile loaded;
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) {
     loaded.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
     return loaded;
@@ -61,7 +60,12 @@ LoadedFile load(const std::string& path) {
     return loaded;
   }
   loaded.identity = identityOf(info);
-  auto bytes = readToEnd(fd.get(), static_cast<std::size_t>(info.st_size));
+  std::optional<std::string> bytes;
+  try {
+    bytes = readToEnd(fd.get(), static_cast<std::size_t>(info.st_size));
+  } catch (const std::bad_alloc&) {
+    // A file larger than memory holds is as unreadable as a damaged disk.
+  }
   if (!bytes) {
     loaded.state = FileState::Unreadable;
     return loaded;
@@ -77,36 +81,6 @@ std::optional<PlistDict> storeIn(const std::string& bytes) {
   auto value = readPlist(bytes);
   if (!value || !value->asDictionary()) return std::nullopt;
   return std::move(*value->asDictionary());
-}
-
-// The same as a libplist dictionary, for writing. A write changes one entry, so it works on
-// libplist's own tree: parsing and printing it is linear in the file's size, while turning a
-// large store into values and back costs far more in libplist's dictionary walks.
-ScopedNode storeNodeIn(const std::string& bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return {};
-  ScopedNode root;
-  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
-  if (root && plist_get_node_type(root.get()) != PLIST_DICT) root.reset();
-  return root;
-}
-
-// A value as a libplist node, made through its binary form so that every kind is encoded
-// exactly as the property-list writer encodes it.
-ScopedNode nodeOf(const PlistValue& value) {
-  std::string bytes = writeBinaryPlist(value);
-  ScopedNode node;
-  if (!bytes.empty()) plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), node.receive());
-  return node;
-}
-
-std::string xmlOf(plist_t node) {
-  char* xml = nullptr;
-  std::uint32_t length = 0;
-  plist_to_xml(node, &xml, &length);
-  if (!xml) return "";
-  std::string out(xml, length);
-  plist_to_xml_free(xml);
-  return out;
 }
 
 std::string folderOf(const std::string& path) {
@@ -136,11 +110,53 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Strandel's own temporary files: "<store>.strandel-tmp-" and the six letters or digits that
+// mkostemp puts in place of its X's. The sweep below removes nothing else.
+constexpr std::string_view kTemporaryInfix = ".strandel-tmp-";
+constexpr std::size_t kTemporaryLetters = 6;
+
+bool isOurTemporaryFile(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + kTemporaryLetters || !name.starts_with(prefix)) return false;
+  name.remove_prefix(prefix.size());
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
+
+std::optional<std::string> readLink(const std::string& path) {
+  std::string target(256, '\0');
+  for (;;) {
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return std::nullopt;
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+// The file a write replaces: `path` itself, or the final target of the links it leads
+// through (which need not exist yet). Nothing for a loop of links.
+std::optional<std::string> writeTarget(const std::string& path) {
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int link = 0; link < kMaxLinks; ++link) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0) return errno == ENOENT ? std::optional(current) : std::nullopt;
+    if (!S_ISLNK(info.st_mode)) return current;
+    auto target = readLink(current);
+    if (!target || target->empty()) return std::nullopt;
+    current = target->front() == '/' ? *target : folderOf(current) + "/" + *target;
+  }
+  return std::nullopt;
+}
+
 // Writes the bytes to a new file beside `path` and renames it over `path`. On any failure the
 // old file stays as it was and the new one is removed. Gives the identity of the file now at
 // `path`.
 std::optional<FileIdentity> replaceFile(const std::string& path, std::string_view bytes) {
-  std::string temporary = path + ".tmp-XXXXXX";
+  std::string temporary = path + std::string(kTemporaryInfix) + std::string(kTemporaryLetters, 'X');
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::nullopt;
   struct stat info;
@@ -163,11 +179,11 @@ std::optional<FileIdentity> replaceFile(const std::string& path, std::string_vie
 // writer that died mid-write; without this they would pile up beside the store.
 void removeStaleTemporaryFiles(const std::string& path) {
   std::string folder = folderOf(path);
-  std::string prefix = path.substr(path.find_last_of('/') + 1) + ".tmp-";
+  std::string prefix = path.substr(path.find_last_of('/') + 1) + std::string(kTemporaryInfix);
   ScopedGeneric<DIR*, DirTraits> dir(::opendir(folder.c_str()));
   if (!dir) return;
   while (dirent* entry = ::readdir(dir.get())) {
-    if (std::string_view(entry->d_name).starts_with(prefix)) ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    if (isOurTemporaryFile(entry->d_name, prefix)) ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
   }
 }
 
@@ -201,25 +217,30 @@ class FileSettings final : public Settings {
   bool set(std::string_view key, const PlistValue& value) override {
     if (path_.find('\0') != std::string::npos || key.find('\0') != std::string_view::npos) return false;
     if (!makeFolders(folderOf(path_))) return false;
+    // The lock is never a link (a planted one would have its target created) nor anything
+    // but a plain file.
     std::string lockPath = path_ + ".lock";
-    UniqueFd lock(retryAfterSignal([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); }));
-    if (!lock || retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
+    UniqueFd lock(retryAfterSignal(
+        [&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600); }));
+    struct stat lockInfo;
+    if (!lock || ::fstat(lock.get(), &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) return false;
+    if (retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
 
-    removeStaleTemporaryFiles(path_);
+    auto target = writeTarget(path_);
+    if (!target) return false;
+    removeStaleTemporaryFiles(*target);
     // Read afresh under the lock: the cache may predate another process's write.
-    LoadedFile loaded = load(path_);
+    LoadedFile loaded = load(*target);
     if (loaded.state == FileState::Unreadable) return false;
-    ScopedNode store = storeNodeIn(loaded.bytes);
+    std::optional<PlistDict> store = storeIn(loaded.bytes);
     if (!store) {
-      if (!loaded.bytes.empty() && !moveAside(path_)) return false;
-      store.reset(plist_new_dict());
+      if (!moveAside(*target)) return false;
+      store.emplace();
     }
-    ScopedNode entry = nodeOf(value);
-    if (!entry) return false;
-    plist_dict_set_item(store.get(), std::string(key).c_str(), entry.release());
-    std::string bytes = xmlOf(store.get());
+    store->insert_or_assign(std::string(key), value);
+    std::string bytes = writeXmlPlist(PlistValue(std::move(*store)));
     if (bytes.empty()) return false;
-    auto identity = replaceFile(path_, bytes);
+    auto identity = replaceFile(*target, bytes);
     if (!identity) return false;
 
     std::lock_guard guard(mutex_);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -73,6 +74,8 @@ std::optional<std::array<std::string_view, 4>> firstFourColumns(std::string_view
 std::optional<std::string> readWhole(int fd) {
   struct stat info;
   if (platform::retryAfterSignal([&] { return ::fstat(fd, &info); }) != 0) return std::nullopt;
+  // A dump past the cap on tool output is no answer, as for any tool.
+  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > platform::kMaxToolOutputBytes) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {

@@ -66,7 +66,8 @@ PlistDict ZVGetCurrentSystemDictionary() {
 }
 
 std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> version) {
-  if (!version || version->empty()) return 0;
+  // The running version is read first, whatever the argument: on a cold cache the tool runs and
+  // its answer is stored even when the argument then makes the answer 0.
   auto machine = platform::current();
   // The warm path compares against the stored text where it lies, without a copy of it; the
   // tool runs only while the store holds no version text.
@@ -78,6 +79,7 @@ std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> v
     if (!fresh) return 0;
     running = &*fresh;
   }
+  if (!version || version->empty()) return 0;
   return compareVersionTexts(*running, trimVersionArgument(*version));
 }
 

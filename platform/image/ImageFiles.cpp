@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "platform/image/ImageServices.hpp"
@@ -16,9 +17,9 @@ namespace {
 // The property lists we read are small; this only stops a stray huge file from being slurped.
 constexpr off_t kMaxPlistFileSize = off_t{64} << 20;
 
-// Non-blocking open, so that a FIFO planted in an image is refused rather than waited on.
-std::optional<std::string> readWhole(const std::string& path) {
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+// The open is non-blocking, so that a FIFO planted in an image is refused rather than waited on.
+std::optional<std::string> readWhole(const ImageRoot& root, std::string_view path) {
+  UniqueFd fd = root.openFile(path, O_RDONLY | O_NONBLOCK);
   if (!fd) return std::nullopt;
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxPlistFileSize)
@@ -50,41 +51,46 @@ std::string hostUserName() {
 
 class ImageFiles final : public Files {
  public:
-  ImageFiles(std::shared_ptr<const MachinePlist> plist, std::string root)
+  ImageFiles(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   std::optional<PlistValue> readPlistFile(std::string_view path) override {
-    auto found = resolveInRoot(root_, path, LastLink::Follow);
-    if (!found) return std::nullopt;
-    auto bytes = readWhole(found->hostPath);
-    if (!bytes) return std::nullopt;
-    return readPlist(*bytes);
+    // Memory running out on a large file is that file's failure, not the caller's exception.
+    try {
+      auto bytes = readWhole(*root_, path);
+      if (!bytes) return std::nullopt;
+      return readPlist(*bytes);
+    } catch (const std::bad_alloc&) {
+      return std::nullopt;
+    }
   }
 
+  // The file is removed and created through its folder's descriptor: the folder found is the
+  // folder used, whatever is renamed or linked in meanwhile.
   UniqueFd createExclusive(std::string_view path) override {
-    auto found = resolveInRoot(root_, path, LastLink::Keep);
-    if (!found) return UniqueFd();
-    ::unlink(found->hostPath.c_str());
+    auto parent = root_->parentOf(path);
+    if (!parent) return UniqueFd();
+    ::unlinkat(parent->folder.get(), parent->name.c_str(), 0);
     return UniqueFd(retryAfterSignal([&] {
-      return ::open(found->hostPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      return ::openat(parent->folder.get(), parent->name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }));
   }
 
   bool remove(std::string_view path) override {
-    auto found = resolveInRoot(root_, path, LastLink::Keep);
-    return found && ::unlink(found->hostPath.c_str()) == 0;
+    auto parent = root_->parentOf(path);
+    return parent && ::unlinkat(parent->folder.get(), parent->name.c_str(), 0) == 0;
   }
 
   std::string userName() override { return plist_->userName ? *plist_->userName : hostUserName(); }
 
  private:
   std::shared_ptr<const MachinePlist> plist_;
-  std::string root_;
+  std::shared_ptr<const ImageRoot> root_;
 };
 
 }  // namespace
 
-std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::string root) {
+std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageFiles>(std::move(plist), std::move(root));
 }
 

@@ -20,13 +20,23 @@ namespace {
 // plainly not a machine description.
 constexpr off_t kMaxMachinePlistSize = off_t{512} << 20;
 
+// The image's tools may read the image and write its own tmp/ only. The folders are taken as
+// they are now: a tmp/ swapped for a link later is not what the sandbox grants.
+std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
+  std::vector<live::SandboxPath> paths;
+  paths.push_back({root.openFile(".", O_PATH | O_DIRECTORY), live::SandboxAccess::Read});
+  if (UniqueFd tmp = root.openFile("/tmp", O_PATH | O_DIRECTORY))
+    paths.push_back({std::move(tmp), live::SandboxAccess::ReadWrite});
+  return std::make_shared<const live::Sandbox>(std::move(paths));
+}
+
 class ImageMachine final : public Machine {
  public:
-  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::string& root)
+  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
       : plist_(plist),
         registry_(makeImageRegistry(plist)),
         mountTable_(makeImageMountTable(plist, root)),
-        processes_(makeImageProcesses(live::makeHostProcesses(), root)),
+        processes_(makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root)),
         files_(makeImageFiles(plist, root)),
         settings_(chosenSettings()),
         localizer_(makeBundleLocalizer()),
@@ -68,8 +78,10 @@ struct PlistFile {
   std::string error;
 };
 
+// Never through a link: an image's description is its own file, not one of the host's.
 PlistFile readMachinePlist(const std::string& path) {
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC); }));
+  if (!fd && errno == ELOOP) return {std::nullopt, "a link, not a file of the image's own"};
   if (!fd) return {std::nullopt, errno == ENOENT ? "missing" : "can't be read (" + errnoText(errno) + ")"};
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {std::nullopt, "not a file"};
@@ -120,17 +132,20 @@ LoadResult loadMachine(std::string_view dir) {
   if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
 
   std::string rootPath = prefix + "root/";
-  // Without its slash, so that a file named root is told apart from a missing folder.
-  if (::stat((prefix + "root").c_str(), &info) != 0)
+  // Without its slash, so that a file named root is told apart from a missing folder. A root
+  // that is a link could make any folder of the host the image's, "/" included: refused.
+  if (::lstat((prefix + "root").c_str(), &info) != 0)
     return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  if (S_ISLNK(info.st_mode)) return {nullptr, rootPath + ": a link, not a folder of the image's own"};
   if (!S_ISDIR(info.st_mode)) return {nullptr, rootPath + ": not a folder"};
   // Tools and files are found from the root for the whole life of the machine, so it must not
   // depend on the working folder of the moment.
   std::error_code ignored;
   std::filesystem::path root = std::filesystem::canonical(rootPath, ignored);
-  if (root.empty()) return {nullptr, rootPath + ": can't be resolved"};
+  auto imageRoot = root.empty() ? nullptr : ImageRoot::open(root.string());
+  if (!imageRoot) return {nullptr, rootPath + ": can't be resolved"};
 
-  return {std::make_shared<ImageMachine>(std::move(parsed.plist), root.string()), {}};
+  return {std::make_shared<ImageMachine>(std::move(parsed.plist), imageRoot), {}};
 }
 
 std::optional<PlistArray> registryTree(Machine& machine) {

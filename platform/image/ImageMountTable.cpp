@@ -18,7 +18,7 @@ bool holds(std::string_view on, std::string_view path) {
 
 class ImageMountTable final : public MountTable {
  public:
-  ImageMountTable(std::shared_ptr<const MachinePlist> plist, std::string root)
+  ImageMountTable(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
@@ -31,7 +31,7 @@ class ImageMountTable final : public MountTable {
   std::optional<FsFigures> statfs(std::string_view path) override {
     // The file system that holds a file is found from where the file really is, so the path
     // is matched with its links resolved, as the kernel's statfs does.
-    auto found = resolveInRoot(root_, path, LastLink::Follow);
+    auto found = root_->locate(path);
     if (!found) return std::nullopt;
     const MountRecord* best = nullptr;
     std::size_t bestLength = 0;
@@ -50,12 +50,12 @@ class ImageMountTable final : public MountTable {
 
  private:
   std::shared_ptr<const MachinePlist> plist_;
-  std::string root_;
+  std::shared_ptr<const ImageRoot> root_;
 };
 
 }  // namespace
 
-std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::string root) {
+std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageMountTable>(std::move(plist), std::move(root));
 }
 

@@ -1,5 +1,10 @@
 // Tools of an image: the imaged machine's tools are scripts under its root folder, run as
-// real processes of the host.
+// real processes of the host, confined by the sandbox the host processes were made with.
+//
+// A tool is found beneath the root by the walk and started by its host path, because a script
+// finds its data beside itself through $0 and so needs a real path there. Between the two a
+// folder of the image could be swapped for a link; the sandbox then decides what may run, and
+// it lets nothing run that is not in the image or the host's program folders.
 #include "platform/image/ImageServices.hpp"
 #include "platform/image/RootPaths.hpp"
 
@@ -21,7 +26,7 @@ std::string shellQuoted(std::string_view text) {
 
 class ImageProcesses final : public Processes {
  public:
-  ImageProcesses(std::unique_ptr<Processes> host, std::string root) : host_(std::move(host)), root_(std::move(root)) {}
+  ImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root) : host_(std::move(host)), root_(std::move(root)) {}
 
   std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
     auto mapped = mapTool(options);
@@ -41,9 +46,9 @@ class ImageProcesses final : public Processes {
     std::string_view tool = commandLine.substr(0, end);
     // A tool that is not in the image can't be started; running the host's tool of that name
     // instead would answer for the wrong machine.
-    auto found = resolveInRoot(root_, tool, LastLink::Follow);
+    auto found = hostPathOf(tool);
     if (!found) return nullptr;
-    std::string line = shellQuoted(found->hostPath);
+    std::string line = shellQuoted(*found);
     if (end != std::string_view::npos) line += commandLine.substr(end);
     return host_->openShell(line);
   }
@@ -53,20 +58,26 @@ class ImageProcesses final : public Processes {
   // tool reads its arguments as the Mac's paths. Nothing when the tool is not in the image.
   std::optional<ToolRunOptions> mapTool(const ToolRunOptions& options) const {
     if (!host_ || options.tool.empty() || options.tool.front() != '/') return std::nullopt;
-    auto found = resolveInRoot(root_, options.tool, LastLink::Follow);
+    auto found = hostPathOf(options.tool);
     if (!found) return std::nullopt;
     ToolRunOptions mapped = options;
-    mapped.tool = std::move(found->hostPath);
+    mapped.tool = std::move(*found);
     return mapped;
   }
 
+  std::optional<std::string> hostPathOf(std::string_view tool) const {
+    auto found = root_->locate(tool);
+    if (!found) return std::nullopt;
+    return found->imagePath == "/" ? root_->hostPath() : root_->hostPath() + found->imagePath;
+  }
+
   std::unique_ptr<Processes> host_;
-  std::string root_;
+  std::shared_ptr<const ImageRoot> root_;
 };
 
 }  // namespace
 
-std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::string root) {
+std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageProcesses>(std::move(host), std::move(root));
 }
 

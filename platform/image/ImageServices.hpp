@@ -7,6 +7,7 @@
 
 #include "platform/Machine.hpp"
 #include "platform/image/MachinePlist.hpp"
+#include "platform/image/RootPaths.hpp"
 
 namespace strandel::platform::image {
 
@@ -14,13 +15,13 @@ namespace strandel::platform::image {
 std::unique_ptr<Registry> makeImageRegistry(std::shared_ptr<const MachinePlist> plist);
 
 /// The mount table of machine.plist; `statfs` looks for the path under `root`.
-std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::string root);
+std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root);
 
 /// Files under `root`, and the user name of machine.plist (else the host's).
-std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::string root);
+std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root);
 
 /// Runs the tools found under `root` through the host's processes. `host` may be null (no
 /// process support on this host): then no tool can be started.
-std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::string root);
+std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root);
 
 }  // namespace strandel::platform::image

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/image/Checking.hpp"
+#include "plist/PlistReader.hpp"
 
 namespace strandel::platform::image {
 namespace {
@@ -217,9 +218,9 @@ class Checker {
 }  // namespace
 
 MachinePlistResult parseMachinePlist(std::string_view bytes) {
-  auto value = readPlist(bytes);
-  if (!value) return {nullptr, "not a property list"};
-  return checkMachinePlist(std::move(*value));
+  PlistReadResult read = readPlistExplained(bytes);
+  if (!read.value) return {nullptr, "not a property list (" + read.refusal + ")"};
+  return checkMachinePlist(std::move(*read.value));
 }
 
 MachinePlistResult checkMachinePlist(PlistValue value) { return Checker().run(std::move(value)); }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <new>
 
 #include "platform/FileBytes.hpp"
 #include "platform/live/LiveServices.hpp"
@@ -23,9 +24,14 @@ class LiveFiles final : public Files {
   std::optional<PlistValue> readPlistFile(std::string_view path) override {
     auto name = terminated(path);
     if (!name) return std::nullopt;
-    auto bytes = readFileBytes(*name);
-    if (!bytes) return std::nullopt;
-    return readPlist(*bytes);
+    // Memory running out on a large file is that file's failure, not the caller's exception.
+    try {
+      auto bytes = readFileBytes(*name);
+      if (!bytes) return std::nullopt;
+      return readPlist(*bytes);
+    } catch (const std::bad_alloc&) {
+      return std::nullopt;
+    }
   }
 
   UniqueFd createExclusive(std::string_view path) override {

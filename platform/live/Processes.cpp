@@ -1,9 +1,13 @@
 // Tool runs and shell runs as real processes of this host.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/Spawn.hpp"
@@ -12,6 +16,7 @@ namespace strandel::platform::live {
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
+constexpr int kPipeSize = 1 << 20;
 
 struct Pipe {
   UniqueFd readEnd, writeEnd;
@@ -21,28 +26,61 @@ struct Pipe {
 std::optional<Pipe> makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
+  // system refuses, the default pipe works as well, only with more switches between the two.
+  ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-// Reads into the string itself, so the bytes are copied once, from the kernel. Each read fills
-// the room the string already has, and the string grows only when that room is used up: a
-// small output costs one 64 KiB allocation and no reallocation. False on a read error; what
-// was read until then stays in `out`.
-bool readToEnd(int fd, std::string& out) {
-  for (;;) {
-    std::size_t used = out.size();
-    if (out.capacity() - used < kReadSize / 2) out.reserve(std::max(used + kReadSize, 2 * out.capacity()));
-    std::size_t room = out.capacity() - used;
-    out.resize(used + room);
-    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, room); });
-    out.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n <= 0) return n == 0;
-  }
+enum class ReadEnd { End, Error, OverCap };
+
+// A large output is read into huge pages where the kernel gives them on request: faulting in
+// 4 KiB pages one by one costs more than the reading itself once an output runs to hundreds of
+// megabytes. The advice is only advice; without it the read is as correct, only slower.
+void adviseHugePages(std::string& out) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (out.capacity() < 4 * kHuge) return;
+  auto begin = (reinterpret_cast<std::uintptr_t>(out.data()) + kHuge - 1) & ~(kHuge - 1);
+  auto end = (reinterpret_cast<std::uintptr_t>(out.data()) + out.capacity()) & ~(kHuge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput) {
-  return SpawnRequest{options.tool, options.arguments, options.environment, options.standardInput,
-                      options.standardError, standardOutput};
+// Reads into the string itself, so the bytes are copied once, from the kernel. The storage
+// grows geometrically, and only the next read's room is zero-filled (by resize) ahead of the
+// bytes, so the whole read costs time in proportion to the output. Never more than `cap`
+// bytes are kept; one more tells that the output went over. Whatever the end, `out` holds the
+// bytes read until then.
+ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
+  std::size_t used = out.size();
+  ReadEnd end = ReadEnd::End;
+  while (used <= cap) {
+    if (used == out.size()) {
+      if (out.capacity() - used < kReadSize) {
+        out.reserve(std::max(2 * out.capacity(), used + kReadSize));
+        adviseHugePages(out);
+      }
+      out.resize(std::min({used + kReadSize, out.capacity(), cap + 1}));
+    }
+    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
+    if (n <= 0) {
+      end = n == 0 ? ReadEnd::End : ReadEnd::Error;
+      break;
+    }
+    used += static_cast<std::size_t>(n);
+  }
+  if (used > cap) end = ReadEnd::OverCap;
+  out.resize(used);
+  return end;
+}
+
+SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, const Sandbox* sandbox) {
+  return SpawnRequest{options.tool,          options.arguments, options.environment,
+                      options.standardInput, options.standardError, standardOutput,
+                      sandbox ? sandbox->ruleset() : -1};
+}
+
+void killNow(const ChildProcess& child) {
+  if (child) ::kill(child.get(), SIGKILL);
 }
 
 // The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
@@ -75,6 +113,9 @@ class LiveShellStream final : public ShellStream {
   }
 
   void close() override {
+    // A caller that stops reading before the end wants no more: a command that ignores the
+    // broken pipe would otherwise hold this call for as long as it likes to print.
+    if (output_ && !atEnd_) killNow(shell_);
     output_.reset();
     waitForExit(std::move(shell_));
   }
@@ -104,17 +145,32 @@ class LiveShellStream final : public ShellStream {
 
 class HostProcesses final : public Processes {
  public:
+  explicit HostProcesses(ProcessOptions options) : options_(std::move(options)) {}
+
   std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
     reapPendingChildren();
+    if (!sandboxUsable()) return std::nullopt;
     auto pipe = makePipe();
     if (!pipe) return std::nullopt;
-    ChildProcess child = spawnChild(requestFor(options, pipe->writeEnd.get()));
+    ChildProcess child = spawnChild(requestFor(options, pipe->writeEnd.get(), options_.sandbox.get()));
     // Our copy of the write end must go before reading, or the pipe would never reach its end.
     pipe->writeEnd.reset();
     if (!child) return std::nullopt;
     ToolOutput output;
-    // A read error ends the output early; the bytes read until then are the tool's answer.
-    readToEnd(pipe->readEnd.get(), output.bytes);
+    ReadEnd end = ReadEnd::OverCap;
+    try {
+      // A read error ends the output early; the bytes read until then are the tool's answer.
+      end = readToEnd(pipe->readEnd.get(), output.bytes, options_.outputCap);
+    } catch (const std::bad_alloc&) {
+      // No memory for the output: it is as unusable as one over the cap.
+    }
+    if (end == ReadEnd::OverCap) {
+      // Output past the cap is no answer at all, and a tool that prints without end is ended.
+      killNow(child);
+      pipe->readEnd.reset();
+      waitForExit(std::move(child));
+      return ToolOutput{};
+    }
     pipe->readEnd.reset();
     // The run is not waited for: a tool that has closed its output but keeps running is left
     // to a later run to reap, instead of blocking this one.
@@ -124,8 +180,8 @@ class HostProcesses final : public Processes {
 
   bool runToolToFile(const ToolRunOptions& options, int output) override {
     reapPendingChildren();
-    if (output < 0) return false;
-    ChildProcess child = spawnChild(requestFor(options, output));
+    if (output < 0 || !sandboxUsable()) return false;
+    ChildProcess child = spawnChild(requestFor(options, output, options_.sandbox.get()));
     if (!child) return false;
     waitForExit(std::move(child));
     return true;
@@ -133,20 +189,29 @@ class HostProcesses final : public Processes {
 
   std::unique_ptr<ShellStream> openShell(std::string_view commandLine) override {
     reapPendingChildren();
+    if (!sandboxUsable()) return nullptr;
     auto pipe = makePipe();
     if (!pipe) return nullptr;
     // "--" keeps a command line that starts with "-" from being read as the shell's options.
     SpawnRequest request{"/bin/sh", {"-c", "--", std::string(commandLine)}, Environment::Host,
-                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get()};
+                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get(),
+                         options_.sandbox ? options_.sandbox->ruleset() : -1};
     ChildProcess shell = spawnChild(request);
     pipe->writeEnd.reset();
     if (!shell) return nullptr;
     return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell));
   }
+
+ private:
+  bool sandboxUsable() const { return !options_.sandbox || options_.sandbox->usable(); }
+
+  ProcessOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Processes> makeHostProcesses() { return std::make_unique<HostProcesses>(); }
+std::unique_ptr<Processes> makeHostProcesses(ProcessOptions options) {
+  return std::make_unique<HostProcesses>(std::move(options));
+}
 
 }  // namespace strandel::platform::live

@@ -28,6 +28,7 @@ struct SpawnRequest {
   StdStream standardInput = StdStream::Inherit;
   StdStream standardError = StdStream::Inherit;
   int standardOutput = -1;          // the descriptor to become the child's stdout; -1: inherit
+  int landlockRuleset = -1;         // a ruleset the child takes on before exec; -1: none
 };
 
 /// Starts the program. An invalid value when it can't be started: missing, not executable, not

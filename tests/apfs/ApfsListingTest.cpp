@@ -145,7 +145,8 @@ TEST(GetAPFSContainer, VersionGateAndStoreNameDependOnTheRunningVersion) {
 }
 
 // On 10.12 a container without physical stores has no store name; one without a reference is
-// found by its store; empty names in the listing name no device, so they match nothing.
+// found by its store; an empty reference is equal to an argument whose last component is empty,
+// while an empty store name, as a suffix of everything, matches nothing.
 TEST(GetAPFSContainer, MissingNamesMatchOnlyByWhatIsThere) {
   ScopedMachine machine(listingImage(listingXml({apfsContainer("", "", ""), apfsContainer("disk4", "disk3s2"),
                                                  apfsContainer(std::nullopt, "disk7s2", "disk7s2")}),
@@ -154,6 +155,7 @@ TEST(GetAPFSContainer, MissingNamesMatchOnlyByWhatIsThere) {
   EXPECT_EQ(containerOf("disk3s2"), std::nullopt);
   EXPECT_EQ(containerOf("/dev/disk7s2"), "<entry without reference>");
   EXPECT_EQ(containerOf("disk9"), std::nullopt);
+  EXPECT_EQ(containerOf(""), "");
 }
 
 // The answers of the four role-volume lookups for one device.

@@ -1,5 +1,5 @@
 // The verify runner against a disk utility of a test image that prints the bytes it is given and
-// writes the arguments it received to root/usr/sbin/argv.out, each followed by a NUL; the
+// writes the arguments it received to root/tmp/argv.out, each followed by a NUL; the
 // delegate the object owns.
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ ImageBuilder diskUtilityPrinting(const std::string& output) {
   ImageBuilder image;
   image.tool("/usr/sbin/diskutil",
              "#!/bin/sh\n"
-             "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"${0%/*}/argv.out\"\n"
+             "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"${0%/*}/../../tmp/argv.out\"\n"
              "exec /bin/cat \"${0%/*}/diskutil.out\"\n");
   image.file("/usr/sbin/diskutil.out", output);
   return image;
@@ -36,7 +36,7 @@ ImageBuilder diskUtilityPrinting(const std::string& output) {
 
 // The arguments of the last run, each followed by a NUL; "" when the disk utility did not run.
 std::string argumentsReceived(const ScopedMachine& machine) {
-  return testing::readFile(machine.dir() / "root/usr/sbin/argv.out");
+  return testing::readFile(machine.dir() / "root/tmp/argv.out");
 }
 
 // The arguments of a verify of `volume`, as `argumentsReceived` gives them.
@@ -142,7 +142,9 @@ TEST(VerifyRunner, RequestsGiveOneInertArgumentOrNone) {
   };
   std::vector<Case> cases = {
       {"another key", {{"volume", PlistValue("disk3s1")}}, std::nullopt},
-      {"a boolean", {{"selectedVolume", PlistValue(true)}}, std::nullopt},
+      {"a boolean", {{"selectedVolume", PlistValue(true)}}, "1"},
+      {"a real", {{"selectedVolume", PlistValue(0.5)}}, "0.5"},
+      {"data", {{"selectedVolume", PlistValue(PlistData{{'d'}})}}, std::nullopt},
       {"a text with a NUL", {{"selectedVolume", PlistValue("disk3s1\0; x"s)}}, std::nullopt},
       {"an integer", {{"selectedVolume", PlistValue(7)}}, "7"},
   };
@@ -154,7 +156,7 @@ TEST(VerifyRunner, RequestsGiveOneInertArgumentOrNone) {
   }
   ScopedMachine machine(diskUtilityPrinting("done\n"));
   for (const auto& c : cases) {
-    std::filesystem::remove(machine.dir() / "root/usr/sbin/argv.out");
+    std::filesystem::remove(machine.dir() / "root/tmp/argv.out");
     StrandelFramework framework;
     auto recorder = std::make_shared<Recorder>();
     framework.setDelegate(recorder);
@@ -204,6 +206,18 @@ TEST(FrameworkObject, OwnsItsDelegateUntilReplacedOrDestroyed) {
     EXPECT_FALSE(second.expired());
   }
   EXPECT_TRUE(second.expired());
+}
+
+// A verify that prints past the cap is no answer; what the host was shown before stays.
+TEST(ProgressBuffer, OutputPastItsCapIsRefusedFromThereOn) {
+  StrandelFramework framework;
+  ProgressBuffer output(8);
+  EXPECT_EQ(textOf(reportPiece(framework, output, "12345")), "12345");
+  EXPECT_EQ(reportPiece(framework, output, "6789"), nullptr);
+  EXPECT_FALSE(output.append("6"));
+  EXPECT_TRUE(output.exhausted());
+  EXPECT_EQ(output.bytes(), "12345");
+  EXPECT_EQ(textOf(framework.currentProgress()), "12345");
 }
 
 }  // namespace

@@ -120,6 +120,35 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
   EXPECT_EQ(readPlist(readFile(path)), PlistValue(PlistDict{{"key", PlistValue("value")}}));
 }
 
+// What someone else may have put at the settings path or beside it.
+TEST(SettingsFile, PlantsAtThePathNeitherHangNorReachOut) {
+  TempDir dir;
+  fs::path path = dir.path() / "e.plist", victim = dir.path() / "victim";
+  // A FIFO is unreadable, not waited on.
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(makeFileSettings(path.string())->get("key"), std::nullopt);
+  EXPECT_FALSE(makeFileSettings(path.string())->set("key", PlistValue(1)));
+  fs::remove(path);
+  fs::remove(dir.path() / "e.plist.lock");
+  // A lock that is a dangling link is refused; its target is not created.
+  fs::create_symlink(victim, dir.path() / "e.plist.lock");
+  EXPECT_FALSE(makeFileSettings(path.string())->set("key", PlistValue(2)));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(victim)));
+  fs::remove(dir.path() / "e.plist.lock");
+  // Only what the writer itself leaves is swept: a user's notes stay.
+  writeFile(dir.path() / "e.plist.tmp-notes", "mine");
+  writeFile(dir.path() / "e.plist.strandel-tmp-Ab12yZ", "left by a writer that died");
+  ASSERT_TRUE(makeFileSettings(path.string())->set("key", PlistValue(3)));
+  EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"e.plist", "e.plist.lock", "e.plist.tmp-notes"}));
+  // A path that is a link is written through to its target, and stays a link.
+  fs::create_directory(dir.path() / "kept");
+  fs::remove(path);
+  fs::create_symlink("kept/real.plist", path);
+  ASSERT_TRUE(makeFileSettings(path.string())->set("key", PlistValue(4)));
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_EQ(makeFileSettings((dir.path() / "kept/real.plist").string())->get("key"), PlistValue(4));
+}
+
 TEST(SettingsFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
   TempDir dir;
   std::string mountPoint = (dir.path() / "small").string();

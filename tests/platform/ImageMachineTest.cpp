@@ -2,8 +2,13 @@
 // objects, the mount table's answers, and paths that try to leave root/.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "platform/image/ImageMachine.hpp"
 #include "platform/image/RootPaths.hpp"
@@ -83,7 +88,8 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   std::string plistPath = dir.str() + "/machine.plist";
   const std::string whole = writeXmlPlist(baseImage().machinePlist());
   testing::writeFile(plistPath, whole.substr(0, whole.size() / 2));  // cut short
-  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": not a property list");
+  // The reader's refusal says where the list broke off.
+  EXPECT_EQ(loadMachine(dir.str()).error.rfind(plistPath + ": not a property list (line ", 0), 0u);
 
   fs::remove(plistPath);
   EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": missing");
@@ -97,6 +103,13 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   EXPECT_EQ(loadMachine(dir.str() + "/").error, dir.str() + "/root/: missing");
   testing::writeFile(dir.path() / "root", "");
   EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: not a folder");
+  // Links would make a host's folder or file the image's own.
+  fs::remove(dir.path() / "root");
+  fs::create_directory_symlink("/", dir.path() / "root");
+  EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: a link, not a folder of the image's own");
+  fs::rename(plistPath, dir.path() / "elsewhere.plist");
+  fs::create_symlink("elsewhere.plist", plistPath);
+  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": a link, not a file of the image's own");
 }
 
 Entry plain(const std::string& className, PlistDict properties = {}) {
@@ -202,30 +215,46 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   ASSERT_NE(loaded.machine, nullptr) << loaded.error;
   const std::string canonicalRoot = fs::canonical(root).string();
 
-  constexpr LastLink follow = LastLink::Follow, keep = LastLink::Keep;
+  fs::create_symlink("/a/b/file", root / "Library/inside-abs");  // absolute, meaning the image's own
+
+  // As on the imaged machine: absolute links name the image's files and ".." stops at the root.
   const struct {
     const char* path;
-    LastLink last;
     const char* image;  // the path on the imaged machine; nullptr: does not exist
   } cases[] = {
-      {"/", follow, "/"},
-      {"//a/./b//file", follow, "/a/b/file"},
-      {"/a/c/file", follow, "/a/b/file"},
-      {"/a/c/../b/file", follow, "/a/b/file"},
-      {"/../root/a/b/file", follow, nullptr},
-      {"/Library/up.plist", follow, nullptr},
-      {"/Library/abs.plist", follow, nullptr},
-      {"/a/loop", follow, nullptr},
-      // Keep: the last component is not followed and need not exist; its folder must.
-      {"/Library/abs.plist", keep, "/Library/abs.plist"},
-      {"/a/c/new", keep, "/a/b/new"},
-      {"/nowhere/new", keep, nullptr},
-      {"/Library/up.plist/..", keep, nullptr},
+      {"/", "/"},
+      {"//a/./b//file", "/a/b/file"},
+      {"/a/c/file", "/a/b/file"},
+      {"/a/c/../b/file", "/a/b/file"},
+      {"/../../a/b/file", "/a/b/file"},
+      {"/Library/inside-abs", "/a/b/file"},
+      {"/../root/a/b/file", nullptr},
+      {"/Library/up.plist", nullptr},
+      {"/Library/abs.plist", nullptr},
+      {"/a/loop", nullptr},
+      {"/a/b/file/", nullptr},
   };
-  for (const auto& c : cases) {
-    auto found = resolveInRoot(canonicalRoot, c.path, c.last);
-    EXPECT_EQ(found ? found->imagePath : "-", c.image ? c.image : "-") << c.path;
-    EXPECT_TRUE(!found || found->hostPath == (c.image == std::string("/") ? canonicalRoot : canonicalRoot + c.image)) << c.path;
+  // The last component kept: its folder must exist, the component itself need not.
+  const struct {
+    const char* path;
+    const char* name;  // nullptr: no folder to hold it
+  } kept[] = {
+      {"/Library/abs.plist", "abs.plist"}, {"/a/c/new", "new"}, {"/nowhere/new", nullptr},
+      {"/Library/up.plist/..", nullptr},   {"/", nullptr},
+  };
+  for (Resolver resolver : {Resolver::Kernel, Resolver::Walk}) {
+    auto imageRoot = ImageRoot::open(canonicalRoot, resolver);
+    ASSERT_TRUE(imageRoot);
+    const char* who = resolver == Resolver::Kernel ? "kernel: " : "walk: ";
+    for (const auto& c : cases) {
+      auto found = imageRoot->locate(c.path);
+      EXPECT_EQ(found ? found->imagePath : "-", c.image ? c.image : "-") << who << c.path;
+      EXPECT_EQ(imageRoot->openFile(c.path, O_RDONLY).valid(), c.image != nullptr) << who << c.path;
+    }
+    for (const auto& c : kept) {
+      auto parent = imageRoot->parentOf(c.path);
+      EXPECT_EQ(parent ? parent->name : "-", c.name ? c.name : "-") << who << c.path;
+    }
   }
 
   Files& files = loaded.machine->files();
@@ -245,6 +274,32 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   EXPECT_FALSE(files.remove("/../outside.plist"));
   EXPECT_EQ(testing::readFile(dir.path() / "outside.plist"), kPlist);
   EXPECT_EQ(files.userName(), "lena");
+}
+
+// A folder traded for a link to the outside while files are made through it: with either
+// resolver a file lands in the image's folder or nowhere.
+TEST(ImageRoot, AFolderSwappedForALinkLeadsNowhereOutside) {
+  for (Resolver resolver : {Resolver::Kernel, Resolver::Walk}) {
+    TempDir image, outside;
+    fs::create_directories(image.path() / "tmp");
+    fs::create_directory_symlink(outside.path(), image.path() / "link");
+    auto root = ImageRoot::open(fs::canonical(image.path()).string(), resolver);
+    ASSERT_TRUE(root);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+      while (!stop) ::renameat2(AT_FDCWD, (image.path() / "tmp").c_str(), AT_FDCWD, (image.path() / "link").c_str(), RENAME_EXCHANGE);
+    });
+    for (int i = 0; i < 1000; ++i) {
+      if (auto parent = root->parentOf("/tmp/probe")) {
+        UniqueFd made(::openat(parent->folder.get(), "probe", O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+        ::unlinkat(parent->folder.get(), "probe", 0);
+      }
+      UniqueFd other = root->openFile("/tmp/other", O_CREAT | O_WRONLY, LastLink::Keep, 0600);
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_TRUE(fs::is_empty(outside.path())) << (resolver == Resolver::Kernel ? "kernel" : "walk");
+  }
 }
 
 }  // namespace

@@ -81,6 +81,19 @@ TEST(LiveProcesses, ToolThatCannotStartGivesNothing) {
   EXPECT_TRUE(noChildLeft());
 }
 
+// Output past the cap is no answer: the tool is ended and reaped, and nothing is thrown.
+TEST(LiveProcesses, OutputOverTheCapGivesNothingUsable) {
+  constexpr std::size_t kCap = 1 << 20;
+  auto processes = live::makeHostProcesses({.outputCap = kCap});
+  const std::string exactly = "/usr/bin/head -c " + std::to_string(kCap) + " /dev/zero";
+  const std::string oneMore = "/usr/bin/head -c " + std::to_string(kCap + 1) + " /dev/zero";
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", exactly})).size(), kCap);
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", oneMore})).size(), 0u);
+  // Endless, and deaf to the broken pipe: only being killed ends it.
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "trap '' PIPE; exec /usr/bin/yes"})).size(), 0u);
+  EXPECT_TRUE(noChildLeft());
+}
+
 TEST(LiveProcesses, RunToolToFileWritesThroughTheDescriptorAndWaits) {
   testing::TempDir dir;
   fs::path path = dir.path() / "out";

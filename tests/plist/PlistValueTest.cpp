@@ -5,7 +5,6 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "plist/PlistTree.hpp"
 
 namespace strandel {
 namespace {
@@ -95,28 +94,6 @@ TEST(PlistValue, JsonShapes) {
   EXPECT_EQ(writeJson(PlistValue(std::numeric_limits<double>::quiet_NaN())), "null");
 }
 
-}  // namespace
-}  // namespace strandel
-
-namespace strandel {
-namespace {
-
-// libplist asserts on a NUL inside a string when it is read the usual way; a machine image or
-// a tool output holding one must still read.
-TEST(PlistValue, NulBytesInsideStringsAndKeysNeverAbort) {
-  const std::string cases[] = {
-      std::string("<?\"\"?><key>\0</key>", 18),
-      std::string("<plist><dict><key>a\0b</key><string>x\0y</string></dict></plist>", 62),
-  };
-  EXPECT_EQ(readPlist(cases[0]).value_or(PlistValue(1)).kind(), PlistValue::Kind::String);
-  auto dict = readPlist(cases[1]);
-  ASSERT_TRUE(dict.has_value());
-  ASSERT_NE(dict->find("a"), nullptr);
-  // What libplist keeps after the NUL is its own affair; the value is a string starting "x".
-  ASSERT_NE(dict->find("a")->asString(), nullptr);
-  EXPECT_EQ(dict->find("a")->asString()->substr(0, 1), "x");
-}
-
 // A key or string with a byte that starts no UTF-8 character used to lose everything from that
 // byte on in the binary form: "Err\xA2rMessage" came back as "Err".
 TEST(PlistValue, BinaryFormKeepsTextAroundBadUtf8Bytes) {
@@ -137,32 +114,6 @@ TEST(PlistValue, BinaryFormKeepsTextAroundBadUtf8Bytes) {
     // The XML form keeps the bytes as they are.
     EXPECT_EQ(readPlist(writeXmlPlist(value)), value) << c.text;
   }
-}
-
-// A UTF-16 key holding U+0000 in a binary property list used to end the process inside
-// libplist (an assertion on the key's length). Such documents read as no property list; an
-// ASCII key with a NUL byte reads as libplist cuts it.
-TEST(PlistValue, BinaryKeyHoldingUtf16NulIsRefusedNotFatal) {
-  using namespace std::string_literals;
-  const std::string utf16Key =
-      "bplist00\xd1\x01\x02\x62\x00\xe9\x00\x00\x10\x01\x08\x0b\x10\x00\x00\x00\x00\x00\x00\x01\x01"
-      "\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x12"s;
-  const std::string asciiKey =
-      "bplist00\xd1\x01\x02\x53\x61\x00\x62\x10\x01\x08\x0b\x0f\x00\x00\x00\x00\x00\x00\x01\x01"
-      "\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x11"s;
-  ASSERT_EQ(utf16Key.size(), 53u);
-  ASSERT_EQ(asciiKey.size(), 52u);
-  EXPECT_FALSE(readPlist(utf16Key).has_value());
-  EXPECT_FALSE(parsePlistTree(utf16Key));
-  // The same shape without the NUL still reads.
-  std::string utf16Plain = utf16Key;
-  utf16Plain[15] = 'x';
-  auto plain = readPlist(utf16Plain);
-  ASSERT_TRUE(plain.has_value());
-  EXPECT_NE(plain->find("\xC3\xA9x"), nullptr);
-  auto ascii = readPlist(asciiKey);
-  ASSERT_TRUE(ascii.has_value());
-  EXPECT_NE(ascii->find("a"), nullptr);
 }
 
 }  // namespace

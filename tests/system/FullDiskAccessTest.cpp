@@ -2,8 +2,11 @@
 // tool of a test image that prints a chosen dump.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -65,16 +68,17 @@ TEST(FullDiskAccess, RowsOfTheDump) {
 
 // The database tool of a test image: checks nothing itself, but records the arguments it got
 // (each followed by a NUL), the mode and owner of the file its output goes to and one variable of
-// its environment, then prints root/usr/bin/sqlite3.d/dump.
+// its environment in root/tmp/ (the only place where an image's tool may write), then prints
+// root/usr/bin/sqlite3.d/dump.
 ImageBuilder probeImage(const std::string& dump) {
   ImageBuilder image;
   image.tool("/usr/bin/sqlite3",
              "#!/bin/sh\n"
-             "d=\"${0%/*}/sqlite3.d\"\n"
+             "d=\"${0%/*}/../../tmp\"\n"
              "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$d/argv\"\n"
              "/usr/bin/stat -L -c '%a %U' /dev/fd/3 3>&1 > \"$d/stdout\"\n"
              "printf '%s' \"$STRANDEL_PROBE_MARK\" > \"$d/environment\"\n"
-             "exec /bin/cat \"$d/dump\"\n");
+             "exec /bin/cat \"${0%/*}/sqlite3.d/dump\"\n");
   image.file("/usr/bin/sqlite3.d/dump", dump);
   return image;
 }
@@ -117,7 +121,7 @@ TEST(FullDiskAccess, ProbeAnswersFromAFreshDumpOnAVersionThatHasIt) {
     if (!c.stale.empty()) testing::writeFile(planted, c.stale);
     if (c.link) std::filesystem::create_symlink(planted, temporaryFile(machine));
     EXPECT_EQ(isFullDiskAccessSetup(), c.granted) << c.name;
-    std::filesystem::path records = machine.dir() / "root/usr/bin/sqlite3.d";
+    std::filesystem::path records = machine.dir() / "root/tmp";
     EXPECT_EQ(testing::readFile(records / "argv"), c.toolRuns ? arguments : "") << c.name;
     EXPECT_EQ(testing::readFile(records / "environment"), c.toolRuns ? "inherited" : "") << c.name;
     EXPECT_EQ(testing::readFile(records / "stdout").substr(0, 4), c.toolRuns ? "600 " : "") << c.name;
@@ -139,6 +143,25 @@ TEST(FullDiskAccess, TwoProbesAtOnce) {
   EXPECT_TRUE(first);
   EXPECT_TRUE(second);
   EXPECT_FALSE(existsOrDangles(temporaryFile(machine)));
+}
+
+// The image's tmp/ and a link to a folder outside trade places without end while probes run:
+// the probe's file is made and removed through the folder it found, so none lands outside.
+TEST(FullDiskAccess, ATmpSwappedForALinkMidProbeLeadsNowhere) {
+  ImageBuilder image;  // no database tool: what is raced is the making and removing of the file
+  testing::addVersionTool(image, "10.15\n");
+  ScopedMachine machine(image);
+  testing::TempDir outside;
+  std::filesystem::path tmp = machine.dir() / "root/tmp", link = machine.dir() / "root/tmp-link";
+  std::filesystem::create_directory_symlink(outside.path(), link);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+  });
+  for (int probe = 0; probe < 1000; ++probe) isFullDiskAccessSetup();
+  stop = true;
+  swapper.join();
+  EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
 }
 
 }  // namespace

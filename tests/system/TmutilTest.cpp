@@ -1,5 +1,5 @@
 // The Time Machine tool query against a tool of a test image that prints a chosen file and writes
-// the arguments it received (each followed by a NUL) and its environment beside itself.
+// the arguments it received (each followed by a NUL) and its environment to root/tmp/.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -22,9 +22,9 @@ ImageBuilder tmutilPrinting(const std::string& output) {
   ImageBuilder image;
   image.tool("/usr/bin/tmutil",
              "#!/bin/sh\n"
-             "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"${0%/*}/tmutil.argv\"\n"
+             "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"${0%/*}/../../tmp/tmutil.argv\"\n"
              // The shell exports PWD of its own accord; anything else came from us.
-             "/usr/bin/env | /bin/grep -v '^PWD=' > \"${0%/*}/tmutil.env\"\n"
+             "/usr/bin/env | /bin/grep -v '^PWD=' > \"${0%/*}/../../tmp/tmutil.env\"\n"
              "exec /bin/cat \"${0%/*}/tmutil.out\"\n");
   image.file("/usr/bin/tmutil.out", output);
   return image;
@@ -51,8 +51,8 @@ TEST(Tmutil, TheToolsPropertyListOrNothing) {
     EXPECT_EQ(tmutil(arguments), answer) << name;
     std::string received;
     for (const auto& argument : arguments) received += argument + '\0';
-    EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/tmutil.argv"), received) << name;
-    EXPECT_EQ(testing::readFile(machine.dir() / "root/usr/bin/tmutil.env"), "") << name;
+    EXPECT_EQ(testing::readFile(machine.dir() / "root/tmp/tmutil.argv"), received) << name;
+    EXPECT_EQ(testing::readFile(machine.dir() / "root/tmp/tmutil.env"), "") << name;
   }
 }
 

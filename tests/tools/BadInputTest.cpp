@@ -42,6 +42,7 @@ std::vector<Command> commands(const std::string& dump, const std::string& out) {
       {{"bytes"}, {"1536"}},                   {{"bytes", "--label"}, {"1536"}},      {{"bytes", "--mb"}, {"1536"}},
       {{"verify"}, {"disk9s9"}},  // a volume the disk utility does not know, so the run is short
       {{"tmutil"}, {"status", "-X"}},          {{"fda"}, {}},                         {{"image", "import"}, {dump, out}},
+      {{"volumes", "-r", "-o"}, {"NAME,SIZE"}}, {{"registry", "-n", "-o"}, {"CLASS"}}, {{"tmutil", "--"}, {"-x"}},
   };
 }
 

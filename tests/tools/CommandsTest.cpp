@@ -2,7 +2,18 @@
 // answers (the answers themselves are the library's), and the registry tree for people.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cwchar>
+#include <filesystem>
+#include <locale.h>
+#include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -66,6 +77,132 @@ TEST(Commands, ReadTheirArgumentsAndPrintTheAnswer) {
 
 const std::string kSample = testing::sampleMachine("apple-silicon-macos26");
 
+// Sets COLUMNS (or unsets it for nullptr) while the value lives: the width a table fits when
+// its output is not a terminal.
+class ScopedColumns {
+ public:
+  explicit ScopedColumns(const char* columns) {
+    if (const char* old = std::getenv("COLUMNS")) saved_ = old;
+    columns ? ::setenv("COLUMNS", columns, 1) : ::unsetenv("COLUMNS");
+  }
+  ~ScopedColumns() { saved_ ? ::setenv("COLUMNS", saved_->c_str(), 1) : ::unsetenv("COLUMNS"); }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// The cells a line of UTF-8 takes on a terminal.
+std::size_t cellsOf(const std::string& line) {
+  static locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  locale_t previous = ::uselocale(utf8);
+  std::mbstate_t state{};
+  std::size_t cells = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    wchar_t c = 0;
+    std::size_t n = std::mbrtowc(&c, line.data() + i, line.size() - i, &state);
+    if (n == 0 || n > line.size() - i) n = 1;
+    int width = ::wcwidth(c);
+    cells += width < 0 ? 1 : static_cast<std::size_t>(width);
+    i += n;
+  }
+  ::uselocale(previous);
+  return cells;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(Commands, KeepTheConventionsOfTheCommandLine) {
+  // A Time Machine tool that answers with its own arguments.
+  testing::TempDir dir;
+  testing::ImageBuilder image;
+  image.mount({.on = "/", .from = "/dev/disk1s5", .type = "apfs"});
+  image.tool("/usr/bin/tmutil",
+             "#!/bin/sh\nprintf '<plist version=\"1.0\"><array>'\nfor a; do printf '<string>%s</string>' \"$a\"; done\n"
+             "printf '</array></plist>\\n'\n");
+  image.write(dir.path());
+  // The arguments, the exit status, stdout and stderr.
+  const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
+      {{"frob"}, 2, "", "strandel: unknown command 'frob'\n"},
+      {{"os", "frob"}, 2, "", "strandel: unknown command 'os frob'\n"},
+      {{"tmutil", "--", "-x"}, 0, "[\"-x\"]\n", ""},
+      {{"tmutil", "status", "-X", "--", "--format"}, 0, "[\"status\",\"-X\",\"--\",\"--format\"]\n", ""},
+      {{"mount", "from", "--", "-weird"}, 0, "\"\"\n", ""},
+      {{"volumes", "-o", "DEVICE,FROB"}, 2, "", "strandel: unknown column 'FROB'\n"},
+  };
+  for (const auto& [words, status, out, err] : cases) {
+    std::vector<std::string> arguments = {"--machine", dir.str(), "--format", "json"};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    testing::ToolRun run = testing::runStrandel(arguments);
+    std::string shown = ::testing::PrintToString(words);
+    EXPECT_EQ(run.status, status) << shown;
+    EXPECT_EQ(run.out, out) << shown;
+    EXPECT_EQ(run.err, err) << shown;
+  }
+  testing::ToolRun run = testing::runStrandel({"--version"});
+  EXPECT_TRUE(run.status == 0 && std::regex_match(run.out, std::regex("strandel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.out;
+
+  // A full disk is an error said in one line; a reader that went away ends the tool quietly,
+  // by the signal, as it ends the file utilities.
+  int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  run = testing::runStrandel({"--machine", kSample, "volumes"}, testing::ToolEnvironment::Inherited, full);
+  ::close(full);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "strandel: write error on standard output: No space left on device\n");
+  int pipe[2];
+  ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+  ::close(pipe[0]);
+  run = testing::runStrandel({"--machine", kSample, "registry"}, testing::ToolEnvironment::Inherited, pipe[1]);
+  ::close(pipe[1]);
+  EXPECT_EQ(run.signal, SIGPIPE);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Tables, FitAnEightyColumnTerminal) {
+  ScopedColumns columns("80");
+  for (const auto& sample : std::filesystem::directory_iterator(testing::sourceDir() + "/samples/machines")) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"volumes"}, {"registry"}, {"container-members", "disk1"}, {"container-members", "disk3"}}) {
+      std::vector<std::string> arguments = {"--machine", sample.path().string()};
+      arguments.insert(arguments.end(), command.begin(), command.end());
+      testing::ToolRun run = testing::runStrandel(arguments);
+      ASSERT_EQ(run.status, 0) << run.err;
+      for (const std::string& line : linesOf(run.out)) {
+        EXPECT_LE(cellsOf(line), 80u) << sample.path().filename() << " " << command.front() << ":\n" << run.out;
+      }
+    }
+  }
+}
+
+TEST(Tables, MeasureWideCharactersAndEscapeControlOnes) {
+  testing::TempDir dir;
+  testing::ImageBuilder image;
+  image.add(testing::volume(testing::volumeOutline("disk5s1", "写真データ", "/Volumes/Photos", "", "hfs")))
+      .add(testing::volume(testing::volumeOutline("disk6s1", "red\x1b[31mALERT\x07", "/Volumes/Red", "", "hfs")))
+      .add(testing::volume(testing::volumeOutline("disk7s1", "Plain", "/Volumes/Plain", "", "hfs")))
+      .write(dir.path());
+  ScopedColumns columns(nullptr);
+  for (const char* command : {"volumes", "registry"}) {
+    testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), command, "-o", "NAME,MOUNTPOINT"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Each mount point starts in the same cell as its heading.
+    std::vector<std::string> lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    std::size_t heading = cellsOf(lines[0].substr(0, lines[0].find("MOUNTPOINT")));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      EXPECT_EQ(cellsOf(lines[i].substr(0, lines[i].find("/Volumes/"))), heading) << run.out;
+    }
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("red\\x1b[31mALERT\\x07"), std::string::npos) << run.out;
+  }
+}
+
 TEST(RegistryCommand, PlistIsTheMachineImagesRegistry) {
   testing::ToolRun run = testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -74,24 +211,28 @@ TEST(RegistryCommand, PlistIsTheMachineImagesRegistry) {
   EXPECT_EQ(readPlist(run.out), *image->find("Registry"));
 }
 
-TEST(RegistryCommand, TextIsAnIndentedTreeForPeople) {
+TEST(RegistryCommand, TextIsATreeTableForPeople) {
+  ScopedColumns columns(nullptr);
   testing::ToolRun run = testing::runStrandel({"--machine", kSample, "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* line : {
-           "IOPlatformExpertDevice\n",
-           "\n                  AppleAPFSVolume  disk3s1  \"Macintosh HD\"  apfs  at /\n",
-           "\n                  AppleAPFSVolume  disk3s3  \"Recovery\"  apfs  not mounted\n",
+           "^CLASS +DEVICE +NAME +KIND +MOUNTPOINT\n",
+           "\n(│| )+├─AppleAPFSVolume +disk3s1 +Macintosh HD +apfs +/\n",
+           "\n(│| )+└─AppleAPFSSnapshot +disk3s1s1 +Macintosh HD +apfs +/\n",
+           "\n(│| )+├─AppleAPFSVolume +disk3s3 +Recovery +apfs *\n",
        }) {
-    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin:\n" << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(line))) << line << "\nin:\n" << run.out;
   }
 
   // The mount URL is decoded for people.
   testing::TempDir dir;
   testing::ImageBuilder image;
   image.add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs"))).write(dir.path());
-  run = testing::runStrandel({"--machine", dir.str(), "registry"});
+  run = testing::runStrandel({"--machine", dir.str(), "registry", "--noheadings"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "IOMedia  disk5s2  \"Backup Disk\"  hfs  at /Volumes/Backup Disk ’\n");
+  EXPECT_EQ(run.out, "IOMedia disk5s2 Backup Disk hfs  /Volumes/Backup Disk ’\n");
+  run = testing::runStrandel({"--machine", dir.str(), "registry", "-r", "-o", "device,mountpoint"});
+  EXPECT_EQ(run.out, "DEVICE MOUNTPOINT\ndisk5s2 /Volumes/Backup\\x20Disk\\x20\\xe2\\x80\\x99\n");
 }
 
 }  // namespace

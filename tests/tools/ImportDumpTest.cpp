@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
+#include <strandel/StrandelFramework.hpp>
 
 #include "platform/Machine.hpp"
 #include "tests/support/Paths.hpp"
@@ -110,6 +113,55 @@ void cutInHalf(const fs::path& file) {
 
 const std::string kBackups = "/Volumes/Backups of Michael’s MBP_13_2020";
 
+std::string textOf(const PlistValue* value) {
+  if (!value) return "";
+  if (const std::string* text = value->asString()) return *text;
+  return writeJson(*value);
+}
+
+// What the library answers on an image: the volume list in short ("BSD NAME at PATH FORMAT
+// LOCATION ROLE"), the version, and the APFS answers about "/" ("is-apfs, system volume").
+struct Answers {
+  std::vector<std::string> volumes;
+  std::string version, apfs;
+  std::vector<std::string> disagreements;  // where the image contradicts itself
+};
+
+// The image agrees with itself: every listed volume with a mount point is what `mount on`
+// gives for it, and has a total size when the dump gave it one; every container of the
+// replayed APFS listing is found by `apfs container`.
+Answers answersOn(const fs::path& image) {
+  Answers answers;
+  auto previous = platform::current();
+  if (auto error = useMachine(image.string())) {
+    answers.disagreements.push_back(*error);
+    return answers;
+  }
+  for (const PlistValue& record : StrandelFramework().volumeList()) {
+    std::string bsd = textOf(record.find("bsdName")), path = textOf(record.find("volumePath"));
+    answers.volumes.push_back(bsd + " " + textOf(record.find("volumeName")) + " at " + path + " " +
+                              textOf(record.find("volumeFmt")) + " " + textOf(record.find("location")) + " " +
+                              textOf(record.find("role")));
+    if (path.empty()) continue;
+    if (std::string on = getVolumeMountOnName(bsd); on != path)
+      answers.disagreements.push_back(bsd + " is listed at " + path + ", mount on gives " + on);
+    const PlistValue* size = record.find("size");
+    if (size && size->asUnsignedInteger().value_or(0) > 0 && ZVFoundationGetVolTotalSize(path) == 0)
+      answers.disagreements.push_back(bsd + " has a size, size total of " + path + " is 0");
+  }
+  auto listing = readPlist(testing::readFile(image / "root/usr/sbin/diskutil.d/apfs-list.plist"));
+  const PlistValue* containers = listing ? listing->find("Containers") : nullptr;
+  for (const PlistValue& container : containers && containers->asArray() ? *containers->asArray() : PlistArray{}) {
+    std::string reference = textOf(container.find("ContainerReference"));
+    if (!getAPFSContainer(reference)) answers.disagreements.push_back("apfs container " + reference + " finds nothing");
+  }
+  answers.version = ZVGetCurrentSystemString().value_or("(none)");
+  answers.apfs = std::string(GetVolumeAPFS("/") ? "apfs" : "not apfs") + ", system " +
+                 getAPFSSystemVolume(getVolumeMountFromName("/")).value_or("(none)");
+  platform::setCurrent(previous);
+  return answers;
+}
+
 // A copy of a checked-in dump, as it is or changed as a partial, damaged or later dump would be.
 struct Damage {
   const char* name;
@@ -126,7 +178,7 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
        [](const fs::path& d) { fs::remove(d / "diskutil-list.plist"); fs::remove(d / "df-k.txt"); fs::remove_all(d / "info"); },
        {"diskutil-list.plist: missing; disks and partitions come from the other listings only",
         "info/: missing; the descriptions are made from the listings and the mount table alone",
-        "df-k.txt: missing; the mounts' figures come from diskutil info, or are 0",
+        "df-k.txt: missing; the mounts' figures come from diskutil info or the listings' sizes, or are 0",
         "disk0: no listing tells of it, but disk0s2 lies on it; it is made from its name alone"},
        // The volumes still come from the APFS listing and the mount table.
        {{"disk1s1", "Description", "DAVolumeName", "Macintosh HD - Data"}, {"disk2s1", "Description", "DAVolumeKind", "ms_ntfs"}}},
@@ -145,6 +197,21 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
        },
        {"info/disk7.plist: diskutil answered with an error (Could not find disk: disk7); ignored"},
        {{"disk7", "Class", nullptr, std::nullopt}}},
+      // A dump from someone else: links to the importing user's files or to a device, and a FIFO.
+      {"links and FIFOs", "osx-virtualbox",
+       [](const fs::path& d) {
+         fs::remove(d / "mount.txt");
+         fs::create_symlink("/dev/zero", d / "mount.txt");
+         fs::remove(d / "sw_vers.txt");
+         ::mkfifo((d / "sw_vers.txt").c_str(), 0600);
+         testing::writeFile(d / "private", "the importing user's own file");
+         fs::create_symlink(d / "private", d / "com.apple.TimeMachine.plist");
+       },
+       {"mount.txt: not a plain file (a link, FIFO or device); left out; the image has an empty mount table",
+        "sw_vers.txt: not a plain file (a link, FIFO or device); left out; sw_vers without arguments answers nothing",
+        "com.apple.TimeMachine.plist: not a plain file (a link, FIFO or device); left out; the image has no Time Machine preferences"},
+       {},
+       {"root/Library/Preferences/com.apple.TimeMachine.plist", "root/usr/bin/sw_vers.d/sw_vers.txt"}},
       {"unknown keys and files", "osx-virtualbox",
        [](const fs::path& d) {
          // Keys a later system might add, at the top of a property-list file's dictionary.
@@ -202,10 +269,114 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
     for (const std::string& file : d.notReplayed) {
       EXPECT_FALSE(fs::exists(scratch.path() / "image" / file)) << d.name << ": " << file;
     }
-    auto previous = platform::current();
-    auto error = useMachine((scratch.path() / "image").string());
-    platform::setCurrent(previous);
-    EXPECT_FALSE(error) << d.name << ": " << *error;
+    EXPECT_EQ(answersOn(scratch.path() / "image").disagreements, std::vector<std::string>{}) << d.name;
+  }
+}
+
+// What a customer pastes in place of a whole dump, made from a checked-in one.
+enum class Pasted { AsRecorded, ListingsOnly, MountOnly, NoSwVers, Transcript };
+
+void makePasted(const fs::path& dump, Pasted pasted) {
+  auto keepOnly = [&](std::initializer_list<const char*> kept) {
+    for (const auto& item : fs::directory_iterator(dump)) {
+      std::string name = item.path().filename().string();
+      if (std::none_of(kept.begin(), kept.end(), [&](const char* k) { return name == k; })) fs::remove_all(item.path());
+    }
+  };
+  switch (pasted) {
+    case Pasted::AsRecorded: break;
+    case Pasted::ListingsOnly: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist"}); break;
+    case Pasted::MountOnly: keepOnly({"mount.txt"}); break;
+    case Pasted::NoSwVers: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"}); break;
+    case Pasted::Transcript:
+      for (const auto& item : fs::recursive_directory_iterator(dump)) {
+        std::string file = item.path().filename().string();
+        if (item.path().extension() != ".plist" && file != "mount.txt" && !file.starts_with("sw_vers")) continue;
+        testing::writeFile(item.path(), "user@Mac ~ % diskutil list -plist\n" + testing::readFile(item.path()) + "user@Mac ~ % \n");
+      }
+      break;
+  }
+}
+
+struct PastedDump {
+  const char* dump;
+  Pasted pasted;
+  std::vector<std::string> volumes;
+  std::string version, apfs;
+  const char* line = nullptr;  // a piece of one of the import's lines
+  std::vector<Expect> entries = {};
+};
+
+TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThemselves) {
+  const PastedDump rows[] = {
+      {"catalina", Pasted::AsRecorded, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15.7", "apfs, system disk1s5"},
+      {"catalina", Pasted::ListingsOnly, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15", "apfs, system disk1s5", "Mounts: 4 mounts made from the mount points of diskutil-apfs-list.plist, diskutil-list.plist ("},
+      {"catalina", Pasted::MountOnly, {"disk1s5 / at / APFS Internal System" }, "10.15", "apfs, system (none)"},
+      {"catalina", Pasted::NoSwVers, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15", "apfs, system disk1s5", "sw_vers: 10.15, the least version that a volume at /System/Volumes/Data allows"},
+      {"catalina", Pasted::Transcript, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15.7", "apfs, system disk1s5", "diskutil-apfs-list.plist: a property list amid other text"},
+      {"osx-virtualbox", Pasted::AsRecorded, {"disk0s2 OSX at / HFS+ Internal " }, "10.10.5", "not apfs, system (none)"},
+      {"osx-virtualbox", Pasted::ListingsOnly, {"disk0s2 OSX at / HFS+ Internal " }, "10.7", "not apfs, system (none)"},
+      {"osx-virtualbox", Pasted::MountOnly, {"disk0s2 / at / HFS+ Internal " }, "", "not apfs, system (none)", "sw_vers: no recording shows the version"},
+      {"osx-virtualbox", Pasted::NoSwVers, {"disk0s2 OSX at / HFS+ Internal " }, "10.7", "not apfs, system (none)", "sw_vers: 10.7, the least version that a Recovery HD partition allows"},
+      {"osx-virtualbox", Pasted::Transcript, {"disk0s2 OSX at / HFS+ Internal " }, "10.10.5", "not apfs, system (none)"},
+      {"eden-partial", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.13", "apfs, system (none)"},
+      {"eden-partial", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at  APFS External ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at  APFS External ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at  APFS External ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at  APFS External " }, "10.13", "not apfs, system (none)", "sw_vers: 10.13, the least version that DesignatedPhysicalStore in the APFS listing allows"},
+      {"eden-partial", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk1s5 buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.12", "apfs, system (none)"},
+      {"eden-partial", Pasted::Transcript, {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.13", "apfs, system (none)"},
+      {"ioreg-minimal", Pasted::AsRecorded, {"disk1s1 Macintosh HD at  APFS Internal System" }, "11.0", "apfs, system disk1s1"},
+      {"apple-silicon", Pasted::AsRecorded, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
+      {"apple-silicon", Pasted::ListingsOnly, {"disk3s1 Macintosh HD at  APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "not apfs, system (none)", "sw_vers: 11.0, the least version that an Apple silicon system container allows"},
+      {"apple-silicon", Pasted::MountOnly, {"disk3s1 / at / APFS Internal System" }, "11.0", "apfs, system (none)", "disk1s2: no recording says it; taken as an APFS volume of disk1 (mounted as apfs); role xART (mounted at /System/Volumes/xarts); named \"xART\""},
+      {"apple-silicon", Pasted::NoSwVers, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "apfs, system disk3s1", "sw_vers: 11.0, the least version that a sealed snapshot mounted at / allows"},
+      {"apple-silicon", Pasted::Transcript, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
+      {"fat32-stick", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)"},
+      {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at  APFS Internal ", "disk2s4 JERRY at  MS-DOS (FAT32) External " }, "10.12", "not apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
+      {"fat32-stick", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
+      // diskutil list in the text form alone: CoreStorage, disk images, NTFS and RAID.
+      {"corestorage-text", Pasted::AsRecorded,
+       {"disk1 Macintosh HD at  HFS+ Internal ", "disk3s1 Synergy at  HFS+ External ", "disk5s2 Builds at  HFS+ External ",
+        "disk5s3 Source at  HFS+ External ", "disk8 RedBackup at  HFS+ External "},
+       "10.7", "not apfs, system (none)", "diskutil-list.plist: the text form of diskutil list, read from its columns"},
+      // Mount alone, of a 10.13 beta with a whole-disk HFS+ volume on a second disk.
+      {"macos10.13-mount", Pasted::AsRecorded, {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 / at / APFS Internal "},
+       "10.12", "apfs, system (none)", "sw_vers: 10.12, the least version that an APFS volume allows"},
+      // A whole terminal session pasted as mount.txt.
+      {"macos11-intel-mount", Pasted::AsRecorded, {"disk1s1 / at / APFS Internal System"}, "11.0", "apfs, system (none)",
+       "mount.txt: lines 1-9, 11, 20-25 are not \"SOURCE on POINT (TYPE, ...)\""},
+      // Mount alone, of a Mac on macOS 26 with a simulator runtime.
+      {"macos26-mount", Pasted::AsRecorded, {"disk3s1 / at / APFS Internal System" }, "11.0", "apfs, system (none)", "disk5: no recording says it; taken as an APFS container (its volumes are mounted as apfs); the disk image file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg",
+       // As a real Mac's registry holds them: the sealed snapshot, the roles, the name the system
+       // gives xART, APFS content (isAPFS), the simulator's image path.
+       {{"disk3s1s1", "Class", nullptr, "AppleAPFSSnapshot"}, {"disk3s1", "Properties", "Role", role("System")},
+        {"disk3s5", "Properties", "Role", role("Data")}, {"disk1s2", "Properties", "Role", role("xART")},
+        {"disk1s2", "Description", "DAVolumeName", "xART"},
+        {"disk3s5", "Description", "DAMediaContent", "41504653-0000-11AA-AA11-00306543ECAC"},
+        {"disk3s5", "Description", "DAVolumeType", "APFS"},
+        {"disk3", "Description", "DADeviceProtocol", "Apple Fabric"},
+        {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
+  };
+  for (const PastedDump& row : rows) {
+    constexpr const char* kPastedNames[] = {"as recorded", "listings only", "mount only", "no sw_vers", "transcript"};
+    std::string name = std::string(row.dump) + ", " + kPastedNames[static_cast<int>(row.pasted)];
+    testing::TempDir scratch;
+    fs::copy(dumpDir(row.dump), scratch.path() / "dump", fs::copy_options::recursive);
+    makePasted(scratch.path() / "dump", row.pasted);
+    ImportReport report = importMac(scratch.path() / "dump", scratch.path() / "image");
+    ASSERT_EQ(report.status, ImportStatus::Written) << name << ": " << report.message;
+    Answers answers = answersOn(scratch.path() / "image");
+    EXPECT_EQ(answers.disagreements, std::vector<std::string>{}) << name;
+    EXPECT_EQ(answers.volumes, row.volumes) << name;
+    EXPECT_EQ(answers.version, row.version) << name;
+    EXPECT_EQ(answers.apfs, row.apfs) << name;
+    checkEntries(machinePlistAt(scratch.path() / "image"), row.entries, name);
+    if (row.pasted == Pasted::Transcript) {
+      ASSERT_EQ(importMac(dumpDir(row.dump), scratch.path() / "recorded").status, ImportStatus::Written);
+      EXPECT_EQ(machinePlistAt(scratch.path() / "image"), machinePlistAt(scratch.path() / "recorded")) << name;
+    }
+    if (row.line) {
+      EXPECT_EQ(std::ranges::count_if(report.problems, [&](const std::string& l) { return l.find(row.line) != std::string::npos; }), 1)
+          << name << ": " << row.line << "\nin " << PrintToString(report.problems);
+    }
   }
 }
 

@@ -5,11 +5,14 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tools/strandel/import/BsdName.hpp"
 #include "tools/strandel/import/Description.hpp"
+#include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/FileUrl.hpp"
 #include "tools/strandel/import/MountText.hpp"
+#include "tools/strandel/import/PastedText.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -26,6 +29,55 @@ TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
     auto mount = parseMountLine(line);
     EXPECT_EQ(mount ? mount->from + "|" + mount->on + "|" + mount->type : "", expected) << line;
   }
+}
+
+TEST(ImportMountText, KeepsTheOptionsOfAMount) {
+  auto mount = parseMountLine("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)");
+  ASSERT_TRUE(mount);
+  EXPECT_EQ(mount->options, (std::vector<std::string>{"sealed", "local", "read-only", "journaled"}));
+}
+
+TEST(ImportPastedText, FindsThePropertyListBetweenPromptLines) {
+  // The text and the span found; nullptr for none (the text is the list itself, or has none).
+  const std::pair<const char*, const char*> cases[] = {
+      {"% diskutil list -plist\n<?xml version=\"1.0\"?>\n<plist><dict/></plist>\n% ",
+       "<?xml version=\"1.0\"?>\n<plist><dict/></plist>"},
+      {"$ cat x\n<plist version=\"1.0\"><array/></plist>$ ", "<plist version=\"1.0\"><array/></plist>"},
+      // Two lists pasted one after the other: the first.
+      {"a\n<plist><true/></plist>\nb\n<plist><false/></plist>\n", "<plist><true/></plist>"},
+      {"\n<?xml?><plist/></plist>\n", nullptr}, {"% diskutil list\n<plist><dict>", nullptr}, {"no list", nullptr},
+  };
+  for (const auto& [text, span] : cases) {
+    EXPECT_EQ(propertyListSpan(text), span ? std::optional<std::string_view>(span) : std::nullopt) << text;
+  }
+}
+
+TEST(ImportDiskListText, ReadsSectionsRowsAndStores) {
+  // macOS 11 and later wrap names in U+2068 and U+2069; a Fusion container has two stores.
+  auto list = diskListFromText(
+      "% diskutil list\n"
+      "/dev/disk0 (internal, physical):\n"
+      "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+      "   0:      GUID_partition_scheme                        *121.3 GB   disk0\n"
+      "   2:                 Apple_APFS \u2068Container disk2\u2069         121.1 GB   disk0s2\n"
+      "/dev/disk2 (synthesized):\n"
+      "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+      "   0:      APFS Container Scheme -                      +3.1 TB     disk2\n"
+      "                                 Physical Stores disk0s2, disk1s2\n"
+      "   1:                APFS Volume \u2068Macintosh HD - Data\u2069   1.2 TB     disk2s1\n"
+      "   2:              APFS Snapshot \u2068com.apple.os.update-1\u2069 15.3 GB   disk2s1s1\n"
+      "/dev/disk4 (disk image):\n"
+      "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+      "   0:                  Apple_HFS My Image              +35.8 MB    disk4\n");
+  ASSERT_TRUE(list);
+  EXPECT_EQ(writeJson(*list),
+            R"({"AllDisksAndPartitions":[{"Content":"GUID_partition_scheme","DeviceIdentifier":"disk0","Internal":true,)"
+            R"("Partitions":[{"Content":"Apple_APFS","DeviceIdentifier":"disk0s2","Size":121100000000}],"Size":121300000000},)"
+            R"({"APFSPhysicalStores":[{"DeviceIdentifier":"disk0s2"},{"DeviceIdentifier":"disk1s2"}],)"
+            R"("APFSVolumes":[{"DeviceIdentifier":"disk2s1","VolumeName":"Macintosh HD - Data"}],"Content":"",)"
+            R"("DeviceIdentifier":"disk2","Size":3100000000000},)"
+            R"({"BusProtocol":"Disk Image","Content":"Apple_HFS","DeviceIdentifier":"disk4","Size":35800000,"VolumeName":"My Image"}]})");
+  EXPECT_EQ(diskListFromText("no section\n   0:  GUID_partition_scheme  *1 GB disk0\n"), std::nullopt);
 }
 
 // macOS 10.15's `df -k`, with inode columns and names with blanks on both sides (its other rows

@@ -62,7 +62,8 @@ if [ "$count" -lt 10 ]; then
 fi
 
 # Every command the tool has is documented: each command and subcommand that --help-all lists
-# has an entry in the man page, and each command a row in the README's table.
+# has an entry in the man page and a word in the bash completion, and each command a row in the
+# README's table.
 documented=0
 undocumented=0
 "$tool" --help-all | awk '
@@ -82,6 +83,12 @@ while IFS= read -r name; do
     echo "not in README.md: strandel $top" >&2
     undocumented=$((undocumented + 1))
   fi
+  for word in $name; do
+    if ! grep -Eq "[\" ]$word[\" ]" "$source_dir/tools/strandel/completion/strandel.bash"; then
+      echo "not completed by tools/strandel/completion/strandel.bash: $word (strandel $name)" >&2
+      undocumented=$((undocumented + 1))
+    fi
+  done
 done <"$scratch/tool-commands"
 if [ "$documented" -lt 10 ]; then
   echo "found only $documented commands in strandel --help-all: is its parsing broken?" >&2

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -15,6 +16,10 @@ enum class Format { Text, Json, Plist };
 
 struct Context {
   Format format = Format::Text;
+  bool liveHost = false;  // no machine image was chosen
+  // The words after a command that takes them all as they stand (a prefix command: tmutil),
+  // a first "--" left out.
+  std::vector<std::string> passedOn;
   // Set by the chosen command while the arguments are parsed; run once the machine is chosen.
   std::function<int()> run;
 };
@@ -29,6 +34,22 @@ struct UsageError {
 /// An absent answer prints `null` in JSON, an empty document in plist, nothing in text.
 int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
                 const std::function<std::string(const PlistValue&)>& text = {});
+
+/// Writes to standard output and flushes, so that a transcript shows as it comes. The first
+/// failure is kept for `outputStatus`; later writes are not tried.
+void writeOut(std::string_view text);
+
+/// The exit status once everything is written: `status` when standard output took it all,
+/// else 1 with one line on stderr. A reader that went away (a closed pipe) ends the tool
+/// quietly, as it ends the file utilities.
+int outputStatus(int status);
+
+/// What a command may need of the live host that a Linux host does not have.
+enum class HostService { DiskRegistry, VersionTool };
+
+/// On the live host, says in one line on stderr that `service` is missing when it is, so that
+/// an empty answer is not taken for a Mac's. Silent for a machine image.
+void noteMissingHostService(const Context& context, HostService service);
 
 // One function per command family, each adding its subcommands to the tool.
 void addRegistryCommand(CLI::App& app, Context& context);

@@ -25,7 +25,7 @@ void addImageCommand(CLI::App& app, Context& context) {
       for (const std::string& problem : report.problems) std::fprintf(stderr, "strandel: image import: %s\n", problem.c_str());
       switch (report.status) {
         case importer::ImportStatus::Written:
-          std::printf("%s\n", report.message.c_str());
+          writeOut(report.message + "\n");
           return 0;
         case importer::ImportStatus::NothingUsable:
           std::fprintf(stderr, "strandel: image import: %s\n", report.message.c_str());

@@ -29,13 +29,17 @@ void addOsCommand(CLI::App& app, Context& context) {
 
   os->add_subcommand("version", "the running OS version text, such as 26.0 (null when the version tool can't be started)")->callback([&context] {
     context.run = [&context] {
+      noteMissingHostService(context, HostService::VersionTool);
       auto version = ZVGetCurrentSystemString();
       return printAnswer(context, version ? std::optional<PlistValue>(std::move(*version)) : std::nullopt);
     };
   });
 
   os->add_subcommand("info", "the version tool's report, label to value; the first report of a settings store is also logged to stderr")->callback([&context] {
-    context.run = [&context] { return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines); };
+    context.run = [&context] {
+      noteMissingHostService(context, HostService::VersionTool);
+      return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines);
+    };
   });
 
   auto version = std::make_shared<std::string>();
@@ -47,6 +51,7 @@ void addOsCommand(CLI::App& app, Context& context) {
     std::optional<std::string> argument;
     if (given->count() > 0) argument = *version;
     context.run = [&context, argument] {
+      noteMissingHostService(context, HostService::VersionTool);
       std::optional<std::string_view> view;
       if (argument) view = *argument;
       return printAnswer(context, PlistValue(ZVCompareCurrentSystemVersionWith(view)));

@@ -1,4 +1,7 @@
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tools/strandel/Command.hpp"
@@ -13,12 +16,26 @@ std::string plainText(const PlistValue& value) {
   return writeJson(value);
 }
 
-void writeOut(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+int writeError = 0;  // errno of the first write that failed
 
 }  // namespace
+
+void writeOut(std::string_view text) {
+  if (writeError != 0) return;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    writeError = errno != 0 ? errno : EIO;
+  }
+}
+
+int outputStatus(int status) {
+  errno = 0;
+  if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) writeError = errno != 0 ? errno : EIO;
+  if (writeError == 0) return status;
+  if (writeError == EPIPE) return 128 + SIGPIPE;  // what the shell shows had the signal ended it
+  std::fprintf(stderr, "strandel: write error on standard output: %s\n", std::strerror(writeError));
+  return 1;
+}
 
 int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
                 const std::function<std::string(const PlistValue&)>& text) {

@@ -1,10 +1,14 @@
 // strandel registry: the machine's registry tree. In JSON and plist it is machine.plist's own
-// "Registry" form, so a dump can be read back as an image; for people it is an indented tree.
+// "Registry" form, so a dump can be read back as an image; for people it is a tree table.
 #include <cctype>
+#include <memory>
+
+#include <libsmartcols/libsmartcols.h>
 
 #include "platform/Machine.hpp"
 #include "platform/image/ImageMachine.hpp"
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Table.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -65,48 +69,56 @@ std::string mountPathOf(std::string_view url) {
   return path;
 }
 
-void appendTree(std::string& out, const PlistArray& entries, int depth) {
+enum RegistryColumn { kClass, kDevice, kName, kKind, kMountpoint };
+
+const ColumnSpec kRegistryColumns[] = {
+    {"CLASS", 0.3, SCOLS_FL_TREE | SCOLS_FL_TRUNC},
+    {"DEVICE", 0.1, SCOLS_FL_NOEXTREMES},
+    {"NAME", 0.2, SCOLS_FL_TRUNC},
+    {"KIND", 0.05, SCOLS_FL_TRUNC},
+    {"MOUNTPOINT", 0.2, SCOLS_FL_TRUNC},
+};
+
+void addEntries(Table& table, libscols_line* parent, const PlistArray& entries) {
   for (const PlistValue& entry : entries) {
     const PlistValue* description = entry.find("Description");
     const PlistValue* properties = entry.find("Properties");
-    std::string line(static_cast<std::size_t>(depth) * 2, ' ');
-    line += textOf(entry.find("Class"));
+    libscols_line* line = table.addLine(parent);
+    table.set(line, kClass, textOf(entry.find("Class")));
     std::string bsd = properties ? textOf(properties->find("BSD Name")) : "";
     if (bsd.empty() && description) bsd = textOf(description->find("DAMediaBSDName"));
-    if (!bsd.empty()) line += "  " + bsd;
+    table.set(line, kDevice, bsd);
     if (description) {
-      std::string name = textOf(description->find("DAVolumeName"));
-      std::string kind = textOf(description->find("DAVolumeKind"));
-      std::string url = textOf(description->find("DAVolumePath"));
-      if (!name.empty()) line += "  \"" + name + "\"";
-      if (!kind.empty()) line += "  " + kind;
-      if (!url.empty()) {
-        line += "  at " + mountPathOf(url);
-      } else if (!kind.empty()) {
-        line += "  not mounted";
-      }
+      table.set(line, kName, textOf(description->find("DAVolumeName")));
+      table.set(line, kKind, textOf(description->find("DAVolumeKind")));
+      table.set(line, kMountpoint, mountPathOf(textOf(description->find("DAVolumePath"))));
     }
-    out += line;
-    out += '\n';
     if (const PlistValue* children = entry.find("Children"); children && children->asArray())
-      appendTree(out, *children->asArray(), depth + 1);
+      addEntries(table, line, *children->asArray());
   }
 }
 
-std::string treeText(const PlistValue& answer) {
+std::string treeText(const PlistValue& answer, const TableOptions& options) {
   const PlistArray* entries = answer.asArray();
   if (!entries || entries->empty()) return "(the registry is empty)\n";
-  std::string out;
-  appendTree(out, *entries, 0);
-  return out;
+  Table table(kRegistryColumns, options);
+  addEntries(table, nullptr, *entries);
+  return table.render();
 }
 
 }  // namespace
 
 void addRegistryCommand(CLI::App& app, Context& context) {
   CLI::App* command = app.add_subcommand("registry", "the machine's registry tree, with each media object's description");
-  command->callback([&context] {
-    context.run = [&context] { return printAnswer(context, PlistValue(registryEntries()), treeText); };
+  auto options = std::make_shared<TableOptions>();
+  addTableOptions(*command, *options, kRegistryColumns);
+  command->callback([&context, options] {
+    Table checked(kRegistryColumns, *options);  // an unknown column is a usage error now
+    context.run = [&context, options] {
+      noteMissingHostService(context, HostService::DiskRegistry);
+      return printAnswer(context, PlistValue(registryEntries()),
+                         [&](const PlistValue& answer) { return treeText(answer, *options); });
+    };
   });
 }
 

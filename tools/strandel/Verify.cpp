@@ -1,6 +1,5 @@
 // strandel verify VOLUME: the disk utility's verify of one volume, shown as it comes.
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -10,11 +9,6 @@
 
 namespace strandel::tool {
 namespace {
-
-void writeOut(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 // Every progress text repeats the whole output so far; a person wants a transcript that grows,
 // so only the part not shown yet is printed. A text that is absent (a character cut by a read)

@@ -1,15 +1,17 @@
 // strandel volumes · strandel container-members BSD · strandel is-network-backup DEVICE: the
 // volume catalogue.
-#include <algorithm>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include <libsmartcols/libsmartcols.h>
 
 #include <strandel/Strandel.hpp>
 
 #include "framework/PathText.hpp"
-#include "plist/Utf8.hpp"
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Table.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -29,94 +31,102 @@ bool flagOf(const PlistValue& record, std::string_view key) {
   return false;
 }
 
-// Columns are measured in characters, not bytes, so names such as "Michael’s" line up.
-std::size_t displayWidth(std::string_view text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size(); ++width) {
-    std::size_t n = utf8SequenceLength(text.substr(i));
-    i += n == 0 ? 1 : n;
-  }
-  return width;
-}
+enum VolumeColumn { kDevice, kName, kSize, kFormat, kMountpoint, kLocation, kRole };
 
-using Row = std::vector<std::string>;
+// A disk utility's listing in lsblk's shape: the device names carry the tree, the sizes line up
+// on the right, and the columns of free text give way first when the terminal is narrow.
+const ColumnSpec kVolumeColumns[] = {
+    {"DEVICE", 0.1, SCOLS_FL_TREE | SCOLS_FL_NOEXTREMES},
+    {"NAME", 0.2, SCOLS_FL_TRUNC},
+    {"SIZE", 5, SCOLS_FL_RIGHT},
+    {"FORMAT", 0.1, SCOLS_FL_TRUNC},
+    {"MOUNTPOINT", 0.2, SCOLS_FL_TRUNC},
+    {"LOCATION", 0.15, SCOLS_FL_TRUNC},
+    {"ROLE", 0.1, SCOLS_FL_TRUNC},
+};
 
-std::string renderTable(const std::vector<Row>& rows) {
-  // Only full rows set the widths: a container's line runs on past its columns.
-  std::size_t columns = rows.empty() ? 0 : rows.front().size();
-  std::vector<std::size_t> widths(columns, 0);
-  for (const Row& row : rows) {
-    if (row.size() != columns) continue;
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
-  }
-  std::string out;
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line.append(std::max(widths[i], displayWidth(row[i])) - displayWidth(row[i]) + 2, ' ');
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line + "\n";
-  }
-  return out;
-}
-
-Row volumeRow(StrandelFramework& framework, const PlistValue& record, std::string_view indent) {
+void fillVolume(Table& table, libscols_line* line, StrandelFramework& framework, const PlistValue& record) {
   std::uint64_t size = 0;
   if (const PlistValue* value = record.find("size")) size = value->asUnsignedInteger().value_or(0);
-  std::string mountedOn = flagOf(record, "isMounted") ? textOf(record, "volumePath") : "-";
   std::string connection = textOf(record, "location");
   if (!textOf(record, "connection").empty()) connection += " " + textOf(record, "connection");
-  return Row{std::string(indent) + textOf(record, "bsdName"),
-             textOf(record, "volumeName"),
-             framework.unitizedBytes(static_cast<double>(size)),
-             textOf(record, "volumeFmt"),
-             mountedOn,
-             connection,
-             textOf(record, "role")};
+  table.set(line, kDevice, textOf(record, "bsdName"));
+  table.set(line, kName, textOf(record, "volumeName"));
+  table.set(line, kSize, framework.unitizedBytes(static_cast<double>(size)));
+  table.set(line, kFormat, textOf(record, "volumeFmt"));
+  if (flagOf(record, "isMounted")) table.set(line, kMountpoint, textOf(record, "volumePath"));
+  table.set(line, kLocation, connection);
+  table.set(line, kRole, textOf(record, "role"));
 }
 
-// A disk utility's listing: volumes that are not APFS one per line, each APFS container on a
-// line of its own at the place of its first volume, with its listed volumes indented below it.
-std::string volumesTable(const PlistValue& answer) {
-  const PlistArray* records = answer.asArray();
-  if (!records || records->empty()) return "no volumes\n";
-  StrandelFramework framework;
-  std::vector<Row> rows{{"DEVICE", "NAME", "SIZE", "FORMAT", "MOUNTED ON", "LOCATION", "ROLE"}};
-  std::vector<bool> shown(records->size(), false);
-  for (std::size_t i = 0; i < records->size(); ++i) {
-    if (shown[i]) continue;
-    const PlistValue& record = (*records)[i];
+// A line of the listing: a volume that is not APFS, or an APFS container with its volumes.
+struct Entry {
+  const PlistValue* record;  // the volume, or the container's first volume
+  std::string container;     // empty for a volume that is not APFS
+  std::vector<const PlistValue*> members;
+};
+
+// Volumes that are not APFS one per line; each APFS container on a line of its own at the
+// place of its first volume, with its listed volumes below it. One pass over the records
+// groups them: a container's entry is found again by its name.
+std::vector<Entry> groupByContainer(const PlistArray& records) {
+  std::vector<Entry> entries;
+  std::unordered_map<std::string, std::size_t> containerAt;
+  for (const PlistValue& record : records) {
     if (!flagOf(record, "isAPFS")) {
-      rows.push_back(volumeRow(framework, record, ""));
+      entries.push_back(Entry{&record, {}, {}});
       continue;
     }
     std::string container = wholeDiskName(textOf(record, "bsdName"));
-    std::string about = "APFS container";
-    if (const PlistValue* group = record.find("volumeGroup"); group && flagOf(*group, "containsBoot")) {
-      about += ", holds the running system";
-    }
-    rows.push_back(Row{container, about});
-    for (std::size_t j = i; j < records->size(); ++j) {
-      const PlistValue& member = (*records)[j];
-      if (shown[j] || !flagOf(member, "isAPFS") || wholeDiskName(textOf(member, "bsdName")) != container) continue;
-      rows.push_back(volumeRow(framework, member, "  "));
-      shown[j] = true;
-    }
+    auto [place, isNew] = containerAt.try_emplace(container, entries.size());
+    if (isNew) entries.push_back(Entry{&record, std::move(container), {}});
+    entries[place->second].members.push_back(&record);
   }
-  return renderTable(rows);
+  return entries;
 }
 
-std::string groupTable(const PlistValue& group) {
-  std::vector<Row> rows{{"DEVICE", "NAME", "KIND", "MOUNTED ON"}};
+std::string volumesTable(const PlistValue& answer, const TableOptions& options) {
+  const PlistArray* records = answer.asArray();
+  if (!records || records->empty()) return "no volumes\n";
+  StrandelFramework framework;
+  Table table(kVolumeColumns, options);
+  for (const Entry& entry : groupByContainer(*records)) {
+    if (entry.container.empty()) {
+      fillVolume(table, table.addLine(), framework, *entry.record);
+      continue;
+    }
+    libscols_line* line = table.addLine();
+    table.set(line, kDevice, entry.container);
+    table.set(line, kName, "APFS container");
+    if (const PlistValue* group = entry.record->find("volumeGroup"); group && flagOf(*group, "containsBoot")) {
+      table.set(line, kRole, "running OS");
+    }
+    for (const PlistValue* member : entry.members) fillVolume(table, table.addLine(line), framework, *member);
+  }
+  return table.render();
+}
+
+enum GroupColumn { kMemberDevice, kMemberName, kMemberKind, kMemberMountpoint };
+
+const ColumnSpec kGroupColumns[] = {
+    {"DEVICE", 0.1, SCOLS_FL_NOEXTREMES},
+    {"NAME", 0.3, SCOLS_FL_TRUNC},
+    {"KIND", 0.1, SCOLS_FL_TRUNC},
+    {"MOUNTPOINT", 0.3, SCOLS_FL_TRUNC},
+};
+
+std::string groupTable(const PlistValue& group, const TableOptions& options) {
+  Table table(kGroupColumns, options);
   if (const PlistValue* volumes = group.find("volumes"); volumes && volumes->asArray()) {
     for (const PlistValue& member : *volumes->asArray()) {
-      rows.push_back(Row{textOf(member, "bsd"), textOf(member, "name"), textOf(member, "kind"),
-                         flagOf(member, "isMounted") ? textOf(member, "volpath") : "-"});
+      libscols_line* line = table.addLine();
+      table.set(line, kMemberDevice, textOf(member, "bsd"));
+      table.set(line, kMemberName, textOf(member, "name"));
+      table.set(line, kMemberKind, textOf(member, "kind"));
+      if (flagOf(member, "isMounted")) table.set(line, kMemberMountpoint, textOf(member, "volpath"));
     }
   }
-  std::string out = renderTable(rows);
+  std::string out = table.render();
   out += flagOf(group, "containsBoot") ? "holds the running system\n" : "does not hold the running system\n";
   return out;
 }
@@ -125,24 +135,34 @@ std::string groupTable(const PlistValue& group) {
 
 void addVolumesCommands(CLI::App& app, Context& context) {
   auto* volumes = app.add_subcommand("volumes", "the volume list: one record per volume a user would pick");
-  volumes->callback([&context] {
-    context.run = [&context] {
+  auto volumesOptions = std::make_shared<TableOptions>();
+  addTableOptions(*volumes, *volumesOptions, kVolumeColumns);
+  volumes->callback([&context, volumesOptions] {
+    Table checked(kVolumeColumns, *volumesOptions);  // an unknown column is a usage error now
+    context.run = [&context, volumesOptions] {
+      noteMissingHostService(context, HostService::DiskRegistry);
       StrandelFramework framework;
-      return printAnswer(context, PlistValue(framework.volumeList()), volumesTable);
+      return printAnswer(context, PlistValue(framework.volumeList()),
+                         [&](const PlistValue& answer) { return volumesTable(answer, *volumesOptions); });
     };
   });
 
   auto* members = app.add_subcommand("container-members", "the group of the APFS container that BSD belongs to");
   auto bsdName = std::make_shared<std::string>();
   auto asListed = std::make_shared<bool>(false);
+  auto membersOptions = std::make_shared<TableOptions>();
+  addTableOptions(*members, *membersOptions, kGroupColumns);
   members->add_option("BSD", *bsdName, "a BSD name (disk1s2 or the container disk1)")->required();
   members->add_flag("--as-listed", *asListed,
                     "make a volume list first, so that the exclusion list is in force as in a host that has "
                     "listed its volumes (without it, a fresh process excludes nothing)");
-  members->callback([&context, bsdName, asListed] {
-    context.run = [&context, bsdName, asListed] {
+  members->callback([&context, bsdName, asListed, membersOptions] {
+    Table checked(kGroupColumns, *membersOptions);
+    context.run = [&context, bsdName, asListed, membersOptions] {
+      noteMissingHostService(context, HostService::DiskRegistry);
       if (*asListed) StrandelFramework().volumeList();
-      return printAnswer(context, PlistValue(StrandelFramework::volumesInAPFSContainer(*bsdName)), groupTable);
+      return printAnswer(context, PlistValue(StrandelFramework::volumesInAPFSContainer(*bsdName)),
+                         [&](const PlistValue& group) { return groupTable(group, *membersOptions); });
     };
   });
 
@@ -151,7 +171,10 @@ void addVolumesCommands(CLI::App& app, Context& context) {
   auto device = std::make_shared<std::string>();
   backup->add_option("DEVICE", *device, "a BSD name (disk5s1) or device path (/dev/disk5s1)")->required();
   backup->callback([&context, device] {
-    context.run = [&context, device] { return printAnswer(context, PlistValue(isNetworkTimeMachine(*device))); };
+    context.run = [&context, device] {
+      noteMissingHostService(context, HostService::DiskRegistry);
+      return printAnswer(context, PlistValue(isNetworkTimeMachine(*device)));
+    };
   });
 }
 

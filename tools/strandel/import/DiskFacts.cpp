@@ -121,7 +121,14 @@ class Gatherer {
       fill(facts->info, "Content", kApfsContainerContent);
       fill(facts->info, "WholeDisk", true);
       const PlistValue* ceiling = entry.count("CapacityCeiling") ? &entry.at("CapacityCeiling") : nullptr;
+      const PlistValue* free = entry.count("CapacityFree") ? &entry.at("CapacityFree") : nullptr;
       if (ceiling) fill(facts->info, "Size", *ceiling);
+      // diskutil info's names for the container's figures, which a mount of a volume shares.
+      auto containerFigures = [&](DiskFacts& f) {
+        if (ceiling) fill(f.info, "APFSContainerSize", *ceiling);
+        if (free) fill(f.info, "APFSContainerFree", *free);
+      };
+      containerFigures(*facts);
       const std::string* store = stringAt(entry, "DesignatedPhysicalStore");
       if (const PlistArray* stores = arrayAt(entry, "PhysicalStores")) {
         for (const PlistValue& s : *stores) {
@@ -149,6 +156,7 @@ class Gatherer {
           }
           fill(vf->info, "Content", kApfsVolumeContent);
           fill(vf->info, "FilesystemType", "apfs");
+          containerFigures(*vf);
           if (vf->roles.empty()) vf->roles = texts(arrayAt(v, "Roles"));
         }
       }

@@ -28,6 +28,8 @@ struct DiskFacts {
   std::vector<std::string> sources;   // the dump files that tell of it, in the order read
   bool hasInfoFile = false;
   std::vector<std::string> roles;     // the APFS roles; the first one counts
+  PlistDict properties;               // registry properties no recording gives (DiskImageURL)
+  std::vector<std::string> guesses;   // what was decided without a recording saying it
 };
 
 using DiskMap = std::map<std::string, DiskFacts, BsdLess>;

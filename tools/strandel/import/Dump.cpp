@@ -1,16 +1,62 @@
 #include "tools/strandel/import/Dump.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <new>
 #include <system_error>
 
+#include "platform/Handles.hpp"
+#include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/MountText.hpp"
+#include "tools/strandel/import/PastedText.hpp"
 
 namespace strandel::importer {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A dump comes from someone else's Mac: only its regular files are read, never what a link
+// leads to (a private file of the importing user) nor a FIFO or device (which would never end).
+// The largest recording of a real Mac, its registry, runs to a few tens of megabytes.
+constexpr off_t kMaxDumpFileSize = off_t{256} << 20;
+
+enum class FileRead { Read, Missing, NotRegular, TooLarge, Failed };
+
+struct DumpFile {
+  FileRead result = FileRead::Failed;
+  std::string bytes{};
+};
+
+DumpFile readDumpFile(const fs::path& path) {
+  using strandel::platform::UniqueFd;
+  UniqueFd fd(strandel::platform::retryAfterSignal(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+  if (!fd) return {errno == ENOENT ? FileRead::Missing : errno == ELOOP ? FileRead::NotRegular : FileRead::Failed};
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0) return {};
+  if (!S_ISREG(info.st_mode)) return {FileRead::NotRegular};
+  if (info.st_size > kMaxDumpFileSize) return {FileRead::TooLarge};
+  DumpFile file{FileRead::Read};
+  try {
+    file.bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    // A file that grows while it is read is cut at the size it had.
+    while (done < file.bytes.size()) {
+      ssize_t n = strandel::platform::retryAfterSignal(
+          [&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
+      if (n < 0) return {};
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    file.bytes.resize(done);
+  } catch (const std::bad_alloc&) {
+    return {FileRead::TooLarge};
+  }
+  return file;
+}
 
 // The recorder's own account of what it could not make: "FILE: why", one line each.
 std::map<std::string, std::string, std::less<>> readFailures(const fs::path& dir) {
@@ -33,17 +79,27 @@ class Reader {
 
   // The bytes of a dump file; a missing file gets a line saying what its absence costs.
   std::optional<std::string> bytes(std::string_view name, std::string_view withoutIt) {
-    std::error_code error;
-    fs::path path = dir_ / name;
-    if (!fs::exists(path, error)) {
-      std::string what = "missing";
-      if (auto reason = failures_.find(name); reason != failures_.end()) what += " (the recorder: " + reason->second + ")";
-      problems_.add(name, what + "; " + std::string(withoutIt));
-      return std::nullopt;
+    DumpFile file = readDumpFile(dir_ / name);
+    std::string what;
+    switch (file.result) {
+      case FileRead::Read:
+        return std::move(file.bytes);
+      case FileRead::Missing:
+        what = "missing";
+        if (auto reason = failures_.find(name); reason != failures_.end()) what += " (the recorder: " + reason->second + ")";
+        break;
+      case FileRead::NotRegular:
+        what = "not a plain file (a link, FIFO or device); left out";
+        break;
+      case FileRead::TooLarge:
+        what = "larger than any recording (over " + std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
+        break;
+      case FileRead::Failed:
+        what = "can't be read";
+        break;
     }
-    auto contents = readBytes(path);
-    if (!contents) problems_.add(name, "can't be read; " + std::string(withoutIt));
-    return contents;
+    problems_.add(name, what + "; " + std::string(withoutIt));
+    return std::nullopt;
   }
 
   // A property-list file whose top level is a dictionary; `raw` receives its bytes.
@@ -62,6 +118,22 @@ class Reader {
     if (!contents) return std::nullopt;
     auto value = readPlist(*contents);
     if (!value) {
+      // A pasted terminal session: the list itself is intact between prompt lines.
+      if (auto span = propertyListSpan(*contents); span && (value = readPlist(*span))) {
+        problems_.add(name, "a property list amid other text (a pasted terminal session?); the list alone is read");
+        contents = std::string(*span);
+      }
+    }
+    if (!value && name == dumpfile::kDiskList) {
+      // What people paste most: the text form. Its figures are rounded, so diskutil does not
+      // replay it.
+      if (auto listed = diskListFromText(*contents)) {
+        problems_.add(name, "the text form of diskutil list, read from its columns (sizes rounded as printed); "
+                            "diskutil replays no list -plist");
+        return PlistValue(std::move(*listed));
+      }
+    }
+    if (!value) {
       problems_.add(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
     } else if (raw) {
       *raw = std::move(contents);
@@ -73,7 +145,7 @@ class Reader {
   bool infoFolder(std::map<std::string, PlistDict, BsdLess>& info, std::map<std::string, std::string, BsdLess>& infoBytes) {
     std::error_code error;
     fs::path folder = dir_ / dumpfile::kInfoFolder;
-    if (!fs::is_directory(folder, error)) {
+    if (!fs::is_directory(fs::symlink_status(folder, error))) {
       problems_.add(std::string(dumpfile::kInfoFolder) + "/",
                     "missing; the descriptions are made from the listings and the mount table alone");
       return false;
@@ -128,11 +200,9 @@ void Problems::add(std::string_view place, std::string_view what) {
 }
 
 std::optional<std::string> readBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return contents;
+  DumpFile file = readDumpFile(path);
+  if (file.result != FileRead::Read) return std::nullopt;
+  return std::move(file.bytes);
 }
 
 Dump readDump(const std::filesystem::path& dir, Problems& problems) {
@@ -146,12 +216,12 @@ Dump readDump(const std::filesystem::path& dir, Problems& problems) {
   dump.diskList = reader.dictionary(dumpfile::kDiskList, "disks and partitions come from the other listings only",
                                    dump.diskListBytes);
   dump.apfsList = reader.dictionary(dumpfile::kApfsList,
-                                   "APFS roles are taken from diskutil info, and diskutil replays no APFS listing",
+                                   "APFS roles are taken from diskutil info and the system's mount points, and diskutil replays no APFS listing",
                                    dump.apfsListBytes);
   dump.hasInfoFolder = reader.infoFolder(dump.info, dump.infoBytes);
-  dump.mount = reader.bytes(dumpfile::kMount, "the image has an empty mount table");
-  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info, or are 0");
-  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers without arguments answers nothing");
+  dump.mount = reader.bytes(dumpfile::kMount, "the mount table is made from the mount points that the listings and info files give");
+  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info or the listings' sizes, or are 0");
+  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers answers what the other recordings show of the version");
   dump.productVersion = reader.bytes(dumpfile::kProductVersion, "sw_vers -productVersion answers with the ProductVersion line of sw_vers.txt, if any");
   dump.tmDestinations = reader.bytes(dumpfile::kTmDestinations, "tmutil destinationinfo -X answers nothing");
   dump.tmStatus = reader.bytes(dumpfile::kTmStatus, "tmutil status -X answers nothing");

@@ -35,10 +35,17 @@ inline constexpr std::string_view kFailures = "failures.txt";                   
 class Problems {
  public:
   void add(std::string_view place, std::string_view what);
+  /// A line for a value the importer decided where the recording does not say; the image
+  /// keeps these lines too.
+  void guess(std::string_view place, std::string_view what) {
+    add(place, what);
+    guesses_.push_back(lines_.back());
+  }
   const std::vector<std::string>& lines() const { return lines_; }
+  const std::vector<std::string>& guesses() const { return guesses_; }
 
  private:
-  std::vector<std::string> lines_;
+  std::vector<std::string> lines_, guesses_;
 };
 
 /// What a dump folder holds. A file that is missing or can't be read is absent here and has a
@@ -64,7 +71,8 @@ struct Dump {
 /// (a cut or damaged property list, an error answer of diskutil) gets a line and is left out.
 Dump readDump(const std::filesystem::path& dir, Problems& problems);
 
-/// The bytes of the file at `path`, or nothing when it can't be read.
+/// The bytes of the regular file at `path`, or nothing when it can't be read, is a link, a
+/// FIFO or a device, or is larger than any recording.
 std::optional<std::string> readBytes(const std::filesystem::path& path);
 
 }  // namespace strandel::importer

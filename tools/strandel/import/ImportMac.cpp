@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "tools/strandel/import/DiskFacts.hpp"
+#include "tools/strandel/import/DiskGuesses.hpp"
 #include "tools/strandel/import/MountTable.hpp"
 #include "tools/strandel/import/Registry.hpp"
 
@@ -78,9 +79,15 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   if (dump.ioreg) {
     registry = registryFromIoreg(*dump.ioreg, disks, options, problems);
   } else {
+    guessFromLayout(disks, mounts);
     settleTree(disks, problems);
+    guessPlacement(disks);
     registry = registryFromDisks(disks, options, problems);
+    noteGuesses(disks, problems);
   }
+  if (!dump.mount) mounts = mountLinesFromDisks(disks, problems);
+  std::optional<VersionGuess> version;
+  if (!dump.productVersion && !(dump.swVers && productVersionOf(*dump.swVers))) version = leastVersion(dump, disks, mounts);
   RegistryCounts counts = countEntries(registry);
   image.entries = counts.entries;
   image.media = counts.media;
@@ -102,7 +109,13 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
       problems.add(dumpfile::kMount, mount.on + ": not a plain absolute path; no folder is made for it");
     }
   }
-  image.files = toolFiles(dump, problems);
+  image.files = toolFiles(dump, version, problems);
+  // The image keeps its own account of what the importer decided.
+  if (!problems.guesses().empty()) {
+    PlistArray guesses;
+    for (const std::string& line : problems.guesses()) guesses.emplace_back(line);
+    image.machinePlist.asDictionary()->emplace("ImportGuesses", std::move(guesses));
+  }
   // Git keeps no empty folders, and a mount point that is gone makes statfs fail; a leaf
   // folder gets an empty .keep file so that a checked-in image keeps its mount points.
   for (const std::string& folder : image.folders) {

@@ -1,5 +1,8 @@
 #include "tools/strandel/import/MountTable.hpp"
 
+#include <algorithm>
+#include <set>
+
 #include "plist/Utf8.hpp"
 
 namespace strandel::importer {
@@ -33,20 +36,113 @@ std::optional<StatfsFigures> figuresFromInfo(const PlistDict& info) {
   return StatfsFigures{static_cast<std::uint32_t>(blockSize), *total / blockSize, *freeSpace / blockSize};
 }
 
+// Figures from the sizes the listings gave a disk without an info file: its own size, or its
+// volume's or container's for a snapshot or volume; the free space of its container, or none.
+std::optional<StatfsFigures> figuresFromSizes(const DiskMap& disks, std::string bsd, bool& freeKnown) {
+  std::optional<std::uint64_t> total, freeSpace;
+  // A snapshot climbs to its volume, a volume to its container: three names at most.
+  for (int level = 0; level < 3; ++level) {
+    auto disk = disks.find(bsd);
+    if (disk != disks.end()) {
+      const PlistDict& info = disk->second.info;
+      bool apfs = disk->second.kind == DiskKind::ApfsVolume || disk->second.kind == DiskKind::ApfsSnapshot;
+      if (!total) total = count(info, "TotalSize");
+      // An APFS volume's listed Size is the space it takes; its file system spans the container.
+      if (!total && !apfs) total = count(info, "Size");
+      if (!total) total = count(info, "APFSContainerSize");
+      if (!freeSpace) freeSpace = count(info, "FreeSpace");
+      if (!freeSpace || *freeSpace == 0) {
+        if (auto containerFree = count(info, "APFSContainerFree")) freeSpace = containerFree;
+      }
+      if (total && freeSpace) break;
+      if (disk->second.kind != DiskKind::ApfsVolume && disk->second.kind != DiskKind::ApfsSnapshot) break;
+    }
+    auto parent = bsdParent(bsd);
+    if (!parent) break;
+    bsd = *parent;
+  }
+  if (!total || *total == 0) return std::nullopt;
+  freeKnown = freeSpace.has_value();
+  std::uint64_t freeBytes = std::min(freeSpace.value_or(0), *total);
+  return StatfsFigures{4096, *total / 4096, freeBytes / 4096};
+}
+
 }  // namespace
+
+std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& problems) {
+  std::vector<MountLine> lines;
+  std::set<std::string, std::less<>> sources;
+  // The kernel mounts a snapshot in place of its volume: the volumes whose snapshot is mounted,
+  // with the snapshot's mount point.
+  std::set<std::pair<std::string, std::string>> snapshotMounts;
+  for (const auto& [bsd, facts] : disks) {
+    auto point = facts.info.find("MountPoint");
+    auto parent = bsdParent(bsd);
+    if (parent && bsdNumbers(bsd)->size() >= 3 && point != facts.info.end() && point->second.asString())
+      snapshotMounts.emplace(*parent, *point->second.asString());
+  }
+  for (const auto& [bsd, facts] : disks) {
+    auto mountPoint = facts.info.find("MountPoint");
+    const std::string* on = mountPoint == facts.info.end() ? nullptr : mountPoint->second.asString();
+    if (!on || !on->starts_with('/')) continue;
+    auto type = facts.info.find("FilesystemType");
+    const std::string* fileSystem = type == facts.info.end() ? nullptr : type->second.asString();
+    if (!fileSystem || fileSystem->empty()) {
+      problems.add(bsd, "mounted at " + *on + " with no file system known; left out of the mount table");
+      continue;
+    }
+    if (snapshotMounts.count({bsd, *on})) continue;
+    for (const std::string& source : facts.sources) sources.insert(source);
+    MountLine line{"/dev/" + bsd, *on, *fileSystem, {}};
+    // The root file system comes first in every mount table.
+    if (*on == "/") {
+      lines.insert(lines.begin(), std::move(line));
+    } else {
+      lines.push_back(std::move(line));
+    }
+  }
+  if (!lines.empty()) {
+    std::string from;
+    for (const std::string& source : sources) {
+      if (source != dumpfile::kMount) from += (from.empty() ? "" : ", ") + source;
+    }
+    problems.guess("Mounts", std::to_string(lines.size()) + " mounts made from the mount points of " + from +
+                                 " (no recording of mount: the table is a guess, in BSD order with / first)");
+  }
+  return lines;
+}
 
 std::vector<MountLine> readMountLines(std::string_view text, Problems& problems) {
   std::vector<MountLine> mounts;
+  // The lines that are no mount, as runs of line numbers: a pasted terminal session brings
+  // its prompts and other commands' output, which one line names together.
+  std::vector<std::pair<std::size_t, std::size_t>> others;
   std::size_t number = 0;
   for (std::string_view line : textLines(text)) {
     ++number;
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (auto mount = parseMountLine(line)) {
       mounts.push_back(std::move(*mount));
+    } else if (!others.empty() && others.back().second + 1 == number) {
+      others.back().second = number;
     } else {
-      problems.add(std::string(dumpfile::kMount) + ":" + std::to_string(number),
-                   "not \"SOURCE on POINT (TYPE, ...)\"; left out");
+      others.emplace_back(number, number);
     }
+  }
+  if (others.size() == 1 && others.front().first == others.front().second) {
+    problems.add(std::string(dumpfile::kMount) + ":" + std::to_string(others.front().first),
+                 "not \"SOURCE on POINT (TYPE, ...)\"; left out");
+  } else if (!others.empty()) {
+    constexpr std::size_t kRunsNamed = 10;
+    std::string runs;
+    for (std::size_t i = 0; i < others.size() && i < kRunsNamed; ++i) {
+      const auto& [first, last] = others[i];
+      runs += (runs.empty() ? "" : ", ") + std::to_string(first) + (first == last ? "" : "-" + std::to_string(last));
+    }
+    if (others.size() > kRunsNamed) runs += " and " + std::to_string(others.size() - kRunsNamed) + " runs more";
+    problems.add(dumpfile::kMount, "lines " + runs +
+                                       " are not \"SOURCE on POINT (TYPE, ...)\" (prompts or other output, as a "
+                                       "pasted terminal session has); left out");
   }
   return mounts;
 }
@@ -66,6 +162,15 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, 
         if (figures && dump.df) {
           problems.add(dumpfile::kDf, "no row for " + mount.on + "; its figures come from diskutil info");
         }
+      }
+    }
+    if (!figures && mount.from.starts_with("/dev/")) {
+      bool freeKnown = false;
+      figures = figuresFromSizes(disks, mount.from.substr(5), freeKnown);
+      if (figures) {
+        problems.guess(mount.on, std::string("statfs figures from the size") +
+                                     (freeKnown ? " and free space" : " (free space unknown, taken as 0)") +
+                                     " that the listings give its disk");
       }
     }
     if (!figures) {

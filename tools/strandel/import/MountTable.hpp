@@ -12,13 +12,19 @@
 
 namespace strandel::importer {
 
-/// The mounts of `mount`'s output, in its order; each line that is not a mount gets a line
-/// (blank lines pass silently).
+/// The mounts of `mount`'s output, in its order; the lines that are not mounts get one line
+/// naming them (blank lines pass silently).
 std::vector<MountLine> readMountLines(std::string_view text, Problems& problems);
+
+/// The mounts that the disks' mount points give, for a dump without `mount`'s output: "/"
+/// first, then in BSD order, each with its disk's file system. The volume of a snapshot mounted
+/// at the same point is left out, as the kernel mounts the snapshot alone. The table is a
+/// guess, with one line saying so.
+std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& problems);
 
 /// The mount entries of machine.plist. Figures come from df's row of the mount; without one,
 /// from diskutil info of the mounted disk (its size, and its free space or its container's);
-/// without that, they are 0. Names that are not UTF-8 are kept as data.
+/// without that, from the sizes the listings give (a guess, with a line); else they are 0. Names that are not UTF-8 are kept as data.
 PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, const DiskMap& disks,
                         Problems& problems);
 

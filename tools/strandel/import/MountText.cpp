@@ -46,7 +46,13 @@ std::optional<MountLine> parseMountLine(std::string_view line) {
   entry.from = std::string(line.substr(0, on));
   entry.on = std::string(line.substr(on + 4, open - (on + 4)));
   std::string_view inside = line.substr(open + 2, line.size() - 1 - (open + 2));
-  entry.type = std::string(trimmed(inside.substr(0, inside.find(','))));
+  std::size_t comma = inside.find(',');
+  entry.type = std::string(trimmed(inside.substr(0, comma)));
+  while (comma != std::string_view::npos) {
+    inside.remove_prefix(comma + 1);
+    comma = inside.find(',');
+    if (std::string_view option = trimmed(inside.substr(0, comma)); !option.empty()) entry.options.emplace_back(option);
+  }
   if (entry.from.empty() || entry.on.empty() || entry.type.empty()) return std::nullopt;
   return entry;
 }

@@ -14,6 +14,7 @@ struct MountLine {
   std::string from;  // f_mntfromname: "/dev/disk1s5", "map auto_home", "//user@host/share"
   std::string on;    // f_mntonname: "/", "/Volumes/My Disk"
   std::string type;  // f_fstypename: "apfs", "hfs", "autofs"
+  std::vector<std::string> options;  // what follows the type: "sealed", "local", "journaled", ...
 };
 
 /// Reads one line of `mount`. The source ends at the first " on " and the mount point at the

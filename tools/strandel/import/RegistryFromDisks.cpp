@@ -97,6 +97,7 @@ class Builder {
       for (const std::string& role : facts.roles) roles.emplace_back(role);
       entry.properties["Role"] = std::move(roles);
     }
+    for (const auto& [key, value] : facts.properties) fill(entry.properties, key, value);
     // Optical drives hang off ATAPI; the property is what the volume list drops them by.
     if (auto protocol = description.find("DADeviceProtocol");
         protocol != description.end() && protocol->second == PlistValue("ATAPI")) {

@@ -1,5 +1,7 @@
 #include "tools/strandel/import/ToolScripts.hpp"
 
+#include <cctype>
+
 #include "tools/strandel/import/MountText.hpp"
 
 namespace strandel::importer {
@@ -73,7 +75,27 @@ std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
   return std::nullopt;
 }
 
-std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems) {
+namespace {
+
+// sw_vers -productVersion pasted with its prompt lines: the first line that is a version
+// ("14.1.1", "10.15"), with its line end; nothing when its first line already is one, or when
+// no line is.
+std::optional<std::string> versionAmidOtherText(std::string_view text) {
+  auto isVersion = [](std::string_view line) {
+    return !line.empty() && std::isdigit(static_cast<unsigned char>(line.front())) &&
+           line.find_first_not_of("0123456789.") == std::string_view::npos;
+  };
+  std::vector<std::string_view> lines = textLines(text);
+  if (lines.empty() || isVersion(lines.front())) return std::nullopt;
+  for (std::string_view line : lines) {
+    if (isVersion(line)) return std::string(line) + "\n";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems) {
   std::vector<ImageFile> files;
   files.push_back({"usr/sbin/diskutil", kDiskutil, 0755});
   if (dump.apfsListBytes) files.push_back({"usr/sbin/diskutil.d/apfs-list.plist", *dump.apfsListBytes});
@@ -81,12 +103,27 @@ std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems) {
   for (const auto& [bsd, bytes] : dump.infoBytes) files.push_back({"usr/sbin/diskutil.d/info/" + bsd + ".plist", bytes});
 
   files.push_back({"usr/bin/sw_vers", kSwVers, 0755});
-  if (dump.swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *dump.swVers});
+  std::optional<std::string> swVers = dump.swVers;
   std::optional<std::string> productVersion = dump.productVersion;
-  if (!productVersion && dump.swVers) {
-    productVersion = productVersionOf(*dump.swVers);
-    if (!productVersion) problems.add(dumpfile::kSwVers, "no ProductVersion line; sw_vers -productVersion answers nothing");
+  if (productVersion) {
+    if (auto version = versionAmidOtherText(*productVersion)) {
+      problems.add(dumpfile::kProductVersion, "a version amid other text (a pasted terminal session?); sw_vers -productVersion answers " +
+                                                  version->substr(0, version->size() - 1));
+      productVersion = version;
+    }
   }
+  if (!productVersion && swVers) productVersion = productVersionOf(*swVers);
+  if (!productVersion && guessedVersion) {
+    productVersion = guessedVersion->version + "\n";
+    if (!swVers) swVers = swVersText(guessedVersion->version);
+    problems.guess("sw_vers", guessedVersion->version + ", the least version that " + guessedVersion->why +
+                                  " allows (no recording of sw_vers gives it); sw_vers answers it");
+  } else if (!productVersion) {
+    problems.add("sw_vers", std::string(dump.swVers ? "no ProductVersion line" : "no recording shows the version") +
+                                "; sw_vers -productVersion answers nothing, so the Mac orders before every version: "
+                                "the APFS lookups answer nothing and byte counts are in units of 1024");
+  }
+  if (swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *swVers});
   if (productVersion) files.push_back({"usr/bin/sw_vers.d/productVersion.txt", *productVersion});
 
   files.push_back({"usr/bin/tmutil", kTmutil, 0755});

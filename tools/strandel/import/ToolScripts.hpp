@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/strandel/import/Dump.hpp"
+#include "tools/strandel/import/OsVersionGuess.hpp"
 
 namespace strandel::importer {
 
@@ -20,7 +21,9 @@ struct ImageFile {
 /// beside them (diskutil.d/, sw_vers.d/, tmutil.d/), and the Time Machine preferences. The
 /// scripts are POSIX sh, need no environment (programs by absolute path, recordings found
 /// from "$0"), and answer a command they have no recording of with a line on stderr and exit 1.
-std::vector<ImageFile> toolFiles(const Dump& dump, Problems& problems);
+/// When neither sw_vers recording gives the version, sw_vers answers `guessedVersion` (with a
+/// line saying so), or nothing.
+std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems);
 
 /// The version that `sw_vers` printed on its ProductVersion line, with a line feed; nothing
 /// when there is no such line.

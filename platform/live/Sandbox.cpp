@@ -1,0 +1,160 @@
+// Landlock. Debian 12's kernel headers describe ABI 1 and 2 only; the later rights below are
+// the kernel's stable ABI (include/uapi/linux/landlock.h), used only after the kernel has said
+// which version it speaks, so an older kernel is never handed a right it does not know.
+#include "platform/live/Sandbox.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <linux/landlock.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/ProgramName.hpp"
+
+#ifndef LANDLOCK_ACCESS_FS_REFER
+#define LANDLOCK_ACCESS_FS_REFER (1ULL << 13)  // ABI 2
+#endif
+#ifndef LANDLOCK_ACCESS_FS_TRUNCATE
+#define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)  // ABI 3
+#endif
+#ifndef LANDLOCK_ACCESS_NET_BIND_TCP
+#define LANDLOCK_ACCESS_NET_BIND_TCP (1ULL << 0)  // ABI 4
+#define LANDLOCK_ACCESS_NET_CONNECT_TCP (1ULL << 1)
+#endif
+#ifndef LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET
+#define LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET (1ULL << 0)  // ABI 6
+#define LANDLOCK_SCOPE_SIGNAL (1ULL << 1)
+#endif
+
+namespace strandel::platform::live {
+namespace {
+
+// struct landlock_ruleset_attr as it grew: ABI 4 added the network field, ABI 6 the scopes.
+// The kernel takes any prefix of it, so the size handed over says which fields are meant.
+struct RulesetAttr {
+  std::uint64_t handledAccessFs;
+  std::uint64_t handledAccessNet;
+  std::uint64_t scoped;
+};
+constexpr std::size_t kAttrSizeAbi1 = sizeof(std::uint64_t);
+constexpr std::size_t kAttrSizeAbi4 = 2 * sizeof(std::uint64_t);
+constexpr std::size_t kAttrSizeAbi6 = sizeof(RulesetAttr);
+
+constexpr std::uint64_t kReadRights =
+    LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+constexpr std::uint64_t kWriteRightsAbi1 =
+    LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+    LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK |
+    LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_SYM;
+// Devices are never made, so their rights are handled (denied) and never granted.
+constexpr std::uint64_t kHandledAbi1 = kReadRights | kWriteRightsAbi1 | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+                                       LANDLOCK_ACCESS_FS_MAKE_BLOCK;
+// The rights that mean something on a file rather than a folder; the kernel refuses others there.
+constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                                      LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE;
+
+// What a shell and the core utilities need to start and run, besides the image itself.
+constexpr const char* kHostReadable[] = {
+    "/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32",
+    "/etc/ld.so.cache", "/etc/ld.so.conf", "/etc/ld.so.conf.d", "/etc/ld.so.preload",
+    "/dev/zero", "/dev/urandom", "/dev/random",
+};
+constexpr const char* kHostWritable[] = {"/dev/null"};
+
+long createRuleset(const RulesetAttr* attr, std::size_t size, std::uint32_t flags) {
+  return ::syscall(SYS_landlock_create_ruleset, attr, size, flags);
+}
+
+bool addPath(int ruleset, int fd, std::uint64_t rights) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return false;
+  if (!S_ISDIR(info.st_mode)) rights &= kFileRights;
+  landlock_path_beneath_attr rule{};
+  rule.allowed_access = rights;
+  rule.parent_fd = fd;
+  return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+}
+
+void sayUnconfinedOnce() {
+  static std::once_flag said;
+  std::call_once(said, [] {
+    std::fprintf(stderr,
+                 "%s: this kernel has no Landlock: the tools of machine images run unconfined, with your rights\n",
+                 programName().c_str());
+  });
+}
+
+}  // namespace
+
+int landlockAbi() {
+  static const int abi = [] {
+    long version = createRuleset(nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return version > 0 ? static_cast<int>(version) : 0;
+  }();
+  return abi;
+}
+
+int Sandbox::ruleset() const {
+  std::call_once(built_, [this] { build(); });
+  return ruleset_.get();
+}
+
+bool Sandbox::usable() const {
+  std::call_once(built_, [this] { build(); });
+  return usable_;
+}
+
+void Sandbox::build() const {
+  int abi = landlockAbi();
+  if (abi < 1) {
+    sayUnconfinedOnce();
+    usable_ = true;
+    return;
+  }
+  std::uint64_t handled = kHandledAbi1;
+  std::uint64_t write = kWriteRightsAbi1;
+  if (abi >= 2) {
+    handled |= LANDLOCK_ACCESS_FS_REFER;
+    write |= LANDLOCK_ACCESS_FS_REFER;
+  }
+  if (abi >= 3) {
+    handled |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    write |= LANDLOCK_ACCESS_FS_TRUNCATE;
+  }
+  RulesetAttr attr{handled, 0, 0};
+  std::size_t size = kAttrSizeAbi1;
+  if (abi >= 4) {
+    // Handled with no rule granting a port: every TCP connect and bind is refused.
+    attr.handledAccessNet = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
+    size = kAttrSizeAbi4;
+  }
+  if (abi >= 6) {
+    attr.scoped = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
+    size = kAttrSizeAbi6;
+  }
+  UniqueFd ruleset(static_cast<int>(createRuleset(&attr, size, 0)));
+  if (!ruleset) return;
+  for (const SandboxPath& path : paths_) {
+    std::uint64_t rights = path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights;
+    if (!path.fd || !addPath(ruleset.get(), path.fd.get(), rights)) return;
+  }
+  // A host folder that this system does not have is simply not granted.
+  auto addHost = [&](const char* name, std::uint64_t rights) {
+    UniqueFd fd(retryAfterSignal([&] { return ::open(name, O_PATH | O_CLOEXEC); }));
+    return !fd || addPath(ruleset.get(), fd.get(), rights);
+  };
+  for (const char* name : kHostReadable)
+    if (!addHost(name, kReadRights)) return;
+  for (const char* name : kHostWritable)
+    if (!addHost(name, kReadRights | write)) return;
+  ruleset_ = std::move(ruleset);
+  usable_ = true;
+}
+
+}  // namespace strandel::platform::live

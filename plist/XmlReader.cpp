@@ -1,0 +1,346 @@
+// The XML property-list form, read in one pass with an explicit stack of open containers.
+//
+// Besides the value elements, a list may hold an XML declaration, processing instructions, a
+// DOCTYPE (with an internal subset), comments and white space between elements; <plist> tags
+// are transparent wherever they stand. Reading stops at the end of the first value: what
+// follows it is not looked at. Texts of <string> and <key> decode the five named entities and
+// character references and keep CDATA sections as they are; other elements take their text as
+// it stands.
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "plist/PlistReader.hpp"
+#include "plist/XmlText.hpp"
+
+namespace strandel {
+namespace {
+
+// Joins the pieces of a message. (Chains of std::string + trip a false -Wrestrict in GCC 12.)
+std::string joined(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view piece : pieces) out.append(piece);
+  return out;
+}
+
+bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+struct OpenContainer {
+  PlistValue value;
+  bool isDict = false;
+  bool hasKey = false;
+  std::string key;
+};
+
+struct Tag {
+  std::string_view name;
+  bool selfClosing = false;
+};
+
+class XmlReader {
+ public:
+  explicit XmlReader(std::string_view text) : s_(text) {}
+
+  PlistReadResult run() {
+    for (;;) {
+      if (!skipBetweenElements()) return refused();
+      if (pos_ >= s_.size()) {
+        fail(stack_.empty() ? "no value in the list" : "a container is not closed");
+        return refused();
+      }
+      if (s_[pos_] != '<') {
+        fail("text outside any value");
+        return refused();
+      }
+      std::optional<PlistValue> done;
+      if (s_.compare(pos_, 2, "</") == 0) {
+        if (!closeContainer(done)) return refused();
+      } else if (!readElement(done)) {
+        return refused();
+      }
+      if (!done) continue;
+      if (stack_.empty()) return {std::move(done), {}};
+      if (!attach(std::move(*done))) return refused();
+    }
+  }
+
+ private:
+  PlistReadResult refused() { return {std::nullopt, std::move(error_)}; }
+
+  bool fail(std::string_view what) {
+    if (error_.empty()) {
+      std::size_t line = 1;
+      for (std::size_t i = 0; i < pos_ && i < s_.size(); ++i) line += s_[i] == '\n';
+      error_ = joined({"line ", std::to_string(line), ": ", what});
+    }
+    return false;
+  }
+
+  bool startsWith(std::string_view what) const { return s_.compare(pos_, what.size(), what) == 0; }
+
+  // Moves past `end`, searched from `from`; fails when it never comes.
+  bool skipPast(std::size_t from, std::string_view end, std::string_view what) {
+    std::size_t found = s_.find(end, from);
+    if (found == std::string_view::npos) return fail(what);
+    pos_ = found + end.size();
+    return true;
+  }
+
+  // A <!...> declaration, with a bracketed internal subset if there is one.
+  bool skipDeclaration() {
+    int brackets = 0;
+    for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
+      char c = s_[i];
+      if (c == '[') ++brackets;
+      else if (c == ']' && brackets > 0) --brackets;
+      else if (c == '>' && brackets == 0) {
+        pos_ = i + 1;
+        return true;
+      }
+    }
+    return fail("a declaration is not closed");
+  }
+
+  bool isPlistTag() const {
+    std::size_t at = pos_ + (startsWith("</") ? 2 : 1);
+    if (s_.compare(at, 5, "plist") != 0 || at + 5 >= s_.size()) return false;
+    char next = s_[at + 5];
+    return next == '>' || next == '/' || isSpace(next);
+  }
+
+  // White space, comments, processing instructions, declarations and <plist> tags.
+  bool skipBetweenElements() {
+    for (;;) {
+      while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
+      if (pos_ >= s_.size() || s_[pos_] != '<') return true;
+      if (startsWith("<?")) {
+        if (!skipPast(pos_ + 2, "?>", "a processing instruction is not closed")) return false;
+      } else if (startsWith("<!--")) {
+        if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
+      } else if (startsWith("<![CDATA[")) {
+        return true;
+      } else if (startsWith("<!")) {
+        if (!skipDeclaration()) return false;
+      } else if (isPlistTag()) {
+        Tag tag;
+        if (!readTag(tag)) return false;
+      } else {
+        return true;
+      }
+    }
+  }
+
+  // The tag at pos_ ("<name attributes>" or "</name >"), moving past it.
+  bool readTag(Tag& tag) {
+    std::size_t at = pos_ + 1;
+    const bool closing = at < s_.size() && s_[at] == '/';
+    if (closing) ++at;
+    std::size_t nameStart = at;
+    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>') ++at;
+    tag.name = s_.substr(nameStart, at - nameStart);
+    if (tag.name.empty()) return fail("a tag without a name");
+    char quote = 0;
+    for (; at < s_.size(); ++at) {
+      char c = s_[at];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        if (closing) break;
+        quote = c;
+      } else if (c == '>') {
+        pos_ = at + 1;
+        return true;
+      } else if (c == '/') {
+        if (closing || at + 1 >= s_.size() || s_[at + 1] != '>') break;
+        tag.selfClosing = true;
+        pos_ = at + 2;
+        return true;
+      } else if (closing && !isSpace(c)) {
+        break;
+      }
+    }
+    return fail(joined({"a malformed tag <", tag.name, ">"}));
+  }
+
+  bool closeContainer(std::optional<PlistValue>& done) {
+    Tag tag;
+    if (!readTag(tag)) return false;
+    if (stack_.empty()) return fail(joined({"a closing tag </", tag.name, "> with nothing open"}));
+    OpenContainer& top = stack_.back();
+    if (tag.name != (top.isDict ? "dict" : "array"))
+      return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
+    done = std::move(top.value);
+    stack_.pop_back();
+    return true;
+  }
+
+  bool readElement(std::optional<PlistValue>& done) {
+    Tag tag;
+    if (!readTag(tag)) return false;
+    const std::string_view name = tag.name;
+    if (name == "array" || name == "dict") {
+      PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
+      if (tag.selfClosing) {
+        done = std::move(empty);
+        return true;
+      }
+      if (stack_.size() >= kMaxPlistNesting)
+        return fail(joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
+      stack_.push_back(OpenContainer{std::move(empty), name == "dict", false, {}});
+      return true;
+    }
+    if (name == "key" || name == "string") {
+      std::string text;
+      if (!tag.selfClosing && !readText(name, true, text)) return false;
+      if (name == "key" && !stack_.empty() && stack_.back().isDict) {
+        OpenContainer& top = stack_.back();
+        if (top.hasKey) return fail("two keys in a row");
+        top.key = std::move(text);
+        top.hasKey = true;
+        return true;
+      }
+      done = PlistValue(std::move(text));
+      return true;
+    }
+    static constexpr std::string_view kScalars[] = {"true", "false", "integer", "real", "date", "data"};
+    bool known = false;
+    for (std::string_view scalar : kScalars) known = known || name == scalar;
+    if (!known) return fail(joined({"an unknown element <", name, ">"}));
+    std::string text;
+    if (!tag.selfClosing && !readText(name, false, text)) return false;
+    if (name == "true" || name == "false") {
+      done = PlistValue(name == "true");
+    } else if (name == "integer") {
+      done = xmltext::integerOf(text);
+    } else if (name == "real") {
+      done = PlistValue(xmltext::realOf(text));
+    } else if (name == "date") {
+      std::optional<double> seconds = xmltext::dateOf(text);
+      if (!seconds) return fail("a date that is not YYYY-MM-DDTHH:MM:SSZ between 1933 and 2069");
+      done = PlistValue(PlistDate{*seconds});
+    } else {
+      std::optional<PlistData> data = xmltext::dataOf(text);
+      if (!data) return fail("data that is not base64");
+      done = PlistValue(std::move(*data));
+    }
+    return true;
+  }
+
+  bool attach(PlistValue value) {
+    OpenContainer& top = stack_.back();
+    if (!top.isDict) {
+      top.value.asArray()->push_back(std::move(value));
+      return true;
+    }
+    if (!top.hasKey) return fail("a dictionary value without a key");
+    PlistDict& dict = *top.value.asDictionary();
+    // Keys mostly come in order: the hint makes each insertion constant time then.
+    dict.insert_or_assign(dict.end(), std::move(top.key), std::move(value));
+    top.hasKey = false;
+    return true;
+  }
+
+  // The text of element `name` up to its closing tag. Comments are dropped, CDATA sections
+  // kept; with `decode`, entities and character references are decoded.
+  bool readText(std::string_view name, bool decode, std::string& out) {
+    for (;;) {
+      std::size_t start = pos_;
+      while (pos_ < s_.size() && s_[pos_] != '<' && !(decode && s_[pos_] == '&')) ++pos_;
+      out.append(s_, start, pos_ - start);
+      if (pos_ >= s_.size()) return fail(joined({"<", name, "> is not closed"}));
+      if (s_[pos_] == '&') {
+        if (!decodeEntity(out)) return false;
+      } else if (startsWith("<!--")) {
+        if (!skipPast(pos_ + 4, "-->", "a comment is not closed")) return false;
+      } else if (startsWith("<![CDATA[")) {
+        std::size_t end = s_.find("]]>", pos_ + 9);
+        if (end == std::string_view::npos) return fail("a CDATA section is not closed");
+        out.append(s_, pos_ + 9, end - pos_ - 9);
+        pos_ = end + 3;
+      } else if (startsWith("</")) {
+        Tag tag;
+        if (!readTag(tag)) return false;
+        if (tag.name != name) return fail(joined({"</", tag.name, "> closes <", name, ">"}));
+        if (decode && out.find('\0') != std::string::npos) return fail("a text holding a NUL");
+        return true;
+      } else {
+        return fail(joined({"markup inside <", name, ">"}));
+      }
+    }
+  }
+
+  static void appendUtf8(std::string& out, std::uint32_t c) {
+    // Surrogates are written as their three bytes, as the code points they name.
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  // An entity at pos_: a named one is known by how its name starts, a character reference
+  // holds at most seven characters after "&#", with C's leniency about a sign and white space
+  // before the digits.
+  bool decodeEntity(std::string& out) {
+    std::size_t semicolon = s_.find(';', pos_ + 1);
+    if (semicolon == std::string_view::npos) return fail("an entity without its ';'");
+    std::string_view name = s_.substr(pos_ + 1, semicolon - pos_ - 1);
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
+    for (const auto& [entity, c] : kNamed) {
+      if (name.starts_with(entity)) {
+        out += c;
+        pos_ = semicolon + 1;
+        return true;
+      }
+    }
+    if (!name.starts_with('#') || name.size() > 8) return fail("an unknown entity");
+    std::string_view digits = name.substr(1);
+    int base = 10;
+    if (!digits.empty() && (digits[0] == 'x' || digits[0] == 'X')) {
+      base = 16;
+      digits.remove_prefix(1);
+    }
+    std::size_t i = 0;
+    while (i < digits.size() && (digits[i] == ' ' || (digits[i] >= '\t' && digits[i] <= '\r'))) ++i;
+    if (i < digits.size() && digits[i] == '+') ++i;
+    if (base == 16 && i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] | 0x20) == 'x') i += 2;
+    std::uint32_t code = 0;
+    std::size_t first = i;
+    for (; i < digits.size(); ++i) {
+      char c = digits[i];
+      int d = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : 99;
+      if (d >= base) break;
+      code = code * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);
+    }
+    if (i == first || i != digits.size()) return fail("a malformed character reference");
+    if (code == 0) return fail("a text holding a NUL");
+    if (code > 0x10FFFF) return fail("a character reference beyond U+10FFFF");
+    appendUtf8(out, code);
+    pos_ = semicolon + 1;
+    return true;
+  }
+
+  std::string_view s_;
+  std::size_t pos_ = 0;
+  std::vector<OpenContainer> stack_;
+  std::string error_;
+};
+
+}  // namespace
+
+PlistReadResult readXmlPlist(std::string_view bytes) { return XmlReader(bytes).run(); }
+
+}  // namespace strandel

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iterator>
+#include <limits>
+#include <string>
+
+#include "platform/HostServices.hpp"
+#include "plist/PlistReader.hpp"
+#include "tests/support/BinaryPlist.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tests/support/ToolRun.hpp"
+
+namespace strandel {
+namespace {
+
+using namespace std::string_literals;
+using testing::binaryPlist;
+using testing::ref;
+
+std::string xml(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n" + body + "\n</plist>\n";
+}
+
+constexpr auto kMaxU = std::numeric_limits<std::uint64_t>::max();
+constexpr auto kMinI = std::numeric_limits<std::int64_t>::min();
+
+// Each list reads as the value beside it, as libplist reads it too.
+TEST(PlistReader, ReadsEachFormExactly) {
+  const struct {
+    std::string bytes;
+    PlistValue value;
+  } cases[] = {
+      {xml("<integer>-9223372036854775808</integer>"), PlistValue(kMinI)},
+      {xml("<integer>18446744073709551615</integer>"), PlistValue(kMaxU)},
+      {xml("<integer> 0x10 </integer>"), PlistValue(16)},
+      {xml("<integer>010</integer>"), PlistValue(8)},  // C's octal
+      {xml("<integer>99999999999999999999</integer>"), PlistValue(kMaxU)},
+      {xml("<real>0.1</real>"), PlistValue(0.1)},
+      {xml("<real>-0x1p-1074</real>"), PlistValue(-0x1p-1074)},
+      {xml("<real>1e400</real>"), PlistValue(std::numeric_limits<double>::infinity())},
+      {xml("<real>1,5</real>"), PlistValue(1.0)},
+      {xml("<date>2021-06-01T12:34:56Z</date>"), PlistValue(PlistDate{644243696})},
+      {xml("<data>TW\n Fu\tTQ==</data>"), PlistValue(PlistData{{'M', 'a', 'n', 'M'}})},
+      {xml("<string>a&amp;&lt;&#x41;&#66;<![CDATA[<&>]]><!-- x -->\r\n</string>"), PlistValue("a&<AB<&>\r\n")},
+      {xml("<string>&#x1F600;</string>"), PlistValue("\xF0\x9F\x98\x80")},
+      {xml("<dict> <key>b</key><true/><!-- c --><key>a</key><dict/><key>b</key><false/><key>z</key></dict>"),
+       PlistValue(PlistDict{{"a", PlistValue(PlistDict{})}, {"b", PlistValue(false)}})},
+      {xml("<array><string/><array/></array>"), PlistValue(PlistArray{PlistValue(""), PlistValue(PlistArray{})})},
+      {binaryPlist({"\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"s}), PlistValue(-1)},
+      // A 16-byte integer counts by its low 8 bytes, as an unsigned number.
+      {binaryPlist({"\x14" + std::string(8, '\xFF') + std::string(8, '\xFF')}), PlistValue(kMaxU)},
+      {binaryPlist({"\x14" + std::string(15, '\0') + "\x05"}), PlistValue(5)},
+      {binaryPlist({"\x22\x3F\xC0\x00\x00"s}), PlistValue(1.5)},
+      {binaryPlist({"\x33\xBF\xF4\x00\x00\x00\x00\x00\x00"s}), PlistValue(PlistDate{-1.25})},
+      // UTF-16: a pair makes one character, a lone surrogate is dropped.
+      {binaryPlist({"\x64\x00\xE9\xD8\x3D\xDE\x00\xDC\x00"s}), PlistValue("\xC3\xA9\xF0\x9F\x98\x80")},
+      {binaryPlist({"\x5F\x10\x03" "abc"s}), PlistValue("abc")},
+      {binaryPlist({"\x81\x01\x02"s}), PlistValue(std::uint64_t{258})},
+      // Strings and numbers may be named from many places; sets read as arrays.
+      {binaryPlist({"\xD1" + ref(1) + ref(2), "\x51k", "\xC2" + ref(3) + ref(3), "\x10\x07"}),
+       PlistValue(PlistDict{{"k", PlistValue(PlistArray{PlistValue(7), PlistValue(7)})}})},
+  };
+  for (const auto& c : cases) {
+    PlistReadResult read = readPlistExplained(c.bytes);
+    ASSERT_TRUE(read.value.has_value()) << c.bytes << "\n" << read.refusal;
+    EXPECT_EQ(*read.value, c.value) << c.bytes;
+    EXPECT_EQ(read.value->kind(), c.value.kind()) << c.bytes;
+  }
+}
+
+// Damaged and hostile lists are refused, saying what and where.
+TEST(PlistReader, RefusesSayingWhatAndWhere) {
+  const std::string deepXml = [] {
+    std::string out;
+    for (int i = 0; i < 200000; ++i) out += "<array>";
+    return out;
+  }();
+  const struct {
+    std::string bytes, refusal;
+  } cases[] = {
+      {"<plist>", "too short to be a property list"},
+      {xml("<array>\n<true/>\n</dict>"), "line 6: </dict> closes <array>"},
+      {xml("<string>a&#0;b</string>"), "line 4: a text holding a NUL"},
+      {xml("<string>a\0b</string>"s), "line 4: a text holding a NUL"},
+      {xml("<string>&bogus;</string>"), "line 4: an unknown entity"},
+      {xml("<data>TWE</data>"), "line 4: data that is not base64"},
+      {xml("<date>2001-01-01</date>"), "line 4: a date that is not"},
+      {xml("<dict><string>x</string></dict>"), "line 4: a dictionary value without a key"},
+      {xml("<array>"), "line 6: a container is not closed"},
+      {deepXml, "line 1: containers nested more than 512 deep"},
+      {binaryPlist({"\x53" "a\0b"s}), "byte 0x8: a string holding a NUL byte"},
+      {binaryPlist({"\x61\x00\x00"s}), "byte 0x8: a string holding U+0000"},
+      {binaryPlist({"\xA1" + ref(0)}), "byte 0x8: a container named more than once"},
+      {binaryPlist({"\xA2" + ref(1) + ref(1), "\xA0"}), "byte 0xb: a container named more than once"},
+      {testing::sharedChain(79), "a container named more than once"},
+      {testing::nestedBinaryArrays(200000), "containers nested more than 512 deep"},
+      {binaryPlist({"\xD1" + ref(1) + ref(1), "\x10\x01"}), "byte 0xb: a dictionary key that is not a string"},
+      {binaryPlist({"\xA1" + ref(5)}), "byte 0x9: a reference to object 5 of 1"},
+      {binaryPlist({"\x75" "abcde"s}), "byte 0x8: an object of unknown kind"},
+      {binaryPlist({"\x13\x00"s}), "byte 0x8: an object cut short"},
+  };
+  for (const auto& c : cases) {
+    PlistReadResult read = readPlistExplained(c.bytes);
+    EXPECT_FALSE(read.value.has_value()) << c.refusal;
+    EXPECT_TRUE(read.refusal.starts_with(c.refusal) || read.refusal.find(c.refusal) != std::string::npos)
+        << read.refusal << " (wanted " << c.refusal << ")";
+  }
+  EXPECT_LE(testing::sharedChain(79).size(), 360u);
+}
+
+// 512 levels still read, in both forms.
+TEST(PlistReader, ReadsNestingUpToTheLimit) {
+  std::string deep;
+  for (std::size_t i = 0; i < kMaxPlistNesting; ++i) deep += "<array>";
+  for (std::size_t i = 0; i < kMaxPlistNesting; ++i) deep += "</array>";
+  EXPECT_TRUE(readPlist(deep).has_value());
+  EXPECT_TRUE(readPlist(testing::nestedBinaryArrays(kMaxPlistNesting - 1)).has_value());
+}
+
+}  // namespace
+}  // namespace strandel
+
+namespace strandel {
+namespace {
+
+std::string nestedXml(int levels) {
+  std::string out = "<plist>";
+  for (int i = 0; i < levels; ++i) out += "<array>";
+  return out;
+}
+
+// The hostile shapes through the callers: each keeps its own failure. An image is refused
+// (the tool exits 2), a settings file reads as empty and is moved aside by the next write.
+TEST(PlistReader, HostileListsKeepEachCallersFailure) {
+  for (const std::string& bytes : {testing::sharedChain(79), nestedXml(200000), testing::nestedBinaryArrays(200000)}) {
+    testing::TempDir image;
+    std::filesystem::create_directory(image.path() / "root");
+    testing::writeFile(image.str() + "/machine.plist", bytes);
+    testing::ToolRun run = testing::runStrandel({"--machine", image.str(), "volumes"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("not a property list ("), std::string::npos) << run.err;
+
+    testing::TempDir home;
+    const std::string path = home.str() + "/settings.plist";
+    testing::writeFile(path, bytes);
+    auto settings = platform::makeFileSettings(path);
+    EXPECT_EQ(settings->get("k"), std::nullopt);
+    ASSERT_TRUE(settings->set("k", PlistValue(1)));
+    EXPECT_EQ(settings->get("k"), PlistValue(1));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 3);  // store, lock, aside
+  }
+}
+
+}  // namespace
+}  // namespace strandel

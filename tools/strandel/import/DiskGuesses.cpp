@@ -1,0 +1,274 @@
+#include "tools/strandel/import/DiskGuesses.hpp"
+
+#include <algorithm>
+#include <array>
+#include <set>
+
+namespace strandel::importer {
+namespace {
+
+// The system's own mount points from 10.13 on: the role of the volume there and the name the
+// system gives it ("" where the name is the owner's: the Data volume takes the System's).
+struct SystemMount {
+  std::string_view path, role, name;
+};
+constexpr std::array<SystemMount, 8> kSystemMounts{{
+    {"/System/Volumes/Data", "Data", ""},
+    {"/System/Volumes/Preboot", "Preboot", "Preboot"},
+    {"/System/Volumes/VM", "VM", "VM"},
+    {"/private/var/vm", "VM", "VM"},
+    {"/System/Volumes/Update", "Update", "Update"},
+    {"/System/Volumes/xarts", "xART", "xART"},
+    {"/System/Volumes/iSCPreboot", "Preboot", "iSCPreboot"},
+    {"/System/Volumes/Hardware", "Hardware", "Hardware"},
+}};
+
+// Xcode mounts each simulator runtime's disk image below this folder.
+constexpr std::string_view kSimulatorMounts = "/Library/Developer/CoreSimulator/";
+
+const std::string* textAt(const PlistDict& dict, std::string_view key) {
+  auto it = dict.find(key);
+  return it == dict.end() ? nullptr : it->second.asString();
+}
+
+bool has(const PlistDict& dict, std::string_view key) { return dict.find(key) != dict.end(); }
+
+bool flagAt(const PlistDict& dict, std::string_view key) {
+  auto it = dict.find(key);
+  return it != dict.end() && it->second.asBoolean().value_or(false);
+}
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// The file system a partition holds by the type diskutil lists for it; "" when the type
+// says nothing sure (Microsoft Basic Data holds FAT, exFAT or NTFS alike).
+std::string_view kindOfContent(std::string_view content) {
+  if (content.starts_with("DOS_FAT_") || content.starts_with("Windows_FAT_") || content == "EFI" ||
+      content == "C12A7328-F81F-11D2-BA4B-00A0C93EC93B")
+    return "msdos";
+  if (content == "Apple_HFS" || content == "Apple_HFSX" || content == "48465300-0000-11AA-AA11-00306543ECAC") return "hfs";
+  return "";
+}
+
+// The name diskutil info shows for a file system (FilesystemUserVisibleName).
+std::string_view userVisibleName(std::string_view kind, std::string_view content, bool journaled) {
+  if (kind == "apfs") return "APFS";
+  if (kind == "exfat") return "ExFAT";
+  if (kind == "hfs") return journaled ? "Mac OS Extended (Journaled)" : "Mac OS Extended";
+  if (kind == "msdos") {
+    if (content.ends_with("FAT_12")) return "MS-DOS (FAT12)";
+    if (content.ends_with("FAT_16")) return "MS-DOS (FAT16)";
+    // FAT32 is what sticks, cards and EFI partitions carry.
+    return "MS-DOS (FAT32)";
+  }
+  return "";
+}
+
+class LayoutGuesser {
+ public:
+  explicit LayoutGuesser(DiskMap& disks) : disks_(disks) {}
+
+  void fromMounts(const std::vector<MountLine>& mounts) {
+    std::set<std::string, std::less<>> seen;
+    for (const MountLine& mount : mounts) {
+      if (!mount.from.starts_with("/dev/")) continue;
+      std::string bsd = mount.from.substr(5);
+      auto numbers = bsdNumbers(bsd);
+      // A device mounted twice is described by the mount the table lists first.
+      if (!numbers || !seen.insert(bsd).second || !disks_.count(bsd)) continue;
+      options_[bsd] = mount.options;
+      // APFS names have two parts (a volume) or three (a snapshot of one).
+      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3)) apfsMount(bsd, numbers->size(), mount);
+      if (mount.on.starts_with(kSimulatorMounts)) simulator(bsd, mount.on);
+    }
+  }
+
+  // File systems and their names where only the listing's Content or the mount tells.
+  void fileSystems() {
+    for (auto& [bsd, facts] : disks_) {
+      // What diskutil info leaves out of its answer, the service leaves out too.
+      if (facts.hasInfoFile) continue;
+      const std::string* content = textAt(facts.info, "Content");
+      if (!has(facts.info, "FilesystemType") && content && facts.kind != DiskKind::ApfsContainer) {
+        if (std::string_view kind = kindOfContent(*content); !kind.empty()) {
+          fill(facts.info, "FilesystemType", std::string(kind));
+          facts.guesses.push_back("file system " + std::string(kind) + " (Content " + *content + ")");
+        }
+      }
+      const std::string* kind = textAt(facts.info, "FilesystemType");
+      if (!kind || has(facts.info, "FilesystemUserVisibleName") || has(facts.info, "FilesystemName")) continue;
+      auto options = options_.find(bsd);
+      // An HFS+ volume that is not mounted is taken as journaled, as Disk Utility makes them.
+      bool journaled = options == options_.end() ||
+                       std::find(options->second.begin(), options->second.end(), "journaled") != options->second.end();
+      std::string_view name = userVisibleName(*kind, content ? *content : "", journaled);
+      if (name.empty()) continue;
+      fill(facts.info, "FilesystemUserVisibleName", std::string(name));
+      facts.guesses.push_back("volume type " + quoted(name) + " (file system " + *kind +
+                              (content && *kind == "msdos" ? ", Content " + *content : std::string()) + ")");
+    }
+  }
+
+  // From macOS 11 the system runs from a sealed snapshot of its System volume, which the
+  // service reports as mounted where the snapshot is.
+  void systemVolume() {
+    std::vector<std::pair<std::string, std::string>> volumes;
+    for (const auto& [bsd, facts] : disks_) {
+      const std::string* point = textAt(facts.info, "MountPoint");
+      auto numbers = bsdNumbers(bsd);
+      if (point && *point == "/" && numbers && numbers->size() >= 3) volumes.emplace_back(*bsdParent(bsd), bsd);
+    }
+    for (const auto& [volume, snapshot] : volumes) {
+      DiskFacts& v = disk(volume);
+      if (!has(v.info, "MountPoint")) {
+        v.info["MountPoint"] = std::string("/");
+        v.guesses.push_back("mounted at / (its snapshot " + snapshot + " is)");
+      }
+      role(v, "System", "its snapshot is mounted at /");
+    }
+    // From macOS 10.15 the volume at / is the System half of a volume group whose Data half
+    // is in the same container.
+    std::set<std::string, std::less<>> dataContainers;
+    for (const auto& [bsd, facts] : disks_) {
+      if (!facts.roles.empty() && facts.roles.front() == "Data") dataContainers.insert(bsdWhole(bsd));
+    }
+    for (auto& [bsd, facts] : disks_) {
+      const std::string* point = textAt(facts.info, "MountPoint");
+      const std::string* fileSystem = textAt(facts.info, "FilesystemType");
+      auto numbers = bsdNumbers(bsd);
+      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers && numbers->size() == 2 &&
+          dataContainers.count(bsdWhole(bsd)))
+        role(facts, "System", "mounted at / beside a Data volume of its container");
+    }
+  }
+
+  // diskutil list's OSInternal marks the disks of the Mac's own storage.
+  void osInternal() {
+    for (auto& [bsd, facts] : disks_) {
+      if (has(facts.info, "Internal") || !flagAt(facts.info, "OSInternal")) continue;
+      fill(facts.info, "Internal", true);
+      facts.guesses.push_back("internal (OSInternal in the listing)");
+    }
+  }
+
+ private:
+  DiskFacts& disk(const std::string& bsd) {
+    DiskFacts& facts = disks_[bsd];
+    if (facts.sources.empty()) facts.sources.emplace_back(dumpfile::kMount);
+    return facts;
+  }
+
+  void setKind(DiskFacts& facts, DiskKind kind, std::optional<std::string> parent, std::string what) {
+    if (facts.kind) return;
+    facts.kind = kind;
+    if (!facts.parent) facts.parent = std::move(parent);
+    facts.guesses.push_back(std::move(what));
+  }
+
+  void apfsMount(const std::string& bsd, std::size_t parts, const MountLine& mount) {
+    std::string whole = bsdWhole(bsd);
+    std::string volume = parts >= 3 ? *bsdParent(bsd) : bsd;
+    DiskFacts& container = disk(whole);
+    setKind(container, DiskKind::ApfsContainer, std::nullopt, "an APFS container (its volumes are mounted as apfs)");
+    fill(container.info, "Content", kApfsContainerContent);
+    fill(container.info, "WholeDisk", true);
+    DiskFacts& v = disk(volume);
+    setKind(v, DiskKind::ApfsVolume, whole, "an APFS volume of " + whole + " (mounted as apfs)");
+    fill(v.info, "Content", kApfsVolumeContent);
+    if (parts >= 3) {
+      DiskFacts& snapshot = disk(bsd);
+      setKind(snapshot, DiskKind::ApfsSnapshot, volume, "a snapshot of " + volume + " (a three-part name mounted as apfs)");
+      fill(snapshot.info, "Content", kApfsVolumeContent);
+      fill(v.info, "FilesystemType", "apfs");
+      return;
+    }
+    for (const SystemMount& system : kSystemMounts) {
+      if (mount.on != system.path) continue;
+      role(v, system.role, "mounted at " + mount.on);
+      if (!system.name.empty() && !has(v.info, "VolumeName")) {
+        v.info["VolumeName"] = std::string(system.name);
+        v.guesses.push_back("named " + quoted(system.name) + ", as the system names the volume at " + mount.on);
+      }
+    }
+  }
+
+  void role(DiskFacts& facts, std::string_view role, const std::string& why) {
+    if (!facts.roles.empty()) return;
+    facts.roles = {std::string(role)};
+    facts.guesses.push_back("role " + std::string(role) + " (" + why + ")");
+  }
+
+  void simulator(const std::string& bsd, const std::string& mountPoint) {
+    DiskFacts& image = disk(bsdWhole(bsd));
+    if (has(image.properties, "DiskImageURL")) return;
+    std::string_view folder(mountPoint);
+    while (folder.ends_with('/')) folder.remove_suffix(1);
+    std::string name(folder.substr(folder.find_last_of('/') + 1));
+    if (name.empty() || name == "CoreSimulator") name = "runtime";
+    std::string url = "file:///Library/Developer/CoreSimulator/Images/" + name + ".dmg";
+    image.properties["DiskImageURL"] = url;
+    image.guesses.push_back("the disk image " + url + " (a simulator runtime, mounted at " + mountPoint + ")");
+  }
+
+  DiskMap& disks_;
+  std::map<std::string, std::vector<std::string>, BsdLess> options_;
+};
+
+// The disk at the top of `bsd`'s chain of parents.
+std::string topOf(const DiskMap& disks, std::string bsd) {
+  // Parents nest a few levels; a longer chain can only be a loop, which settleTree reports.
+  for (int depth = 0; depth < 16; ++depth) {
+    auto it = disks.find(bsd);
+    if (it == disks.end() || !it->second.parent || !disks.count(*it->second.parent)) break;
+    bsd = *it->second.parent;
+  }
+  return bsd;
+}
+
+bool firstRoleIs(const DiskFacts& facts, std::initializer_list<std::string_view> roles) {
+  if (facts.roles.empty()) return false;
+  return std::any_of(roles.begin(), roles.end(), [&](std::string_view role) { return facts.roles.front() == role; });
+}
+
+}  // namespace
+
+void guessFromLayout(DiskMap& disks, const std::vector<MountLine>& mounts) {
+  LayoutGuesser guesser(disks);
+  guesser.fromMounts(mounts);
+  guesser.systemVolume();
+  guesser.fileSystems();
+  guesser.osInternal();
+}
+
+void guessPlacement(DiskMap& disks) {
+  bool appleSilicon = std::any_of(disks.begin(), disks.end(),
+                                  [](const auto& disk) { return firstRoleIs(disk.second, {"xART", "Hardware"}); });
+  std::set<std::string, BsdLess> internal;
+  for (const auto& [bsd, facts] : disks) {
+    const std::string* mountPoint = textAt(facts.info, "MountPoint");
+    bool boot = mountPoint && *mountPoint == "/";
+    if (boot || (appleSilicon && firstRoleIs(facts, {"xART", "Hardware"}))) internal.insert(topOf(disks, bsd));
+  }
+  for (const std::string& bsd : internal) {
+    DiskFacts& facts = disks[bsd];
+    if (has(facts.info, "Internal")) continue;
+    facts.info["Internal"] = true;
+    if (appleSilicon) {
+      fill(facts.info, "BusProtocol", "Apple Fabric");
+      facts.guesses.push_back("internal, on the Apple Fabric (the SSD of an Apple silicon Mac's system containers)");
+    } else {
+      facts.guesses.push_back("internal (the disk the system runs from)");
+    }
+  }
+}
+
+void noteGuesses(const DiskMap& disks, Problems& problems) {
+  for (const auto& [bsd, facts] : disks) {
+    if (facts.guesses.empty()) continue;
+    std::string what;
+    for (const std::string& guess : facts.guesses) what += (what.empty() ? "" : "; ") + guess;
+    problems.guess(bsd, "no recording says it; taken as " + what);
+  }
+}
+
+}  // namespace strandel::importer

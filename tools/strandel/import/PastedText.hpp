@@ -1,0 +1,16 @@
+// What a customer pastes instead of a recorded file: a terminal session with the tool's output
+// between prompt lines.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace strandel::importer {
+
+/// The property list inside `text`: from its first "<?xml" (else its first "<plist") to the
+/// first "</plist>" after that, both included. Nothing when there is no such span, or when the
+/// span is all the text holds apart from blanks and line ends (then the text is the list).
+/// One pass over the text, whatever it holds.
+std::optional<std::string_view> propertyListSpan(std::string_view text);
+
+}  // namespace strandel::importer
