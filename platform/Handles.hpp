@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <utility>
 
+#include <strandel/Export.hpp>
+
 namespace strandel::platform {
 
 // Traits give `invalid()` and `free(handle)`.
@@ -42,7 +44,7 @@ class ScopedGeneric {
 
 struct FdTraits {
   static int invalid() noexcept { return -1; }
-  static void free(int fd) noexcept;
+  STRANDEL_EXPORT static void free(int fd) noexcept;  // for the tool too: STRANDEL_PRIVATE
 };
 /// An owned file descriptor, closed when the value goes.
 using UniqueFd = ScopedGeneric<int, FdTraits>;

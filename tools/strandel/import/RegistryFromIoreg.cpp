@@ -84,7 +84,10 @@ class Pruner {
       if (auto entry = build(ioreg, "ioreg", false, nullptr)) out.push_back(std::move(*entry));
     } else if (const PlistArray* array = ioreg.asArray()) {
       for (std::size_t i = 0; i < array->size(); ++i) {
-        if (auto entry = build((*array)[i], "[" + std::to_string(i) + "]", false, nullptr)) out.push_back(std::move(*entry));
+        // Appended rather than "[" + ...: GCC 12 at -O3 warns falsely (-Wrestrict) on a literal
+        // prepended to a temporary string.
+        std::string where = std::string("[").append(std::to_string(i)).append("]");
+        if (auto entry = build((*array)[i], where, false, nullptr)) out.push_back(std::move(*entry));
       }
     }
     for (const auto& [bsd, facts] : disks_) {
