@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <utility>
 
-#include <strandel/Export.hpp>
-
 namespace strandel::platform {
 
 // Traits give `invalid()` and `free(handle)`.
@@ -44,7 +42,7 @@ class ScopedGeneric {
 
 struct FdTraits {
   static int invalid() noexcept { return -1; }
-  STRANDEL_EXPORT static void free(int fd) noexcept;  // for the tool too: STRANDEL_PRIVATE
+  static void free(int fd) noexcept;
 };
 /// An owned file descriptor, closed when the value goes.
 using UniqueFd = ScopedGeneric<int, FdTraits>;
