@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plist/PlistReader.hpp"
+#include "plist/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -201,24 +202,6 @@ class BinaryReader {
     }
     if (!budget_.takeBytes(text.size())) return overBudget(start);
     return text;
-  }
-
-  static void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
   }
 
   // Reads object `ref` into `out`. A container is left empty and pushed on the stack, to be

@@ -1,4 +1,4 @@
-// UTF-8 validation, shared by every place that decodes outside bytes as UTF-8.
+// UTF-8 validation and encoding, shared by every place that decodes outside bytes as UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,10 @@ STRANDEL_EXPORT bool isValidUtf8(std::string_view text) noexcept;
 
 /// `bytes` as text when they are valid UTF-8, else nothing.
 std::optional<std::string> decodeUtf8(std::string_view bytes);
+
+/// Appends code point `c` as UTF-8. A surrogate is written as the three bytes of the code point
+/// it names; callers that must refuse lone surrogates check before appending.
+void appendUtf8(std::string& out, char32_t c);
 
 /// Bytes decoded as ASCII where every byte is accepted: a byte above 127 stands for the
 /// Latin-1 character of the same value, so the result is UTF-8 text.

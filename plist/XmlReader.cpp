@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "plist/PlistReader.hpp"
+#include "plist/Utf8.hpp"
 #include "plist/XmlText.hpp"
 
 namespace strandel {
@@ -332,25 +333,6 @@ class XmlReader {
       } else {
         return fail(joined({"markup inside <", name, ">"}));
       }
-    }
-  }
-
-  static void appendUtf8(std::string& out, std::uint32_t c) {
-    // Surrogates are written as their three bytes, as the code points they name.
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
 
