@@ -2,6 +2,8 @@
 // FILE streams, libmount tables and libplist nodes.
 #pragma once
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <utility>
 
@@ -40,9 +42,12 @@ class ScopedGeneric {
   T handle_;
 };
 
+// Inline, so that code outside the library (the tool's importer) owns descriptors the same way.
+// close is not retried after EINTR: Linux releases the descriptor whatever close reports, and
+// a second close could hit a descriptor that another thread has opened meanwhile.
 struct FdTraits {
   static int invalid() noexcept { return -1; }
-  static void free(int fd) noexcept;
+  static void free(int fd) noexcept { ::close(fd); }
 };
 /// An owned file descriptor, closed when the value goes.
 using UniqueFd = ScopedGeneric<int, FdTraits>;

@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/Handles.hpp"
 #include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/MountText.hpp"
 #include "tools/strandel/import/PastedText.hpp"
@@ -30,34 +31,8 @@ struct DumpFile {
   std::string bytes{};
 };
 
-// The tool reaches the library only through its public interface, so it keeps its own
-// descriptor owner.
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  ~OwnedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-template <typename F>
-auto retryAfterSignal(F&& f) {
-  decltype(f()) result;
-  do {
-    result = f();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
-
 DumpFile readDumpFile(const fs::path& path) {
-  OwnedFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+  platform::UniqueFd fd(platform::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) return {errno == ENOENT ? FileRead::Missing : errno == ELOOP ? FileRead::NotRegular : FileRead::Failed};
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) return {};
@@ -69,7 +44,7 @@ DumpFile readDumpFile(const fs::path& path) {
     std::size_t done = 0;
     // A file that grows while it is read is cut at the size it had.
     while (done < file.bytes.size()) {
-      ssize_t n = retryAfterSignal([&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
+      ssize_t n = platform::retryAfterSignal([&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
       if (n < 0) return {};
       if (n == 0) break;
       done += static_cast<std::size_t>(n);
