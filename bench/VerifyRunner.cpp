@@ -157,10 +157,10 @@ ShellImage& shellImage() {
 void BM_ShellPlainReadLoop(benchmark::State& state) {
   if (!shellImage().error().empty()) return state.SkipWithError(shellImage().error().c_str());
   shellImage().ensureOutput(state.range(0));
-  std::string commandLine = "/usr/sbin/diskutil verifyVolume " + std::to_string(state.range(0));
+  std::string arguments = "verifyVolume " + std::to_string(state.range(0));
   std::size_t total = 0;
   for (auto _ : state) {
-    auto stream = strandel::platform::current()->processes().openShell(commandLine);
+    auto stream = strandel::platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
     if (!stream) return state.SkipWithError("the shell can't be started");
     std::array<char, kRead + 1> buffer;
     std::vector<std::uint8_t> kept;

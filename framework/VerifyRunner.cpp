@@ -10,6 +10,7 @@
 #include "framework/Progress.hpp"
 #include "platform/Machine.hpp"
 #include "plist/Utf8.hpp"
+#include "text/ShellQuote.hpp"
 
 namespace strandel {
 namespace {
@@ -24,9 +25,7 @@ constexpr std::size_t kReadBufferSize = 2048;
 void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
-  std::string commandLine = "/usr/sbin/diskutil ";
-  commandLine += arguments;
-  auto stream = platform::current()->processes().openShell(commandLine);
+  auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
   if (!stream) return;
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
@@ -34,19 +33,6 @@ void runDiskUtility(StrandelFramework& object, std::string_view arguments, Progr
     if (output.exhausted()) break;
   }
   stream->close();
-}
-
-std::string quotedForShell(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '\'';
-  return quoted;
 }
 
 // The volume a request names, as the text the disk utility is given: a string as it stands, a
@@ -111,7 +97,7 @@ void StrandelFramework::runWith(const PlistDict& request, const std::function<vo
     // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
     // tool receives exactly "verifyVolume" and the volume text.
     ProgressBuffer output;
-    runDiskUtility(*this, "verifyVolume " + quotedForShell(*volume), output);
+    runDiskUtility(*this, "verifyVolume " + detail::shellQuoted(*volume), output);
     if (!output.exhausted()) text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
   }
   if (reply) reply(text);

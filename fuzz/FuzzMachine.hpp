@@ -24,6 +24,7 @@ class NoRegistry final : public platform::Registry {
   std::optional<PlistValue> searchProperty(platform::RegistryObject, std::string_view) override { return std::nullopt; }
   std::shared_ptr<const PlistDict> description(platform::RegistryObject) override { return nullptr; }
   std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
+  std::optional<PlistArray> tree() override { return std::nullopt; }
 };
 
 /// Answers a run of `tool` with `output`; no other tool can be started.
@@ -37,7 +38,7 @@ class OneToolProcesses final : public platform::Processes {
     return platform::ToolOutput{output};
   }
   bool runToolToFile(const platform::ToolRunOptions&, int) override { return false; }
-  std::unique_ptr<platform::ShellStream> openShell(std::string_view) override { return nullptr; }
+  std::unique_ptr<platform::ShellStream> openShell(std::string_view, std::string_view) override { return nullptr; }
 };
 
 class FuzzMachine final : public platform::Machine {

@@ -44,6 +44,10 @@ class Registry {
   virtual std::shared_ptr<const PlistDict> description(RegistryObject object) = 0;
   /// The disk description of the BSD name; null when no disk object can be made from it.
   virtual std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view bsdName) = 0;
+  /// The whole tree in the machine image's registry form (an array of root entries with
+  /// "Class", "IOMedia" where the source said it, "Properties", "Description", "Children"), for
+  /// showing and recording a machine; nothing when the backend can't walk its tree.
+  virtual std::optional<PlistArray> tree() = 0;
 };
 
 /// One mount-table entry, its names as raw bytes (not necessarily UTF-8). The views are valid
@@ -115,9 +119,11 @@ class Processes {
   /// Starts the tool with its standard output to the open descriptor `output` and waits until
   /// it exits. False when the tool can't be started.
   virtual bool runToolToFile(const ToolRunOptions& options, int output) = 0;
-  /// Starts `commandLine` through the system shell with the host's environment, standard error
-  /// inherited. Nothing when it can't be started.
-  virtual std::unique_ptr<ShellStream> openShell(std::string_view commandLine) = 0;
+  /// Starts the tool at the platform path `tool` through the system shell with the host's
+  /// environment, standard error inherited: the shell reads the tool's quoted path followed by
+  /// `argumentText`, which is shell text (words, quotes, redirections) and is passed as it is.
+  /// The machine maps the tool as `runTool` does. Nothing when it can't be started.
+  virtual std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) = 0;
 };
 
 class Files {

@@ -33,8 +33,7 @@ std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
 class ImageMachine final : public Machine {
  public:
   ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
-      : plist_(plist),
-        registry_(makeImageRegistry(plist)),
+      : registry_(makeImageRegistry(plist)),
         mountTable_(makeImageMountTable(plist, root)),
         processes_(makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root)),
         files_(makeImageFiles(plist, root)),
@@ -50,8 +49,6 @@ class ImageMachine final : public Machine {
   Localizer& localizer() override { return *localizer_; }
   Log& log() override { return *log_; }
 
-  const MachinePlist& plist() const { return *plist_; }
-
  private:
   // An image is a record of someone else's Mac: its settings stay in memory, fresh for each
   // load, unless the process named a settings file.
@@ -60,7 +57,6 @@ class ImageMachine final : public Machine {
     return file.empty() ? makeMemorySettings() : makeFileSettings(std::move(file));
   }
 
-  std::shared_ptr<const MachinePlist> plist_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<MountTable> mountTable_;
   std::unique_ptr<Processes> processes_;
@@ -97,22 +93,6 @@ PlistFile readMachinePlist(const std::string& path) {
   }
 }
 
-PlistDict entryValue(const MachinePlist& plist, std::uint32_t index) {
-  const RegistryNode& node = plist.nodes[index];
-  PlistDict entry;
-  entry["Class"] = node.className;
-  if (node.mediaGiven) entry["IOMedia"] = node.isMedia;
-  if (!node.properties.empty()) entry["Properties"] = node.properties;
-  if (node.description) entry["Description"] = *node.description;
-  if (node.end > index + 1) {
-    PlistArray children;
-    for (std::uint32_t child = index + 1; child < node.end; child = plist.nodes[child].end)
-      children.emplace_back(entryValue(plist, child));
-    entry["Children"] = std::move(children);
-  }
-  return entry;
-}
-
 }  // namespace
 
 LoadResult loadMachine(std::string_view dir) {
@@ -146,16 +126,6 @@ LoadResult loadMachine(std::string_view dir) {
   if (!imageRoot) return {nullptr, rootPath + ": can't be resolved"};
 
   return {std::make_shared<ImageMachine>(std::move(parsed.plist), imageRoot), {}};
-}
-
-std::optional<PlistArray> registryTree(Machine& machine) {
-  auto* image = dynamic_cast<ImageMachine*>(&machine);
-  if (!image) return std::nullopt;
-  const MachinePlist& plist = image->plist();
-  PlistArray roots;
-  for (std::uint32_t index = 0; index < plist.nodes.size(); index = plist.nodes[index].end)
-    roots.emplace_back(entryValue(plist, index));
-  return roots;
 }
 
 }  // namespace strandel::platform::image

@@ -22,9 +22,4 @@ struct LoadResult {
 /// "img/root/: missing").
 LoadResult loadMachine(std::string_view dir);
 
-/// The registry of an image machine in machine.plist's own form: an array of entries with
-/// "Class", "IOMedia" (when the image gave it), "Properties", "Description" (DAVolumePath as a
-/// URL value, UUIDs canonical) and "Children". Nothing when `machine` is not an image.
-STRANDEL_EXPORT std::optional<PlistArray> registryTree(Machine& machine);
-
 }  // namespace strandel::platform::image

@@ -11,19 +11,6 @@
 namespace strandel::platform::image {
 namespace {
 
-std::string shellQuoted(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  out += '\'';
-  return out;
-}
-
 class ImageProcesses final : public Processes {
  public:
   ImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root) : host_(std::move(host)), root_(std::move(root)) {}
@@ -39,18 +26,13 @@ class ImageProcesses final : public Processes {
     return mapped && host_->runToolToFile(*mapped, output);
   }
 
-  std::unique_ptr<ShellStream> openShell(std::string_view commandLine) override {
-    if (!host_) return nullptr;
-    if (commandLine.empty() || commandLine.front() != '/') return host_->openShell(commandLine);
-    std::size_t end = commandLine.find_first_of(" \t\n");
-    std::string_view tool = commandLine.substr(0, end);
+  std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) override {
     // A tool that is not in the image can't be started; running the host's tool of that name
     // instead would answer for the wrong machine.
+    if (!host_ || tool.empty() || tool.front() != '/') return nullptr;
     auto found = hostPathOf(tool);
     if (!found) return nullptr;
-    std::string line = shellQuoted(*found);
-    if (end != std::string_view::npos) line += commandLine.substr(end);
-    return host_->openShell(line);
+    return host_->openShell(*found, argumentText);
   }
 
  private:

@@ -69,6 +69,13 @@ class ImageRegistry final : public Registry {
     return description(*object);
   }
 
+  std::optional<PlistArray> tree() override {
+    PlistArray roots;
+    for (std::uint32_t index = 0; index < plist_->nodes.size(); index = plist_->nodes[index].end)
+      roots.emplace_back(entryValue(index));
+    return roots;
+  }
+
  private:
   // The "BSD Name" property names a media object; an entry without it goes by its
   // description's DAMediaBSDName, as a disk object made from it would.
@@ -81,6 +88,22 @@ class ImageRegistry final : public Registry {
     auto it = node.description->find("DAMediaBSDName");
     if (it == node.description->end() || !it->second.asString()) return std::nullopt;
     return std::string_view(*it->second.asString());
+  }
+
+  PlistDict entryValue(std::uint32_t index) const {
+    const RegistryNode& node = plist_->nodes[index];
+    PlistDict entry;
+    entry["Class"] = node.className;
+    if (node.mediaGiven) entry["IOMedia"] = node.isMedia;
+    if (!node.properties.empty()) entry["Properties"] = node.properties;
+    if (node.description) entry["Description"] = *node.description;
+    if (node.end > index + 1) {
+      PlistArray children;
+      for (std::uint32_t child = index + 1; child < node.end; child = plist_->nodes[child].end)
+        children.emplace_back(entryValue(child));
+      entry["Children"] = std::move(children);
+    }
+    return entry;
   }
 
   const RegistryNode* find(RegistryObject object) const {

@@ -17,6 +17,7 @@ class EmptyRegistry final : public Registry {
   std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override { return std::nullopt; }
   std::shared_ptr<const PlistDict> description(RegistryObject) override { return nullptr; }
   std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
+  std::optional<PlistArray> tree() override { return PlistArray{}; }
 };
 
 class LiveMachine final : public Machine {

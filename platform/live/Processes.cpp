@@ -14,6 +14,7 @@
 
 #include "platform/live/LiveMachine.hpp"
 #include "platform/live/Spawn.hpp"
+#include "text/ShellQuote.hpp"
 
 namespace strandel::platform::live {
 namespace {
@@ -232,13 +233,15 @@ class HostProcesses final : public Processes {
     return true;
   }
 
-  std::unique_ptr<ShellStream> openShell(std::string_view commandLine) override {
+  std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) override {
     reapPendingChildren();
     if (!sandboxUsable()) return nullptr;
     auto pipe = makePipe();
     if (!pipe) return nullptr;
+    std::string commandLine = detail::shellQuoted(tool);
+    if (!argumentText.empty()) commandLine.append(" ").append(argumentText);
     // "--" keeps a command line that starts with "-" from being read as the shell's options.
-    SpawnRequest request{"/bin/sh", {"-c", "--", std::string(commandLine)}, Environment::Host,
+    SpawnRequest request{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host,
                          StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get(),
                          options_.sandbox ? options_.sandbox->ruleset() : -1};
     ChildProcess shell = spawnChild(request);

@@ -266,7 +266,7 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
     EXPECT_EQ(processes.runTool({.tool = tool, .arguments = {}}), std::nullopt) << tool;
     EXPECT_FALSE(processes.runToolToFile({.tool = tool, .arguments = {}}, 1)) << tool;
   }
-  EXPECT_EQ(processes.openShell("/usr/bin/escape x"), nullptr);
+  EXPECT_EQ(processes.openShell("/usr/bin/escape", "x"), nullptr);
   EXPECT_FALSE(files.createExclusive("/Library/up.plist/../x.temp").valid());
   EXPECT_FALSE(fs::exists(dir.path() / "x.temp"));
   EXPECT_TRUE(files.createExclusive("/Library/abs.plist").valid());  // the link, not its target

@@ -137,7 +137,7 @@ TEST(LiveResources, ManyRunsLeaveDescriptorsAndChildrenAsTheyWere) {
       case 1: ASSERT_TRUE(processes->runToolToFile(tool("/bin/true"), devNull.get())); break;
       case 2: ASSERT_FALSE(processes->runTool(tool("/nonexistent/tool"))); break;
     }
-    auto stream = processes->openShell("echo x");
+    auto stream = processes->openShell("echo", "x");
     ASSERT_TRUE(stream);
     // Half are read to the end, half dropped unread: both ways must give everything back.
     if (i % 2) {
@@ -159,7 +159,7 @@ TEST(LiveResources, ToolThatClosesItsOutputAndSleepsLeavesNoZombie) {
   // Waits, without reaping, until it has ended: it is a zombie only until the next run of any kind.
   siginfo_t info{};
   ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
-  auto stream = processes->openShell("true");
+  auto stream = processes->openShell("true", "");
   ASSERT_TRUE(stream);
   stream->close();
   EXPECT_EQ(live::pendingChildCount(), 0u);
@@ -171,7 +171,7 @@ TEST(LiveResources, ToolKilledInItsOutputGivesWhatItPrinted) {
   // Killed between two writes.
   EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "printf 'first line\\npart'; kill -KILL $$; echo never"})),
             "first line\npart");
-  auto stream = processes->openShell("printf 'first line\\npart'; kill -KILL $$; echo never");
+  auto stream = processes->openShell("printf", "'first line\\npart'; kill -KILL $$; echo never");
   ASSERT_TRUE(stream);
   EXPECT_EQ(readAll(*stream), "first line\npart");
   stream->close();
@@ -179,13 +179,13 @@ TEST(LiveResources, ToolKilledInItsOutputGivesWhatItPrinted) {
 }
 
 // Every piece a shell run gives, each ending in a NUL as with fgets.
-std::vector<std::string> piecesOf(const std::string& commandLine) {
-  auto stream = live::makeHostProcesses()->openShell(commandLine);
+std::vector<std::string> piecesOf(const std::string& tool, const std::string& argumentText) {
+  auto stream = live::makeHostProcesses()->openShell(tool, argumentText);
   EXPECT_TRUE(stream);
   std::vector<std::string> out;
   std::vector<char> buffer(2048, 'X');
   while (auto n = stream ? stream->readPiece(buffer.data(), buffer.size()) : std::nullopt) {
-    EXPECT_TRUE(*n < buffer.size() && buffer[*n] == '\0') << "piece " << out.size() << " of " << commandLine;
+    EXPECT_TRUE(*n < buffer.size() && buffer[*n] == '\0') << "piece " << out.size() << " of " << tool << " " << argumentText;
     out.emplace_back(buffer.data(), *n);
   }
   return out;
@@ -197,11 +197,11 @@ TEST(LiveShellStream, RunsThroughTheHostShellInPiecesShapedAsFgetsGivesThem) {
   // The host's environment reaches the shell; lines that arrive in separate writes still come
   // out line by line.
   ::setenv("STRANDEL_PROBE", "par", 1);
-  auto lines = piecesOf("printf \"$STRANDEL_PROBE\"; /bin/sleep 0.1; printf 'tial\\nnext\\n'");
+  auto lines = piecesOf("printf", "\"$STRANDEL_PROBE\"; /bin/sleep 0.1; printf 'tial\\nnext\\n'");
   ::unsetenv("STRANDEL_PROBE");
   EXPECT_EQ(lines, (std::vector<std::string>{"partial\n", "next\n"}));
   // Output far beyond the read-ahead buffer keeps its order and every byte.
-  auto many = piecesOf("/usr/bin/seq 1 100000");
+  auto many = piecesOf("/usr/bin/seq", "1 100000");
   EXPECT_TRUE(many.size() == 100000u && many[49999] == "50000\n" && many.back() == "100000\n");
 }
 
@@ -210,14 +210,14 @@ TEST(LiveShellStream, CloseWaitsForTheShellAndDestroyingCloses) {
   auto marker = dir.path() / "done";
   auto processes = live::makeHostProcesses();
   // The end of the output is not the end of the command: close waits for it, as pclose does.
-  auto stream = processes->openShell("echo first; exec >&-; /bin/sleep 0.2; : > '" + marker.string() + "'; exit 4");
+  auto stream = processes->openShell("echo", "first; exec >&-; /bin/sleep 0.2; : > '" + marker.string() + "'; exit 4");
   ASSERT_TRUE(stream);
   EXPECT_EQ(readAll(*stream), "first\n");
   stream->close();
   EXPECT_TRUE(fs::exists(marker));
   EXPECT_TRUE(noChildLeft());
   // Dropped unread, in the middle of a long output: the shell is ended and reaped.
-  auto endless = processes->openShell("/usr/bin/yes");
+  auto endless = processes->openShell("/usr/bin/yes", "");
   ASSERT_TRUE(endless);
   char buffer[2048];
   EXPECT_EQ(endless->readPiece(buffer, sizeof buffer), 2u);

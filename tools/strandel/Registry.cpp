@@ -6,15 +6,14 @@
 #include <libsmartcols/libsmartcols.h>
 
 #include "platform/Machine.hpp"
-#include "platform/image/ImageMachine.hpp"
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Table.hpp"
 
 namespace strandel::tool {
 namespace {
 
-// A machine that is not an image can't show its tree through the seam (the seam has no
-// "children of"); it shows each media object as an entry of its own, with its description.
+// A machine that can't walk its tree shows each media object as an entry of its own, with its
+// description.
 PlistArray flatEntries(platform::Machine& machine) {
   PlistArray entries;
   platform::Registry& registry = machine.registry();
@@ -31,7 +30,7 @@ PlistArray flatEntries(platform::Machine& machine) {
 PlistArray registryEntries() {
   auto machine = platform::current();
   if (!machine) return {};
-  if (auto tree = platform::image::registryTree(*machine)) return std::move(*tree);
+  if (auto tree = machine->registry().tree()) return std::move(*tree);
   return flatEntries(*machine);
 }
 
