@@ -8,7 +8,7 @@
 
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 #include "text/PathComponents.hpp"
 
 namespace strandel {
@@ -69,7 +69,7 @@ bool GetVolumeAPFS(std::string_view mountPath) {
     if (!wanted) return true;
     std::string_view mountedOn = untilNul(entry.mountedOn);
     // A mount point that is not valid UTF-8 can't be decoded and has no tail.
-    if (!isValidUtf8(mountedOn)) return false;
+    if (!base::isValidUtf8(mountedOn)) return false;
     std::optional<std::string_view> tail = pathTail(mountedOn);
     if (!tail || *tail != *wanted) return false;
     // The first entry with the same tail decides; later ones are not looked at.

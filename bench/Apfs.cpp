@@ -15,6 +15,7 @@
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
 
+#include "plist/LibplistNode.hpp"
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 
@@ -136,10 +137,10 @@ BENCHMARK(BM_ToolRunOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_LibplistParseOnly(benchmark::State& state) {
   const std::string& bytes = image().bytes;
   for (auto _ : state) {
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-    benchmark::DoNotOptimize(root);
-    plist_free(root);
+    strandel::detail::LibplistNode root;
+    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
+    benchmark::DoNotOptimize(root.get());
+    root.reset();
   }
 }
 BENCHMARK(BM_LibplistParseOnly)->Unit(benchmark::kMillisecond);

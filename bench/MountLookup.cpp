@@ -98,9 +98,9 @@ struct IterTraits {
 
 // The floor: parse, walk to the entry, copy its other name.
 std::string libmountFind(const std::string& path, const char* on) {
-  platform::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+  base::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
   if (mnt_table_parse_file(table.get(), path.c_str()) != 0) return "";
-  platform::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  base::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
   libmnt_fs* fs = nullptr;
   while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
     const char* target = mnt_fs_get_target(fs);
@@ -133,7 +133,7 @@ std::string handScanFind(const std::string& path, std::string_view on) {
   // /proc files report no size: read in large pieces until the end, as any reader must.
   std::string bytes;
   {
-    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     char piece[1 << 16];
     for (ssize_t n; (n = ::read(fd.get(), piece, sizeof piece)) > 0;) bytes.append(piece, static_cast<std::size_t>(n));
   }

@@ -26,6 +26,7 @@
 
 #include <strandel/PlistValue.hpp>
 
+#include "plist/LibplistNode.hpp"
 #include "bench/RegistryDisks.hpp"
 #include "platform/image/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
@@ -75,12 +76,12 @@ void BM_OurRead(benchmark::State& state) {
 void BM_LibplistParse(benchmark::State& state) {
   const std::string& bytes = listOf(state.range(0) != 0, static_cast<std::size_t>(state.range(1)));
   for (auto _ : state) {
-    plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
+    strandel::detail::LibplistNode root;
+    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), root.receive());
     if (!root) state.SkipWithError("refused");
-    benchmark::DoNotOptimize(root);
+    benchmark::DoNotOptimize(root.get());
     state.PauseTiming();
-    plist_free(root);
+    root.reset();
     state.ResumeTiming();
   }
   setLabel(state, bytes);

@@ -23,7 +23,7 @@
 
 #include "framework/Progress.hpp"
 #include "platform/Machine.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace {
 

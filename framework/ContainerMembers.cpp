@@ -11,7 +11,7 @@ namespace strandel {
 GroupEntry groupEntryOf(const DescriptionFields& fields, bool excluding) {
   GroupEntry entry;
   std::optional<std::string_view> mountUrl = urlTextOf(fields.volumePath);
-  std::string mountPath = mountUrl ? urlPath(*mountUrl) : std::string();
+  std::string mountPath = mountUrl ? detail::urlPath(*mountUrl) : std::string();
   // The boot test comes before the exclusion test: a hidden volume mounted at "/" still tells
   // that the container holds the running system.
   entry.mountedAtRoot = mountPath == "/";

@@ -5,19 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 namespace {
-
-// The length a character announces by its first byte; 0 for a byte that can't begin one.
-std::size_t announcedLength(unsigned char lead) noexcept {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
 
 // The length of the run of ASCII bytes that `bytes` begins with. Disk-utility output is nearly
 // all ASCII: whole blocks are tested at once (the compiler turns the block test into vector
@@ -79,7 +70,7 @@ void ProgressBuffer::checkNewBytes() noexcept {
   while (checked_ < size_) {
     checked_ += asciiRun(data + checked_, size_ - checked_);
     if (checked_ == size_) return;
-    std::size_t length = announcedLength(static_cast<unsigned char>(data[checked_]));
+    std::size_t length = base::utf8LeadLength(static_cast<unsigned char>(data[checked_]));
     if (length == 0) {
       broken_ = true;
       return;
@@ -87,7 +78,7 @@ void ProgressBuffer::checkNewBytes() noexcept {
     // A character cut by the end of the read: whether it is valid is known once the rest of it
     // has come, and until then the output so far is not valid text anyway.
     if (size_ - checked_ < length) return;
-    if (length > 1 && utf8SequenceLength(std::string_view(data + checked_, length)) != length) {
+    if (length > 1 && base::utf8SequenceLength(std::string_view(data + checked_, length)) != length) {
       broken_ = true;
       return;
     }

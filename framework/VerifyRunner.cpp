@@ -9,7 +9,7 @@
 
 #include "framework/Progress.hpp"
 #include "platform/Machine.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel {
@@ -68,7 +68,7 @@ std::string textWithReplacements(std::string_view bytes) {
   text.reserve(bytes.size());
   std::size_t i = 0;
   while (i < bytes.size()) {
-    std::size_t length = utf8SequenceLength(bytes.substr(i));
+    std::size_t length = base::utf8SequenceLength(bytes.substr(i));
     if (length == 0) {
       text += "\xEF\xBF\xBD";
       ++i;

@@ -47,7 +47,7 @@ std::optional<std::string> formatLabelFor(std::string_view kind, std::string_vie
 VolumeNames deriveNames(const VolumeFacts& facts) {
   VolumeNames names;
   names.location = facts.internal ? "Internal" : "External";
-  if (facts.mountUrl) names.mountPath = urlPath(*facts.mountUrl);
+  if (facts.mountUrl) names.mountPath = detail::urlPath(*facts.mountUrl);
   names.devicePath.reserve(5 + facts.bsdName.size());
   names.devicePath.append("/dev/").append(facts.bsdName);
   if (!facts.volumeName.empty()) {

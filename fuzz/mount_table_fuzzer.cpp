@@ -14,7 +14,7 @@
 #include "fuzz/FuzzCheck.hpp"
 #include "fuzz/FuzzMachine.hpp"
 #include "platform/live/LiveServices.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "fuzz/FuzzCheck.hpp"
 #include "platform/StringsTable.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <strandel/Machine.hpp>
 
 #include "platform/BundleChoice.hpp"
-#include "platform/FileBytes.hpp"
+#include "base/FileBytes.hpp"
 #include "platform/HostServices.hpp"
 #include "platform/StringsTable.hpp"
 
@@ -37,17 +37,17 @@ class BundleLocalizer final : public Localizer {
 
  private:
   struct CachedTable {
-    std::optional<FileIdentity> identity;  // nothing: there was no file
+    std::optional<base::FileIdentity> identity;  // nothing: there was no file
     std::shared_ptr<const StringsTable> entries;
   };
 
   // Each table is parsed once and kept while its file stays the same: the volume list asks
   // for a few words per volume, and a warm lookup then costs one stat.
   std::shared_ptr<const StringsTable> tableAt(const std::string& path) {
-    std::optional<FileIdentity> identity = identityOfPath(path);
+    std::optional<base::FileIdentity> identity = base::identityOfPath(path);
     std::lock_guard lock(mutex_);
     auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.identity == identity && !(identity && changedTooRecently(*identity))) {
+    if (cached != cache_.end() && cached->second.identity == identity && !(identity && base::changedTooRecently(*identity))) {
       return cached->second.entries;
     }
     std::shared_ptr<const StringsTable> entries;
@@ -55,8 +55,8 @@ class BundleLocalizer final : public Localizer {
       // A table that can't be read or parsed, or held in memory, has no entries, so each lookup
       // gives its key.
       try {
-        auto bytes = readFileBytes(path);
-        auto parsed = bytes ? parseStringsTable(*bytes) : std::nullopt;
+        auto bytes = base::readFileBytes(path, base::kNoSizeCap);
+        auto parsed = bytes ? parseStringsTable(bytes.bytes) : std::nullopt;
         if (parsed) entries = std::make_shared<const StringsTable>(std::move(*parsed));
       } catch (const std::bad_alloc&) {
       }

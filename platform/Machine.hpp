@@ -13,9 +13,12 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "platform/Handles.hpp"
+#include "base/Handles.hpp"
 
 namespace strandel::platform {
+
+/// The seam hands out descriptors as the base layer's owned handle.
+using base::UniqueFd;
 
 /// A registry object. It stays valid as long as the machine that gave it; it owns nothing.
 struct RegistryObject {

@@ -26,7 +26,7 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/FileBytes.hpp"
+#include "base/FileBytes.hpp"
 #include "platform/HostServices.hpp"
 #include "platform/ProgramName.hpp"
 
@@ -43,12 +43,12 @@ enum class FileState { Missing, Read, Unreadable };
 struct LoadedFile {
   FileState state = FileState::Missing;
   std::string bytes;  // "" for a missing file, and for an empty one: no settings yet
-  std::optional<FileIdentity> identity;
+  std::optional<base::FileIdentity> identity;
 };
 
 LoadedFile load(const std::string& path) {
   LoadedFile loaded;
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  UniqueFd fd(base::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) {
     loaded.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
     return loaded;
@@ -59,19 +59,15 @@ LoadedFile load(const std::string& path) {
     loaded.state = FileState::Unreadable;
     return loaded;
   }
-  loaded.identity = identityOf(info);
-  std::optional<std::string> bytes;
-  try {
-    bytes = readToEnd(fd.get(), static_cast<std::size_t>(info.st_size));
-  } catch (const std::bad_alloc&) {
-    // A file larger than memory holds is as unreadable as a damaged disk.
-  }
+  loaded.identity = base::identityOf(info);
+  // A file larger than memory holds is as unreadable as a damaged disk.
+  base::FileBytes bytes = base::readOpenFile(fd.get(), base::kNoSizeCap);
   if (!bytes) {
     loaded.state = FileState::Unreadable;
     return loaded;
   }
   loaded.state = FileState::Read;
-  loaded.bytes = std::move(*bytes);
+  loaded.bytes = std::move(bytes.bytes);
   return loaded;
 }
 
@@ -103,7 +99,7 @@ bool makeFolders(const std::string& folder) {
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    ssize_t n = base::retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -155,7 +151,7 @@ std::optional<std::string> writeTarget(const std::string& path) {
 // Writes the bytes to a new file beside `path` and renames it over `path`. On any failure the
 // old file stays as it was and the new one is removed. Gives the identity of the file now at
 // `path`.
-std::optional<FileIdentity> replaceFile(const std::string& path, std::string_view bytes) {
+std::optional<base::FileIdentity> replaceFile(const std::string& path, std::string_view bytes) {
   std::string temporary = path + std::string(kTemporaryInfix) + std::string(kTemporaryLetters, 'X');
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::nullopt;
@@ -169,10 +165,10 @@ std::optional<FileIdentity> replaceFile(const std::string& path, std::string_vie
   }
   // The rename itself is made durable by syncing the folder. If that fails the new file is
   // already in place for every reader, so the write still counts as done.
-  UniqueFd folder(retryAfterSignal(
+  UniqueFd folder(base::retryAfterSignal(
       [&] { return ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (folder) ::fsync(folder.get());
-  return identityOf(info);
+  return base::identityOf(info);
 }
 
 // Only lock holders write temporary files, so one found by the lock holder was left by a
@@ -180,7 +176,7 @@ std::optional<FileIdentity> replaceFile(const std::string& path, std::string_vie
 void removeStaleTemporaryFiles(const std::string& path) {
   std::string folder = folderOf(path);
   std::string prefix = path.substr(path.find_last_of('/') + 1) + std::string(kTemporaryInfix);
-  ScopedGeneric<DIR*, DirTraits> dir(::opendir(folder.c_str()));
+  base::ScopedGeneric<DIR*, DirTraits> dir(::opendir(folder.c_str()));
   if (!dir) return;
   while (dirent* entry = ::readdir(dir.get())) {
     if (isOurTemporaryFile(entry->d_name, prefix)) ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
@@ -220,11 +216,11 @@ class FileSettings final : public Settings {
     // The lock is never a link (a planted one would have its target created) nor anything
     // but a plain file.
     std::string lockPath = path_ + ".lock";
-    UniqueFd lock(retryAfterSignal(
+    UniqueFd lock(base::retryAfterSignal(
         [&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600); }));
     struct stat lockInfo;
     if (!lock || ::fstat(lock.get(), &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) return false;
-    if (retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
+    if (base::retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
 
     auto target = writeTarget(path_);
     if (!target) return false;
@@ -246,7 +242,7 @@ class FileSettings final : public Settings {
     std::lock_guard guard(mutex_);
     // The cache stays warm when it held the very file this write started from.
     if (cacheValid_ && cache_ && cachedIdentity_ == loaded.identity &&
-        !(loaded.identity && changedTooRecently(*loaded.identity))) {
+        !(loaded.identity && base::changedTooRecently(*loaded.identity))) {
       auto updated = std::make_shared<PlistDict>(*cache_);
       updated->insert_or_assign(std::string(key), value);
       cache_ = std::move(updated);
@@ -262,10 +258,10 @@ class FileSettings final : public Settings {
   // parsed again only when it is another file than the one cached, or too fresh to tell.
   std::shared_ptr<const PlistDict> currentStore() {
     if (path_.find('\0') != std::string::npos) return nullptr;
-    std::optional<FileIdentity> identity = identityOfPath(path_);
+    std::optional<base::FileIdentity> identity = base::identityOfPath(path_);
     if (!identity && errno != ENOENT) return nullptr;
     std::lock_guard guard(mutex_);
-    if (cacheValid_ && cachedIdentity_ == identity && !(identity && changedTooRecently(*identity))) return cache_;
+    if (cacheValid_ && cachedIdentity_ == identity && !(identity && base::changedTooRecently(*identity))) return cache_;
     LoadedFile loaded = load(path_);
     if (loaded.state == FileState::Unreadable) return nullptr;
     // A file that does not parse reads as an empty store; the next write moves it aside.
@@ -278,7 +274,7 @@ class FileSettings final : public Settings {
   const std::string path_;
   std::mutex mutex_;
   bool cacheValid_ = false;
-  std::optional<FileIdentity> cachedIdentity_;  // nothing: the cache is of a missing file
+  std::optional<base::FileIdentity> cachedIdentity_;  // nothing: the cache is of a missing file
   std::shared_ptr<const PlistDict> cache_;
 };
 

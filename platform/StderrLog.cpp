@@ -56,7 +56,7 @@ class StderrLog final : public Log {
     line.append(stamp, stampLength).append(millis).append(programName());
     line.append("[").append(std::to_string(::getpid())).append("] ").append(message).push_back('\n');
     // One write, so that lines of several threads or processes sharing stderr never interleave.
-    retryAfterSignal([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
+    base::retryAfterSignal([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
   }
 };
 

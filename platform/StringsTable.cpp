@@ -4,7 +4,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -30,7 +30,7 @@ std::optional<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     } else if (isLowSurrogate(unit)) {
       return std::nullopt;
     }
-    appendUtf8(out, unit);
+    base::appendUtf8(out, unit);
   }
   return out;
 }
@@ -44,7 +44,7 @@ std::optional<std::string> decodeText(std::string_view bytes) {
   // text in UTF-16 has a NUL beside its first character.
   else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return utf16ToUtf8(bytes, false);
   else if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0') return utf16ToUtf8(bytes, true);
-  if (!isValidUtf8(bytes)) return std::nullopt;
+  if (!base::isValidUtf8(bytes)) return std::nullopt;
   return std::string(bytes);
 }
 
@@ -56,7 +56,7 @@ std::optional<StringsTable> fromPlist(std::string_view bytes) {
     // A table holds UTF-8 texts; anything else in it can't be a translation and is passed over.
     // (An XML property list is UTF-8 throughout, but a binary one may carry any bytes.)
     const std::string* text = entry.asString();
-    if (text && isValidUtf8(key) && isValidUtf8(*text)) table.insert_or_assign(key, *text);
+    if (text && base::isValidUtf8(key) && base::isValidUtf8(*text)) table.insert_or_assign(key, *text);
   }
   return table;
 }
@@ -160,7 +160,7 @@ class TextParser {
         case 'f': out.push_back('\f'); break;
         case 'v': out.push_back('\v'); break;
         case 'U':
-        case 'u': appendUtf8(out, readUnicodeEscape()); break;
+        case 'u': base::appendUtf8(out, readUnicodeEscape()); break;
         default:
           if (e >= '0' && e <= '7') {
             // Up to three octal digits: the character of that value (below U+0100).
@@ -168,7 +168,7 @@ class TextParser {
             for (int digits = 1; digits < 3 && !atEnd() && peek() >= '0' && peek() <= '7'; ++digits) {
               value = value * 8 + static_cast<char32_t>(text_[pos_++] - '0');
             }
-            appendUtf8(out, value);
+            base::appendUtf8(out, value);
           } else {
             // \" and \\ stand for themselves, and so does any other escaped character.
             out.push_back(e);

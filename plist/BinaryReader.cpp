@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "plist/PlistReader.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
+using base::appendUtf8;
 namespace {
 
 constexpr std::size_t kHeader = 8, kTrailer = 32;

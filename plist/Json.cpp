@@ -6,7 +6,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -16,7 +16,7 @@ void appendString(std::string& out, std::string_view text) {
   out += '"';
   std::size_t i = 0;
   while (i < text.size()) {
-    std::size_t n = utf8SequenceLength(text.substr(i));
+    std::size_t n = base::utf8SequenceLength(text.substr(i));
     if (n == 0) {
       out += "\\ufffd";  // a byte that starts no valid character
       ++i;

@@ -9,17 +9,13 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "platform/Handles.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
+#include "plist/LibplistNode.hpp"
 
 namespace strandel {
 namespace {
 
-struct PlistNodeTraits {
-  static plist_t invalid() noexcept { return nullptr; }
-  static void free(plist_t node) noexcept { plist_free(node); }
-};
-using ScopedNode = platform::ScopedGeneric<plist_t, PlistNodeTraits>;
+using ScopedNode = detail::LibplistNode;
 
 plist_t newSignedInteger(std::int64_t v) { return plist_new_uint(static_cast<std::uint64_t>(v)); }
 
@@ -43,11 +39,11 @@ enum class TextForm { Bytes, ValidUtf8 };
 
 // The text to hand over: `text` itself, or its repaired copy made in `storage`.
 const char* textFor(const std::string& text, TextForm form, std::string& storage) {
-  if (form == TextForm::Bytes || isValidUtf8(text)) return text.c_str();
+  if (form == TextForm::Bytes || base::isValidUtf8(text)) return text.c_str();
   storage.clear();
   storage.reserve(text.size() + 8);
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = utf8SequenceLength(std::string_view(text).substr(i));
+    std::size_t n = base::utf8SequenceLength(std::string_view(text).substr(i));
     if (n == 0) {
       storage += "\xEF\xBF\xBD";
       ++i;

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "plist/PlistReader.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 #include "plist/XmlText.hpp"
 
 namespace strandel {
+using base::appendUtf8;
 namespace {
 
 // Joins the pieces of a message. (Chains of std::string + trip a false -Wrestrict in GCC 12.)

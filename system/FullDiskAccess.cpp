@@ -13,7 +13,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -73,13 +73,13 @@ std::optional<std::array<std::string_view, 4>> firstFourColumns(std::string_view
 // at the path by now (another probe's file, a planted link) is never looked at.
 std::optional<std::string> readWhole(int fd) {
   struct stat info;
-  if (platform::retryAfterSignal([&] { return ::fstat(fd, &info); }) != 0) return std::nullopt;
+  if (base::retryAfterSignal([&] { return ::fstat(fd, &info); }) != 0) return std::nullopt;
   // A dump past the cap on tool output is no answer, as for any tool.
   if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > platform::kMaxToolOutputBytes) return std::nullopt;
   std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = platform::retryAfterSignal(
+    ssize_t n = base::retryAfterSignal(
         [&] { return ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done)); });
     if (n < 0) return std::nullopt;
     if (n == 0) break;
@@ -92,7 +92,7 @@ std::optional<std::string> readWhole(int fd) {
 // Another probe, in this process or another, may put its own file at the path between our
 // removal and our creation; it keeps its descriptor, so taking the path over again harms
 // nothing, and a few tries let overlapping probes all run.
-platform::UniqueFd createTemporaryFile(platform::Files& files) {
+base::UniqueFd createTemporaryFile(platform::Files& files) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     if (auto fd = files.createExclusive(kTemporaryPath)) return fd;
   }
@@ -141,7 +141,7 @@ bool isFullDiskAccessSetup() {
   // The file is created by this process, so it belongs to the current user: the owner the probe
   // gives it. It is never reached through its path again: a link planted there can neither
   // receive the dump nor be read as one.
-  if (platform::UniqueFd file = createTemporaryFile(files)) {
+  if (base::UniqueFd file = createTemporaryFile(files)) {
     platform::ToolRunOptions options;
     options.tool = "/usr/bin/sqlite3";
     options.arguments = {"-line", "-list", "-newline", "\n", kDatabase, "SELECT * from access;"};
@@ -152,7 +152,7 @@ bool isFullDiskAccessSetup() {
     // that can't be read.
     machine->processes().runToolToFile(options, file.get());
     if (auto dump = readWhole(file.get()); dump && !dump->empty()) {
-      granted = fullDiskAccessGranted(decodeLatin1(*dump));
+      granted = fullDiskAccessGranted(base::decodeLatin1(*dump));
     }
   }
   files.remove(kTemporaryPath);

@@ -4,21 +4,21 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 
 std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) {
   // Nothing equals an absent text, and no entry that decodes as UTF-8 equals bytes that don't:
   // either way the scan could only end empty-handed, so it is not made.
-  if (!mountPoint || !isValidUtf8(*mountPoint)) return "";
+  if (!mountPoint || !base::isValidUtf8(*mountPoint)) return "";
   std::string found;
   platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {
     // Byte equality with a valid UTF-8 argument means the mount point decodes to the same text.
     if (entry.mountedOn != *mountPoint) return false;
     // The first entry on that mount point decides; a mounted-from name that is not UTF-8 is
     // absent text, and the answer for it is "".
-    if (isValidUtf8(entry.mountedFrom)) found.assign(entry.mountedFrom);
+    if (base::isValidUtf8(entry.mountedFrom)) found.assign(entry.mountedFrom);
     return true;
   });
   return found;
@@ -26,7 +26,7 @@ std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) {
 
 std::string getVolumeMountOnName(std::optional<std::string_view> device) {
   // A device text that is not UTF-8 is no text at all, the same as an absent one.
-  if (!device || !isValidUtf8(*device)) return "";
+  if (!device || !base::isValidUtf8(*device)) return "";
   constexpr std::string_view kDev = "/dev/";
   std::string devicePath = device->starts_with(kDev) ? std::string(*device) : std::string(kDev) + std::string(*device);
   // The device path begins with "/dev/", so its first occurrence is the leading one.
@@ -38,8 +38,8 @@ std::string getVolumeMountOnName(std::optional<std::string_view> device) {
     bool matches = from.starts_with(devicePath) || (!bsdName.empty() && from.find(bsdName) != std::string_view::npos);
     // The byte tests come first because they are cheap; a name that is not UTF-8 matches
     // nothing, whatever its bytes.
-    if (!matches || !isValidUtf8(from)) return false;
-    if (isValidUtf8(entry.mountedOn)) found.assign(entry.mountedOn);
+    if (!matches || !base::isValidUtf8(from)) return false;
+    if (base::isValidUtf8(entry.mountedOn)) found.assign(entry.mountedOn);
     return true;
   });
   return found;

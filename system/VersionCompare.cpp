@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -32,7 +32,7 @@ std::size_t lastCharacterLength(std::string_view text) noexcept {
     if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;
   }
   std::size_t length = text.size() - start;
-  return utf8SequenceLength(text.substr(start)) == length ? length : 0;
+  return base::utf8SequenceLength(text.substr(start)) == length ? length : 0;
 }
 
 }  // namespace
@@ -48,7 +48,7 @@ std::string_view trimVersionArgument(std::string_view text) noexcept {
       text.remove_prefix(1);
       continue;
     }
-    std::size_t length = utf8SequenceLength(text);
+    std::size_t length = base::utf8SequenceLength(text);
     if (length == 0 || !isVersionTrimCharacter(codePointAt(text, length))) break;
     text.remove_prefix(length);
   }

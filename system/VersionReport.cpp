@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel {
 namespace {
@@ -80,7 +80,7 @@ void appendValue(std::string& out, const PlistValue& value) {
 }  // namespace
 
 std::string versionFromToolOutput(std::string_view bytes) {
-  return decodeLatin1(bytes.substr(0, bytes.find('\n')));
+  return base::decodeLatin1(bytes.substr(0, bytes.find('\n')));
 }
 
 PlistDict versionDictionaryFromToolOutput(std::string_view bytes) {
@@ -96,7 +96,7 @@ PlistDict versionDictionaryFromToolOutput(std::string_view bytes) {
     std::string_view rest = line.substr(colon + 1);
     // Pieces after the second are dropped: a value that holds a colon is cut there.
     std::string_view value = trimWhitespace(rest.substr(0, rest.find(':')));
-    dictionary.insert_or_assign(decodeLatin1(key), PlistValue(decodeLatin1(value)));
+    dictionary.insert_or_assign(base::decodeLatin1(key), PlistValue(base::decodeLatin1(value)));
   }
   return dictionary;
 }

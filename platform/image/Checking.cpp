@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel::platform::image {
 namespace {
@@ -65,7 +65,7 @@ std::string quoted(std::string_view text) {
       break;
     }
     auto c = static_cast<unsigned char>(text.front());
-    std::size_t length = utf8SequenceLength(text);
+    std::size_t length = base::utf8SequenceLength(text);
     if (length == 0 || c < 0x20 || c == 0x7F) {
       appendEscaped(out, c);
       length = 1;

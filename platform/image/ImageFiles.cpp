@@ -8,8 +8,10 @@
 #include <new>
 #include <vector>
 
+#include "base/FileBytes.hpp"
 #include "platform/image/ImageServices.hpp"
 #include "platform/image/RootPaths.hpp"
+#include "platform/live/LiveServices.hpp"
 
 namespace strandel::platform::image {
 namespace {
@@ -21,32 +23,9 @@ constexpr off_t kMaxPlistFileSize = off_t{64} << 20;
 std::optional<std::string> readWhole(const ImageRoot& root, std::string_view path) {
   UniqueFd fd = root.openFile(path, O_RDONLY | O_NONBLOCK);
   if (!fd) return std::nullopt;
-  struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxPlistFileSize)
-    return std::nullopt;
-  std::string bytes;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = retryAfterSignal([&] { return ::read(fd.get(), buffer, sizeof buffer); });
-    if (n < 0) return std::nullopt;
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > static_cast<std::size_t>(kMaxPlistFileSize)) return std::nullopt;
-  }
-}
-
-std::string hostUserName() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
-    return found->pw_name;
-  // A container user without a passwd entry still has a name in the environment.
-  for (const char* variable : {"USER", "LOGNAME"}) {
-    if (const char* name = std::getenv(variable); name && *name) return name;
-  }
-  return "";
+  base::FileBytes file = base::readOpenFile(fd.get(), static_cast<std::size_t>(kMaxPlistFileSize));
+  if (!file) return std::nullopt;
+  return std::move(file.bytes);
 }
 
 class ImageFiles final : public Files {
@@ -71,7 +50,7 @@ class ImageFiles final : public Files {
     auto parent = root_->parentOf(path);
     if (!parent) return UniqueFd();
     ::unlinkat(parent->folder.get(), parent->name.c_str(), 0);
-    return UniqueFd(retryAfterSignal([&] {
+    return UniqueFd(base::retryAfterSignal([&] {
       return ::openat(parent->folder.get(), parent->name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }));
   }
@@ -81,7 +60,7 @@ class ImageFiles final : public Files {
     return parent && ::unlinkat(parent->folder.get(), parent->name.c_str(), 0) == 0;
   }
 
-  std::string userName() override { return plist_->userName ? *plist_->userName : hostUserName(); }
+  std::string userName() override { return plist_->userName ? *plist_->userName : live::hostUserName(); }
 
  private:
   std::shared_ptr<const MachinePlist> plist_;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/FileBytes.hpp"
 #include "platform/HostServices.hpp"
 #include "platform/image/ImageServices.hpp"
 #include "platform/live/LiveMachine.hpp"
@@ -76,21 +77,16 @@ struct PlistFile {
 
 // Never through a link: an image's description is its own file, not one of the host's.
 PlistFile readMachinePlist(const std::string& path) {
-  UniqueFd fd(retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC); }));
-  if (!fd && errno == ELOOP) return {std::nullopt, "a link, not a file of the image's own"};
-  if (!fd) return {std::nullopt, errno == ENOENT ? "missing" : "can't be read (" + errnoText(errno) + ")"};
-  struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {std::nullopt, "not a file"};
-  if (info.st_size > kMaxMachinePlistSize) return {std::nullopt, "too large for a machine description"};
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = retryAfterSignal([&] { return ::read(fd.get(), buffer, sizeof buffer); });
-    if (n < 0) return {std::nullopt, "can't be read (" + errnoText(errno) + ")"};
-    if (n == 0) return {std::move(bytes), {}};
-    bytes.append(buffer, static_cast<std::size_t>(n));
+  base::FileBytes file = base::readFileBytes(path, static_cast<std::size_t>(kMaxMachinePlistSize), base::Links::Refuse);
+  switch (file.error) {
+    case base::ReadError::None: return {std::move(file.bytes), {}};
+    case base::ReadError::Missing: return {std::nullopt, "missing"};
+    case base::ReadError::Link: return {std::nullopt, "a link, not a file of the image's own"};
+    case base::ReadError::NotRegular: return {std::nullopt, "not a file"};
+    case base::ReadError::TooLarge: return {std::nullopt, "too large for a machine description"};
+    case base::ReadError::Failed: break;
   }
+  return {std::nullopt, "can't be read (" + errnoText(file.systemError) + ")"};
 }
 
 }  // namespace

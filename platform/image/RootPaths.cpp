@@ -86,7 +86,7 @@ class Walk {
       }
       bool last = pending.empty();
       if (last && keepLast) return openLast(part, flags, mode);
-      UniqueFd probe(retryAfterSignal([&] { return ::openat(current(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+      UniqueFd probe(base::retryAfterSignal([&] { return ::openat(current(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
       if (!probe) {
         if (last && errno == ENOENT && (flags & O_CREAT)) return openLast(part, flags, mode);
         return {};
@@ -128,13 +128,13 @@ class Walk {
 
   UniqueFd openLast(const std::string& name, int flags, mode_t mode) {
     names_ = name;
-    return UniqueFd(retryAfterSignal(
+    return UniqueFd(base::retryAfterSignal(
         [&] { return ::openat(current(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode); }));
   }
 
   UniqueFd reopenCurrent(int flags) {
     names_.clear();
-    return UniqueFd(retryAfterSignal([&] { return ::openat(current(), ".", (flags & ~O_CREAT) | O_CLOEXEC); }));
+    return UniqueFd(base::retryAfterSignal([&] { return ::openat(current(), ".", (flags & ~O_CREAT) | O_CLOEXEC); }));
   }
 
   int root_;
@@ -152,7 +152,7 @@ std::optional<UniqueFd> openByKernel(int root, const std::string& path, int flag
   // Magic links (/proc/self/fd/...) are the host's, never the image's.
   how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
   for (int attempt = 0; attempt < kKernelAttempts; ++attempt) {
-    long fd = retryAfterSignal([&] { return ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how); });
+    long fd = base::retryAfterSignal([&] { return ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how); });
     if (fd >= 0) return UniqueFd(static_cast<int>(fd));
     if (errno == ENOSYS) {
       kernelLacksOpenat2.store(true, std::memory_order_relaxed);
@@ -170,7 +170,7 @@ std::optional<UniqueFd> openByKernel(int, const std::string&, int, bool, mode_t)
 
 std::shared_ptr<const ImageRoot> ImageRoot::open(const std::string& hostPath, Resolver resolver) {
   if (hostPath.empty() || hasNul(hostPath)) return nullptr;
-  UniqueFd fd(retryAfterSignal([&] { return ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+  UniqueFd fd(base::retryAfterSignal([&] { return ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd) return nullptr;
   return std::make_shared<const ImageRoot>(std::move(fd), hostPath, resolver);
 }

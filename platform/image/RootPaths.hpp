@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Handles.hpp"
+#include "base/Handles.hpp"
 
 namespace strandel::platform::image {
+
+using base::UniqueFd;
 
 /// Whether the last component of a path is followed when it is a link.
 enum class LastLink { Follow, Keep };

@@ -6,8 +6,9 @@
 
 #include <cstdlib>
 #include <new>
+#include <vector>
 
-#include "platform/FileBytes.hpp"
+#include "base/FileBytes.hpp"
 #include "platform/live/LiveServices.hpp"
 
 namespace strandel::platform::live {
@@ -26,9 +27,9 @@ class LiveFiles final : public Files {
     if (!name) return std::nullopt;
     // Memory running out on a large file is that file's failure, not the caller's exception.
     try {
-      auto bytes = readFileBytes(*name);
+      auto bytes = base::readFileBytes(*name, base::kNoSizeCap);
       if (!bytes) return std::nullopt;
-      return readPlist(*bytes);
+      return readPlist(bytes.bytes);
     } catch (const std::bad_alloc&) {
       return std::nullopt;
     }
@@ -40,7 +41,7 @@ class LiveFiles final : public Files {
     // unlink never follows a link and refuses a folder, which then makes the exclusive
     // create below fail: a folder at the path is never emptied or replaced.
     ::unlink(name->c_str());
-    return UniqueFd(retryAfterSignal([&] {
+    return UniqueFd(base::retryAfterSignal([&] {
       return ::open(name->c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
     }));
   }
@@ -50,21 +51,26 @@ class LiveFiles final : public Files {
     return name && ::unlink(name->c_str()) == 0;
   }
 
-  std::string userName() override {
-    uid_t uid = ::geteuid();
-    passwd entry;
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name && *found->pw_name) {
-      return found->pw_name;
-    }
-    // Containers often run under a uid that has no account entry.
-    if (const char* user = std::getenv("USER"); user && *user) return user;
-    return std::to_string(uid);
-  }
+  std::string userName() override { return hostUserName(); }
 };
 
 }  // namespace
+
+std::string hostUserName() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name &&
+      *found->pw_name)
+    return found->pw_name;
+  // Containers often run under a uid that has no account entry; the environment still names
+  // the user, else the uid is all there is.
+  for (const char* variable : {"USER", "LOGNAME"}) {
+    if (const char* name = std::getenv(variable); name && *name) return name;
+  }
+  return std::to_string(::geteuid());
+}
 
 std::unique_ptr<Files> makeLiveFiles() { return std::make_unique<LiveFiles>(); }
 

@@ -15,6 +15,10 @@ std::unique_ptr<MountTable> makeLiveMountTable();
 /// /proc/self/mountinfo (benchmarks and tests of large or awkward tables).
 std::unique_ptr<MountTable> makeLiveMountTable(std::string mountInfoPath);
 
+/// The account name of the process's user: its account entry, else $USER or $LOGNAME, else the
+/// uid's digits (a container user may have no entry at all).
+std::string hostUserName();
+
 /// The host's files and the current user.
 std::unique_ptr<Files> makeLiveFiles();
 

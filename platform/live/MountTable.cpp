@@ -37,13 +37,13 @@ class LiveMountTable final : public MountTable {
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
     initLibmountOnce();
     // Each scan owns its table and iterator; nothing of libmount is shared between calls.
-    ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+    base::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
     if (!table) return false;
     // The kernel's own view of this process's mounts. libmount undoes the kernel's octal escapes
     // (blank \040, tab \011, line feed \012, backslash \134) and leaves every other byte as it
     // stands, so names arrive as the raw bytes they were mounted with, UTF-8 or not.
     if (mnt_table_parse_file(table.get(), mountInfoPath_.c_str()) != 0) return false;
-    ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    base::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
     if (!iter) return false;
     libmnt_fs* fs = nullptr;
     while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
@@ -61,7 +61,7 @@ class LiveMountTable final : public MountTable {
     std::string terminated(path);
     if (terminated.empty() || terminated.find('\0') != std::string::npos) return std::nullopt;
     struct statfs figures;
-    if (retryAfterSignal([&] { return ::statfs(terminated.c_str(), &figures); }) != 0) return std::nullopt;
+    if (base::retryAfterSignal([&] { return ::statfs(terminated.c_str(), &figures); }) != 0) return std::nullopt;
     // On Linux f_bsize is the preferred I/O size, while f_blocks and f_bfree count fragments of
     // f_frsize bytes (what `df -B1` multiplies by). The two differ on some file systems, so the
     // fragment size is the block size that makes blocks times block size the file system's size.

@@ -68,7 +68,7 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
       }
       out.resize(std::min({used + kReadSize, out.capacity(), cap + 1}));
     }
-    ssize_t n = retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
+    ssize_t n = base::retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
     if (n <= 0) {
       end = n == 0 ? ReadEnd::End : ReadEnd::Error;
       break;
@@ -132,7 +132,7 @@ class LiveShellStream final : public ShellStream {
   bool refill() {
     if (atEnd_) return false;
     if (!ahead_) ahead_ = std::make_unique<char[]>(kReadSize);
-    ssize_t n = retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
+    ssize_t n = base::retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
     if (n <= 0) {
       atEnd_ = true;
       failed_ = n < 0;

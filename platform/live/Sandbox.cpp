@@ -146,7 +146,7 @@ void Sandbox::build() const {
   }
   // A host folder that this system does not have is simply not granted.
   auto addHost = [&](const char* name, std::uint64_t rights) {
-    UniqueFd fd(retryAfterSignal([&] { return ::open(name, O_PATH | O_CLOEXEC); }));
+    UniqueFd fd(base::retryAfterSignal([&] { return ::open(name, O_PATH | O_CLOEXEC); }));
     return !fd || addPath(ruleset.get(), fd.get(), rights);
   };
   for (const char* name : kHostReadable)

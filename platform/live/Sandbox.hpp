@@ -6,9 +6,11 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/Handles.hpp"
+#include "base/Handles.hpp"
 
 namespace strandel::platform::live {
+
+using base::UniqueFd;
 
 enum class SandboxAccess { Read, ReadWrite };
 

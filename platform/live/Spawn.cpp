@@ -37,7 +37,7 @@ PendingChildren& pendingChildren() {
 
 // True when the child has been reaped now (or was never ours to reap).
 bool reapIfEnded(pid_t pid) noexcept {
-  pid_t result = retryAfterSignal([&] { return ::waitpid(pid, nullptr, WNOHANG); });
+  pid_t result = base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, WNOHANG); });
   return result != 0;
 }
 
@@ -111,9 +111,9 @@ ChildProcess spawnConfined(const SpawnRequest& request, char** argv, char** envp
   reportWrite.reset();
   if (pid < 0) return {};
   int error = 0;
-  ssize_t n = retryAfterSignal([&] { return ::read(reportRead.get(), &error, sizeof error); });
+  ssize_t n = base::retryAfterSignal([&] { return ::read(reportRead.get(), &error, sizeof error); });
   if (n > 0) {
-    retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
+    base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
     return {};
   }
   return ChildProcess(pid);
@@ -147,7 +147,7 @@ ChildProcess spawnChild(const SpawnRequest& request) {
 
   posix_spawn_file_actions_t actionsStorage;
   if (posix_spawn_file_actions_init(&actionsStorage) != 0) return {};
-  ScopedGeneric<posix_spawn_file_actions_t*, FileActionsTraits> actions(&actionsStorage);
+  base::ScopedGeneric<posix_spawn_file_actions_t*, FileActionsTraits> actions(&actionsStorage);
   // Standard output first: the null device opened for stdin or stderr below can then never
   // land on the descriptor that is being duplicated.
   if (request.standardOutput >= 0 && posix_spawn_file_actions_adddup2(actions.get(), request.standardOutput, 1) != 0) {
@@ -164,7 +164,7 @@ ChildProcess spawnChild(const SpawnRequest& request) {
 
   posix_spawnattr_t attrStorage;
   if (posix_spawnattr_init(&attrStorage) != 0) return {};
-  ScopedGeneric<posix_spawnattr_t*, SpawnAttrTraits> attr(&attrStorage);
+  base::ScopedGeneric<posix_spawnattr_t*, SpawnAttrTraits> attr(&attrStorage);
   // A tool starts with no blocked signals and with SIGPIPE at its default, whatever the host
   // has done to its own: hosts often ignore SIGPIPE, and an ignored signal survives exec.
   sigset_t none, pipeOnly;
@@ -186,7 +186,7 @@ ChildProcess spawnChild(const SpawnRequest& request) {
 void waitForExit(ChildProcess child) {
   if (!child) return;
   pid_t pid = child.release();
-  retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
+  base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
 }
 
 void reapAfterOutput(ChildProcess child) {
@@ -198,7 +198,7 @@ void reapAfterOutput(ChildProcess child) {
   UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, child.get(), 0)));
   if (pidfd) {
     pollfd entry{pidfd.get(), POLLIN, 0};
-    retryAfterSignal([&] { return ::poll(&entry, 1, kExitGraceMilliseconds); });
+    base::retryAfterSignal([&] { return ::poll(&entry, 1, kExitGraceMilliseconds); });
   }
   // Dropping the value reaps the child if it has ended, or leaves it pending.
 }

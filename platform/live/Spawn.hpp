@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Handles.hpp"
+#include "base/Handles.hpp"
 #include "platform/Machine.hpp"
 
 namespace strandel::platform::live {
@@ -19,7 +19,7 @@ struct ChildTraits {
 };
 /// A started child process. When the value goes, the child is reaped without waiting: one that
 /// is still running is reaped by a later run (see reapPendingChildren).
-using ChildProcess = ScopedGeneric<pid_t, ChildTraits>;
+using ChildProcess = base::ScopedGeneric<pid_t, ChildTraits>;
 
 struct SpawnRequest {
   std::string program;              // the path to execute, also the child's argv[0]

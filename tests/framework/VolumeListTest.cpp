@@ -204,7 +204,7 @@ TEST(UrlPath, DecodesEscapesAndDropsTheTrailingSlash) {
       {"file:///Volumes/Bad%2", ""},
       {"file:///Volumes/Bad%FF/", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(urlPath(c.url), c.path) << "url '" << c.url << "'";
+  for (const auto& c : cases) EXPECT_EQ(detail::urlPath(c.url), c.path) << "url '" << c.url << "'";
 }
 
 TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {

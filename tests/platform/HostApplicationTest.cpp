@@ -20,7 +20,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "platform/BundleChoice.hpp"
-#include "platform/FileBytes.hpp"
+#include "base/FileBytes.hpp"
 #include "platform/HostServices.hpp"
 #include "platform/ProgramName.hpp"
 #include "platform/StringsTable.hpp"
@@ -192,8 +192,8 @@ pid_t forkChild(const std::function<bool()>& work) {
 
 // Whether a reader finds a store at the path at this moment (not nothing, not a damaged file).
 bool holdsAStore(const std::string& path) {
-  auto bytes = readFileBytes(path);
-  auto value = bytes ? readPlist(*bytes) : std::nullopt;
+  auto bytes = base::readFileBytes(path, base::kNoSizeCap);
+  auto value = bytes ? readPlist(bytes.bytes) : std::nullopt;
   return value && value->asDictionary();
 }
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/ToolRun.hpp"
@@ -118,7 +118,7 @@ TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
           bool document = run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
           EXPECT_TRUE(run.out.starts_with("<?xml") && document) << run.out;
         }
-        EXPECT_TRUE(isValidUtf8(run.out)) << run.out;
+        EXPECT_TRUE(base::isValidUtf8(run.out)) << run.out;
       }
     }
   }

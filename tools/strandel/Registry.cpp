@@ -1,11 +1,11 @@
 // strandel registry: the machine's registry tree. In JSON and plist it is machine.plist's own
 // "Registry" form, so a dump can be read back as an image; for people it is a tree table.
-#include <cctype>
 #include <memory>
 
 #include <libsmartcols/libsmartcols.h>
 
 #include "platform/Machine.hpp"
+#include "text/UrlPath.hpp"
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Table.hpp"
 
@@ -41,33 +41,6 @@ std::string textOf(const PlistValue* value) {
   return "";
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  return std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-}
-
-// The path of a mount URL, "file:///Volumes/Backup%20Disk/" giving "/Volumes/Backup Disk".
-std::string mountPathOf(std::string_view url) {
-  constexpr std::string_view scheme = "file://";
-  if (url.size() < scheme.size()) return "";
-  url.remove_prefix(scheme.size());
-  std::size_t slash = url.find('/');
-  if (slash == std::string_view::npos) return "";
-  url.remove_prefix(slash);
-  std::string path;
-  for (std::size_t i = 0; i < url.size(); ++i) {
-    if (url[i] == '%' && i + 2 < url.size() && std::isxdigit(static_cast<unsigned char>(url[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(url[i + 2]))) {
-      path += static_cast<char>(hexValue(url[i + 1]) * 16 + hexValue(url[i + 2]));
-      i += 2;
-    } else {
-      path += url[i];
-    }
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 enum RegistryColumn { kClass, kDevice, kName, kKind, kMountpoint };
 
 const ColumnSpec kRegistryColumns[] = {
@@ -90,7 +63,7 @@ void addEntries(Table& table, libscols_line* parent, const PlistArray& entries) 
     if (description) {
       table.set(line, kName, textOf(description->find("DAVolumeName")));
       table.set(line, kKind, textOf(description->find("DAVolumeKind")));
-      table.set(line, kMountpoint, mountPathOf(textOf(description->find("DAVolumePath"))));
+      table.set(line, kMountpoint, detail::urlPath(textOf(description->find("DAVolumePath"))));
     }
     if (const PlistValue* children = entry.find("Children"); children && children->asArray())
       addEntries(table, line, *children->asArray());

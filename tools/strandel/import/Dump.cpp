@@ -9,7 +9,7 @@
 #include <new>
 #include <system_error>
 
-#include "platform/Handles.hpp"
+#include "base/FileBytes.hpp"
 #include "tools/strandel/import/DiskListText.hpp"
 #include "tools/strandel/import/MountText.hpp"
 #include "tools/strandel/import/PastedText.hpp"
@@ -24,36 +24,8 @@ namespace fs = std::filesystem;
 // The largest recording of a real Mac, its registry, runs to a few tens of megabytes.
 constexpr off_t kMaxDumpFileSize = off_t{256} << 20;
 
-enum class FileRead { Read, Missing, NotRegular, TooLarge, Failed };
-
-struct DumpFile {
-  FileRead result = FileRead::Failed;
-  std::string bytes{};
-};
-
-DumpFile readDumpFile(const fs::path& path) {
-  platform::UniqueFd fd(platform::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
-  if (!fd) return {errno == ENOENT ? FileRead::Missing : errno == ELOOP ? FileRead::NotRegular : FileRead::Failed};
-  struct stat info;
-  if (::fstat(fd.get(), &info) != 0) return {};
-  if (!S_ISREG(info.st_mode)) return {FileRead::NotRegular};
-  if (info.st_size > kMaxDumpFileSize) return {FileRead::TooLarge};
-  DumpFile file{FileRead::Read};
-  try {
-    file.bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    // A file that grows while it is read is cut at the size it had.
-    while (done < file.bytes.size()) {
-      ssize_t n = platform::retryAfterSignal([&] { return ::read(fd.get(), file.bytes.data() + done, file.bytes.size() - done); });
-      if (n < 0) return {};
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    file.bytes.resize(done);
-  } catch (const std::bad_alloc&) {
-    return {FileRead::TooLarge};
-  }
-  return file;
+base::FileBytes readDumpFile(const fs::path& path) {
+  return base::readFileBytes(path.string(), static_cast<std::size_t>(kMaxDumpFileSize), base::Links::Refuse);
 }
 
 // The recorder's own account of what it could not make: "FILE: why", one line each.
@@ -77,22 +49,23 @@ class Reader {
 
   // The bytes of a dump file; a missing file gets a line saying what its absence costs.
   std::optional<std::string> bytes(std::string_view name, std::string_view withoutIt) {
-    DumpFile file = readDumpFile(dir_ / name);
+    base::FileBytes file = readDumpFile(dir_ / name);
     std::string what;
-    switch (file.result) {
-      case FileRead::Read:
+    switch (file.error) {
+      case base::ReadError::None:
         return std::move(file.bytes);
-      case FileRead::Missing:
+      case base::ReadError::Missing:
         what = "missing";
         if (auto reason = failures_.find(name); reason != failures_.end()) what += " (the recorder: " + reason->second + ")";
         break;
-      case FileRead::NotRegular:
+      case base::ReadError::Link:
+      case base::ReadError::NotRegular:
         what = "not a plain file (a link, FIFO or device); left out";
         break;
-      case FileRead::TooLarge:
+      case base::ReadError::TooLarge:
         what = "larger than any recording (over " + std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
         break;
-      case FileRead::Failed:
+      case base::ReadError::Failed:
         what = "can't be read";
         break;
     }
@@ -198,8 +171,8 @@ void Problems::add(std::string_view place, std::string_view what) {
 }
 
 std::optional<std::string> readBytes(const std::filesystem::path& path) {
-  DumpFile file = readDumpFile(path);
-  if (file.result != FileRead::Read) return std::nullopt;
+  base::FileBytes file = readDumpFile(path);
+  if (!file) return std::nullopt;
   return std::move(file.bytes);
 }
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <set>
 
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel::importer {
 namespace {
 
 PlistValue nameValue(const std::string& bytes) {
-  if (isValidUtf8(bytes)) return bytes;
+  if (base::isValidUtf8(bytes)) return bytes;
   return PlistData{std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 

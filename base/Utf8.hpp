@@ -8,7 +8,11 @@
 
 #include <strandel/Export.hpp>
 
-namespace strandel {
+namespace strandel::base {
+
+/// The length a character announces by its first byte (1 to 4); 0 for a byte that can't begin
+/// one (a continuation byte, C0, C1, F5 and above).
+std::size_t utf8LeadLength(unsigned char lead) noexcept;
 
 /// The length of the valid UTF-8 character at the start of `text` (1 to 4), or 0 when it does
 /// not start with one (an overlong form, a surrogate, a value above U+10FFFF, a cut sequence).
@@ -28,4 +32,4 @@ void appendUtf8(std::string& out, char32_t c);
 /// Latin-1 character of the same value, so the result is UTF-8 text.
 std::string decodeLatin1(std::string_view bytes);
 
-}  // namespace strandel
+}  // namespace strandel::base

@@ -1,27 +1,26 @@
-#include "plist/Utf8.hpp"
+#include "base/Utf8.hpp"
 
-namespace strandel {
+namespace strandel::base {
+
+std::size_t utf8LeadLength(unsigned char lead) noexcept {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
 
 std::size_t utf8SequenceLength(std::string_view text) noexcept {
   if (text.empty()) return 0;
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   unsigned char c = byte(0);
-  if (c < 0x80) return 1;
-  std::size_t n;
+  std::size_t n = utf8LeadLength(c);
+  if (n <= 1) return n;
   unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
+  if (c == 0xE0) lo = 0xA0;
+  if (c == 0xED) hi = 0x9F;
+  if (c == 0xF0) lo = 0x90;
+  if (c == 0xF4) hi = 0x8F;
   if (text.size() < n) return 0;
   if (byte(1) < lo || byte(1) > hi) return 0;
   for (std::size_t i = 2; i < n; ++i)
@@ -76,4 +75,4 @@ std::string decodeLatin1(std::string_view bytes) {
   return out;
 }
 
-}  // namespace strandel
+}  // namespace strandel::base

@@ -1,5 +1,5 @@
-// One scoped-handle template for every kind of handle the platform layer owns: descriptors,
-// FILE streams, libmount tables and libplist nodes.
+// One scoped-handle template for every kind of handle the library owns: descriptors, FILE
+// streams, libmount tables and libplist nodes.
 #pragma once
 
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace strandel::platform {
+namespace strandel::base {
 
 // Traits give `invalid()` and `free(handle)`.
 template <typename T, typename Traits>
@@ -62,4 +62,4 @@ auto retryAfterSignal(F&& f) -> decltype(f()) {
   return result;
 }
 
-}  // namespace strandel::platform
+}  // namespace strandel::base
