@@ -28,7 +28,7 @@
 
 #include "plist/LibplistNode.hpp"
 #include "bench/RegistryDisks.hpp"
-#include "platform/image/MachinePlist.hpp"
+#include "machineimage/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
 
@@ -111,7 +111,7 @@ BENCHMARK(BM_ImageRead)->Unit(benchmark::kMillisecond);
 void BM_ImageLoad(benchmark::State& state) {
   image10k();
   for (auto _ : state) {
-    auto loaded = platform::image::parseMachinePlist(image10k());
+    auto loaded = machineimage::parseMachinePlist(image10k());
     if (!loaded.plist) state.SkipWithError(loaded.error.c_str());
     benchmark::DoNotOptimize(loaded);
   }
@@ -194,7 +194,7 @@ void BM_FlatBinaryImage(benchmark::State& state) {
   const auto entries = static_cast<std::uint32_t>(state.range(0));
   const std::string bytes = flatBinaryImage(entries);
   for (auto _ : state) {
-    auto loaded = platform::image::parseMachinePlist(bytes);
+    auto loaded = machineimage::parseMachinePlist(bytes);
     if (!loaded.plist) state.SkipWithError(loaded.error.c_str());
     benchmark::DoNotOptimize(loaded);
   }

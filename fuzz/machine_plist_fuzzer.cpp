@@ -5,14 +5,14 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/image/MachinePlist.hpp"
+#include "machineimage/MachinePlist.hpp"
 
 namespace {
 
 using strandel::fuzz::check;
-namespace image = strandel::platform::image;
+namespace machineimage = strandel::machineimage;
 
-void checkResult(const image::MachinePlistResult& result) {
+void checkResult(const machineimage::MachinePlistResult& result) {
   check((result.plist != nullptr) != !result.error.empty(), "a check gives a machine or a reason, never both");
   if (!result.plist) return;
   const auto& nodes = result.plist->nodes;
@@ -29,19 +29,19 @@ void checkResult(const image::MachinePlistResult& result) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = strandel::fuzz::textOf(data, size);
-  image::MachinePlistResult result = image::parseMachinePlist(bytes);
+  machineimage::MachinePlistResult result = machineimage::parseMachinePlist(bytes);
   checkResult(result);
   // The binary form of the same value is the same machine.
   if (auto value = strandel::readPlist(bytes)) {
-    image::MachinePlistResult again = image::parseMachinePlist(strandel::writeBinaryPlist(*value));
+    machineimage::MachinePlistResult again = machineimage::parseMachinePlist(strandel::writeBinaryPlist(*value));
     if (value == strandel::readPlist(strandel::writeBinaryPlist(*value))) {
       check((again.plist != nullptr) == (result.plist != nullptr), "the binary form checks as the input did");
     }
   }
 
-  if (auto uuid = image::canonicalUuid(bytes)) {
-    check(uuid->size() == 36 && image::canonicalUuid(*uuid) == uuid, "a canonical UUID is its own canonical form");
+  if (auto uuid = machineimage::canonicalUuid(bytes)) {
+    check(uuid->size() == 36 && machineimage::canonicalUuid(*uuid) == uuid, "a canonical UUID is its own canonical form");
   }
-  image::fileUrlProblem(bytes);
+  machineimage::fileUrlProblem(bytes);
   return 0;
 }

@@ -30,7 +30,7 @@ std::optional<std::string> readWhole(const ImageRoot& root, std::string_view pat
 
 class ImageFiles final : public Files {
  public:
-  ImageFiles(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
+  ImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   std::optional<PlistValue> readPlistFile(std::string_view path) override {
@@ -63,13 +63,13 @@ class ImageFiles final : public Files {
   std::string userName() override { return plist_->userName ? *plist_->userName : live::hostUserName(); }
 
  private:
-  std::shared_ptr<const MachinePlist> plist_;
+  std::shared_ptr<const machineimage::MachinePlist> plist_;
   std::shared_ptr<const ImageRoot> root_;
 };
 
 }  // namespace
 
-std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
+std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageFiles>(std::move(plist), std::move(root));
 }
 

@@ -33,7 +33,7 @@ std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
 
 class ImageMachine final : public Machine {
  public:
-  ImageMachine(std::shared_ptr<const MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
+  ImageMachine(std::shared_ptr<const machineimage::MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
       : registry_(makeImageRegistry(plist)),
         mountTable_(makeImageMountTable(plist, root)),
         processes_(makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root)),
@@ -104,7 +104,7 @@ LoadResult loadMachine(std::string_view dir) {
   std::string plistPath = prefix + "machine.plist";
   PlistFile file = readMachinePlist(plistPath);
   if (!file.bytes) return {nullptr, plistPath + ": " + file.error};
-  MachinePlistResult parsed = parseMachinePlist(*file.bytes);
+  machineimage::MachinePlistResult parsed = machineimage::parseMachinePlist(*file.bytes);
   if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
 
   std::string rootPath = prefix + "root/";

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/Machine.hpp"
-#include "platform/image/MachinePlist.hpp"
+#include "machineimage/MachinePlist.hpp"
 
 namespace strandel::platform::image {
 

@@ -18,7 +18,7 @@ bool holds(std::string_view on, std::string_view path) {
 
 class ImageMountTable final : public MountTable {
  public:
-  ImageMountTable(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
+  ImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
@@ -33,7 +33,7 @@ class ImageMountTable final : public MountTable {
     // is matched with its links resolved, as the kernel's statfs does.
     auto found = root_->locate(path);
     if (!found) return std::nullopt;
-    const MountRecord* best = nullptr;
+    const machineimage::MountRecord* best = nullptr;
     std::size_t bestLength = 0;
     for (const auto& mount : plist_->mounts) {
       if (!holds(mount.mountedOn, found->imagePath)) continue;
@@ -49,13 +49,13 @@ class ImageMountTable final : public MountTable {
   }
 
  private:
-  std::shared_ptr<const MachinePlist> plist_;
+  std::shared_ptr<const machineimage::MachinePlist> plist_;
   std::shared_ptr<const ImageRoot> root_;
 };
 
 }  // namespace
 
-std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
+std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageMountTable>(std::move(plist), std::move(root));
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <utility>
 
+#include "machineimage/MachinePlist.hpp"
 #include "tools/strandel/import/FileUrl.hpp"
 
 namespace strandel::importer {
@@ -63,7 +64,7 @@ class Describer {
   std::optional<std::string> uuid(std::string_view key) {
     auto t = text(key);
     if (!t) return std::nullopt;
-    if (auto canonical = canonicalUuidText(*t)) return canonical;
+    if (auto canonical = machineimage::canonicalUuid(*t)) return canonical;
     problems_.add(place_, std::string(key) + ": \"" + *t + "\" is not a UUID; left out");
     return std::nullopt;
   }
@@ -100,17 +101,6 @@ std::optional<std::string> gptTypeGuid(std::string_view diskutilName) {
     if (name == diskutilName) return std::string(guid);
   }
   return std::nullopt;
-}
-
-std::optional<std::string> canonicalUuidText(std::string_view text) {
-  if (text.size() != 36) return std::nullopt;
-  std::string out(text);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? out[i] != '-' : !std::isxdigit(static_cast<unsigned char>(out[i]))) return std::nullopt;
-    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
-  }
-  return out;
 }
 
 PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const DescribeContext& context,

@@ -29,7 +29,5 @@ PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const Desc
 /// gives "48465300-0000-11AA-AA11-00306543ECAC"); nothing for a name it does not translate.
 std::optional<std::string> gptTypeGuid(std::string_view diskutilName);
 
-/// `text` in the canonical upper-case 8-4-4-4-12 form, or nothing when it is not a UUID.
-std::optional<std::string> canonicalUuidText(std::string_view text);
 
 }  // namespace strandel::importer

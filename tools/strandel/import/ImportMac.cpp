@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "machineimage/Writer.hpp"
 #include "tools/strandel/import/DiskFacts.hpp"
 #include "tools/strandel/import/DiskGuesses.hpp"
 #include "tools/strandel/import/MountTable.hpp"
@@ -92,12 +93,9 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   image.entries = counts.entries;
   image.media = counts.media;
 
-  PlistDict top;
-  top["Registry"] = registryValue(registry);
   PlistArray mountArray = mountEntries(mounts, dump, disks, problems);
   image.mounts = mountArray.size();
-  top["Mounts"] = std::move(mountArray);
-  image.machinePlist = std::move(top);
+  image.machinePlist = machineimage::machinePlist(registryValue(registry), std::move(mountArray));
 
   image.folders.push_back("tmp");
   for (const MountLine& mount : mounts) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/Utf8.hpp"
+#include "machineimage/Writer.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -178,14 +179,8 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, 
       if (dump.df) problems.add(dumpfile::kDf, "no row for " + mount.on + "; its figures are 0");
       figures = StatfsFigures{4096, 0, 0};
     }
-    PlistDict entry;
-    entry["f_mntonname"] = nameValue(mount.on);
-    entry["f_mntfromname"] = nameValue(mount.from);
-    entry["f_fstypename"] = nameValue(mount.type);
-    entry["f_bsize"] = static_cast<std::int64_t>(figures->blockSize);
-    entry["f_blocks"] = figures->blocks;
-    entry["f_bfree"] = figures->freeBlocks;
-    out.push_back(std::move(entry));
+    out.push_back(machineimage::mountEntry(nameValue(mount.on), nameValue(mount.from), nameValue(mount.type),
+                                           figures->blockSize, figures->blocks, figures->freeBlocks));
   }
   return out;
 }

@@ -1,5 +1,7 @@
 #include "tools/strandel/import/Registry.hpp"
 
+#include "machineimage/Writer.hpp"
+
 namespace strandel::importer {
 namespace {
 
@@ -14,13 +16,10 @@ void count(const RegistryEntry& entry, RegistryCounts& counts) {
 PlistArray registryValue(const std::vector<RegistryEntry>& roots) {
   PlistArray out;
   for (const RegistryEntry& entry : roots) {
-    PlistDict dict;
-    dict["Class"] = entry.className;
-    if (entry.media != entry.description.has_value()) dict["IOMedia"] = entry.media;
-    if (!entry.properties.empty()) dict["Properties"] = entry.properties;
-    if (entry.description) dict["Description"] = *entry.description;
-    if (!entry.children.empty()) dict["Children"] = registryValue(entry.children);
-    out.push_back(std::move(dict));
+    // "IOMedia" only where it differs from what the image assumes.
+    std::optional<bool> media = entry.media != entry.description.has_value() ? std::optional<bool>(entry.media) : std::nullopt;
+    out.push_back(machineimage::registryEntry(entry.className, media, entry.properties, entry.description,
+                                              registryValue(entry.children)));
   }
   return out;
 }

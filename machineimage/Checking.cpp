@@ -1,10 +1,10 @@
-#include "platform/image/Checking.hpp"
+#include "machineimage/Checking.hpp"
 
 #include <cstdio>
 
 #include "base/Utf8.hpp"
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 namespace {
 
 // Long enough to recognise a value, short enough that the line stays readable.
@@ -82,4 +82,4 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage

@@ -9,7 +9,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 
 /// A place inside machine.plist, "Registry[0].Children[2].Description.DAMediaSize". Places
 /// live on the stack of the check and chain to their parent; the text is only made for an
@@ -44,4 +44,4 @@ std::string quoted(std::string_view text);
 /// type or form.
 std::optional<std::string> prepareDescription(PlistDict& description, const Place& place);
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage

@@ -11,11 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include <strandel/Export.hpp>
 #include <strandel/PlistValue.hpp>
 
 #include "platform/Machine.hpp"
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 
 inline constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::max();
 
@@ -30,6 +31,8 @@ struct RegistryNode {
   PlistDict properties;
   std::optional<PlistDict> description; // DAVolumePath already a URL, UUIDs canonical
 };
+
+using platform::FsFigures;
 
 struct MountRecord {
   std::string mountedOn;    // raw bytes
@@ -59,10 +62,10 @@ MachinePlistResult checkMachinePlist(PlistValue value);
 
 /// The canonical text of a UUID written in any letter case (upper case, 8-4-4-4-12); nothing
 /// when `text` is not a UUID.
-std::optional<std::string> canonicalUuid(std::string_view text);
+STRANDEL_EXPORT std::optional<std::string> canonicalUuid(std::string_view text);
 
 /// Why `text` is not a file URL as the disk arbitration service gives one
 /// ("file:///Volumes/Backup%20Disk/"); nothing when it is one.
 std::optional<std::string> fileUrlProblem(std::string_view text);
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage

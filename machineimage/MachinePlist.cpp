@@ -1,15 +1,16 @@
 // Checking machine.plist whole before anything answers from it: an image is outside input,
 // and a mistake in it is far easier to fix from one line naming its place than from a wrong
 // answer three layers up.
-#include "platform/image/MachinePlist.hpp"
+#include "machineimage/MachinePlist.hpp"
 
 #include <cstdint>
 #include <utility>
 
-#include "platform/image/Checking.hpp"
+#include "machineimage/Checking.hpp"
+#include "machineimage/Keys.hpp"
 #include "plist/PlistReader.hpp"
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 namespace {
 
 // Registry objects are numbered with 32 bits; no real registry comes near this.
@@ -37,13 +38,13 @@ class Checker {
     PlistDict* dict = value.asDictionary();
     if (!dict) return wrongKind(top, "a dictionary", value);
 
-    Place registryPlace(top, "Registry");
-    auto registry = dict->find("Registry");
+    Place registryPlace(top, key::kRegistry);
+    auto registry = dict->find(key::kRegistry);
     if (registry == dict->end()) return missing(registryPlace);
     if (!checkEntries(registry->second, registryPlace, kNoParent)) return false;
 
-    Place mountsPlace(top, "Mounts");
-    auto mounts = dict->find("Mounts");
+    Place mountsPlace(top, key::kMounts);
+    auto mounts = dict->find(key::kMounts);
     if (mounts == dict->end()) return missing(mountsPlace);
     PlistArray* mountArray = mounts->second.asArray();
     if (!mountArray) return wrongKind(mountsPlace, "an array", mounts->second);
@@ -52,8 +53,8 @@ class Checker {
       if (!checkMount((*mountArray)[i], Place(mountsPlace, i))) return false;
     }
 
-    if (auto user = dict->find("UserName"); user != dict->end()) {
-      Place userPlace(top, "UserName");
+    if (auto user = dict->find(key::kUserName); user != dict->end()) {
+      Place userPlace(top, key::kUserName);
       const std::string* name = user->second.asString();
       if (!name) return wrongKind(userPlace, "a string", user->second);
       // An empty name is a slip of the pen, not an account; leaving the key out means the host's.
@@ -80,24 +81,24 @@ class Checker {
     RegistryNode node;
     node.parent = parent;
 
-    Place classPlace(place, "Class");
-    auto className = dict->find("Class");
+    Place classPlace(place, key::kClass);
+    auto className = dict->find(key::kClass);
     if (className == dict->end()) return missing(classPlace);
     const std::string* name = className->second.asString();
     if (!name) return wrongKind(classPlace, "a string", className->second);
     if (name->empty()) return fail(classPlace, "expected a class name, found an empty string");
     node.className = *name;
 
-    if (auto properties = dict->find("Properties"); properties != dict->end()) {
-      Place propertiesPlace(place, "Properties");
+    if (auto properties = dict->find(key::kProperties); properties != dict->end()) {
+      Place propertiesPlace(place, key::kProperties);
       PlistDict* props = properties->second.asDictionary();
       if (!props) return wrongKind(propertiesPlace, "a dictionary", properties->second);
       if (!checkProperties(*props, propertiesPlace)) return false;
       node.properties = std::move(*props);
     }
 
-    if (auto description = dict->find("Description"); description != dict->end()) {
-      Place descriptionPlace(place, "Description");
+    if (auto description = dict->find(key::kDescription); description != dict->end()) {
+      Place descriptionPlace(place, key::kDescription);
       PlistDict* desc = description->second.asDictionary();
       if (!desc) return wrongKind(descriptionPlace, "a dictionary", description->second);
       if (auto problem = prepareDescription(*desc, descriptionPlace)) {
@@ -108,17 +109,17 @@ class Checker {
     }
 
     node.isMedia = node.description.has_value();
-    if (auto media = dict->find("IOMedia"); media != dict->end()) {
+    if (auto media = dict->find(key::kIOMedia); media != dict->end()) {
       auto flag = media->second.asBoolean();
-      if (!flag) return wrongKind(Place(place, "IOMedia"), "a boolean", media->second);
+      if (!flag) return wrongKind(Place(place, key::kIOMedia), "a boolean", media->second);
       node.isMedia = *flag;
       node.mediaGiven = true;
     }
 
     auto index = static_cast<std::uint32_t>(out_.nodes.size());
     out_.nodes.push_back(std::move(node));
-    if (auto children = dict->find("Children"); children != dict->end()) {
-      if (!checkEntries(children->second, Place(place, "Children"), index)) return false;
+    if (auto children = dict->find(key::kChildren); children != dict->end()) {
+      if (!checkEntries(children->second, Place(place, key::kChildren), index)) return false;
     }
     out_.nodes[index].end = static_cast<std::uint32_t>(out_.nodes.size());
     return true;
@@ -143,17 +144,17 @@ class Checker {
   bool checkMount(PlistValue& value, const Place& place) {
     PlistDict* dict = value.asDictionary();
     if (!dict) return wrongKind(place, "a dictionary", value);
-    auto on = name(*dict, "f_mntonname", place);
+    auto on = name(*dict, key::kMountedOn, place);
     if (!on) return false;
-    auto from = name(*dict, "f_mntfromname", place);
+    auto from = name(*dict, key::kMountedFrom, place);
     if (!from) return false;
-    auto type = name(*dict, "f_fstypename", place);
+    auto type = name(*dict, key::kFsType, place);
     if (!type) return false;
-    auto blockSize = count(*dict, "f_bsize", place, UINT32_MAX);
+    auto blockSize = count(*dict, key::kBlockSize, place, UINT32_MAX);
     if (!blockSize) return false;
-    auto blocks = count(*dict, "f_blocks", place, UINT64_MAX);
+    auto blocks = count(*dict, key::kBlocks, place, UINT64_MAX);
     if (!blocks) return false;
-    auto freeBlocks = count(*dict, "f_bfree", place, UINT64_MAX);
+    auto freeBlocks = count(*dict, key::kFreeBlocks, place, UINT64_MAX);
     if (!freeBlocks) return false;
     out_.mounts.push_back(MountRecord{std::move(*on), std::move(*from), std::move(*type),
                                       FsFigures{static_cast<std::uint32_t>(*blockSize), *blocks, *freeBlocks}});
@@ -225,4 +226,4 @@ MachinePlistResult parseMachinePlist(std::string_view bytes) {
 
 MachinePlistResult checkMachinePlist(PlistValue value) { return Checker().run(std::move(value)); }
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage

@@ -6,10 +6,10 @@
 #include <cctype>
 #include <utility>
 
-#include "platform/image/Checking.hpp"
-#include "platform/image/MachinePlist.hpp"
+#include "machineimage/Checking.hpp"
+#include "machineimage/MachinePlist.hpp"
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 namespace {
 
 enum class KeyType { String, Boolean, Integer, Uuid, FileUrl };
@@ -137,4 +137,4 @@ std::optional<std::string> prepareDescription(PlistDict& description, const Plac
   return std::nullopt;
 }
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage
