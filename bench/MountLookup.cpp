@@ -23,8 +23,8 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
-#include "platform/live/LiveMachine.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace {
 
@@ -59,26 +59,15 @@ const std::string& mountInfo() {
 }
 
 // The live host with its mount table read from the generated file.
-class FileTableMachine final : public platform::Machine {
- public:
-  explicit FileTableMachine(const std::string& path)
-      : live_(platform::live::makeLiveMachine()), table_(platform::live::makeLiveMountTable(path)) {}
-  platform::Registry& registry() override { return live_->registry(); }
-  platform::MountTable& mountTable() override { return *table_; }
-  platform::Processes& processes() override { return live_->processes(); }
-  platform::Files& files() override { return live_->files(); }
-  platform::Settings& settings() override { return live_->settings(); }
-  platform::Localizer& localizer() override { return live_->localizer(); }
-  platform::Log& log() override { return live_->log(); }
-
- private:
-  std::shared_ptr<platform::Machine> live_;
-  std::unique_ptr<platform::MountTable> table_;
-};
+std::shared_ptr<platform::Machine> fileTableMachine(const std::string& path) {
+  platform::MachineServices services = platform::live::makeLiveMachine()->services();
+  services.mountTable = platform::live::makeLiveMountTable(path);
+  return std::make_shared<platform::Machine>(std::move(services));
+}
 
 void useFileTable() {
   static bool once = [] {
-    platform::setCurrent(std::make_shared<FileTableMachine>(mountInfo()));
+    platform::setCurrent(fileTableMachine(mountInfo()));
     return true;
   }();
   (void)once;

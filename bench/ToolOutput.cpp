@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/live/LiveMachine.hpp"
+#include "platform/linux/LiveMachine.hpp"
 
 namespace {
 

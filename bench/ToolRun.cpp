@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/live/LiveMachine.hpp"
+#include "platform/linux/LiveMachine.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/HostServices.hpp"
+#include "platform/host/HostServices.hpp"
 #include "platform/Machine.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace strandel::fuzz {
 
@@ -41,34 +41,23 @@ class OneToolProcesses final : public platform::Processes {
   std::unique_ptr<platform::ShellStream> openShell(std::string_view, std::string_view) override { return nullptr; }
 };
 
-class FuzzMachine final : public platform::Machine {
- public:
-  /// A machine running the OS version `version` (as the version tool would print it), its mount
-  /// table `mountTable` (the live host's when null).
+/// A machine running the OS version `version` (as the version tool would print it), its mount
+/// table `mountTable` (the live host's when null), its one tool answered by `tool()`.
+struct FuzzMachine {
   explicit FuzzMachine(std::string version, std::unique_ptr<platform::MountTable> mountTable = nullptr)
-      : mountTable_(mountTable ? std::move(mountTable) : platform::live::makeLiveMountTable()) {
+      : machine(std::make_shared<platform::Machine>(platform::MachineServices{
+            std::make_shared<NoRegistry>(),
+            mountTable ? std::move(mountTable) : platform::live::makeLiveMountTable(), processes,
+            platform::live::makeLiveFiles(), platform::makeMemorySettings(), platform::makeBundleLocalizer(),
+            platform::makeStderrLog()})) {
     // The version is stored where the version facts keep it, so no version tool is asked.
-    settings_->set("ZVCurrentSWVers", PlistValue(std::move(version)));
+    machine->settings().set("ZVCurrentSWVers", PlistValue(std::move(version)));
   }
 
-  OneToolProcesses& tool() { return processes_; }
+  OneToolProcesses& tool() { return *processes; }
 
-  platform::Registry& registry() override { return registry_; }
-  platform::MountTable& mountTable() override { return *mountTable_; }
-  platform::Processes& processes() override { return processes_; }
-  platform::Files& files() override { return *files_; }
-  platform::Settings& settings() override { return *settings_; }
-  platform::Localizer& localizer() override { return *localizer_; }
-  platform::Log& log() override { return *log_; }
-
- private:
-  NoRegistry registry_;
-  std::unique_ptr<platform::MountTable> mountTable_;
-  OneToolProcesses processes_;
-  std::unique_ptr<platform::Files> files_ = platform::live::makeLiveFiles();
-  std::shared_ptr<platform::Settings> settings_ = platform::makeMemorySettings();
-  std::shared_ptr<platform::Localizer> localizer_ = platform::makeBundleLocalizer();
-  std::shared_ptr<platform::Log> log_ = platform::makeStderrLog();
+  std::shared_ptr<OneToolProcesses> processes = std::make_shared<OneToolProcesses>();
+  std::shared_ptr<platform::Machine> machine;
 };
 
 }  // namespace strandel::fuzz

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const auto old = machineRunning("10.12.6");
   for (const auto& machine : {current, old}) {
     machine->tool().output.assign(reinterpret_cast<const char*>(data), size);
-    strandel::platform::setCurrent(machine);
+    strandel::platform::setCurrent(machine->machine);
     lookUpEverything();
   }
   return 0;

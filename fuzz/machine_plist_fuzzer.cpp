@@ -19,7 +19,7 @@ void checkResult(const machineimage::MachinePlistResult& result) {
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     // Entries are in registry order: each one's descendants follow it, its parent precedes it.
     check(nodes[i].end > i && nodes[i].end <= nodes.size(), "an entry's descendants lie after it");
-    if (nodes[i].parent != image::kNoParent) {
+    if (nodes[i].parent != machineimage::kNoParent) {
       check(nodes[i].parent < i && nodes[nodes[i].parent].end >= nodes[i].end, "an entry lies inside its parent");
     }
   }

@@ -13,7 +13,7 @@
 
 #include "fuzz/FuzzCheck.hpp"
 #include "fuzz/FuzzMachine.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 #include "base/Utf8.hpp"
 
 namespace {
@@ -55,26 +55,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const auto machine = [] {
     auto made = std::make_shared<strandel::fuzz::FuzzMachine>(
         "10.15.7", strandel::platform::live::makeLiveMountTable(file.path()));
-    strandel::platform::setCurrent(made);
+    strandel::platform::setCurrent(made->machine);
     return made;
   }();
   file.write(strandel::fuzz::textOf(data, size));
 
   std::optional<FirstEntry> first;
-  machine->mountTable().scan([&](const strandel::platform::MountEntryView& entry) {
+  machine->machine->mountTable().scan([&](const strandel::platform::MountEntryView& entry) {
     first = FirstEntry{std::string(entry.mountedOn), std::string(entry.mountedFrom)};
     return true;
   });
   if (!first) return 0;
 
   // The first entry answers every lookup that it matches.
-  if (strandel::isValidUtf8(first->on)) {
+  if (strandel::base::isValidUtf8(first->on)) {
     std::string from = strandel::getVolumeMountFromName(first->on);
-    check(from == (strandel::isValidUtf8(first->from) ? first->from : ""), "the first mount point gives its source");
+    check(from == (strandel::base::isValidUtf8(first->from) ? first->from : ""), "the first mount point gives its source");
   }
-  if (first->from.starts_with("/dev/") && strandel::isValidUtf8(first->from)) {
+  if (first->from.starts_with("/dev/") && strandel::base::isValidUtf8(first->from)) {
     std::string on = strandel::getVolumeMountOnName(first->from);
-    check(on == (strandel::isValidUtf8(first->on) ? first->on : ""), "the first device gives its mount point");
+    check(on == (strandel::base::isValidUtf8(first->on) ? first->on : ""), "the first device gives its mount point");
   }
   strandel::GetVolumeAPFS(first->on);
   return 0;

@@ -16,7 +16,7 @@ enum class Form { Xml, Binary };
 // Whether a text is written as it is: libplist makes strings and keys from C strings, so text
 // past a NUL byte is lost; the binary form holds UTF-8 text only.
 bool keepsText(const std::string& text, Form form) {
-  return text.find('\0') == std::string::npos && (form == Form::Xml || strandel::isValidUtf8(text));
+  return text.find('\0') == std::string::npos && (form == Form::Xml || strandel::base::isValidUtf8(text));
 }
 
 // Whether writing can keep the value exactly. Besides texts: dates are kept in whole

@@ -10,7 +10,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/HostServices.hpp"
+#include "platform/host/HostServices.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/StringsTable.hpp"
+#include "platform/host/StringsTable.hpp"
 #include "base/Utf8.hpp"
 
 namespace {
@@ -51,7 +51,7 @@ bool allOf(const StringsTable& table, bool (*holds)(std::string_view)) {
 }
 
 bool hasNoNul(std::string_view text) { return text.find('\0') == std::string_view::npos; }
-bool isUtf8(std::string_view text) { return strandel::isValidUtf8(text); }
+bool isUtf8(std::string_view text) { return strandel::base::isValidUtf8(text); }
 
 }  // namespace
 

@@ -7,7 +7,7 @@
 
 #include "platform/Machine.hpp"
 #include "platform/image/ImageMachine.hpp"
-#include "platform/live/LiveMachine.hpp"
+#include "platform/linux/LiveMachine.hpp"
 
 namespace strandel::platform {
 namespace {

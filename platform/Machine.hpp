@@ -170,17 +170,33 @@ class Log {
   virtual void write(std::string_view message) = 0;
 };
 
-/// A machine: the services that answer for one Mac (or the live host).
-class Machine {
+/// The seven services that answer for one machine. A backend fills one in; tests and fuzz
+/// targets swap single services.
+struct MachineServices {
+  std::shared_ptr<Registry> registry;
+  std::shared_ptr<MountTable> mountTable;
+  std::shared_ptr<Processes> processes;
+  std::shared_ptr<Files> files;
+  std::shared_ptr<Settings> settings;
+  std::shared_ptr<Localizer> localizer;
+  std::shared_ptr<Log> log;
+};
+
+/// A machine: the services that answer for one Mac (or the live host), owned for its life.
+class Machine final {
  public:
-  virtual ~Machine() = default;
-  virtual Registry& registry() = 0;
-  virtual MountTable& mountTable() = 0;
-  virtual Processes& processes() = 0;
-  virtual Files& files() = 0;
-  virtual Settings& settings() = 0;
-  virtual Localizer& localizer() = 0;
-  virtual Log& log() = 0;
+  explicit Machine(MachineServices services) : services_(std::move(services)) {}
+  Registry& registry() const { return *services_.registry; }
+  MountTable& mountTable() const { return *services_.mountTable; }
+  Processes& processes() const { return *services_.processes; }
+  Files& files() const { return *services_.files; }
+  Settings& settings() const { return *services_.settings; }
+  Localizer& localizer() const { return *services_.localizer; }
+  Log& log() const { return *services_.log; }
+  const MachineServices& services() const { return services_; }
+
+ private:
+  MachineServices services_;
 };
 
 /// The machine of the process. The first call chooses it from STRANDEL_MACHINE (an image

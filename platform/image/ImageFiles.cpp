@@ -11,7 +11,7 @@
 #include "base/FileBytes.hpp"
 #include "platform/image/ImageServices.hpp"
 #include "platform/image/RootPaths.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::image {
 namespace {

@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "base/FileBytes.hpp"
-#include "platform/HostServices.hpp"
+#include "platform/host/HostServices.hpp"
 #include "platform/image/ImageServices.hpp"
-#include "platform/live/LiveMachine.hpp"
+#include "platform/linux/LiveMachine.hpp"
 
 namespace strandel::platform::image {
 namespace {
@@ -31,41 +31,20 @@ std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
   return std::make_shared<const live::Sandbox>(std::move(paths));
 }
 
-class ImageMachine final : public Machine {
- public:
-  ImageMachine(std::shared_ptr<const machineimage::MachinePlist> plist, const std::shared_ptr<const ImageRoot>& root)
-      : registry_(makeImageRegistry(plist)),
-        mountTable_(makeImageMountTable(plist, root)),
-        processes_(makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root)),
-        files_(makeImageFiles(plist, root)),
-        settings_(chosenSettings()),
-        localizer_(makeBundleLocalizer()),
-        log_(makeStderrLog()) {}
+// An image is a record of someone else's Mac: its settings stay in memory, fresh for each load,
+// unless the process named a settings file.
+std::shared_ptr<Settings> chosenSettings() {
+  std::string file = chosenSettingsFile();
+  return file.empty() ? makeMemorySettings() : makeFileSettings(std::move(file));
+}
 
-  Registry& registry() override { return *registry_; }
-  MountTable& mountTable() override { return *mountTable_; }
-  Processes& processes() override { return *processes_; }
-  Files& files() override { return *files_; }
-  Settings& settings() override { return *settings_; }
-  Localizer& localizer() override { return *localizer_; }
-  Log& log() override { return *log_; }
-
- private:
-  // An image is a record of someone else's Mac: its settings stay in memory, fresh for each
-  // load, unless the process named a settings file.
-  static std::shared_ptr<Settings> chosenSettings() {
-    std::string file = chosenSettingsFile();
-    return file.empty() ? makeMemorySettings() : makeFileSettings(std::move(file));
-  }
-
-  std::unique_ptr<Registry> registry_;
-  std::unique_ptr<MountTable> mountTable_;
-  std::unique_ptr<Processes> processes_;
-  std::unique_ptr<Files> files_;
-  std::shared_ptr<Settings> settings_;
-  std::shared_ptr<Localizer> localizer_;
-  std::shared_ptr<Log> log_;
-};
+std::shared_ptr<Machine> makeImageMachine(std::shared_ptr<const machineimage::MachinePlist> plist,
+                                          const std::shared_ptr<const ImageRoot>& root) {
+  return std::make_shared<Machine>(MachineServices{
+      makeImageRegistry(plist), makeImageMountTable(plist, root),
+      makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root), makeImageFiles(plist, root),
+      chosenSettings(), makeBundleLocalizer(), makeStderrLog()});
+}
 
 std::string errnoText(int error) { return std::strerror(error); }
 
@@ -121,7 +100,7 @@ LoadResult loadMachine(std::string_view dir) {
   auto imageRoot = root.empty() ? nullptr : ImageRoot::open(root.string());
   if (!imageRoot) return {nullptr, rootPath + ": can't be resolved"};
 
-  return {std::make_shared<ImageMachine>(std::move(parsed.plist), imageRoot), {}};
+  return {makeImageMachine(std::move(parsed.plist), imageRoot), {}};
 }
 
 }  // namespace strandel::platform::image

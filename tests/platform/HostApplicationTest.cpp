@@ -19,12 +19,12 @@
 #include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 
-#include "platform/BundleChoice.hpp"
+#include "platform/host/BundleChoice.hpp"
 #include "base/FileBytes.hpp"
-#include "platform/HostServices.hpp"
-#include "platform/ProgramName.hpp"
-#include "platform/StringsTable.hpp"
-#include "platform/live/LiveMachine.hpp"
+#include "platform/host/HostServices.hpp"
+#include "platform/host/ProgramName.hpp"
+#include "platform/host/StringsTable.hpp"
+#include "platform/linux/LiveMachine.hpp"
 #include "tests/support/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/live/LiveMachine.hpp"
-#include "platform/live/Sandbox.hpp"
+#include "platform/linux/LiveMachine.hpp"
+#include "platform/linux/Sandbox.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
 

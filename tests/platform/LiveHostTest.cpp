@@ -21,9 +21,9 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/live/LiveMachine.hpp"
-#include "platform/live/LiveServices.hpp"
-#include "platform/live/Spawn.hpp"
+#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/LiveServices.hpp"
+#include "platform/linux/Spawn.hpp"
 #include "tests/support/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
 

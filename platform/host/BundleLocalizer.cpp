@@ -6,10 +6,10 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/BundleChoice.hpp"
+#include "platform/host/BundleChoice.hpp"
 #include "base/FileBytes.hpp"
-#include "platform/HostServices.hpp"
-#include "platform/StringsTable.hpp"
+#include "platform/host/HostServices.hpp"
+#include "platform/host/StringsTable.hpp"
 
 namespace strandel::platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/live/LiveServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::live {
 namespace {

@@ -1,8 +1,8 @@
 // The live host's settings: whichever file the process names at the time of the call.
 #include <mutex>
 
-#include "platform/HostServices.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/host/HostServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::live {
 namespace {

@@ -12,8 +12,8 @@
 #include <set>
 #include <string>
 
-#include "platform/live/LiveMachine.hpp"
-#include "platform/live/Spawn.hpp"
+#include "platform/linux/LiveMachine.hpp"
+#include "platform/linux/Spawn.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel::platform::live {

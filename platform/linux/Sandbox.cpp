@@ -1,7 +1,7 @@
 // Landlock. Debian 12's kernel headers describe ABI 1 and 2 only; the later rights below are
 // the kernel's stable ABI (include/uapi/linux/landlock.h), used only after the kernel has said
 // which version it speaks, so an older kernel is never handed a right it does not know.
-#include "platform/live/Sandbox.hpp"
+#include "platform/linux/Sandbox.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/ProgramName.hpp"
+#include "platform/host/ProgramName.hpp"
 
 #ifndef LANDLOCK_ACCESS_FS_REFER
 #define LANDLOCK_ACCESS_FS_REFER (1ULL << 13)  // ABI 2

@@ -1,4 +1,4 @@
-#include "platform/live/Spawn.hpp"
+#include "platform/linux/Spawn.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

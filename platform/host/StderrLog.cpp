@@ -8,8 +8,8 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/HostServices.hpp"
-#include "platform/ProgramName.hpp"
+#include "platform/host/HostServices.hpp"
+#include "platform/host/ProgramName.hpp"
 
 namespace strandel::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/FileBytes.hpp"
-#include "platform/live/LiveServices.hpp"
+#include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::live {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/Machine.hpp"
-#include "platform/live/Sandbox.hpp"
+#include "platform/linux/Sandbox.hpp"
 
 namespace strandel::platform::live {
 

@@ -1,4 +1,4 @@
-#include "platform/ProgramName.hpp"
+#include "platform/host/ProgramName.hpp"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "platform/StringsTable.hpp"
+#include "platform/host/StringsTable.hpp"
 
 #include <cstdint>
 
