@@ -1,6 +1,7 @@
 // A generated machine registry for benchmarks: whole disks, each with one APFS partition whose
 // container holds seven volumes, every media object with a description as full as the disk
-// arbitration service gives. Shared by the volume-list bench and the whole-process image maker.
+// arbitration service gives. The one generator of the benches (volume list, image registry,
+// property-list reading) and of the whole-process image maker.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// The image registry's own costs on a generated machine of 10,000 registry objects (1,000 disks,
-// each: driver, whole disk, partition scheme, partition, APFS media, container, four volumes):
+// The image registry's own costs on a generated machine of 10,000 media objects (1,000 disks,
+// each: driver, whole disk, partition scheme, partition, APFS media, container, seven volumes):
 // loading it, and each seam call the volume list makes per object, against the floor of one
 // description copy.
 #include <benchmark/benchmark.h>
@@ -11,14 +11,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "bench/RegistryDisks.hpp"
+#include "bench/GeneratedMachine.hpp"
 #include "platform/image/ImageMachine.hpp"
 
 namespace {
 
 using namespace strandel;
 using namespace strandel::platform;
-using strandel::bench::disk;
 
 constexpr int kDisks = 1000;
 
@@ -28,9 +27,7 @@ class GeneratedImage {
     char pattern[] = "/tmp/strandel-bench-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root");
-    PlistArray registry;
-    for (int i = 0; i < kDisks; ++i) registry.push_back(disk(i));
-    PlistValue top(PlistDict{{"Registry", PlistValue(std::move(registry))}, {"Mounts", PlistValue(PlistArray{})}});
+    PlistValue top = bench::generatedMachine(kDisks * bench::kMediaPerContainer);
     std::ofstream(dir_ / "machine.plist", std::ios::binary) << writeBinaryPlist(top);
     auto loaded = image::loadMachine(dir_.string());
     if (!loaded.machine) {

@@ -27,7 +27,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "plist/LibplistNode.hpp"
-#include "bench/RegistryDisks.hpp"
+#include "bench/GeneratedMachine.hpp"
 #include "machineimage/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
@@ -35,13 +35,9 @@
 namespace {
 
 using namespace strandel;
-using strandel::bench::disk;
 
-PlistValue image(int disks) {
-  PlistArray registry;
-  for (int i = 0; i < disks; ++i) registry.push_back(disk(i));
-  return PlistDict{{"Registry", PlistValue(std::move(registry))}, {"Mounts", PlistValue(PlistArray{})}};
-}
+// The machine.plist value of `disks` generated disks.
+PlistValue image(int disks) { return bench::generatedMachine(disks * bench::kMediaPerContainer); }
 
 // A list of about `bytes` in the form asked for: disks are added until the size is reached.
 const std::string& listOf(bool binary, std::size_t bytes) {
