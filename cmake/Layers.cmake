@@ -1,0 +1,58 @@
+# One target per source folder, its dependencies following the layering, lowest first:
+#
+#   base, text              handles, whole files, UTF-8; text work
+#   plist                   property lists
+#   platform (the seam)     Machine.hpp: the services every subsystem reaches
+#   machineimage            machine.plist's keys, reader and writer
+#   platform/host           the host application's services: settings, translations, log
+#   platform/posix, platform/linux, platform/image
+#                           the backends (a macOS backend goes in platform/mac/)
+#   apfs, system, capacity, framework
+#   tools/strandel          the tool (its own CMakeLists.txt)
+#
+# A folder's headers are reached through a folder of links of its own
+# (build/layers/TARGET/FOLDER/*.hpp), and a target's include path holds only its own folder
+# and those it links to: including a header of a folder it must not reach fails to compile.
+
+# Links the headers of `folder` into a layer of their own; its path goes to `out`.
+function(strandel_layer out target folder)
+  file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.hpp)
+  set(layer ${PROJECT_BINARY_DIR}/layers/${target})
+  file(REMOVE_RECURSE ${layer})
+  file(MAKE_DIRECTORY ${layer}/${folder})
+  foreach(header ${headers})
+    get_filename_component(name ${header} NAME)
+    file(CREATE_LINK ${header} ${layer}/${folder}/${name} SYMBOLIC)
+  endforeach()
+  set(${out} ${layer} PARENT_SCOPE)
+endfunction()
+
+# strandel_folder(TARGET FOLDER [HEADERS_ONLY] [PUBLIC deps...] [PRIVATE deps...]): the folder's
+# sources compiled once into an object library (or, for headers alone, an interface library).
+function(strandel_folder target folder)
+  cmake_parse_arguments(ARG "HEADERS_ONLY" "" "PUBLIC;PRIVATE" ${ARGN})
+  strandel_layer(layer ${target} ${folder})
+  if(ARG_HEADERS_ONLY)
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${layer})
+    target_link_libraries(${target} INTERFACE strandel_public ${ARG_PUBLIC})
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+    add_library(${target} OBJECT ${sources})
+    target_include_directories(${target} PUBLIC ${layer})
+    target_link_libraries(${target} PUBLIC strandel_public ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+    set(STRANDEL_FOLDER_TARGETS ${STRANDEL_FOLDER_TARGETS} ${target} PARENT_SCOPE)
+    set(STRANDEL_SOURCES ${STRANDEL_SOURCES} ${sources} PARENT_SCOPE)
+  endif()
+  set(STRANDEL_LAYERS ${STRANDEL_LAYERS} ${layer} PARENT_SCOPE)
+endfunction()
+
+# Test code (test programs, fuzz targets replaying their corpus) runs each case once and is
+# timed nowhere, so it is compiled without optimisation, which takes a fraction of the time;
+# the library it tests keeps the build's optimisation. A build type's own flags stay in force
+# where a sanitizer build asks for them.
+function(strandel_test_code target)
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
+endfunction()
