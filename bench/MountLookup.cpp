@@ -23,6 +23,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
+#include "platform/linux/LibmountHandles.hpp"
 #include "platform/linux/LiveMachine.hpp"
 #include "platform/posix/LiveServices.hpp"
 
@@ -76,20 +77,11 @@ void useFileTable() {
 const std::string kLastMountPoint = "/Volumes/Backup Disk " + std::to_string(kEntries - 1);
 const std::string kLastDevice = "/dev/disk" + std::to_string((kEntries - 1) / 10 + 1) + "s" + std::to_string((kEntries - 1) % 10 + 1);
 
-struct TableTraits {
-  static libmnt_table* invalid() noexcept { return nullptr; }
-  static void free(libmnt_table* table) noexcept { mnt_unref_table(table); }
-};
-struct IterTraits {
-  static libmnt_iter* invalid() noexcept { return nullptr; }
-  static void free(libmnt_iter* iter) noexcept { mnt_free_iter(iter); }
-};
-
 // The floor: parse, walk to the entry, copy its other name.
 std::string libmountFind(const std::string& path, const char* on) {
-  base::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+  platform::live::LibmountTable table(mnt_new_table());
   if (mnt_table_parse_file(table.get(), path.c_str()) != 0) return "";
-  base::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  platform::live::LibmountIter iter(mnt_new_iter(MNT_ITER_FORWARD));
   libmnt_fs* fs = nullptr;
   while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
     const char* target = mnt_fs_get_target(fs);

@@ -7,19 +7,11 @@
 #include <string>
 #include <utility>
 
+#include "platform/linux/LibmountHandles.hpp"
 #include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::live {
 namespace {
-
-struct TableTraits {
-  static libmnt_table* invalid() noexcept { return nullptr; }
-  static void free(libmnt_table* table) noexcept { mnt_unref_table(table); }
-};
-struct IterTraits {
-  static libmnt_iter* invalid() noexcept { return nullptr; }
-  static void free(libmnt_iter* iter) noexcept { mnt_free_iter(iter); }
-};
 
 std::string_view viewOf(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
@@ -37,13 +29,13 @@ class LiveMountTable final : public MountTable {
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
     initLibmountOnce();
     // Each scan owns its table and iterator; nothing of libmount is shared between calls.
-    base::ScopedGeneric<libmnt_table*, TableTraits> table(mnt_new_table());
+    LibmountTable table(mnt_new_table());
     if (!table) return false;
     // The kernel's own view of this process's mounts. libmount undoes the kernel's octal escapes
     // (blank \040, tab \011, line feed \012, backslash \134) and leaves every other byte as it
     // stands, so names arrive as the raw bytes they were mounted with, UTF-8 or not.
     if (mnt_table_parse_file(table.get(), mountInfoPath_.c_str()) != 0) return false;
-    base::ScopedGeneric<libmnt_iter*, IterTraits> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    LibmountIter iter(mnt_new_iter(MNT_ITER_FORWARD));
     if (!iter) return false;
     libmnt_fs* fs = nullptr;
     while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
