@@ -46,14 +46,16 @@ struct PendingRecord {
   std::optional<std::string> apfsContainer;
 };
 
-// The nine drop tests. They don't depend on one another, so the ones answered from the
-// description run first and most objects never cost a registry search.
-bool isDropped(ListContext& context, platform::RegistryObject object, const VolumeFacts& facts,
-               const VolumeNames& names) {
+// The drop tests answered from the description alone; they cost no registry search.
+bool isDroppedByDescription(const VolumeFacts& facts, const VolumeNames& names) {
   if (!isOneOf(facts.volumeKind, kAcceptedKinds)) return true;
   if (isExcludedVolumeName(names.displayName)) return true;
   if (isOneOf(facts.mediaType, kOpticalMediaTypes)) return true;
-  if (!names.devicePath.starts_with("/dev/disk")) return true;
+  return !names.devicePath.starts_with("/dev/disk");
+}
+
+// The drop tests that search the registry, less the role test.
+bool isDroppedByRegistry(ListContext& context, platform::RegistryObject object, const VolumeNames& names) {
   platform::Registry& registry = context.registry;
   if (registryTruth(registry.searchProperty(object, "ATAPI"))) return true;
   if (registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2"))) return true;
@@ -70,10 +72,13 @@ std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryOb
   if (!isOneOf(textOf(fields.volumeKind), kAcceptedKinds)) return std::nullopt;
   VolumeFacts facts = readVolumeFacts(fields);
   VolumeNames names = deriveNames(facts);
-  if (isDropped(context, object, facts, names)) return std::nullopt;
-
+  // The drop tests don't depend on one another, so the cheapest run first: those answered
+  // from the description, then the role, which drops most of the volumes of a container (all
+  // but its system and backup ones) for one registry search, then the other searches.
+  if (isDroppedByDescription(facts, names)) return std::nullopt;
   std::string role = firstRole(context.registry.searchProperty(object, "Role"));
   if (role != "System" && role != "Backup" && !role.empty()) return std::nullopt;
+  if (isDroppedByRegistry(context, object, names)) return std::nullopt;
   // An APFS group comes after the role test (and after the walk): making it changes nothing a
   // caller could see, and a volume that the test drops needs none.
   std::optional<std::string> container;
@@ -94,7 +99,7 @@ PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
   auto found = context.groups.find(whole);
   if (found != context.groups.end()) return found->second;
   std::optional<GroupEntry> other;
-  PlistDict group = containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const GroupEntry* {
+  PlistValue group = containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const GroupEntry* {
     auto& entries = context.groupEntries;
     auto at = std::lower_bound(entries.begin(), entries.end(), object.id,
                                [](const auto& entry, std::uint32_t id) { return entry.first < id; });
@@ -141,18 +146,11 @@ PlistArray StrandelFramework::volumeList() {
   }
   std::sort(context.groupEntries.begin(), context.groupEntries.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  // Each record gets its own copy of its container's group, except the last one, which takes it.
-  std::unordered_map<std::string, std::size_t> holders;
-  holders.reserve(records.size());
+  // The records of one container share its group: a copy of a value shares its contents.
   context.groups.reserve(records.size());
-  for (const PendingRecord& pending : records) {
-    if (pending.apfsContainer) ++holders[*pending.apfsContainer];
-  }
   for (PendingRecord& pending : records) {
     if (!pending.apfsContainer) continue;
-    PlistValue& group = apfsGroup(context, *pending.apfsContainer);
-    bool last = --holders[*pending.apfsContainer] == 0;
-    pending.record.insert_or_assign(std::string(kVolumeGroup), last ? std::move(group) : PlistValue(group));
+    pending.record.find(kVolumeGroup)->second = apfsGroup(context, *pending.apfsContainer);
   }
 
   // Records with equal BSD names may come in any order (distinct media objects have distinct

@@ -84,15 +84,19 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, Tr
 }
 
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
-  PlistDict member{
-      {std::string(kMemberBsd), PlistValue(facts.bsdName)},
-      {std::string(kMemberName), PlistValue(names.displayName)},
-      {std::string(kMemberKind), PlistValue(facts.volumeKind)},
-      {std::string(kMemberVolpath), PlistValue(names.mountPath)},
-      {std::string(kMemberIsMounted), PlistValue(!names.mountPath.empty())},
-  };
-  return PlistDict{{std::string(kGroupContainsBoot), PlistValue(names.mountPath == "/")},
-                   {std::string(kGroupVolumes), PlistValue(PlistArray{PlistValue(std::move(member))})}};
+  // Built key by key, in key order: a braced list would copy every entry out of it.
+  PlistDict member;
+  member.emplace_hint(member.end(), kMemberBsd, facts.bsdName);
+  member.emplace_hint(member.end(), kMemberIsMounted, !names.mountPath.empty());
+  member.emplace_hint(member.end(), kMemberKind, facts.volumeKind);
+  member.emplace_hint(member.end(), kMemberName, names.displayName);
+  member.emplace_hint(member.end(), kMemberVolpath, names.mountPath);
+  PlistArray volumes;
+  volumes.emplace_back(std::move(member));
+  PlistDict group;
+  group.emplace_hint(group.end(), kGroupContainsBoot, names.mountPath == "/");
+  group.emplace_hint(group.end(), kGroupVolumes, std::move(volumes));
+  return group;
 }
 
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
