@@ -37,7 +37,9 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName,
   PlistArray members;
   bool containsBoot = false;
   if (auto whole = registry.mediaObjectForBSDName(wholeDiskName(bsdName))) {
-    for (platform::RegistryObject object : registry.descendants(*whole)) {
+    std::vector<platform::RegistryObject> below = registry.descendants(*whole);
+    members.reserve(below.size());
+    for (platform::RegistryObject object : below) {
       const GroupEntry* entry = entryOf(object);
       if (!entry) continue;
       containsBoot = containsBoot || entry->mountedAtRoot;

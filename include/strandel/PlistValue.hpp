@@ -127,8 +127,8 @@ class STRANDEL_EXPORT PlistValue {
   /// The non-const array and dictionary getters let the caller change it in place, and count
   /// as a change themselves: an array or dictionary shared with copies is first copied (its
   /// top level; what lies below stays shared until changed in its turn), so pointers taken
-  /// before from this value may then point into the copies' contents. Prefer the const getters
-  /// to read: on a value shared with copies the non-const ones cost that copy.
+  /// from this value before then point into the copies' contents, not into it. Prefer the
+  /// const getters to read: on a value shared with copies the non-const ones cost that copy.
   const std::string* asString() const noexcept;
   std::optional<std::int64_t> asInteger() const noexcept;
   std::optional<std::uint64_t> asUnsignedInteger() const noexcept;
