@@ -144,8 +144,11 @@ PlistArray StrandelFramework::volumeList() {
     context.groupEntries.emplace_back(object.id, groupEntryOf(fields, true));
     if (auto record = recordOf(context, object, fields)) records.push_back(std::move(*record));
   }
-  std::sort(context.groupEntries.begin(), context.groupEntries.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Registries list their media objects by id as a rule; a sort would still move every entry.
+  auto byId = [](const auto& a, const auto& b) { return a.first < b.first; };
+  if (!std::is_sorted(context.groupEntries.begin(), context.groupEntries.end(), byId)) {
+    std::sort(context.groupEntries.begin(), context.groupEntries.end(), byId);
+  }
   // The records of one container share its group: a copy of a value shares its contents.
   context.groups.reserve(records.size());
   for (PendingRecord& pending : records) {
