@@ -37,7 +37,9 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName,
   PlistArray members;
   bool containsBoot = false;
   if (auto whole = registry.mediaObjectForBSDName(wholeDiskName(bsdName))) {
-    for (platform::RegistryObject object : registry.descendants(*whole)) {
+    std::vector<platform::RegistryObject> below = registry.descendants(*whole);
+    members.reserve(below.size());
+    for (platform::RegistryObject object : below) {
       const GroupEntry* entry = entryOf(object);
       if (!entry) continue;
       containsBoot = containsBoot || entry->mountedAtRoot;
@@ -53,8 +55,11 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName,
       members.emplace_back(std::move(dict));
     }
   }
-  return PlistDict{{std::string(kGroupContainsBoot), PlistValue(containsBoot)},
-                   {std::string(kGroupVolumes), PlistValue(std::move(members))}};
+  // Built key by key: a braced list would copy every member out of it.
+  PlistDict group;
+  group.emplace_hint(group.end(), kGroupContainsBoot, containsBoot);
+  group.emplace_hint(group.end(), kGroupVolumes, std::move(members));
+  return group;
 }
 
 PlistDict StrandelFramework::volumesInAPFSContainer(std::string_view bsdName) {

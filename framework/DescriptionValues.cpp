@@ -10,47 +10,87 @@ namespace strandel {
 
 namespace {
 
-// The byte-wise order of two short keys, inline and eight bytes at a time: description keys
-// share long prefixes ("DAMedia", "DAVolume"), where a byte loop or a library call would cost
-// more than the bytes themselves.
-int compareKeys(std::string_view a, std::string_view b) noexcept {
-  std::size_t common = a.size() < b.size() ? a.size() : b.size(), i = 0;
-  for (; i + 8 <= common; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x == y) continue;
-    if constexpr (std::endian::native == std::endian::little) {
-      x = __builtin_bswap64(x);
-      y = __builtin_bswap64(y);
-    }
-    return x < y ? -1 : 1;
-  }
-  for (; i < common; ++i) {
-    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+// A key of 8 to 16 bytes as its first and last eight bytes, which overlap for shorter keys and
+// so together hold every byte of it.
+struct KeyWords {
+  std::uint64_t first = 0, last = 0;
+};
+
+constexpr std::uint64_t wordAt(std::string_view text, std::size_t at) noexcept {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < 8; ++i) word |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << (8 * i);
+  return word;
 }
+
+std::uint64_t loadWord(const char* at) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, at, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+struct WantedKey {
+  std::string_view key;
+  const PlistValue* DescriptionFields::*field;
+};
+
+constexpr WantedKey kWanted[] = {
+    {"DADeviceInternal", &DescriptionFields::deviceInternal}, {"DADeviceProtocol", &DescriptionFields::deviceProtocol},
+    {"DAMediaBSDName", &DescriptionFields::mediaBSDName},     {"DAMediaContent", &DescriptionFields::mediaContent},
+    {"DAMediaSize", &DescriptionFields::mediaSize},           {"DAMediaType", &DescriptionFields::mediaType},
+    {"DAMediaUUID", &DescriptionFields::mediaUUID},           {"DAVolumeKind", &DescriptionFields::volumeKind},
+    {"DAVolumeName", &DescriptionFields::volumeName},         {"DAVolumePath", &DescriptionFields::volumePath},
+    {"DAVolumeType", &DescriptionFields::volumeType},         {"DAVolumeUUID", &DescriptionFields::volumeUUID},
+};
+constexpr std::size_t kShortest = 8, kLongest = 16;
+
+// The wanted keys by length, as words: a description key is compared only with wanted keys of
+// its own length, two words each, however long the prefix it shares with them ("DAMedia",
+// "DAVolume"), where an ordered comparison would walk the prefix every time.
+struct WantedByLength {
+  KeyWords words[std::size(kWanted)];
+  std::uint8_t index[std::size(kWanted)] = {};
+  std::uint8_t begin[kLongest + 2] = {};
+};
+
+constexpr WantedByLength makeWantedByLength() {
+  WantedByLength table;
+  std::size_t at = 0;
+  for (std::size_t length = 0; length <= kLongest; ++length) {
+    table.begin[length] = static_cast<std::uint8_t>(at);
+    for (std::size_t i = 0; i < std::size(kWanted); ++i) {
+      std::string_view key = kWanted[i].key;
+      if (key.size() != length) continue;
+      table.words[at] = {wordAt(key, 0), wordAt(key, key.size() - 8)};
+      table.index[at++] = static_cast<std::uint8_t>(i);
+    }
+  }
+  table.begin[kLongest + 1] = static_cast<std::uint8_t>(at);
+  return table;
+}
+
+constexpr WantedByLength kWantedByLength = makeWantedByLength();
+static_assert(kWantedByLength.begin[kLongest + 1] == std::size(kWanted), "every wanted key is 8 to 16 bytes long");
+static_assert(kWantedByLength.begin[kShortest] == 0);
 
 }  // namespace
 
 DescriptionFields scanDescription(const PlistDict& description) {
-  // The wanted keys in the dictionary's own (byte-wise) order, so that one walk finds them all.
-  static constexpr std::pair<std::string_view, const PlistValue* DescriptionFields::*> kWanted[] = {
-      {"DADeviceInternal", &DescriptionFields::deviceInternal}, {"DADeviceProtocol", &DescriptionFields::deviceProtocol},
-      {"DAMediaBSDName", &DescriptionFields::mediaBSDName},     {"DAMediaContent", &DescriptionFields::mediaContent},
-      {"DAMediaSize", &DescriptionFields::mediaSize},           {"DAMediaType", &DescriptionFields::mediaType},
-      {"DAMediaUUID", &DescriptionFields::mediaUUID},           {"DAVolumeKind", &DescriptionFields::volumeKind},
-      {"DAVolumeName", &DescriptionFields::volumeName},         {"DAVolumePath", &DescriptionFields::volumePath},
-      {"DAVolumeType", &DescriptionFields::volumeType},         {"DAVolumeUUID", &DescriptionFields::volumeUUID},
-  };
   DescriptionFields fields;
-  std::size_t next = 0;
-  for (auto it = description.begin(); it != description.end() && next < std::size(kWanted); ++it) {
+  std::size_t found = 0;
+  for (auto it = description.begin(); it != description.end() && found < std::size(kWanted); ++it) {
     std::string_view key = it->first;
-    int order = -1;
-    while (next < std::size(kWanted) && (order = compareKeys(kWanted[next].first, key)) < 0) ++next;
-    if (order == 0) fields.*(kWanted[next++].second) = &it->second;
+    if (key.size() < kShortest || key.size() > kLongest) continue;
+    std::size_t from = kWantedByLength.begin[key.size()], to = kWantedByLength.begin[key.size() + 1];
+    if (from == to) continue;
+    KeyWords words{loadWord(key.data()), loadWord(key.data() + key.size() - 8)};
+    for (std::size_t i = from; i < to; ++i) {
+      if (kWantedByLength.words[i].first == words.first && kWantedByLength.words[i].last == words.last) {
+        fields.*(kWanted[kWantedByLength.index[i]].field) = &it->second;
+        ++found;
+        break;
+      }
+    }
   }
   return fields;
 }

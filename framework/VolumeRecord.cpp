@@ -1,5 +1,8 @@
 #include "framework/VolumeRecord.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include <strandel/VolumeKeys.hpp>
 
 #include "framework/ByteLabel.hpp"
@@ -84,49 +87,78 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, Tr
 }
 
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
-  PlistDict member{
-      {std::string(kMemberBsd), PlistValue(facts.bsdName)},
-      {std::string(kMemberName), PlistValue(names.displayName)},
-      {std::string(kMemberKind), PlistValue(facts.volumeKind)},
-      {std::string(kMemberVolpath), PlistValue(names.mountPath)},
-      {std::string(kMemberIsMounted), PlistValue(!names.mountPath.empty())},
-  };
-  return PlistDict{{std::string(kGroupContainsBoot), PlistValue(names.mountPath == "/")},
-                   {std::string(kGroupVolumes), PlistValue(PlistArray{PlistValue(std::move(member))})}};
+  // Built key by key, in key order: a braced list would copy every entry out of it.
+  PlistDict member;
+  member.emplace_hint(member.end(), kMemberBsd, facts.bsdName);
+  member.emplace_hint(member.end(), kMemberIsMounted, !names.mountPath.empty());
+  member.emplace_hint(member.end(), kMemberKind, facts.volumeKind);
+  member.emplace_hint(member.end(), kMemberName, names.displayName);
+  member.emplace_hint(member.end(), kMemberVolpath, names.mountPath);
+  PlistArray volumes;
+  volumes.emplace_back(std::move(member));
+  PlistDict group;
+  group.emplace_hint(group.end(), kGroupContainsBoot, names.mountPath == "/");
+  group.emplace_hint(group.end(), kGroupVolumes, std::move(volumes));
+  return group;
 }
+
+namespace {
+
+// The record's keys in their sorted order, the order volumeRecord fills them in.
+constexpr std::string_view kRecordKeys[] = {
+    kVolumeBsdName, kVolumeConnection, kVolumeContent,  kVolumeDevicePath, kVolumeIsAPFS,   kVolumeIsBoot,
+    kVolumeIsFVapfs, kVolumeIsHFS,     kVolumeIsJournal, kVolumeIsMounted, kVolumeLocation, kVolumeMediaUUID,
+    kVolumeRole,    kVolumeSize,       kVolumeTooltip,  kVolumeFmt,        kVolumeGroup,    kVolumeKind,
+    kVolumeName,    kVolumeNameSize,   kVolumePath,     kVolumeType,       kVolumeURL,      kVolumeUUID,
+};
+static_assert(std::is_sorted(std::begin(kRecordKeys), std::end(kRecordKeys)), "volumeRecord fills the keys in order");
+
+// A record with every key and placeholder values. Copying a finished tree allocates its nodes
+// and links them as they stand, which costs less than inserting the keys one by one.
+const PlistDict& recordShape() {
+  static const PlistDict shape = [] {
+    PlistDict keys;
+    for (std::string_view key : kRecordKeys) keys.emplace_hint(keys.end(), key, PlistValue());
+    return keys;
+  }();
+  return shape;
+}
+
+}  // namespace
 
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
                        std::string role) {
   bool mounted = !names.mountPath.empty();
   bool boot = names.mountPath == "/";
-  // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
-  PlistDict record;
-  auto add = [&record](std::string_view key, PlistValue value) { record.emplace_hint(record.end(), key, std::move(value)); };
-  add(kVolumeBsdName, facts.bsdName);
-  add(kVolumeConnection, facts.protocol);
-  add(kVolumeContent, facts.content);
-  add(kVolumeDevicePath, std::move(names.devicePath));
-  add(kVolumeIsAPFS, isApfsContent(facts.content));
-  add(kVolumeIsBoot, boot);
-  add(kVolumeIsFVapfs, facts.volumeType.find("Encrypted") != std::string_view::npos);
-  add(kVolumeIsHFS, isHfsContent(facts.content));
-  add(kVolumeIsJournal, facts.volumeType.find("Journaled") != std::string_view::npos);
-  add(kVolumeIsMounted, mounted);
-  add(kVolumeLocation, names.location);
-  add(kVolumeMediaUUID, facts.mediaUUID);
-  add(kVolumeRole, std::move(role));
-  add(kVolumeSize, facts.size);
-  add(kVolumeTooltip, std::move(labels.tooltip));
-  add(kVolumeFmt, std::move(labels.formatLabel));
-  add(kVolumeGroup, std::move(group));
-  add(kVolumeKind, facts.volumeKind);
-  add(kVolumeName, std::move(names.displayName));
-  add(kVolumeNameSize, std::move(labels.nameWithSize));
-  add(kVolumePath, std::move(names.mountPath));
-  add(kVolumeType, facts.volumeType);
+  PlistDict record = recordShape();
+  // The values go in in the keys' order, each into the next entry.
+  auto next = record.begin();
+  auto put = [&next](PlistValue value) { (next++)->second = std::move(value); };
+  put(facts.bsdName);
+  put(facts.protocol);
+  put(facts.content);
+  put(std::move(names.devicePath));
+  put(isApfsContent(facts.content));
+  put(boot);
+  put(facts.volumeType.find("Encrypted") != std::string_view::npos);
+  put(isHfsContent(facts.content));
+  put(facts.volumeType.find("Journaled") != std::string_view::npos);
+  put(mounted);
+  put(names.location);
+  put(facts.mediaUUID);
+  put(std::move(role));
+  put(facts.size);
+  put(std::move(labels.tooltip));
+  put(std::move(labels.formatLabel));
+  put(std::move(group));
+  put(facts.volumeKind);
+  put(std::move(names.displayName));
+  put(std::move(labels.nameWithSize));
+  put(std::move(names.mountPath));
+  put(facts.volumeType);
   // Not mounted: the empty URL, whose text is "" and which yields no path.
-  add(kVolumeURL, PlistUrl{std::string(facts.mountUrl.value_or(""))});
-  add(kVolumeUUID, facts.volumeUUID);
+  put(PlistUrl{std::string(facts.mountUrl.value_or(""))});
+  put(facts.volumeUUID);
   return record;
 }
 

@@ -1,8 +1,99 @@
 #include <strandel/PlistValue.hpp>
 
+#include <atomic>
 #include <type_traits>
 
 namespace strandel {
+namespace detail {
+
+// Only this file makes or frees a box, so it stays out of the library's exports.
+template <class T>
+struct __attribute__((visibility("hidden"))) SharedBody<T>::Box {
+  explicit Box(T from) : contents(std::move(from)) {}
+  std::atomic<std::uint32_t> holders{1};
+  // Set once the only holder has handed out a pointer to change the contents through; from then
+  // on it is never shared again. Only that holder reads or writes it.
+  bool unshareable = false;
+  T contents;
+};
+
+template <class T>
+SharedBody<T>::SharedBody(T contents) : box_(contents.empty() ? nullptr : new Box(std::move(contents))) {}
+
+template <class T>
+SharedBody<T>::SharedBody(const SharedBody& other) : box_(other.box_) {
+  if (!box_) return;
+  if (box_->unshareable) {
+    box_ = new Box(box_->contents);
+  } else {
+    box_->holders.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+template <class T>
+SharedBody<T>& SharedBody<T>::operator=(const SharedBody& other) {
+  if (this != &other) {
+    SharedBody copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+template <class T>
+SharedBody<T>& SharedBody<T>::operator=(SharedBody&& other) noexcept {
+  if (this != &other) {
+    release();
+    box_ = other.box_;
+    other.box_ = nullptr;
+  }
+  return *this;
+}
+
+template <class T>
+SharedBody<T>::~SharedBody() {
+  release();
+}
+
+template <class T>
+void SharedBody<T>::release() noexcept {
+  if (!box_) return;
+  // The last holder frees the contents only after every other holder's reads of them.
+  if (box_->holders.fetch_sub(1, std::memory_order_release) == 1) {
+    std::atomic_thread_fence(std::memory_order_acquire);
+    delete box_;
+  }
+  box_ = nullptr;
+}
+
+template <class T>
+const T& SharedBody<T>::get() const noexcept {
+  if (box_) return box_->contents;
+  static const T empty;
+  return empty;
+}
+
+template <class T>
+T& SharedBody<T>::change() {
+  if (!box_) {
+    box_ = new Box(T());
+  } else if (box_->holders.load(std::memory_order_acquire) != 1) {
+    Box* own = new Box(box_->contents);
+    release();
+    box_ = own;
+  }
+  box_->unshareable = true;
+  return box_->contents;
+}
+
+template <class T>
+bool SharedBody<T>::equals(const SharedBody& other) const noexcept {
+  return box_ == other.box_ || get() == other.get();
+}
+
+template class SharedBody<PlistArray>;
+template class SharedBody<PlistDict>;
+
+}  // namespace detail
 
 PlistValue::PlistValue() : value_(std::string()) {}
 PlistValue::PlistValue(std::string value) : value_(std::move(value)) {}
@@ -16,8 +107,8 @@ PlistValue::PlistValue(bool value) : value_(value) {}
 PlistValue::PlistValue(PlistData value) : value_(std::move(value)) {}
 PlistValue::PlistValue(PlistDate value) : value_(value) {}
 PlistValue::PlistValue(PlistUrl value) : value_(std::move(value)) {}
-PlistValue::PlistValue(PlistArray value) : value_(std::move(value)) {}
-PlistValue::PlistValue(PlistDict value) : value_(std::move(value)) {}
+PlistValue::PlistValue(PlistArray value) : value_(detail::SharedBody<PlistArray>(std::move(value))) {}
+PlistValue::PlistValue(PlistDict value) : value_(detail::SharedBody<PlistDict>(std::move(value))) {}
 
 PlistValue::Kind PlistValue::kind() const noexcept { return static_cast<Kind>(value_.index()); }
 
@@ -46,10 +137,25 @@ std::optional<bool> PlistValue::asBoolean() const noexcept {
 const PlistData* PlistValue::asData() const noexcept { return std::get_if<PlistData>(&value_); }
 const PlistDate* PlistValue::asDate() const noexcept { return std::get_if<PlistDate>(&value_); }
 const PlistUrl* PlistValue::asUrl() const noexcept { return std::get_if<PlistUrl>(&value_); }
-const PlistArray* PlistValue::asArray() const noexcept { return std::get_if<PlistArray>(&value_); }
-PlistArray* PlistValue::asArray() noexcept { return std::get_if<PlistArray>(&value_); }
-const PlistDict* PlistValue::asDictionary() const noexcept { return std::get_if<PlistDict>(&value_); }
-PlistDict* PlistValue::asDictionary() noexcept { return std::get_if<PlistDict>(&value_); }
+const PlistArray* PlistValue::asArray() const noexcept {
+  auto* body = std::get_if<detail::SharedBody<PlistArray>>(&value_);
+  return body ? &body->get() : nullptr;
+}
+
+PlistArray* PlistValue::asArray() noexcept {
+  auto* body = std::get_if<detail::SharedBody<PlistArray>>(&value_);
+  return body ? &body->change() : nullptr;
+}
+
+const PlistDict* PlistValue::asDictionary() const noexcept {
+  auto* body = std::get_if<detail::SharedBody<PlistDict>>(&value_);
+  return body ? &body->get() : nullptr;
+}
+
+PlistDict* PlistValue::asDictionary() noexcept {
+  auto* body = std::get_if<detail::SharedBody<PlistDict>>(&value_);
+  return body ? &body->change() : nullptr;
+}
 
 std::optional<double> PlistValue::asNumber() const noexcept {
   if (auto* v = std::get_if<std::int64_t>(&value_)) return static_cast<double>(*v);

@@ -34,15 +34,53 @@ struct PlistUrl {
   friend bool operator==(const PlistUrl&, const PlistUrl&) = default;
 };
 
-class PlistValue;
+class STRANDEL_EXPORT PlistValue;
 /// An array of values (the property-list `array` kind).
 using PlistArray = std::vector<PlistValue>;
 /// A dictionary with string keys, kept in key order (the property-list `dict` kind).
 using PlistDict = std::map<std::string, PlistValue, std::less<>>;
 
+namespace detail {
+
+/// The contents of an array or a dictionary, held by every copy of the value that holds them
+/// and counted (atomically), so that copying a value copies one pointer. A holder about to
+/// change the contents first takes a copy of its own when it is not the only holder; once it
+/// has handed out a pointer through which they may be changed, copies of it copy the contents
+/// instead of sharing them, since that pointer may still be written through.
+template <class T>
+class STRANDEL_EXPORT SharedBody {
+ public:
+  SharedBody() noexcept = default;
+  explicit SharedBody(T contents);
+  SharedBody(const SharedBody& other);
+  SharedBody(SharedBody&& other) noexcept : box_(other.box_) { other.box_ = nullptr; }
+  SharedBody& operator=(const SharedBody& other);
+  SharedBody& operator=(SharedBody&& other) noexcept;
+  ~SharedBody();
+
+  const T& get() const noexcept;
+  /// The contents, this holder's own, to change.
+  T& change();
+  bool equals(const SharedBody& other) const noexcept;
+  friend bool operator==(const SharedBody& a, const SharedBody& b) noexcept { return a.equals(b); }
+
+ private:
+  struct Box;
+  void release() noexcept;
+  Box* box_ = nullptr;  // null holds empty contents
+};
+
+}  // namespace detail
+
 /// A property-list value: string, signed or unsigned 64-bit integer, real, boolean, data,
-/// date, URL, array or dictionary with string keys. A value owns everything below it; copies
-/// are deep. Getters of the wrong kind give nothing, never a converted value.
+/// date, URL, array or dictionary with string keys. A value owns everything below it, and a copy
+/// behaves as a deep copy: changing one never changes the other. Copies of an array or a
+/// dictionary share its contents until one of them is changed, so they cost a pointer and not
+/// a walk. Getters of the wrong kind give nothing, never a converted value.
+///
+/// Threads: copies of one value may be used and changed in different threads at once. One
+/// value may be read by several threads at once (the const getters), but not read in one while
+/// another changes it (assignment, or the non-const array and dictionary getters).
 class STRANDEL_EXPORT PlistValue {
  public:
   /// The kind of value held: Integer and UnsignedInteger are the signed and unsigned 64-bit
@@ -85,8 +123,12 @@ class STRANDEL_EXPORT PlistValue {
   Kind kind() const noexcept;
 
   /// Each gives the value when it is of that kind, else nothing (nullptr or an empty optional).
-  /// The pointers point into this value and stay valid while it is neither changed nor gone;
-  /// the non-const array and dictionary getters let the caller change it in place.
+  /// The pointers point into this value and stay valid while it is neither changed nor gone.
+  /// The non-const array and dictionary getters let the caller change it in place, and count
+  /// as a change themselves: an array or dictionary shared with copies is first copied (its
+  /// top level; what lies below stays shared until changed in its turn), so pointers taken
+  /// from this value before then point into the copies' contents, not into it. Prefer the
+  /// const getters to read: on a value shared with copies the non-const ones cost that copy.
   const std::string* asString() const noexcept;
   std::optional<std::int64_t> asInteger() const noexcept;
   std::optional<std::uint64_t> asUnsignedInteger() const noexcept;
@@ -111,7 +153,7 @@ class STRANDEL_EXPORT PlistValue {
 
  private:
   std::variant<std::string, std::int64_t, std::uint64_t, double, bool, PlistData, PlistDate,
-               PlistUrl, PlistArray, PlistDict>
+               PlistUrl, detail::SharedBody<PlistArray>, detail::SharedBody<PlistDict>>
       value_;
 };
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <thread>
 #include <type_traits>
+#include <vector>
 
 #include <strandel/PlistValue.hpp>
 
@@ -39,6 +42,50 @@ TEST(PlistValue, RoundTripsEveryKindThroughXmlAndBinary) {
     EXPECT_EQ(back->find("min")->asInteger(), std::numeric_limits<std::int64_t>::min());
     EXPECT_EQ(back->find("true")->kind(), PlistValue::Kind::Boolean);
   }
+}
+
+// Copies share their contents until changed; each row changes one side after copying and
+// checks that the other still holds what it held.
+TEST(PlistValue, CopiesBehaveAsDeepCopies) {
+  auto deep = [](PlistValue& v) -> PlistValue& { return (*v.asDictionary())["dict"]; };
+  const std::vector<std::pair<const char*, std::function<void(PlistValue& original, PlistValue& copy)>>> rows = {
+      {"change the copy", [](PlistValue&, PlistValue& copy) { (*copy.asDictionary())["int"] = 1; }},
+      {"change the original", [](PlistValue& original, PlistValue&) { original.asDictionary()->erase("int"); }},
+      {"change a level below", [&](PlistValue&, PlistValue& copy) { (*deep(copy).asDictionary())["nested"] = 0; }},
+      {"assign the copy", [](PlistValue&, PlistValue& copy) { copy = PlistValue(PlistArray{}); }},
+      {"write through a pointer taken before copying", [](PlistValue& original, PlistValue& copy) {
+         PlistDict* dict = original.asDictionary();
+         copy = original;  // the pointer may still be written through, so this copy must not share
+         (*dict)["int"] = 7;
+       }},
+  };
+  for (const auto& [name, change] : rows) {
+    PlistValue original = everyKind();
+    PlistValue copy = original;
+    const PlistValue* before = original.find("string");
+    change(original, copy);
+    bool originalChanged = !(original == everyKind());
+    bool copyChanged = !(copy == everyKind());
+    EXPECT_NE(originalChanged, copyChanged) << name;
+    if (!originalChanged) EXPECT_EQ(before, original.find("string")) << name << ": a pointer into it moved";
+  }
+}
+
+// Run under the thread sanitizer: copies of one value used, changed and dropped in threads at once.
+TEST(PlistValue, CopiesOfOneValueMayLiveInDifferentThreads) {
+  const PlistValue shared = everyKind();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&shared, t] {
+      for (int i = 0; i < 200; ++i) {
+        PlistValue mine = shared;
+        EXPECT_TRUE(shared.find("dict") != nullptr);
+        if (i % 2) (*mine.asDictionary())["thread"] = t;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(shared, everyKind());
 }
 
 TEST(PlistValue, BooleanAndIntegerAreDistinctKinds) {
