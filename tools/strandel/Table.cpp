@@ -51,13 +51,13 @@ bool fitsAWidth() {
 
 }  // namespace
 
-void addTableOptions(CLI::App& command, TableOptions& options, std::span<const ColumnSpec> columns) {
+void addTableOptions(CommandBuilder& command, TableOptions& options, std::span<const ColumnSpec> columns) {
   std::string names;
   for (const ColumnSpec& column : columns) names += (names.empty() ? "" : ",") + std::string(column.name);
-  command.add_option("-o,--output", options.columns, "the columns to show, in this order, comma-separated (default: " + names + ")")
-      ->type_name("LIST");
-  command.add_flag("-n,--noheadings", options.noHeadings, "leave out the line of headings");
-  command.add_flag("-r,--raw", options.raw,
+  command.option("-o,--output", options.columns, "the columns to show, in this order, comma-separated (default: " + names + ")",
+                 "LIST");
+  command.flag("-n,--noheadings", options.noHeadings, "leave out the line of headings");
+  command.flag("-r,--raw", options.raw,
                    "one line per row, columns separated by one space, blanks and unprintable bytes as \\xHH, no tree");
 }
 
