@@ -58,8 +58,4 @@ class Table {
   bool raw_ = false;
 };
 
-/// Makes the text of the process's character type UTF-8, as every text the tool prints is, so
-/// that the tables measure and escape characters rather than bytes.
-void useUtf8CharacterType();
-
 }  // namespace strandel::tool

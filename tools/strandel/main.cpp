@@ -8,7 +8,6 @@
 #include <strandel/Machine.hpp>
 
 #include "tools/strandel/CommandLine.hpp"
-#include "tools/strandel/Table.hpp"
 
 using namespace strandel::tool;
 
@@ -34,7 +33,6 @@ int runTool(int argc, char** argv);
 // rather than an abort.
 int main(int argc, char** argv) try {
   dieQuietlyOnClosedPipe();
-  useUtf8CharacterType();
   return outputStatus(runTool(argc, argv));
 } catch (const std::bad_alloc&) {
   std::fputs("strandel: out of memory\n", stderr);
