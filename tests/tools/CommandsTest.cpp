@@ -129,6 +129,7 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
   const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
       {{"frob"}, 2, "", "strandel: unknown command 'frob'\n"},
       {{"os", "frob"}, 2, "", "strandel: unknown command 'os frob'\n"},
+      {{"bytes", "1", "volumes"}, 2, "", "strandel: The following argument was not expected: volumes\n"},
       {{"tmutil", "--", "-x"}, 0, "[\"-x\"]\n", ""},
       {{"tmutil", "status", "-X", "--", "--format"}, 0, "[\"status\",\"-X\",\"--\",\"--format\"]\n", ""},
       {{"mount", "from", "--", "-weird"}, 0, "\"\"\n", ""},

@@ -28,24 +28,24 @@ const char* roleName(APFSVolumeRole role) {
 }
 
 // Adds `apfs NAME ARGUMENT`, whose answer `answer` gives from the argument.
-void addLookup(CLI::App& apfs, Context& context, const std::string& name, const std::string& argumentName,
+void addLookup(CommandBuilder& apfs, Context& context, const std::string& name, const std::string& argumentName,
                const std::string& argumentHelp, const std::string& description,
                std::function<int(const Context&, const std::string&)> answer) {
   auto argument = std::make_shared<std::string>();
-  CLI::App* command = apfs.add_subcommand(name, description);
-  command->add_option(argumentName, *argument, argumentHelp)->required();
-  command->callback([&context, argument, answer = std::move(answer)] {
+  CommandBuilder command = apfs.subcommand(name, description);
+  command.argument(argumentName, *argument, argumentHelp);
+  command.onChosen([&context, argument, answer = std::move(answer)] {
     context.run = [&context, argument, answer] { return answer(context, *argument); };
   });
 }
 
 }  // namespace
 
-void addApfsCommand(CLI::App& app, Context& context) {
-  CLI::App* apfs = app.add_subcommand("apfs", "APFS containers, mounts and volume roles");
-  apfs->require_subcommand(1);
+void addApfsCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder apfs = tool.subcommand("apfs", "APFS containers, mounts and volume roles");
+  apfs.requireSubcommand();
 
-  addLookup(*apfs, context, "container", "DEVICE",
+  addLookup(apfs, context, "container", "DEVICE",
             "the container's reference (disk3, /dev/disk3) or its physical store (disk0s2, /dev/disk0s2)",
             "the disk utility's APFS listing entry of the container that DEVICE names (null when none, or "
             "on an OS older than 10.12)",
@@ -53,7 +53,7 @@ void addApfsCommand(CLI::App& app, Context& context) {
               auto entry = getAPFSContainer(device);
               return printAnswer(c, entry ? std::optional<PlistValue>(std::move(*entry)) : std::nullopt);
             });
-  addLookup(*apfs, context, "is-apfs", "MOUNT", "a mount point; only its last component is compared (\"/\", \"/Volumes/Data\")",
+  addLookup(apfs, context, "is-apfs", "MOUNT", "a mount point; only its last component is compared (\"/\", \"/Volumes/Data\")",
             "whether the first mount whose mount point ends like MOUNT is APFS: true or false",
             [](const Context& c, const std::string& mount) { return printAnswer(c, PlistValue(GetVolumeAPFS(mount))); });
 
@@ -67,14 +67,14 @@ void addApfsCommand(CLI::App& app, Context& context) {
   for (const auto& roleLookup : roleLookups) {
     const char* name = roleLookup.first;
     RoleLookup lookup = roleLookup.second;
-    addLookup(*apfs, context, name, "DEVICE",
+    addLookup(apfs, context, name, "DEVICE",
               "the container or one of its volumes, a BSD name (disk3s1) or a device path (/dev/disk3s1)",
               std::string("the BSD name of the volume holding the ") + name +
                   " role in the APFS container of DEVICE (null when none)",
               [lookup](const Context& c, const std::string& device) { return printAnswer(c, optionalText(lookup(device))); });
   }
 
-  addLookup(*apfs, context, "role", "BSD", "a volume's BSD name exactly as the APFS listing has it (disk3s1, no /dev/)",
+  addLookup(apfs, context, "role", "BSD", "a volume's BSD name exactly as the APFS listing has it (disk3s1, no /dev/)",
             "the role code of the volume BSD: 0 System, 1 Data, 2 Preboot, 3 Recovery, 4 VM, 5 Backup, "
             "6 none (also for an unknown volume)",
             [](const Context& c, const std::string& bsd) {

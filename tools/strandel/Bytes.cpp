@@ -27,21 +27,21 @@ double parseByteCount(const std::string& text) {
 
 }  // namespace
 
-void addBytesCommand(CLI::App& app, Context& context) {
+void addBytesCommand(CommandBuilder& tool, Context& context) {
   struct Arguments {
     std::string count;
     bool label = false;
     bool mb = false;
   };
   auto arguments = std::make_shared<Arguments>();
-  auto* bytes = app.add_subcommand("bytes", "a byte count as text (\"1.54 KB\"); without N, the text of an absent count");
-  auto* countOption = bytes->add_option("N", arguments->count, "the byte count: 1536, -5, 2.5e3, inf or nan (put -- before a count that starts with -)");
-  auto* label = bytes->add_flag("--label", arguments->label, "the framework object's byte label of N instead (decimal units, \"1.54 KB\")");
-  auto* mb = bytes->add_flag("--mb", arguments->mb, "N rounded down to whole mebibytes: \"476940M\" and the rounded count (json: {\"text\": ..., \"bytes\": ...})");
-  label->excludes(mb);
-  bytes->callback([&context, arguments, countOption] {
+  CommandBuilder bytes = tool.subcommand("bytes", "a byte count as text (\"1.54 KB\"); without N, the text of an absent count");
+  Presence count = bytes.optionalArgument("N", arguments->count, "the byte count: 1536, -5, 2.5e3, inf or nan (put -- before a count that starts with -)");
+  bytes.flag("--label", arguments->label, "the framework object's byte label of N instead (decimal units, \"1.54 KB\")");
+  bytes.flag("--mb", arguments->mb, "N rounded down to whole mebibytes: \"476940M\" and the rounded count (json: {\"text\": ..., \"bytes\": ...})");
+  bytes.exclusive("--label", "--mb");
+  bytes.onChosen([&context, arguments, count] {
     std::optional<double> n;
-    if (countOption->count() > 0) n = parseByteCount(arguments->count);
+    if (count.given()) n = parseByteCount(arguments->count);
     if (!n && (arguments->label || arguments->mb)) {
       throw UsageError{std::string("bytes ") + (arguments->label ? "--label" : "--mb") + " needs a number N"};
     }

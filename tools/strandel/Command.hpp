@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include <strandel/PlistValue.hpp>
+
+#include "tools/strandel/CommandBuilder.hpp"
 
 namespace strandel::tool {
 
@@ -28,6 +28,9 @@ struct Context {
 struct UsageError {
   std::string message;
 };
+
+/// Says `message` in one line on stderr and gives the exit status of a usage error, 2.
+int usageError(const std::string& message);
 
 /// Shows an answer in the chosen format and gives the exit status 0. `text` renders it for
 /// people; without it a string or number is printed plainly and anything else as JSON.
@@ -52,16 +55,16 @@ enum class HostService { DiskRegistry, VersionTool };
 void noteMissingHostService(const Context& context, HostService service);
 
 // One function per command family, each adding its subcommands to the tool.
-void addRegistryCommand(CLI::App& app, Context& context);
-void addVolumesCommands(CLI::App& app, Context& context);   // volumes, container-members, is-network-backup
-void addApfsCommand(CLI::App& app, Context& context);
-void addOsCommand(CLI::App& app, Context& context);
-void addMountCommand(CLI::App& app, Context& context);
-void addSizeCommand(CLI::App& app, Context& context);
-void addBytesCommand(CLI::App& app, Context& context);
-void addVerifyCommand(CLI::App& app, Context& context);
-void addTmutilCommand(CLI::App& app, Context& context);
-void addFdaCommand(CLI::App& app, Context& context);
-void addImageCommand(CLI::App& app, Context& context);  // image import
+void addRegistryCommand(CommandBuilder& tool, Context& context);
+void addVolumesCommands(CommandBuilder& tool, Context& context);   // volumes, container-members, is-network-backup
+void addApfsCommand(CommandBuilder& tool, Context& context);
+void addOsCommand(CommandBuilder& tool, Context& context);
+void addMountCommand(CommandBuilder& tool, Context& context);
+void addSizeCommand(CommandBuilder& tool, Context& context);
+void addBytesCommand(CommandBuilder& tool, Context& context);
+void addVerifyCommand(CommandBuilder& tool, Context& context);
+void addTmutilCommand(CommandBuilder& tool, Context& context);
+void addFdaCommand(CommandBuilder& tool, Context& context);
+void addImageCommand(CommandBuilder& tool, Context& context);  // image import
 
 }  // namespace strandel::tool

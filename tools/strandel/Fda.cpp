@@ -5,10 +5,10 @@
 
 namespace strandel::tool {
 
-void addFdaCommand(CLI::App& app, Context& context) {
-  auto* command = app.add_subcommand(
+void addFdaCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder command = tool.subcommand(
       "fda", "whether the application, its background tool and the Rundle agent hold Full Disk Access");
-  command->callback([&context] {
+  command.onChosen([&context] {
     context.run = [&context] { return printAnswer(context, PlistValue(strandel::isFullDiskAccessSetup())); };
   });
 }

@@ -7,19 +7,19 @@
 
 namespace strandel::tool {
 
-void addImageCommand(CLI::App& app, Context& context) {
-  auto* image = app.add_subcommand("image", "make machine images (folders that record one Mac, for --machine)");
-  image->require_subcommand(1);
+void addImageCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder image = tool.subcommand("image", "make machine images (folders that record one Mac, for --machine)");
+  image.requireSubcommand();
 
   struct Arguments {
     std::string dump, out;
   };
   auto arguments = std::make_shared<Arguments>();
-  auto* import = image->add_subcommand(
+  CommandBuilder import = image.subcommand(
       "import", "build a machine image in OUT_DIR from DUMP_DIR, the folder that tools/record-mac wrote on a Mac; prints a summary, a line on stderr for each file it could not use; exit 1 when nothing was usable");
-  import->add_option("DUMP_DIR", arguments->dump, "the dump folder")->required();
-  import->add_option("OUT_DIR", arguments->out, "the image folder to make (new, or empty)")->required();
-  import->callback([&context, arguments] {
+  import.argument("DUMP_DIR", arguments->dump, "the dump folder");
+  import.argument("OUT_DIR", arguments->out, "the image folder to make (new, or empty)");
+  import.onChosen([&context, arguments] {
     context.run = [arguments] {
       importer::ImportReport report = importer::importMac(arguments->dump, arguments->out);
       for (const std::string& problem : report.problems) std::fprintf(stderr, "strandel: image import: %s\n", problem.c_str());

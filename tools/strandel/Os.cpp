@@ -23,11 +23,11 @@ std::string labelLines(const PlistValue& info) {
 
 }  // namespace
 
-void addOsCommand(CLI::App& app, Context& context) {
-  CLI::App* os = app.add_subcommand("os", "the running OS version facts");
-  os->require_subcommand(1);
+void addOsCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder os = tool.subcommand("os", "the running OS version facts");
+  os.requireSubcommand();
 
-  os->add_subcommand("version", "the running OS version text, such as 26.0 (null when the version tool can't be started)")->callback([&context] {
+  os.subcommand("version", "the running OS version text, such as 26.0 (null when the version tool can't be started)").onChosen([&context] {
     context.run = [&context] {
       noteMissingHostService(context, HostService::VersionTool);
       auto version = ZVGetCurrentSystemString();
@@ -35,7 +35,7 @@ void addOsCommand(CLI::App& app, Context& context) {
     };
   });
 
-  os->add_subcommand("info", "the version tool's report, label to value; the first report of a settings store is also logged to stderr")->callback([&context] {
+  os.subcommand("info", "the version tool's report, label to value; the first report of a settings store is also logged to stderr").onChosen([&context] {
     context.run = [&context] {
       noteMissingHostService(context, HostService::VersionTool);
       return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines);
@@ -43,13 +43,13 @@ void addOsCommand(CLI::App& app, Context& context) {
   });
 
   auto version = std::make_shared<std::string>();
-  CLI::App* compare = os->add_subcommand(
+  CommandBuilder compare = os.subcommand(
       "compare", "-1, 0 or 1 as the running OS is older than, the same as or newer than VERSION");
-  CLI::Option* given = compare->add_option("VERSION", *version, "a version such as 10.13 (digit runs compare by value); left out or \"\": the answer is 0");
-  compare->callback([&context, version, given] {
+  Presence given = compare.optionalArgument("VERSION", *version, "a version such as 10.13 (digit runs compare by value); left out or \"\": the answer is 0");
+  compare.onChosen([&context, version, given] {
     // Left out is absent, and "" is the empty text: the comparison tells the two apart.
     std::optional<std::string> argument;
-    if (given->count() > 0) argument = *version;
+    if (given.given()) argument = *version;
     context.run = [&context, argument] {
       noteMissingHostService(context, HostService::VersionTool);
       std::optional<std::string_view> view;

@@ -28,6 +28,11 @@ void writeOut(std::string_view text) {
   }
 }
 
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "strandel: %s\n", message.c_str());
+  return 2;
+}
+
 int outputStatus(int status) {
   errno = 0;
   if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) writeError = errno != 0 ? errno : EIO;

@@ -80,11 +80,11 @@ std::string treeText(const PlistValue& answer, const TableOptions& options) {
 
 }  // namespace
 
-void addRegistryCommand(CLI::App& app, Context& context) {
-  CLI::App* command = app.add_subcommand("registry", "the machine's registry tree, with each media object's description");
+void addRegistryCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder command = tool.subcommand("registry", "the machine's registry tree, with each media object's description");
   auto options = std::make_shared<TableOptions>();
-  addTableOptions(*command, *options, kRegistryColumns);
-  command->callback([&context, options] {
+  addTableOptions(command, *options, kRegistryColumns);
+  command.onChosen([&context, options] {
     Table checked(kRegistryColumns, *options);  // an unknown column is a usage error now
     context.run = [&context, options] {
       noteMissingHostService(context, HostService::DiskRegistry);

@@ -31,14 +31,14 @@ const SizeQuery kSizeQueries[] = {
 
 }  // namespace
 
-void addSizeCommand(CLI::App& app, Context& context) {
-  auto* size = app.add_subcommand("size", "the capacity of the volume holding a path");
-  size->require_subcommand(1);
+void addSizeCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder size = tool.subcommand("size", "the capacity of the volume holding a path");
+  size.requireSubcommand();
   for (const SizeQuery& query : kSizeQueries) {
-    auto* command = size->add_subcommand(query.name, query.help);
+    CommandBuilder command = size.subcommand(query.name, query.help);
     auto path = std::make_shared<std::string>();
-    command->add_option("PATH", *path, "any path on the volume (apfs-used: its mount point)")->required();
-    command->callback([&context, path, answer = query.answer] {
+    command.argument("PATH", *path, "any path on the volume (apfs-used: its mount point)");
+    command.onChosen([&context, path, answer = query.answer] {
       context.run = [&context, path, answer] { return printAnswer(context, answer(*path)); };
     });
   }

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 struct libscols_table;
 struct libscols_line;
 struct libscols_column;
 
 namespace strandel::tool {
+
+class CommandBuilder;
 
 /// One column a table can show.
 struct ColumnSpec {
@@ -31,7 +31,7 @@ struct TableOptions {
 };
 
 /// Adds -o/--output, -n/--noheadings and -r/--raw to `command`; the help names `columns`.
-void addTableOptions(CLI::App& command, TableOptions& options, std::span<const ColumnSpec> columns);
+void addTableOptions(CommandBuilder& command, TableOptions& options, std::span<const ColumnSpec> columns);
 
 /// A table being filled. Cells are set by the index of their column in the descriptions; the columns
 /// that the options leave out take nothing.
@@ -57,9 +57,5 @@ class Table {
   std::vector<libscols_column*> shown_;  // by description index; null when left out
   bool raw_ = false;
 };
-
-/// Makes the text of the process's character type UTF-8, as every text the tool prints is, so
-/// that the tables measure and escape characters rather than bytes.
-void useUtf8CharacterType();
 
 }  // namespace strandel::tool

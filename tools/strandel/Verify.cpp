@@ -46,12 +46,11 @@ int runVerify(const Context& context, const std::string& volume) {
 
 }  // namespace
 
-void addVerifyCommand(CLI::App& app, Context& context) {
-  auto* command = app.add_subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); exit 0 whatever it finds");
+void addVerifyCommand(CommandBuilder& tool, Context& context) {
+  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); exit 0 whatever it finds");
   auto volume = std::make_shared<std::string>();
-  command->add_option("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point")
-      ->required();
-  command->callback([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });
+  command.argument("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point");
+  command.onChosen([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });
 }
 
 }  // namespace strandel::tool

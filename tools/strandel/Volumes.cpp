@@ -133,11 +133,11 @@ std::string groupTable(const PlistValue& group, const TableOptions& options) {
 
 }  // namespace
 
-void addVolumesCommands(CLI::App& app, Context& context) {
-  auto* volumes = app.add_subcommand("volumes", "the volume list: one record per volume a user would pick");
+void addVolumesCommands(CommandBuilder& tool, Context& context) {
+  CommandBuilder volumes = tool.subcommand("volumes", "the volume list: one record per volume a user would pick");
   auto volumesOptions = std::make_shared<TableOptions>();
-  addTableOptions(*volumes, *volumesOptions, kVolumeColumns);
-  volumes->callback([&context, volumesOptions] {
+  addTableOptions(volumes, *volumesOptions, kVolumeColumns);
+  volumes.onChosen([&context, volumesOptions] {
     Table checked(kVolumeColumns, *volumesOptions);  // an unknown column is a usage error now
     context.run = [&context, volumesOptions] {
       noteMissingHostService(context, HostService::DiskRegistry);
@@ -147,16 +147,16 @@ void addVolumesCommands(CLI::App& app, Context& context) {
     };
   });
 
-  auto* members = app.add_subcommand("container-members", "the group of the APFS container that BSD belongs to");
+  CommandBuilder members = tool.subcommand("container-members", "the group of the APFS container that BSD belongs to");
   auto bsdName = std::make_shared<std::string>();
   auto asListed = std::make_shared<bool>(false);
   auto membersOptions = std::make_shared<TableOptions>();
-  addTableOptions(*members, *membersOptions, kGroupColumns);
-  members->add_option("BSD", *bsdName, "a BSD name (disk1s2 or the container disk1)")->required();
-  members->add_flag("--as-listed", *asListed,
+  addTableOptions(members, *membersOptions, kGroupColumns);
+  members.argument("BSD", *bsdName, "a BSD name (disk1s2 or the container disk1)");
+  members.flag("--as-listed", *asListed,
                     "make a volume list first, so that the exclusion list is in force as in a host that has "
                     "listed its volumes (without it, a fresh process excludes nothing)");
-  members->callback([&context, bsdName, asListed, membersOptions] {
+  members.onChosen([&context, bsdName, asListed, membersOptions] {
     Table checked(kGroupColumns, *membersOptions);
     context.run = [&context, bsdName, asListed, membersOptions] {
       noteMissingHostService(context, HostService::DiskRegistry);
@@ -166,11 +166,11 @@ void addVolumesCommands(CLI::App& app, Context& context) {
     };
   });
 
-  auto* backup = app.add_subcommand("is-network-backup",
-                                    "whether DEVICE is the mounted disk image of a network Time Machine backup");
+  CommandBuilder backup = tool.subcommand("is-network-backup",
+                                          "whether DEVICE is the mounted disk image of a network Time Machine backup");
   auto device = std::make_shared<std::string>();
-  backup->add_option("DEVICE", *device, "a BSD name (disk5s1) or device path (/dev/disk5s1)")->required();
-  backup->callback([&context, device] {
+  backup.argument("DEVICE", *device, "a BSD name (disk5s1) or device path (/dev/disk5s1)");
+  backup.onChosen([&context, device] {
     context.run = [&context, device] {
       noteMissingHostService(context, HostService::DiskRegistry);
       return printAnswer(context, PlistValue(isNetworkTimeMachine(*device)));
