@@ -67,7 +67,9 @@ TEST(PlistValue, CopiesBehaveAsDeepCopies) {
     bool originalChanged = !(original == everyKind());
     bool copyChanged = !(copy == everyKind());
     EXPECT_NE(originalChanged, copyChanged) << name;
-    if (!originalChanged) EXPECT_EQ(before, original.find("string")) << name << ": a pointer into it moved";
+    if (!originalChanged) {
+      EXPECT_EQ(before, original.find("string")) << name << ": a pointer into it moved";
+    }
   }
 }
 
