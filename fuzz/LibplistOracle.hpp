@@ -132,9 +132,10 @@ inline std::optional<PlistValue> oracleValue(plist_t node, int depth = 0) {
   }
 }
 
-// Whether a binary list holds a UTF-16 string with U+0000: libplist ends the process on one
-// used as a key.
-inline bool holdsUtf16Nul(std::string_view bytes) {
+// Whether a binary list holds a UTF-16 string libplist cannot read: one with U+0000 (it ends the
+// process on one used as a key) or an empty one (it refuses the whole list, though an empty
+// text is as valid in UTF-16 as in ASCII).
+inline bool holdsUnreadableUtf16(std::string_view bytes) {
   constexpr std::size_t kHeader = 8, kTrailer = 32;
   if (!bytes.starts_with("bplist00") || bytes.size() < kHeader + kTrailer) return false;
   auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
@@ -162,6 +163,7 @@ inline bool holdsUtf16Nul(std::string_view bytes) {
       count = bigEndian(at + 1, width);
       at += 1 + width;
     }
+    if (count == 0) return true;
     if (count > (trailer - at) / 2) count = (trailer - at) / 2;
     for (std::size_t c = 0; c < count; ++c)
       if (byteAt(at + 2 * c) == 0 && byteAt(at + 2 * c + 1) == 0) return true;
@@ -225,12 +227,12 @@ inline bool hasHostileShape(std::string_view bytes) {
 
 /// Whether libplist can be asked about `bytes`, given our own reader's refusal of them: not for
 /// lists that would make it expand shared containers or recurse too deep, nor for large ones
-/// (its binary reader is quadratic), nor for the keys it ends the process on.
+/// (its binary reader is quadratic), nor for the UTF-16 texts it ends the process on or cannot read.
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
   for (std::string_view mark : {"more than once", "nested more than", "beyond what"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
-  return !holdsUtf16Nul(bytes) && !hasHostileShape(bytes);
+  return !holdsUnreadableUtf16(bytes) && !hasHostileShape(bytes);
 }
 
 /// libplist's reading of `bytes`, or nothing when it refuses them.
