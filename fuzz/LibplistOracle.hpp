@@ -171,6 +171,18 @@ inline bool holdsUnreadableUtf16(std::string_view bytes) {
   return false;
 }
 
+// Whether an XML list holds an empty key written <key/>: libplist takes it for a string value,
+// so a dictionary holding one is refused or read with its keys shifted.
+inline bool holdsSelfClosedKey(std::string_view bytes) {
+  if (bytes.starts_with("bplist00")) return false;
+  for (std::size_t at = bytes.find("<key"); at != std::string_view::npos; at = bytes.find("<key", at + 1)) {
+    std::size_t end = bytes.find('>', at);
+    if (end == std::string_view::npos) return false;
+    if (bytes[end - 1] == '/') return true;
+  }
+  return false;
+}
+
 // Whether a binary list names a container from two places (the root counting as one), which
 // libplist expands by copying, or an XML one opens more containers than libplist can nest.
 inline bool hasHostileShape(std::string_view bytes) {
@@ -227,12 +239,13 @@ inline bool hasHostileShape(std::string_view bytes) {
 
 /// Whether libplist can be asked about `bytes`, given our own reader's refusal of them: not for
 /// lists that would make it expand shared containers or recurse too deep, nor for large ones
-/// (its binary reader is quadratic), nor for the UTF-16 texts it ends the process on or cannot read.
+/// (its binary reader is quadratic), nor for the UTF-16 texts it ends the process on or cannot
+/// read, nor for keys written <key/>.
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
   for (std::string_view mark : {"more than once", "nested more than", "beyond what"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
-  return !holdsUnreadableUtf16(bytes) && !hasHostileShape(bytes);
+  return !holdsUnreadableUtf16(bytes) && !holdsSelfClosedKey(bytes) && !hasHostileShape(bytes);
 }
 
 /// libplist's reading of `bytes`, or nothing when it refuses them.
