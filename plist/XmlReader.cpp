@@ -97,10 +97,11 @@ class XmlReader {
     return true;
   }
 
-  // A <?...?> instruction; text in double quotes may hold "?>".
+  // A <?...?> instruction; text in double quotes may hold "?>". Its opening '?' may also be the
+  // closing one: "<?>" is read as an empty instruction, as libplist reads it.
   bool skipInstruction() {
     bool quoted = false;
-    for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
+    for (std::size_t i = pos_ + 1; i < s_.size(); ++i) {
       if (s_[i] == '"') quoted = !quoted;
       else if (!quoted && s_[i] == '?' && i + 1 < s_.size() && s_[i + 1] == '>') {
         pos_ = i + 2;
