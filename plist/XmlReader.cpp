@@ -158,6 +158,10 @@ class XmlReader {
         Tag tag;
         if (!readTag(tag)) return false;
         if (tag.name != "plist") return fail(joined({"an unknown element <", tag.name, ">"}));
+        if (afterValue_ && !closing && openPlists_ == 0) {
+          pos_ = s_.size();  // a second list begins after the value: it is not looked at
+          return true;
+        }
         if (tag.selfClosing) return fail("an empty <plist/>: it holds no value");
         // A <plist> nests like any element: one opened inside a container closes before it.
         std::size_t& open = stack_.empty() ? openPlists_ : stack_.back().openPlists;
@@ -234,6 +238,7 @@ class XmlReader {
   // A list whose whole value is written <dict/> or <array/> is read to its end: what follows
   // may only be white space, comments, declarations and the </plist> tags that close it.
   bool checkAfterEmptyRoot() {
+    afterValue_ = true;
     for (;;) {
       const std::size_t before = pos_;
       const std::size_t open = openPlists_;
@@ -416,6 +421,7 @@ class XmlReader {
   std::vector<OpenContainer> stack_;
   std::size_t openPlists_ = 0;  // <plist> tags open outside any container, less those closed
   bool valueBegun_ = false;      // an element has begun since the last <plist>
+  bool afterValue_ = false;      // the value has been read
   bool emptyRoot_ = false;       // the value is a container written as one empty tag
   std::string error_;
 };
