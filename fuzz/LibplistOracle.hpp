@@ -132,9 +132,10 @@ inline std::optional<PlistValue> oracleValue(plist_t node, int depth = 0) {
   }
 }
 
-// Whether a binary list holds a UTF-16 string with U+0000: libplist ends the process on one
-// used as a key.
-inline bool holdsUtf16Nul(std::string_view bytes) {
+// Whether a binary list holds a string libplist cannot read: one with a NUL (it ends the process
+// on one used as a key, ASCII or UTF-16) or an empty UTF-16 one (it refuses the whole list,
+// though an empty text is as valid in UTF-16 as in ASCII).
+inline bool holdsUnreadableText(std::string_view bytes) {
   constexpr std::size_t kHeader = 8, kTrailer = 32;
   if (!bytes.starts_with("bplist00") || bytes.size() < kHeader + kTrailer) return false;
   auto byteAt = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
@@ -150,10 +151,12 @@ inline bool holdsUtf16Nul(std::string_view bytes) {
   if (offsetWidth == 0 || table > trailer || objects > (trailer - table) / offsetWidth) return false;
   for (std::uint64_t i = 0; i < objects; ++i) {
     std::uint64_t offset = bigEndian(static_cast<std::size_t>(table + i * offsetWidth), offsetWidth);
-    if (offset < kHeader || offset >= trailer) continue;
+    if (offset >= trailer) continue;
     std::size_t at = static_cast<std::size_t>(offset);
     unsigned char marker = byteAt(at++);
-    if ((marker & 0xF0) != 0x60) continue;
+    const bool utf16 = (marker & 0xF0) == 0x60;
+    if (!utf16 && (marker & 0xF0) != 0x50) continue;
+    const std::size_t unit = utf16 ? 2 : 1;
     std::uint64_t count = marker & 0x0F;
     if (count == 0x0F) {
       if (at >= trailer || (byteAt(at) & 0xF0) != 0x10 || (byteAt(at) & 0x0F) > 3) continue;
@@ -162,9 +165,22 @@ inline bool holdsUtf16Nul(std::string_view bytes) {
       count = bigEndian(at + 1, width);
       at += 1 + width;
     }
-    if (count > (trailer - at) / 2) count = (trailer - at) / 2;
+    if (utf16 && count == 0) return true;
+    if (count > (trailer - at) / unit) count = (trailer - at) / unit;
     for (std::size_t c = 0; c < count; ++c)
-      if (byteAt(at + 2 * c) == 0 && byteAt(at + 2 * c + 1) == 0) return true;
+      if (byteAt(at + unit * c) == 0 && byteAt(at + unit * c + unit - 1) == 0) return true;
+  }
+  return false;
+}
+
+// Whether an XML list holds an empty key written <key/>: libplist takes it for a string value,
+// so a dictionary holding one is refused or read with its keys shifted.
+inline bool holdsSelfClosedKey(std::string_view bytes) {
+  if (bytes.starts_with("bplist00")) return false;
+  for (std::size_t at = bytes.find("<key"); at != std::string_view::npos; at = bytes.find("<key", at + 1)) {
+    std::size_t end = bytes.find('>', at);
+    if (end == std::string_view::npos) return false;
+    if (bytes[end - 1] == '/') return true;
   }
   return false;
 }
@@ -225,12 +241,13 @@ inline bool hasHostileShape(std::string_view bytes) {
 
 /// Whether libplist can be asked about `bytes`, given our own reader's refusal of them: not for
 /// lists that would make it expand shared containers or recurse too deep, nor for large ones
-/// (its binary reader is quadratic), nor for the keys it ends the process on.
+/// (its binary reader is quadratic), nor for the texts it ends the process on or cannot read,
+/// nor for keys written <key/>.
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
   for (std::string_view mark : {"more than once", "nested more than", "beyond what"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
-  return !holdsUtf16Nul(bytes) && !hasHostileShape(bytes);
+  return !holdsUnreadableText(bytes) && !holdsSelfClosedKey(bytes) && !hasHostileShape(bytes);
 }
 
 /// libplist's reading of `bytes`, or nothing when it refuses them.

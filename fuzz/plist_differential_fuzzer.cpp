@@ -24,6 +24,7 @@ bool deliberate(const std::string& refusal) {
   static constexpr std::string_view kMarks[] = {
       "NUL", "U+0000", "base64", "a date", "more than once", "nested more than", "beyond what",
       "<plist> is not closed",  // after a value written <dict/>: libplist is lax about a last <plist>
+      "more after the list's value",  // libplist keeps filling a root written <array/> or <dict/>
   };
   for (std::string_view mark : kMarks)
     if (refusal.find(mark) != std::string::npos) return true;

@@ -7,6 +7,8 @@
 // the input, and the text and data that shared objects expand to are held to a budget.
 #include <bit>
 #include <cstdint>
+#include <tuple>
+#include <utility>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,9 +47,11 @@ class BinaryReader {
 
   PlistReadResult run() {
     if (!readTrailer()) return refused();
+    // Real lists nest a dozen levels or so: room for them without growing, under the size at
+    // which the allocator would first tidy its free lists.
+    stack_.reserve(24);
     PlistValue root;
     if (!readInto(rootObject_, root)) return refused();
-    std::string key;
     while (!stack_.empty()) {
       Frame& top = stack_.back();
       if (top.next == top.count) {
@@ -56,21 +60,22 @@ class BinaryReader {
       }
       const std::uint64_t index = top.next++;
       PlistValue* slot = nullptr;
-      std::optional<std::uint64_t> ref;
+      std::uint64_t ref = 0;
       if (top.isDict) {
-        ref = reference(top.refs, index);
-        if (!ref || !readKey(*ref, key)) return refused();
-        ref = reference(top.refs, top.count + index);
         PlistDict& dict = *top.target->asDictionary();
+        if (!reference(top.refs, index, ref) || !readKey(ref)) return refused();
         // Keys mostly come in order: the hint makes each insertion constant time then. A key
         // seen before keeps its place and takes the later value.
-        slot = &dict.try_emplace(dict.end(), std::move(key))->second;
+        slot = &dict.emplace_hint(dict.end(), std::piecewise_construct, std::forward_as_tuple(keyText_),
+                                  std::forward_as_tuple())
+                    ->second;
+        if (!reference(top.refs, top.count + index, ref)) return refused();
       } else {
-        ref = reference(top.refs, index);
+        if (!reference(top.refs, index, ref)) return refused();
         slot = &top.target->asArray()->emplace_back();
       }
       // `top` may move from here on: reading a container pushes a frame.
-      if (!ref || !readInto(*ref, *slot)) return refused();
+      if (!readInto(ref, *slot)) return refused();
     }
     return {std::move(root), {}};
   }
@@ -78,7 +83,7 @@ class BinaryReader {
  private:
   PlistReadResult refused() { return {std::nullopt, std::move(error_)}; }
 
-  bool fail(std::uint64_t at, std::string_view what) {
+  [[gnu::noinline]] bool fail(std::uint64_t at, std::string_view what) {
     if (error_.empty()) error_ = hexOffset(at) + ": " + std::string(what);
     return false;
   }
@@ -111,213 +116,193 @@ class BinaryReader {
     return true;
   }
 
-  std::optional<std::uint64_t> reference(std::uint64_t refs, std::uint64_t index) {
-    std::uint64_t at = refs + index * refWidth_;
-    std::uint64_t ref = bigEndian(at, refWidth_);
-    if (ref >= objects_) {
-      fail(at, "a reference to object " + std::to_string(ref) + " of " + std::to_string(objects_));
-      return std::nullopt;
-    }
-    return ref;
+  [[gnu::noinline]] bool badReference(std::uint64_t at, std::uint64_t ref) {
+    return fail(at, "a reference to object " + std::to_string(ref) + " of " + std::to_string(objects_));
   }
 
-  // Where object `ref` starts, checked to lie among the objects.
-  std::optional<std::uint64_t> offsetOf(std::uint64_t ref) {
-    std::uint64_t entry = table_ + ref * offsetWidth_;
-    std::uint64_t at = bigEndian(entry, offsetWidth_);
-    if (at >= table_) {  // even the header may be read as an object
-      fail(entry, "object " + std::to_string(ref) + " lies past the offset table");
-      return std::nullopt;
-    }
-    return at;
+  bool reference(std::uint64_t refs, std::uint64_t index, std::uint64_t& ref) {
+    const std::uint64_t at = refs + index * refWidth_;
+    ref = bigEndian(at, refWidth_);
+    return ref < objects_ || badReference(at, ref);
+  }
+
+  [[gnu::noinline]] bool pastTable(std::uint64_t ref) {
+    return fail(table_ + ref * offsetWidth_, "object " + std::to_string(ref) + " lies past the offset table");
+  }
+
+  // Where object `ref` starts, checked to lie among the objects (even the header may be read as
+  // an object).
+  bool offsetOf(std::uint64_t ref, std::uint64_t& at) {
+    at = bigEndian(table_ + ref * offsetWidth_, offsetWidth_);
+    return at < table_ || pastTable(ref);
   }
 
   // Whether `length` bytes from `at` lie before the offset table, where objects end.
   bool fits(std::uint64_t at, std::uint64_t length) const { return at <= table_ && length <= table_ - at; }
 
   // The count that a marker's low half gives, or the integer object that follows it.
-  std::optional<std::uint64_t> countAt(std::uint64_t& at, std::uint8_t marker) {
-    std::uint64_t count = marker & 0x0F;
-    if (count != 0x0F) return count;
-    std::uint64_t start = at;
-    if (!fits(at, 1) || (byteAt(at) & 0xF0) != 0x10 || (byteAt(at) & 0x0F) > 4) {
-      fail(start, "a length that is not an integer");
-      return std::nullopt;
-    }
-    std::size_t width = std::size_t{1} << (byteAt(at) & 0x0F);
-    if (!fits(at + 1, width)) {
-      fail(start, "a length cut short");
-      return std::nullopt;
-    }
+  bool countAt(std::uint64_t& at, std::uint8_t marker, std::uint64_t& count) {
+    count = marker & 0x0F;
+    if (count != 0x0F) return true;
+    const std::uint64_t start = at;
+    if (!fits(at, 1) || (byteAt(at) & 0xF0) != 0x10 || (byteAt(at) & 0x0F) > 4)
+      return fail(start, "a length that is not an integer");
+    const std::size_t width = std::size_t{1} << (byteAt(at) & 0x0F);
+    if (!fits(at + 1, width)) return fail(start, "a length cut short");
     // A 16-byte length counts by its low 8 bytes.
     count = bigEndian(at + 1 + (width == 16 ? 8 : 0), width == 16 ? 8 : width);
     at += 1 + width;
-    return count;
-  }
-
-  bool readKey(std::uint64_t ref, std::string& key) {
-    std::optional<std::uint64_t> at = offsetOf(ref);
-    if (!at) return false;
-    std::uint8_t marker = byteAt(*at);
-    if ((marker & 0xF0) != 0x50 && (marker & 0xF0) != 0x60) return fail(*at, "a dictionary key that is not a string");
-    std::optional<std::string> text = readText(*at, marker);
-    if (!text) return false;
-    key = std::move(*text);
     return true;
   }
 
-  std::optional<std::string> readText(std::uint64_t at, std::uint8_t marker) {
+  // Object `ref` as a dictionary key, in keyText_: the list's own bytes when it is ASCII.
+  bool readKey(std::uint64_t ref) {
+    std::uint64_t at = 0;
+    if (!offsetOf(ref, at)) return false;
+    const std::uint8_t marker = byteAt(at);
+    if ((marker & 0xF0) != 0x50 && (marker & 0xF0) != 0x60) return fail(at, "a dictionary key that is not a string");
+    return readText(at, marker, keyText_, keyBuffer_);
+  }
+
+  // The ASCII (0x5_) or UTF-16 (0x6_) text at `at` as UTF-8, in `text`: the list's own bytes
+  // when ASCII, else decoded into `decoded`.
+  bool readText(std::uint64_t at, std::uint8_t marker, std::string_view& text, std::string& decoded) {
     const std::uint64_t start = at++;
-    std::optional<std::uint64_t> count = countAt(at, marker);
-    if (!count) return std::nullopt;
+    std::uint64_t count = 0;
+    if (!countAt(at, marker, count)) return false;
     const bool utf16 = (marker & 0xF0) == 0x60;
-    if (*count > table_ || !fits(at, utf16 ? *count * 2 : *count)) {
-      fail(start, "a string longer than the list");
-      return std::nullopt;
-    }
-    std::string text;
+    if (count > table_ || !fits(at, utf16 ? count * 2 : count)) return fail(start, "a string longer than the list");
     if (!utf16) {
-      std::string_view ascii = bytes_.substr(at, *count);
-      if (ascii.find('\0') != std::string_view::npos) {
-        fail(start, "a string holding a NUL byte");
-        return std::nullopt;
-      }
-      if (!budget_.takeBytes(ascii.size())) return overBudget(start);
-      return std::string(ascii);
+      text = bytes_.substr(at, count);
+      if (std::memchr(text.data(), '\0', text.size())) return fail(start, "a string holding a NUL byte");
+      return budget_.takeBytes(text.size()) || overBudget(start);
     }
-    text.reserve(*count);
-    for (std::uint64_t i = 0; i < *count; ++i) {
-      std::uint32_t unit = static_cast<std::uint32_t>(bigEndian(at + 2 * i, 2));
-      if (unit == 0) {
-        fail(start, "a string holding U+0000");
-        return std::nullopt;
+    decoded.clear();
+    decoded.reserve(count);
+    // Invalid UTF-16 is read leniently, as libplist always read it: a high surrogate waits for
+    // the next low one, other characters coming between; a second high one cancels the first,
+    // and a surrogate left without its partner is dropped.
+    const auto* units = reinterpret_cast<const std::uint8_t*>(bytes_.data() + at);
+    std::uint32_t high = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint32_t unit = static_cast<std::uint32_t>(units[2 * i]) << 8 | units[2 * i + 1];
+      if (unit < 0x80 && unit != 0) {  // most text is ASCII: one byte, nothing to check
+        decoded += static_cast<char>(unit);
+      } else if (unit == 0) {
+        return fail(start, "a string holding U+0000");
+      } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+        high = high ? 0 : unit;
+      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        if (high) appendUtf8(decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+        high = 0;
+      } else {
+        appendUtf8(decoded, unit);
       }
-      if (unit >= 0xDC00 && unit <= 0xDFFF) continue;  // a low surrogate alone is dropped
-      if (unit >= 0xD800 && unit <= 0xDBFF) {
-        std::uint32_t low = i + 1 < *count ? static_cast<std::uint32_t>(bigEndian(at + 2 * i + 2, 2)) : 0;
-        if (low < 0xDC00 || low > 0xDFFF) continue;  // so is a high one
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-      appendUtf8(text, unit);
     }
-    if (!budget_.takeBytes(text.size())) return overBudget(start);
-    return text;
+    text = decoded;
+    return budget_.takeBytes(text.size()) || overBudget(start);
   }
 
   // Reads object `ref` into `out`. A container is left empty and pushed on the stack, to be
   // filled as its references are read.
   bool readInto(std::uint64_t ref, PlistValue& out) {
-    std::optional<PlistValue> value = read(ref, out);
-    if (!value) return error_.empty();
-    out = std::move(*value);
-    return true;
-  }
-
-  // Object `ref` as a value; nothing with no error set when it was a container, made in `out`.
-  std::optional<PlistValue> read(std::uint64_t ref, PlistValue& out) {
-    if (!budget_.takeValue()) {
-      fail(table_, "more values than a list of this size can hold");
-      return std::nullopt;
-    }
-    std::optional<std::uint64_t> found = offsetOf(ref);
-    if (!found) return std::nullopt;
-    const std::uint64_t start = *found;
+    if (!budget_.takeValue()) return fail(table_, "more values than a list of this size can hold");
+    std::uint64_t start = 0;
+    if (!offsetOf(ref, start)) return false;
     std::uint64_t at = start + 1;
     const std::uint8_t marker = byteAt(start);
     const std::uint8_t low = marker & 0x0F;
     switch (marker >> 4) {
       case 0x0:
-        if (marker == 0x08 || marker == 0x09) return PlistValue(marker == 0x09);
-        break;
+        if (marker != 0x08 && marker != 0x09) break;
+        out = PlistValue(marker == 0x09);
+        return true;
       case 0x1: {
         if (low > 4) break;
-        std::size_t width = std::size_t{1} << low;
+        const std::size_t width = std::size_t{1} << low;
         if (!fits(at, width)) return cutShort(start);
-        if (width < 8) return PlistValue(static_cast<std::int64_t>(bigEndian(at, width)));
-        if (width == 8) return PlistValue(static_cast<std::int64_t>(bigEndian(at, 8)));
+        if (width <= 8) {
+          out = PlistValue(static_cast<std::int64_t>(bigEndian(at, width)));
+          return true;
+        }
         // A 16-byte integer is read by its low 8 bytes, as an unsigned number.
-        std::uint64_t v = bigEndian(at + 8, 8);
-        if (v >> 63) return PlistValue(v);
-        return PlistValue(static_cast<std::int64_t>(v));
+        const std::uint64_t v = bigEndian(at + 8, 8);
+        out = v >> 63 ? PlistValue(v) : PlistValue(static_cast<std::int64_t>(v));
+        return true;
       }
       case 0x2:
-        if (low == 2 && fits(at, 4)) return PlistValue(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(at, 4)))));
-        if (low == 3 && fits(at, 8)) return PlistValue(std::bit_cast<double>(bigEndian(at, 8)));
-        if (low == 2 || low == 3) return cutShort(start);
-        break;
+        if (low != 2 && low != 3) break;
+        if (!fits(at, low == 2 ? 4 : 8)) return cutShort(start);
+        if (low == 2)
+          out = PlistValue(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(at, 4)))));
+        else
+          out = PlistValue(std::bit_cast<double>(bigEndian(at, 8)));
+        return true;
       case 0x3: {
         if (marker != 0x33) break;
         if (!fits(at, 8)) return cutShort(start);
         std::optional<double> seconds = plistDateSeconds(std::bit_cast<double>(bigEndian(at, 8)));
-        if (!seconds) {
-          fail(start, "a date outside the years 1933 to 2069");
-          return std::nullopt;
-        }
-        return PlistValue(PlistDate{*seconds});
+        if (!seconds) return fail(start, "a date outside the years 1933 to 2069");
+        out = PlistValue(PlistDate{*seconds});
+        return true;
       }
       case 0x4: {
-        std::optional<std::uint64_t> count = countAt(at, marker);
-        if (!count) return std::nullopt;
-        if (!fits(at, *count)) return cutShort(start);
-        if (!budget_.takeBytes(*count)) return overBudget(start);
+        std::uint64_t count = 0;
+        if (!countAt(at, marker, count)) return false;
+        if (!fits(at, count)) return cutShort(start);
+        if (!budget_.takeBytes(count)) return overBudget(start);
         const auto* p = reinterpret_cast<const std::uint8_t*>(bytes_.data() + at);
-        return PlistValue(PlistData{std::vector<std::uint8_t>(p, p + *count)});
+        out = PlistValue(PlistData{std::vector<std::uint8_t>(p, p + count)});
+        return true;
       }
       case 0x5:
       case 0x6: {
-        std::optional<std::string> text = readText(start, marker);
-        if (!text) return std::nullopt;
-        return PlistValue(std::move(*text));
+        std::string_view text;
+        std::string decoded;
+        if (!readText(start, marker, text, decoded)) return false;
+        out = PlistValue((marker & 0xF0) == 0x60 ? std::move(decoded) : std::string(text));
+        return true;
       }
       case 0x8: {
-        if (low > 3) break;
-        if (!fits(at, low + 1u)) return cutShort(start);
-        return PlistValue(bigEndian(at, low + 1u));
+        // A UID of one to sixteen bytes, read by its low 8 like a long integer; UIDs index an
+        // archive's objects and never pass 32 bits.
+        const std::size_t width = low + 1u;
+        if (!fits(at, width)) return cutShort(start);
+        const std::uint64_t uid = width > 8 ? bigEndian(at + width - 8, 8) : bigEndian(at, width);
+        if (uid > 0xFFFFFFFFu) return fail(start, "a UID beyond 32 bits");
+        out = PlistValue(uid);
+        return true;
       }
       case 0xA:
       case 0xC:
       case 0xD: {
-        std::optional<std::uint64_t> count = countAt(at, marker);
-        if (!count) return std::nullopt;
+        std::uint64_t count = 0;
+        if (!countAt(at, marker, count)) return false;
         const bool isDict = (marker >> 4) == 0xD;
-        std::uint64_t refs = isDict ? *count * 2 : *count;
-        if (*count > table_ || !fits(at, refs * refWidth_)) return cutShort(start);
-        if (used_[ref]) {
-          fail(start, "a container named more than once (or inside itself)");
-          return std::nullopt;
-        }
+        const std::uint64_t refs = isDict ? count * 2 : count;
+        if (count > table_ || !fits(at, refs * refWidth_)) return cutShort(start);
+        if (used_[ref]) return fail(start, "a container named more than once (or inside itself)");
         used_[ref] = 1;
-        if (stack_.size() >= kMaxPlistNesting) {
-          fail(start, "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
-          return std::nullopt;
-        }
+        if (stack_.size() >= kMaxPlistNesting)
+          return fail(start, "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
         if (isDict) {
           out = PlistValue(PlistDict{});
         } else {
           // Reserved whole, so that the items never move while they are filled.
           out = PlistValue(PlistArray{});
-          out.asArray()->reserve(static_cast<std::size_t>(*count));
+          out.asArray()->reserve(static_cast<std::size_t>(count));
         }
-        stack_.push_back(Frame{&out, at, *count, 0, isDict});
-        return std::nullopt;
+        stack_.push_back(Frame{&out, at, count, 0, isDict});
+        return true;
       }
       default:
         break;
     }
-    if (error_.empty()) fail(start, "an object of unknown kind (marker " + hexOffset(marker).substr(5) + ")");
-    return std::nullopt;
+    return fail(start, "an object of unknown kind (marker " + hexOffset(marker).substr(5) + ")");
   }
 
-  std::nullopt_t overBudget(std::uint64_t start) {
-    fail(start, "text and data beyond what a list of this size can hold");
-    return std::nullopt;
-  }
-
-  std::optional<PlistValue> cutShort(std::uint64_t start) {
-    fail(start, "an object cut short");
-    return std::nullopt;
-  }
+  bool overBudget(std::uint64_t start) { return fail(start, "text and data beyond what a list of this size can hold"); }
+  bool cutShort(std::uint64_t start) { return fail(start, "an object cut short"); }
 
   std::string_view bytes_;
   PlistBudget budget_;
@@ -325,6 +310,8 @@ class BinaryReader {
   std::uint64_t objects_ = 0, rootObject_ = 0, table_ = 0;
   std::vector<std::uint8_t> used_;
   std::vector<Frame> stack_;
+  std::string_view keyText_;  // the key being read
+  std::string keyBuffer_;     // a UTF-16 key decoded, its buffer kept from one to the next
   std::string error_;
 };
 

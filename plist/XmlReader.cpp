@@ -2,10 +2,10 @@
 //
 // Besides the value elements, a list may hold an XML declaration, processing instructions, a
 // DOCTYPE (with an internal subset), comments and white space between elements; <plist> tags
-// are transparent wherever they stand. Reading stops at the end of the first value: what
-// follows it is not looked at. Texts of <string> and <key> decode the five named entities and
-// character references and keep CDATA sections as they are; other elements take their text as
-// it stands.
+// may stand anywhere, nesting as elements do, and add nothing to the value. Reading stops at
+// the end of the first value: what follows it is not looked at. Texts of <string> and <key>
+// decode the five named entities and character references and keep CDATA sections as they
+// are; other elements take their text as it stands.
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -34,14 +34,12 @@ struct OpenContainer {
   bool isDict = false;
   bool hasKey = false;
   std::string key;
+  std::size_t openPlists = 0;  // <plist> tags opened inside it and not yet closed
 };
 
 struct Tag {
   std::string_view name;
   bool selfClosing = false;
-  // The name up to a NUL, as C reads it: what the tag is. (A text's closing tag must still
-  // repeat the whole name.)
-  std::string_view kind() const { return name.substr(0, name.find('\0')); }
 };
 
 class XmlReader {
@@ -100,10 +98,11 @@ class XmlReader {
     return true;
   }
 
-  // A <?...?> instruction; text in double quotes may hold "?>".
+  // A <?...?> instruction; text in double quotes may hold "?>". Its opening '?' may also be the
+  // closing one: "<?>" is read as an empty instruction, as libplist reads it.
   bool skipInstruction() {
     bool quoted = false;
-    for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
+    for (std::size_t i = pos_ + 1; i < s_.size(); ++i) {
       if (s_[i] == '"') quoted = !quoted;
       else if (!quoted && s_[i] == '?' && i + 1 < s_.size() && s_[i + 1] == '>') {
         pos_ = i + 2;
@@ -113,19 +112,19 @@ class XmlReader {
     return fail("a processing instruction is not closed");
   }
 
-  // A <!DOCTYPE ...> declaration, with a bracketed internal subset if there is one; text in double
-  // quotes may hold '>' and brackets.
+  // A <!DOCTYPE ...> declaration. An internal subset, from its '[', runs to the first "]>": a
+  // ']' and '>' apart do not end it. Text in double quotes may hold '>' and brackets.
   bool skipDeclaration() {
-    int brackets = 0;
-    char quote = 0;
+    bool quoted = false, subset = false;
     for (std::size_t i = pos_ + 2; i < s_.size(); ++i) {
-      char c = s_[i];
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"') quote = c;
-      else if (c == '[') ++brackets;
-      else if (c == ']' && brackets > 0) --brackets;
-      else if (c == '>' && brackets == 0) {
+      const char c = s_[i];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (quoted) {
+        continue;
+      } else if (c == '[') {
+        subset = true;
+      } else if (c == '>' && (!subset || s_[i - 1] == ']')) {
         pos_ = i + 1;
         return true;
       }
@@ -159,7 +158,26 @@ class XmlReader {
         const bool closing = next == '/';
         Tag tag;
         if (!readTag(tag)) return false;
-        if (!tag.selfClosing) openPlists_ += closing ? -1 : 1;
+        if (tag.name != "plist") return fail(joined({"an unknown element <", tag.name, ">"}));
+        if (afterValue_ && !closing && openPlists_ == 0) {
+          pos_ = s_.size();  // a second list begins after the value: it is not looked at
+          return true;
+        }
+        if (tag.selfClosing) return fail("an empty <plist/>: it holds no value");
+        // A <plist> nests like any element: one opened inside a container closes before it.
+        std::size_t& open = stack_.empty() ? openPlists_ : stack_.back().openPlists;
+        if (!closing) {
+          ++open;
+          valueBegun_ = false;
+        } else if (open == 0 && !stack_.empty()) {
+          return fail(stack_.back().isDict ? "</plist> closes <dict>" : "</plist> closes <array>");
+        } else if (open == 0) {
+          return fail("a </plist> with no <plist> open");
+        } else if (!valueBegun_) {
+          return fail("a <plist> closed with no value in it");
+        } else {
+          --open;
+        }
       } else {
         return true;
       }
@@ -167,30 +185,36 @@ class XmlReader {
   }
 
   // The tag at pos_ ("<name attributes>" or "</name >"), moving past it. A closing tag of a
-  // container or of <plist> may hold anything between its name and '>'; one that ends a text
-  // only white space.
+  // container or of <plist> may hold anything but '<' between its name and '>'; one that ends
+  // a text only white space.
   bool readTag(Tag& tag, bool laxClose = true) {
     std::size_t at = pos_ + 1;
     const bool closing = at < s_.size() && s_[at] == '/';
     if (closing) ++at;
-    std::size_t nameStart = at;
-    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '/' && s_[at] != '>') ++at;
+    const std::size_t nameStart = at;
+    // The name runs to white space or the end of the tag, '/' included; a '/' that ends it just
+    // before '>' closes the element (and is what a lax closing tag may end with).
+    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '>' && s_[at] != '<') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
+    const bool slashed = (!closing || laxClose) && at < s_.size() && s_[at] == '>' && tag.name.ends_with('/');
+    if (slashed) tag.name.remove_suffix(1);
     if (tag.name.empty()) return fail("a tag without a name");
+    // XML has no NUL, and C would read such a name as shorter than it is.
+    if (tag.name.find('\0') != std::string_view::npos) return fail("a tag name holding a NUL");
+    if (slashed) {
+      tag.selfClosing = !closing;
+      pos_ = at + 1;
+      return true;
+    }
     if (closing && laxClose) {
+      // Lax as it is, a closing tag never holds another tag's '<' either.
       std::size_t end = s_.find('>', at);
-      if (end == std::string_view::npos) return fail(joined({"a malformed tag </", tag.name, ">"}));
+      if (end == std::string_view::npos || std::memchr(s_.data() + at, '<', end - at))
+        return fail(joined({"a malformed tag </", tag.name, ">"}));
       pos_ = end + 1;
       return true;
     }
-    // A '/' right after the name must close the tag; within the attributes it is text, and the
-    // tag closes itself when '/' stands just before its '>'.
-    if (!closing && at < s_.size() && s_[at] == '/') {
-      if (at + 1 >= s_.size() || s_[at + 1] != '>') return fail(joined({"a malformed tag <", tag.name, ">"}));
-      tag.selfClosing = true;
-      pos_ = at + 2;
-      return true;
-    }
+    // Within the attributes '/' is text: the tag closes itself when '/' stands just before '>'.
     char quote = 0;
     for (; at < s_.size(); ++at) {
       char c = s_[at];
@@ -215,11 +239,11 @@ class XmlReader {
   // A list whose whole value is written <dict/> or <array/> is read to its end: what follows
   // may only be white space, comments, declarations and the </plist> tags that close it.
   bool checkAfterEmptyRoot() {
+    afterValue_ = true;
     for (;;) {
       const std::size_t before = pos_;
-      const int open = openPlists_;
+      const std::size_t open = openPlists_;
       if (!skipBetweenElements()) return false;
-      if (openPlists_ < 0) return fail("a </plist> with no <plist> open");
       if (pos_ >= s_.size()) break;
       if (pos_ == before && open == openPlists_) return fail("more after the list's value");
     }
@@ -232,7 +256,8 @@ class XmlReader {
     if (!readTag(tag)) return false;
     if (stack_.empty()) return fail(joined({"a closing tag </", tag.name, "> with nothing open"}));
     OpenContainer& top = stack_.back();
-    if (tag.kind() != (top.isDict ? "dict" : "array"))
+    if (top.openPlists > 0) return fail(joined({"</", tag.name, "> closes <plist>"}));
+    if (tag.name != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     done = std::move(top.value);
     stack_.pop_back();
@@ -240,9 +265,10 @@ class XmlReader {
   }
 
   bool readElement(std::optional<PlistValue>& done) {
+    valueBegun_ = true;
     Tag tag;
     if (!readTag(tag)) return false;
-    const std::string_view name = tag.kind();
+    const std::string_view name = tag.name;
     if (name == "array" || name == "dict") {
       PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
       if (tag.selfClosing) {
@@ -252,7 +278,7 @@ class XmlReader {
       }
       if (stack_.size() >= kMaxPlistNesting)
         return fail(joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
-      stack_.push_back(OpenContainer{std::move(empty), name == "dict", false, {}});
+      stack_.push_back(OpenContainer{std::move(empty), name == "dict", false, {}, 0});
       return true;
     }
     if (name == "key" || name == "string") {
@@ -394,8 +420,10 @@ class XmlReader {
   std::string_view s_;
   std::size_t pos_ = 0;
   std::vector<OpenContainer> stack_;
-  int openPlists_ = 0;      // <plist> tags open, less those closed
-  bool emptyRoot_ = false;  // the value is a container written as one empty tag
+  std::size_t openPlists_ = 0;  // <plist> tags open outside any container, less those closed
+  bool valueBegun_ = false;      // an element has begun since the last <plist>
+  bool afterValue_ = false;      // the value has been read
+  bool emptyRoot_ = false;       // the value is a container written as one empty tag
   std::string error_;
 };
 

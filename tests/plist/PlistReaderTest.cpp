@@ -89,7 +89,7 @@ TEST(PlistReader, RefusesSayingWhatAndWhere) {
       {xml("<data>TWE</data>"), "line 4: data that is not base64"},
       {xml("<date>2001-01-01</date>"), "line 4: a date that is not"},
       {xml("<dict><string>x</string></dict>"), "line 4: a dictionary value without a key"},
-      {xml("<array>"), "line 6: a container is not closed"},
+      {xml("<array>"), "line 5: </plist> closes <array>"},
       {deepXml, "line 1: containers nested more than 512 deep"},
       {binaryPlist({"\x53" "a\0b"s}), "byte 0x8: a string holding a NUL byte"},
       {binaryPlist({"\x61\x00\x00"s}), "byte 0x8: a string holding U+0000"},
