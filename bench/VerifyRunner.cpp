@@ -112,7 +112,7 @@ void BM_DecodeEverythingEveryRead(benchmark::State& state) {
     std::vector<std::uint8_t> kept;
     forEachRead(text, [&](std::string_view read) {
       kept.insert(kept.end(), read.begin(), read.begin() + ::strnlen(read.data(), read.size()));
-      auto decoded = strandel::decodeUtf8(std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size()));
+      auto decoded = strandel::base::decodeUtf8(std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size()));
       strandel::ProgressText progress = decoded ? strandel::makeProgressText(std::move(*decoded)) : nullptr;
       framework.setCurrentProgress(progress);
       watcher->handleProgress(progress);
