@@ -239,11 +239,23 @@ inline bool hasHostileShape(std::string_view bytes) {
   return false;
 }
 
+// Whether an XML list ends inside a <!DOCTYPE that never closes, and in white space. After a
+// value written <dict/> or <array/> libplist reads on, and it takes such a declaration as
+// closed by the end of the input only when the last byte is white space: "<dict/><!DOCTYPE x\n"
+// reads as {}, "<dict/><!DOCTYPE x" is refused. No writer leaves a declaration open, so we
+// refuse both rather than copy a rule that hangs on the last byte.
+inline bool endsInOpenDeclaration(std::string_view bytes, const std::string& ourRefusal) {
+  if (bytes.empty() || ourRefusal.find("a declaration is not closed") == std::string::npos) return false;
+  const char last = bytes.back();
+  return last == ' ' || last == '\t' || last == '\r' || last == '\n';
+}
+
 /// Whether libplist can be asked about `bytes`, given our own reader's refusal of them: not for
 /// lists that would make it expand shared containers or recurse too deep, nor for large ones
 /// (its binary reader is quadratic), nor for the texts it ends the process on or cannot read,
-/// nor for keys written <key/>.
+/// nor for keys written <key/>, nor for a declaration left open at the end.
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
+  if (endsInOpenDeclaration(bytes, ourRefusal)) return false;
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
   for (std::string_view mark : {"more than once", "nested more than", "beyond what"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
