@@ -8,7 +8,7 @@ namespace detail {
 
 // Only this file makes or frees a box, so it stays out of the library's exports.
 template <class T>
-struct __attribute__((visibility("hidden"))) SharedBody<T>::Box {
+struct STRANDEL_HIDDEN SharedBody<T>::Box {
   explicit Box(T from) : contents(std::move(from)) {}
   std::atomic<std::uint32_t> holders{1};
   // Set once the only holder has handed out a pointer to change the contents through; from then

@@ -65,7 +65,7 @@ class STRANDEL_EXPORT SharedBody {
   friend bool operator==(const SharedBody& a, const SharedBody& b) noexcept { return a.equals(b); }
 
  private:
-  struct Box;
+  struct STRANDEL_HIDDEN Box;
   void release() noexcept;
   Box* box_ = nullptr;  // null holds empty contents
 };
