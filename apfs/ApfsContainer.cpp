@@ -37,27 +37,36 @@ std::string_view untilNul(std::string_view bytes) noexcept { return bytes.substr
 
 }  // namespace
 
-std::optional<PlistDict> getAPFSContainer(std::string_view device) {
-  // Both gates are read before the tool runs: an OS too old for APFS never starts it.
-  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
-  const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
-
-  std::optional<PlistDict> listing = readAPFSListing();
-  if (!listing) return std::nullopt;
-
-  const std::string_view reference = lastPathComponent(device);
+std::optional<PlistDict> findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
+  std::optional<PlistValue> listing = readPlist(listingBytes);
+  PlistDict* top = listing ? listing->asDictionary() : nullptr;
+  if (!top) return std::nullopt;
   PlistValue* match = nullptr;
   PlistArray* containers = nullptr;
-  if (auto found = listing->find("Containers"); found != listing->end()) containers = found->second.asArray();
+  if (auto found = top->find("Containers"); found != top->end()) containers = found->second.asArray();
   if (containers) {
     for (PlistValue& container : *containers) {
-      if (!matchesContainer(container, device, reference, storeFromPhysicalStores)) continue;
+      if (!matchesContainer(container, query.device, query.reference, query.storeFromPhysicalStores)) continue;
       match = &container;
       break;
     }
   }
   if (!match || !match->asDictionary()) return std::nullopt;
   return std::move(*match->asDictionary());
+}
+
+std::optional<PlistDict> getAPFSContainer(std::string_view device) {
+  // Both gates are read before the tool runs: an OS too old for APFS never starts it.
+  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
+  const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
+
+  std::optional<std::string> listing = runAPFSListTool();
+  if (!listing) return std::nullopt;
+  const ContainerQuery query{device, lastPathComponent(device), storeFromPhysicalStores};
+  // Parsing the whole listing costs several times the tool's run; the skim builds only the
+  // container asked for, and leaves what it can't read to the parser.
+  if (auto skimmed = findContainerSkimmed(*listing, query)) return std::move(*skimmed);
+  return findContainerParsed(*listing, query);
 }
 
 bool GetVolumeAPFS(std::string_view mountPath) {

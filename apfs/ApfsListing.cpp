@@ -6,7 +6,7 @@
 
 namespace strandel {
 
-std::optional<PlistDict> readAPFSListing() {
+std::optional<std::string> runAPFSListTool() {
   platform::ToolRunOptions options;
   options.tool = "/usr/sbin/diskutil";
   options.arguments = {"apfs", "list", "-plist"};
@@ -14,7 +14,13 @@ std::optional<PlistDict> readAPFSListing() {
   // A tool that can't be started fails the lookup just as unreadable output does.
   auto output = platform::current()->processes().runTool(options);
   if (!output) return std::nullopt;
-  auto listing = readPlist(output->bytes);
+  return std::move(output->bytes);
+}
+
+std::optional<PlistDict> readAPFSListing() {
+  auto output = runAPFSListTool();
+  if (!output) return std::nullopt;
+  auto listing = readPlist(*output);
   if (!listing || !listing->asDictionary()) return std::nullopt;
   return std::move(*listing->asDictionary());
 }

@@ -9,6 +9,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
+#include "base/FileBytes.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/system/VersionTool.hpp"
 
@@ -182,7 +183,35 @@ PlistValue catalinaContainer(const std::string& disk) {
                         apfsVolume(disk + "s5", Roles{"System"})});
 }
 
-// The role lookups do not depend on the running version, and each call runs the disk utility.
+// The skim answers the disk utility's own listings, as the parser does, and leaves a list it
+// does not read whole to the parser (the fuzz target compares the two on any bytes).
+TEST(GetAPFSContainer, SkimDecidesOnRealListingsAndLeavesTheRestToTheParser) {
+  const struct {
+    std::string_view image, device, from, to;
+    bool decides;
+  } cases[] = {
+      {"apple-silicon-macos26", "/dev/disk0s2", "", "", true},
+      {"intel-macos10.13", "disk1", "", "", true},
+      {"network-backup", "/dev/rdisk3s2", "", "", true},
+      {"network-backup", "disk4", "<key>Volumes</key>", "<!-- c --><key>Volumes</key>", false},
+      {"network-backup", "disk4", "<string>disk3s2</string>", "<string>disk3&#115;2</string>", false},
+  };
+  for (const auto& row : cases) {
+    const std::string path = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/" + std::string(row.image) +
+                             "/root/usr/sbin/diskutil.d/apfs-list.plist";
+    std::string bytes = base::readFileBytes(path, base::kNoSizeCap).bytes;
+    if (!row.from.empty()) bytes.replace(bytes.find(row.from), row.from.size(), row.to);
+    for (bool fromPhysicalStores : {false, true}) {
+      const ContainerQuery query{row.device, row.device.substr(row.device.rfind('/') + 1), fromPhysicalStores};
+      auto skimmed = findContainerSkimmed(bytes, query);
+      auto parsed = findContainerParsed(bytes, query);
+      ASSERT_EQ(skimmed.has_value(), row.decides) << row.image;
+      EXPECT_TRUE(parsed.has_value()) << row.image;
+      if (skimmed) EXPECT_EQ(*skimmed, parsed) << row.image;
+    }
+  }
+}
+
 TEST(RoleVolumes, ContainerOrVolumeWithOrWithoutDevPrefixOnAnyVersion) {
   const PlistDict listing{{"Containers", PlistValue(PlistArray{catalinaContainer("disk3")})}};
   ScopedMachine machine(listingImage(writeBinaryPlist(listing), "10.11.6"));
