@@ -207,7 +207,9 @@ TEST(GetAPFSContainer, SkimDecidesOnRealListingsAndLeavesTheRestToTheParser) {
       auto parsed = findContainerParsed(bytes, query);
       ASSERT_EQ(skimmed.has_value(), row.decides) << row.image;
       EXPECT_TRUE(parsed.has_value()) << row.image;
-      if (skimmed) EXPECT_EQ(*skimmed, parsed) << row.image;
+      if (skimmed) {
+        EXPECT_EQ(*skimmed, parsed) << row.image;
+      }
     }
   }
 }
