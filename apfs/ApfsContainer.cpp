@@ -62,7 +62,7 @@ std::optional<PlistDict> getAPFSContainer(std::string_view device) {
 
   std::optional<std::string> listing = runAPFSListTool();
   if (!listing) return std::nullopt;
-  const ContainerQuery query{device, lastPathComponent(device), storeFromPhysicalStores};
+  const ContainerQuery query{device, detail::lastPathComponent(device), storeFromPhysicalStores};
   // Parsing the whole listing costs several times the tool's run; the skim builds only the
   // container asked for, and leaves what it can't read to the parser.
   if (auto skimmed = findContainerSkimmed(*listing, query)) return std::move(*skimmed);
@@ -71,7 +71,7 @@ std::optional<PlistDict> getAPFSContainer(std::string_view device) {
 
 bool GetVolumeAPFS(std::string_view mountPath) {
   if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return false;
-  const std::optional<std::string_view> wanted = pathTail(mountPath);
+  const std::optional<std::string_view> wanted = detail::pathTail(mountPath);
   bool isApfs = false;
   platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {
     // An argument without a tail matches no entry; the table has been read all the same.
@@ -79,7 +79,7 @@ bool GetVolumeAPFS(std::string_view mountPath) {
     std::string_view mountedOn = untilNul(entry.mountedOn);
     // A mount point that is not valid UTF-8 can't be decoded and has no tail.
     if (!base::isValidUtf8(mountedOn)) return false;
-    std::optional<std::string_view> tail = pathTail(mountedOn);
+    std::optional<std::string_view> tail = detail::pathTail(mountedOn);
     if (!tail || *tail != *wanted) return false;
     // The first entry with the same tail decides; later ones are not looked at.
     isApfs = untilNul(entry.type) == "apfs";

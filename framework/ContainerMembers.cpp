@@ -36,7 +36,7 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName)
 PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf) {
   PlistArray members;
   bool containsBoot = false;
-  if (auto whole = registry.mediaObjectForBSDName(wholeDiskName(bsdName))) {
+  if (auto whole = registry.mediaObjectForBSDName(detail::wholeDiskName(bsdName))) {
     std::vector<platform::RegistryObject> below = registry.descendants(*whole);
     members.reserve(below.size());
     for (platform::RegistryObject object : below) {

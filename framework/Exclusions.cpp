@@ -26,7 +26,7 @@ void putExclusionListInForce() noexcept { inForce().store(true, std::memory_orde
 bool exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
 
 bool isExcludedVolumeName(std::string_view name) {
-  std::string_view component = lastPathComponent(name);
+  std::string_view component = detail::lastPathComponent(name);
   // Lower-casing ASCII letters only is enough: every entry is ASCII, and no other character
   // lower-cases to an ASCII text that could complete an entry (the Kelvin sign gives "k",
   // which no entry holds; the dotted capital I gives "i" plus a combining dot).

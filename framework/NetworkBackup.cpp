@@ -19,7 +19,7 @@ bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
                           const std::optional<std::string>& imageName) {
   // Without an image name no device can match, so the disk is not even looked up.
   if (!imageName) return false;
-  auto description = registry.descriptionForBSDName(lastPathComponent(device));
+  auto description = registry.descriptionForBSDName(detail::lastPathComponent(device));
   if (!description) return false;
   return descriptionTextView(*description, "DADeviceProtocol") == "Virtual Interface" &&
          descriptionTextView(*description, "DAVolumeName") == *imageName;

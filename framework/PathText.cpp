@@ -1,6 +1,6 @@
 #include "framework/PathText.hpp"
 
-namespace strandel {
+namespace strandel::detail {
 
 std::string wholeDiskName(std::string_view bsdName) {
   // The rename of every "disk" to "dizk", the cut at the first "s" and the rename back, done in
@@ -23,4 +23,4 @@ std::string wholeDiskName(std::string_view bsdName) {
   return whole;
 }
 
-}  // namespace strandel
+}  // namespace strandel::detail

@@ -84,7 +84,7 @@ std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryOb
   std::optional<std::string> container;
   PlistValue group;
   if (isApfsContent(facts.content)) {
-    container = wholeDiskName(facts.bsdName);
+    container = detail::wholeDiskName(facts.bsdName);
   } else {
     group = singleFormGroup(facts, names);
   }
@@ -163,7 +163,7 @@ PlistArray StrandelFramework::volumeList() {
   order.reserve(records.size());
   for (PendingRecord& pending : records) order.push_back(&pending);
   std::sort(order.begin(), order.end(),
-            [](const PendingRecord* a, const PendingRecord* b) { return numericCompare(a->bsdName, b->bsdName) < 0; });
+            [](const PendingRecord* a, const PendingRecord* b) { return detail::numericCompare(a->bsdName, b->bsdName) < 0; });
   PlistArray list;
   list.reserve(records.size());
   for (PendingRecord* pending : order) list.emplace_back(std::move(pending->record));

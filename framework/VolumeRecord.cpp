@@ -56,7 +56,7 @@ VolumeNames deriveNames(const VolumeFacts& facts) {
   if (!facts.volumeName.empty()) {
     names.displayName = facts.volumeName;
   } else if (!names.mountPath.empty()) {
-    names.displayName = lastPathComponent(names.mountPath);
+    names.displayName = detail::lastPathComponent(names.mountPath);
   } else {
     names.displayName = facts.bsdName;
   }

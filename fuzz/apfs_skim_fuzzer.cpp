@@ -17,7 +17,7 @@ constexpr std::array<std::string_view, 4> kDevices = {"disk1", "/dev/disk0s2", "
 
 void compare(std::string_view listing, std::string_view device) {
   for (bool fromPhysicalStores : {false, true}) {
-    const strandel::ContainerQuery query{device, strandel::lastPathComponent(device), fromPhysicalStores};
+    const strandel::ContainerQuery query{device, strandel::detail::lastPathComponent(device), fromPhysicalStores};
     auto skimmed = strandel::findContainerSkimmed(listing, query);
     if (!skimmed) continue;
     check(*skimmed == strandel::findContainerParsed(listing, query), "the skim and the parse agree");

@@ -1,6 +1,6 @@
 #include "text/NumericCompare.hpp"
 
-namespace strandel {
+namespace strandel::detail {
 namespace {
 
 bool isDigit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
@@ -36,4 +36,4 @@ int numericCompare(std::string_view a, std::string_view b) noexcept {
   return aDone ? -1 : 1;
 }
 
-}  // namespace strandel
+}  // namespace strandel::detail
