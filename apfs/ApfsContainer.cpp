@@ -11,6 +11,8 @@
 #include "base/Utf8.hpp"
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -37,7 +39,7 @@ std::string_view untilNul(std::string_view bytes) noexcept { return bytes.substr
 
 }  // namespace
 
-std::optional<PlistDict> findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
+std::optional<PlistDict> detail::findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
   std::optional<PlistValue> listing = readPlist(listingBytes);
   PlistDict* top = listing ? listing->asDictionary() : nullptr;
   if (!top) return std::nullopt;

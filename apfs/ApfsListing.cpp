@@ -4,9 +4,11 @@
 
 #include "platform/Machine.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 
-std::optional<std::string> runAPFSListTool() {
+std::optional<std::string> detail::runAPFSListTool() {
   platform::ToolRunOptions options;
   options.tool = "/usr/sbin/diskutil";
   options.arguments = {"apfs", "list", "-plist"};
@@ -17,7 +19,7 @@ std::optional<std::string> runAPFSListTool() {
   return std::move(output->bytes);
 }
 
-std::optional<PlistDict> readAPFSListing() {
+std::optional<PlistDict> detail::readAPFSListing() {
   auto output = runAPFSListTool();
   if (!output) return std::nullopt;
   auto listing = readPlist(*output);
@@ -25,24 +27,24 @@ std::optional<PlistDict> readAPFSListing() {
   return std::move(*listing->asDictionary());
 }
 
-std::optional<std::string_view> stringEntry(const PlistValue* node, std::string_view key) noexcept {
+std::optional<std::string_view> detail::stringEntry(const PlistValue* node, std::string_view key) noexcept {
   const PlistValue* value = node ? node->find(key) : nullptr;
   const std::string* text = value ? value->asString() : nullptr;
   if (!text) return std::nullopt;
   return std::string_view(*text);
 }
 
-const PlistArray* arrayEntry(const PlistValue* node, std::string_view key) noexcept {
+const PlistArray* detail::arrayEntry(const PlistValue* node, std::string_view key) noexcept {
   const PlistValue* value = node ? node->find(key) : nullptr;
   return value ? value->asArray() : nullptr;
 }
 
-const PlistArray* arrayEntry(const PlistDict& dict, std::string_view key) noexcept {
+const PlistArray* detail::arrayEntry(const PlistDict& dict, std::string_view key) noexcept {
   auto found = dict.find(key);
   return found == dict.end() ? nullptr : found->second.asArray();
 }
 
-bool visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit) {
+bool detail::visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit) {
   if (!array) return false;
   for (const PlistValue& item : *array) {
     if (visit(item)) return true;
@@ -50,7 +52,7 @@ bool visitItems(const PlistArray* array, const std::function<bool(const PlistVal
   return false;
 }
 
-const PlistValue* firstItem(const PlistArray* array) noexcept {
+const PlistValue* detail::firstItem(const PlistArray* array) noexcept {
   if (!array || array->empty()) return nullptr;
   return &array->front();
 }

@@ -9,6 +9,8 @@
 
 #include "apfs/ApfsListing.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

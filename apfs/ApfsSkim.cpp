@@ -14,6 +14,8 @@
 
 #include "apfs/ApfsListing.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -255,7 +257,7 @@ class Skim {
 
 }  // namespace
 
-std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing, const ContainerQuery& query) {
+std::optional<std::optional<PlistDict>> detail::findContainerSkimmed(std::string_view listing, const ContainerQuery& query) {
   auto found = Skim(listing, query).run();
   if (!found) return std::nullopt;
   if (!*found) return std::optional<PlistDict>();

@@ -19,6 +19,8 @@
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 
+using namespace strandel::detail;
+
 namespace {
 
 using namespace strandel;

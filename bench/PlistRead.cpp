@@ -32,6 +32,8 @@
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
 
+using namespace strandel::detail;
+
 namespace {
 
 using namespace strandel;

@@ -25,6 +25,8 @@
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
 
+using namespace strandel::detail;
+
 namespace {
 
 constexpr std::size_t kRead = 2047;
@@ -92,8 +94,8 @@ void BM_ProgressRunner(benchmark::State& state) {
     strandel::StrandelFramework framework;
     auto watcher = std::make_shared<Watcher>();
     framework.setDelegate(watcher);
-    strandel::ProgressBuffer kept;
-    forEachRead(text, [&](std::string_view read) { strandel::reportPiece(framework, kept, read); });
+    strandel::detail::ProgressBuffer kept;
+    forEachRead(text, [&](std::string_view read) { strandel::detail::reportPiece(framework, kept, read); });
     auto bytes = reinterpret_cast<const std::uint8_t*>(kept.bytes().data());
     std::vector<std::uint8_t> result(bytes, bytes + kept.bytes().size());
     benchmark::DoNotOptimize(result.data());

@@ -21,6 +21,8 @@
 
 #include "system/VersionCompare.hpp"
 
+using namespace strandel::detail;
+
 namespace {
 
 using namespace strandel;

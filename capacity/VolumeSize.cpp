@@ -10,6 +10,8 @@
 #include "platform/Machine.hpp"
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::capacity {
 namespace {
 

@@ -8,6 +8,8 @@
 
 #include "platform/Machine.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -16,7 +18,7 @@ constexpr int kLargestUnit = static_cast<int>(kUnitWords.size()) - 1;
 
 }  // namespace
 
-ByteLabelParts byteLabelParts(double bytes) noexcept {
+ByteLabelParts detail::byteLabelParts(double bytes) noexcept {
   ByteLabelParts parts{bytes, 0, kUnitWords[0]};
   if (!(bytes > 0)) return parts;
   // Counts outside the unit table are clamped into it, and the figure is scaled by the unit
@@ -32,7 +34,7 @@ ByteLabelParts byteLabelParts(double bytes) noexcept {
   return parts;
 }
 
-std::string formatByteLabel(const ByteLabelParts& parts, std::string_view unitLabel) {
+std::string detail::formatByteLabel(const ByteLabelParts& parts, std::string_view unitLabel) {
   std::string figure;
   if (std::isnan(parts.figure)) {
     // A NaN may carry a sign ("-nan"); a count that is not a number has none.

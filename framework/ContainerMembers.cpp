@@ -6,9 +6,11 @@
 #include "framework/Exclusions.hpp"
 #include "framework/PathText.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 
-GroupEntry groupEntryOf(const DescriptionFields& fields, bool excluding) {
+GroupEntry detail::groupEntryOf(const DescriptionFields& fields, bool excluding) {
   GroupEntry entry;
   std::optional<std::string_view> mountUrl = urlTextOf(fields.volumePath);
   std::string mountPath = mountUrl ? detail::urlPath(*mountUrl) : std::string();
@@ -22,7 +24,7 @@ GroupEntry groupEntryOf(const DescriptionFields& fields, bool excluding) {
   return entry;
 }
 
-PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName) {
+PlistDict detail::containerGroup(platform::Registry& registry, std::string_view bsdName) {
   bool excluding = exclusionListInForce();
   GroupEntry latest;
   return containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const GroupEntry* {
@@ -33,7 +35,7 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName)
   });
 }
 
-PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf) {
+PlistDict detail::containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf) {
   PlistArray members;
   bool containsBoot = false;
   if (auto whole = registry.mediaObjectForBSDName(detail::wholeDiskName(bsdName))) {

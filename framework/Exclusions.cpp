@@ -6,6 +6,8 @@
 
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -21,11 +23,11 @@ std::atomic<bool>& inForce() noexcept {
 
 }  // namespace
 
-void putExclusionListInForce() noexcept { inForce().store(true, std::memory_order_release); }
+void detail::putExclusionListInForce() noexcept { inForce().store(true, std::memory_order_release); }
 
-bool exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
+bool detail::exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
 
-bool isExcludedVolumeName(std::string_view name) {
+bool detail::isExcludedVolumeName(std::string_view name) {
   std::string_view component = detail::lastPathComponent(name);
   // Lower-casing ASCII letters only is enough: every entry is ASCII, and no other character
   // lower-cases to an ASCII text that could complete an entry (the Kelvin sign gives "k",

@@ -5,9 +5,11 @@
 #include "framework/DescriptionValues.hpp"
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 
-std::optional<std::string> networkBackupImageName(platform::Files& files) {
+std::optional<std::string> detail::networkBackupImageName(platform::Files& files) {
   auto preferences = files.readPlistFile("/Library/Preferences/com.apple.TimeMachine.plist");
   if (!preferences) return std::nullopt;
   const PlistValue* name = preferences->find("LocalizedDiskImageVolumeName");
@@ -15,7 +17,7 @@ std::optional<std::string> networkBackupImageName(platform::Files& files) {
   return *name->asString();
 }
 
-bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
+bool detail::isNetworkBackupImage(platform::Registry& registry, std::string_view device,
                           const std::optional<std::string>& imageName) {
   // Without an image name no device can match, so the disk is not even looked up.
   if (!imageName) return false;

@@ -1,5 +1,7 @@
 #include "framework/PathText.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::detail {
 
 std::string wholeDiskName(std::string_view bsdName) {

@@ -7,6 +7,8 @@
 
 #include "base/Utf8.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -92,7 +94,7 @@ ProgressText ProgressBuffer::snapshot() const {
   return ProgressText(owner, &owner->text);
 }
 
-ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
+ProgressText detail::reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
   // A NUL ends what the read handed over, as it ends a C string: the bytes after it are lost.
   if (!output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())))) return nullptr;
   ProgressText progress = output.snapshot();

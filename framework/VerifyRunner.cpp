@@ -12,6 +12,8 @@
 #include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

@@ -15,6 +15,8 @@
 #include "framework/Translations.hpp"
 #include "framework/VolumeRecord.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

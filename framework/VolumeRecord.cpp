@@ -9,6 +9,8 @@
 #include "framework/PathText.hpp"
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -20,9 +22,9 @@ bool isHfsContent(std::string_view content) {
 
 }  // namespace
 
-bool isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
+bool detail::isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
 
-VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
+VolumeFacts detail::readVolumeFacts(const DescriptionFields& fields) {
   VolumeFacts facts;
   facts.internal = flagOf(fields.deviceInternal);
   facts.size = byteCountOf(fields.mediaSize);
@@ -39,7 +41,7 @@ VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   return facts;
 }
 
-std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType) {
+std::optional<std::string> detail::formatLabelFor(std::string_view kind, std::string_view volumeType) {
   if (kind == "hfs") return "HFS+";
   if (kind == "apfs") return "APFS";
   if (kind == "msdos") return std::string(volumeType);
@@ -47,7 +49,7 @@ std::optional<std::string> formatLabelFor(std::string_view kind, std::string_vie
   return std::nullopt;
 }
 
-VolumeNames deriveNames(const VolumeFacts& facts) {
+VolumeNames detail::deriveNames(const VolumeFacts& facts) {
   VolumeNames names;
   names.location = facts.internal ? "Internal" : "External";
   if (facts.mountUrl) names.mountPath = detail::urlPath(*facts.mountUrl);
@@ -63,7 +65,7 @@ VolumeNames deriveNames(const VolumeFacts& facts) {
   return names;
 }
 
-VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
+VolumeLabels detail::deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
   VolumeLabels labels;
   ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
   labels.nameWithSize.append(names.displayName)
@@ -86,7 +88,7 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, Tr
   return labels;
 }
 
-PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
+PlistDict detail::singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
   // Built key by key, in key order: a braced list would copy every entry out of it.
   PlistDict member;
   member.emplace_hint(member.end(), kMemberBsd, facts.bsdName);
@@ -126,7 +128,7 @@ const PlistDict& recordShape() {
 
 }  // namespace
 
-PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
+PlistDict detail::volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
                        std::string role) {
   bool mounted = !names.mountPath.empty();
   bool boot = names.mountPath == "/";

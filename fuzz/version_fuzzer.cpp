@@ -8,16 +8,18 @@
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
+using namespace strandel::detail;
+
 namespace {
 
-using strandel::compareVersionTexts;
+using strandel::detail::compareVersionTexts;
 using strandel::fuzz::check;
 
 void checkReport(std::string_view bytes) {
-  std::string version = strandel::versionFromToolOutput(bytes);
+  std::string version = strandel::detail::versionFromToolOutput(bytes);
   check(version.find('\n') == std::string::npos, "the version is one line");
-  strandel::PlistDict report = strandel::versionDictionaryFromToolOutput(bytes);
-  std::string line = strandel::describeForLog(report);
+  strandel::PlistDict report = strandel::detail::versionDictionaryFromToolOutput(bytes);
+  std::string line = strandel::detail::describeForLog(report);
   check(line.find_first_of("\r\n") == std::string::npos, "the report is logged on one line");
 }
 
@@ -34,9 +36,9 @@ void checkOrder(std::string_view a, std::string_view b, std::string_view c) {
   if (ab <= 0 && bc <= 0) check(ac <= 0, "the comparison is transitive");
   if (ab >= 0 && bc >= 0) check(ac >= 0, "the comparison is transitive");
 
-  std::string_view trimmed = strandel::trimVersionArgument(a);
+  std::string_view trimmed = strandel::detail::trimVersionArgument(a);
   check(trimmed.empty() || isSubview(trimmed, a), "the trimmed version lies inside the argument");
-  check(strandel::trimVersionArgument(trimmed) == trimmed, "trimming twice changes nothing more");
+  check(strandel::detail::trimVersionArgument(trimmed) == trimmed, "trimming twice changes nothing more");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "machineimage/Keys.hpp"
 #include "plist/PlistReader.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::machineimage {
 namespace {
 

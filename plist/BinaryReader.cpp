@@ -16,6 +16,8 @@
 #include "plist/PlistReader.hpp"
 #include "base/Utf8.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 using base::appendUtf8;
 namespace {
@@ -317,6 +319,6 @@ class BinaryReader {
 
 }  // namespace
 
-PlistReadResult readBinaryPlist(std::string_view bytes) { return BinaryReader(bytes).run(); }
+PlistReadResult detail::readBinaryPlist(std::string_view bytes) { return BinaryReader(bytes).run(); }
 
 }  // namespace strandel

@@ -3,9 +3,11 @@
 
 #include <cmath>
 
+using namespace strandel::detail;
+
 namespace strandel {
 
-PlistReadResult readPlistExplained(std::string_view bytes) {
+PlistReadResult detail::readPlistExplained(std::string_view bytes) {
   // Nothing shorter is a property list of either form; "<true/>" is the closest.
   if (bytes.size() < 8) return {std::nullopt, "too short to be a property list"};
   if (bytes.starts_with("bplist00")) return readBinaryPlist(bytes);
@@ -14,7 +16,7 @@ PlistReadResult readPlistExplained(std::string_view bytes) {
 
 std::optional<PlistValue> readPlist(std::string_view bytes) { return readPlistExplained(bytes).value; }
 
-std::optional<double> plistDateSeconds(double seconds) noexcept {
+std::optional<double> detail::plistDateSeconds(double seconds) noexcept {
   if (!(seconds > -2147483649.0 && seconds < 2147483648.0)) return std::nullopt;
   double whole = std::trunc(seconds);
   double micro = std::trunc((seconds - whole) * 1e6);

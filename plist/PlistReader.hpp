@@ -20,7 +20,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel {
+namespace strandel::detail {
 
 /// What reading gives: the value, or nothing and a refusal naming the fault and its place
 /// ("line 12: ..." for XML, "byte 0x3a: ..." for binary).
@@ -58,4 +58,4 @@ class PlistBudget {
 /// for a time outside that count (NaN and infinities included).
 std::optional<double> plistDateSeconds(double seconds) noexcept;
 
-}  // namespace strandel
+}  // namespace strandel::detail

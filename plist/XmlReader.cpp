@@ -16,6 +16,8 @@
 #include "base/Utf8.hpp"
 #include "plist/XmlText.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 using base::appendUtf8;
 namespace {
@@ -429,6 +431,6 @@ class XmlReader {
 
 }  // namespace
 
-PlistReadResult readXmlPlist(std::string_view bytes) { return XmlReader(bytes).run(); }
+PlistReadResult detail::readXmlPlist(std::string_view bytes) { return XmlReader(bytes).run(); }
 
 }  // namespace strandel

@@ -159,7 +159,7 @@ std::optional<double> dateOf(std::string_view text) noexcept {
   long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   long long days = era * 146097 + dayOfEra - 719468;
   long long seconds = days * 86400 + hour * 3600 + minute * 60 + second - 978307200;
-  return plistDateSeconds(static_cast<double>(seconds));
+  return detail::plistDateSeconds(static_cast<double>(seconds));
 }
 
 std::optional<PlistData> dataOf(std::string_view text) {

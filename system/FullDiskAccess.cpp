@@ -15,6 +15,8 @@
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -101,7 +103,7 @@ base::UniqueFd createTemporaryFile(platform::Files& files) {
 
 }  // namespace
 
-bool textBoolValue(std::string_view text) {
+bool detail::textBoolValue(std::string_view text) {
   while (std::size_t n = blankLength(text)) text.remove_prefix(n);
   if (text.starts_with('+') || text.starts_with('-')) text.remove_prefix(1);
   while (text.starts_with('0')) text.remove_prefix(1);
@@ -110,7 +112,7 @@ bool textBoolValue(std::string_view text) {
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
 }
 
-bool fullDiskAccessGranted(std::string_view dump) {
+bool detail::fullDiskAccessGranted(std::string_view dump) {
   bool application = false, backgroundTool = false, rundleAgent = false;
   while (!dump.empty()) {
     std::size_t end = dump.find('\n');

@@ -6,7 +6,7 @@
 
 #include "text/NumericCompare.hpp"
 
-namespace strandel {
+namespace strandel::detail {
 
 /// Whether the code point is a letter or a mark (Unicode general categories L and M) or a
 /// blank (category Zs, and the tab). Line feeds and other line ends are not blanks.
@@ -21,4 +21,4 @@ std::string_view trimVersionArgument(std::string_view text) noexcept;
 /// "10.14"), the same order as the volume list's names.
 inline int compareVersionTexts(std::string_view a, std::string_view b) noexcept { return detail::numericCompare(a, b); }
 
-}  // namespace strandel
+}  // namespace strandel::detail

@@ -5,6 +5,8 @@
 
 #include "base/Utf8.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -79,11 +81,11 @@ void appendValue(std::string& out, const PlistValue& value) {
 
 }  // namespace
 
-std::string versionFromToolOutput(std::string_view bytes) {
+std::string detail::versionFromToolOutput(std::string_view bytes) {
   return base::decodeLatin1(bytes.substr(0, bytes.find('\n')));
 }
 
-PlistDict versionDictionaryFromToolOutput(std::string_view bytes) {
+PlistDict detail::versionDictionaryFromToolOutput(std::string_view bytes) {
   PlistDict dictionary;
   while (!bytes.empty()) {
     std::size_t end = bytes.find('\n');
@@ -101,7 +103,7 @@ PlistDict versionDictionaryFromToolOutput(std::string_view bytes) {
   return dictionary;
 }
 
-std::string describeForLog(const PlistDict& dictionary) {
+std::string detail::describeForLog(const PlistDict& dictionary) {
   std::string out = "{";
   for (const auto& [key, value] : dictionary) {
     out += ' ';

@@ -15,6 +15,8 @@
 
 #include "system/VersionCompare.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 
@@ -172,7 +174,7 @@ constexpr CodePointRange kTrimRanges[] = {
 
 }  // namespace
 
-bool isVersionTrimCharacter(char32_t codePoint) noexcept {
+bool detail::isVersionTrimCharacter(char32_t codePoint) noexcept {
   // ASCII decides most calls; skip the search for it.
   if (codePoint < 0x80) {
     return codePoint == '\t' || codePoint == ' ' || (codePoint >= 'A' && codePoint <= 'Z') ||

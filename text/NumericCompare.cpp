@@ -1,5 +1,7 @@
 #include "text/NumericCompare.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::detail {
 namespace {
 

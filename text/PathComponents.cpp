@@ -1,5 +1,7 @@
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::detail {
 
 std::string_view lastPathComponent(std::string_view text) noexcept {

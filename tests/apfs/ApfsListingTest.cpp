@@ -13,6 +13,8 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/system/VersionTool.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::testing {
 namespace {
 

@@ -16,6 +16,8 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

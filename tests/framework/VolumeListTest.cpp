@@ -13,6 +13,8 @@
 #include "framework/PathText.hpp"
 #include "tests/framework/CatalogueImages.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::testing {
 namespace {
 

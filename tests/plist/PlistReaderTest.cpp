@@ -11,6 +11,8 @@
 #include "tests/support/TempDir.hpp"
 #include "tests/support/ToolRun.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

@@ -20,6 +20,8 @@
 #include "tests/support/TempDir.hpp"
 #include "tests/system/VersionTool.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

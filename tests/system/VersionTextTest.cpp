@@ -8,6 +8,8 @@
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

@@ -8,6 +8,8 @@
 #include "text/NumericCompare.hpp"
 #include "text/PathComponents.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel {
 namespace {
 

@@ -13,6 +13,8 @@
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Table.hpp"
 
+using namespace strandel::detail;
+
 namespace strandel::tool {
 namespace {
 
