@@ -6,6 +6,7 @@
 #include <strandel/Machine.hpp>
 
 #include "platform/Machine.hpp"
+#include "platform/app/AppServices.hpp"
 #include "platform/image/ImageMachine.hpp"
 #include "platform/linux/LiveMachine.hpp"
 #include "platform/linux/Sandbox.hpp"
@@ -22,14 +23,52 @@ std::atomic<std::shared_ptr<Machine>>& slot() {
   return *machine;
 }
 
+// The machine of a process whose STRANDEL_MACHINE can't be loaded. Falling back to the live
+// host would answer for another machine than the one asked about, and the host would take the
+// answers for the image's: nothing is found, no tool starts, nothing is read or written.
+class NothingRegistry final : public Registry {
+ public:
+  std::vector<RegistryObject> mediaObjects() override { return {}; }
+  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view) override { return std::nullopt; }
+  std::vector<RegistryObject> descendants(RegistryObject) override { return {}; }
+  std::string className(RegistryObject) override { return {}; }
+  std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override { return std::nullopt; }
+  std::shared_ptr<const PlistDict> description(RegistryObject) override { return nullptr; }
+  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
+  std::optional<PlistArray> tree() override { return std::nullopt; }
+};
+
+class NothingMountTable final : public MountTable {
+ public:
+  bool scan(const std::function<bool(const MountEntryView&)>&) override { return false; }
+  std::optional<FsFigures> statfs(std::string_view) override { return std::nullopt; }
+};
+
+class NothingProcesses final : public Processes {
+ public:
+  std::optional<ToolOutput> runTool(const ToolRunOptions&) override { return std::nullopt; }
+  bool runToolToFile(const ToolRunOptions&, int) override { return false; }
+  std::unique_ptr<ShellStream> openShell(std::string_view, std::string_view) override { return nullptr; }
+};
+
+class NothingFiles final : public Files {
+ public:
+  std::optional<PlistValue> readPlistFile(std::string_view) override { return std::nullopt; }
+  UniqueFd createExclusive(std::string_view) override { return UniqueFd(); }
+  bool remove(std::string_view) override { return false; }
+  std::string userName() override { return {}; }
+};
+
 std::shared_ptr<Machine> machineFromEnvironment() {
   const char* dir = std::getenv("STRANDEL_MACHINE");
-  if (dir && *dir) {
-    image::LoadResult loaded = image::loadMachine(dir, live::makeSandbox);
-    if (loaded.machine) return loaded.machine;
-    // The library has no one to tell; the tool checks STRANDEL_MACHINE itself and reports.
-  }
-  return live::makeLiveMachine();
+  if (!dir || !*dir) return live::makeLiveMachine();
+  image::LoadResult loaded = image::loadMachine(dir, live::makeSandbox);
+  if (loaded.machine) return loaded.machine;
+  std::shared_ptr<Log> log = makeStderrLog();
+  log->write("STRANDEL_MACHINE can't be used, so nothing is answered: " + loaded.error);
+  return std::make_shared<Machine>(MachineServices{std::make_shared<NothingRegistry>(), std::make_shared<NothingMountTable>(),
+                                                   std::make_shared<NothingProcesses>(), std::make_shared<NothingFiles>(),
+                                                   makeMemorySettings(), makeBundleLocalizer(), std::move(log)});
 }
 
 }  // namespace

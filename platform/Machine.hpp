@@ -200,7 +200,8 @@ class Machine final {
 };
 
 /// The machine of the process. The first call chooses it from STRANDEL_MACHINE (an image
-/// folder) or takes the live host; an image that can't be loaded leaves the live host in use.
+/// folder) or takes the live host; an image that can't be loaded gives a machine that answers
+/// nothing (no media, no mounts, no tool starts), said once in the log.
 /// The value keeps the machine alive while it is held, even if another is chosen meanwhile.
 STRANDEL_EXPORT std::shared_ptr<Machine> current();
 

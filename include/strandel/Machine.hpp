@@ -24,9 +24,10 @@ namespace strandel {
 /// Makes the machine image in the folder `imageDir` the machine of the whole process.
 /// Gives nothing on success, or the one line that says why the image can't be used (the
 /// machine in use then stays as it was). Without a call, the first use of the library reads
-/// the environment variable STRANDEL_MACHINE, and uses the live host when it is not set (or
-/// names a folder that is not a usable image: the library has no one to tell, so it falls back
-/// to the live host silently; the tool refuses such a folder with exit status 2).
+/// the environment variable STRANDEL_MACHINE, and uses the live host when it is not set. A
+/// STRANDEL_MACHINE that names a folder that is not a usable image is never taken for the live
+/// host: the machine then answers nothing (no volumes, no mounts, no tool starts) and the log
+/// gets one line saying why (the tool refuses such a folder with exit status 2).
 STRANDEL_EXPORT std::optional<std::string> useMachine(std::string_view imageDir);
 
 /// Makes the live host the machine of the whole process. Never fails: on a host without a disk

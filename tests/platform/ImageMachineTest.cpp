@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -111,6 +112,22 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   fs::rename(plistPath, dir.path() / "elsewhere.plist");
   fs::create_symlink("elsewhere.plist", plistPath);
   EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": a link, not a file of the image's own");
+}
+
+// The machine of a fresh process whose STRANDEL_MACHINE is no image: never the live host,
+// whose mounts would be taken for the image's, but a machine that answers nothing, said once.
+// It runs in a new process of this test program, where the machine is not chosen yet.
+TEST(ImageLoad, AnUnusableMachineFromTheEnvironmentAnswersNothing) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::setenv("STRANDEL_MACHINE", "/nonexistent-image", 1);
+        auto machine = current();
+        bool anyMount = false;
+        bool read = machine->mountTable().scan([&](const MountEntryView&) { return anyMount = true; });
+        std::exit(read || anyMount || machine->mountTable().statfs("/") ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "STRANDEL_MACHINE can't be used, so nothing is answered: /nonexistent-image");
 }
 
 Entry plain(const std::string& className, PlistDict properties = {}) {

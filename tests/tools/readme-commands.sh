@@ -1,6 +1,8 @@
 #!/bin/sh
 # Runs every `strandel ...` command that README.md's code blocks and the man page's EXAMPLES
-# show, with the built tool, and fails naming each one that does not exit 0; and fails naming
+# show, with the built tool, under the C, de_DE.UTF-8 (decimal comma) and tr_TR.UTF-8 (where "i"
+# is not the lower case of "I") locales, and fails naming each one that does not exit 0 in one
+# of them; and fails naming
 # each command of the tool that the man page or the README's tables leave out.
 #
 # Usage: readme-commands.sh SOURCE_DIR TOOL
@@ -95,24 +97,40 @@ if [ "$documented" -lt 10 ]; then
   exit 1
 fi
 
+# The locales are made in the scratch folder, so that the run needs no locale installed.
+locales="C"
+mkdir -p "$scratch/locales"
+for name in de_DE tr_TR; do
+  if localedef -i "$name" -f UTF-8 "$scratch/locales/$name.UTF-8" >/dev/null 2>&1; then
+    locales="$locales $name.UTF-8"
+  else
+    echo "note: localedef could not make $name.UTF-8 (install the locales package); not run under it" >&2
+  fi
+done
+
 # The commands run in their documented order (an imported image is used after its import), with
 # no machine, settings file or bundle from the caller's environment, and any settings file the
-# live host writes kept in the scratch folder.
+# live host writes kept in the scratch folder. Each locale runs them all from a fresh start:
+# an import refuses a folder that is not empty.
 failed=0
-while IFS= read -r command; do
-  status=0
-  (cd "$scratch" && PATH="$scratch/bin:$PATH" XDG_CONFIG_HOME="$scratch/config" \
-    STRANDEL_MACHINE='' STRANDEL_SETTINGS='' STRANDEL_BUNDLE='' \
-    sh -c "$command" </dev/null >"$scratch/out" 2>&1) || status=$?
-  if [ "$status" -ne 0 ]; then
-    echo "FAILED (exit $status): $command" >&2
-    sed 's/^/    /' "$scratch/out" >&2
-    failed=$((failed + 1))
-  fi
-done <"$commands"
+for locale in $locales; do
+  rm -rf "$scratch/images" "$scratch/config"
+  while IFS= read -r command; do
+    status=0
+    (cd "$scratch" && PATH="$scratch/bin:$PATH" XDG_CONFIG_HOME="$scratch/config" \
+      LOCPATH="$scratch/locales" LC_ALL="$locale" \
+      STRANDEL_MACHINE='' STRANDEL_SETTINGS='' STRANDEL_BUNDLE='' \
+      sh -c "$command" </dev/null >"$scratch/out" 2>&1) || status=$?
+    if [ "$status" -ne 0 ]; then
+      echo "FAILED (exit $status, LC_ALL=$locale): $command" >&2
+      sed 's/^/    /' "$scratch/out" >&2
+      failed=$((failed + 1))
+    fi
+  done <"$commands"
+done
 
 if [ "$failed" -ne 0 ] || [ "$undocumented" -ne 0 ]; then
   echo "$failed of $count documented commands failed; $undocumented of the tool's commands are not documented" >&2
   exit 1
 fi
-echo "all $count documented commands exit 0; all $documented of the tool's commands are documented"
+echo "all $count documented commands exit 0 under $locales; all $documented of the tool's commands are documented"

@@ -5,6 +5,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -13,6 +14,8 @@ std::optional<PlistValue> optionalText(std::optional<std::string> text) {
   if (!text) return std::nullopt;
   return PlistValue(std::move(*text));
 }
+
+std::string noDevice(const std::string& device) { return "no device '" + device + "'"; }
 
 const char* roleName(APFSVolumeRole role) {
   switch (role) {
@@ -51,11 +54,15 @@ void addApfsCommand(CommandBuilder& tool, Context& context) {
             "on an OS older than 10.12)",
             [](const Context& c, const std::string& device) {
               auto entry = getAPFSContainer(device);
-              return printAnswer(c, entry ? std::optional<PlistValue>(std::move(*entry)) : std::nullopt);
+              bool exists = entry || deviceExists(c, device);
+              return printAnswerAbout(c, entry ? std::optional<PlistValue>(std::move(*entry)) : std::nullopt, exists, noDevice(device));
             });
   addLookup(apfs, context, "is-apfs", "MOUNT", "a mount point; only its last component is compared (\"/\", \"/Volumes/Data\")",
             "whether the first mount whose mount point ends like MOUNT is APFS: true or false",
-            [](const Context& c, const std::string& mount) { return printAnswer(c, PlistValue(GetVolumeAPFS(mount))); });
+            [](const Context& c, const std::string& mount) {
+              bool apfs = GetVolumeAPFS(mount);
+              return printAnswerAbout(c, PlistValue(apfs), apfs || mountPointExists(mount), "no mount on '" + mount + "'");
+            });
 
   using RoleLookup = std::optional<std::string> (*)(std::string_view);
   const std::pair<const char*, RoleLookup> roleLookups[] = {
@@ -71,7 +78,10 @@ void addApfsCommand(CommandBuilder& tool, Context& context) {
               "the container or one of its volumes, a BSD name (disk3s1) or a device path (/dev/disk3s1)",
               std::string("the BSD name of the volume holding the ") + name +
                   " role in the APFS container of DEVICE (null when none)",
-              [lookup](const Context& c, const std::string& device) { return printAnswer(c, optionalText(lookup(device))); });
+              [lookup](const Context& c, const std::string& device) {
+                std::optional<PlistValue> volume = optionalText(lookup(device));
+                return printAnswerAbout(c, volume, volume || deviceExists(c, device), noDevice(device));
+              });
   }
 
   addLookup(apfs, context, "role", "BSD", "a volume's BSD name exactly as the APFS listing has it (disk3s1, no /dev/)",
@@ -79,7 +89,8 @@ void addApfsCommand(CommandBuilder& tool, Context& context) {
             "6 none (also for an unknown volume)",
             [](const Context& c, const std::string& bsd) {
               APFSVolumeRole role = getAPFSVolumeRole(bsd);
-              return printAnswer(c, PlistValue(static_cast<std::int64_t>(role)), [role](const PlistValue&) {
+              bool exists = role != APFSVolumeRoleNone || deviceExists(c, bsd);
+              return printAnswerAbout(c, PlistValue(static_cast<std::int64_t>(role)), exists, noDevice(bsd), [role](const PlistValue&) {
                 return std::to_string(static_cast<int>(role)) + " (" + roleName(role) + ")";
               });
             });

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <strandel/PlistValue.hpp>
@@ -29,11 +30,16 @@ struct UsageError {
   std::string message;
 };
 
+/// Says `message` in one line on stderr after "strandel: ", its control characters escaped: a
+/// message may quote an image's or a dump's text.
+void sayError(std::string_view message);
+
 /// Says `message` in one line on stderr and gives the exit status of a usage error, 2.
 int usageError(const std::string& message);
 
 /// Shows an answer in the chosen format and gives the exit status 0. `text` renders it for
-/// people; without it a string or number is printed plainly and anything else as JSON.
+/// people, escaping any outside text it shows; without it a string or number is printed
+/// plainly, control characters escaped, and anything else as JSON.
 /// An absent answer prints `null` in JSON, an empty document in plist, nothing in text.
 int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
                 const std::function<std::string(const PlistValue&)>& text = {});

@@ -46,6 +46,8 @@ class CommandBuilder {
   /// Every word after the command is its own (options and --help included) and is not parsed:
   /// it reaches the command as Context::passedOn.
   void passWordsOn();
+  /// Text that the command's help shows below its options.
+  void footer(const std::string& text);
   /// Runs when the command is chosen and its words parsed; it may throw UsageError.
   void onChosen(std::function<void()> chosen);
 

@@ -55,6 +55,8 @@ void CommandBuilder::passWordsOn() {
   command_->set_help_flag();
 }
 
+void CommandBuilder::footer(const std::string& text) { command_->footer(text); }
+
 void CommandBuilder::onChosen(std::function<void()> chosen) { command_->callback(std::move(chosen)); }
 
 namespace {
@@ -119,14 +121,17 @@ const Family* onlyFamilyNeeded(int argc, char** argv) {
 // A command left out or not known, said in the tool's words rather than the parser's: the
 // parser only knows that a subcommand was required.
 std::optional<std::string> missingCommand(const CLI::App& app) {
-  const CLI::App* deepest = &app;
+  std::vector<const CLI::App*> chain = {&app};
   std::string path;
-  while (!deepest->get_subcommands().empty()) {
-    deepest = deepest->get_subcommands().front();
-    path += deepest->get_name() + " ";
+  while (!chain.back()->get_subcommands().empty()) {
+    chain.push_back(chain.back()->get_subcommands().front());
+    path += chain.back()->get_name() + " ";
   }
+  const CLI::App* deepest = chain.back();
   if (deepest->get_require_subcommand_min() == 0 || !deepest->get_subcommands().empty()) return std::nullopt;
-  std::vector<std::string> rest = deepest->remaining();
+  // A word no command knows falls through to the nearest command above that keeps it.
+  std::vector<std::string> rest;
+  for (auto command = chain.rbegin(); command != chain.rend() && rest.empty(); ++command) rest = (*command)->remaining();
   if (!rest.empty()) {
     return rest.front().starts_with('-') ? "unknown option '" + rest.front() + "'"
                                           : "unknown command '" + path + rest.front() + "'";
@@ -168,6 +173,9 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
                  "text (for people, the default), json (one JSON value; null when there is no answer) or plist (an XML property list)")
       ->check(CLI::IsMember({"text", "json", "plist"}));
 
+  // The global options may come after the command too (`strandel volumes --format json`), as a
+  // user adds them at the end of a line recalled from history; every command inherits this.
+  app.fallthrough();
   CommandBuilder tool(app);
   if (const Family* only = onlyFamilyNeeded(argc, argv)) {
     only->add(tool, context);
@@ -189,9 +197,10 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
       "  STRANDEL_BUNDLE    the folder of the host application's .strings translation tables\n"
       "  COLUMNS            the width a table fits when stdout is not a terminal (default: whole)\n"
       "\n"
-      "Exit status: 0 with an answer (an absent one included); 1 when image import finds nothing\n"
-      "to import or stdout can't be written; 2 for a usage error or an unusable machine image, with\n"
-      "one line on stderr.");
+      "Exit status: 0 with an answer (an empty or absent one included); 1 when the device, mount\n"
+      "point or path named is not on the machine (JSON and plist still print the answer), when image\n"
+      "import finds nothing to import or stdout can't be written; 2 for a usage error or an unusable\n"
+      "machine image. Each error is one line on stderr.");
 
   try {
     app.parse(passedOnWords(app, argc, argv, context.passedOn), argv);

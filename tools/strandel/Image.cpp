@@ -1,5 +1,4 @@
 // strandel image import DUMP_DIR OUT_DIR: a machine image from a dump of a real Mac.
-#include <cstdio>
 #include <memory>
 
 #include "tools/strandel/Command.hpp"
@@ -22,13 +21,13 @@ void addImageCommand(CommandBuilder& tool, Context& context) {
   import.onChosen([&context, arguments] {
     context.run = [arguments] {
       importer::ImportReport report = importer::importMac(arguments->dump, arguments->out);
-      for (const std::string& problem : report.problems) std::fprintf(stderr, "strandel: image import: %s\n", problem.c_str());
+      for (const std::string& problem : report.problems) sayError("image import: " + problem);
       switch (report.status) {
         case importer::ImportStatus::Written:
           writeOut(report.message + "\n");
           return 0;
         case importer::ImportStatus::NothingUsable:
-          std::fprintf(stderr, "strandel: image import: %s\n", report.message.c_str());
+          sayError("image import: " + report.message);
           return 1;
         case importer::ImportStatus::BadArguments:
           break;

@@ -4,6 +4,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
 
@@ -15,7 +16,11 @@ void addMountCommand(CommandBuilder& tool, Context& context) {
   auto mountPoint = std::make_shared<std::string>();
   from.argument("MOUNTPOINT", *mountPoint, "a mount point, exactly as the table has it (\"/\", \"/Volumes/Data\")");
   from.onChosen([&context, mountPoint] {
-    context.run = [&context, mountPoint] { return printAnswer(context, PlistValue(getVolumeMountFromName(*mountPoint))); };
+    context.run = [&context, mountPoint] {
+      std::string from = getVolumeMountFromName(*mountPoint);
+      bool exists = !from.empty() || mountPointExists(*mountPoint);
+      return printAnswerAbout(context, PlistValue(std::move(from)), exists, "no mount on '" + *mountPoint + "'");
+    };
   });
 
   CommandBuilder on = mount.subcommand("on", "where DEVICE is mounted (\"\" if nowhere)");
@@ -26,7 +31,12 @@ void addMountCommand(CommandBuilder& tool, Context& context) {
     // stands for the device path "/dev/" and finds the first disk mount.
     std::optional<std::string> argument;
     if (given.given()) argument = *device;
-    context.run = [&context, argument] { return printAnswer(context, PlistValue(getVolumeMountOnName(argument))); };
+    context.run = [&context, argument] {
+      std::string on = getVolumeMountOnName(argument);
+      // A device that is there but not mounted answers "" and is no error.
+      bool exists = !argument || !on.empty() || deviceExists(context, *argument);
+      return printAnswerAbout(context, PlistValue(std::move(on)), exists, "no device '" + argument.value_or("") + "'");
+    };
   });
 }
 

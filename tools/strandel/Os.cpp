@@ -5,17 +5,19 @@
 #include <strandel/Strandel.hpp>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Escape.hpp"
 
 namespace strandel::tool {
 namespace {
 
-// For people: one "label: value" line per entry, in the order of the labels.
+// For people: one "label: value" line per entry, in the order of the labels. Both are the
+// version tool's text, which an image writes.
 std::string labelLines(const PlistValue& info) {
   std::string out;
   if (const PlistDict* dict = info.asDictionary()) {
     for (const auto& [label, value] : *dict) {
       const std::string* text = value.asString();
-      out += label + ": " + (text ? *text : writeJson(value)) + "\n";
+      out += escapeControlCharacters(label) + ": " + escapeControlCharacters(text ? *text : writeJson(value)) + "\n";
     }
   }
   return out;

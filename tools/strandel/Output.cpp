@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Escape.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -28,8 +29,13 @@ void writeOut(std::string_view text) {
   }
 }
 
+void sayError(std::string_view message) {
+  std::string line = "strandel: " + escapeControlCharacters(message) + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "strandel: %s\n", message.c_str());
+  sayError(message);
   return 2;
 }
 
@@ -60,7 +66,7 @@ int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
       break;
     case Format::Text:
       if (answer) {
-        std::string shown = text ? text(*answer) : plainText(*answer);
+        std::string shown = text ? text(*answer) : escapeControlCharacters(plainText(*answer));
         if (!shown.empty() && shown.back() != '\n') shown += '\n';
         writeOut(shown);
       }

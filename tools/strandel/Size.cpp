@@ -4,6 +4,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -39,7 +40,10 @@ void addSizeCommand(CommandBuilder& tool, Context& context) {
     auto path = std::make_shared<std::string>();
     command.argument("PATH", *path, "any path on the volume (apfs-used: its mount point)");
     command.onChosen([&context, path, answer = query.answer] {
-      context.run = [&context, path, answer] { return printAnswer(context, answer(*path)); };
+      context.run = [&context, path, answer] {
+        PlistValue value = answer(*path);
+        return printAnswerAbout(context, value, pathExists(*path), "'" + *path + "': no such file or directory");
+      };
     });
   }
 }

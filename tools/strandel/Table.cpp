@@ -4,28 +4,44 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include <libsmartcols/libsmartcols.h>
 
-#include "tools/strandel/Command.hpp"
+#include "tools/strandel/Escape.hpp"
 
 namespace strandel::tool {
 namespace {
 
+// Column names are ASCII: they are folded without the locale, whose rules are not ASCII's
+// (under tr_TR "i" is not the lower case of "I").
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool sameName(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y)); });
+  return std::ranges::equal(a, b, [](char x, char y) { return asciiUpper(x) == asciiUpper(y); });
 }
 
-std::vector<std::size_t> chosenColumns(std::span<const ColumnSpec> columns, std::string_view list) {
+std::vector<std::size_t> defaultColumns(std::span<const ColumnSpec> columns) {
   std::vector<std::size_t> chosen;
-  if (list.empty()) {
-    for (std::size_t i = 0; i < columns.size(); ++i) chosen.push_back(i);
-    return chosen;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].byDefault) chosen.push_back(i);
+  }
+  return chosen;
+}
+
+// The columns of an -o list, in its order: the defaults when it is empty, the defaults and
+// then its own when it starts with "+", as lsblk reads it.
+std::vector<std::size_t> chosenColumns(std::span<const ColumnSpec> columns, std::string_view list) {
+  if (list.empty()) return defaultColumns(columns);
+  std::vector<std::size_t> chosen;
+  if (list.starts_with('+')) {
+    chosen = defaultColumns(columns);
+    list.remove_prefix(1);
   }
   while (true) {
     std::size_t comma = list.find(',');
@@ -50,46 +66,46 @@ bool fitsAWidth() {
 }
 
 // Makes the process's character type UTF-8, as every text the tool prints is, so that the
-// tables measure and escape characters rather than bytes. Done by the first table rather than
-// at start: only tables read it, and loading the locale is 2% of the instructions of a
-// short command (`strandel bytes 1`).
+// tables measure characters rather than bytes. Done by the first table rather than at start:
+// only tables read it, and loading the locale is 2% of the instructions of a short command
+// (`strandel bytes 1`).
 void useUtf8CharacterType() {
   if (std::setlocale(LC_CTYPE, "") && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;
   // A C or non-UTF-8 locale: the names are UTF-8 whatever the locale says.
   if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C");
 }
 
-}  // namespace
-
-void addTableOptions(CommandBuilder& command, TableOptions& options, std::span<const ColumnSpec> columns) {
-  std::string names;
-  for (const ColumnSpec& column : columns) names += (names.empty() ? "" : ",") + std::string(column.name);
-  command.option("-o,--output", options.columns, "the columns to show, in this order, comma-separated (default: " + names + ")",
-                 "LIST");
-  command.flag("-n,--noheadings", options.noHeadings, "leave out the line of headings");
-  command.flag("-r,--raw", options.raw,
-               "one line per row, columns separated by one space, blanks and unprintable bytes as \\xHH, no tree");
+std::string lowerName(std::string_view name) {
+  std::string lower(name);
+  std::ranges::transform(lower, lower.begin(), asciiLower);
+  return lower;
 }
 
-Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options)
-    : table_(scols_new_table()), shown_(columns.size(), nullptr) {
+}  // namespace
+
+Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options, Format format)
+    : columns_(columns), chosen_(chosenColumns(columns, options.columns)), shown_(columns.size(), nullptr),
+      raw_(options.raw), noHeadings_(options.noHeadings) {
+  if (format != Format::Text) return;
+  table_.reset(scols_new_table());
   if (!table_) throw std::bad_alloc();
   static const bool utf8 = (useUtf8CharacterType(), true);
   (void)utf8;
-  std::vector<std::size_t> chosen = chosenColumns(columns, options.columns);
   scols_table_enable_noheadings(table_.get(), options.noHeadings);
   scols_table_enable_raw(table_.get(), options.raw);
+  // The cells come escaped by the tool's own rule, the one its other text answers follow; a
+  // raw table keeps the library's encoding, which also writes blanks as \x20.
+  scols_table_enable_noencoding(table_.get(), !options.raw);
   scols_table_set_termforce(table_.get(), fitsAWidth() ? SCOLS_TERMFORCE_ALWAYS : SCOLS_TERMFORCE_NEVER);
   // When the tree's column is left out the first column shown draws it, so that children still
   // show as children. Raw lines have no drawing: they come in the order they were added, which
   // callers keep to the tree's.
-  raw_ = options.raw;
-  bool treeShown = std::ranges::any_of(chosen, [&](std::size_t i) { return (columns[i].flags & SCOLS_FL_TREE) != 0; });
+  bool treeShown = std::ranges::any_of(chosen_, [&](std::size_t i) { return (columns[i].flags & SCOLS_FL_TREE) != 0; });
   bool treeWanted = !raw_ && std::ranges::any_of(columns, [](const ColumnSpec& c) { return (c.flags & SCOLS_FL_TREE) != 0; });
-  for (std::size_t index : chosen) {
+  for (std::size_t index : chosen_) {
     const ColumnSpec& wanted = columns[index];
     int flags = raw_ ? wanted.flags & ~SCOLS_FL_TREE : wanted.flags;
-    if (treeWanted && !treeShown && index == chosen.front()) flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
+    if (treeWanted && !treeShown && index == chosen_.front()) flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
     libscols_column* column = scols_table_new_column(table_.get(), wanted.name, wanted.widthHint, flags);
     if (!column) throw std::bad_alloc();
     shown_[index] = column;
@@ -98,18 +114,29 @@ Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options)
 
 void Table::Unref::operator()(libscols_table* table) const noexcept { scols_unref_table(table); }
 
-libscols_line* Table::addLine(libscols_line* parent) {
-  libscols_line* line = scols_table_new_line(table_.get(), raw_ ? nullptr : parent);
+Table::Line Table::addLine(const Line* parent) {
+  if (!table_) {
+    rows_.emplace_back(columns_.size());
+    return Line{nullptr, rows_.size() - 1};
+  }
+  libscols_line* line = scols_table_new_line(table_.get(), raw_ || !parent ? nullptr : parent->text);
   if (!line) throw std::bad_alloc();
-  return line;
+  return Line{line, 0};
 }
 
-void Table::set(libscols_line* line, std::size_t column, const std::string& text) {
-  if (column >= shown_.size() || !shown_[column]) return;
-  if (scols_line_set_column_data(line, shown_[column], text.c_str()) != 0) throw std::bad_alloc();
+void Table::set(const Line& line, std::size_t column, const std::string& text, const PlistValue& value) {
+  if (column >= shown_.size()) return;
+  if (!table_) {
+    if (line.row < rows_.size()) rows_[line.row][column] = value;
+    return;
+  }
+  if (!shown_[column]) return;
+  std::string shown = raw_ ? text : escapeControlCharacters(text);
+  if (scols_line_set_column_data(line.text, shown_[column], shown.c_str()) != 0) throw std::bad_alloc();
 }
 
 std::string Table::render() {
+  if (!table_) return {};
   char* text = nullptr;
   if (scols_print_table_to_string(table_.get(), &text) != 0 || !text) {
     std::free(text);
@@ -119,6 +146,37 @@ std::string Table::render() {
   std::free(text);
   if (!out.empty() && out.back() != '\n') out += '\n';
   return out;
+}
+
+void Table::setKeys(const Line& line, const PlistValue& record) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!columns_[i].key) continue;
+    if (const PlistValue* value = record.find(columns_[i].key)) set(line, i, cellText(*value), *value);
+  }
+}
+
+std::string cellText(const PlistValue& value) {
+  if (const std::string* text = value.asString()) return *text;
+  if (const PlistUrl* url = value.asUrl()) return url->text;
+  if (auto flag = value.asBoolean()) return *flag ? "true" : "false";
+  return writeJson(value);
+}
+
+PlistValue Table::rows() const {
+  PlistArray out;
+  out.reserve(rows_.size());
+  for (const auto& row : rows_) {
+    if (noHeadings_) {
+      PlistArray values;
+      for (std::size_t index : chosen_) values.push_back(row[index].value_or(PlistValue()));
+      out.emplace_back(std::move(values));
+    } else {
+      PlistDict values;
+      for (std::size_t index : chosen_) values[lowerName(columns_[index].name)] = row[index].value_or(PlistValue());
+      out.emplace_back(std::move(values));
+    }
+  }
+  return PlistValue(std::move(out));
 }
 
 }  // namespace strandel::tool

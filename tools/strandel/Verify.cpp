@@ -6,18 +6,21 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "tools/strandel/Command.hpp"
+#include "tools/strandel/Escape.hpp"
+#include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
 namespace {
 
 // Every progress text repeats the whole output so far; a person wants a transcript that grows,
 // so only the part not shown yet is printed. A text that is absent (a character cut by a read)
-// is skipped: the next one brings its part again.
+// is skipped: the next one brings its part again. The lines keep their breaks and lose their
+// control characters: the disk utility of an image is the image's.
 class TranscriptDelegate : public StrandelDelegate {
  public:
   void handleProgress(ProgressText progress) override {
     if (!progress || progress->size() <= shown_) return;
-    writeOut(progress->substr(shown_));
+    writeOut(escapeControlCharacters(std::string_view(*progress).substr(shown_), LineBreaks::Keep));
     shown_ = progress->size();
   }
   std::size_t shown() const { return shown_; }
@@ -35,19 +38,23 @@ int runVerify(const Context& context, const std::string& volume) {
   }
   std::string reply;
   framework.runWith(PlistDict{{"selectedVolume", PlistValue(volume)}}, [&](std::string& text) { reply = text; });
-  if (!transcript) return printAnswer(context, PlistValue(reply));
+  // The disk utility says what it could not find in its output, which is kept as it came.
+  bool exists = deviceExists(context, volume) || mountPointExists(volume);
+  if (!transcript) return printAnswerAbout(context, PlistValue(reply), exists, "no volume '" + volume + "'");
   // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
   // it came and arrives here with its bad bytes marked.
   std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
-  writeOut(rest);
+  writeOut(escapeControlCharacters(rest, LineBreaks::Keep));
   if (!reply.empty() && reply.back() != '\n') writeOut("\n");
-  return 0;
+  if (exists) return 0;
+  sayError("no volume '" + volume + "'");
+  return 1;
 }
 
 }  // namespace
 
 void addVerifyCommand(CommandBuilder& tool, Context& context) {
-  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); exit 0 whatever it finds");
+  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); its verdict is in the output; exit 1 when no volume answers to VOLUME");
   auto volume = std::make_shared<std::string>();
   command.argument("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point");
   command.onChosen([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });

@@ -52,12 +52,15 @@ int runTool(int argc, char** argv) {
   std::string machineDir;
   if (std::optional<int> done = readCommandLine(argc, argv, context, machineDir)) return *done;
 
+  bool fromEnvironment = false;
   if (machineDir.empty()) {
-    if (const char* fromEnvironment = std::getenv("STRANDEL_MACHINE")) machineDir = fromEnvironment;
+    if (const char* named = std::getenv("STRANDEL_MACHINE")) machineDir = named;
+    fromEnvironment = !machineDir.empty();
   }
   context.liveHost = machineDir.empty();
   if (!machineDir.empty()) {
-    if (auto error = strandel::useMachine(machineDir)) return usageError(*error);
+    // Never the live host instead: its answers would pass for the image's.
+    if (auto error = strandel::useMachine(machineDir)) return usageError((fromEnvironment ? "STRANDEL_MACHINE: " : "") + *error);
   } else {
     strandel::useLiveMachine();
   }
