@@ -5,6 +5,7 @@
 #   platform (the seam)     Machine.hpp: the services every subsystem reaches
 #   machineimage            machine.plist's keys, reader and writer
 #   platform/host           the host application's services: settings, translations, log
+#   apfsdisk                APFS containers read from their on-disk structures
 #   platform/posix, platform/linux, platform/image
 #                           the backends (a macOS backend goes in platform/mac/)
 #   apfs, system, capacity, framework
