@@ -1,13 +1,14 @@
-// The registry of an image. Everything a lookup needs is worked out once when the image is
+// A registry answered from a checked registry tree: an image's, or the live host's as the
+// Linux backend builds it. Everything a lookup needs is worked out once when the tree is
 // loaded, and descriptions are handed out without a copy, so that the volume list over a large
 // registry costs little more than reading the descriptions it asks for.
 #include <functional>
 #include <unordered_map>
 
+#include "machineimage/NodeRegistry.hpp"
 #include "machineimage/Writer.hpp"
-#include "platform/image/ImageServices.hpp"
 
-namespace strandel::platform::image {
+namespace strandel::machineimage {
 namespace {
 
 struct TextHash {
@@ -15,9 +16,12 @@ struct TextHash {
   std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
 };
 
-class ImageRegistry final : public Registry {
+using platform::Registry;
+using platform::RegistryObject;
+
+class NodeRegistry final : public Registry {
  public:
-  explicit ImageRegistry(std::shared_ptr<const machineimage::MachinePlist> plist) : plist_(std::move(plist)) {
+  explicit NodeRegistry(std::shared_ptr<const MachinePlist> plist) : plist_(std::move(plist)) {
     const auto& nodes = plist_->nodes;
     for (std::uint32_t i = 0; i < nodes.size(); ++i) {
       if (!nodes[i].isMedia) continue;
@@ -36,7 +40,7 @@ class ImageRegistry final : public Registry {
 
   std::vector<RegistryObject> descendants(RegistryObject object) override {
     std::vector<RegistryObject> below;
-    const machineimage::RegistryNode* node = find(object);
+    const RegistryNode* node = find(object);
     if (!node) return below;
     below.reserve(node->end - object.id);
     for (std::uint32_t i = object.id; i < node->end; ++i) below.push_back(RegistryObject{i + 1});
@@ -44,13 +48,13 @@ class ImageRegistry final : public Registry {
   }
 
   std::string className(RegistryObject object) override {
-    const machineimage::RegistryNode* node = find(object);
+    const RegistryNode* node = find(object);
     return node ? node->className : std::string();
   }
 
   std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) override {
-    for (const machineimage::RegistryNode* node = find(object); node;
-         node = node->parent == machineimage::kNoParent ? nullptr : &plist_->nodes[node->parent]) {
+    for (const RegistryNode* node = find(object); node;
+         node = node->parent == kNoParent ? nullptr : &plist_->nodes[node->parent]) {
       auto it = node->properties.find(name);
       if (it != node->properties.end()) return it->second;
     }
@@ -59,7 +63,7 @@ class ImageRegistry final : public Registry {
 
   // The description lives as long as the loaded image; the pointer shares the image's ownership.
   std::shared_ptr<const PlistDict> description(RegistryObject object) override {
-    const machineimage::RegistryNode* node = find(object);
+    const RegistryNode* node = find(object);
     if (!node || !node->description) return nullptr;
     return std::shared_ptr<const PlistDict>(plist_, &*node->description);
   }
@@ -80,7 +84,7 @@ class ImageRegistry final : public Registry {
  private:
   // The "BSD Name" property names a media object; an entry without it goes by its
   // description's DAMediaBSDName, as a disk object made from it would.
-  static std::optional<std::string_view> bsdNameOf(const machineimage::RegistryNode& node) {
+  static std::optional<std::string_view> bsdNameOf(const RegistryNode& node) {
     if (auto it = node.properties.find("BSD Name"); it != node.properties.end()) {
       const std::string* name = it->second.asString();
       return name ? std::optional<std::string_view>(*name) : std::nullopt;
@@ -92,28 +96,28 @@ class ImageRegistry final : public Registry {
   }
 
   PlistDict entryValue(std::uint32_t index) const {
-    const machineimage::RegistryNode& node = plist_->nodes[index];
+    const RegistryNode& node = plist_->nodes[index];
     PlistArray children;
     for (std::uint32_t child = index + 1; child < node.end; child = plist_->nodes[child].end)
       children.emplace_back(entryValue(child));
-    return machineimage::registryEntry(node.className, node.mediaGiven ? std::optional<bool>(node.isMedia) : std::nullopt,
+    return registryEntry(node.className, node.mediaGiven ? std::optional<bool>(node.isMedia) : std::nullopt,
                                        node.properties, node.description, std::move(children));
   }
 
-  const machineimage::RegistryNode* find(RegistryObject object) const {
+  const RegistryNode* find(RegistryObject object) const {
     if (object.id == 0 || object.id > plist_->nodes.size()) return nullptr;
     return &plist_->nodes[object.id - 1];
   }
 
-  std::shared_ptr<const machineimage::MachinePlist> plist_;
+  std::shared_ptr<const MachinePlist> plist_;
   std::vector<RegistryObject> media_;
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> mediaByBsdName_;
 };
 
 }  // namespace
 
-std::unique_ptr<Registry> makeImageRegistry(std::shared_ptr<const machineimage::MachinePlist> plist) {
-  return std::make_unique<ImageRegistry>(std::move(plist));
+std::unique_ptr<platform::Registry> makeNodeRegistry(std::shared_ptr<const MachinePlist> plist) {
+  return std::make_unique<NodeRegistry>(std::move(plist));
 }
 
-}  // namespace strandel::platform::image
+}  // namespace strandel::machineimage

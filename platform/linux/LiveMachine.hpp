@@ -2,14 +2,19 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/Machine.hpp"
 #include "platform/linux/Sandbox.hpp"
 
 namespace strandel::platform::live {
 
-/// The live host machine. Its registry is empty on Linux.
+/// The live host machine: its disks in the Mac's shape and names, read at the first question.
 std::shared_ptr<Machine> makeLiveMachine();
+
+/// The live host with the disk image file (or block device) at `path` as its only disk, read
+/// and never written. Check the path first with `diskImageProblem`.
+std::shared_ptr<Machine> makeDiskImageMachine(const std::string& path);
 
 struct ProcessOptions {
   /// The most bytes of one tool's output read into memory; tests make it small.
