@@ -7,6 +7,7 @@
 
 #include <strandel/Machine.hpp>
 
+#include "platform/Machine.hpp"
 #include "tools/strandel/CommandLine.hpp"
 
 using namespace strandel::tool;
@@ -52,11 +53,14 @@ int runTool(int argc, char** argv) {
   std::string machineDir;
   if (std::optional<int> done = readCommandLine(argc, argv, context, machineDir)) return *done;
 
-  if (machineDir.empty()) {
+  if (!context.diskFile.empty() && !machineDir.empty()) return usageError("--disk and --machine can't be given together");
+  if (machineDir.empty() && context.diskFile.empty()) {
     if (const char* fromEnvironment = std::getenv("STRANDEL_MACHINE")) machineDir = fromEnvironment;
   }
   context.liveHost = machineDir.empty();
-  if (!machineDir.empty()) {
+  if (!context.diskFile.empty()) {
+    if (auto error = strandel::platform::useDiskImage(context.diskFile)) return usageError(*error);
+  } else if (!machineDir.empty()) {
     if (auto error = strandel::useMachine(machineDir)) return usageError(*error);
   } else {
     strandel::useLiveMachine();
