@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/Handles.hpp"
+#include "base/Utf8.hpp"
 
 namespace strandel::platform::live {
 namespace {
@@ -23,12 +24,18 @@ std::string upper(const char* text) {
   return out;
 }
 
+// Labels and names are the disk's bytes: text that is not UTF-8 is read as Latin-1, so every
+// name the registry holds is text.
+std::string text(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  return base::isValidUtf8(bytes) ? std::string(bytes) : base::decodeLatin1(bytes);
+}
+
 std::string value(blkid_probe probe, const char* name) {
   const char* data = nullptr;
   std::size_t length = 0;
   if (blkid_probe_lookup_value(probe, name, &data, &length) != 0 || !data) return "";
-  // The length counts the terminating NUL.
-  return std::string(data, length > 0 && data[length - 1] == '\0' ? length - 1 : length);
+  return text(std::string_view(data, length));
 }
 
 // The file system in the byte range `offset`, `size` of the open disk; nothing when libblkid
@@ -97,7 +104,7 @@ std::optional<ProbedDisk> probeDisk(const std::string& path) {
       std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(blkid_partition_get_type(part)) & 0xFF);
       p.content = hex;
     }
-    p.name = blkid_partition_get_name(part) ? blkid_partition_get_name(part) : "";
+    p.name = blkid_partition_get_name(part) ? text(blkid_partition_get_name(part)) : "";
     p.uuid = upper(blkid_partition_get_uuid(part));
     // An extended MBR partition only holds the logical ones, which are listed on their own.
     if (blkid_partition_is_extended(part)) continue;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "base/FileBytes.hpp"
+#include "base/Utf8.hpp"
 #include "text/NumericCompare.hpp"
 
 namespace strandel::platform::live {
@@ -78,6 +79,7 @@ std::vector<SysfsDisk> sysfsDisks(const std::string& sysBlock) {
     disk.removable = attribute(dir / "removable") == "1";
     disk.readOnly = attribute(dir / "ro") == "1";
     disk.model = attribute(dir / "device" / "model");
+    if (!base::isValidUtf8(disk.model)) disk.model = base::decodeLatin1(disk.model);
     setTransport(disk, dir);
     disks.push_back(std::move(disk));
   }

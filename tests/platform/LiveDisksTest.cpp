@@ -156,6 +156,52 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   EXPECT_EQ(getVolumeMountOnName(disk + "s4"), mountPoint_);
 }
 
+// A file attached read-only as a loop device, detached when the value goes.
+struct ReadOnlyLoop {
+  explicit ReadOnlyLoop(const std::string& file) {
+    auto attached = runCommand("losetup -r -f --show '" + file + "' 2>/dev/null");
+    if (attached.status == 0) device = attached.out.substr(0, attached.out.find('\n'));
+  }
+  ~ReadOnlyLoop() {
+    if (!device.empty()) runCommand("losetup -d " + device);
+  }
+  std::string device;
+};
+
+TEST(LoopImages, imagesMacosWroteReadAsLoopDevices) {
+  std::string dir = testing::realWorldDir();
+  if (dir.empty()) GTEST_SKIP() << "no ../shared/real-world beside the checkout";
+  if (::geteuid() != 0 || !std::filesystem::exists("/dev/loop-control")) GTEST_SKIP() << "no loop devices here (needs root and /dev/loop-control)";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"apfs-container_hdiutil_one-volume.raw", "458ED10D-8AC3-4AF1-8DFD-3954D151A3F3"},
+      {"hfsplus-volume_hdiutil.raw", "AA87CDC6-8430-343D-A2A3-4CF46521E8F8"},
+  };
+  for (const auto& [file, uuid] : cases) {
+    ReadOnlyLoop loop(dir + "/disk-images/" + file);
+    if (loop.device.empty()) GTEST_SKIP() << "no free loop device";
+    useLiveMachine();
+    auto tree = current()->registry().tree();
+    ASSERT_TRUE(tree);
+    const std::string disk = bsdNameOfLinuxDevice(*tree, loop.device);
+    ASSERT_FALSE(disk.empty()) << file;
+    int found = 0;
+    for (const PlistValue& record : StrandelFramework().volumeList()) {
+      const PlistDict& fields = *record.asDictionary();
+      if (text(fields, kVolumeUUID) != uuid) continue;
+      ++found;
+      // A bare volume is the whole disk; a bare container's volume is on its synthesized disk.
+      if (file.starts_with("hfsplus")) {
+        EXPECT_EQ(text(fields, kVolumeBsdName), disk);
+      } else {
+        EXPECT_NE(text(fields, kVolumeBsdName), disk + "s1");
+      }
+    }
+    // Another copy of the same image attached elsewhere would list the same UUID again.
+    EXPECT_GE(found, 1) << file;
+  }
+  useLiveMachine();
+}
+
 // The answer of the tool for a disk image file, read as a property list.
 std::optional<PlistValue> answerForDisk(const std::string& file, std::vector<std::string> command) {
   std::vector<std::string> arguments{"--disk", file, "--format", "plist"};
