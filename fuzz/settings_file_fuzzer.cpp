@@ -10,7 +10,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 
 namespace {
 

@@ -1,8 +1,10 @@
 #include "platform/linux/LiveMachine.hpp"
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "platform/linux/LiveDisks.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 #include "platform/posix/LiveServices.hpp"
+#include "platform/posix/Processes.hpp"
 
 namespace strandel::platform::live {
 namespace {
