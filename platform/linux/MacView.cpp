@@ -75,7 +75,7 @@ class Builder {
                                                         std::nullopt, schemeProperties, std::nullopt, std::move(partitions)));
     } else if (probed && probed->container) {
       children.emplace_back(containerScheme(facts, *probed->container, bsd, disk.size, disk.devNode));
-    } else if (probed && probed->fileSystem) {
+    } else if (probed && probed->fileSystem && probed->fileSystem->type != "apfs") {
       addVolume(description, *probed->fileSystem, disk.devno);
     }
     return machineimage::registryEntry("IOMedia", std::nullopt, properties, description, std::move(children));
@@ -96,7 +96,9 @@ class Builder {
     PlistArray children;
     if (p.container) {
       children.emplace_back(containerScheme(facts, *p.container, bsd, p.size, node.devNode));
-    } else if (p.fileSystem) {
+    } else if (p.fileSystem && p.fileSystem->type != "apfs") {
+      // A container that could not be read is no volume: the partition shows as the Mac shows
+      // a damaged one, with no volume on it.
       addVolume(description, *p.fileSystem, node.devno);
     }
     return machineimage::registryEntry("IOMedia", std::nullopt, properties, description, std::move(children));

@@ -31,6 +31,8 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
   ProbedDisk nvme{"gpt", "", {}, std::nullopt, std::nullopt};
   nvme.partitions.push_back({1, 1 << 20, 100 << 20, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI System Partition", "", ProbedFileSystem{"vfat", "FAT32", "EFI", "1234-ABCD"}, std::nullopt});
   nvme.partitions.push_back({2, 101 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "", ProbedFileSystem{"apfs", "", "", ""}, container});
+  // A container the reader refused: the partition holds no volume.
+  nvme.partitions.push_back({3, 200 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "", ProbedFileSystem{"apfs", "", "", ""}, std::nullopt});
   ProbedDisk stick{"dos", "", {}, std::nullopt, std::nullopt};
   stick.partitions.push_back({1, 1 << 20, 1 << 30, "07", "", "", ProbedFileSystem{"exfat", "", "STICK", "5F3A-1B2C"}, std::nullopt});
 
@@ -55,9 +57,12 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
                        "disk2 AppleAPFSMedia /dev/nvme0n1p2",
                        "disk2s1 AppleAPFSVolume /dev/nvme0n1p2",
                        "disk2s3 AppleAPFSVolume /dev/nvme0n1p2",
+                       "disk0s3 IOMedia -",
                        "disk1 IOMedia /dev/sda",
                        "disk1s1 IOMedia /dev/sda1",
                    }));
+  const PlistDict& damaged = *view.registry[0].find("Children")->asArray()->front().find("Children")->asArray()->at(2).find("Description")->asDictionary();
+  EXPECT_EQ(damaged.count("DAVolumeKind"), 0u);
   ASSERT_EQ(view.names.size(), 5u);
   EXPECT_EQ(view.names[4].bsdName, "disk1s1");
 
