@@ -6,6 +6,7 @@
 #   machineimage            machine.plist's keys, reader and writer
 #   platform/app            the host application's services: settings, translations, log
 #   platform/posix          the portable part of the live host: files, spawning, the runner
+#   apfsdisk                APFS containers read from their on-disk structures
 #   platform/linux, platform/image
 #                           the backends (a macOS backend goes in platform/mac/); the image
 #                           backend is handed its sandbox and reaches no OS part

@@ -8,6 +8,7 @@
 #include "platform/Machine.hpp"
 #include "platform/app/AppServices.hpp"
 #include "platform/image/ImageMachine.hpp"
+#include "platform/linux/LiveDisks.hpp"
 #include "platform/linux/LiveMachine.hpp"
 #include "platform/linux/Sandbox.hpp"
 
@@ -99,5 +100,12 @@ std::optional<std::string> useMachine(std::string_view imageDir) {
 }
 
 void useLiveMachine() { platform::setCurrent(platform::live::makeLiveMachine()); }
+
+std::optional<std::string> platform::useDiskImage(std::string_view path) {
+  std::string file(path);
+  if (auto problem = live::diskImageProblem(file)) return problem;
+  setCurrent(live::makeDiskImageMachine(file));
+  return std::nullopt;
+}
 
 }  // namespace strandel

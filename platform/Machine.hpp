@@ -208,4 +208,9 @@ STRANDEL_EXPORT std::shared_ptr<Machine> current();
 /// Makes `machine` the machine of the process (tests and the image loader use it).
 void setCurrent(std::shared_ptr<Machine> machine);
 
+/// Makes the live host, with the disk image file or block device at `path` as its only disk
+/// (read, never written), the machine of the process; the one line saying why it can't be
+/// read otherwise. For the tool's --disk.
+STRANDEL_EXPORT std::optional<std::string> useDiskImage(std::string_view path);
+
 }  // namespace strandel::platform

@@ -1,6 +1,7 @@
 #include "platform/linux/LiveMachine.hpp"
 
 #include "platform/app/AppServices.hpp"
+#include "platform/linux/LiveDisks.hpp"
 #include "platform/linux/LiveMountTable.hpp"
 #include "platform/posix/LiveServices.hpp"
 #include "platform/posix/Processes.hpp"
@@ -8,26 +9,21 @@
 namespace strandel::platform::live {
 namespace {
 
-// Linux has no I/O registry and no disk arbitration: there are no media objects, so nothing
-// is found and the volume list of the live host is empty.
-class EmptyRegistry final : public Registry {
- public:
-  std::vector<RegistryObject> mediaObjects() override { return {}; }
-  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view) override { return std::nullopt; }
-  std::vector<RegistryObject> descendants(RegistryObject) override { return {}; }
-  std::string className(RegistryObject) override { return {}; }
-  std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override { return std::nullopt; }
-  std::shared_ptr<const PlistDict> description(RegistryObject) override { return nullptr; }
-  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
-  std::optional<PlistArray> tree() override { return PlistArray{}; }
-};
-
+// Linux has no I/O registry and no disk arbitration: the disks are read from sysfs, libblkid
+// and their own structures, and shown in the Mac's shape and names (LiveDisks.hpp).
+std::shared_ptr<Machine> makeMachineOf(DiskSource source) {
+  std::shared_ptr<MountTable> hostMounts = makeLiveMountTable();
+  std::shared_ptr<Log> log = makeStderrLog();
+  auto view = makeDiskView(std::move(source), hostMounts);
+  return std::make_shared<Machine>(MachineServices{makeDiskRegistry(view), makeNamedMountTable(view, hostMounts),
+                                                   makeDiskProcesses(view, makeHostProcesses(), log), makeLiveFiles(),
+                                                   makeLiveSettings(), makeBundleLocalizer(), log});
+}
 
 }  // namespace
 
-std::shared_ptr<Machine> makeLiveMachine() {
-  return std::make_shared<Machine>(MachineServices{std::make_shared<EmptyRegistry>(), makeLiveMountTable(), makeHostProcesses(),
-                                                   makeLiveFiles(), makeLiveSettings(), makeBundleLocalizer(), makeStderrLog()});
-}
+std::shared_ptr<Machine> makeLiveMachine() { return makeMachineOf(DiskSource{}); }
+
+std::shared_ptr<Machine> makeDiskImageMachine(const std::string& path) { return makeMachineOf(DiskSource{path}); }
 
 }  // namespace strandel::platform::live

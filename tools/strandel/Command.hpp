@@ -18,6 +18,7 @@ enum class Format { Text, Json, Plist };
 struct Context {
   Format format = Format::Text;
   bool liveHost = false;  // no machine image was chosen
+  std::string diskFile;   // --disk: a disk image file standing in for the host's disks
   // The words after a command that takes them all as they stand (a prefix command: tmutil),
   // a first "--" left out.
   std::vector<std::string> passedOn;

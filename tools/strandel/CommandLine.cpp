@@ -91,7 +91,7 @@ const Family* familyNamed(std::string_view word) {
   return nullptr;
 }
 
-bool isGlobalOptionWithValue(std::string_view word) { return word == "--machine" || word == "--format"; }
+bool isGlobalOptionWithValue(std::string_view word) { return word == "--machine" || word == "--format" || word == "--disk"; }
 
 // The one family a command line needs: its first word that is no global option or value names
 // it, only global options come before it, and no word after it names another command (which
@@ -100,7 +100,7 @@ const Family* onlyFamilyNeeded(int argc, char** argv) {
   int i = 1;
   while (i < argc && std::string_view(argv[i]).starts_with('-')) {
     std::string_view word = argv[i];
-    if (word.starts_with("--machine=") || word.starts_with("--format=")) {
+    if (word.starts_with("--machine=") || word.starts_with("--format=") || word.starts_with("--disk=")) {
       ++i;
     } else if (isGlobalOptionWithValue(word) && i + 1 < argc && !std::string_view(argv[i + 1]).starts_with('-')) {
       i += 2;
@@ -169,6 +169,8 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
   std::string format = "text";
   app.add_option("--machine", machineDir, "answer for the machine image in the folder DIR (default: $STRANDEL_MACHINE, else the live host)")
       ->type_name("DIR");
+  app.add_option("--disk", context.diskFile, "answer as the live host whose only disk is FILE (a raw disk image or bare APFS container; read, never written)")
+      ->type_name("FILE");
   app.add_option("--format", format,
                  "text (for people, the default), json (one JSON value; null when there is no answer) or plist (an XML property list)")
       ->check(CLI::IsMember({"text", "json", "plist"}));

@@ -1,5 +1,5 @@
-// What the live host lacks: a Linux host has no disk registry and no OS version tool, and
-// without a word the empty answers would look like a Mac's.
+// What the live host lacks: a Linux host may show no disks (none, or none it may read) and has
+// no OS version tool, and without a word the empty answers would look like a Mac's.
 #include <cstdio>
 
 #include <strandel/Strandel.hpp>
@@ -15,7 +15,7 @@ void noteMissingHostService(const Context& context, HostService service) {
   switch (service) {
     case HostService::DiskRegistry:
       if (auto machine = platform::current(); machine && !machine->registry().mediaObjects().empty()) return;
-      message = "this host has no disk registry: its volume list and registry are empty (--machine DIR answers for a machine image)";
+      message = "this host shows no disks: its volume list and registry are empty (--disk FILE answers for a disk image, --machine DIR for a machine image)";
       break;
     case HostService::VersionTool:
       // The version text is cached once read, so asking here costs the command nothing more.

@@ -7,6 +7,7 @@
 
 #include <strandel/Machine.hpp>
 
+#include "platform/Machine.hpp"
 #include "tools/strandel/CommandLine.hpp"
 
 using namespace strandel::tool;
@@ -52,13 +53,16 @@ int runTool(int argc, char** argv) {
   std::string machineDir;
   if (std::optional<int> done = readCommandLine(argc, argv, context, machineDir)) return *done;
 
+  if (!context.diskFile.empty() && !machineDir.empty()) return usageError("--disk and --machine can't be given together");
   bool fromEnvironment = false;
-  if (machineDir.empty()) {
+  if (machineDir.empty() && context.diskFile.empty()) {
     if (const char* named = std::getenv("STRANDEL_MACHINE")) machineDir = named;
     fromEnvironment = !machineDir.empty();
   }
   context.liveHost = machineDir.empty();
-  if (!machineDir.empty()) {
+  if (!context.diskFile.empty()) {
+    if (auto error = strandel::platform::useDiskImage(context.diskFile)) return usageError(*error);
+  } else if (!machineDir.empty()) {
     // Never the live host instead: its answers would pass for the image's.
     if (auto error = strandel::useMachine(machineDir)) return usageError((fromEnvironment ? "STRANDEL_MACHINE: " : "") + *error);
   } else {
