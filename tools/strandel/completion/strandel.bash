@@ -48,7 +48,7 @@ _strandel() {
   for ((i = 1; i < cword; i++)); do
     word=${words[i]}
     case $word in
-      --machine) _strandel_tool+=(--machine "${words[i + 1]}"); ((i++)) ;;
+      --machine | --disk) _strandel_tool+=("$word" "${words[i + 1]}"); ((i++)) ;;
       --format) ((i++)) ;;
       -*) ;;
       *)
@@ -63,6 +63,7 @@ _strandel() {
 
   case $prev in
     --machine) _filedir -d; return ;;
+    --disk) _filedir; return ;;
     --format) COMPREPLY=($(compgen -W "text json plist" -- "$cur")); return ;;
     -o | --output)
       # A comma-separated list: complete the name after the last comma.
@@ -76,7 +77,7 @@ _strandel() {
 
   if [[ -z $command ]]; then
     if [[ $cur == -* ]]; then
-      COMPREPLY=($(compgen -W "--machine --format --help --help-all --version" -- "$cur"))
+      COMPREPLY=($(compgen -W "--machine --disk --format --help --help-all --version" -- "$cur"))
     else
       COMPREPLY=($(compgen -W "registry volumes container-members is-network-backup apfs os mount size bytes verify tmutil fda image" -- "$cur"))
     fi
@@ -100,7 +101,7 @@ _strandel() {
     COMPREPLY=($(compgen -W "$subs --help" -- "$cur"))
     return
   fi
-  options+=" --machine --format"
+  options+=" --machine --disk --format"
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return
