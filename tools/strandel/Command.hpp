@@ -17,6 +17,7 @@ enum class Format { Text, Json, Plist };
 struct Context {
   Format format = Format::Text;
   bool liveHost = false;  // no machine image was chosen
+  std::string machineDir;  // the machine image's folder, "" on the live host
   // The words after a command that takes them all as they stand (a prefix command: tmutil),
   // a first "--" left out.
   std::vector<std::string> passedOn;
@@ -65,6 +66,6 @@ void addBytesCommand(CommandBuilder& tool, Context& context);
 void addVerifyCommand(CommandBuilder& tool, Context& context);
 void addTmutilCommand(CommandBuilder& tool, Context& context);
 void addFdaCommand(CommandBuilder& tool, Context& context);
-void addImageCommand(CommandBuilder& tool, Context& context);  // image import
+void addImageCommand(CommandBuilder& tool, Context& context);  // image import, image guesses
 
 }  // namespace strandel::tool

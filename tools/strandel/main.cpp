@@ -56,6 +56,7 @@ int runTool(int argc, char** argv) {
     if (const char* fromEnvironment = std::getenv("STRANDEL_MACHINE")) machineDir = fromEnvironment;
   }
   context.liveHost = machineDir.empty();
+  context.machineDir = machineDir;
   if (!machineDir.empty()) {
     if (auto error = strandel::useMachine(machineDir)) return usageError(*error);
   } else {
