@@ -19,7 +19,7 @@ _strandel() {
   for ((i = 1; i < cword; i++)); do
     word=${words[i]}
     case $word in
-      --machine | --format) ((i++)) ;;
+      --machine | --format | --os-version | --build | --product-name) ((i++)) ;;
       -*) ;;
       *)
         if [[ -z $command ]]; then
@@ -33,6 +33,7 @@ _strandel() {
 
   case $prev in
     --machine) _filedir -d; return ;;
+    --os-version | --build | --product-name) return ;;  # facts of the imported Mac, typed
     --format) COMPREPLY=($(compgen -W "text json plist" -- "$cur")); return ;;
     -o | --output)
       # A comma-separated list: complete the name after the last comma.
@@ -59,7 +60,10 @@ _strandel() {
     os) subs="version info compare" ;;
     mount) subs="from on" ;;
     size) subs="total free used apfs-used total-text used-text" ;;
-    image) subs="import" ;;
+    image)
+      subs="import guesses"
+      [[ $sub == import ]] && options="--help --os-version --build --product-name --force -v --verbose"
+      ;;
     registry | volumes) options="--help -o --output -n --noheadings -r --raw" ;;
     container-members) options="--help --as-listed -o --output -n --noheadings -r --raw" ;;
     bytes) options="--help --label --mb" ;;
@@ -71,7 +75,7 @@ _strandel() {
   fi
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
-  elif [[ $command == image || $command == size ]]; then
+  elif [[ ($command == image && $sub == import) || $command == size ]]; then
     _filedir
   fi
 } && complete -F _strandel strandel
