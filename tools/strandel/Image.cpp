@@ -17,7 +17,7 @@ void addImportCommand(CommandBuilder& image, Context& context) {
   auto arguments = std::make_shared<Arguments>();
   CommandBuilder import = image.subcommand(
       "import", "build a machine image in OUT_DIR from DUMP_DIR, the folder that record-mac wrote on a Mac; prints a summary (-v: a line on stderr for each file it could not use and each guess); exit 1 when nothing was usable");
-  import.argument("DUMP_DIR", arguments->dump, "the dump folder (or the folder holding it)");
+  import.argument("DUMP_DIR", arguments->dump, "the dump folder (or the folder holding it, or a file of a pasted terminal session)");
   import.argument("OUT_DIR", arguments->out, "the image folder to make (new, or empty; with --force an image to replace)");
   import.option("--os-version", arguments->osVersion, "the Mac's OS version, when the recording lacks it or says it wrong (sw_vers answers it)", "VERSION");
   import.option("--build", arguments->build, "the Mac's build version (sw_vers' BuildVersion)", "BUILD");

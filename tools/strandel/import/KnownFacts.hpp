@@ -12,9 +12,9 @@
 namespace strandel::importer {
 
 struct KnownFacts {
-  std::optional<std::string> osVersion;    // "10.15.7"
-  std::optional<std::string> build;        // "19H2026"
-  std::optional<std::string> productName;  // "macOS", "Mac OS X"
+  std::optional<std::string> osVersion{};    // "10.15.7"
+  std::optional<std::string> build{};        // "19H2026"
+  std::optional<std::string> productName{};  // "macOS", "Mac OS X"
 };
 
 /// Why `facts` can't be used (a version that is not one, a value with a line end), or nothing.

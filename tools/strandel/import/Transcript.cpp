@@ -63,27 +63,37 @@ std::optional<std::string> fileOf(const std::vector<std::string_view>& command) 
   return std::nullopt;
 }
 
-constexpr std::string_view kPrograms[] = {"diskutil", "mount", "df", "sw_vers", "ioreg", "tmutil", "sudo"};
+// What comes before a prompt's "% ", "$ " or "# ": nothing, "user@Mac ~" (the shells' own
+// prompts carry the user and host), or "bash-3.2" and the like. Output lines that hold "% "
+// ("100%  /dev" in df) have more words before it.
+bool isPromptPrefix(std::string_view prefix) {
+  std::vector<std::string_view> before = words(prefix);
+  if (before.empty()) return true;
+  if (before.size() <= 3 && prefix.find('@') != std::string_view::npos) return true;
+  return before.size() == 1 && (before[0].starts_with("bash-") || before[0].starts_with("sh-") || before[0] == "zsh");
+}
 
-// The command on a prompt line: the line itself, or what follows its prompt ("% ", "$ ", "# ",
-// "> "). Nothing for a line that holds no command of a recording's programs.
+// The dump file of a line's command and the command as typed: a prompt line with another
+// command gives the file "", a line that is no prompt nothing. A line that is only a known
+// command, without a prompt, counts too ("# diskutil list" in notes, a bare "mount").
 std::optional<std::pair<std::string, std::string_view>> commandOn(std::string_view line) {
-  std::vector<std::string_view> candidates{line};
+  std::vector<std::pair<std::string_view, bool>> candidates{{line, false}};
   for (std::string_view prompt : {"% ", "$ ", "# ", "> "}) {
     std::size_t at = line.find(prompt);
-    if (at != std::string_view::npos && at < 200) candidates.push_back(line.substr(at + prompt.size()));
+    if (at != std::string_view::npos && at < 200 && isPromptPrefix(line.substr(0, at)))
+      candidates.emplace_back(line.substr(at + prompt.size()), true);
   }
-  for (std::string_view candidate : candidates) {
+  std::optional<std::pair<std::string, std::string_view>> otherCommand;
+  for (const auto& [candidate, prompted] : candidates) {
     std::vector<std::string_view> command = words(candidate);
     if (!command.empty() && command[0] == "sudo") command.erase(command.begin());
-    if (command.empty() || command.size() > 8) continue;
-    bool known = false;
-    std::string_view program = command[0].substr(command[0].rfind('/') == std::string_view::npos ? 0 : command[0].rfind('/') + 1);
-    for (std::string_view p : kPrograms) known = known || program == p;
-    if (!known) continue;
-    if (auto file = fileOf(command)) return std::make_pair(*file, candidate);
+    if (command.empty()) continue;
+    if (command.size() <= 8) {
+      if (auto file = fileOf(command)) return std::make_pair(*file, candidate);
+    }
+    if (prompted) otherCommand = std::make_pair(std::string(), candidate);
   }
-  return std::nullopt;
+  return otherCommand;
 }
 
 }  // namespace
