@@ -446,11 +446,11 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
       {dumpDir("osx-virtualbox"), out, {"--force"}, 2, "is not a machine image (no machine.plist and root/)", ""},
       // An empty folder is as good as a new one; the dump's lines go to stderr under -v only.
       {dumpDir("catalina"), out + "2", {}, 0, "",
-       out + "2: 7 volumes, OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
+       out + "2: 7 volumes (1 in the volume list), OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
              "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " + out +
            "2 image guesses\" lists the guesses; -v tells what each file gave (13 lines)\n"},
       {dumpDir("catalina"), out + "2", {"--force", "-v"}, 0, "strandel: image import: ioreg.plist: missing;",
-       out + "2: 7 volumes, OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
+       out + "2: 7 volumes (1 in the volume list), OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
              "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " + out + "2 image guesses\" lists the guesses\n"},
       {unpacked, out + "4", {"-v"}, 0, unpacked + ": the recording is in its folder mac-dump, which is read", ""},
       {two, out + "5", {}, 2, two + ": holds no recording itself, but its folders a, b do; give one of them", ""},

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <memory>
 
+#include <strandel/Machine.hpp>
+#include <strandel/StrandelFramework.hpp>
+
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/import/ImportMac.hpp"
 
@@ -37,12 +40,19 @@ void addImportCommand(CommandBuilder& image, Context& context) {
       }
       switch (report.status) {
         case importer::ImportStatus::Written: {
+          // The Mac's own volume list leaves out the system's helper volumes and snapshots:
+          // the summary says how many it shows, asked of the image just written.
+          std::string message = report.message;
+          if (!useMachine(arguments->out)) {
+            std::size_t listed = StrandelFramework().volumeList().size();
+            message.insert(report.afterVolumes, " (" + std::to_string(listed) + " in the volume list)");
+          }
           std::string hints;
           if (report.guesses > 0) hints += "\"strandel --machine " + arguments->out + " image guesses\" lists the guesses";
           if (!arguments->verbose && !report.problems.empty())
             hints += std::string(hints.empty() ? "" : "; ") + "-v tells what each file gave (" +
                      std::to_string(report.problems.size()) + " lines)";
-          writeOut(report.message + "\n" + (hints.empty() ? "" : hints + "\n"));
+          writeOut(message + "\n" + (hints.empty() ? "" : hints + "\n"));
           return 0;
         }
         case importer::ImportStatus::NothingUsable:

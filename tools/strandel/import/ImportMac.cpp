@@ -341,7 +341,9 @@ ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir, const Im
     version += " from the command line";
   }
   auto count = [](std::size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); };
-  report.message = outDir.string() + ": " + count(image.volumes, "volume", "volumes") + ", " + version + ", " +
+  report.message = outDir.string() + ": " + count(image.volumes, "volume", "volumes");
+  report.afterVolumes = report.message.size();
+  report.message += ", " + version + ", " +
                    count(report.guesses, "guess", "guesses") + ", " + count(problems.filesLeftOut(), "file", "files") +
                    " left out; " + count(image.entries, "registry entry", "registry entries") + " (" +
                    count(image.media, "media object", "media objects") + "), " + count(image.mounts, "mount", "mounts");

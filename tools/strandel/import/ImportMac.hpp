@@ -49,6 +49,7 @@ struct ImportReport {
   std::vector<std::string> problems;  // one line each, "FILE: what"
   std::string message;                // the summary when written, else why nothing was
   std::size_t guesses = 0;            // the guesses the image keeps (ImportGuesses)
+  std::size_t afterVolumes = 0;       // where the summary's count of volumes ends in `message`
 };
 
 /// Reads the dump folder `dumpDir` (or the one folder in it that holds a recording) and writes
