@@ -48,7 +48,9 @@ class Gatherer {
 
   void infoFiles(const Dump& dump) {
     for (const auto& [bsd, info] : dump.info) {
-      DiskFacts* facts = disk(bsd, std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist");
+      // A text form is not replayed, and may have come from diskutil-info.txt or a session.
+      DiskFacts* facts = disk(bsd, dump.infoBytes.count(bsd) ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist"
+                                                              : "diskutil info of " + bsd + " (text)");
       facts->info = info;
       facts->hasInfoFile = true;
     }
