@@ -90,7 +90,7 @@ void addGuessesCommand(CommandBuilder& image, Context& context) {
         for (const PlistValue& guess : *value.asArray()) {
           text += *guess.find("about")->asString() + ": " + *guess.find("guess")->asString() + "\n";
         }
-        return text.empty() ? std::string("no guesses: the recording said everything the image holds\n") : text;
+        return text.empty() ? std::string("no guesses kept (an image made by hand, or a recording that said everything)\n") : text;
       });
     };
   });
