@@ -436,6 +436,8 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
   fs::copy(dumpDir("fat32-stick"), unpacked + "/mac-dump", fs::copy_options::recursive);
   fs::copy(dumpDir("fat32-stick"), two + "/a", fs::copy_options::recursive);
   fs::copy(dumpDir("fat32-stick"), two + "/b", fs::copy_options::recursive);
+  std::string ticket = (scratch.path() / "ticket").string();
+  testing::writeFile(ticket + "/pasted.txt", testing::readFile(dumpDir("monterey-session") + "/session.txt"));
   // The dump, the image folder, the options, the exit status, a piece of what the tool says on
   // stderr and what it prints.
   using Words = std::vector<std::string>;
@@ -454,6 +456,8 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
              "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " + out + "2 image guesses\" lists the guesses\n"},
       {unpacked, out + "4", {"-v"}, 0, unpacked + ": the recording is in its folder mac-dump, which is read", ""},
       {two, out + "5", {}, 2, two + ": holds no recording itself, but its folders a, b do; give one of them", ""},
+      // A ticket's pasted session, alone in its folder.
+      {ticket, out + "8", {"-v"}, 0, "pasted.txt: a terminal session, split into its commands: sw_vers (lines 3-5) as sw_vers.txt;", ""},
       {(scratch.path() / "nowhere").string(), out + "6", {}, 2, "nowhere: no such folder", ""},
       {dumpDir("catalina"), out + "7", {"--os-version", "10.15.7\r"}, 2, "--os-version: \"10.15.7\r\" is not a version", ""},
       // A dump with nothing to make an image of: exit 1, nothing written.

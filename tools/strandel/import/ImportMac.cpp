@@ -97,6 +97,7 @@ bool holdsRecording(const fs::path& dir) {
 struct RecordingFolder {
   std::optional<fs::path> folder;
   std::string why;  // when there is no folder; else a note when it is one level down
+  bool session = false;  // `folder` is the one file in the folder given: a terminal session
 };
 
 // A folder of its own for the parts of a terminal session, removed with this object.
@@ -154,15 +155,19 @@ RecordingFolder recordingFolder(const fs::path& dir) {
   if (!fs::is_directory(status))
     return {std::nullopt, dir.string() + ": not a folder (give the folder that record-mac wrote, or a terminal session's file)"};
   if (holdsRecording(dir)) return {dir, ""};
-  std::vector<fs::path> below;
+  std::vector<fs::path> below, files;
   // A folder of a few entries is searched; a folder of thousands (a home folder) is not a dump.
   std::size_t looked = 0;
   for (auto it = fs::directory_iterator(dir, error); !error && it != fs::directory_iterator() && looked < 1000;
        it.increment(error), ++looked) {
-    if (!it->is_directory(error) || it->is_symlink(error)) continue;
-    if (it->path().filename().string().starts_with('.')) continue;
+    if (it->path().filename().string().starts_with('.') || it->is_symlink(error)) continue;
+    if (it->is_regular_file(error)) files.push_back(it->path());
+    if (!it->is_directory(error)) continue;
     if (holdsRecording(it->path())) below.push_back(it->path());
   }
+  // A ticket's one pasted file, unpacked into a folder of its own.
+  if (below.empty() && files.size() == 1)
+    return {files.front(), "no recording files; its one file " + files.front().filename().string() + " is read as a terminal session", true};
   std::sort(below.begin(), below.end());
   if (below.size() == 1) return {below.front(), "the recording is in its folder " + below.front().filename().string() + ", which is read"};
   if (below.size() > 1) {
@@ -306,6 +311,13 @@ ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir, const Im
   if (!recording.folder) {
     report.message = recording.why;
     return report;
+  }
+  if (recording.session) {
+    if (auto refusal = splitSession(*recording.folder, scratch, problems)) {
+      report.message = dumpDir.string() + ": " + recording.why + ", but " + *refusal;
+      return report;
+    }
+    recording.folder = scratch.path();
   }
   if (auto refusal = knownFactsRefusal(options.facts)) {
     report.message = *refusal;
