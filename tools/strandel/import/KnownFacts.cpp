@@ -102,7 +102,8 @@ std::vector<std::string> applyKnownFacts(const KnownFacts& facts, Dump& dump, Pr
   auto apply = [&](std::string_view label, const std::optional<std::string>& value) {
     if (!value) return;
     std::string recorded;
-    for (std::string_view line : textLines(dump.swVers.value_or(""))) {
+    const std::string swVers = dump.swVers.value_or("");
+    for (std::string_view line : textLines(swVers)) {
       if (labelOf(line) != label) continue;
       std::size_t start = line.find_first_not_of(" \t", label.size() + 1);
       recorded = start == std::string_view::npos ? "" : std::string(line.substr(start));
