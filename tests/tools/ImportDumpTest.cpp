@@ -274,7 +274,7 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
 }
 
 // What a customer pastes in place of a whole dump, made from a checked-in one.
-enum class Pasted { AsRecorded, ListingsOnly, MountOnly, NoSwVers, Transcript };
+enum class Pasted { AsRecorded, ListingsOnly, MountOnly, NoSwVers, Transcript, TextListing };
 
 void makePasted(const fs::path& dump, Pasted pasted) {
   auto keepOnly = [&](std::initializer_list<const char*> kept) {
@@ -288,6 +288,26 @@ void makePasted(const fs::path& dump, Pasted pasted) {
     case Pasted::ListingsOnly: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist"}); break;
     case Pasted::MountOnly: keepOnly({"mount.txt"}); break;
     case Pasted::NoSwVers: keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"}); break;
+    case Pasted::TextListing:
+      // diskutil list as printed, of the dump's own layout: names, no roles and no mount points.
+      keepOnly({"sw_vers.txt", "sw_vers-productVersion.txt"});
+      testing::writeFile(dump / "diskutil-list.plist",
+                         "/dev/disk0 (internal, physical):\n"
+                         "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+                         "   0:      GUID_partition_scheme                        *251.0 GB   disk0\n"
+                         "   1:                        EFI EFI                     209.7 MB   disk0s1\n"
+                         "   2:                 Apple_APFS Container disk1         250.8 GB   disk0s2\n"
+                         "\n"
+                         "/dev/disk1 (synthesized):\n"
+                         "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+                         "   0:      APFS Container Scheme -                      +250.8 GB   disk1\n"
+                         "                                 Physical Store disk0s2\n"
+                         "   1:                APFS Volume Macintosh HD - Data     40.2 GB    disk1s1\n"
+                         "   2:                APFS Volume Preboot                 98.5 MB    disk1s2\n"
+                         "   3:                APFS Volume Recovery                1.0 GB     disk1s3\n"
+                         "   4:                APFS Volume VM                      3.2 GB     disk1s4\n"
+                         "   5:                APFS Volume Macintosh HD            10.7 GB    disk1s5\n");
+      break;
     case Pasted::Transcript:
       for (const auto& item : fs::recursive_directory_iterator(dump)) {
         std::string file = item.path().filename().string();
@@ -311,40 +331,40 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
   const PastedDump rows[] = {
       {"catalina", Pasted::AsRecorded, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15.7", "apfs, system disk1s5"},
       {"catalina", Pasted::ListingsOnly, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15", "apfs, system disk1s5", "Mounts: 4 mounts made from the mount points of diskutil-apfs-list.plist, diskutil-list.plist ("},
-      {"catalina", Pasted::MountOnly, {"disk1s5 / at / APFS Internal System" }, "10.15", "apfs, system (none)"},
+      {"catalina", Pasted::MountOnly, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15", "apfs, system (none)"},
       {"catalina", Pasted::NoSwVers, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15", "apfs, system disk1s5", "sw_vers: 10.15, the least version that a volume at /System/Volumes/Data allows"},
       {"catalina", Pasted::Transcript, {"disk1s5 Macintosh HD at / APFS Internal System" }, "10.15.7", "apfs, system disk1s5", "diskutil-apfs-list.plist: a property list amid other text"},
       {"osx-virtualbox", Pasted::AsRecorded, {"disk0s2 OSX at / HFS+ Internal " }, "10.10.5", "not apfs, system (none)"},
       {"osx-virtualbox", Pasted::ListingsOnly, {"disk0s2 OSX at / HFS+ Internal " }, "10.7", "not apfs, system (none)"},
-      {"osx-virtualbox", Pasted::MountOnly, {"disk0s2 / at / HFS+ Internal " }, "", "not apfs, system (none)", "sw_vers: no recording shows the version"},
+      {"osx-virtualbox", Pasted::MountOnly, {"disk0s2 Macintosh HD at / HFS+ Internal " }, "", "not apfs, system (none)", "sw_vers: no recording shows the version"},
       {"osx-virtualbox", Pasted::NoSwVers, {"disk0s2 OSX at / HFS+ Internal " }, "10.7", "not apfs, system (none)", "sw_vers: 10.7, the least version that a Recovery HD partition allows"},
       {"osx-virtualbox", Pasted::Transcript, {"disk0s2 OSX at / HFS+ Internal " }, "10.10.5", "not apfs, system (none)"},
       {"eden-partial", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.13", "apfs, system (none)"},
       {"eden-partial", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at  APFS External ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at  APFS External ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at  APFS External ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at  APFS External " }, "10.13", "not apfs, system (none)", "sw_vers: 10.13, the least version that DesignatedPhysicalStore in the APFS listing allows"},
-      {"eden-partial", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk1s5 buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.12", "apfs, system (none)"},
+      {"eden-partial", Pasted::MountOnly, {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.12", "apfs, system (none)"},
       {"eden-partial", Pasted::Transcript, {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at /Users/wez/fbsource/buck-out APFS Internal ", "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ", "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ", "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ", "disk1s9 parens (1) at /private/tmp/parens (1) APFS Internal " }, "10.13", "apfs, system (none)"},
       {"ioreg-minimal", Pasted::AsRecorded, {"disk1s1 Macintosh HD at  APFS Internal System" }, "11.0", "apfs, system disk1s1"},
-      {"apple-silicon", Pasted::AsRecorded, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
+      {"apple-silicon", Pasted::AsRecorded, {"disk3s1 Macintosh HD at  APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
       {"apple-silicon", Pasted::ListingsOnly, {"disk3s1 Macintosh HD at  APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "not apfs, system (none)", "sw_vers: 11.0, the least version that an Apple silicon system container allows"},
-      {"apple-silicon", Pasted::MountOnly, {"disk3s1 / at / APFS Internal System" }, "11.0", "apfs, system (none)", "disk1s2: no recording says it; taken as an APFS volume of disk1 (mounted as apfs); role xART (mounted at /System/Volumes/xarts); named \"xART\""},
-      {"apple-silicon", Pasted::NoSwVers, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "apfs, system disk3s1", "sw_vers: 11.0, the least version that a sealed snapshot mounted at / allows"},
-      {"apple-silicon", Pasted::Transcript, {"disk3s1 Macintosh HD at / APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
+      {"apple-silicon", Pasted::MountOnly, {"disk3s1 Macintosh HD at  APFS Internal System" }, "11.0", "apfs, system (none)", "disk1s2: no recording says it; taken as an APFS volume of disk1 (mounted as apfs); role xART (mounted at /System/Volumes/xarts); named \"xART\""},
+      {"apple-silicon", Pasted::NoSwVers, {"disk3s1 Macintosh HD at  APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "11.0", "apfs, system disk3s1", "sw_vers: 11.0, the least version that a sealed snapshot mounted at / allows"},
+      {"apple-silicon", Pasted::Transcript, {"disk3s1 Macintosh HD at  APFS Internal System", "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup" }, "14.0", "apfs, system disk3s1"},
       {"fat32-stick", Pasted::AsRecorded, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)"},
       {"fat32-stick", Pasted::ListingsOnly, {"disk1s1 Macintosh HD at  APFS Internal ", "disk2s4 JERRY at  MS-DOS (FAT32) External " }, "10.12", "not apfs, system (none)", "disk2s4: no recording says it; taken as file system msdos (Content Windows_FAT_32); volume type \"MS-DOS (FAT32)\""},
-      {"fat32-stick", Pasted::MountOnly, {"disk1s1 / at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
+      {"fat32-stick", Pasted::MountOnly, {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External " }, "10.12", "apfs, system (none)", "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system msdos)"},
       // diskutil list in the text form alone: CoreStorage, disk images, NTFS and RAID.
       {"corestorage-text", Pasted::AsRecorded,
        {"disk1 Macintosh HD at  HFS+ Internal ", "disk3s1 Synergy at  HFS+ External ", "disk5s2 Builds at  HFS+ External ",
         "disk5s3 Source at  HFS+ External ", "disk8 RedBackup at  HFS+ External "},
        "10.7", "not apfs, system (none)", "diskutil-list.plist: the text form of diskutil list, read from its columns"},
       // Mount alone, of a 10.13 beta with a whole-disk HFS+ volume on a second disk.
-      {"macos10.13-mount", Pasted::AsRecorded, {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 / at / APFS Internal "},
+      {"macos10.13-mount", Pasted::AsRecorded, {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 Macintosh HD at / APFS Internal "},
        "10.12", "apfs, system (none)", "sw_vers: 10.12, the least version that an APFS volume allows"},
       // A whole terminal session pasted as mount.txt.
-      {"macos11-intel-mount", Pasted::AsRecorded, {"disk1s1 / at / APFS Internal System"}, "11.0", "apfs, system (none)",
+      {"macos11-intel-mount", Pasted::AsRecorded, {"disk1s1 Macintosh HD at  APFS Internal System"}, "11.0", "apfs, system (none)",
        "mount.txt: lines 1-9, 11, 20-25 are not \"SOURCE on POINT (TYPE, ...)\""},
       // Mount alone, of a Mac on macOS 26 with a simulator runtime.
-      {"macos26-mount", Pasted::AsRecorded, {"disk3s1 / at / APFS Internal System" }, "11.0", "apfs, system (none)", "disk5: no recording says it; taken as an APFS container (its volumes are mounted as apfs); the disk image file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg",
+      {"macos26-mount", Pasted::AsRecorded, {"disk3s1 Macintosh HD at  APFS Internal System" }, "11.0", "apfs, system (none)", "disk5: no recording says it; taken as an APFS container (its volumes are mounted as apfs); the disk image file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg",
        // As a real Mac's registry holds them: the sealed snapshot, the roles, the name the system
        // gives xART, APFS content (isAPFS), the simulator's image path.
        {{"disk3s1s1", "Class", nullptr, "AppleAPFSSnapshot"}, {"disk3s1", "Properties", "Role", role("System")},
@@ -354,9 +374,16 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
         {"disk3s5", "Description", "DAVolumeType", "APFS"},
         {"disk3", "Description", "DADeviceProtocol", "Apple Fabric"},
         {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
+      // The listing and the Data volume's info, without mount: the Data role from the listing's
+      // mount point, and "/" on the sealed snapshot alone.
+      {"bigsur-listing", Pasted::AsRecorded, {"disk1s5 Macintosh HD at  APFS Internal System"}, "11.0", "apfs, system (none)",
+       "disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)"},
+      // The text form of diskutil list names the System and Data volumes but gives no roles.
+      {"catalina", Pasted::TextListing, {"disk1s5 Macintosh HD at  APFS Internal System"}, "10.15.7", "not apfs, system (none)",
+       "disk1s1: no recording says it; taken as role Data (named \"Macintosh HD - Data\", after disk1s5 \"Macintosh HD\" of its container)"},
   };
   for (const PastedDump& row : rows) {
-    constexpr const char* kPastedNames[] = {"as recorded", "listings only", "mount only", "no sw_vers", "transcript"};
+    constexpr const char* kPastedNames[] = {"as recorded", "listings only", "mount only", "no sw_vers", "transcript", "text listing"};
     std::string name = std::string(row.dump) + ", " + kPastedNames[static_cast<int>(row.pasted)];
     testing::TempDir scratch;
     fs::copy(dumpDir(row.dump), scratch.path() / "dump", fs::copy_options::recursive);
@@ -400,30 +427,138 @@ TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
 TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
   testing::TempDir scratch;
   std::string out = (scratch.path() / "image").string(), thin = (scratch.path() / "thin").string();
+  std::string unpacked = (scratch.path() / "unpacked").string(), two = (scratch.path() / "two").string();
   testing::writeFile(thin + "/sw_vers.txt", "ProductName:\tMac OS X\nProductVersion:\t10.15.7\n");
   testing::writeFile(out + "/notes.txt", "");
   fs::create_directories(out + "2");
-  // The dump, the image folder, the exit status, a piece of what the tool says on stderr and what
-  // it prints.
-  const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
-      {dumpDir("osx-virtualbox"), out, 2, "strandel: image import: " + out + ": exists and is not an empty folder; give a new one\n",
-       ""},
-      // An empty folder is as good as a new one; the dump's problems go to stderr.
-      {dumpDir("catalina"), out + "2", 0, "strandel: image import: ioreg.plist: missing;",
-       out + "2: 14 registry entries (11 media objects), 7 mounts\n"},
+  // An archive of the folder unpacks one level down; two recordings side by side are named.
+  for (const std::string& folder : {unpacked + "/mac-dump", two + "/a", two + "/b"}) fs::create_directories(folder);
+  fs::copy(dumpDir("fat32-stick"), unpacked + "/mac-dump", fs::copy_options::recursive);
+  fs::copy(dumpDir("fat32-stick"), two + "/a", fs::copy_options::recursive);
+  fs::copy(dumpDir("fat32-stick"), two + "/b", fs::copy_options::recursive);
+  std::string ticket = (scratch.path() / "ticket").string();
+  testing::writeFile(ticket + "/pasted.txt", testing::readFile(dumpDir("monterey-session") + "/session.txt"));
+  // The dump, the image folder, the options, the exit status, a piece of what the tool says on
+  // stderr and what it prints.
+  using Words = std::vector<std::string>;
+  const std::tuple<std::string, std::string, Words, int, std::string, std::string> cases[] = {
+      {dumpDir("osx-virtualbox"), out, {}, 2,
+       "strandel: image import: " + out + ": exists and is not an empty folder; give a new one, or --force to replace an image\n", ""},
+      // --force replaces only an image.
+      {dumpDir("osx-virtualbox"), out, {"--force"}, 2, "is not a machine image (no machine.plist and root/)", ""},
+      // An empty folder is as good as a new one; the dump's lines go to stderr under -v only.
+      {dumpDir("catalina"), out + "2", {}, 0, "",
+       out + "2: 7 volumes (1 in the volume list), OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
+             "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " + out +
+           "2 image guesses\" lists the guesses; -v tells what each file gave (13 lines)\n"},
+      {dumpDir("catalina"), out + "2", {"--force", "-v"}, 0, "strandel: image import: ioreg.plist: missing;",
+       out + "2: 7 volumes (1 in the volume list), OS version 10.15.7 (sw_vers-productVersion.txt), 4 guesses, 0 files left out; "
+             "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " + out + "2 image guesses\" lists the guesses\n"},
+      {unpacked, out + "4", {"-v"}, 0, unpacked + ": the recording is in its folder mac-dump, which is read", ""},
+      {two, out + "5", {}, 2, two + ": holds no recording itself, but its folders a, b do; give one of them", ""},
+      // A ticket's pasted session, alone in its folder.
+      {ticket, out + "8", {"-v"}, 0, "pasted.txt: a terminal session, split into its commands: sw_vers (lines 3-5) as sw_vers.txt;", ""},
+      {(scratch.path() / "nowhere").string(), out + "6", {}, 2, "nowhere: no such folder", ""},
+      {dumpDir("catalina"), out + "7", {"--os-version", "10.15.7\r"}, 2, "--os-version: \"10.15.7\r\" is not a version", ""},
       // A dump with nothing to make an image of: exit 1, nothing written.
-      {thin, out + "3", 1, "nothing to make an image of", ""},
+      {thin, out + "3", {}, 1, "nothing to make an image of", ""},
   };
-  for (const auto& [dump, image, status, err, printed] : cases) {
-    testing::ToolRun run = testing::runStrandel({"image", "import", dump, image}, testing::ToolEnvironment::Empty);
+  for (const auto& [dump, image, options, status, err, printed] : cases) {
+    Words words{"image", "import"};
+    words.insert(words.end(), options.begin(), options.end());
+    words.insert(words.end(), {dump, image});
+    testing::ToolRun run = testing::runStrandel(words, testing::ToolEnvironment::Empty);
     EXPECT_EQ(run.status, status) << dump << ": " << run.err;
     EXPECT_NE(run.err.find(err), std::string::npos) << dump << ": " << run.err;
     if (status == 2) {
       EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
     }
-    EXPECT_EQ(run.out, printed) << dump;
+    if (status == 0 && options.empty()) {
+      EXPECT_EQ(run.err, "") << dump;
+    }
+    if (!printed.empty() || status != 0) {
+      EXPECT_EQ(run.out, printed) << dump;
+    }
   }
   EXPECT_FALSE(fs::exists(out + "3"));
+  EXPECT_TRUE(fs::exists(out + "/notes.txt"));
+}
+
+// What the engineer knows is given on the command line and answered as the Mac would; what the
+// import guessed is shown again from the image.
+TEST(ImportDump, KnownFactsFillTheVersionAndGuessesAreShown) {
+  testing::TempDir scratch;
+  std::string dump = (scratch.path() / "dump").string(), image = (scratch.path() / "image").string();
+  fs::copy(dumpDir("bigsur-listing"), dump, fs::copy_options::recursive);
+  testing::ToolRun run = testing::runStrandel({"image", "import", "--os-version", "12.6.3", "--build", "21G419", dump, image},
+                                              testing::ToolEnvironment::Empty);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("OS version 12.6.3 (the command line)"), std::string::npos) << run.out;
+  const std::tuple<std::vector<std::string>, std::string> answers[] = {
+      {{"os", "version"}, "12.6.3\n"},
+      {{"os", "compare", "12.6.3"}, "0\n"},
+  };
+  for (const auto& [words, expected] : answers) {
+    std::vector<std::string> all{"--machine", image};
+    all.insert(all.end(), words.begin(), words.end());
+    testing::ToolRun answer = testing::runStrandel(all, testing::ToolEnvironment::Empty);
+    EXPECT_EQ(answer.status, 0) << words.front() << ": " << answer.err;
+    EXPECT_EQ(answer.out, expected) << words.front();
+    EXPECT_EQ(answer.err.find("sw_vers"), std::string::npos) << answer.err;
+  }
+  EXPECT_EQ(testing::readFile(image + "/root/usr/bin/sw_vers.d/sw_vers.txt"),
+            "ProductName:\tmacOS\nProductVersion:\t12.6.3\nBuildVersion:\t21G419\n");
+  testing::ToolRun guesses = testing::runStrandel({"--machine", image, "image", "guesses"}, testing::ToolEnvironment::Empty);
+  EXPECT_EQ(guesses.status, 0) << guesses.err;
+  EXPECT_NE(guesses.out.find("disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)"),
+            std::string::npos) << guesses.out;
+  // No version guess is kept when the version was given.
+  EXPECT_EQ(guesses.out.find("sw_vers:"), std::string::npos) << guesses.out;
+  testing::ToolRun json = testing::runStrandel({"--machine", image, "--format", "json", "image", "guesses"}, testing::ToolEnvironment::Empty);
+  EXPECT_TRUE(json.out.starts_with("[{\"about\":\"disk0\",\"guess\":\"no recording says it; taken as ")) << json.out;
+}
+
+// A recording pasted from a ticket (CR LF) or an old editor (CR) gives the image of the
+// recording itself; so does a terminal session of the text forms.
+TEST(ImportDump, LineEndsOfOtherSystemsGiveTheSameImage) {
+  for (const char* name : {"catalina", "bigsur-listing", "monterey-session"}) {
+    for (const char* end : {"\r\n", "\r"}) {
+      testing::TempDir scratch;
+      fs::copy(dumpDir(name), scratch.path() / "dump", fs::copy_options::recursive);
+      for (const auto& item : fs::recursive_directory_iterator(scratch.path() / "dump")) {
+        if (!item.is_regular_file() || item.path().filename() == "NOTES") continue;
+        std::string bytes = testing::readFile(item.path()), changed;
+        for (char c : bytes) changed += c == '\n' ? std::string(end) : std::string(1, c);
+        testing::writeFile(item.path(), changed);
+      }
+      bool session = std::string(name) == "monterey-session";
+      fs::path from = session ? scratch.path() / "dump/session.txt" : scratch.path() / "dump";
+      fs::path original = session ? fs::path(dumpDir(name)) / "session.txt" : fs::path(dumpDir(name));
+      ImportReport report = importMac(from, scratch.path() / "image");
+      ASSERT_EQ(report.status, ImportStatus::Written) << name << ": " << report.message;
+      ASSERT_EQ(importMac(original, scratch.path() / "original").status, ImportStatus::Written) << name;
+      EXPECT_EQ(machinePlistAt(scratch.path() / "image"), machinePlistAt(scratch.path() / "original")) << name;
+      EXPECT_EQ(rootFiles(scratch.path() / "image"), rootFiles(scratch.path() / "original")) << name;
+      EXPECT_EQ(std::ranges::count_if(report.problems, [](const std::string& l) { return l.find("CR LF or CR") != std::string::npos; }), 1)
+          << name << PrintToString(report.problems);
+    }
+  }
+}
+
+// The sealed snapshot of macOS 11 and later is mounted at /, its System volume is not; the
+// container still holds the running system.
+TEST(ImportDump, SealedSystemVolumeKeepsNoMountPointAndItsContainerHoldsTheSystem) {
+  testing::TempDir scratch;
+  ASSERT_EQ(importMac(dumpDir("bigsur-listing"), scratch.path() / "image").status, ImportStatus::Written);
+  auto previous = platform::current();
+  ASSERT_EQ(useMachine((scratch.path() / "image").string()), std::nullopt);
+  PlistDict group = StrandelFramework::volumesInAPFSContainer("disk1s5");
+  platform::setCurrent(previous);
+  EXPECT_EQ(group.at("containsBoot"), PlistValue(true));
+  checkEntries(machinePlistAt(scratch.path() / "image"),
+               {{"disk1s5", "Description", "DAVolumePath", std::nullopt}, {"disk1s5s1", "Description", "DAVolumePath", "file:///"},
+                {"disk1s5", "Properties", "Role", role("System")}, {"disk1s1", "Properties", "Role", role("Data")}},
+               "bigsur-listing");
 }
 
 // The imported Catalina's tools are the ones its import writes (ImportGivesTheCheckedInImage).

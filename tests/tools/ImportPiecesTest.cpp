@@ -1,4 +1,5 @@
-// The importer's pieces on real lines: the readers of `mount` and `df -k`, the mount URLs and the
+// The importer's pieces on real lines: the readers of `mount` and `df`, the text forms of
+// diskutil info and apfs list, sessions and line ends, sw_vers' lines, the mount URLs and the
 // partition types it writes, and BSD names. The real dumps go through them whole in ImportDumpTest.
 #include <gtest/gtest.h>
 
@@ -10,9 +11,12 @@
 #include "tools/strandel/import/BsdName.hpp"
 #include "tools/strandel/import/Description.hpp"
 #include "tools/strandel/import/DiskListText.hpp"
+#include "tools/strandel/import/DiskutilText.hpp"
 #include "tools/strandel/import/FileUrl.hpp"
+#include "tools/strandel/import/KnownFacts.hpp"
 #include "tools/strandel/import/MountText.hpp"
 #include "tools/strandel/import/PastedText.hpp"
+#include "tools/strandel/import/Transcript.hpp"
 
 namespace strandel::importer {
 namespace {
@@ -100,6 +104,139 @@ TEST(ImportMountText, FindsTheDfRowOfEachMount) {
     auto row = findDfRow(kDf, from, on);
     EXPECT_EQ(row ? std::to_string(row->blocks) + " " + std::to_string(row->used) + " " + std::to_string(row->available) : "",
               expected) << from << " on " << on;
+  }
+}
+
+TEST(ImportMountText, ReadsDfInItsHeadersUnit) {
+  // df's header, its row, and the statfs figures "bsize blocks free".
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"Filesystem 1024-blocks Used Available Capacity Mounted on", "/dev/disk1s1 1000 400 600 40% /", "4096 250 150"},
+      {"Filesystem 512-blocks Used Available Capacity iused ifree %iused Mounted on", "/dev/disk1s1 1000 400 600 40% 1 2 0% /",
+       "4096 125 75"},
+      {"Filesystem 512-blocks Used Available Capacity Mounted on", "/dev/disk1s1 1001 401 600 40% /", "512 1001 600"},
+      {"Filesystem Size Used Avail Capacity iused ifree %iused Mounted on", "/dev/disk1s1 228Gi 14Gi 153Gi 9% 1 2 0% /",
+       "4096 59768832 56098816"},
+      {"Filesystem Size Used Avail Capacity Mounted on", "/dev/disk1s1 2.0Xi 1Gi 1Gi 50% /", ""},
+  };
+  for (const auto& [header, row, expected] : cases) {
+    auto found = findDfRow(std::string(header) + "\n" + row + "\n", "/dev/disk1s1", "/");
+    std::string figures;
+    if (found) {
+      StatfsFigures f = figuresFromDf(*found);
+      figures = std::to_string(f.blockSize) + " " + std::to_string(f.blocks) + " " + std::to_string(f.freeBlocks);
+    }
+    EXPECT_EQ(figures, expected) << header;
+  }
+}
+
+TEST(ImportDiskutilText, ReadsInfoSectionsIntoTheirPlistKeys) {
+  std::vector<PlistDict> disks = infoFromText(
+      "$ diskutil info -all\n"
+      "   Device Identifier:         disk4s2\n"
+      "   Whole:                     No\n"
+      "   Volume Name:               Time: Machine\n"
+      "   Mounted:                   Yes\n"
+      "   Mount Point:               /Volumes/Time: Machine\n"
+      "   Type (Bundle):             hfs\n"
+      "   Disk Size:                 2.0 TB (2000054960128 Bytes) (exactly 3906357344 512-Byte-Units)\n"
+      "   Device Block Size:         512 Bytes\n"
+      "   Device Location:           External\n"
+      "   APFS Physical Store:       disk3s2\n"
+      "**********\n"
+      "   Device Identifier:         disk5\n"
+      "   Volume Name:               Not applicable (no file system)\n"
+      "   Mounted:                   No\n"
+      "   Removable Media:           Removable\n"
+      "   Device Identifier:         not a disk\n"
+      "   Volume Name:               nobody's\n");
+  ASSERT_EQ(disks.size(), 2u);
+  const PlistDict expected{{"DeviceIdentifier", PlistValue("disk4s2")},
+                           {"WholeDisk", PlistValue(false)},
+                           {"VolumeName", PlistValue("Time: Machine")},
+                           {"MountPoint", PlistValue("/Volumes/Time: Machine")},
+                           {"FilesystemType", PlistValue("hfs")},
+                           {"Size", PlistValue(std::uint64_t{2000054960128})},
+                           {"DeviceBlockSize", PlistValue(std::uint64_t{512})},
+                           {"Internal", PlistValue(false)},
+                           {"APFSPhysicalStores", PlistValue(PlistArray{PlistValue(PlistDict{{"APFSPhysicalStore", PlistValue("disk3s2")}})})}};
+  EXPECT_EQ(PlistValue(disks[0]), PlistValue(expected)) << writeJson(PlistValue(disks[0]));
+  EXPECT_EQ(PlistValue(disks[1]), PlistValue(PlistDict{{"DeviceIdentifier", PlistValue("disk5")}, {"MountPoint", PlistValue("")},
+                                                       {"RemovableMedia", PlistValue(true)}}))
+      << writeJson(PlistValue(disks[1]));
+}
+
+TEST(ImportDiskutilText, ReadsApfsListContainersVolumesAndTheSnapshotAtRoot) {
+  auto listing = apfsListFromText(
+      "+-- Container disk3 AAAA\n"
+      "    APFS Container Reference:     disk3\n"
+      "    Size (Capacity Ceiling):      1000 B (1.0 KB)\n"
+      "    Capacity Not Allocated:       600 B (600 B)\n"
+      "    +-< Physical Store disk0s2 BBBB\n"
+      "    |   APFS Physical Store Disk:   disk0s2\n"
+      "    +-> Volume disk3s1 CCCC\n"
+      "    |   APFS Volume Disk (Role):   disk3s1 (System)\n"
+      "    |   Name:                      Mac: HD (Case-sensitive)\n"
+      "    |   Mount Point:               Not Mounted\n"
+      "    |   Snapshot Disk:             disk3s1s1\n"
+      "    |   Snapshot Mount Point:      /\n"
+      "    +-> Volume disk3s2 DDDD\n"
+      "        APFS Volume Disk (Role):   disk3s2 (No specific role)\n"
+      "        Mount Point:               /Volumes/Work\n"
+      "+-- Container disk3 AAAA\n"
+      "|   +-> Volume Group EEEE\n"
+      "|       APFS Volume Disk (Role):   disk3s9 (Data)\n");
+  ASSERT_TRUE(listing);
+  EXPECT_EQ(writeJson(PlistValue(*listing)),
+            "{\"Containers\":[{\"APFSContainerUUID\":\"AAAA\",\"CapacityCeiling\":1000,\"CapacityFree\":600,"
+            "\"ContainerReference\":\"disk3\",\"DesignatedPhysicalStore\":\"disk0s2\","
+            "\"PhysicalStores\":[{\"DeviceIdentifier\":\"disk0s2\"}],\"Volumes\":["
+            "{\"APFSVolumeUUID\":\"CCCC\",\"DeviceIdentifier\":\"disk3s1\",\"MountedSnapshots\":[{\"SnapshotBSD\":\"disk3s1s1\","
+            "\"SnapshotMountPoint\":\"/\"}],\"Name\":\"Mac: HD\",\"Roles\":[\"System\"]},"
+            "{\"APFSVolumeUUID\":\"DDDD\",\"DeviceIdentifier\":\"disk3s2\",\"MountPoint\":\"/Volumes/Work\",\"Roles\":[]}]}]}");
+  EXPECT_EQ(apfsListFromText("APFS Containers (0 found)\n"), std::nullopt);
+}
+
+TEST(ImportPastedText, SplitsASessionIntoItsCommandsAndFeedsLines) {
+  std::vector<TranscriptPart> parts = splitTranscript(
+      "Last login: Tue\n"
+      "jo@Mac ~ % sw_vers\n"
+      "ProductVersion:\t12.6\n"
+      "jo@Mac ~ % ls /Volumes\n"
+      "Macintosh HD\n"
+      "bash-3.2$ sudo /usr/sbin/diskutil info -plist /dev/disk3s1\n"
+      "<plist/>\n"
+      "# diskutil info disk3s2\n"
+      "   Device Identifier: disk3s2\n"
+      "# diskutil info disk3s3\n"
+      "   Device Identifier: disk3s3\n"
+      "jo@Mac ~ %\n"
+      "after the prompt\n");
+  std::vector<std::string> seen;
+  for (const TranscriptPart& part : parts) seen.push_back(part.file + " <" + part.command + "> " + part.text);
+  EXPECT_EQ(seen, (std::vector<std::string>{"sw_vers.txt <sw_vers> ProductVersion:\t12.6\n",
+                                            "info/disk3s1.plist <sudo /usr/sbin/diskutil info -plist /dev/disk3s1> <plist/>\n",
+                                            "diskutil-info.txt <diskutil info disk3s2>    Device Identifier: disk3s2\n"
+                                            "   Device Identifier: disk3s3\n"}));
+  EXPECT_TRUE(splitTranscript("/dev/disk1s1 on / (apfs, local)\ndevfs 1 1 0 100% /dev\n").empty());
+  EXPECT_EQ(withLineFeeds("a\r\nb\rc\n\r\n"), "a\nb\nc\n\n");
+  EXPECT_EQ(withLineFeeds("a\nb\n"), std::nullopt);
+  EXPECT_EQ(withLineFeeds("bplist00\r"), std::nullopt);
+}
+
+TEST(ImportKnownFacts, SetsSwVersLinesInItsOrderAndRefusesWhatIsNoFact) {
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+      {"", "ProductVersion", "10.15.7", "ProductVersion:\t10.15.7\n"},
+      {"ProductName:\tmacOS\nBuildVersion:\t21G419\n", "ProductVersion", "12.6.3",
+       "ProductName:\tmacOS\nProductVersion:\t12.6.3\nBuildVersion:\t21G419\n"},
+      {"ProductName:\t\tmacOS\nProductVersion:\t\t14.1\n", "ProductVersion", "14.1.1", "ProductName:\t\tmacOS\nProductVersion:\t\t14.1.1\n"},
+      {"", "ProductVersion", "13.2.1", "ProductVersion:\t\t13.2.1\n"},
+      {"ProductVersion:\t11.6\n", "BuildVersion", "20G165", "ProductVersion:\t11.6\nBuildVersion:\t20G165\n"},
+  };
+  for (const auto& [recorded, label, value, expected] : cases) EXPECT_EQ(withSwVersLine(recorded, label, value), expected) << label;
+  EXPECT_EQ(knownFactsRefusal({.osVersion = "10.15.7"}), std::nullopt);
+  for (const KnownFacts& bad : {KnownFacts{.osVersion = "ten"}, KnownFacts{.osVersion = "10..1"}, KnownFacts{.build = "21G 419"},
+                                KnownFacts{.productName = "mac\nOS"}}) {
+    EXPECT_NE(knownFactsRefusal(bad), std::nullopt);
   }
 }
 

@@ -19,6 +19,7 @@ struct Context {
   Format format = Format::Text;
   bool liveHost = false;  // no machine image was chosen
   std::string diskFile;   // --disk: a disk image file standing in for the host's disks
+  std::string machineDir;  // the machine image's folder, "" on the live host
   // The words after a command that takes them all as they stand (a prefix command: tmutil),
   // a first "--" left out.
   std::vector<std::string> passedOn;
@@ -72,6 +73,6 @@ void addBytesCommand(CommandBuilder& tool, Context& context);
 void addVerifyCommand(CommandBuilder& tool, Context& context);
 void addTmutilCommand(CommandBuilder& tool, Context& context);
 void addFdaCommand(CommandBuilder& tool, Context& context);
-void addImageCommand(CommandBuilder& tool, Context& context);  // image import
+void addImageCommand(CommandBuilder& tool, Context& context);  // image import, image guesses
 
 }  // namespace strandel::tool

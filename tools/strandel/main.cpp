@@ -60,6 +60,7 @@ int runTool(int argc, char** argv) {
     fromEnvironment = !machineDir.empty();
   }
   context.liveHost = machineDir.empty();
+  context.machineDir = machineDir;
   if (!context.diskFile.empty()) {
     if (auto error = strandel::platform::useDiskImage(context.diskFile)) return usageError(*error);
   } else if (!machineDir.empty()) {

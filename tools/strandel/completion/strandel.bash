@@ -49,7 +49,7 @@ _strandel() {
     word=${words[i]}
     case $word in
       --machine | --disk) _strandel_tool+=("$word" "${words[i + 1]}"); ((i++)) ;;
-      --format) ((i++)) ;;
+      --format | --os-version | --build | --product-name) ((i++)) ;;
       -*) ;;
       *)
         if [[ -z $command ]]; then
@@ -64,6 +64,7 @@ _strandel() {
   case $prev in
     --machine) _filedir -d; return ;;
     --disk) _filedir; return ;;
+    --os-version | --build | --product-name) return ;;  # facts of the imported Mac, typed
     --format) COMPREPLY=($(compgen -W "text json plist" -- "$cur")); return ;;
     -o | --output)
       # A comma-separated list: complete the name after the last comma.
@@ -90,7 +91,10 @@ _strandel() {
     os) subs="version info compare" ;;
     mount) subs="from on" ;;
     size) subs="total free used apfs-used total-text used-text" ;;
-    image) subs="import" ;;
+    image)
+      subs="import guesses"
+      [[ $sub == import ]] && options="--help --os-version --build --product-name --force -v --verbose"
+      ;;
     registry | volumes) options="--help -o --output -n --noheadings -r --raw" ;;
     container-members) options="--help --as-listed -o --output -n --noheadings -r --raw" ;;
     is-network-backup | verify) ;;

@@ -48,7 +48,9 @@ class Gatherer {
 
   void infoFiles(const Dump& dump) {
     for (const auto& [bsd, info] : dump.info) {
-      DiskFacts* facts = disk(bsd, std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist");
+      // A text form is not replayed, and may have come from diskutil-info.txt or a session.
+      DiskFacts* facts = disk(bsd, dump.infoBytes.count(bsd) ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist"
+                                                              : "diskutil info of " + bsd + " (text)");
       facts->info = info;
       facts->hasInfoFile = true;
     }
@@ -158,6 +160,9 @@ class Gatherer {
           fill(vf->info, "FilesystemType", "apfs");
           containerFigures(*vf);
           if (vf->roles.empty()) vf->roles = texts(arrayAt(v, "Roles"));
+          // The text form tells where a volume and its snapshot are mounted; the -plist does not.
+          if (auto it = v.find("MountPoint"); it != v.end()) fill(vf->info, "MountPoint", it->second);
+          mountedSnapshots(v, "Name", *name, dumpfile::kApfsList);
         }
       }
     }
@@ -207,22 +212,27 @@ class Gatherer {
     setParent(*facts, container);
     fill(facts->info, "Content", kApfsVolumeContent);
     fill(facts->info, "FilesystemType", "apfs");
+    mountedSnapshots(entry, "VolumeName", *bsd, dumpfile::kDiskList);
+  }
+
+  // The snapshots of a volume that are mounted, as diskutil list -plist gives them.
+  void mountedSnapshots(const PlistDict& entry, const char* nameKey, const std::string& bsd, std::string_view file) {
     const PlistArray* snapshots = arrayAt(entry, "MountedSnapshots");
     if (!snapshots) return;
     for (const PlistValue& snapshot : *snapshots) {
-      const std::string* name = deviceOf(snapshot, "SnapshotBSD", dumpfile::kDiskList, "a mounted snapshot");
+      const std::string* name = deviceOf(snapshot, "SnapshotBSD", file, "a mounted snapshot");
       if (!name) continue;
       const PlistDict& s = *snapshot.asDictionary();
-      DiskFacts* sf = disk(*name, dumpfile::kDiskList);
+      DiskFacts* sf = disk(*name, file);
       setKind(*sf, DiskKind::ApfsSnapshot);
-      setParent(*sf, *bsd);
+      setParent(*sf, bsd);
       if (auto it = s.find("SnapshotMountPoint"); it != s.end()) fill(sf->info, "MountPoint", it->second);
       if (auto it = s.find("SnapshotUUID"); it != s.end()) {
         fill(sf->info, "VolumeUUID", it->second);
         fill(sf->info, "DiskUUID", it->second);
       }
       // diskutil info names a snapshot's volume after the volume it was taken of.
-      if (auto it = entry.find("VolumeName"); it != entry.end()) fill(sf->info, "VolumeName", it->second);
+      if (auto it = entry.find(nameKey); it != entry.end()) fill(sf->info, "VolumeName", it->second);
       fill(sf->info, "Content", kApfsVolumeContent);
       fill(sf->info, "FilesystemType", "apfs");
     }

@@ -23,6 +23,18 @@ constexpr std::array<SystemMount, 8> kSystemMounts{{
     {"/System/Volumes/Hardware", "Hardware", "Hardware"},
 }};
 
+// The name the installer gives the System volume.
+constexpr std::string_view kInstallerName = "Macintosh HD";
+
+// The System volume's name in the name of its Data volume: "Macintosh HD - Data" and, on some
+// systems, "Macintosh HD — Data" (an em dash).
+std::optional<std::string> systemNameOfData(std::string_view name) {
+  for (std::string_view suffix : {std::string_view(" - Data"), std::string_view(" \xE2\x80\x94 Data")}) {
+    if (name.size() > suffix.size() && name.ends_with(suffix)) return std::string(name.substr(0, name.size() - suffix.size()));
+  }
+  return std::nullopt;
+}
+
 // Xcode mounts each simulator runtime's disk image below this folder.
 constexpr std::string_view kSimulatorMounts = "/Library/Developer/CoreSimulator/";
 
@@ -38,7 +50,17 @@ bool flagAt(const PlistDict& dict, std::string_view key) {
   return it != dict.end() && it->second.asBoolean().value_or(false);
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// An APFS volume (not a snapshot, not a container), by what any recording says of it.
+bool isApfsVolume(const std::string& bsd, const DiskFacts& facts) {
+  auto numbers = bsdNumbers(bsd);
+  if (!numbers || numbers->size() != 2) return false;
+  if (facts.kind) return *facts.kind == DiskKind::ApfsVolume;
+  const std::string* fileSystem = textAt(facts.info, "FilesystemType");
+  const std::string* content = textAt(facts.info, "Content");
+  return (fileSystem && *fileSystem == "apfs") || (content && *content == kApfsVolumeContent);
+}
 
 // The file system a partition holds by the type diskutil lists for it; "" when the type
 // says nothing sure (Microsoft Basic Data holds FAT, exFAT or NTFS alike).
@@ -78,7 +100,7 @@ class LayoutGuesser {
       if (!numbers || !seen.insert(bsd).second || !disks_.count(bsd)) continue;
       options_[bsd] = mount.options;
       // APFS names have two parts (a volume) or three (a snapshot of one).
-      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3)) apfsMount(bsd, numbers->size(), mount);
+      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3)) apfsMount(bsd, numbers->size());
       if (mount.on.starts_with(kSimulatorMounts)) simulator(bsd, mount.on);
     }
   }
@@ -104,27 +126,54 @@ class LayoutGuesser {
       std::string_view name = userVisibleName(*kind, content ? *content : "", journaled);
       if (name.empty()) continue;
       fill(facts.info, "FilesystemUserVisibleName", std::string(name));
-      facts.guesses.push_back("volume type " + quoted(name) + " (file system " + *kind +
+      facts.guesses.push_back("volume type " + inQuotes(name) + " (file system " + *kind +
                               (content && *kind == "msdos" ? ", Content " + *content : std::string()) + ")");
     }
   }
 
-  // From macOS 11 the system runs from a sealed snapshot of its System volume, which the
-  // service reports as mounted where the snapshot is.
+  // The roles and names of the system's own mount points, from whichever recording gives the
+  // mount point (mount, a listing's MountPoint, an info file).
+  void systemMounts() {
+    for (auto& [bsd, facts] : disks_) {
+      const std::string* point = textAt(facts.info, "MountPoint");
+      if (!point || !isApfsVolume(bsd, facts)) continue;
+      for (const SystemMount& system : kSystemMounts) {
+        if (*point != system.path) continue;
+        role(facts, system.role, "mounted at " + *point);
+        if (!system.name.empty() && !has(facts.info, "VolumeName")) {
+          facts.info["VolumeName"] = std::string(system.name);
+          facts.guesses.push_back("named " + inQuotes(system.name) + ", as the system names the volume at " + *point);
+        }
+      }
+    }
+  }
+
+  // From macOS 10.15 the installer names the Data volume after its System volume, in the same
+  // container: a listing without roles (the text form) still shows the pair by name.
+  void namedPairs() {
+    std::map<std::pair<std::string, std::string>, std::string> byName;  // (container, name) -> volume
+    for (const auto& [bsd, facts] : disks_) {
+      const std::string* name = textAt(facts.info, "VolumeName");
+      if (name && isApfsVolume(bsd, facts)) byName.emplace(std::make_pair(bsdWhole(bsd), *name), bsd);
+    }
+    for (const auto& [key, bsd] : byName) {
+      const std::string& name = key.second;
+      std::optional<std::string> system = systemNameOfData(name);
+      if (!system) continue;
+      auto pair = byName.find({key.first, *system});
+      if (pair == byName.end()) continue;
+      role(disks_[bsd], "Data", "named " + inQuotes(name) + ", after " + pair->second + " " + inQuotes(*system) + " of its container");
+      role(disks_[pair->second], "System", "the Data volume " + bsd + " is named after it");
+    }
+  }
+
+  // From macOS 11 the system runs from a sealed snapshot of its System volume. Only the
+  // snapshot is mounted: the volume keeps no mount point of its own, as the service reports it.
   void systemVolume() {
-    std::vector<std::pair<std::string, std::string>> volumes;
     for (const auto& [bsd, facts] : disks_) {
       const std::string* point = textAt(facts.info, "MountPoint");
       auto numbers = bsdNumbers(bsd);
-      if (point && *point == "/" && numbers && numbers->size() >= 3) volumes.emplace_back(*bsdParent(bsd), bsd);
-    }
-    for (const auto& [volume, snapshot] : volumes) {
-      DiskFacts& v = disk(volume);
-      if (!has(v.info, "MountPoint")) {
-        v.info["MountPoint"] = std::string("/");
-        v.guesses.push_back("mounted at / (its snapshot " + snapshot + " is)");
-      }
-      role(v, "System", "its snapshot is mounted at /");
+      if (point && *point == "/" && numbers && numbers->size() >= 3) role(disk(*bsdParent(bsd)), "System", "its snapshot is mounted at /");
     }
     // From macOS 10.15 the volume at / is the System half of a volume group whose Data half
     // is in the same container.
@@ -139,6 +188,33 @@ class LayoutGuesser {
       if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers && numbers->size() == 2 &&
           dataContainers.count(bsdWhole(bsd)))
         role(facts, "System", "mounted at / beside a Data volume of its container");
+    }
+  }
+
+  // The installer names the volume the Mac runs from "Macintosh HD" and its Data volume after
+  // it; a recording that names neither (mount alone) gets the names the Mac most likely shows.
+  void systemNames() {
+    std::map<std::string, std::string> systemNames;  // container -> the System volume's name
+    for (auto& [bsd, facts] : disks_) {
+      bool system = !facts.roles.empty() && facts.roles.front() == "System";
+      const std::string* point = textAt(facts.info, "MountPoint");
+      auto numbers = bsdNumbers(bsd);
+      bool root = point && *point == "/" && numbers && numbers->size() <= 2;
+      if (!system && !root) continue;
+      if (!has(facts.info, "VolumeName")) {
+        facts.info["VolumeName"] = std::string(kInstallerName);
+        facts.guesses.push_back("named " + inQuotes(kInstallerName) + ", the name the installer gives the volume the Mac runs from");
+      }
+      if (!system) continue;
+      if (const std::string* name = textAt(facts.info, "VolumeName")) systemNames.emplace(bsdWhole(bsd), *name);
+    }
+    for (auto& [bsd, facts] : disks_) {
+      if (facts.roles.empty() || facts.roles.front() != "Data" || has(facts.info, "VolumeName")) continue;
+      auto system = systemNames.find(bsdWhole(bsd));
+      if (system == systemNames.end()) continue;
+      std::string name = system->second + " - Data";
+      facts.info["VolumeName"] = name;
+      facts.guesses.push_back("named " + inQuotes(name) + ", as the installer names the Data volume after its System volume");
     }
   }
 
@@ -165,7 +241,7 @@ class LayoutGuesser {
     facts.guesses.push_back(std::move(what));
   }
 
-  void apfsMount(const std::string& bsd, std::size_t parts, const MountLine& mount) {
+  void apfsMount(const std::string& bsd, std::size_t parts) {
     std::string whole = bsdWhole(bsd);
     std::string volume = parts >= 3 ? *bsdParent(bsd) : bsd;
     DiskFacts& container = disk(whole);
@@ -180,15 +256,6 @@ class LayoutGuesser {
       setKind(snapshot, DiskKind::ApfsSnapshot, volume, "a snapshot of " + volume + " (a three-part name mounted as apfs)");
       fill(snapshot.info, "Content", kApfsVolumeContent);
       fill(v.info, "FilesystemType", "apfs");
-      return;
-    }
-    for (const SystemMount& system : kSystemMounts) {
-      if (mount.on != system.path) continue;
-      role(v, system.role, "mounted at " + mount.on);
-      if (!system.name.empty() && !has(v.info, "VolumeName")) {
-        v.info["VolumeName"] = std::string(system.name);
-        v.guesses.push_back("named " + quoted(system.name) + ", as the system names the volume at " + mount.on);
-      }
     }
   }
 
@@ -235,7 +302,10 @@ bool firstRoleIs(const DiskFacts& facts, std::initializer_list<std::string_view>
 void guessFromLayout(DiskMap& disks, const std::vector<MountLine>& mounts) {
   LayoutGuesser guesser(disks);
   guesser.fromMounts(mounts);
+  guesser.systemMounts();
+  guesser.namedPairs();
   guesser.systemVolume();
+  guesser.systemNames();
   guesser.fileSystems();
   guesser.osInternal();
 }

@@ -11,6 +11,7 @@
 
 #include "base/FileBytes.hpp"
 #include "tools/strandel/import/DiskListText.hpp"
+#include "tools/strandel/import/DiskutilText.hpp"
 #include "tools/strandel/import/MountText.hpp"
 #include "tools/strandel/import/PastedText.hpp"
 
@@ -46,6 +47,8 @@ class Reader {
   Reader(const fs::path& dir, Problems& problems) : dir_(dir), problems_(problems), failures_(readFailures(dir)) {}
 
   const std::map<std::string, std::string, std::less<>>& failures() const { return failures_; }
+  // The files whose lines ended in CR LF or CR, read with LF.
+  const std::vector<std::string>& carriageReturns() const { return carriageReturns_; }
 
   // The bytes of a dump file; a missing file gets a line saying what its absence costs.
   std::optional<std::string> bytes(std::string_view name, std::string_view withoutIt) {
@@ -53,6 +56,10 @@ class Reader {
     std::string what;
     switch (file.error) {
       case base::ReadError::None:
+        if (auto fed = withLineFeeds(file.bytes)) {
+          carriageReturns_.emplace_back(name);
+          return std::move(*fed);
+        }
         return std::move(file.bytes);
       case base::ReadError::Missing:
         what = "missing";
@@ -69,7 +76,11 @@ class Reader {
         what = "can't be read";
         break;
     }
-    problems_.add(name, what + "; " + std::string(withoutIt));
+    if (file.error == base::ReadError::Missing) {
+      problems_.add(name, what + "; " + std::string(withoutIt));
+    } else {
+      problems_.leaveOut(name, what + "; " + std::string(withoutIt));
+    }
     return std::nullopt;
   }
 
@@ -78,7 +89,7 @@ class Reader {
     auto value = plist(name, withoutIt, &raw);
     if (!value) return std::nullopt;
     if (auto* dict = value->asDictionary()) return std::move(*dict);
-    problems_.add(name, "the top level is not a dictionary; " + std::string(withoutIt));
+    problems_.leaveOut(name, "the top level is not a dictionary; " + std::string(withoutIt));
     raw.reset();
     return std::nullopt;
   }
@@ -104,22 +115,60 @@ class Reader {
         return PlistValue(std::move(*listed));
       }
     }
+    if (!value && name == dumpfile::kApfsList) {
+      if (auto listed = apfsListFromText(*contents)) {
+        problems_.add(name, "the text form of diskutil apfs list, read from its labels; diskutil replays no apfs list -plist");
+        return PlistValue(std::move(*listed));
+      }
+    }
+    if (!value && name.starts_with(dumpfile::kInfoFolder)) {
+      if (auto disks = infoFromText(*contents); disks.size() == 1) {
+        problems_.add(name, "the text form of diskutil info, read from its labels; diskutil replays no info -plist of it");
+        return PlistValue(std::move(disks.front()));
+      }
+    }
     if (!value) {
-      problems_.add(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
+      problems_.leaveOut(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
     } else if (raw) {
       *raw = std::move(contents);
     }
     return value;
   }
 
-  // Reads info/; false when there is no such folder.
+  // diskutil info of several disks in its text form (info -all, or a session's info commands),
+  // which record-mac does not write: its absence says nothing.
+  void infoText(std::map<std::string, PlistDict, BsdLess>& info) {
+    base::FileBytes file = readDumpFile(dir_ / dumpfile::kInfoText);
+    if (file.error == base::ReadError::Missing) return;
+    if (file.error != base::ReadError::None) {
+      problems_.leaveOut(dumpfile::kInfoText, "can't be read as a plain file; left out");
+      return;
+    }
+    std::string text = withLineFeeds(file.bytes).value_or(std::move(file.bytes));
+    std::string names;
+    for (PlistDict& disk : infoFromText(text)) {
+      std::string bsd = *disk.at("DeviceIdentifier").asString();
+      if (!info.emplace(bsd, std::move(disk)).second) continue;
+      names += (names.empty() ? "" : ", ") + bsd;
+    }
+    if (names.empty()) {
+      problems_.leaveOut(dumpfile::kInfoText, "no disk (\"Device Identifier:\") in it; left out");
+    } else {
+      problems_.add(dumpfile::kInfoText, "the text form of diskutil info, read from its labels: " + names +
+                                             " (an info/ file of the same disk wins); diskutil replays no info -plist of them");
+    }
+  }
+
+  // Reads info/; false when there is no such folder (and no info in text).
   bool infoFolder(std::map<std::string, PlistDict, BsdLess>& info, std::map<std::string, std::string, BsdLess>& infoBytes) {
     std::error_code error;
     fs::path folder = dir_ / dumpfile::kInfoFolder;
     if (!fs::is_directory(fs::symlink_status(folder, error))) {
-      problems_.add(std::string(dumpfile::kInfoFolder) + "/",
-                    "missing; the descriptions are made from the listings and the mount table alone");
-      return false;
+      if (info.empty()) {
+        problems_.add(std::string(dumpfile::kInfoFolder) + "/",
+                      "missing; the descriptions are made from the listings and the mount table alone");
+      }
+      return !info.empty();
     }
     std::vector<fs::path> files;
     for (const auto& item : fs::directory_iterator(folder, error)) files.push_back(item.path());
@@ -127,8 +176,8 @@ class Reader {
     for (const fs::path& path : files) {
       std::string place = std::string(dumpfile::kInfoFolder) + "/" + path.filename().string();
       std::string bsd = path.stem().string();
-      if (path.extension() != ".plist" || !bsdNumbers(bsd)) {
-        problems_.add(place, "not named BSD-NAME.plist; ignored");
+      if ((path.extension() != ".plist" && path.extension() != ".txt") || !bsdNumbers(bsd)) {
+        problems_.leaveOut(place, "not named BSD-NAME.plist; ignored");
         continue;
       }
       std::optional<std::string> raw;
@@ -136,24 +185,25 @@ class Reader {
       if (!value) continue;
       PlistDict* dict = value->asDictionary();
       if (!dict) {
-        problems_.add(place, "the top level is not a dictionary; its disk is described from the listings instead");
+        problems_.leaveOut(place, "the top level is not a dictionary; its disk is described from the listings instead");
         continue;
       }
       if (auto error = dict->find("Error"); error != dict->end() && error->second.asBoolean().value_or(false)) {
         const PlistValue* message = dict->count("ErrorMessage") ? &dict->at("ErrorMessage") : nullptr;
         std::string said = message && message->asString() ? *message->asString() : "no message";
-        problems_.add(place, "diskutil answered with an error (" + said + "); ignored");
+        problems_.leaveOut(place, "diskutil answered with an error (" + said + "); ignored");
         continue;
       }
       if (auto id = dict->find("DeviceIdentifier"); id != dict->end()) {
         const std::string* name = id->second.asString();
         if (!name || *name != bsd) {
-          problems_.add(place, "describes " + (name ? *name : std::string("another disk")) + ", not " + bsd + "; ignored");
+          problems_.leaveOut(place, "describes " + (name ? *name : std::string("another disk")) + ", not " + bsd + "; ignored");
           continue;
         }
       }
-      info.emplace(bsd, std::move(*dict));
-      infoBytes.emplace(bsd, std::move(*raw));
+      info.insert_or_assign(bsd, std::move(*dict));
+      // A text form is read, not replayed: its figures are not the property list's.
+      if (raw) infoBytes.emplace(bsd, std::move(*raw));
     }
     return true;
   }
@@ -162,12 +212,18 @@ class Reader {
   const fs::path& dir_;
   Problems& problems_;
   std::map<std::string, std::string, std::less<>> failures_;
+  std::vector<std::string> carriageReturns_;
 };
 
 }  // namespace
 
 void Problems::add(std::string_view place, std::string_view what) {
   lines_.push_back(std::string(place) + ": " + std::string(what));
+}
+
+void Problems::leaveOut(std::string_view place, std::string_view what) {
+  add(place, what);
+  ++leftOut_;
 }
 
 std::optional<std::string> readBytes(const std::filesystem::path& path) {
@@ -189,6 +245,7 @@ Dump readDump(const std::filesystem::path& dir, Problems& problems) {
   dump.apfsList = reader.dictionary(dumpfile::kApfsList,
                                    "APFS roles are taken from diskutil info and the system's mount points, and diskutil replays no APFS listing",
                                    dump.apfsListBytes);
+  reader.infoText(dump.info);
   dump.hasInfoFolder = reader.infoFolder(dump.info, dump.infoBytes);
   dump.mount = reader.bytes(dumpfile::kMount, "the mount table is made from the mount points that the listings and info files give");
   dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info or the listings' sizes, or are 0");
@@ -198,6 +255,11 @@ Dump readDump(const std::filesystem::path& dir, Problems& problems) {
   dump.tmStatus = reader.bytes(dumpfile::kTmStatus, "tmutil status -X answers nothing");
   dump.timeMachinePrefs = reader.bytes(dumpfile::kTimeMachinePrefs, "the image has no Time Machine preferences");
   dump.failures = reader.failures();
+  if (!reader.carriageReturns().empty()) {
+    std::string files;
+    for (const std::string& name : reader.carriageReturns()) files += (files.empty() ? "" : ", ") + name;
+    problems.add("Line ends", files + ": lines end in CR LF or CR (pasted from a ticket or another system); read as if they ended in LF");
+  }
   return dump;
 }
 

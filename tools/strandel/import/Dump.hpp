@@ -21,6 +21,7 @@ inline constexpr std::string_view kIoreg = "ioreg.plist";                       
 inline constexpr std::string_view kDiskList = "diskutil-list.plist";             // diskutil list -plist
 inline constexpr std::string_view kApfsList = "diskutil-apfs-list.plist";        // diskutil apfs list -plist
 inline constexpr std::string_view kInfoFolder = "info";                          // info/BSD.plist: diskutil info -plist BSD
+inline constexpr std::string_view kInfoText = "diskutil-info.txt";               // diskutil info -all, or info of disks, as text
 inline constexpr std::string_view kMount = "mount.txt";                          // mount
 inline constexpr std::string_view kDf = "df-k.txt";                              // df -k
 inline constexpr std::string_view kSwVers = "sw_vers.txt";                       // sw_vers
@@ -41,11 +42,15 @@ class Problems {
     add(place, what);
     guesses_.push_back(lines_.back());
   }
+  /// A line for a file that is there but can't be used, which the import leaves out.
+  void leaveOut(std::string_view place, std::string_view what);
   const std::vector<std::string>& lines() const { return lines_; }
   const std::vector<std::string>& guesses() const { return guesses_; }
+  std::size_t filesLeftOut() const { return leftOut_; }
 
  private:
   std::vector<std::string> lines_, guesses_;
+  std::size_t leftOut_ = 0;
 };
 
 /// What a dump folder holds. A file that is missing or can't be read is absent here and has a

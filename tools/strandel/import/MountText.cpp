@@ -20,6 +20,34 @@ std::optional<std::uint64_t> number(std::string_view text) {
   return value;
 }
 
+// A size as df -h prints it: "233Gi", "190Ki", "0Bi" (powers of 1024, from macOS 10.6), or
+// "466G" without the "i". Rounded by df to three digits.
+std::optional<std::uint64_t> humanSize(std::string_view text) {
+  if (text.ends_with('i')) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  constexpr std::string_view kUnits = "BKMGTP";
+  std::size_t power = kUnits.find(text.back());
+  if (power == std::string_view::npos) return std::nullopt;
+  text.remove_suffix(1);
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !(value >= 0) || value >= 1e5) return std::nullopt;
+  for (std::size_t i = 0; i < power; ++i) value *= 1024;
+  return static_cast<std::uint64_t>(value);
+}
+
+// The unit of df's counts, from its header: "512-blocks" (df alone), "1024-blocks" (df -k), or
+// "Size" (df -h: sizes with units, unit 1 here).
+std::uint32_t dfUnit(std::string_view dfText) {
+  for (std::string_view line : textLines(dfText)) {
+    if (!line.starts_with("Filesystem")) continue;
+    if (line.find("512-blocks") != std::string_view::npos) return 512;
+    if (line.find(" Size ") != std::string_view::npos) return 1;
+    return 1024;
+  }
+  return 1024;
+}
+
 }  // namespace
 
 std::vector<std::string_view> textLines(std::string_view text) {
@@ -58,6 +86,8 @@ std::optional<MountLine> parseMountLine(std::string_view line) {
 }
 
 std::optional<DfRow> findDfRow(std::string_view dfText, std::string_view from, std::string_view on) {
+  std::uint32_t unit = dfUnit(dfText);
+  auto count = [unit](std::string_view text) { return unit == 1 ? humanSize(text) : number(text); };
   for (std::string_view line : textLines(dfText)) {
     if (line.size() < from.size() + on.size() + 2) continue;
     if (!line.starts_with(from) || !isBlank(line[from.size()])) continue;
@@ -75,17 +105,23 @@ std::optional<DfRow> findDfRow(std::string_view dfText, std::string_view from, s
     }
     // Anything else is a longer name that merely ends like this one.
     if ((columns.size() != 4 && columns.size() != 7) || !columns[3].ends_with('%')) continue;
-    auto blocks = number(columns[0]);
-    auto used = number(columns[1]);
-    auto available = number(columns[2]);
+    auto blocks = count(columns[0]);
+    auto used = count(columns[1]);
+    auto available = count(columns[2]);
     if (!blocks || !used || !available) continue;
-    return DfRow{*blocks, *used, *available};
+    return DfRow{*blocks, *used, *available, unit};
   }
   return std::nullopt;
 }
 
 StatfsFigures figuresFromDf(const DfRow& row) {
   std::uint64_t freeBlocks = row.blocks >= row.used ? row.blocks - row.used : 0;
+  if (row.unit != 1024) {
+    // In 512-byte units every count is whole in 512s; df -h's rounded sizes go to whole 4096s.
+    if (row.unit == 512 && !(row.blocks % 8 == 0 && freeBlocks % 8 == 0)) return {512, row.blocks, freeBlocks};
+    std::uint64_t scale = row.unit == 512 ? 8 : 4096;
+    return {4096, row.blocks / scale, freeBlocks / scale};
+  }
   if (row.blocks % 4 == 0 && freeBlocks % 4 == 0) return {4096, row.blocks / 4, freeBlocks / 4};
   return {1024, row.blocks, freeBlocks};
 }

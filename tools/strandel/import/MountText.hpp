@@ -27,9 +27,11 @@ struct DfRow {
   std::uint64_t blocks = 0;     // "1024-blocks"
   std::uint64_t used = 0;       // "Used": f_blocks - f_bfree, as df computes it
   std::uint64_t available = 0;  // "Available": f_bavail, which leaves out the superuser's reserve
+  std::uint32_t unit = 1024;    // bytes per count: 1024 (df -k), 512 (df alone), 1 (df -h, rounded)
 };
 
-/// Finds the row of the mount (`from`, `on`) in the output of `df -k`: the line that starts with
+/// Finds the row of the mount (`from`, `on`) in the output of `df -k` (or of `df` in 512-byte
+/// blocks, or `df -h` with rounded sizes, as the header says): the line that starts with
 /// `from` and ends with `on`, each set off by blanks, with the numbers between them. Matching on
 /// both names keeps sources and mount points that hold blanks apart. Nothing when df printed no
 /// such row.

@@ -19,4 +19,19 @@ std::optional<std::string_view> propertyListSpan(std::string_view text) {
   return text.substr(start, end - start);
 }
 
+std::optional<std::string> withLineFeeds(std::string_view text) {
+  if (text.starts_with("bplist") || text.find('\r') == std::string_view::npos) return std::nullopt;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+    } else {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+  }
+  return out;
+}
+
 }  // namespace strandel::importer

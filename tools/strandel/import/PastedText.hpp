@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace strandel::importer {
@@ -12,5 +13,10 @@ namespace strandel::importer {
 /// span is all the text holds apart from blanks and line ends (then the text is the list).
 /// One pass over the text, whatever it holds.
 std::optional<std::string_view> propertyListSpan(std::string_view text);
+
+/// `text` with its line ends made line feeds: CR LF (a recording pasted from a ticket or a
+/// Windows editor) and a lone CR (an old Mac editor) each become one LF. Nothing when `text`
+/// holds no CR, or is a binary property list (whose bytes are no text).
+std::optional<std::string> withLineFeeds(std::string_view text);
 
 }  // namespace strandel::importer

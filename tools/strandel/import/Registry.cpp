@@ -8,6 +8,8 @@ namespace {
 void count(const RegistryEntry& entry, RegistryCounts& counts) {
   ++counts.entries;
   if (entry.media) ++counts.media;
+  // A volume is what has a file system; a snapshot is its volume's, not one of its own.
+  if (entry.description && entry.description->count("DAVolumeKind") && entry.className != "AppleAPFSSnapshot") ++counts.volumes;
   for (const auto& child : entry.children) count(child, counts);
 }
 

@@ -26,7 +26,7 @@ PlistArray registryValue(const std::vector<RegistryEntry>& roots);
 
 /// Counts the entries and the media objects of a tree.
 struct RegistryCounts {
-  std::size_t entries = 0, media = 0;
+  std::size_t entries = 0, media = 0, volumes = 0;
 };
 RegistryCounts countEntries(const std::vector<RegistryEntry>& roots);
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "tools/strandel/import/KnownFacts.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
 namespace strandel::importer {
@@ -115,7 +116,11 @@ std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGu
   if (!productVersion && swVers) productVersion = productVersionOf(*swVers);
   if (!productVersion && guessedVersion) {
     productVersion = guessedVersion->version + "\n";
-    if (!swVers) swVers = swVersText(guessedVersion->version);
+    if (!swVers) {
+      swVers = swVersText(guessedVersion->version);
+    } else if (!productVersionOf(*swVers)) {
+      swVers = withSwVersLine(*swVers, "ProductVersion", guessedVersion->version);
+    }
     problems.guess("sw_vers", guessedVersion->version + ", the least version that " + guessedVersion->why +
                                   " allows (no recording of sw_vers gives it); sw_vers answers it");
   } else if (!productVersion) {
