@@ -60,7 +60,15 @@ TEST(PlistReader, ReadsEachFormExactly) {
       // UTF-16: a pair makes one character, a lone surrogate is dropped.
       {binaryPlist({"\x64\x00\xE9\xD8\x3D\xDE\x00\xDC\x00"s}), PlistValue("\xC3\xA9\xF0\x9F\x98\x80")},
       {binaryPlist({"\x5F\x10\x03" "abc"s}), PlistValue("abc")},
-      {binaryPlist({"\x81\x01\x02"s}), PlistValue(std::uint64_t{258})},
+      // A UID reads as the dictionary its XML form is.
+      {binaryPlist({"\x81\x01\x02"s}), PlistValue(PlistDict{{"CF$UID", PlistValue(258)}})},
+      // Every date either form holds, its fraction and its range kept.
+      {binaryPlist({"\x33\xC1\xE7\x87\xD4\xC8\x0C\x00\x00"s}), PlistValue(PlistDate{-3.1582224e9 - 0.375})},
+      {xml("<date>1900-01-01T00:00:00Z</date>"), PlistValue(PlistDate{-3187296000})},
+      {xml("<date>2100-12-31T23:59:59Z</date>"), PlistValue(PlistDate{3155673599})},
+      // A container named from two places is shared, as CF reads it.
+      {binaryPlist({"\xA2" + ref(1) + ref(1), "\xA1" + ref(2), "\x10\x07"}),
+       PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(7)}), PlistValue(PlistArray{PlistValue(7)})})},
       // Strings and numbers may be named from many places; sets read as arrays.
       {binaryPlist({"\xD1" + ref(1) + ref(2), "\x51k", "\xC2" + ref(3) + ref(3), "\x10\x07"}),
        PlistValue(PlistDict{{"k", PlistValue(PlistArray{PlistValue(7), PlistValue(7)})}})},
@@ -95,9 +103,11 @@ TEST(PlistReader, RefusesSayingWhatAndWhere) {
       {deepXml, "line 1: containers nested more than 512 deep"},
       {binaryPlist({"\x53" "a\0b"s}), "byte 0x8: a string holding a NUL byte"},
       {binaryPlist({"\x61\x00\x00"s}), "byte 0x8: a string holding U+0000"},
-      {binaryPlist({"\xA1" + ref(0)}), "byte 0x8: a container named more than once"},
-      {binaryPlist({"\xA2" + ref(1) + ref(1), "\xA0"}), "byte 0xb: a container named more than once"},
-      {testing::sharedChain(79), "a container named more than once"},
+      {binaryPlist({"\xA1" + ref(0)}), "byte 0x8: a container inside itself"},
+      {binaryPlist({"\xA1" + ref(1), "\xA1" + ref(0)}), "byte 0x8: a container inside itself"},
+      {testing::sharedChain(79), "expands beyond what a list of this size can hold"},
+      {testing::sharedChain(79, true), "expands beyond what a list of this size can hold"},
+      {testing::reserveBomb(512, 500000), "more values than a list of this size can hold"},
       {testing::nestedBinaryArrays(200000), "containers nested more than 512 deep"},
       {binaryPlist({"\xD1" + ref(1) + ref(1), "\x10\x01"}), "byte 0xb: a dictionary key that is not a string"},
       {binaryPlist({"\xA1" + ref(5)}), "byte 0x9: a reference to object 5 of 1"},
