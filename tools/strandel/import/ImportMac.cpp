@@ -1,10 +1,13 @@
 #include "tools/strandel/import/ImportMac.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <string_view>
 #include <system_error>
 
+#include "base/Handles.hpp"
 #include "machineimage/Writer.hpp"
 #include "tools/strandel/import/DiskFacts.hpp"
 #include "tools/strandel/import/DiskGuesses.hpp"
@@ -36,16 +39,30 @@ std::optional<std::string> mountFolder(const std::string& mountPoint) {
   return folder;
 }
 
+// Written with the system calls themselves, so that a failure keeps its own errno: a full
+// disk says "No space left on device", not a stream's "Input/output error".
 bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode, std::error_code& error) {
   fs::create_directories(path.parent_path(), error);
   if (error) return false;
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-      error = std::make_error_code(std::errc::io_error);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  std::string_view rest(bytes);
+  while (!rest.empty()) {
+    const ssize_t n = base::retryAfterSignal([&] { return ::write(fd, rest.data(), rest.size()); });
+    if (n <= 0) {
+      error = std::error_code(n < 0 ? errno : EIO, std::generic_category());
+      ::close(fd);
       return false;
     }
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  // A delayed allocation failure (a full disk, a quota) may only show at close.
+  if (::close(fd) != 0) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
   }
   fs::permissions(path, static_cast<fs::perms>(mode), fs::perm_options::replace, error);
   return !error;
