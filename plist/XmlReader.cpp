@@ -48,7 +48,7 @@ struct Tag {
 class XmlReader {
  public:
   explicit XmlReader(std::string_view text)
-      : s_(text), memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{32} << 20)) {}
+      : s_(text), memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
 
   PlistReadResult run() {
     for (;;) {
@@ -322,13 +322,13 @@ class XmlReader {
     return true;
   }
 
-  // Charges the memory a value takes in its container: its own place (twice over in an array,
-  // whose room grows by doubling), a dictionary entry's node and key, and the heap behind texts
+  // Charges the memory a value takes in its container: its own place (three times over in an
+  // array, whose room grows by doubling: the old room and the new one at once), a dictionary entry's node and key, and the heap behind texts
   // and data. The budget keeps what reading holds within a few times the text read.
   bool charge(const PlistValue& value) {
     constexpr std::uint64_t kShortText = 15;  // held inside the value itself
     auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
-    std::uint64_t cost = 2 * sizeof(PlistValue);
+    std::uint64_t cost = 3 * sizeof(PlistValue);
     if (stack_.back().isDict) cost = sizeof(PlistDict::value_type) + 48 + heap(stack_.back().key.size());
     if (const std::string* text = value.asString()) cost += heap(text->size());
     if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <limits>
@@ -144,25 +148,62 @@ std::string nestedXml(int levels) {
   return out;
 }
 
+// An image that Python's plistlib wrote, where one list object is named from every registry
+// entry (plistlib writes it once), lists the same volumes as the image it was made from.
+TEST(PlistReader, ImageWithAListReusedEverywhereListsItsVolumes) {
+  if (std::system("command -v python3 >/dev/null") != 0) GTEST_SKIP() << "no python3 to write the image with plistlib";
+  const std::string sample = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/apple-silicon-macos26";
+  testing::TempDir image;
+  std::filesystem::copy(sample + "/root", image.path() / "root",
+                        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  const std::string python =
+      "import plistlib, sys\n"
+      "value = plistlib.load(open(sys.argv[1], 'rb'))\n"
+      "shared = ['role %d' % i for i in range(3000)]\n"
+      "def walk(v):\n"
+      "    if isinstance(v, dict):\n"
+      "        if 'Properties' in v: v['Properties']['Reused'] = shared\n"
+      "        for x in v.values(): walk(x)\n"
+      "    elif isinstance(v, list):\n"
+      "        for x in v: walk(x)\n"
+      "walk(value)\n"
+      "plistlib.dump(value, open(sys.argv[2], 'wb'), fmt=plistlib.FMT_BINARY)\n";
+  testing::writeFile(image.path() / "reuse.py", python);
+  ASSERT_EQ(std::system(("python3 '" + image.str() + "/reuse.py' '" + sample + "/machine.plist' '" + image.str() +
+                         "/machine.plist'").c_str()),
+            0);
+  testing::ToolRun reused = testing::runStrandel({"--machine", image.str(), "--format", "json", "volumes"});
+  testing::ToolRun original = testing::runStrandel({"--machine", sample, "--format", "json", "volumes"});
+  EXPECT_EQ(reused.status, 0) << reused.err;
+  EXPECT_EQ(reused.out, original.out);
+  EXPECT_NE(reused.out.find("disk3s1"), std::string::npos);
+}
+
 // The hostile shapes through the callers: each keeps its own failure. An image is refused
-// (the tool exits 2), a settings file reads as empty and is moved aside by the next write.
+// with one line (the tool exits 2, even under a 1 GB address-space limit); a settings file
+// reads as empty, and is left as it is: the write fails.
 TEST(PlistReader, HostileListsKeepEachCallersFailure) {
-  for (const std::string& bytes : {testing::sharedChain(79), nestedXml(200000), testing::nestedBinaryArrays(200000)}) {
+  for (const std::string& bytes : {testing::sharedChain(79), testing::sharedChain(79, true), nestedXml(200000),
+                                   testing::nestedBinaryArrays(200000), testing::reserveBomb(512, 500000)}) {
     testing::TempDir image;
     std::filesystem::create_directory(image.path() / "root");
     testing::writeFile(image.str() + "/machine.plist", bytes);
-    testing::ToolRun run = testing::runStrandel({"--machine", image.str(), "volumes"});
-    EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_NE(run.err.find("not a property list ("), std::string::npos) << run.err;
+    const std::string err = image.str() + "/err";
+    const int status = std::system(("sh -c 'ulimit -v 1048576 && exec \"$0\" --machine \"$1\" volumes' " STRANDEL_TOOL_PATH " '" +
+                                    image.str() + "' >/dev/null 2>'" + err + "'").c_str());
+    const std::string said = testing::readFile(err);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << said;
+    EXPECT_NE(said.find("not a property list ("), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 
     testing::TempDir home;
     const std::string path = home.str() + "/settings.plist";
     testing::writeFile(path, bytes);
     auto settings = platform::makeFileSettings(path);
     EXPECT_EQ(settings->get("k"), std::nullopt);
-    ASSERT_TRUE(settings->set("k", PlistValue(1)));
-    EXPECT_EQ(settings->get("k"), PlistValue(1));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 3);  // store, lock, aside
+    EXPECT_FALSE(settings->set("k", PlistValue(1)));
+    EXPECT_EQ(testing::readFile(path), bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 2);  // store, lock
   }
 }
 

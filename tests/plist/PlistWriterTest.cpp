@@ -128,7 +128,9 @@ TEST(PlistWriter, OtherReadersTakeWhatWeWrite) {
     auto back = readPlist(testing::readFile(path + ".back"));
     ASSERT_TRUE(back.has_value()) << path;
     // The lenient XML form has U+FFFD where XML has no character.
-    if (shape->xmlHoldsIt || path.ends_with(".bplist")) EXPECT_TRUE(identical(*back, shape->value)) << path;
+    if (shape->xmlHoldsIt || path.ends_with(".bplist")) {
+      EXPECT_TRUE(identical(*back, shape->value)) << path;
+    }
   }
 }
 
