@@ -13,6 +13,7 @@
 
 #include "bench/GeneratedMachine.hpp"
 #include "platform/image/ImageMachine.hpp"
+#include "platform/linux/Sandbox.hpp"
 
 namespace {
 
@@ -29,7 +30,7 @@ class GeneratedImage {
     std::filesystem::create_directories(dir_ / "root");
     PlistValue top = bench::generatedMachine(kDisks * bench::kMediaPerContainer);
     std::ofstream(dir_ / "machine.plist", std::ios::binary) << writeBinaryPlist(top);
-    auto loaded = image::loadMachine(dir_.string());
+    auto loaded = image::loadMachine(dir_.string(), platform::live::makeSandbox);
     if (!loaded.machine) {
       std::fprintf(stderr, "generated image refused: %s\n", loaded.error.c_str());
       std::exit(1);
@@ -52,7 +53,7 @@ const GeneratedImage& generated() {
 
 void BM_LoadMachine(benchmark::State& state) {
   std::string dir = generated().dir();
-  for (auto _ : state) benchmark::DoNotOptimize(image::loadMachine(dir));
+  for (auto _ : state) benchmark::DoNotOptimize(image::loadMachine(dir, platform::live::makeSandbox));
 }
 BENCHMARK(BM_LoadMachine)->Unit(benchmark::kMillisecond);
 

@@ -25,7 +25,7 @@
 #include "platform/Machine.hpp"
 #include "platform/linux/LibmountHandles.hpp"
 #include "platform/linux/LiveMachine.hpp"
-#include "platform/posix/LiveServices.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/Processes.hpp"
 
 namespace {
 

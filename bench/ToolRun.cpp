@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/Processes.hpp"
 
 namespace {
 

@@ -4,9 +4,11 @@
 #   plist                   property lists
 #   platform (the seam)     Machine.hpp: the services every subsystem reaches
 #   machineimage            machine.plist's keys, reader and writer
-#   platform/host           the host application's services: settings, translations, log
-#   platform/posix, platform/linux, platform/image
-#                           the backends (a macOS backend goes in platform/mac/)
+#   platform/app            the host application's services: settings, translations, log
+#   platform/posix          the portable part of the live host: files, spawning, the runner
+#   platform/linux, platform/image
+#                           the backends (a macOS backend goes in platform/mac/); the image
+#                           backend is handed its sandbox and reaches no OS part
 #   apfs, system, capacity, framework
 #   tools/strandel          the tool (its own CMakeLists.txt)
 #

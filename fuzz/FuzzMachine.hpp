@@ -9,8 +9,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "platform/Machine.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 #include "platform/posix/LiveServices.hpp"
 
 namespace strandel::fuzz {

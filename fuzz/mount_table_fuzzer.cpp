@@ -13,7 +13,7 @@
 
 #include "fuzz/FuzzCheck.hpp"
 #include "fuzz/FuzzMachine.hpp"
-#include "platform/posix/LiveServices.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 #include "base/Utf8.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "plist/PlistReader.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
-#include "platform/host/StringsTable.hpp"
+#include "platform/app/StringsTable.hpp"
 #include "base/Utf8.hpp"
 
 namespace {

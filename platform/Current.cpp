@@ -8,6 +8,7 @@
 #include "platform/Machine.hpp"
 #include "platform/image/ImageMachine.hpp"
 #include "platform/linux/LiveMachine.hpp"
+#include "platform/linux/Sandbox.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -24,7 +25,7 @@ std::atomic<std::shared_ptr<Machine>>& slot() {
 std::shared_ptr<Machine> machineFromEnvironment() {
   const char* dir = std::getenv("STRANDEL_MACHINE");
   if (dir && *dir) {
-    image::LoadResult loaded = image::loadMachine(dir);
+    image::LoadResult loaded = image::loadMachine(dir, live::makeSandbox);
     if (loaded.machine) return loaded.machine;
     // The library has no one to tell; the tool checks STRANDEL_MACHINE itself and reports.
   }
@@ -52,7 +53,7 @@ void setCurrent(std::shared_ptr<Machine> machine) { slot().store(std::move(machi
 namespace strandel {
 
 std::optional<std::string> useMachine(std::string_view imageDir) {
-  platform::image::LoadResult loaded = platform::image::loadMachine(imageDir);
+  platform::image::LoadResult loaded = platform::image::loadMachine(imageDir, platform::live::makeSandbox);
   if (!loaded.machine) return loaded.error;
   platform::setCurrent(std::move(loaded.machine));
   return std::nullopt;

@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "base/FileBytes.hpp"
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "platform/image/ImageServices.hpp"
-#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/Processes.hpp"
 
 namespace strandel::platform::image {
 namespace {
@@ -23,12 +23,12 @@ constexpr off_t kMaxMachinePlistSize = off_t{512} << 20;
 
 // The image's tools may read the image and write its own tmp/ only. The folders are taken as
 // they are now: a tmp/ swapped for a link later is not what the sandbox grants.
-std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root) {
+std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root, const live::SandboxMaker& makeSandbox) {
   std::vector<live::SandboxPath> paths;
   paths.push_back({root.openFile(".", O_PATH | O_DIRECTORY), live::SandboxAccess::Read});
   if (UniqueFd tmp = root.openFile("/tmp", O_PATH | O_DIRECTORY))
     paths.push_back({std::move(tmp), live::SandboxAccess::ReadWrite});
-  return std::make_shared<const live::Sandbox>(std::move(paths));
+  return makeSandbox(std::move(paths));
 }
 
 // An image is a record of someone else's Mac: its settings stay in memory, fresh for each load,
@@ -39,10 +39,11 @@ std::shared_ptr<Settings> chosenSettings() {
 }
 
 std::shared_ptr<Machine> makeImageMachine(std::shared_ptr<const machineimage::MachinePlist> plist,
-                                          const std::shared_ptr<const ImageRoot>& root) {
+                                          const std::shared_ptr<const ImageRoot>& root,
+                                          const live::SandboxMaker& makeSandbox) {
   return std::make_shared<Machine>(MachineServices{
       makeImageRegistry(plist), makeImageMountTable(plist, root),
-      makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root)}), root), makeImageFiles(plist, root),
+      makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox)}), root), makeImageFiles(plist, root),
       chosenSettings(), makeBundleLocalizer(), makeStderrLog()});
 }
 
@@ -70,7 +71,7 @@ PlistFile readMachinePlist(const std::string& path) {
 
 }  // namespace
 
-LoadResult loadMachine(std::string_view dir) {
+LoadResult loadMachine(std::string_view dir, const live::SandboxMaker& makeSandbox) {
   std::string folder(dir);
   if (folder.empty()) return {nullptr, "machine image: no folder given"};
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -100,7 +101,7 @@ LoadResult loadMachine(std::string_view dir) {
   auto imageRoot = root.empty() ? nullptr : ImageRoot::open(root.string());
   if (!imageRoot) return {nullptr, rootPath + ": can't be resolved"};
 
-  return {makeImageMachine(std::move(parsed.plist), imageRoot), {}};
+  return {makeImageMachine(std::move(parsed.plist), imageRoot, makeSandbox), {}};
 }
 
 }  // namespace strandel::platform::image

@@ -8,6 +8,7 @@
 
 #include "platform/Machine.hpp"
 #include "machineimage/MachinePlist.hpp"
+#include "platform/posix/Sandbox.hpp"
 
 namespace strandel::platform::image {
 
@@ -19,7 +20,8 @@ struct LoadResult {
 /// Loads the machine image in the folder `dir`: reads DIR/machine.plist (XML or binary),
 /// checks all of it and needs DIR/root/. On failure the error line starts with the path of
 /// the file at fault as `dir` spells it ("img/machine.plist: Registry[0].Class: missing",
-/// "img/root/: missing").
-LoadResult loadMachine(std::string_view dir);
+/// "img/root/: missing"). The image's tools run in sandboxes made by `makeSandbox`: the
+/// backend knows which folders they may reach, not how the host confines them.
+LoadResult loadMachine(std::string_view dir, const live::SandboxMaker& makeSandbox);
 
 }  // namespace strandel::platform::image

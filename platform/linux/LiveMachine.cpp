@@ -1,7 +1,9 @@
 #include "platform/linux/LiveMachine.hpp"
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 #include "platform/posix/LiveServices.hpp"
+#include "platform/posix/Processes.hpp"
 
 namespace strandel::platform::live {
 namespace {

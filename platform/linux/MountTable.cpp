@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "platform/linux/LibmountHandles.hpp"
-#include "platform/posix/LiveServices.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 
 namespace strandel::platform::live {
 namespace {

@@ -4,6 +4,7 @@
 #include "platform/linux/Sandbox.hpp"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -13,9 +14,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
-#include "platform/host/ProgramName.hpp"
+#include "platform/app/ProgramName.hpp"
 
 #ifndef LANDLOCK_ACCESS_FS_REFER
 #define LANDLOCK_ACCESS_FS_REFER (1ULL << 13)  // ABI 2
@@ -90,7 +92,43 @@ void sayUnconfinedOnce() {
   });
 }
 
+// The ruleset, built at the first start.
+class LandlockSandbox final : public Sandbox, private ChildStep {
+ public:
+  explicit LandlockSandbox(std::vector<SandboxPath> paths) : paths_(std::move(paths)) {}
+
+  bool usable() const override {
+    std::call_once(built_, [this] { build(); });
+    return usable_;
+  }
+
+  ChildProcess spawn(const SpawnRequest& request) const override {
+    if (!usable()) return {};
+    // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
+    return ruleset_ ? spawnWithStep(request, *this) : spawnChild(request);
+  }
+
+ private:
+  bool applyInChild() const noexcept override {
+    // No new privileges first: the kernel only lets an unprivileged process confine itself
+    // so, and a set-user-ID program can then never shed the confinement.
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::syscall(SYS_landlock_restrict_self, ruleset_.get(), 0) == 0;
+  }
+
+  void build() const;
+
+  std::vector<SandboxPath> paths_;
+  mutable std::once_flag built_;
+  mutable UniqueFd ruleset_;
+  mutable bool usable_ = false;
+};
+
 }  // namespace
+
+std::shared_ptr<const Sandbox> makeSandbox(std::vector<SandboxPath> paths) {
+  return std::make_shared<const LandlockSandbox>(std::move(paths));
+}
 
 int landlockAbi() {
   static const int abi = [] {
@@ -100,17 +138,7 @@ int landlockAbi() {
   return abi;
 }
 
-int Sandbox::ruleset() const {
-  std::call_once(built_, [this] { build(); });
-  return ruleset_.get();
-}
-
-bool Sandbox::usable() const {
-  std::call_once(built_, [this] { build(); });
-  return usable_;
-}
-
-void Sandbox::build() const {
+void LandlockSandbox::build() const {
   int abi = landlockAbi();
   if (abi < 1) {
     sayUnconfinedOnce();

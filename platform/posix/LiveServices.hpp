@@ -1,4 +1,5 @@
-// The services of the live host, each made on its own so that tests can reach them directly.
+// The portable services of the live host, each made on its own so that tests can reach them
+// directly.
 #pragma once
 
 #include <memory>
@@ -7,13 +8,6 @@
 #include "platform/Machine.hpp"
 
 namespace strandel::platform::live {
-
-/// The kernel mount table of this process (libmount) and statfs figures.
-std::unique_ptr<MountTable> makeLiveMountTable();
-
-/// The same, its entries read from the mountinfo-format file at `mountInfoPath` instead of
-/// /proc/self/mountinfo (benchmarks and tests of large or awkward tables).
-std::unique_ptr<MountTable> makeLiveMountTable(std::string mountInfoPath);
 
 /// The account name of the process's user: its account entry, else $USER or $LOGNAME, else the
 /// uid's digits (a container user may have no entry at all).

@@ -1,7 +1,7 @@
 // The live host's settings: whichever file the process names at the time of the call.
 #include <mutex>
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "platform/posix/LiveServices.hpp"
 
 namespace strandel::platform::live {

@@ -20,11 +20,11 @@
 #include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 
-#include "platform/host/BundleChoice.hpp"
+#include "platform/app/BundleChoice.hpp"
 #include "base/FileBytes.hpp"
-#include "platform/host/HostServices.hpp"
-#include "platform/host/ProgramName.hpp"
-#include "platform/host/StringsTable.hpp"
+#include "platform/app/AppServices.hpp"
+#include "platform/app/ProgramName.hpp"
+#include "platform/app/StringsTable.hpp"
 #include "platform/linux/LiveMachine.hpp"
 #include "plist/PlistWriter.hpp"
 #include "tests/support/PrivateMounts.hpp"

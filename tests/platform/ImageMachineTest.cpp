@@ -12,6 +12,7 @@
 
 #include "platform/image/ImageMachine.hpp"
 #include "platform/image/RootPaths.hpp"
+#include "platform/linux/Sandbox.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -76,7 +77,7 @@ TEST(ImageLoad, RefusesABrokenMachinePlistWithOneLineNamingThePlace) {
     PlistValue plist = baseImage().machinePlist();
     c.edit(plist);
     testing::writeFile(dir.path() / "machine.plist", writeXmlPlist(plist));
-    LoadResult loaded = loadMachine(dir.str());
+    LoadResult loaded = loadMachine(dir.str(), live::makeSandbox);
     EXPECT_EQ(loaded.machine, nullptr) << c.error;
     EXPECT_EQ(loaded.error, dir.str() + "/machine.plist: " + c.error);
   }
@@ -89,27 +90,27 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   const std::string whole = writeXmlPlist(baseImage().machinePlist());
   testing::writeFile(plistPath, whole.substr(0, whole.size() / 2));  // cut short
   // The reader's refusal says where the list broke off.
-  EXPECT_EQ(loadMachine(dir.str()).error.rfind(plistPath + ": not a property list (line ", 0), 0u);
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error.rfind(plistPath + ": not a property list (line ", 0), 0u);
 
   fs::remove(plistPath);
-  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": missing");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": missing");
   fs::create_directory(plistPath);
-  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": not a file");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": not a file");
   fs::remove(plistPath);
 
   testing::writeFile(plistPath, whole);
   fs::remove_all(dir.path() / "root");
   // A trailing slash on the folder names the same files.
-  EXPECT_EQ(loadMachine(dir.str() + "/").error, dir.str() + "/root/: missing");
+  EXPECT_EQ(loadMachine(dir.str() + "/", live::makeSandbox).error, dir.str() + "/root/: missing");
   testing::writeFile(dir.path() / "root", "");
-  EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: not a folder");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, dir.str() + "/root/: not a folder");
   // Links would make a host's folder or file the image's own.
   fs::remove(dir.path() / "root");
   fs::create_directory_symlink("/", dir.path() / "root");
-  EXPECT_EQ(loadMachine(dir.str()).error, dir.str() + "/root/: a link, not a folder of the image's own");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, dir.str() + "/root/: a link, not a folder of the image's own");
   fs::rename(plistPath, dir.path() / "elsewhere.plist");
   fs::create_symlink("elsewhere.plist", plistPath);
-  EXPECT_EQ(loadMachine(dir.str()).error, plistPath + ": a link, not a file of the image's own");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": a link, not a file of the image's own");
 }
 
 Entry plain(const std::string& className, PlistDict properties = {}) {
@@ -211,7 +212,7 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   fs::create_symlink("/bin/sh", root / "usr/bin/sh");
   fs::create_symlink("loop", root / "a/loop");
   fs::create_directory_symlink("b", root / "a/c");
-  LoadResult loaded = loadMachine(dir.str());
+  LoadResult loaded = loadMachine(dir.str(), live::makeSandbox);
   ASSERT_NE(loaded.machine, nullptr) << loaded.error;
   const std::string canonicalRoot = fs::canonical(root).string();
 

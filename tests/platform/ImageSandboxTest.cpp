@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/Processes.hpp"
 #include "platform/linux/Sandbox.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"

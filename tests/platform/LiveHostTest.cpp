@@ -22,8 +22,10 @@
 #include <strandel/Machine.hpp>
 
 #include "platform/linux/LiveMachine.hpp"
+#include "platform/posix/Processes.hpp"
+#include "platform/linux/LiveMountTable.hpp"
 #include "platform/posix/LiveServices.hpp"
-#include "platform/linux/Spawn.hpp"
+#include "platform/posix/Spawn.hpp"
 #include "tests/support/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
 #include "tests/support/TempDir.hpp"

@@ -6,7 +6,7 @@
 namespace strandel::platform {
 
 /// The running program's short name (its file name without folder); "strandel" when the
-/// system can't tell. Each host platform gives it its own way.
+/// system can't tell.
 std::string programName();
 
 }  // namespace strandel::platform

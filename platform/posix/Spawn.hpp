@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -28,15 +29,41 @@ struct SpawnRequest {
   StdStream standardInput = StdStream::Inherit;
   StdStream standardError = StdStream::Inherit;
   int standardOutput = -1;          // the descriptor to become the child's stdout; -1: inherit
-  int landlockRuleset = -1;         // a ruleset the child takes on before exec; -1: none
+  int standardErrorOutput = -1;     // the descriptor to become its stderr; -1: as standardError says
 };
+
+/// argv for exec: the program's path, the arguments, a null, pointing into the request. Empty
+/// when the path or an argument holds a NUL, which exec can't pass.
+std::vector<char*> argumentVector(const SpawnRequest& request);
 
 /// Starts the program. An invalid value when it can't be started: missing, not executable, not
 /// an executable format, a path or argument holding a NUL, or no resources left.
 ChildProcess spawnChild(const SpawnRequest& request);
 
+/// What a child does to itself between fork and exec (a sandbox's confinement).
+class ChildStep {
+ public:
+  /// Runs in the child, after its standard streams are set up. Only async-signal-safe calls:
+  /// the parent may have other threads, whose locks the child inherits held. False: the child
+  /// must not go on to exec (errno says why).
+  virtual bool applyInChild() const noexcept = 0;
+
+ protected:
+  ~ChildStep() = default;
+};
+
+/// As spawnChild, with `step` taken on by the child before it executes the program.
+ChildProcess spawnWithStep(const SpawnRequest& request, const ChildStep& step);
+
 /// Waits until the child has ended and reaps it (retrying after signals).
 void waitForExit(ChildProcess child);
+
+/// Ends the child and its process group at once (SIGKILL). A sandboxed child leads a session
+/// of its own, so that is all it started, unless its own PID namespace already took care.
+void killGroup(const ChildProcess& child);
+
+/// Reaps the child if it ends before `deadline`; false (the child kept) when it has not.
+bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point deadline);
 
 /// Reaps the child once it has closed its output: a child that is ending is waited for a
 /// short while; one that keeps running after that is left to a later run to reap.

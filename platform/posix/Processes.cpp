@@ -1,4 +1,5 @@
-// Tool runs and shell runs as real processes of this host.
+// Tool runs and shell runs as real processes of this host. Portable: what only one system has
+// is asked for by its feature macro and left out where it is missing.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -12,8 +13,8 @@
 #include <set>
 #include <string>
 
-#include "platform/linux/LiveMachine.hpp"
-#include "platform/linux/Spawn.hpp"
+#include "platform/posix/Processes.hpp"
+#include "platform/posix/Spawn.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel::platform::live {
@@ -32,7 +33,9 @@ std::optional<Pipe> makePipe() {
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
   // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
   // system refuses, the default pipe works as well, only with more switches between the two.
+#ifdef F_SETPIPE_SZ
   ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
+#endif
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
@@ -41,12 +44,14 @@ enum class ReadEnd { End, Error, OverCap };
 // A large output is read into huge pages where the kernel gives them on request: faulting in
 // 4 KiB pages one by one costs more than the reading itself once an output runs to hundreds of
 // megabytes. The advice is only advice; without it the read is as correct, only slower.
-void adviseHugePages(std::string& out) {
+void adviseHugePages([[maybe_unused]] std::string& out) {
+#ifdef MADV_HUGEPAGE
   constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
   if (out.capacity() < 4 * kHuge) return;
   auto begin = (reinterpret_cast<std::uintptr_t>(out.data()) + kHuge - 1) & ~(kHuge - 1);
   auto end = (reinterpret_cast<std::uintptr_t>(out.data()) + out.capacity()) & ~(kHuge - 1);
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
 }
 
 // Reads into the string itself, so the bytes are copied once, from the kernel. The storage
@@ -80,10 +85,9 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
   return end;
 }
 
-SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, const Sandbox* sandbox) {
-  return SpawnRequest{options.tool,          options.arguments, options.environment,
-                      options.standardInput, options.standardError, standardOutput,
-                      sandbox ? sandbox->ruleset() : -1};
+SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput) {
+  return SpawnRequest{options.tool,          options.arguments,     options.environment,
+                      options.standardInput, options.standardError, standardOutput};
 }
 
 void killNow(const ChildProcess& child) {
@@ -191,7 +195,7 @@ class HostProcesses final : public Processes {
     if (!sandboxUsable()) return std::nullopt;
     auto pipe = makePipe();
     if (!pipe) return std::nullopt;
-    ChildProcess child = spawnChild(requestFor(options, pipe->writeEnd.get(), options_.sandbox.get()));
+    ChildProcess child = start(requestFor(options, pipe->writeEnd.get()));
     // Our copy of the write end must go before reading, or the pipe would never reach its end.
     pipe->writeEnd.reset();
     if (!child) {
@@ -224,7 +228,7 @@ class HostProcesses final : public Processes {
     if (unstartable_.contains(options.tool)) return false;
     reapPendingChildren();
     if (output < 0 || !sandboxUsable()) return false;
-    ChildProcess child = spawnChild(requestFor(options, output, options_.sandbox.get()));
+    ChildProcess child = start(requestFor(options, output));
     if (!child) {
       unstartable_.noteFailedStart(options.tool);
       return false;
@@ -242,9 +246,8 @@ class HostProcesses final : public Processes {
     if (!argumentText.empty()) commandLine.append(" ").append(argumentText);
     // "--" keeps a command line that starts with "-" from being read as the shell's options.
     SpawnRequest request{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host,
-                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get(),
-                         options_.sandbox ? options_.sandbox->ruleset() : -1};
-    ChildProcess shell = spawnChild(request);
+                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get()};
+    ChildProcess shell = start(request);
     pipe->writeEnd.reset();
     if (!shell) return nullptr;
     return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell));
@@ -252,6 +255,9 @@ class HostProcesses final : public Processes {
 
  private:
   bool sandboxUsable() const { return !options_.sandbox || options_.sandbox->usable(); }
+  ChildProcess start(const SpawnRequest& request) const {
+    return options_.sandbox ? options_.sandbox->spawn(request) : spawnChild(request);
+  }
 
   ProcessOptions options_;
   UnstartableTools unstartable_;

@@ -8,8 +8,8 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/host/HostServices.hpp"
-#include "platform/host/ProgramName.hpp"
+#include "platform/app/AppServices.hpp"
+#include "platform/app/ProgramName.hpp"
 
 namespace strandel::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/host/StringsTable.hpp"
+#include "platform/app/StringsTable.hpp"
 
 #include <cstdint>
 

@@ -1,15 +1,14 @@
-#include "platform/linux/Spawn.hpp"
+#include "platform/posix/Spawn.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 extern char** environ;
@@ -52,9 +51,11 @@ struct SpawnAttrTraits {
 
 bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
+
 // The child's side of a confined start. Only async-signal-safe calls: the parent may have
 // other threads, whose locks the child inherits held. Every signal is blocked on entry.
-[[noreturn]] void becomeConfinedTool(const SpawnRequest& request, char** argv, char** envp, int report) {
+[[noreturn]] void becomeConfinedTool(const SpawnRequest& request, const ChildStep& step, char** argv, char** envp,
+                                     int report) {
   // A handler of the parent must not run in the child before exec, and SIGPIPE starts at its
   // default whatever the host did to it, as posix_spawn above arranges.
   for (int signal = 1; signal < NSIG; ++signal) {
@@ -79,10 +80,7 @@ bool hasNul(const std::string& text) { return text.find('\0') != std::string::np
   };
   if (ready && request.standardInput == StdStream::NullDevice) ready = nullDevice(0, O_RDONLY);
   if (ready && request.standardError == StdStream::NullDevice) ready = nullDevice(2, O_WRONLY);
-  // No new privileges first: the kernel only lets an unprivileged process confine itself so,
-  // and a set-user-ID program can then never shed the confinement.
-  if (ready) ready = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
-  if (ready) ready = ::syscall(SYS_landlock_restrict_self, request.landlockRuleset, 0) == 0;
+  if (ready) ready = step.applyInChild();
   if (ready) {
     sigset_t none;
     sigemptyset(&none);
@@ -98,7 +96,7 @@ bool hasNul(const std::string& text) { return text.find('\0') != std::string::np
 // fork and exec, for a child that confines itself between the two (posix_spawn has no step for
 // that). The exec's failure comes back through a close-on-exec pipe: nothing read means the
 // exec happened.
-ChildProcess spawnConfined(const SpawnRequest& request, char** argv, char** envp) {
+ChildProcess spawnConfined(const SpawnRequest& request, const ChildStep& step, char** argv, char** envp) {
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return {};
   UniqueFd reportRead(report[0]), reportWrite(report[1]);
@@ -106,7 +104,7 @@ ChildProcess spawnConfined(const SpawnRequest& request, char** argv, char** envp
   sigfillset(&all);
   ::pthread_sigmask(SIG_SETMASK, &all, &previous);
   pid_t pid = ::fork();
-  if (pid == 0) becomeConfinedTool(request, argv, envp, reportWrite.get());
+  if (pid == 0) becomeConfinedTool(request, step, argv, envp, reportWrite.get());
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   reportWrite.reset();
   if (pid < 0) return {};
@@ -121,6 +119,18 @@ ChildProcess spawnConfined(const SpawnRequest& request, char** argv, char** envp
 
 }  // namespace
 
+std::vector<char*> argumentVector(const SpawnRequest& request) {
+  if (hasNul(request.program) || std::any_of(request.arguments.begin(), request.arguments.end(), hasNul)) {
+    return {};
+  }
+  std::vector<char*> argv;
+  argv.reserve(request.arguments.size() + 2);
+  argv.push_back(const_cast<char*>(request.program.c_str()));
+  for (const std::string& argument : request.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
 void ChildTraits::free(pid_t pid) noexcept {
   if (reapIfEnded(pid)) return;
   try {
@@ -132,18 +142,19 @@ void ChildTraits::free(pid_t pid) noexcept {
   }
 }
 
-ChildProcess spawnChild(const SpawnRequest& request) {
-  if (hasNul(request.program) || std::any_of(request.arguments.begin(), request.arguments.end(), hasNul)) {
-    return {};
-  }
-  std::vector<char*> argv;
-  argv.reserve(request.arguments.size() + 2);
-  argv.push_back(const_cast<char*>(request.program.c_str()));
-  for (const std::string& argument : request.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
+ChildProcess spawnWithStep(const SpawnRequest& request, const ChildStep& step) {
+  std::vector<char*> argv = argumentVector(request);
+  if (argv.empty()) return {};
   char* emptyEnvironment[] = {nullptr};
   char** envp = request.environment == Environment::Host ? environ : emptyEnvironment;
-  if (request.landlockRuleset >= 0) return spawnConfined(request, argv.data(), envp);
+  return spawnConfined(request, step, argv.data(), envp);
+}
+
+ChildProcess spawnChild(const SpawnRequest& request) {
+  std::vector<char*> argv = argumentVector(request);
+  if (argv.empty()) return {};
+  char* emptyEnvironment[] = {nullptr};
+  char** envp = request.environment == Environment::Host ? environ : emptyEnvironment;
 
   posix_spawn_file_actions_t actionsStorage;
   if (posix_spawn_file_actions_init(&actionsStorage) != 0) return {};
@@ -157,8 +168,10 @@ ChildProcess spawnChild(const SpawnRequest& request) {
       posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0) {
     return {};
   }
-  if (request.standardError == StdStream::NullDevice &&
-      posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0) {
+  if (request.standardErrorOutput >= 0) {
+    if (posix_spawn_file_actions_adddup2(actions.get(), request.standardErrorOutput, 2) != 0) return {};
+  } else if (request.standardError == StdStream::NullDevice &&
+             posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0) {
     return {};
   }
 
@@ -194,13 +207,42 @@ void reapAfterOutput(ChildProcess child) {
     child.release();
     return;
   }
-  // A pidfd becomes readable when the child ends, so the wait ends as soon as it does.
-  UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, child.get(), 0)));
-  if (pidfd) {
-    pollfd entry{pidfd.get(), POLLIN, 0};
-    base::retryAfterSignal([&] { return ::poll(&entry, 1, kExitGraceMilliseconds); });
+  // Looked at again after waits that start short and double: a child that is exiting is
+  // usually gone within the first few, and the whole wait stays within the grace.
+  long waitedNanoseconds = 0, step = 20'000;
+  constexpr long kGraceNanoseconds = kExitGraceMilliseconds * 1'000'000L;
+  while (waitedNanoseconds < kGraceNanoseconds) {
+    timespec pause{0, std::min(step, kGraceNanoseconds - waitedNanoseconds)};
+    ::nanosleep(&pause, nullptr);
+    waitedNanoseconds += pause.tv_nsec;
+    step *= 2;
+    if (reapIfEnded(child.get())) {
+      child.release();
+      return;
+    }
   }
   // Dropping the value reaps the child if it has ended, or leaves it pending.
+}
+
+void killGroup(const ChildProcess& child) {
+  if (!child) return;
+  ::kill(-child.get(), SIGKILL);
+  ::kill(child.get(), SIGKILL);
+}
+
+bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point deadline) {
+  if (!child) return true;
+  long step = 20'000;
+  while (!reapIfEnded(child.get())) {
+    auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    long wait = std::min<long>(step, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+    timespec pause{0, wait};
+    ::nanosleep(&pause, nullptr);
+    step = std::min(2 * step, 10'000'000L);
+  }
+  child.release();
+  return true;
 }
 
 void reapPendingChildren() {

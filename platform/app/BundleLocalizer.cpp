@@ -6,10 +6,10 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/host/BundleChoice.hpp"
+#include "platform/app/BundleChoice.hpp"
 #include "base/FileBytes.hpp"
-#include "platform/host/HostServices.hpp"
-#include "platform/host/StringsTable.hpp"
+#include "platform/app/AppServices.hpp"
+#include "platform/app/StringsTable.hpp"
 
 namespace strandel::platform {
 namespace {

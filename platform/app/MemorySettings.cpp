@@ -1,7 +1,7 @@
 // Settings that last as long as the machine that holds them.
 #include <mutex>
 
-#include "platform/host/HostServices.hpp"
+#include "platform/app/AppServices.hpp"
 
 namespace strandel::platform {
 namespace {

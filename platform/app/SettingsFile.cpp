@@ -35,8 +35,8 @@
 #include <strandel/Machine.hpp>
 
 #include "base/FileBytes.hpp"
-#include "platform/host/HostServices.hpp"
-#include "platform/host/ProgramName.hpp"
+#include "platform/app/AppServices.hpp"
+#include "platform/app/ProgramName.hpp"
 #include "plist/PlistReader.hpp"
 #include "plist/PlistWriter.hpp"
 

@@ -1,0 +1,42 @@
+// The confinement of processes that run someone else's code (a machine image's tools), as the
+// process runner sees it. How a child is confined is the operating system's part
+// (platform/linux/); the runner and the image backend are only handed a Sandbox.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "base/Handles.hpp"
+#include "platform/posix/Spawn.hpp"
+
+namespace strandel::platform::live {
+
+using base::UniqueFd;
+
+enum class SandboxAccess { Read, ReadWrite };
+
+/// A folder (everything beneath it) or a file that confined processes may reach.
+struct SandboxPath {
+  UniqueFd fd;  // opened with O_PATH
+  SandboxAccess access = SandboxAccess::Read;
+};
+
+class Sandbox {
+ public:
+  virtual ~Sandbox() = default;
+
+  /// False when nothing may be started under it: the confinement could not be built, and
+  /// failing open would run the code unconfined.
+  virtual bool usable() const = 0;
+
+  /// Starts the request's program confined; an invalid value when it can't be started, as
+  /// spawnChild.
+  virtual ChildProcess spawn(const SpawnRequest& request) const = 0;
+};
+
+/// Makes the sandbox for processes that may reach the given paths (and what the host needs to
+/// run a program at all). Whoever chooses the machine hands one to the image backend.
+using SandboxMaker = std::function<std::shared_ptr<const Sandbox>(std::vector<SandboxPath>)>;
+
+}  // namespace strandel::platform::live
