@@ -68,6 +68,14 @@ bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mod
   return !error;
 }
 
+// machine.plist as XML, which people read and diff, unless XML can't hold a name exactly (a
+// control character in a volume name): then in binary, which keeps it.
+std::string machinePlistBytes(const PlistValue& machine) {
+  std::string xml = writeXmlPlist(machine);
+  if (readPlist(xml) == machine) return xml;
+  return writeBinaryPlist(machine);
+}
+
 // Why `out` can't take a new image, or nothing when it can.
 std::optional<std::string> outFolderRefusal(const fs::path& out) {
   if (out.empty()) return std::string("OUT_DIR is empty; give a new folder");
@@ -165,7 +173,7 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
     if (!writeFileBytes(building / "root" / file.path, file.bytes, file.mode, error))
       return fail("root/" + file.path + ": " + error.message());
   }
-  if (!writeFileBytes(building / "machine.plist", writeXmlPlist(image.machinePlist), 0644, error))
+  if (!writeFileBytes(building / "machine.plist", machinePlistBytes(image.machinePlist), 0644, error))
     return fail("machine.plist: " + error.message());
   // Renaming over an empty folder replaces it in one step.
   fs::rename(building, out, error);
