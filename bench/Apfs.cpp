@@ -15,7 +15,7 @@
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
 
-#include "plist/LibplistNode.hpp"
+#include "bench/LibplistNode.hpp"
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 

@@ -26,7 +26,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "plist/LibplistNode.hpp"
+#include "bench/LibplistNode.hpp"
 #include "bench/GeneratedMachine.hpp"
 #include "machineimage/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"

@@ -92,7 +92,8 @@ inline std::optional<PlistValue> oracleValue(plist_t node, int depth = 0) {
     case PLIST_UID: {
       std::uint64_t v = 0;
       plist_get_uid_val(node, &v);
-      return PlistValue(v);
+      // As our reader gives a UID: the dictionary its XML form is.
+      return PlistValue(PlistDict{{"CF$UID", PlistValue(static_cast<std::int64_t>(v))}});
     }
     case PLIST_ARRAY: {
       PlistArray array;
@@ -257,7 +258,7 @@ inline bool endsInOpenDeclaration(std::string_view bytes, const std::string& our
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
   if (endsInOpenDeclaration(bytes, ourRefusal)) return false;
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
-  for (std::string_view mark : {"more than once", "nested more than", "beyond what"})
+  for (std::string_view mark : {"inside itself", "nested more than", "beyond what", "more values than"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
   return !holdsUnreadableText(bytes) && !holdsSelfClosedKey(bytes) && !hasHostileShape(bytes);
 }

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <strandel/PlistValue.hpp>
 
 #include "fuzz/FuzzCheck.hpp"
 #include "platform/app/AppServices.hpp"
+#include "plist/PlistReader.hpp"
 
 namespace {
 
@@ -53,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(out.good(), "the settings file is written");
   }
   // What the file holds as the store reads it: a dictionary, or nothing for damaged bytes.
-  std::optional<strandel::PlistValue> parsed = bytes.empty() ? std::nullopt : strandel::readPlist(bytes);
-  const strandel::PlistDict* before = parsed ? parsed->asDictionary() : nullptr;
+  strandel::detail::PlistReadResult read;
+  if (!bytes.empty()) read = strandel::detail::readPlistExplained(bytes);
+  const strandel::PlistDict* before = read.value ? read.value->asDictionary() : nullptr;
   std::string firstKey = before && !before->empty() ? before->begin()->first : "ZVCurrentSWVers";
 
   {
@@ -63,15 +66,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(found.has_value() == (before && before->count(firstKey) == 1), "the store holds what the file holds");
 
     const strandel::PlistValue written("10.15.7");
-    check(store->set("fuzz.written", written), "a store takes a write over any file");
+    // A list holding more than we take is the application's, and stays as it is.
+    const bool wrote = store->set("fuzz.written", written);
+    check(wrote == !read.beyondLimits, "a store takes a write over any file but one beyond our limits");
+    if (!wrote) {
+      std::ifstream in(path, std::ios::binary);
+      std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      check(after == bytes, "a file beyond our limits is left byte for byte");
+      folder.empty();
+      return 0;
+    }
     check(store->get("fuzz.written") == written, "a written value reads back");
-    // A write over a readable store keeps its other entries.
-    if (before) check(store->get(firstKey).has_value() == (before->count(firstKey) == 1), "a write keeps the other entries");
   }
   {
-    // A new store of the same file, with nothing cached, reads the write too.
+    // A new store of the same file, with nothing cached, reads the write, and every other
+    // entry of a readable store as it was.
     auto fresh = strandel::platform::makeFileSettings(path);
     check(fresh->get("fuzz.written") == strandel::PlistValue("10.15.7"), "a written value is in the file");
+    if (before) {
+      for (const auto& [key, value] : *before) {
+        if (key == "fuzz.written") continue;
+        auto kept = fresh->get(key);
+        // Compared by their bytes, so that a NaN equals itself.
+        check(kept && strandel::writeBinaryPlist(*kept) == strandel::writeBinaryPlist(value), "a write keeps the other entries");
+      }
+    }
   }
   folder.empty();
   return 0;

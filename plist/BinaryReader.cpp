@@ -1,20 +1,25 @@
 // The binary property-list form: a header, objects, a table of their offsets and a trailer.
 //
-// Containers hold references (indexes into the offset table). A string or number may be named
-// from many places, but a container from one place only: a list that names a container twice
-// (or inside itself) is damaged, since expanding it would cost far more than its size. Every
-// container is walked once, with an explicit stack, so time and memory stay in proportion to
-// the input, and the text and data that shared objects expand to are held to a budget.
+// Containers hold references (indexes into the offset table). Any object may be named from
+// many places, as CF's reader allows: a container is read once and every later reference to it
+// shares what was read (a copy of a value shares its contents), so reading stays linear in the
+// list. What a full walk of the value would visit may still be far larger than the list (each
+// level of a chain naming the one below twice doubles it), so that expanded size is counted as
+// containers close and held to a budget; a container inside itself is refused. Memory is
+// charged before it is taken: a container's claimed count against the values budget before its
+// room is reserved, and each text's bytes against the byte budget.
 #include <bit>
 #include <cstdint>
 #include <tuple>
 #include <utility>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "plist/PlistReader.hpp"
 #include "base/Utf8.hpp"
+#include "plist/PlistWriter.hpp"
 
 using namespace strandel::detail;
 
@@ -34,18 +39,27 @@ std::string hexOffset(std::uint64_t at) {
   return "byte 0x" + out;
 }
 
-// A container being filled: values are read straight into their place in it.
+// A container being filled: values are read straight into their place in it, and the whole
+// goes to its slot when it is complete.
 struct Frame {
-  PlistValue* target = nullptr;
+  std::uint64_t object = 0;  // its number, remembered with the value once it is read
+  PlistValue* slot = nullptr;
   std::uint64_t refs = 0;   // where its references start
   std::uint64_t count = 0;  // entries (pairs for a dictionary)
   std::uint64_t next = 0;
   bool isDict = false;
+  std::uint64_t expanded = 1;  // what a walk of it visits: itself and every value below, shared ones each time
+  PlistArray items;
+  PlistDict entries;
 };
+
+// Where an object stands in the walk.
+enum class Seen : std::uint8_t { No, Open, Read };
 
 class BinaryReader {
  public:
-  explicit BinaryReader(std::string_view bytes) : bytes_(bytes), budget_(bytes.size()) {}
+  explicit BinaryReader(std::string_view bytes)
+      : bytes_(bytes), budget_(bytes.size()), expandedBudget_(expandedBudget(bytes.size())) {}
 
   PlistReadResult run() {
     if (!readTrailer()) return refused();
@@ -53,37 +67,59 @@ class BinaryReader {
     // which the allocator would first tidy its free lists.
     stack_.reserve(24);
     PlistValue root;
-    if (!readInto(rootObject_, root)) return refused();
+    std::uint64_t rootExpanded = 0;
+    if (!budget_.takeValue() || !readInto(rootObject_, root, rootExpanded)) return refused();
     while (!stack_.empty()) {
       Frame& top = stack_.back();
       if (top.next == top.count) {
-        stack_.pop_back();
+        if (!finish()) return refused();
         continue;
       }
       const std::uint64_t index = top.next++;
       PlistValue* slot = nullptr;
       std::uint64_t ref = 0;
       if (top.isDict) {
-        PlistDict& dict = *top.target->asDictionary();
         if (!reference(top.refs, index, ref) || !readKey(ref)) return refused();
         // Keys mostly come in order: the hint makes each insertion constant time then. A key
         // seen before keeps its place and takes the later value.
-        slot = &dict.emplace_hint(dict.end(), std::piecewise_construct, std::forward_as_tuple(keyText_),
-                                  std::forward_as_tuple())
+        slot = &top.entries.emplace_hint(top.entries.end(), std::piecewise_construct, std::forward_as_tuple(keyText_),
+                                         std::forward_as_tuple())
                     ->second;
         if (!reference(top.refs, top.count + index, ref)) return refused();
       } else {
         if (!reference(top.refs, index, ref)) return refused();
-        slot = &top.target->asArray()->emplace_back();
+        slot = &top.items.emplace_back();
       }
       // `top` may move from here on: reading a container pushes a frame.
-      if (!readInto(ref, *slot)) return refused();
+      const std::size_t holder = stack_.size() - 1;
+      std::uint64_t expanded = 0;
+      if (!readInto(ref, *slot, expanded) || !addExpanded(stack_[holder], expanded)) return refused();
     }
     return {std::move(root), {}};
   }
 
  private:
   PlistReadResult refused() { return {std::nullopt, std::move(error_)}; }
+
+  // Adds what a value read into `frame` expands to.
+  bool addExpanded(Frame& frame, std::uint64_t expanded) {
+    frame.expanded += expanded;
+    if (frame.expanded <= expandedBudget_) return true;
+    return fail(offsetOfObject(frame.object), "a container that expands beyond what a list of this size can hold");
+  }
+
+  std::uint64_t offsetOfObject(std::uint64_t ref) const { return bigEndian(table_ + ref * offsetWidth_, offsetWidth_); }
+
+  // The top container is complete: it goes to its slot, is remembered for later references,
+  // and what it expands to counts in the one holding it.
+  bool finish() {
+    Frame done = std::move(stack_.back());
+    stack_.pop_back();
+    *done.slot = done.isDict ? PlistValue(std::move(done.entries)) : PlistValue(std::move(done.items));
+    seen_[done.object] = Seen::Read;
+    read_.emplace(done.object, Remembered{*done.slot, done.expanded});
+    return stack_.empty() || addExpanded(stack_.back(), done.expanded);
+  }
 
   [[gnu::noinline]] bool fail(std::uint64_t at, std::string_view what) {
     if (error_.empty()) error_ = hexOffset(at) + ": " + std::string(what);
@@ -114,7 +150,7 @@ class BinaryReader {
     if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
     if (table_ < kHeader || table_ > trailer || objects_ > (trailer - table_) / offsetWidth_)
       return fail(trailer, "the offset table lies outside the list");
-    used_.assign(static_cast<std::size_t>(objects_), 0);
+    seen_.assign(static_cast<std::size_t>(objects_), Seen::No);
     return true;
   }
 
@@ -205,10 +241,17 @@ class BinaryReader {
     return budget_.takeBytes(text.size()) || overBudget(start);
   }
 
-  // Reads object `ref` into `out`. A container is left empty and pushed on the stack, to be
-  // filled as its references are read.
-  bool readInto(std::uint64_t ref, PlistValue& out) {
-    if (!budget_.takeValue()) return fail(table_, "more values than a list of this size can hold");
+  // Reads object `ref` into `out`, and what it expands to into `expanded`. A container is left
+  // empty and pushed on the stack, to be filled as its references are read; it counts when it
+  // is complete. A container or UID read before is shared.
+  bool readInto(std::uint64_t ref, PlistValue& out, std::uint64_t& expanded) {
+    expanded = 1;
+    if (seen_[ref] == Seen::Read) {
+      const Remembered& earlier = read_.find(ref)->second;
+      out = earlier.value;
+      expanded = earlier.expanded;
+      return true;
+    }
     std::uint64_t start = 0;
     if (!offsetOf(ref, start)) return false;
     std::uint64_t at = start + 1;
@@ -241,11 +284,10 @@ class BinaryReader {
           out = PlistValue(std::bit_cast<double>(bigEndian(at, 8)));
         return true;
       case 0x3: {
+        // Any double is a date, its fraction and its range kept, as CF keeps them.
         if (marker != 0x33) break;
         if (!fits(at, 8)) return cutShort(start);
-        std::optional<double> seconds = plistDateSeconds(std::bit_cast<double>(bigEndian(at, 8)));
-        if (!seconds) return fail(start, "a date outside the years 1933 to 2069");
-        out = PlistValue(PlistDate{*seconds});
+        out = PlistValue(PlistDate{std::bit_cast<double>(bigEndian(at, 8))});
         return true;
       }
       case 0x4: {
@@ -255,6 +297,7 @@ class BinaryReader {
         if (!budget_.takeBytes(count)) return overBudget(start);
         const auto* p = reinterpret_cast<const std::uint8_t*>(bytes_.data() + at);
         out = PlistValue(PlistData{std::vector<std::uint8_t>(p, p + count)});
+        expanded += count;
         return true;
       }
       case 0x5:
@@ -262,17 +305,22 @@ class BinaryReader {
         std::string_view text;
         std::string decoded;
         if (!readText(start, marker, text, decoded)) return false;
+        expanded += text.size();
         out = PlistValue((marker & 0xF0) == 0x60 ? std::move(decoded) : std::string(text));
         return true;
       }
       case 0x8: {
         // A UID of one to sixteen bytes, read by its low 8 like a long integer; UIDs index an
-        // archive's objects and never pass 32 bits.
+        // archive's objects and never pass 32 bits. It reads as the dictionary that the XML form
+        // writes for it, made once and shared by every reference.
         const std::size_t width = low + 1u;
         if (!fits(at, width)) return cutShort(start);
         const std::uint64_t uid = width > 8 ? bigEndian(at + width - 8, 8) : bigEndian(at, width);
         if (uid > 0xFFFFFFFFu) return fail(start, "a UID beyond 32 bits");
-        out = PlistValue(uid);
+        out = PlistValue(PlistDict{{kUidKey, PlistValue(static_cast<std::int64_t>(uid))}});
+        expanded = 2;
+        seen_[ref] = Seen::Read;
+        read_.emplace(ref, Remembered{out, expanded});
         return true;
       }
       case 0xA:
@@ -283,18 +331,27 @@ class BinaryReader {
         const bool isDict = (marker >> 4) == 0xD;
         const std::uint64_t refs = isDict ? count * 2 : count;
         if (count > table_ || !fits(at, refs * refWidth_)) return cutShort(start);
-        if (used_[ref]) return fail(start, "a container named more than once (or inside itself)");
-        used_[ref] = 1;
+        if (seen_[ref] == Seen::Open) return fail(start, "a container inside itself");
+        if (count == 0) {
+          out = isDict ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
+          return true;
+        }
         if (stack_.size() >= kMaxPlistNesting)
           return fail(start, "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
-        if (isDict) {
-          out = PlistValue(PlistDict{});
-        } else {
-          // Reserved whole, so that the items never move while they are filled.
-          out = PlistValue(PlistArray{});
-          out.asArray()->reserve(static_cast<std::size_t>(count));
-        }
-        stack_.push_back(Frame{&out, at, count, 0, isDict});
+        // The room a container claims is charged before it is taken: claims that overlap in the
+        // list can't add up to more than the list's size.
+        if (!budget_.takeValues(refs)) return fail(start, "more values than a list of this size can hold");
+        seen_[ref] = Seen::Open;
+        Frame frame;
+        frame.object = ref;
+        frame.slot = &out;
+        frame.refs = at;
+        frame.count = count;
+        frame.isDict = isDict;
+        // Reserved whole, so that the items never move while they are filled.
+        if (!isDict) frame.items.reserve(static_cast<std::size_t>(count));
+        stack_.push_back(std::move(frame));
+        expanded = 0;
         return true;
       }
       default:
@@ -310,7 +367,14 @@ class BinaryReader {
   PlistBudget budget_;
   std::size_t offsetWidth_ = 0, refWidth_ = 0;
   std::uint64_t objects_ = 0, rootObject_ = 0, table_ = 0;
-  std::vector<std::uint8_t> used_;
+  std::vector<Seen> seen_;
+  // Containers and UIDs read so far, for the references that name them again.
+  struct Remembered {
+    PlistValue value;
+    std::uint64_t expanded = 0;
+  };
+  std::unordered_map<std::uint64_t, Remembered> read_;
+  std::uint64_t expandedBudget_ = 0;
   std::vector<Frame> stack_;
   std::string_view keyText_;  // the key being read
   std::string keyBuffer_;     // a UTF-16 key decoded, its buffer kept from one to the next

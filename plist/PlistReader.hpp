@@ -23,10 +23,13 @@
 namespace strandel::detail {
 
 /// What reading gives: the value, or nothing and a refusal naming the fault and its place
-/// ("line 12: ..." for XML, "byte 0x3a: ..." for binary).
+/// ("line 12: ..." for XML, "byte 0x3a: ..." for binary). `beyondLimits` tells a list refused for
+/// holding more than we take (nesting, size, U+0000 in a text) from a damaged one: a caller
+/// keeping someone else's file leaves the first alone.
 struct PlistReadResult {
   std::optional<PlistValue> value;
   std::string refusal;
+  bool beyondLimits = false;
 };
 
 /// Reads an XML or binary property list (a binary one starts with "bplist00").
@@ -38,14 +41,16 @@ PlistReadResult readBinaryPlist(std::string_view bytes);
 /// Containers nested deeper than this are refused; real lists nest a handful of levels.
 inline constexpr std::size_t kMaxPlistNesting = 512;
 
-/// The totals a list may expand to. A binary list may name one string or number from many
-/// places, so the text and data it holds can exceed its size; the budget keeps that, and the
-/// count of values, in proportion to the input.
+/// What reading a list may take. A binary list may name one string or number from many places,
+/// so the text and data it holds can exceed its size; the budget keeps that, and the count of
+/// values (a container's claimed entries, charged before room is made for them), in proportion
+/// to the input.
 class PlistBudget {
  public:
   explicit PlistBudget(std::size_t inputSize) noexcept
-      : values_(inputSize + 16), bytes_(32 * static_cast<std::uint64_t>(inputSize) + (1u << 20)) {}
-  bool takeValue() noexcept { return values_ > 0 ? (--values_, true) : false; }
+      : values_(inputSize + 16), bytes_(8 * static_cast<std::uint64_t>(inputSize) + (1u << 20)) {}
+  bool takeValue() noexcept { return takeValues(1); }
+  bool takeValues(std::uint64_t n) noexcept { return n <= values_ ? (values_ -= n, true) : false; }
   bool takeBytes(std::uint64_t n) noexcept { return n <= bytes_ ? (bytes_ -= n, true) : false; }
 
  private:
@@ -53,9 +58,11 @@ class PlistBudget {
   std::uint64_t bytes_;
 };
 
-/// Dates are kept to whole microseconds of a signed 32-bit count of seconds, as the writer keeps
-/// them: the seconds toward zero, then the microseconds of what is left, toward zero. Nothing
-/// for a time outside that count (NaN and infinities included).
-std::optional<double> plistDateSeconds(double seconds) noexcept;
+/// How much a full walk of a binary list's value may visit (each value once for every place it
+/// is reached from, and each byte of its texts and data likewise). A list that names nothing
+/// twice stays well inside it; shared containers may take it up to there.
+inline std::uint64_t expandedBudget(std::size_t inputSize) noexcept {
+  return 32 * static_cast<std::uint64_t>(inputSize) + (std::uint64_t{8} << 20);
+}
 
 }  // namespace strandel::detail

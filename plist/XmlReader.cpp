@@ -32,7 +32,8 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
 bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 struct OpenContainer {
-  PlistValue value;
+  PlistArray items;
+  PlistDict entries;
   bool isDict = false;
   bool hasKey = false;
   std::string key;
@@ -46,7 +47,8 @@ struct Tag {
 
 class XmlReader {
  public:
-  explicit XmlReader(std::string_view text) : s_(text) {}
+  explicit XmlReader(std::string_view text)
+      : s_(text), memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
 
   PlistReadResult run() {
     for (;;) {
@@ -70,7 +72,7 @@ class XmlReader {
         if (emptyRoot_ && !checkAfterEmptyRoot()) return refused();
         return {std::move(done), {}};
       }
-      if (!attach(std::move(*done))) return refused();
+      if (!charge(*done) || !attach(std::move(*done))) return refused();
     }
   }
 
@@ -261,7 +263,8 @@ class XmlReader {
     if (top.openPlists > 0) return fail(joined({"</", tag.name, "> closes <plist>"}));
     if (tag.name != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
-    done = std::move(top.value);
+    // Made a value only now, complete: its contents are then shared by copies, not copied.
+    done = top.isDict ? PlistValue(std::move(top.entries)) : PlistValue(std::move(top.items));
     stack_.pop_back();
     return true;
   }
@@ -272,15 +275,14 @@ class XmlReader {
     if (!readTag(tag)) return false;
     const std::string_view name = tag.name;
     if (name == "array" || name == "dict") {
-      PlistValue empty = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
       if (tag.selfClosing) {
         emptyRoot_ = stack_.empty();
-        done = std::move(empty);
+        done = name == "dict" ? PlistValue(PlistDict{}) : PlistValue(PlistArray{});
         return true;
       }
       if (stack_.size() >= kMaxPlistNesting)
         return fail(joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
-      stack_.push_back(OpenContainer{std::move(empty), name == "dict", false, {}, 0});
+      stack_.push_back(OpenContainer{{}, {}, name == "dict", false, {}, 0});
       return true;
     }
     if (name == "key" || name == "string") {
@@ -310,7 +312,7 @@ class XmlReader {
       done = PlistValue(xmltext::realOf(text));
     } else if (name == "date") {
       std::optional<double> seconds = xmltext::dateOf(text);
-      if (!seconds) return fail("a date that is not YYYY-MM-DDTHH:MM:SSZ between 1933 and 2069");
+      if (!seconds) return fail("a date that is not YYYY-MM-DDTHH:MM:SSZ");
       done = PlistValue(PlistDate{*seconds});
     } else {
       std::optional<PlistData> data = xmltext::dataOf(text);
@@ -320,14 +322,31 @@ class XmlReader {
     return true;
   }
 
+  // Charges the memory a value takes in its container: its own place (three times over in an
+  // array, whose room grows by doubling: the old room and the new one at once), a dictionary entry's node and key, and the heap behind texts
+  // and data. The budget keeps what reading holds within a few times the text read.
+  bool charge(const PlistValue& value) {
+    constexpr std::uint64_t kShortText = 15;  // held inside the value itself
+    auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
+    std::uint64_t cost = 3 * sizeof(PlistValue);
+    if (stack_.back().isDict) cost = sizeof(PlistDict::value_type) + 48 + heap(stack_.back().key.size());
+    if (const std::string* text = value.asString()) cost += heap(text->size());
+    if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;
+    if (cost <= memory_) {
+      memory_ -= cost;
+      return true;
+    }
+    return fail("more values than a list of this size can hold");
+  }
+
   bool attach(PlistValue value) {
     OpenContainer& top = stack_.back();
     if (!top.isDict) {
-      top.value.asArray()->push_back(std::move(value));
+      top.items.push_back(std::move(value));
       return true;
     }
     if (!top.hasKey) return fail("a dictionary value without a key");
-    PlistDict& dict = *top.value.asDictionary();
+    PlistDict& dict = top.entries;
     // Keys mostly come in order: the hint makes each insertion constant time then.
     dict.insert_or_assign(dict.end(), std::move(top.key), std::move(value));
     top.hasKey = false;
@@ -427,6 +446,7 @@ class XmlReader {
   bool afterValue_ = false;      // the value has been read
   bool emptyRoot_ = false;       // the value is a container written as one empty tag
   std::string error_;
+  std::uint64_t memory_;  // what the values read so far may still take
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "plist/XmlText.hpp"
+#include "plist/PlistWriter.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -134,32 +135,38 @@ double realOf(std::string_view text) noexcept {
 std::optional<double> dateOf(std::string_view text) noexcept {
   text = skipSpace(text);
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-  // YYYY-MM-DDTHH:MM:SSZ
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || text[19] != 'Z')
+  // [-]YYYY-MM-DDTHH:MM:SSZ: a year of any sign and up to nine digits, as CF reads it, so that
+  // every date a list can hold reads.
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  std::size_t yearDigits = 0;
+  while (yearDigits < text.size() && text[yearDigits] >= '0' && text[yearDigits] <= '9') ++yearDigits;
+  if (yearDigits == 0 || yearDigits > 9 || text.size() != yearDigits + 16) return std::nullopt;
+  std::string_view rest = text.substr(yearDigits);
+  if (rest[0] != '-' || rest[3] != '-' || rest[6] != 'T' || rest[9] != ':' || rest[12] != ':' || rest[15] != 'Z')
     return std::nullopt;
-  auto field = [&](std::size_t at, std::size_t width) -> int {
-    int value = 0;
-    for (std::size_t i = at; i < at + width; ++i) {
-      if (text[i] < '0' || text[i] > '9') return -1;
-      value = value * 10 + (text[i] - '0');
+  auto field = [](std::string_view digits) -> long long {
+    long long value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return -1;
+      value = value * 10 + (c - '0');
     }
     return value;
   };
-  int year = field(0, 4), month = field(5, 2), day = field(8, 2);
-  int hour = field(11, 2), minute = field(14, 2), second = field(17, 2);
-  if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 59)
+  detail::CivilTime time;
+  time.year = field(text.substr(0, yearDigits)) * (negative ? -1 : 1);
+  const long long month = field(rest.substr(1, 2)), day = field(rest.substr(4, 2));
+  const long long hour = field(rest.substr(7, 2)), minute = field(rest.substr(10, 2)), second = field(rest.substr(13, 2));
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 59)
     return std::nullopt;
-  // Days since 1970-01-01 of the civil date; a day past the month's end runs into the next.
-  long long y = year - (month <= 2);
-  long long era = (y >= 0 ? y : y - 399) / 400;
-  long long yearOfEra = y - era * 400;
-  long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  long long days = era * 146097 + dayOfEra - 719468;
-  long long seconds = days * 86400 + hour * 3600 + minute * 60 + second - 978307200;
-  return detail::plistDateSeconds(static_cast<double>(seconds));
+  // A day past the month's end runs into the next.
+  time.month = static_cast<int>(month);
+  time.day = static_cast<int>(day);
+  time.hour = static_cast<int>(hour);
+  time.minute = static_cast<int>(minute);
+  time.second = static_cast<int>(second);
+  return static_cast<double>(detail::secondsOf(time));
 }
 
 std::optional<PlistData> dataOf(std::string_view text) {

@@ -19,8 +19,8 @@ PlistValue integerOf(std::string_view text) noexcept;
 /// what follows the number is ignored, and text with no number reads as 0.
 double realOf(std::string_view text) noexcept;
 
-/// The text of a <date>, "2001-01-01T00:00:00Z", as seconds since 2001; nothing for another
-/// form or a time the writer can't keep.
+/// The text of a <date>, "2001-01-01T00:00:00Z" (a year of up to nine digits, maybe negative),
+/// as seconds since 2001; nothing for another form.
 std::optional<double> dateOf(std::string_view text) noexcept;
 
 /// The text of a <data>, base64 in groups of four with white space anywhere; nothing for

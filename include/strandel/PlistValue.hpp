@@ -160,7 +160,9 @@ class STRANDEL_EXPORT PlistValue {
 /// Parses an XML or binary property list. Bytes that are not one give nothing.
 STRANDEL_EXPORT std::optional<PlistValue> readPlist(std::string_view bytes);
 
-/// Serialises a value as an XML property list (UTF-8 text). URLs are written as strings.
+/// Serialises a value as an XML property list: valid XML 1.0 in UTF-8. URLs are written as
+/// strings; a character XML can't hold (U+0001, a byte that is not UTF-8) as U+FFFD, a date as
+/// its whole seconds within the years 1 to 9999. The binary form keeps such characters and dates.
 STRANDEL_EXPORT std::string writeXmlPlist(const PlistValue& value);
 
 /// Serialises a value as a binary property list. Text that is not valid UTF-8 is written with

@@ -4,6 +4,13 @@
 // reader sees the old file or the new one, never a mix. Writers take an exclusive lock on a
 // separate lock file for their whole read-modify-write, so no update is lost between processes.
 //
+// The file is the host application's own, shared with it: a write keeps every other key and
+// value exactly, in the file's own form (binary stays binary, XML stays XML, unless XML can't
+// hold a text and the binary form must). A file that is a property list holding more than we
+// take (nesting, size) is left byte for byte as it is and the write fails; only bytes that are
+// no property list at all are moved aside. A file above kMaxSettingsSize is neither read nor
+// written.
+//
 // A settings path that is a link is written through, as editors do: the new file replaces the
 // link's final target, and the link stays. (Replacing the link would silently cut the store
 // loose from wherever the user keeps it.) Anything at the path that is not a regular file (a
@@ -17,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -29,6 +37,8 @@
 #include "base/FileBytes.hpp"
 #include "platform/app/AppServices.hpp"
 #include "platform/app/ProgramName.hpp"
+#include "plist/PlistReader.hpp"
+#include "plist/PlistWriter.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -38,6 +48,9 @@ struct DirTraits {
   static void free(DIR* dir) noexcept { ::closedir(dir); }
 };
 
+// Far above any real defaults file, and below what reading could make a burden.
+constexpr std::size_t kMaxSettingsSize = std::size_t{64} << 20;
+
 enum class FileState { Missing, Read, Unreadable };
 
 struct LoadedFile {
@@ -45,6 +58,15 @@ struct LoadedFile {
   std::string bytes;  // "" for a missing file, and for an empty one: no settings yet
   std::optional<base::FileIdentity> identity;
 };
+
+// One line, once per process: a store too large to read reads as empty on every call.
+void sayTooLarge(const std::string& path) {
+  static std::once_flag said;
+  std::call_once(said, [&] {
+    std::fprintf(stderr, "strandel: the settings file %s is larger than %zu MB: not read, not written\n",
+                 path.c_str(), kMaxSettingsSize >> 20);
+  });
+}
 
 LoadedFile load(const std::string& path) {
   LoadedFile loaded;
@@ -60,9 +82,9 @@ LoadedFile load(const std::string& path) {
     return loaded;
   }
   loaded.identity = base::identityOf(info);
-  // A file larger than memory holds is as unreadable as a damaged disk.
-  base::FileBytes bytes = base::readOpenFile(fd.get(), base::kNoSizeCap);
+  base::FileBytes bytes = base::readOpenFile(fd.get(), kMaxSettingsSize);
   if (!bytes) {
+    if (bytes.error == base::ReadError::TooLarge) sayTooLarge(path);
     loaded.state = FileState::Unreadable;
     return loaded;
   }
@@ -71,12 +93,37 @@ LoadedFile load(const std::string& path) {
   return loaded;
 }
 
-// The store a file's bytes hold; nothing when they are not a dictionary property list.
-std::optional<PlistDict> storeIn(const std::string& bytes) {
-  if (bytes.empty()) return PlistDict{};
-  auto value = readPlist(bytes);
-  if (!value || !value->asDictionary()) return std::nullopt;
-  return std::move(*value->asDictionary());
+// What a file's bytes hold for the store.
+struct Store {
+  enum class State { Read, NotAStore, BeyondLimits } state = State::Read;
+  PlistDict entries;
+  bool binary = false;  // the form the file is written in
+};
+
+Store storeIn(const std::string& bytes) {
+  Store store;
+  if (bytes.empty()) return store;
+  detail::PlistReadResult read = detail::readPlistExplained(bytes);
+  if (read.beyondLimits) {
+    store.state = Store::State::BeyondLimits;
+  } else if (!read.value || !read.value->asDictionary()) {
+    store.state = Store::State::NotAStore;
+  } else {
+    store.entries = std::move(*read.value->asDictionary());
+    store.binary = bytes.starts_with("bplist00");
+  }
+  return store;
+}
+
+// The store in its own form, every value exactly; XML gives way to binary for what it can't
+// hold. Nothing when neither form can (a text holding U+0000).
+std::optional<std::string> bytesOf(PlistDict entries, bool binary) {
+  PlistValue store(std::move(entries));
+  std::optional<std::string> bytes;
+  if (!binary) bytes = detail::writeXml(store, detail::WriteMode::Exact);
+  if (!bytes) bytes = detail::writeBinary(store, detail::WriteMode::Exact);
+  if (bytes && bytes->size() > kMaxSettingsSize) return std::nullopt;
+  return bytes;
 }
 
 std::string folderOf(const std::string& path) {
@@ -228,15 +275,16 @@ class FileSettings final : public Settings {
     // Read afresh under the lock: the cache may predate another process's write.
     LoadedFile loaded = load(*target);
     if (loaded.state == FileState::Unreadable) return false;
-    std::optional<PlistDict> store = storeIn(loaded.bytes);
-    if (!store) {
+    Store store = storeIn(loaded.bytes);
+    if (store.state == Store::State::BeyondLimits) return false;
+    if (store.state == Store::State::NotAStore) {
       if (!moveAside(*target)) return false;
-      store.emplace();
+      store = Store{};
     }
-    store->insert_or_assign(std::string(key), value);
-    std::string bytes = writeXmlPlist(PlistValue(std::move(*store)));
-    if (bytes.empty()) return false;
-    auto identity = replaceFile(*target, bytes);
+    store.entries.insert_or_assign(std::string(key), value);
+    std::optional<std::string> bytes = bytesOf(std::move(store.entries), store.binary);
+    if (!bytes) return false;
+    auto identity = replaceFile(*target, *bytes);
     if (!identity) return false;
 
     std::lock_guard guard(mutex_);
@@ -265,7 +313,7 @@ class FileSettings final : public Settings {
     LoadedFile loaded = load(path_);
     if (loaded.state == FileState::Unreadable) return nullptr;
     // A file that does not parse reads as an empty store; the next write moves it aside.
-    cache_ = std::make_shared<const PlistDict>(storeIn(loaded.bytes).value_or(PlistDict{}));
+    cache_ = std::make_shared<const PlistDict>(std::move(storeIn(loaded.bytes).entries));
     cachedIdentity_ = loaded.identity;
     cacheValid_ = true;
     return cache_;

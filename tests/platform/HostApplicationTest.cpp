@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <random>
 #include <set>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "platform/app/ProgramName.hpp"
 #include "platform/app/StringsTable.hpp"
 #include "platform/linux/LiveMachine.hpp"
+#include "plist/PlistWriter.hpp"
 #include "tests/support/PrivateMounts.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -118,6 +120,60 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
   }
   EXPECT_EQ(aside, std::set<std::string>(damaged.begin(), damaged.end()));
   EXPECT_EQ(readPlist(readFile(path)), PlistValue(PlistDict{{"key", PlistValue("value")}}));
+}
+
+// The store is the application's own file: a version-cache write keeps every other key and
+// value exactly, in the file's own form, and a file holding what we can't take is left as it
+// was. plistlib reads every file written.
+TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
+  PlistValue deep(PlistArray{});
+  for (int i = 0; i < 600; ++i) deep = PlistValue(PlistArray{deep});
+  const struct {
+    const char* name;
+    PlistValue value;
+    bool inXml;  // XML can hold it
+  } shapes[] = {
+      {"uid", PlistValue(PlistDict{{detail::kUidKey, PlistValue(7)}}), true},
+      {"date-1900", PlistValue(PlistDate{-3187296000}), true},
+      {"date-2100", PlistValue(PlistDate{3155673599}), true},
+      {"date-fraction", PlistValue(PlistDate{12.25}), false},
+      {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
+      {"imin", PlistValue(std::numeric_limits<std::int64_t>::min()), true},
+      {"nesting-600", deep, true},
+      {"key-u0001", PlistValue(PlistDict{{"a\x01", PlistValue(1)}}), true},
+  };
+  TempDir dir;
+  std::string written;
+  for (const auto& shape : shapes) {
+    for (bool binary : {true, false}) {
+      if (!binary && !shape.inXml) continue;
+      const PlistDict before{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}};
+      std::string bytes;
+      if (binary) {
+        bytes = *detail::writeBinary(PlistValue(before), detail::WriteMode::Exact);
+      } else {
+        // What another writer leaves: U+0001 as a character reference, which XML 1.0 refuses.
+        bytes = writeXmlPlist(PlistValue(PlistDict{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}}));
+        if (std::string(shape.name) == "key-u0001") bytes.replace(bytes.find("a\xEF\xBF\xBD"), 4, "a&#1;");
+      }
+      const fs::path path = dir.path() / (std::string(shape.name) + (binary ? ".bplist" : ".plist"));
+      writeFile(path, bytes);
+      const bool readable = std::string(shape.name) != "nesting-600";
+      EXPECT_EQ(makeFileSettings(path.string())->set("ZVCurrentSWVers", PlistValue("10.14.6")), readable) << path;
+      const std::string after = readFile(path);
+      if (!readable) {
+        EXPECT_EQ(after, bytes) << path;
+        continue;
+      }
+      PlistDict expected = before;
+      expected.emplace("ZVCurrentSWVers", PlistValue("10.14.6"));
+      EXPECT_EQ(readPlist(after), PlistValue(expected)) << path;
+      EXPECT_EQ(after.starts_with("bplist00"), binary || std::string(shape.name) == "key-u0001") << path;
+      written += " '" + path.string() + "'";
+    }
+  }
+  if (std::system("command -v python3 >/dev/null") != 0) GTEST_SKIP() << "no python3 to read the files with plistlib";
+  EXPECT_EQ(std::system(("python3 -c 'import plistlib, sys; [plistlib.load(open(f, \"rb\")) for f in sys.argv[1:]]'" + written).c_str()), 0);
 }
 
 // What someone else may have put at the settings path or beside it.

@@ -39,12 +39,47 @@ inline std::string ref(std::uint64_t index, unsigned refWidth = 1) {
   return out;
 }
 
-/// Arrays each naming the next one twice: libplist expanded these to 2^levels copies.
-inline std::string sharedChain(unsigned levels) {
+/// Arrays (or dictionaries) each naming the next one twice: a full walk visits 2^levels values.
+inline std::string sharedChain(unsigned levels, bool dictionaries = false) {
   std::vector<std::string> objects;
+  if (dictionaries) {
+    // Object 0 is the key both entries share; a key seen twice takes the later value.
+    objects.push_back("\x51k");
+    for (unsigned i = 1; i <= levels; ++i)
+      objects.push_back(std::string("\xD2").append(ref(0)).append(ref(0)).append(ref(i + 1)).append(ref(i + 1)));
+    objects.push_back("\x10\x01");
+    std::string out = binaryPlist(objects);
+    out[out.size() - 9] = 1;  // the root is the first dictionary
+    return out;
+  }
   for (unsigned i = 0; i < levels; ++i) objects.push_back(std::string("\xA2").append(ref(i + 1)).append(ref(i + 1)));
   objects.push_back("\x10\x01");
   return binaryPlist(objects);
+}
+
+/// `levels` nested arrays each claiming `claimed` entries: their first entry is the next array,
+/// and the rest overlap the padding that follows them all (references of 3 bytes).
+inline std::string reserveBomb(unsigned levels, std::uint32_t claimed) {
+  std::string body;
+  for (unsigned i = 0; i < levels; ++i) {
+    body += "\xAF\x12";
+    for (int shift = 24; shift >= 0; shift -= 8) body += static_cast<char>(claimed >> shift & 0xFF);
+    body += ref(i + 1, 3);
+  }
+  body += "\x10\x01";
+  body.append(std::size_t{claimed} * 3, '\0');
+  std::vector<std::string> objects{body};
+  // Every object lies in the one body, 9 bytes apart; the offsets are patched in below.
+  for (unsigned i = 0; i < levels; ++i) objects.push_back("");
+  std::string out = binaryPlist(objects, 3);
+  const std::size_t trailer = out.size() - 32;
+  const unsigned width = static_cast<unsigned char>(out[trailer + 6]);
+  const std::size_t table = trailer - (levels + 1) * width;
+  for (unsigned i = 0; i <= levels; ++i) {
+    const std::uint64_t offset = 8 + 9 * i;
+    for (unsigned b = 0; b < width; ++b) out[table + i * width + b] = static_cast<char>(offset >> (8 * (width - 1 - b)) & 0xFF);
+  }
+  return out;
 }
 
 /// `levels` arrays each holding the next one.

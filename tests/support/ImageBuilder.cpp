@@ -144,7 +144,11 @@ PlistValue ImageBuilder::machinePlist() const {
 
 void ImageBuilder::write(const std::filesystem::path& dir) const {
   std::filesystem::create_directories(dir / "root" / "tmp");
-  writeFile(dir / "machine.plist", writeXmlPlist(machinePlist()));
+  // XML, unless it can't hold a name exactly (a control character): then binary, as the
+  // importer writes it.
+  const PlistValue machine = machinePlist();
+  std::string xml = writeXmlPlist(machine);
+  writeFile(dir / "machine.plist", readPlist(xml) == machine ? xml : writeBinaryPlist(machine));
   for (const auto& m : mounts_) {
     if (!m.on.empty() && m.on.front() == '/') std::filesystem::create_directories(dir / "root" / m.on.substr(1));
   }

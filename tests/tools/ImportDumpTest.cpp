@@ -212,6 +212,11 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
         "com.apple.TimeMachine.plist: not a plain file (a link, FIFO or device); left out; the image has no Time Machine preferences"},
        {},
        {"root/Library/Preferences/com.apple.TimeMachine.plist", "root/usr/bin/sw_vers.d/sw_vers.txt"}},
+      // One file under several names is read once: its bytes count once toward the dump's cap.
+      {"hard links", "osx-virtualbox",
+       [](const fs::path& d) { fs::create_hard_link(d / "info/disk0s2.plist", d / "info/disk0s9.plist"); },
+       {"info/disk0s9.plist: the same file as info/disk0s2.plist (a hard link); read once, left out here; its disk is "
+        "described from the listings instead"}},
       {"unknown keys and files", "osx-virtualbox",
        [](const fs::path& d) {
          // Keys a later system might add, at the top of a property-list file's dictionary.

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <cerrno>
 #include <new>
 #include <system_error>
@@ -24,6 +26,9 @@ namespace fs = std::filesystem;
 // leads to (a private file of the importing user) nor a FIFO or device (which would never end).
 // The largest recording of a real Mac, its registry, runs to a few tens of megabytes.
 constexpr off_t kMaxDumpFileSize = off_t{256} << 20;
+// All of a dump's files together: a real Mac's come to a few tens of megabytes, and the image
+// made from them is of the same order, so this bounds what an import reads, holds and writes.
+constexpr std::uint64_t kMaxDumpSize = std::uint64_t{512} << 20;
 
 base::FileBytes readDumpFile(const fs::path& path) {
   return base::readFileBytes(path.string(), static_cast<std::size_t>(kMaxDumpFileSize), base::Links::Refuse);
@@ -50,12 +55,27 @@ class Reader {
   // The files whose lines ended in CR LF or CR, read with LF.
   const std::vector<std::string>& carriageReturns() const { return carriageReturns_; }
 
-  // The bytes of a dump file; a missing file gets a line saying what its absence costs.
+  // The bytes of a dump file; a missing file gets a line saying what its absence costs. A file
+  // reached through another name before (a hard link) is read once, under its first name.
   std::optional<std::string> bytes(std::string_view name, std::string_view withoutIt) {
-    base::FileBytes file = readDumpFile(dir_ / name);
+    const fs::path path = dir_ / name;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      auto [first, isNew] = names_.try_emplace({info.st_dev, info.st_ino}, std::string(name));
+      if (!isNew) {
+        problems_.add(name, "the same file as " + first->second + " (a hard link); read once, left out here; " +
+                                std::string(withoutIt));
+        return std::nullopt;
+      }
+    }
+    const std::uint64_t room = kMaxDumpSize - taken_;
+    const bool roomIsLess = room < static_cast<std::uint64_t>(kMaxDumpFileSize);
+    base::FileBytes file = base::readFileBytes(
+        path.string(), static_cast<std::size_t>(roomIsLess ? room : kMaxDumpFileSize), base::Links::Refuse);
     std::string what;
     switch (file.error) {
       case base::ReadError::None:
+        taken_ += file.bytes.size();
         if (auto fed = withLineFeeds(file.bytes)) {
           carriageReturns_.emplace_back(name);
           return std::move(*fed);
@@ -70,7 +90,8 @@ class Reader {
         what = "not a plain file (a link, FIFO or device); left out";
         break;
       case base::ReadError::TooLarge:
-        what = "larger than any recording (over " + std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
+        what = roomIsLess ? "past what a whole dump may hold (" + std::to_string(kMaxDumpSize >> 20) + " MB in all); left out"
+                          : "larger than any recording (over " + std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
         break;
       case base::ReadError::Failed:
         what = "can't be read";
@@ -213,6 +234,8 @@ class Reader {
   Problems& problems_;
   std::map<std::string, std::string, std::less<>> failures_;
   std::vector<std::string> carriageReturns_;
+  std::map<std::pair<dev_t, ino_t>, std::string> names_;  // each file read, by device and inode: its first name
+  std::uint64_t taken_ = 0;                                // the bytes read so far
 };
 
 }  // namespace

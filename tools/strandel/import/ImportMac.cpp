@@ -1,12 +1,15 @@
 #include "tools/strandel/import/ImportMac.hpp"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <string_view>
 #include <system_error>
 
+#include "base/Handles.hpp"
 #include "machineimage/Writer.hpp"
 #include "tools/strandel/import/DiskFacts.hpp"
 #include "tools/strandel/import/DiskGuesses.hpp"
@@ -40,16 +43,30 @@ std::optional<std::string> mountFolder(const std::string& mountPoint) {
   return folder;
 }
 
+// Written with the system calls themselves, so that a failure keeps its own errno: a full
+// disk says "No space left on device", not a stream's "Input/output error".
 bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode, std::error_code& error) {
   fs::create_directories(path.parent_path(), error);
   if (error) return false;
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-      error = std::make_error_code(std::errc::io_error);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  std::string_view rest(bytes);
+  while (!rest.empty()) {
+    const ssize_t n = base::retryAfterSignal([&] { return ::write(fd, rest.data(), rest.size()); });
+    if (n <= 0) {
+      error = std::error_code(n < 0 ? errno : EIO, std::generic_category());
+      ::close(fd);
       return false;
     }
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  // A delayed allocation failure (a full disk, a quota) may only show at close.
+  if (::close(fd) != 0) {
+    error = std::error_code(errno, std::generic_category());
+    return false;
   }
   fs::permissions(path, static_cast<fs::perms>(mode), fs::perm_options::replace, error);
   return !error;
@@ -60,6 +77,14 @@ bool isMachineImage(const fs::path& dir) {
   std::error_code error;
   return fs::is_directory(fs::symlink_status(dir, error)) && fs::is_regular_file(fs::symlink_status(dir / "machine.plist", error)) &&
          fs::is_directory(fs::symlink_status(dir / "root", error));
+}
+
+// machine.plist as XML, which people read and diff, unless XML can't hold a name exactly (a
+// control character in a volume name): then in binary, which keeps it.
+std::string machinePlistBytes(const PlistValue& machine) {
+  std::string xml = writeXmlPlist(machine);
+  if (readPlist(xml) == machine) return xml;
+  return writeBinaryPlist(machine);
 }
 
 // Why `out` can't take a new image, or nothing when it can.
@@ -135,10 +160,7 @@ std::optional<std::string> splitSession(const fs::path& file, const ScratchFolde
   for (const TranscriptPart& part : parts) {
     std::error_code error;
     fs::path target = scratch.path() / part.file;
-    fs::create_directories(target.parent_path(), error);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(part.text.data(), static_cast<std::streamsize>(part.text.size()));
-    if (!out) return target.string() + ": can't be written";
+    if (!writeFileBytes(target, part.text, 0600, error)) return target.string() + ": " + error.message();
     said += (said.empty() ? "" : "; ") + part.command + " (lines " + std::to_string(part.firstLine) + "-" +
             std::to_string(part.lastLine) + ") as " + part.file;
   }
@@ -273,7 +295,7 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
     if (!writeFileBytes(building / "root" / file.path, file.bytes, file.mode, error))
       return fail("root/" + file.path + ": " + error.message());
   }
-  if (!writeFileBytes(building / "machine.plist", writeXmlPlist(image.machinePlist), 0644, error))
+  if (!writeFileBytes(building / "machine.plist", machinePlistBytes(image.machinePlist), 0644, error))
     return fail("machine.plist: " + error.message());
   // An image being replaced steps aside first and is removed only once the new one is in place.
   fs::path old;

@@ -1,4 +1,4 @@
-// The owned libplist node, for every place that builds or reads libplist's trees.
+// The owned libplist node, for the benchmarks that time libplist against our own reader.
 #pragma once
 
 #include <plist/plist.h>
