@@ -8,6 +8,9 @@ const unsigned char StrandelVersionString[] = "@(#)PROGRAM:Strandel  PROJECT:Var
 
 namespace strandel {
 
+// Compiled into the library, so it tells the copy loaded, whatever headers the host saw.
+const char* versionString() noexcept { return STRANDEL_VERSION; }
+
 ProgressText makeProgressText(std::string text) {
   struct Owned {
     std::string text;

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   }
   strandel::StrandelFramework framework;
   strandel::PlistArray volumes = framework.volumeList();
-  std::printf("Strandel %s: %zu volumes\n", STRANDEL_VERSION, volumes.size());
+  std::printf("Strandel %s: %zu volumes\n", strandel::versionString(), volumes.size());
   for (const auto& volume : volumes) {
     std::string path = text(volume, strandel::kVolumePath);
     std::printf("%-10s %-28s %s", text(volume, strandel::kVolumeBsdName).c_str(), text(volume, strandel::kVolumeNameSize).c_str(),

@@ -12,12 +12,13 @@
 // and delegate, each read and replaced atomically.
 #pragma once
 
+#include <strandel/Export.hpp>
+#ifndef STRANDEL_LANGUAGE_TOO_OLD
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <strandel/Export.hpp>
 
 namespace strandel {
 
@@ -59,3 +60,5 @@ using LogSink = std::function<void(std::string_view message)>;
 STRANDEL_EXPORT void setLogSink(LogSink sink);
 
 }  // namespace strandel
+
+#endif  // STRANDEL_LANGUAGE_TOO_OLD

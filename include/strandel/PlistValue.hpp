@@ -1,37 +1,47 @@
 // Property-list values: the one data type that every structured answer of Strandel is made of.
 #pragma once
 
-#include <concepts>
+#include <strandel/Export.hpp>
+#ifndef STRANDEL_LANGUAGE_TOO_OLD
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
-
-#include <strandel/Export.hpp>
 
 namespace strandel {
 
 /// Raw bytes (the property-list `data` kind).
 struct PlistData {
   std::vector<std::uint8_t> bytes;
-  friend bool operator==(const PlistData&, const PlistData&) = default;
+  friend bool operator==(const PlistData& a, const PlistData& b) { return a.bytes == b.bytes; }
+#if __cplusplus < 202002L
+  friend bool operator!=(const PlistData& a, const PlistData& b) { return !(a == b); }
+#endif
 };
 
 /// A point in time as seconds since 2001-01-01 00:00:00 UTC (the property-list epoch).
 struct PlistDate {
   double secondsSince2001 = 0;
-  friend bool operator==(const PlistDate&, const PlistDate&) = default;
+  friend bool operator==(const PlistDate& a, const PlistDate& b) { return a.secondsSince2001 == b.secondsSince2001; }
+#if __cplusplus < 202002L
+  friend bool operator!=(const PlistDate& a, const PlistDate& b) { return !(a == b); }
+#endif
 };
 
 /// A URL, kept as its text. The empty URL has the text "" and yields no path.
 /// Property-list files have no URL kind: a URL is written there as a string.
 struct PlistUrl {
   std::string text;
-  friend bool operator==(const PlistUrl&, const PlistUrl&) = default;
+  friend bool operator==(const PlistUrl& a, const PlistUrl& b) { return a.text == b.text; }
+#if __cplusplus < 202002L
+  friend bool operator!=(const PlistUrl& a, const PlistUrl& b) { return !(a == b); }
+#endif
 };
 
 class STRANDEL_EXPORT PlistValue;
@@ -100,15 +110,17 @@ class STRANDEL_EXPORT PlistValue {
   PlistValue(std::uint64_t value);
   /// Every other integer type keeps its value and its signedness: 5u and 5ull are unsigned
   /// integers, 5LL and std::int8_t{5} signed ones.
-  template <std::signed_integral T>
+  template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T>, int> = 0>
   PlistValue(T value) : PlistValue(static_cast<std::int64_t>(value)) {}
-  template <std::unsigned_integral T>
+  template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_unsigned_v<T>, int> = 0>
   PlistValue(T value) : PlistValue(static_cast<std::uint64_t>(value)) {}
   /// A character is not a number: PlistValue('x') would silently be the integer 120. A string
   /// is made from text ("x"); signed and unsigned char (std::int8_t, std::uint8_t) are integers.
   PlistValue(char) = delete;
   PlistValue(wchar_t) = delete;
+#if defined(__cpp_char8_t)
   PlistValue(char8_t) = delete;
+#endif
   PlistValue(char16_t) = delete;
   PlistValue(char32_t) = delete;
   PlistValue(double value);
@@ -150,6 +162,10 @@ class STRANDEL_EXPORT PlistValue {
   /// Deep equality. Integers compare by value whatever their signedness (5 and 5u are equal);
   /// a boolean never equals an integer.
   friend STRANDEL_EXPORT bool operator==(const PlistValue& a, const PlistValue& b) noexcept;
+#if __cplusplus < 202002L
+  /// What C++20 derives from `==`.
+  friend bool operator!=(const PlistValue& a, const PlistValue& b) noexcept { return !(a == b); }
+#endif
 
  private:
   std::variant<std::string, std::int64_t, std::uint64_t, double, bool, PlistData, PlistDate,
@@ -175,3 +191,5 @@ STRANDEL_EXPORT std::string writeBinaryPlist(const PlistValue& value);
 STRANDEL_EXPORT std::string writeJson(const PlistValue& value);
 
 }  // namespace strandel
+
+#endif  // STRANDEL_LANGUAGE_TOO_OLD

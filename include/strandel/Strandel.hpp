@@ -5,13 +5,15 @@
 // state that the whole process shares.
 #pragma once
 
+#include <strandel/Export.hpp>
+#ifndef STRANDEL_LANGUAGE_TOO_OLD
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <strandel/Export.hpp>
 #include <strandel/Machine.hpp>
 #include <strandel/PlistValue.hpp>
 #include <strandel/StrandelFramework.hpp>
@@ -26,6 +28,11 @@ STRANDEL_EXPORT extern const unsigned char StrandelVersionString[];
 }
 
 namespace strandel {
+
+/// The version of the library loaded at run time, "1.0.0" (STRANDEL_VERSION, of
+/// <strandel/Version.hpp>, is the version of the headers compiled against). Zero-terminated,
+/// lives as long as the library.
+STRANDEL_EXPORT const char* versionString() noexcept;
 
 // ---- Time Machine ----
 
@@ -134,3 +141,5 @@ STRANDEL_EXPORT std::string ZVFoundationGetVolUsedSizeString(std::string_view pa
 STRANDEL_EXPORT std::string ZVFoundationGetVolTotalSizeString(std::string_view path);
 
 }  // namespace strandel
+
+#endif  // STRANDEL_LANGUAGE_TOO_OLD

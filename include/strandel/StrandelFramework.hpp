@@ -1,6 +1,9 @@
 // The framework object: the volume list, the byte label and the verify runner.
 #pragma once
 
+#include <strandel/Export.hpp>
+#ifndef STRANDEL_LANGUAGE_TOO_OLD
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include <strandel/Export.hpp>
 #include <strandel/PlistValue.hpp>
 
 namespace strandel {
@@ -117,3 +119,5 @@ class STRANDEL_EXPORT StrandelFramework {
 };
 
 }  // namespace strandel
+
+#endif  // STRANDEL_LANGUAGE_TOO_OLD

@@ -8,6 +8,9 @@
 // gives nothing (getters never convert); `asNumber()` reads any number kind as a double.
 #pragma once
 
+#include <strandel/Export.hpp>
+#ifndef STRANDEL_LANGUAGE_TOO_OLD
+
 #include <array>
 #include <string_view>
 
@@ -95,3 +98,5 @@ inline constexpr std::string_view kMemberVolpath = "volpath";
 inline constexpr std::string_view kMemberIsMounted = "isMounted";
 
 }  // namespace strandel
+
+#endif  // STRANDEL_LANGUAGE_TOO_OLD
