@@ -149,16 +149,33 @@ TEST(GetAPFSContainer, VersionGateAndStoreNameDependOnTheRunningVersion) {
 
 // On 10.12 a container without physical stores has no store name; one without a reference is
 // found by its store; an empty reference is equal to an argument whose last component is empty,
-// while an empty store name, as a suffix of everything, matches nothing.
+// while an empty store name, as a suffix of everything, matches nothing. The skim and the parser
+// each hold the rule: the plain XML is the skim's, a binary list and XML with a comment between
+// values are the parser's.
 TEST(GetAPFSContainer, MissingNamesMatchOnlyByWhatIsThere) {
-  ScopedMachine machine(listingImage(listingXml({apfsContainer("", "", ""), apfsContainer("disk4", "disk3s2"),
-                                                 apfsContainer(std::nullopt, "disk7s2", "disk7s2")}),
-                                     "10.12.6"));
-  EXPECT_EQ(containerOf("disk4"), "disk4");
-  EXPECT_EQ(containerOf("disk3s2"), std::nullopt);
-  EXPECT_EQ(containerOf("/dev/disk7s2"), "<entry without reference>");
-  EXPECT_EQ(containerOf("disk9"), std::nullopt);
-  EXPECT_EQ(containerOf(""), "");
+  const std::vector<PlistValue> containers = {apfsContainer("", "", ""), apfsContainer("disk4", "disk3s2"),
+                                              apfsContainer(std::nullopt, "disk7s2", "disk7s2")};
+  std::string commented = listingXml(containers);
+  const std::string containersKey = "<key>Containers</key>";
+  commented.replace(commented.find(containersKey), containersKey.size(), "<!-- c -->" + containersKey);
+  const struct {
+    std::string listing;
+    bool skimmed;
+  } forms[] = {
+      {listingXml(containers), true},
+      {writeBinaryPlist(PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}}), false},
+      {commented, false},
+  };
+  for (const auto& form : forms) {
+    const ContainerQuery query{"disk9", "disk9", true};
+    ASSERT_EQ(findContainerSkimmed(form.listing, query).has_value(), form.skimmed) << form.listing;
+    ScopedMachine machine(listingImage(form.listing, "10.12.6"));
+    EXPECT_EQ(containerOf("disk4"), "disk4") << form.listing;
+    EXPECT_EQ(containerOf("disk3s2"), std::nullopt) << form.listing;
+    EXPECT_EQ(containerOf("/dev/disk7s2"), "<entry without reference>") << form.listing;
+    EXPECT_EQ(containerOf("disk9"), std::nullopt) << form.listing;
+    EXPECT_EQ(containerOf(""), "") << form.listing;
+  }
 }
 
 // The answers of the four role-volume lookups for one device.

@@ -209,3 +209,44 @@ TEST(PlistReader, HostileListsKeepEachCallersFailure) {
 
 }  // namespace
 }  // namespace strandel
+
+namespace strandel {
+namespace {
+
+using namespace std::string_literals;
+
+// "bplist00", the objects, a table of one-byte offsets and a trailer naming object 0 the root.
+std::string handBuiltBinary(const std::string& objects, const std::string& table) {
+  std::string out = "bplist00" + objects + table + std::string(6, '\0') + "\x01\x01"s;
+  auto put = [&](std::uint64_t value) {
+    for (int i = 8; i-- > 0;) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  put(table.size());
+  put(0);
+  put(8 + objects.size());
+  return out;
+}
+
+// Objects end where the offset table starts: an offset just before it reads, one exactly at it
+// is refused, though the table's first byte would read as an object.
+TEST(PlistReader, AnObjectStartingAtTheOffsetTableIsRefused) {
+  const struct {
+    std::string bytes;
+    std::optional<PlistValue> value;
+  } cases[] = {
+      {handBuiltBinary("\x09"s, "\x08"s), PlistValue(true)},
+      {handBuiltBinary(""s, "\x08"s), std::nullopt},                                         // the root
+      {handBuiltBinary("\xA1\x01"s, "\x08\x0A"s), std::nullopt},                             // an item
+      {handBuiltBinary("\xA1\x01\x09"s, "\x08\x0A"s), PlistValue(PlistArray{PlistValue(true)})},
+  };
+  for (const auto& c : cases) {
+    PlistReadResult read = readPlistExplained(c.bytes);
+    EXPECT_EQ(read.value, c.value) << read.refusal;
+    if (!c.value) {
+      EXPECT_NE(read.refusal.find("past the offset table"), std::string::npos) << read.refusal;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace strandel
