@@ -329,6 +329,35 @@ class UnstartableTools {
   std::set<std::string> tools_;
 };
 
+// Read buffers kept from one run to the next. A buffer's pages are faulted in once and its
+// growth copied once; each run after that reads into memory that is ready and hands out one
+// copy of exactly the output's size. Faulting in fresh pages and copying on growth cost a
+// large output several times the read itself (more in a virtual machine, where a page fault
+// is dear). Runs on several threads each take a buffer of their own.
+class ReadBuffers {
+ public:
+  std::string take() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return {};
+    std::string buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
+  }
+  // Kept only up to a size, so that one huge output does not stay in memory for good.
+  void give(std::string buffer) {
+    if (buffer.capacity() > kMaxKept) return;
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kMaxSpare) spare_.push_back(std::move(buffer));
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = std::size_t{16} << 20;
+  static constexpr std::size_t kMaxSpare = 4;
+  std::mutex mutex_;
+  std::vector<std::string> spare_;
+};
+
 class HostProcesses final : public Processes {
  public:
   explicit HostProcesses(ProcessOptions options) : options_(std::move(options)) {}
@@ -353,12 +382,16 @@ class HostProcesses final : public Processes {
     ErrorRelay relay(std::move(errors->readEnd));
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
+    std::string buffer = buffers_.take();
     try {
       // A read error ends the output early; the bytes read until then are the tool's answer.
-      end = readToEnd(pipe->readEnd.get(), output.bytes, options_.outputCap, relay, deadline);
+      end = readToEnd(pipe->readEnd.get(), buffer, options_.outputCap, relay, deadline);
+      if (end == ReadEnd::End || end == ReadEnd::Error) output.bytes.assign(buffer);
     } catch (const std::bad_alloc&) {
       // No memory for the output: it is as unusable as one over the cap.
+      end = ReadEnd::OverCap;
     }
+    buffers_.give(std::move(buffer));
     if (end == ReadEnd::OverCap || end == ReadEnd::TimedOut) {
       // Output past the cap, or none in time, is no answer at all, and the tool is ended.
       stop(child);
@@ -444,6 +477,7 @@ class HostProcesses final : public Processes {
 
   ProcessOptions options_;
   UnstartableTools unstartable_;
+  ReadBuffers buffers_;
 };
 
 }  // namespace
