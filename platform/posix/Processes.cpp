@@ -344,8 +344,9 @@ class ReadBuffers {
     return buffer;
   }
   // Kept only up to a size, so that one huge output does not stay in memory for good.
+  static bool keeps(const std::string& buffer) { return buffer.capacity() <= kMaxKept; }
   void give(std::string buffer) {
-    if (buffer.capacity() > kMaxKept) return;
+    if (!keeps(buffer)) return;
     buffer.clear();
     std::lock_guard lock(mutex_);
     if (spare_.size() < kMaxSpare) spare_.push_back(std::move(buffer));
@@ -386,7 +387,14 @@ class HostProcesses final : public Processes {
     try {
       // A read error ends the output early; the bytes read until then are the tool's answer.
       end = readToEnd(pipe->readEnd.get(), buffer, options_.outputCap, relay, deadline);
-      if (end == ReadEnd::End || end == ReadEnd::Error) output.bytes.assign(buffer);
+      if (end == ReadEnd::End || end == ReadEnd::Error) {
+        // A buffer too large to keep is the answer itself: no copy of a huge output.
+        if (buffers_.keeps(buffer)) {
+          output.bytes.assign(buffer);
+        } else {
+          output.bytes = std::move(buffer);
+        }
+      }
     } catch (const std::bad_alloc&) {
       // No memory for the output: it is as unusable as one over the cap.
       end = ReadEnd::OverCap;
