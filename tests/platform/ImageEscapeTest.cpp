@@ -49,11 +49,14 @@ struct Host {
   UniqueFd terminal, savedInput;
 
   Host() {
-    terminal = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    // Above the standard streams, whichever of them the test runner left closed.
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    terminal = UniqueFd(master >= 0 ? ::fcntl(master, F_DUPFD_CLOEXEC, 10) : -1);
+    if (master >= 0) ::close(master);
     if (terminal && ::grantpt(terminal.get()) == 0 && ::unlockpt(terminal.get()) == 0) {
       int slave = ::open(::ptsname(terminal.get()), O_RDWR | O_NOCTTY);
       savedInput = UniqueFd(::fcntl(0, F_DUPFD_CLOEXEC, 3));
-      if (slave >= 0) {
+      if (slave > 0) {  // 0 when the runner had left standard input closed: it is then already
         ::dup2(slave, 0);
         ::close(slave);
       }
