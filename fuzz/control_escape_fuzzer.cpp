@@ -21,9 +21,14 @@ bool safeForTerminal(std::string_view text) {
       ++i;
       continue;
     }
-    std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    std::size_t length = byte > 0xF4 ? 0 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
     if (length == 0 || i + length > text.size()) return false;
-    if (byte == 0xC2 && static_cast<std::uint8_t>(text[i + 1]) < 0xA0) return false;
+    auto second = static_cast<std::uint8_t>(text[i + 1]);
+    if (byte == 0xC2 && second < 0xA0) return false;  // C1 controls
+    // Overlong forms, surrogates, past U+10FFFF.
+    if ((byte == 0xE0 && second < 0xA0) || (byte == 0xED && second >= 0xA0) || (byte == 0xF0 && second < 0x90) ||
+        (byte == 0xF4 && second >= 0x90))
+      return false;
     for (std::size_t k = 1; k < length; ++k)
       if ((static_cast<std::uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
     i += length;
