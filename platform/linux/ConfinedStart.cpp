@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/app/ProgramName.hpp"
 
@@ -40,6 +41,27 @@ constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
 // Counted in the sandbox's own user namespace only, so the user's other processes don't count.
 constexpr rlim_t kProcessLimit = 256;
 
+// What the child says when it can't go on to the program.
+struct ChildResult {
+  int error;           // why
+  bool mappingFailed;  // because the kernel would not let it map its ids
+};
+
+// ThreadSanitizer takes every clone for a fork and runs its fork bookkeeping in the child,
+// which in memory shared with the parent would corrupt the parent's; its builds start the
+// child in a copy of the parent's memory instead, still suspending the parent until the exec.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSharedMemory = 0;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kSharedMemory = 0;
+#else
+constexpr int kSharedMemory = CLONE_VM;
+#endif
+#else
+constexpr int kSharedMemory = CLONE_VM;
+#endif
+
 struct ChildContext {
   const SpawnRequest* request;
   const Confinement* confinement;
@@ -48,8 +70,7 @@ struct ChildContext {
   uid_t uid;
   gid_t gid;
   bool ownNamespaces;
-  int error;            // set by the child when it can't go on to the program
-  bool mappingFailed;   // ... because the kernel would not let it map its ids
+  ChildResult* result;  // in memory the child shares with the parent, however it is started
 };
 
 // Writes `text` to the file at `path` (a /proc file of the child's own).
@@ -149,7 +170,7 @@ void defaultSignals() {
 bool confine(ChildContext& context) {
   const Confinement& confinement = *context.confinement;
   if (context.ownNamespaces && !mapIds(context)) {
-    context.mappingFailed = true;
+    context.result->mappingFailed = true;
     return false;
   }
   // A session of its own: no controlling terminal, and a process group the runner can end.
@@ -175,7 +196,7 @@ int childMain(void* raw) {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execve(context.request->program.c_str(), context.argv, context.envp);
   }
-  context.error = errno != 0 ? errno : EPERM;
+  context.result->error = errno != 0 ? errno : EPERM;
   ::_exit(127);
 }
 
@@ -203,22 +224,22 @@ void reap(pid_t pid) { base::retryAfterSignal([&] { return ::waitpid(pid, nullpt
 // Some kernels make the namespaces and then refuse the id maps (a security module's rule on
 // unprivileged user namespaces): that counts as a refusal too.
 pid_t cloneChild(ChildContext& context, void* stackTop) {
-  int flags = CLONE_VM | CLONE_VFORK | SIGCHLD;
+  int flags = kSharedMemory | CLONE_VFORK | SIGCHLD;
   context.ownNamespaces = !namespacesRefused.load(std::memory_order_relaxed);
   if (context.ownNamespaces) {
     pid_t pid = ::clone(childMain, stackTop, flags | kNamespaces, &context);
     int error = errno;
-    if (pid >= 0 && !context.mappingFailed) return pid;
+    if (pid >= 0 && !context.result->mappingFailed) return pid;
     if (pid >= 0) {
       reap(pid);
-      error = context.error;
+      error = context.result->error;
     } else if (error != EPERM && error != EINVAL && error != ENOSPC && error != EUSERS && error != EACCES) {
       return -1;
     }
     namespacesRefused.store(true, std::memory_order_relaxed);
     sayNoNamespacesOnce(error);
     context.ownNamespaces = false;
-    context.error = 0;
+    *context.result = {};
   }
   return ::clone(childMain, stackTop, flags, &context);
 }
@@ -234,10 +255,13 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
   char* emptyEnvironment[] = {nullptr};
   ChildContext context{&request, &confinement, argv.data(),
                        request.environment == Environment::Host ? environ : emptyEnvironment,
-                       ::geteuid(), ::getegid(), false, 0, false};
+                       ::geteuid(), ::getegid(), false, nullptr};
   base::ScopedGeneric<void*, StackTraits> stack(
-      ::mmap(nullptr, kChildStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+      ::mmap(nullptr, kChildStackSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
   if (!stack) return {};
+  // The result lies at the bottom of the child's stack, which grows down from the top: a
+  // shared mapping, so the parent reads it whether or not the child shares all its memory.
+  context.result = new (stack.get()) ChildResult{0, false};
   // No handler of the parent may run in the child, on its borrowed stack and memory.
   sigset_t all, previous;
   sigfillset(&all);
@@ -245,9 +269,9 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
   pid_t pid = cloneChild(context, static_cast<char*>(stack.get()) + kChildStackSize);
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0) return {};
-  if (context.error != 0) {
+  if (context.result->error != 0) {
     reap(pid);
-    errno = context.error;
+    errno = context.result->error;
     return {};
   }
   return ChildProcess(pid);
