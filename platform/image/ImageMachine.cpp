@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -31,6 +34,20 @@ std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root, const live
   return makeSandbox(std::move(paths));
 }
 
+// How long one run of an image's tool may take: STRANDEL_TOOL_TIMEOUT seconds (a fraction
+// allowed), else a minute, which any tool of a real Mac's answers within. A value that is not
+// a positive number of seconds up to a day leaves the default.
+std::chrono::milliseconds toolTimeLimit() {
+  constexpr std::chrono::milliseconds kDefault(60'000);
+  const char* text = std::getenv("STRANDEL_TOOL_TIMEOUT");
+  if (!text || !*text) return kDefault;
+  double seconds = 0;
+  const char* end = text + std::strlen(text);
+  auto [stop, error] = std::from_chars(text, end, seconds, std::chars_format::fixed);
+  if (error != std::errc() || stop != end || !(seconds > 0) || seconds > 86'400) return kDefault;
+  return std::max(std::chrono::milliseconds(1), std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+}
+
 // An image is a record of someone else's Mac: its settings stay in memory, fresh for each load,
 // unless the process named a settings file.
 std::shared_ptr<Settings> chosenSettings() {
@@ -43,7 +60,8 @@ std::shared_ptr<Machine> makeImageMachine(std::shared_ptr<const machineimage::Ma
                                           const live::SandboxMaker& makeSandbox) {
   return std::make_shared<Machine>(MachineServices{
       makeImageRegistry(plist), makeImageMountTable(plist, root),
-      makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox)}), root), makeImageFiles(plist, root),
+      makeImageProcesses(
+          live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox), .timeLimit = toolTimeLimit()}), root), makeImageFiles(plist, root),
       chosenSettings(), makeBundleLocalizer(), makeStderrLog()});
 }
 

@@ -4,7 +4,6 @@
 #include "platform/linux/Sandbox.hpp"
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -18,6 +17,8 @@
 #include <string>
 
 #include "platform/app/ProgramName.hpp"
+#include "platform/linux/ConfinedStart.hpp"
+#include "platform/linux/SeccompFilter.hpp"
 
 #ifndef LANDLOCK_ACCESS_FS_REFER
 #define LANDLOCK_ACCESS_FS_REFER (1ULL << 13)  // ABI 2
@@ -87,15 +88,16 @@ void sayUnconfinedOnce() {
   static std::once_flag said;
   std::call_once(said, [] {
     std::fprintf(stderr,
-                 "%s: this kernel has no Landlock: the tools of machine images run unconfined, with your rights\n",
+                 "%s: this kernel has no Landlock: the tools of machine images can read your files and write "
+                 "where you can\n",
                  programName().c_str());
   });
 }
 
-// The ruleset, built at the first start.
-class LandlockSandbox final : public Sandbox, private ChildStep {
+// Everything the sandbox is made of, built at the first start and kept for the next ones.
+class ImageToolSandbox final : public Sandbox {
  public:
-  explicit LandlockSandbox(std::vector<SandboxPath> paths) : paths_(std::move(paths)) {}
+  explicit ImageToolSandbox(std::vector<SandboxPath> paths) : paths_(std::move(paths)) {}
 
   bool usable() const override {
     std::call_once(built_, [this] { build(); });
@@ -105,29 +107,30 @@ class LandlockSandbox final : public Sandbox, private ChildStep {
   ChildProcess spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    return ruleset_ ? spawnWithStep(request, *this) : spawnChild(request);
+    return startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1, &filter_});
   }
 
  private:
-  bool applyInChild() const noexcept override {
-    // No new privileges first: the kernel only lets an unprivileged process confine itself
-    // so, and a set-user-ID program can then never shed the confinement.
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::syscall(SYS_landlock_restrict_self, ruleset_.get(), 0) == 0;
+  void build() const {
+    buildRuleset();
+    if (!usable_) return;
+    filter_ = buildSeccompFilter();
+    // Without its filter the sandbox would let a tool type into the terminal: nothing starts.
+    usable_ = !filter_.empty();
   }
-
-  void build() const;
+  void buildRuleset() const;
 
   std::vector<SandboxPath> paths_;
   mutable std::once_flag built_;
   mutable UniqueFd ruleset_;
+  mutable std::vector<sock_filter> filter_;
   mutable bool usable_ = false;
 };
 
 }  // namespace
 
 std::shared_ptr<const Sandbox> makeSandbox(std::vector<SandboxPath> paths) {
-  return std::make_shared<const LandlockSandbox>(std::move(paths));
+  return std::make_shared<const ImageToolSandbox>(std::move(paths));
 }
 
 int landlockAbi() {
@@ -138,7 +141,7 @@ int landlockAbi() {
   return abi;
 }
 
-void LandlockSandbox::build() const {
+void ImageToolSandbox::buildRuleset() const {
   int abi = landlockAbi();
   if (abi < 1) {
     sayUnconfinedOnce();

@@ -1,11 +1,13 @@
 // Tool runs and shell runs as real processes of this host. Portable: what only one system has
 // is asked for by its feature macro and left out where it is missing.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -14,7 +16,9 @@
 #include <string>
 
 #include "platform/posix/Processes.hpp"
+#include "platform/posix/ReadAppend.hpp"
 #include "platform/posix/Spawn.hpp"
+#include "text/ControlEscape.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel::platform::live {
@@ -22,6 +26,13 @@ namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr int kPipeSize = 1 << 20;
+// How long a sandboxed tool that has closed its output is given to exit before its whole
+// process tree is ended: nothing it started may outlive the call.
+constexpr auto kExitGrace = std::chrono::milliseconds(100);
+// A line of a tool's standard error longer than this is passed on in pieces.
+constexpr std::size_t kMaxErrorLine = 4096;
+
+using Clock = std::chrono::steady_clock;
 
 struct Pipe {
   UniqueFd readEnd, writeEnd;
@@ -39,7 +50,106 @@ std::optional<Pipe> makePipe() {
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-enum class ReadEnd { End, Error, OverCap };
+
+// When a run must be over: never for the host's own tools, at the time limit for a sandbox's.
+class Deadline {
+ public:
+  explicit Deadline(std::chrono::milliseconds limit) {
+    if (limit.count() > 0) at_ = Clock::now() + limit;
+  }
+  bool bounded() const { return at_.has_value(); }
+  // The earlier of the deadline and `wait` from now.
+  Clock::time_point within(Clock::duration wait) const {
+    Clock::time_point soon = Clock::now() + wait;
+    return at_ ? std::min(*at_, soon) : soon;
+  }
+  // poll's timeout until the deadline: -1 (none) without one.
+  int pollTimeout() const { return at_ ? millisecondsUntil(*at_) : -1; }
+
+  static int millisecondsUntil(Clock::time_point when) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1'000'000));
+  }
+
+ private:
+  std::optional<Clock::time_point> at_;
+};
+
+// A sandboxed tool's standard error, passed on to ours a line at a time with its control
+// characters escaped: it reaches a person's terminal, and no byte of it may steer that.
+class ErrorRelay {
+ public:
+  ErrorRelay() = default;
+  explicit ErrorRelay(UniqueFd fd) : fd_(std::move(fd)) {}
+  ErrorRelay(ErrorRelay&&) = default;
+  ErrorRelay& operator=(ErrorRelay&&) = default;
+  ~ErrorRelay() { flush(true); }
+
+  int fd() const { return fd_.get(); }
+  bool open() const { return static_cast<bool>(fd_); }
+
+  // One read; at the end of the stream (or an error) the descriptor is closed.
+  void pump() {
+    char buffer[4096];
+    ssize_t n = base::retryAfterSignal([&] { return ::read(fd_.get(), buffer, sizeof buffer); });
+    if (n <= 0) {
+      fd_.reset();
+      flush(true);
+      return;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    flush(false);
+  }
+
+  // Passes on what is there without waiting, then lets go of the stream.
+  void drainAndClose() {
+    while (open()) {
+      pollfd entry{fd_.get(), POLLIN, 0};
+      if (base::retryAfterSignal([&] { return ::poll(&entry, 1, 0); }) <= 0) break;
+      pump();
+    }
+    fd_.reset();
+    flush(true);
+  }
+
+ private:
+  void flush(bool all) {
+    std::size_t end = pending_.size();
+    if (!all && end <= kMaxErrorLine) {
+      std::size_t lineFeed = pending_.rfind('\n');
+      end = lineFeed == std::string::npos ? 0 : lineFeed + 1;
+    }
+    if (end == 0) return;
+    std::string text = detail::escapedControls(std::string_view(pending_).substr(0, end));
+    pending_.erase(0, end);
+    for (std::size_t done = 0; done < text.size();) {
+      ssize_t n = base::retryAfterSignal([&] { return ::write(2, text.data() + done, text.size() - done); });
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+
+  UniqueFd fd_;
+  std::string pending_;
+};
+
+// Waits until `fd` can be read, passing on the relay's text meanwhile. False when the
+// deadline passed first.
+bool awaitReadable(int fd, ErrorRelay& relay, const Deadline& deadline) {
+  // The plain case, the host's own tools: the read itself waits.
+  if (!relay.open() && !deadline.bounded()) return true;
+  while (true) {
+    pollfd entries[2] = {{fd, POLLIN, 0}, {relay.fd(), POLLIN, 0}};
+    int count = relay.open() ? 2 : 1;
+    int ready = base::retryAfterSignal([&] { return ::poll(entries, count, deadline.pollTimeout()); });
+    if (ready == 0) return false;
+    if (ready < 0) return true;  // the read then tells what is wrong
+    if (count == 2 && entries[1].revents != 0) relay.pump();
+    if (entries[0].revents != 0) return true;
+  }
+}
+
+enum class ReadEnd { End, Error, OverCap, TimedOut };
 
 // A large output is read into huge pages where the kernel gives them on request: faulting in
 // 4 KiB pages one by one costs more than the reading itself once an output runs to hundreds of
@@ -54,51 +164,68 @@ void adviseHugePages([[maybe_unused]] std::string& out) {
 #endif
 }
 
-// Reads into the string itself, so the bytes are copied once, from the kernel. The storage
-// grows geometrically, and only the next read's room is zero-filled (by resize) ahead of the
-// bytes, so the whole read costs time in proportion to the output. Never more than `cap`
-// bytes are kept; one more tells that the output went over. Whatever the end, `out` holds the
-// bytes read until then.
-ReadEnd readToEnd(int fd, std::string& out, std::size_t cap) {
-  std::size_t used = out.size();
-  ReadEnd end = ReadEnd::End;
-  while (used <= cap) {
-    if (used == out.size()) {
-      if (out.capacity() - used < kReadSize) {
-        // Straight to the cap once doubling would pass half of it: the string's own growth
-        // would otherwise double once more past the cap, copying the whole output again.
-        std::size_t wanted = std::max(2 * out.capacity(), used + kReadSize);
-        out.reserve(wanted > cap / 2 ? cap + 1 : wanted);
-        adviseHugePages(out);
-      }
-      out.resize(std::min({used + kReadSize, out.capacity(), cap + 1}));
+// Reads into the string itself, so the bytes are copied once, from the kernel, into storage
+// that is not zero-filled first (readAppend). The storage grows geometrically, so the whole
+// read costs time in proportion to the output. Never more than `cap` bytes are kept; one more
+// tells that the output went over. Whatever the end, `out` holds the bytes read until then.
+ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay, const Deadline& deadline) {
+  while (out.size() <= cap) {
+    std::size_t used = out.size();
+    if (out.capacity() - used < kReadSize) {
+      // Straight to the cap once doubling would pass half of it: the string's own growth
+      // would otherwise double once more past the cap, copying the whole output again.
+      std::size_t wanted = std::max(2 * out.capacity(), used + kReadSize);
+      out.reserve(wanted > cap / 2 ? cap + 1 : wanted);
+      adviseHugePages(out);
     }
-    ssize_t n = base::retryAfterSignal([&] { return ::read(fd, out.data() + used, out.size() - used); });
-    if (n <= 0) {
-      end = n == 0 ? ReadEnd::End : ReadEnd::Error;
-      break;
-    }
-    used += static_cast<std::size_t>(n);
+    if (!awaitReadable(fd, relay, deadline)) return ReadEnd::TimedOut;
+    std::size_t room = std::min(out.capacity(), cap + 1) - used;
+    ssize_t n = readAppend(fd, out, room);
+    if (n <= 0) return n == 0 ? ReadEnd::End : ReadEnd::Error;
   }
-  if (used > cap) end = ReadEnd::OverCap;
-  out.resize(used);
-  return end;
+  return ReadEnd::OverCap;
 }
 
-SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput) {
+SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, int standardErrorOutput) {
   return SpawnRequest{options.tool,          options.arguments,     options.environment,
-                      options.standardInput, options.standardError, standardOutput};
+                      options.standardInput, options.standardError, standardOutput, standardErrorOutput};
 }
 
-void killNow(const ChildProcess& child) {
-  if (child) ::kill(child.get(), SIGKILL);
+// Waits, passing on standard error, until the child ends or `until`; false when it has not.
+bool settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
+  while (!reapIfEnded(child)) {
+    if (Clock::now() >= until) return false;
+    if (relay.open()) {
+      pollfd entry{relay.fd(), POLLIN, 0};
+      int wait = std::min(Deadline::millisecondsUntil(until), 5);
+      if (base::retryAfterSignal([&] { return ::poll(&entry, 1, wait); }) > 0) relay.pump();
+    } else {
+      waitForExitUntil(child, std::min(until, Clock::now() + std::chrono::milliseconds(5)));
+    }
+  }
+  return true;
+}
+
+// The end of a sandboxed run: the tool is given a moment to exit, then it and all it started
+// are ended; nothing outlives the call.
+void finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
+  if (!settle(child, relay, until)) {
+    killGroup(child);
+    waitForExit(std::move(child));
+  }
+  relay.drainAndClose();
 }
 
 // The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
 // buffer in large chunks; each piece is then copied once, from there to the caller's buffer.
 class LiveShellStream final : public ShellStream {
  public:
-  LiveShellStream(UniqueFd output, ChildProcess shell) : output_(std::move(output)), shell_(std::move(shell)) {}
+  LiveShellStream(UniqueFd output, ChildProcess shell, ErrorRelay relay, Deadline deadline, bool sandboxed)
+      : output_(std::move(output)),
+        shell_(std::move(shell)),
+        relay_(std::move(relay)),
+        deadline_(deadline),
+        sandboxed_(sandboxed) {}
   ~LiveShellStream() override { close(); }
 
   std::optional<std::size_t> readPiece(char* buffer, std::size_t capacity) override {
@@ -126,16 +253,30 @@ class LiveShellStream final : public ShellStream {
   void close() override {
     // A caller that stops reading before the end wants no more: a command that ignores the
     // broken pipe would otherwise hold this call for as long as it likes to print.
-    if (output_ && !atEnd_) killNow(shell_);
+    bool early = output_ && !atEnd_;
     output_.reset();
-    waitForExit(std::move(shell_));
+    if (!sandboxed_) {
+      if (early && shell_) ::kill(shell_.get(), SIGKILL);
+      waitForExit(std::move(shell_));
+      return;
+    }
+    if (early) killGroup(shell_);
+    if (shell_) finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
+    relay_.drainAndClose();
   }
 
  private:
-  // False at the end of the output or on a read error (after which the stream gives nothing).
+  // False at the end of the output, on a read error or at the time limit (after which the
+  // stream gives nothing).
   bool refill() {
     if (atEnd_) return false;
     if (!ahead_) ahead_ = std::make_unique<char[]>(kReadSize);
+    if (!awaitReadable(output_.get(), relay_, deadline_)) {
+      // Out of time: the tool and what it started are ended, and the stream ends here.
+      killGroup(shell_);
+      atEnd_ = true;
+      return false;
+    }
     ssize_t n = base::retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
     if (n <= 0) {
       atEnd_ = true;
@@ -149,6 +290,9 @@ class LiveShellStream final : public ShellStream {
 
   UniqueFd output_;
   ChildProcess shell_;
+  ErrorRelay relay_;
+  Deadline deadline_;
+  bool sandboxed_;
   std::unique_ptr<char[]> ahead_;
   std::size_t begin_ = 0, end_ = 0;
   bool atEnd_ = false, failed_ = false;
@@ -185,6 +329,36 @@ class UnstartableTools {
   std::set<std::string> tools_;
 };
 
+// Read buffers kept from one run to the next. A buffer's pages are faulted in once and its
+// growth copied once; each run after that reads into memory that is ready and hands out one
+// copy of exactly the output's size. Faulting in fresh pages and copying on growth cost a
+// large output several times the read itself (more in a virtual machine, where a page fault
+// is dear). Runs on several threads each take a buffer of their own.
+class ReadBuffers {
+ public:
+  std::string take() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return {};
+    std::string buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
+  }
+  // Kept only up to a size, so that one huge output does not stay in memory for good.
+  static bool keeps(const std::string& buffer) { return buffer.capacity() <= kMaxKept; }
+  void give(std::string buffer) {
+    if (!keeps(buffer)) return;
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kMaxSpare) spare_.push_back(std::move(buffer));
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = std::size_t{16} << 20;
+  static constexpr std::size_t kMaxSpare = 4;
+  std::mutex mutex_;
+  std::vector<std::string> spare_;
+};
+
 class HostProcesses final : public Processes {
  public:
   explicit HostProcesses(ProcessOptions options) : options_(std::move(options)) {}
@@ -195,32 +369,53 @@ class HostProcesses final : public Processes {
     if (!sandboxUsable()) return std::nullopt;
     auto pipe = makePipe();
     if (!pipe) return std::nullopt;
-    ChildProcess child = start(requestFor(options, pipe->writeEnd.get()));
-    // Our copy of the write end must go before reading, or the pipe would never reach its end.
+    std::optional<Pipe> errors = errorPipeFor(options);
+    if (!errors) return std::nullopt;
+    ChildProcess child = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
+    // Our copies of the write ends must go before reading, or the pipes would never end.
     pipe->writeEnd.reset();
+    errors->writeEnd.reset();
     if (!child) {
       unstartable_.noteFailedStart(options.tool);
       return std::nullopt;
     }
+    Deadline deadline(timeLimit());
+    ErrorRelay relay(std::move(errors->readEnd));
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
+    std::string buffer = buffers_.take();
     try {
       // A read error ends the output early; the bytes read until then are the tool's answer.
-      end = readToEnd(pipe->readEnd.get(), output.bytes, options_.outputCap);
+      end = readToEnd(pipe->readEnd.get(), buffer, options_.outputCap, relay, deadline);
+      if (end == ReadEnd::End || end == ReadEnd::Error) {
+        // A buffer too large to keep is the answer itself: no copy of a huge output.
+        if (buffers_.keeps(buffer)) {
+          output.bytes.assign(buffer);
+        } else {
+          output.bytes = std::move(buffer);
+        }
+      }
     } catch (const std::bad_alloc&) {
       // No memory for the output: it is as unusable as one over the cap.
+      end = ReadEnd::OverCap;
     }
-    if (end == ReadEnd::OverCap) {
-      // Output past the cap is no answer at all, and a tool that prints without end is ended.
-      killNow(child);
+    buffers_.give(std::move(buffer));
+    if (end == ReadEnd::OverCap || end == ReadEnd::TimedOut) {
+      // Output past the cap, or none in time, is no answer at all, and the tool is ended.
+      stop(child);
       pipe->readEnd.reset();
       waitForExit(std::move(child));
+      relay.drainAndClose();
       return ToolOutput{};
     }
     pipe->readEnd.reset();
-    // The run is not waited for: a tool that has closed its output but keeps running is left
-    // to a later run to reap, instead of blocking this one.
-    reapAfterOutput(std::move(child));
+    if (options_.sandbox) {
+      finishSandboxed(std::move(child), relay, deadline.within(kExitGrace));
+    } else {
+      // The run is not waited for: a tool of the host that has closed its output but keeps
+      // running is left to a later run to reap, instead of blocking this one.
+      reapAfterOutput(std::move(child));
+    }
     return output;
   }
 
@@ -228,12 +423,21 @@ class HostProcesses final : public Processes {
     if (unstartable_.contains(options.tool)) return false;
     reapPendingChildren();
     if (output < 0 || !sandboxUsable()) return false;
-    ChildProcess child = start(requestFor(options, output));
+    std::optional<Pipe> errors = errorPipeFor(options);
+    if (!errors) return false;
+    ChildProcess child = start(requestFor(options, output, errors->writeEnd.get()));
+    errors->writeEnd.reset();
     if (!child) {
       unstartable_.noteFailedStart(options.tool);
       return false;
     }
-    waitForExit(std::move(child));
+    if (!options_.sandbox) {
+      waitForExit(std::move(child));
+      return true;
+    }
+    ErrorRelay relay(std::move(errors->readEnd));
+    Deadline deadline(timeLimit());
+    finishSandboxed(std::move(child), relay, deadline.within(timeLimit()));
     return true;
   }
 
@@ -245,12 +449,16 @@ class HostProcesses final : public Processes {
     std::string commandLine = detail::shellQuoted(tool);
     if (!argumentText.empty()) commandLine.append(" ").append(argumentText);
     // "--" keeps a command line that starts with "-" from being read as the shell's options.
-    SpawnRequest request{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host,
-                         StdStream::Inherit, StdStream::Inherit, pipe->writeEnd.get()};
-    ChildProcess shell = start(request);
+    ToolRunOptions options{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host};
+    std::optional<Pipe> errors = errorPipeFor(options);
+    if (!errors) return nullptr;
+    ChildProcess shell = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
     pipe->writeEnd.reset();
+    errors->writeEnd.reset();
     if (!shell) return nullptr;
-    return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell));
+    return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell),
+                                             ErrorRelay(std::move(errors->readEnd)), Deadline(timeLimit()),
+                                             options_.sandbox != nullptr);
   }
 
  private:
@@ -258,9 +466,26 @@ class HostProcesses final : public Processes {
   ChildProcess start(const SpawnRequest& request) const {
     return options_.sandbox ? options_.sandbox->spawn(request) : spawnChild(request);
   }
+  std::chrono::milliseconds timeLimit() const {
+    return options_.sandbox ? options_.timeLimit : std::chrono::milliseconds(0);
+  }
+  void stop(const ChildProcess& child) const {
+    if (options_.sandbox) {
+      killGroup(child);
+    } else if (child) {
+      ::kill(child.get(), SIGKILL);
+    }
+  }
+  // A sandboxed tool's standard error goes through a relay; otherwise no pipe (both ends
+  // invalid) and the stream is as the options say.
+  std::optional<Pipe> errorPipeFor(const ToolRunOptions& options) const {
+    if (!options_.sandbox || options.standardError != StdStream::Inherit) return Pipe{};
+    return makePipe();
+  }
 
   ProcessOptions options_;
   UnstartableTools unstartable_;
+  ReadBuffers buffers_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Tool runs and shell runs of real processes on this host.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -14,6 +15,9 @@ struct ProcessOptions {
   std::size_t outputCap = kMaxToolOutputBytes;
   /// The confinement of every process started; null for the host's own tools.
   std::shared_ptr<const Sandbox> sandbox{};
+  /// How long a sandboxed run may take before the tool and all it started are ended (its
+  /// output then counts as none); zero: no limit. The host's own tools have none.
+  std::chrono::milliseconds timeLimit{0};
 };
 
 /// Tool runs and shell runs of real processes on this host (the image backend uses it too,

@@ -52,71 +52,6 @@ struct SpawnAttrTraits {
 bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 
-// The child's side of a confined start. Only async-signal-safe calls: the parent may have
-// other threads, whose locks the child inherits held. Every signal is blocked on entry.
-[[noreturn]] void becomeConfinedTool(const SpawnRequest& request, const ChildStep& step, char** argv, char** envp,
-                                     int report) {
-  // A handler of the parent must not run in the child before exec, and SIGPIPE starts at its
-  // default whatever the host did to it, as posix_spawn above arranges.
-  for (int signal = 1; signal < NSIG; ++signal) {
-    struct sigaction action {};
-    if (::sigaction(signal, nullptr, &action) != 0) continue;
-    if (signal == SIGPIPE || (action.sa_handler != SIG_IGN && action.sa_handler != SIG_DFL)) {
-      action = {};
-      action.sa_handler = SIG_DFL;
-      ::sigaction(signal, &action, nullptr);
-    }
-  }
-  bool ready = true;
-  if (request.standardOutput >= 0) {
-    ready = request.standardOutput == 1 ? ::fcntl(1, F_SETFD, 0) == 0 : ::dup2(request.standardOutput, 1) == 1;
-  }
-  auto nullDevice = [&](int target, int flags) {
-    int fd = ::open("/dev/null", flags);
-    if (fd < 0) return false;
-    bool done = fd == target || ::dup2(fd, target) == target;
-    if (fd != target) ::close(fd);
-    return done;
-  };
-  if (ready && request.standardInput == StdStream::NullDevice) ready = nullDevice(0, O_RDONLY);
-  if (ready && request.standardError == StdStream::NullDevice) ready = nullDevice(2, O_WRONLY);
-  if (ready) ready = step.applyInChild();
-  if (ready) {
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(request.program.c_str(), argv, envp);
-  }
-  int error = errno;
-  ssize_t ignored = ::write(report, &error, sizeof error);
-  (void)ignored;
-  ::_exit(127);
-}
-
-// fork and exec, for a child that confines itself between the two (posix_spawn has no step for
-// that). The exec's failure comes back through a close-on-exec pipe: nothing read means the
-// exec happened.
-ChildProcess spawnConfined(const SpawnRequest& request, const ChildStep& step, char** argv, char** envp) {
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return {};
-  UniqueFd reportRead(report[0]), reportWrite(report[1]);
-  sigset_t all, previous;
-  sigfillset(&all);
-  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pid_t pid = ::fork();
-  if (pid == 0) becomeConfinedTool(request, step, argv, envp, reportWrite.get());
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  reportWrite.reset();
-  if (pid < 0) return {};
-  int error = 0;
-  ssize_t n = base::retryAfterSignal([&] { return ::read(reportRead.get(), &error, sizeof error); });
-  if (n > 0) {
-    base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
-    return {};
-  }
-  return ChildProcess(pid);
-}
-
 }  // namespace
 
 std::vector<char*> argumentVector(const SpawnRequest& request) {
@@ -140,14 +75,6 @@ void ChildTraits::free(pid_t pid) noexcept {
   } catch (...) {
     // Out of memory: the child stays a zombie until the process ends, which is all that is lost.
   }
-}
-
-ChildProcess spawnWithStep(const SpawnRequest& request, const ChildStep& step) {
-  std::vector<char*> argv = argumentVector(request);
-  if (argv.empty()) return {};
-  char* emptyEnvironment[] = {nullptr};
-  char** envp = request.environment == Environment::Host ? environ : emptyEnvironment;
-  return spawnConfined(request, step, argv.data(), envp);
 }
 
 ChildProcess spawnChild(const SpawnRequest& request) {
@@ -174,6 +101,11 @@ ChildProcess spawnChild(const SpawnRequest& request) {
              posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0) {
     return {};
   }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+  // Only 0, 1 and 2 reach a tool: a descriptor the host left open without close-on-exec is
+  // none of its business.
+  if (posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return {};
+#endif
 
   posix_spawnattr_t attrStorage;
   if (posix_spawnattr_init(&attrStorage) != 0) return {};
@@ -224,6 +156,12 @@ void reapAfterOutput(ChildProcess child) {
   // Dropping the value reaps the child if it has ended, or leaves it pending.
 }
 
+bool reapIfEnded(ChildProcess& child) {
+  if (!child || !reapIfEnded(child.get())) return !child;
+  child.release();
+  return true;
+}
+
 void killGroup(const ChildProcess& child) {
   if (!child) return;
   ::kill(-child.get(), SIGKILL);
@@ -248,7 +186,7 @@ bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point
 void reapPendingChildren() {
   PendingChildren& pending = pendingChildren();
   std::lock_guard lock(pending.mutex);
-  std::erase_if(pending.pids, reapIfEnded);
+  std::erase_if(pending.pids, [](pid_t pid) { return reapIfEnded(pid); });
 }
 
 std::size_t pendingChildCount() {

@@ -40,21 +40,6 @@ std::vector<char*> argumentVector(const SpawnRequest& request);
 /// an executable format, a path or argument holding a NUL, or no resources left.
 ChildProcess spawnChild(const SpawnRequest& request);
 
-/// What a child does to itself between fork and exec (a sandbox's confinement).
-class ChildStep {
- public:
-  /// Runs in the child, after its standard streams are set up. Only async-signal-safe calls:
-  /// the parent may have other threads, whose locks the child inherits held. False: the child
-  /// must not go on to exec (errno says why).
-  virtual bool applyInChild() const noexcept = 0;
-
- protected:
-  ~ChildStep() = default;
-};
-
-/// As spawnChild, with `step` taken on by the child before it executes the program.
-ChildProcess spawnWithStep(const SpawnRequest& request, const ChildStep& step);
-
 /// Waits until the child has ended and reaps it (retrying after signals).
 void waitForExit(ChildProcess child);
 
@@ -68,6 +53,9 @@ bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point
 /// Reaps the child once it has closed its output: a child that is ending is waited for a
 /// short while; one that keeps running after that is left to a later run to reap.
 void reapAfterOutput(ChildProcess child);
+
+/// Reaps the child if it has ended (the value is then empty); false when it is still running.
+bool reapIfEnded(ChildProcess& child);
 
 /// Reaps, without waiting, every child left running by an earlier run that has ended since.
 void reapPendingChildren();

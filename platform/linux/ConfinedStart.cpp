@@ -1,0 +1,280 @@
+// The child's side runs on a stack of its own in the parent's memory, the parent suspended
+// until the exec (CLONE_VM | CLONE_VFORK, as posix_spawn does): only async-signal-safe calls,
+// nothing allocated, failure reported through that shared memory.
+#include "platform/linux/ConfinedStart.hpp"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/app/ProgramName.hpp"
+
+extern char** environ;
+
+namespace strandel::platform::live {
+namespace {
+
+constexpr int kNamespaces = CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC |
+                            CLONE_NEWUTS | CLONE_NEWCGROUP;
+// Enough for the child's few frames, sanitizer builds included.
+constexpr std::size_t kChildStackSize = 256 * 1024;
+
+// What one run may take. A file written past the size limit ends the writer (SIGXFSZ).
+constexpr rlim_t kFileSizeLimit = rlim_t{64} << 20;
+constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
+// Counted in the sandbox's own user namespace only, so the user's other processes don't count.
+constexpr rlim_t kProcessLimit = 256;
+
+// What the child says when it can't go on to the program.
+struct ChildResult {
+  int error;           // why
+  bool mappingFailed;  // because the kernel would not let it map its ids
+};
+
+// ThreadSanitizer takes every clone for a fork and runs its fork bookkeeping in the child,
+// which in memory shared with the parent would corrupt the parent's; its builds start the
+// child in a copy of the parent's memory instead, still suspending the parent until the exec.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSharedMemory = 0;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kSharedMemory = 0;
+#else
+constexpr int kSharedMemory = CLONE_VM;
+#endif
+#else
+constexpr int kSharedMemory = CLONE_VM;
+#endif
+
+struct ChildContext {
+  const SpawnRequest* request;
+  const Confinement* confinement;
+  char** argv;
+  char** envp;
+  uid_t uid;
+  gid_t gid;
+  bool ownNamespaces;
+  ChildResult* result;  // in memory the child shares with the parent, however it is started
+};
+
+// Writes `text` to the file at `path` (a /proc file of the child's own).
+bool writeFile(const char* path, const char* text, std::size_t size) {
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool done = ::write(fd, text, size) == static_cast<ssize_t>(size);
+  ::close(fd);
+  return done;
+}
+
+// "ID ID 1\n": the one id of the parent's kept as it is inside.
+std::size_t idMap(char* out, unsigned id) {
+  char digits[16];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + id % 10);
+    id /= 10;
+  } while (id != 0);
+  std::size_t n = 0;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (std::size_t i = count; i > 0; --i) out[n++] = digits[i - 1];
+    out[n++] = ' ';
+  }
+  out[n++] = '1';
+  out[n++] = '\n';
+  return n;
+}
+
+bool mapIds(const ChildContext& context) {
+  char map[48];
+  if (!writeFile("/proc/self/setgroups", "deny", 4)) return false;
+  if (!writeFile("/proc/self/uid_map", map, idMap(map, context.uid))) return false;
+  return writeFile("/proc/self/gid_map", map, idMap(map, context.gid));
+}
+
+bool redirect(int from, int target) { return from == target ? ::fcntl(target, F_SETFD, 0) == 0 : ::dup2(from, target) == target; }
+
+bool nullDevice(int target, int flags) {
+  int fd = ::open("/dev/null", flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool done = ::dup2(fd, target) == target;
+  ::close(fd);
+  return done;
+}
+
+bool standardStreams(const SpawnRequest& request) {
+  if (request.standardOutput >= 0 && !redirect(request.standardOutput, 1)) return false;
+  if (request.standardErrorOutput >= 0) {
+    if (!redirect(request.standardErrorOutput, 2)) return false;
+  } else if (request.standardError == StdStream::NullDevice && !nullDevice(2, O_WRONLY)) {
+    return false;
+  }
+  // An image's tool never reads the user's terminal or input.
+  return nullDevice(0, O_RDONLY);
+}
+
+bool limit(int resource, rlim_t value) {
+  rlimit current;
+  if (::getrlimit(resource, &current) != 0) return false;
+  // Never raised: a host that runs with a lower limit keeps it.
+  rlimit wanted{std::min(current.rlim_cur, value), std::min(current.rlim_max, value)};
+  return ::setrlimit(resource, &wanted) == 0;
+}
+
+bool limits(bool ownNamespaces) {
+  if (!limit(RLIMIT_FSIZE, kFileSizeLimit) || !limit(RLIMIT_CORE, 0) || !limit(RLIMIT_AS, kAddressSpaceLimit))
+    return false;
+  return !ownNamespaces || limit(RLIMIT_NPROC, kProcessLimit);
+}
+
+// No capability survives the exec, the user's own root included: the bounding set is emptied
+// (where the child may: without a user namespace an ordinary user has nothing to drop), then
+// every set.
+bool dropCapabilities() {
+  for (int cap = 0; cap <= 63; ++cap) {
+    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno == EINVAL) break;
+  }
+  ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+void defaultSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction action {};
+    if (::sigaction(signal, nullptr, &action) != 0) continue;
+    if (signal == SIGPIPE || (action.sa_handler != SIG_IGN && action.sa_handler != SIG_DFL)) {
+      action = {};
+      action.sa_handler = SIG_DFL;
+      ::sigaction(signal, &action, nullptr);
+    }
+  }
+}
+
+bool confine(ChildContext& context) {
+  const Confinement& confinement = *context.confinement;
+  if (context.ownNamespaces && !mapIds(context)) {
+    context.result->mappingFailed = true;
+    return false;
+  }
+  // A session of its own: no controlling terminal, and a process group the runner can end.
+  if (::setsid() < 0) return false;
+  if (!standardStreams(*context.request) || !limits(context.ownNamespaces)) return false;
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+  if (confinement.landlockRuleset >= 0 && ::syscall(SYS_landlock_restrict_self, confinement.landlockRuleset, 0) != 0)
+    return false;
+  // Only 0, 1 and 2 go on: nothing the host had open reaches the tool.
+  if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) return false;
+  if (!dropCapabilities()) return false;
+  defaultSignals();
+  sock_fprog program{static_cast<unsigned short>(confinement.seccomp->size()),
+                     const_cast<sock_filter*>(confinement.seccomp->data())};
+  return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+}
+
+int childMain(void* raw) {
+  auto& context = *static_cast<ChildContext*>(raw);
+  if (confine(context)) {
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(context.request->program.c_str(), context.argv, context.envp);
+  }
+  context.result->error = errno != 0 ? errno : EPERM;
+  ::_exit(127);
+}
+
+// Whether this kernel lets us make a user namespace: known after the first start.
+std::atomic<bool> namespacesRefused{false};
+
+void sayNoNamespacesOnce(int error) {
+  static std::once_flag said;
+  std::call_once(said, [error] {
+    std::fprintf(stderr,
+                 "%s: this kernel refuses user namespaces (%s): the tools of machine images run without their "
+                 "own namespaces (no network, PID, IPC or UTS namespace of their own; what they start may "
+                 "outlive them)\n",
+                 programName().c_str(), std::strerror(error));
+  });
+}
+
+struct StackTraits {
+  static void* invalid() noexcept { return MAP_FAILED; }
+  static void free(void* stack) noexcept { ::munmap(stack, kChildStackSize); }
+};
+
+void reap(pid_t pid) { base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); }); }
+
+// Some kernels make the namespaces and then refuse the id maps (a security module's rule on
+// unprivileged user namespaces): that counts as a refusal too.
+pid_t cloneChild(ChildContext& context, void* stackTop) {
+  int flags = kSharedMemory | CLONE_VFORK | SIGCHLD;
+  context.ownNamespaces = !namespacesRefused.load(std::memory_order_relaxed);
+  if (context.ownNamespaces) {
+    pid_t pid = ::clone(childMain, stackTop, flags | kNamespaces, &context);
+    int error = errno;
+    if (pid >= 0 && !context.result->mappingFailed) return pid;
+    if (pid >= 0) {
+      reap(pid);
+      error = context.result->error;
+    } else if (error != EPERM && error != EINVAL && error != ENOSPC && error != EUSERS && error != EACCES) {
+      return -1;
+    }
+    namespacesRefused.store(true, std::memory_order_relaxed);
+    sayNoNamespacesOnce(error);
+    context.ownNamespaces = false;
+    *context.result = {};
+  }
+  return ::clone(childMain, stackTop, flags, &context);
+}
+
+}  // namespace
+
+bool ownNamespacesRefused() { return namespacesRefused.load(std::memory_order_relaxed); }
+
+ChildProcess startConfined(const SpawnRequest& request, const Confinement& confinement) {
+  if (!confinement.seccomp || confinement.seccomp->empty()) return {};
+  std::vector<char*> argv = argumentVector(request);
+  if (argv.empty()) return {};
+  char* emptyEnvironment[] = {nullptr};
+  ChildContext context{&request, &confinement, argv.data(),
+                       request.environment == Environment::Host ? environ : emptyEnvironment,
+                       ::geteuid(), ::getegid(), false, nullptr};
+  base::ScopedGeneric<void*, StackTraits> stack(
+      ::mmap(nullptr, kChildStackSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+  if (!stack) return {};
+  // The result lies at the bottom of the child's stack, which grows down from the top: a
+  // shared mapping, so the parent reads it whether or not the child shares all its memory.
+  context.result = new (stack.get()) ChildResult{0, false};
+  // No handler of the parent may run in the child, on its borrowed stack and memory.
+  sigset_t all, previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pid_t pid = cloneChild(context, static_cast<char*>(stack.get()) + kChildStackSize);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid < 0) return {};
+  if (context.result->error != 0) {
+    reap(pid);
+    errno = context.result->error;
+    return {};
+  }
+  return ChildProcess(pid);
+}
+
+}  // namespace strandel::platform::live
