@@ -120,7 +120,7 @@ class ErrorRelay {
       end = lineFeed == std::string::npos ? 0 : lineFeed + 1;
     }
     if (end == 0) return;
-    std::string text = detail::escapedControls(std::string_view(pending_).substr(0, end));
+    std::string text = detail::escapedControls(std::string_view(pending_).substr(0, end), detail::LineBreaks::Keep);
     pending_.erase(0, end);
     for (std::size_t done = 0; done < text.size();) {
       ssize_t n = base::retryAfterSignal([&] { return ::write(2, text.data() + done, text.size() - done); });

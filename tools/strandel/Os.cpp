@@ -5,7 +5,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "tools/strandel/Command.hpp"
-#include "tools/strandel/Escape.hpp"
+#include "text/ControlEscape.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -17,7 +17,7 @@ std::string labelLines(const PlistValue& info) {
   if (const PlistDict* dict = info.asDictionary()) {
     for (const auto& [label, value] : *dict) {
       const std::string* text = value.asString();
-      out += escapeControlCharacters(label) + ": " + escapeControlCharacters(text ? *text : writeJson(value)) + "\n";
+      out += detail::escapedControls(label, detail::LineBreaks::Escape) + ": " + detail::escapedControls(text ? *text : writeJson(value), detail::LineBreaks::Escape) + "\n";
     }
   }
   return out;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/strandel/Command.hpp"
-#include "tools/strandel/Escape.hpp"
+#include "text/ControlEscape.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -30,7 +30,7 @@ void writeOut(std::string_view text) {
 }
 
 void sayError(std::string_view message) {
-  std::string line = "strandel: " + escapeControlCharacters(message) + "\n";
+  std::string line = "strandel: " + detail::escapedControls(message, detail::LineBreaks::Escape) + "\n";
   std::fputs(line.c_str(), stderr);
 }
 
@@ -66,7 +66,7 @@ int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
       break;
     case Format::Text:
       if (answer) {
-        std::string shown = text ? text(*answer) : escapeControlCharacters(plainText(*answer));
+        std::string shown = text ? text(*answer) : detail::escapedControls(plainText(*answer), detail::LineBreaks::Escape);
         if (!shown.empty() && shown.back() != '\n') shown += '\n';
         writeOut(shown);
       }

@@ -12,7 +12,7 @@
 
 #include <libsmartcols/libsmartcols.h>
 
-#include "tools/strandel/Escape.hpp"
+#include "text/ControlEscape.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -131,7 +131,7 @@ void Table::set(const Line& line, std::size_t column, const std::string& text, c
     return;
   }
   if (!shown_[column]) return;
-  std::string shown = raw_ ? text : escapeControlCharacters(text);
+  std::string shown = raw_ ? text : detail::escapedControls(text, detail::LineBreaks::Escape);
   if (scols_line_set_column_data(line.text, shown_[column], shown.c_str()) != 0) throw std::bad_alloc();
 }
 

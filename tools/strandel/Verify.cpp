@@ -6,7 +6,7 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "tools/strandel/Command.hpp"
-#include "tools/strandel/Escape.hpp"
+#include "text/ControlEscape.hpp"
 #include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
@@ -20,7 +20,7 @@ class TranscriptDelegate : public StrandelDelegate {
  public:
   void handleProgress(ProgressText progress) override {
     if (!progress || progress->size() <= shown_) return;
-    writeOut(escapeControlCharacters(std::string_view(*progress).substr(shown_), LineBreaks::Keep));
+    writeOut(detail::escapedControls(std::string_view(*progress).substr(shown_), detail::LineBreaks::Keep));
     shown_ = progress->size();
   }
   std::size_t shown() const { return shown_; }
@@ -44,7 +44,7 @@ int runVerify(const Context& context, const std::string& volume) {
   // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
   // it came and arrives here with its bad bytes marked.
   std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
-  writeOut(escapeControlCharacters(rest, LineBreaks::Keep));
+  writeOut(detail::escapedControls(rest, detail::LineBreaks::Keep));
   if (!reply.empty() && reply.back() != '\n') writeOut("\n");
   if (exists) return 0;
   sayError("no volume '" + volume + "'");
