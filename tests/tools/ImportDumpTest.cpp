@@ -464,7 +464,7 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
       // A ticket's pasted session, alone in its folder.
       {ticket, out + "8", {"-v"}, 0, "pasted.txt: a terminal session, split into its commands: sw_vers (lines 3-5) as sw_vers.txt;", ""},
       {(scratch.path() / "nowhere").string(), out + "6", {}, 2, "nowhere: no such folder", ""},
-      {dumpDir("catalina"), out + "7", {"--os-version", "10.15.7\r"}, 2, "--os-version: \"10.15.7\r\" is not a version", ""},
+      {dumpDir("catalina"), out + "7", {"--os-version", "10.15.7\r"}, 2, "--os-version: \"10.15.7\\x0d\" is not a version", ""},
       // A dump with nothing to make an image of: exit 1, nothing written.
       {thin, out + "3", {}, 1, "nothing to make an image of", ""},
   };
