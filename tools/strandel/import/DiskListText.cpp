@@ -23,14 +23,6 @@ constexpr std::array<std::string_view, 26> kTypes{
     "DOS_FAT_32",            "DOS_FAT_16",             "DOS_FAT_12",             "Microsoft Basic Data",
     "Microsoft Reserved",    "Linux Filesystem"};
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // From macOS 11 diskutil wraps names in the invisible isolates U+2068 and U+2069.
 std::string withoutIsolates(std::string_view line) {
   std::string out;

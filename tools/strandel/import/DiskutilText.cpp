@@ -10,14 +10,6 @@
 namespace strandel::importer {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // "Label:   value" split at its first colon; nothing for a line without one or a label that
 // is no label (blank, or longer than any diskutil prints).
 std::optional<std::pair<std::string_view, std::string_view>> labelled(std::string_view line) {

@@ -5,14 +5,6 @@
 namespace strandel::importer {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::optional<std::uint64_t> number(std::string_view text) {
   std::uint64_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -49,6 +41,12 @@ std::uint32_t dfUnit(std::string_view dfText) {
 }
 
 }  // namespace
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 std::vector<std::string_view> textLines(std::string_view text) {
   std::vector<std::string_view> lines;
