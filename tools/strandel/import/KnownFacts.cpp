@@ -67,17 +67,19 @@ std::optional<std::string> knownFactsRefusal(const KnownFacts& facts) {
 
 std::string withSwVersLine(std::string_view swVers, std::string_view label, std::string_view value) {
   std::vector<std::string_view> lines = textLines(swVers);
-  std::string tabs = "\t";
-  if (label == "ProductVersion" && majorOf(value) >= 13) tabs = "\t\t";
+  // A view into `swVers` or a literal: gcc 12 at -O3 takes a short std::string here for
+  // uninitialised.
+  std::string_view tabs = label == "ProductVersion" && majorOf(value) >= 13 ? "\t\t" : "\t";
   for (std::string_view line : lines) {
     std::size_t colon = line.find(':');
     if (colon != std::string_view::npos && !labelOf(line).empty() && labelOf(line) != "ProductVersionExtra") {
       std::size_t end = line.find_first_not_of('\t', colon + 1);
-      if (end != std::string_view::npos && end > colon + 1) tabs = std::string(line.substr(colon + 1, end - colon - 1));
+      if (end != std::string_view::npos && end > colon + 1) tabs = line.substr(colon + 1, end - colon - 1);
       break;
     }
   }
-  std::string made = std::string(label) + ":" + tabs + std::string(value);
+  std::string made;
+  made.append(label).append(":").append(tabs).append(value);
   std::string out;
   bool placed = false;
   for (std::string_view line : lines) {
