@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "base/FileBytes.hpp"
+#include "machineimage/NodeRegistry.hpp"
 #include "platform/app/AppServices.hpp"
 #include "platform/image/ImageServices.hpp"
 #include "platform/posix/Processes.hpp"
@@ -59,7 +60,7 @@ std::shared_ptr<Machine> makeImageMachine(std::shared_ptr<const machineimage::Ma
                                           const std::shared_ptr<const ImageRoot>& root,
                                           const live::SandboxMaker& makeSandbox) {
   return std::make_shared<Machine>(MachineServices{
-      makeImageRegistry(plist), makeImageMountTable(plist, root),
+      machineimage::makeNodeRegistry(plist), makeImageMountTable(plist, root),
       makeImageProcesses(
           live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox), .timeLimit = toolTimeLimit()}), root), makeImageFiles(plist, root),
       chosenSettings(), makeBundleLocalizer(), makeStderrLog()});

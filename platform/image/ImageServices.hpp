@@ -11,9 +11,6 @@
 
 namespace strandel::platform::image {
 
-/// The registry tree of machine.plist. Registry objects are numbered from 1 in registry order.
-std::unique_ptr<Registry> makeImageRegistry(std::shared_ptr<const machineimage::MachinePlist> plist);
-
 /// The mount table of machine.plist; `statfs` looks for the path under `root`.
 std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root);
 
