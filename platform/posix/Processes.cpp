@@ -436,8 +436,7 @@ class HostProcesses final : public Processes {
       return true;
     }
     ErrorRelay relay(std::move(errors->readEnd));
-    Deadline deadline(timeLimit());
-    finishSandboxed(std::move(child), relay, deadline.within(timeLimit()));
+    finishSandboxed(std::move(child), relay, Clock::now() + timeLimit());
     return true;
   }
 
