@@ -42,7 +42,10 @@ void addSizeCommand(CommandBuilder& tool, Context& context) {
     command.onChosen([&context, path, answer = query.answer] {
       context.run = [&context, path, answer] {
         PlistValue value = answer(*path);
-        return printAnswerAbout(context, value, pathExists(*path), "'" + *path + "': no such file or directory");
+        // A size above zero was measured on the path, which is there: asked again only otherwise.
+        auto bytes = value.asUnsignedInteger();
+        bool exists = (bytes && *bytes > 0) || pathExists(*path);
+        return printAnswerAbout(context, value, exists, "'" + *path + "': no such file or directory");
       };
     });
   }
