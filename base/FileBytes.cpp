@@ -40,18 +40,21 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
   if (size > maxSize) return {{}, ReadError::TooLarge};
   FileBytes file;
   try {
-    // The first read takes the whole file as it was; a file that grows meanwhile is read on.
-    std::size_t chunk = std::max<std::size_t>(size + 1, 4096);
-    for (;;) {
-      std::size_t used = file.bytes.size();
-      file.bytes.resize(used + chunk);
-      ssize_t n = retryAfterSignal([&] { return ::read(fd, file.bytes.data() + used, chunk); });
-      if (n < 0) return {{}, ReadError::Failed, errno};
-      file.bytes.resize(used + static_cast<std::size_t>(n));
+    // The first read takes the whole file as it was, into a buffer of its size; a file that
+    // grows meanwhile is read on through a small one, so that finding the end costs no second
+    // buffer of the file's size.
+    file.bytes.resize(size + 1);
+    ssize_t n = retryAfterSignal([&] { return ::read(fd, file.bytes.data(), size + 1); });
+    if (n < 0) return {{}, ReadError::Failed, errno};
+    file.bytes.resize(static_cast<std::size_t>(n));
+    char more[16 * 1024];
+    while (n > 0) {
       if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
-      if (n == 0) return file;
-      chunk = std::max<std::size_t>(chunk, 64 * 1024);
+      n = retryAfterSignal([&] { return ::read(fd, more, sizeof more); });
+      if (n < 0) return {{}, ReadError::Failed, errno};
+      file.bytes.append(more, static_cast<std::size_t>(n));
     }
+    return file;
   } catch (const std::bad_alloc&) {
     return {{}, ReadError::TooLarge};
   }
