@@ -1,6 +1,7 @@
 #include "machineimage/Writer.hpp"
 
 #include "machineimage/Keys.hpp"
+#include "plist/PlistWriter.hpp"
 
 namespace strandel::machineimage {
 
@@ -32,6 +33,13 @@ PlistDict machinePlist(PlistArray registry, PlistArray mounts) {
   top[key::kRegistry] = std::move(registry);
   top[key::kMounts] = std::move(mounts);
   return top;
+}
+
+std::string machinePlistFile(const PlistValue& machine) {
+  if (auto xml = detail::writeXml(machine, detail::WriteMode::Exact)) return std::move(*xml);
+  // Binary holds every value an import makes; a lenient form is the last resort, never reached.
+  if (auto binary = detail::writeBinary(machine, detail::WriteMode::Exact)) return std::move(*binary);
+  return writeBinaryPlist(machine);
 }
 
 }  // namespace strandel::machineimage

@@ -24,4 +24,9 @@ STRANDEL_EXPORT PlistDict mountEntry(PlistValue mountedOn, PlistValue mountedFro
 /// The top level of machine.plist.
 STRANDEL_EXPORT PlistDict machinePlist(PlistArray registry, PlistArray mounts);
 
+/// machine.plist's bytes: XML, which people read and diff, unless XML can't hold a value
+/// exactly (a control character in a volume name), then binary, which keeps it. Decided while
+/// writing, so the image is never read back whole to compare.
+STRANDEL_EXPORT std::string machinePlistFile(const PlistValue& machine);
+
 }  // namespace strandel::machineimage

@@ -415,6 +415,29 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
 // A branch of the registry without storage is dropped, and so are the identifying values and the
 // registry's own bookkeeping; an ancestor of the disks is kept, and so is everything below a
 // media object.
+// A long mount table from someone else costs the image its entries alone, bytes a line: the
+// mount points are there as the table names them, with no folder (a block each) in root/.
+TEST(ImportDump, ALongMountTableCostsBytesALineAndItsMountPointsAnswer) {
+  testing::TempDir scratch;
+  constexpr std::size_t kLines = 2000;
+  std::string mounts;
+  for (std::size_t i = 0; i < kLines; ++i) mounts += "map -hosts on /Volumes/v" + std::to_string(i) + " (autofs, nobrowse)\n";
+  testing::writeFile(scratch.path() / "dump/mount.txt", mounts);
+  ImportReport report = importMac(scratch.path() / "dump", scratch.path() / "image");
+  ASSERT_EQ(report.status, ImportStatus::Written) << report.message;
+  std::uintmax_t bytes = 0;
+  for (const auto& item : fs::recursive_directory_iterator(scratch.path() / "image"))
+    bytes += item.is_directory() ? 4096 : item.file_size();
+  EXPECT_LT(bytes / kLines, 400u) << bytes << " bytes for " << kLines << " mounts";
+
+  auto previous = platform::current();
+  ASSERT_EQ(useMachine((scratch.path() / "image").string()), std::nullopt);
+  EXPECT_EQ(getVolumeMountFromName("/Volumes/v1999"), "map -hosts");
+  EXPECT_TRUE(platform::current()->mountTable().statfs("/Volumes/v1999").has_value());
+  EXPECT_FALSE(platform::current()->mountTable().statfs("/Volumes/v2000").has_value());
+  platform::setCurrent(previous);
+}
+
 TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
   testing::TempDir scratch;
   ASSERT_EQ(importMac(dumpDir("ioreg-minimal"), scratch.path() / "image").status, ImportStatus::Written);

@@ -23,26 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder of a mount point under root/, or nothing for one that could leave root/ or is
-// not a plain absolute path.
-std::optional<std::string> mountFolder(const std::string& mountPoint) {
-  if (!mountPoint.starts_with('/')) return std::nullopt;
-  std::string folder;
-  std::size_t start = 1;
-  while (start <= mountPoint.size()) {
-    std::size_t end = mountPoint.find('/', start);
-    if (end == std::string::npos) end = mountPoint.size();
-    std::string_view part(mountPoint.data() + start, end - start);
-    if (part == "." || part == "..") return std::nullopt;
-    if (!part.empty()) {
-      if (!folder.empty()) folder += '/';
-      folder += part;
-    }
-    start = end + 1;
-  }
-  return folder;
-}
-
 // Written with the system calls themselves, so that a failure keeps its own errno: a full
 // disk says "No space left on device", not a stream's "Input/output error".
 bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode, std::error_code& error) {
@@ -77,14 +57,6 @@ bool isMachineImage(const fs::path& dir) {
   std::error_code error;
   return fs::is_directory(fs::symlink_status(dir, error)) && fs::is_regular_file(fs::symlink_status(dir / "machine.plist", error)) &&
          fs::is_directory(fs::symlink_status(dir / "root", error));
-}
-
-// machine.plist as XML, which people read and diff, unless XML can't hold a name exactly (a
-// control character in a volume name): then in binary, which keeps it.
-std::string machinePlistBytes(const PlistValue& machine) {
-  std::string xml = writeXmlPlist(machine);
-  if (readPlist(xml) == machine) return xml;
-  return writeBinaryPlist(machine);
 }
 
 // Why `out` can't take a new image, or nothing when it can.
@@ -232,16 +204,9 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   image.mounts = mountArray.size();
   image.machinePlist = machineimage::machinePlist(registryValue(registry), std::move(mountArray));
 
+  // A mount point needs no folder of its own: an image's mount points are there as the
+  // mount table names them, so a table of any length costs its entries alone.
   image.folders.push_back("tmp");
-  for (const MountLine& mount : mounts) {
-    if (auto folder = mountFolder(mount.on)) {
-      bool known = folder->empty();
-      for (const std::string& f : image.folders) known = known || f == *folder;
-      if (!known) image.folders.push_back(*folder);
-    } else {
-      problems.add(dumpfile::kMount, mount.on + ": not a plain absolute path; no folder is made for it");
-    }
-  }
   image.files = toolFiles(dump, version, problems);
   image.volumes = counts.volumes;
   for (const ImageFile& file : image.files) {
@@ -261,8 +226,8 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
     for (const std::string& line : problems.guesses()) guesses.emplace_back(line);
     image.machinePlist.asDictionary()->emplace("ImportGuesses", std::move(guesses));
   }
-  // Git keeps no empty folders, and a mount point that is gone makes statfs fail; a leaf
-  // folder gets an empty .keep file so that a checked-in image keeps its mount points.
+  // Git keeps no empty folders: a leaf folder gets an empty .keep file so that a checked-in
+  // image keeps its tmp/, where the Full Disk Access probe writes.
   for (const std::string& folder : image.folders) {
     std::string inside = folder + "/";
     bool filled = false;
@@ -295,7 +260,7 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
     if (!writeFileBytes(building / "root" / file.path, file.bytes, file.mode, error))
       return fail("root/" + file.path + ": " + error.message());
   }
-  if (!writeFileBytes(building / "machine.plist", machinePlistBytes(image.machinePlist), 0644, error))
+  if (!writeFileBytes(building / "machine.plist", machineimage::machinePlistFile(image.machinePlist), 0644, error))
     return fail("machine.plist: " + error.message());
   // An image being replaced steps aside first and is removed only once the new one is in place.
   fs::path old;

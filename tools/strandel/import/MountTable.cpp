@@ -151,6 +151,7 @@ std::vector<MountLine> readMountLines(std::string_view text, Problems& problems)
 PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, const DiskMap& disks,
                         Problems& problems) {
   PlistArray out;
+  out.reserve(mounts.size());
   for (const MountLine& mount : mounts) {
     std::optional<StatfsFigures> figures;
     if (dump.df) {
