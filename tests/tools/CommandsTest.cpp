@@ -234,11 +234,12 @@ class ScopedVariable {
 TEST(Tables, ChooseColumnsAsLsblkDoes) {
   ScopedColumns columns(nullptr);
   // The arguments and what the tool prints: with -o or -n, JSON shows the rows, the container's
-  // line included; every record key and the group's summary are columns.
+  // line included, each row's keys in the order -o gives; every record key and the group's
+  // summary are columns.
   const std::tuple<std::vector<std::string>, std::string> cases[] = {
-      {{"volumes", "-o", "device,size", "--format", "json"},
-       "[{\"device\":\"disk3\",\"size\":\"\"},{\"device\":\"disk3s1\",\"size\":494384795648},"
-       "{\"device\":\"disk4s2\",\"size\":40000000000},{\"device\":\"disk4s3\",\"size\":21320683520}]\n"},
+      {{"volumes", "-o", "size,device", "--format", "json"},
+       "[{\"size\":\"\",\"device\":\"disk3\"},{\"size\":494384795648,\"device\":\"disk3s1\"},"
+       "{\"size\":40000000000,\"device\":\"disk4s2\"},{\"size\":21320683520,\"device\":\"disk4s3\"}]\n"},
       {{"--format", "json", "volumes", "-n", "-o", "DEVICE,isBoot,containsBoot"},
        "[[\"disk3\",\"\",true],[\"disk3s1\",true,true],[\"disk4s2\",false,false],[\"disk4s3\",false,false]]\n"},
       {{"volumes", "-rn", "-o", "device,volumeUUID,isfvapfs"},

@@ -42,9 +42,12 @@ int usageError(const std::string& message);
 /// Shows an answer in the chosen format and gives the exit status 0. `text` renders it for
 /// people, escaping any outside text it shows; without it a string or number is printed
 /// plainly, control characters escaped, and anything else as JSON.
-/// An absent answer prints `null` in JSON, an empty document in plist, nothing in text.
+/// An absent answer prints `null` in JSON, an empty document in plist, nothing in text. `json`,
+/// when given, writes the answer's JSON instead of writeJson (a table's rows keep their
+/// columns' order, which a dictionary does not).
 int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
-                const std::function<std::string(const PlistValue&)>& text = {});
+                const std::function<std::string(const PlistValue&)>& text = {},
+                const std::function<std::string(const PlistValue&)>& json = {});
 
 /// Writes to standard output and flushes, so that a transcript shows as it comes. The first
 /// failure is kept for `outputStatus`; later writes are not tried.

@@ -50,9 +50,10 @@ bool pathExists(std::string_view path) {
 }
 
 int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists, const std::string& missing,
-                     const std::function<std::string(const PlistValue&)>& text) {
-  if (exists) return printAnswer(context, answer, text);
-  if (context.format != Format::Text) printAnswer(context, answer, text);
+                     const std::function<std::string(const PlistValue&)>& text,
+                     const std::function<std::string(const PlistValue&)>& json) {
+  if (exists) return printAnswer(context, answer, text, json);
+  if (context.format != Format::Text) printAnswer(context, answer, text, json);
   sayError(missing);
   return 1;
 }

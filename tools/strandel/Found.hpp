@@ -27,6 +27,7 @@ bool pathExists(std::string_view path);
 /// the answer is still printed in JSON and plist (the library gave it; text has nothing to
 /// add to the line) and the status is 1.
 int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists, const std::string& missing,
-                     const std::function<std::string(const PlistValue&)>& text = {});
+                     const std::function<std::string(const PlistValue&)>& text = {},
+                     const std::function<std::string(const PlistValue&)>& json = {});
 
 }  // namespace strandel::tool

@@ -49,10 +49,11 @@ int outputStatus(int status) {
 }
 
 int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
-                const std::function<std::string(const PlistValue&)>& text) {
+                const std::function<std::string(const PlistValue&)>& text,
+                const std::function<std::string(const PlistValue&)>& json) {
   switch (context.format) {
     case Format::Json:
-      writeOut((answer ? writeJson(*answer) : std::string("null")) + "\n");
+      writeOut((!answer ? std::string("null") : json ? json(*answer) : writeJson(*answer)) + "\n");
       break;
     case Format::Plist:
       if (answer) {

@@ -99,7 +99,7 @@ void addRegistryCommand(CommandBuilder& tool, Context& context) {
   addTableCommand(tool, context, "registry", "the machine's registry tree, with each media object's description",
                   {kRegistryColumns, fillTree, treeText}, [](const Context& c, const auto& show) {
                     TableAnswer shown = show(PlistValue(registryEntries()));
-                    return printAnswer(c, shown.answer, shown.text);
+                    return printAnswer(c, shown.answer, shown.text, shown.json);
                   });
 }
 

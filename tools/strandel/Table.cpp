@@ -179,4 +179,21 @@ PlistValue Table::rows() const {
   return PlistValue(std::move(out));
 }
 
+std::string Table::rowsJson() const {
+  if (noHeadings_) return writeJson(rows());
+  std::vector<std::string> keys;
+  for (std::size_t index : chosen_) keys.push_back(writeJson(PlistValue(lowerName(columns_[index].name))) + ":");
+  std::string out = "[";
+  for (const auto& row : rows_) {
+    out += out.size() > 1 ? ",{" : "{";
+    for (std::size_t i = 0; i < chosen_.size(); ++i) {
+      if (i > 0) out += ',';
+      out += keys[i];
+      out += writeJson(row[chosen_[i]].value_or(PlistValue()));
+    }
+    out += '}';
+  }
+  return out + "]";
+}
+
 }  // namespace strandel::tool

@@ -71,6 +71,9 @@ class Table {
   /// in lower case, or with -n an array of the values in the columns' order. A cell left
   /// unset is "".
   PlistValue rows() const;
+  /// rows() as JSON with each object's keys in the columns' order, as lsblk -J -o writes them
+  /// (a dictionary would sort them).
+  std::string rowsJson() const;
 
  private:
   struct Unref {
@@ -101,6 +104,7 @@ struct TableCommand {
 struct TableAnswer {
   std::optional<PlistValue> answer;
   std::function<std::string(const PlistValue&)> text;
+  std::function<std::string(const PlistValue&)> json;  // the rows' JSON in column order, when rows are shown
 };
 
 /// Adds a command named `name` that answers with a table: its table options, the column check

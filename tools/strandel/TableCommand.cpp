@@ -44,16 +44,16 @@ CommandBuilder addTableCommand(
       return run(context, [&](PlistValue answer) -> TableAnswer {
         bool rowsWanted = !options->columns.empty() || options->noHeadings;
         if (context.format != Format::Text && rowsWanted) {
-          Table rows(shape->columns, *options, context.format);
-          shape->fill(rows, answer);
-          return {rows.rows(), {}};
+          auto rows = std::make_shared<Table>(shape->columns, *options, context.format);
+          shape->fill(*rows, answer);
+          return {rows->rows(), {}, [rows](const PlistValue&) { return rows->rowsJson(); }};
         }
         auto text = [options, shape](const PlistValue& shown) {
           Table people(shape->columns, *options);
           shape->fill(people, shown);
           return shape->text(shown, people);
         };
-        return {std::move(answer), text};
+        return {std::move(answer), text, {}};
       });
     };
   });

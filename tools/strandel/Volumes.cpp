@@ -177,7 +177,7 @@ void addVolumesCommands(CommandBuilder& tool, Context& context) {
   addTableCommand(tool, context, "volumes", "the volume list: one record per volume a user would pick",
                   {kVolumeColumns, fillVolumes, volumesText}, [](const Context& c, const auto& show) {
                     TableAnswer shown = show(PlistValue(StrandelFramework().volumeList()));
-                    return printAnswer(c, shown.answer, shown.text);
+                    return printAnswer(c, shown.answer, shown.text, shown.json);
                   });
 
   auto bsdName = std::make_shared<std::string>();
@@ -187,7 +187,7 @@ void addVolumesCommands(CommandBuilder& tool, Context& context) {
       [bsdName, asListed](const Context& c, const auto& show) {
         if (*asListed) StrandelFramework().volumeList();
         TableAnswer shown = show(PlistValue(StrandelFramework::volumesInAPFSContainer(*bsdName)));
-        return printAnswerAbout(c, shown.answer, deviceExists(c, *bsdName), "no device '" + *bsdName + "'", shown.text);
+        return printAnswerAbout(c, shown.answer, deviceExists(c, *bsdName), "no device '" + *bsdName + "'", shown.text, shown.json);
       });
   members.argument("BSD", *bsdName, "a BSD name (disk1s2 or the container disk1)");
   members.flag("--as-listed", *asListed,
