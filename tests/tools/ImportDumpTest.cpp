@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <sys/wait.h>
@@ -436,6 +437,31 @@ TEST(ImportDump, ALongMountTableCostsBytesALineAndItsMountPointsAnswer) {
   EXPECT_TRUE(platform::current()->mountTable().statfs("/Volumes/v1999").has_value());
   EXPECT_FALSE(platform::current()->mountTable().statfs("/Volumes/v2000").has_value());
   platform::setCurrent(previous);
+}
+
+// A dump's files together are capped: once the bytes read reach it, a file past it is left out
+// with one line and never read, so the import holds at most one recording's worth at a time.
+// Sparse files make the cap cheap to reach on disk.
+TEST(ImportDump, ADumpPastItsCapLeavesTheRestOutWithALineAndReadsNoMore) {
+  testing::TempDir scratch;
+  const fs::path dump = scratch.path() / "dump";
+  fs::copy(dumpDir("catalina"), dump, fs::copy_options::recursive);
+  // The largest file a dump may hold (read, and found no property list), then a real listing:
+  // together just past half the cap, so that a second file of the largest size goes past it.
+  testing::writeFile(dump / "ioreg.plist", "");
+  fs::resize_file(dump / "ioreg.plist", std::uintmax_t{256} << 20);
+  testing::writeFile(dump / "diskutil-apfs-list.plist", "");
+  fs::resize_file(dump / "diskutil-apfs-list.plist", std::uintmax_t{256} << 20);
+  testing::ToolRun run = testing::runStrandel({"image", "import", "-v", dump.string(), (scratch.path() / "image").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string line = "diskutil-apfs-list.plist: past what a whole dump may hold (512 MB in all); left out";
+  std::size_t at = run.err.find(line);
+  EXPECT_NE(at, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(line, at + 1), std::string::npos) << run.err;
+  // The peak stays near the one large file read, with nothing held beside it.
+  struct rusage usage {};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 448L << 10) << "KB at the peak";
 }
 
 TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
