@@ -11,8 +11,7 @@
 
 namespace strandel::platform::image {
 
-/// The mount table of machine.plist; `statfs` looks for the path under `root`, where a mount
-/// point of the table and the folders above it are there without a folder of their own.
+/// The mount table of machine.plist; `statfs` looks for the path under `root`.
 std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root);
 
 /// Files under `root`, and the user name of machine.plist (else the host's).

@@ -149,7 +149,9 @@ void ImageBuilder::write(const std::filesystem::path& dir) const {
   const PlistValue machine = machinePlist();
   std::string xml = writeXmlPlist(machine);
   writeFile(dir / "machine.plist", readPlist(xml) == machine ? xml : writeBinaryPlist(machine));
-  // No folder per mount point: an image's mount points are there as its table names them.
+  for (const auto& m : mounts_) {
+    if (!m.on.empty() && m.on.front() == '/') std::filesystem::create_directories(dir / "root" / m.on.substr(1));
+  }
   for (const auto& [path, contents] : files_) writeFile(dir / "root" / path.substr(path.find_first_not_of('/')), contents.first, contents.second);
 }
 

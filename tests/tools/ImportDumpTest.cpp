@@ -416,11 +416,11 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
 // A branch of the registry without storage is dropped, and so are the identifying values and the
 // registry's own bookkeeping; an ancestor of the disks is kept, and so is everything below a
 // media object.
-// A long mount table from someone else costs the image its entries alone, bytes a line: the
-// mount points are there as the table names them, with no folder (a block each) in root/.
-TEST(ImportDump, ALongMountTableCostsBytesALineAndItsMountPointsAnswer) {
+// A long mount table from someone else costs the image its entries and a bounded number of
+// folders: the first mount points answer statfs, the rest are listed without a folder.
+TEST(ImportDump, ALongMountTableCostsBytesALineAndItsFirstMountPointsAnswer) {
   testing::TempDir scratch;
-  constexpr std::size_t kLines = 2000;
+  constexpr std::size_t kLines = 5000;
   std::string mounts;
   for (std::size_t i = 0; i < kLines; ++i) mounts += "map -hosts on /Volumes/v" + std::to_string(i) + " (autofs, nobrowse)\n";
   testing::writeFile(scratch.path() / "dump/mount.txt", mounts);
@@ -429,39 +429,17 @@ TEST(ImportDump, ALongMountTableCostsBytesALineAndItsMountPointsAnswer) {
   std::uintmax_t bytes = 0;
   for (const auto& item : fs::recursive_directory_iterator(scratch.path() / "image"))
     bytes += item.is_directory() ? 4096 : item.file_size();
-  EXPECT_LT(bytes / kLines, 400u) << bytes << " bytes for " << kLines << " mounts";
+  EXPECT_LT(bytes / kLines, 600u) << bytes << " bytes for " << kLines << " mounts";
+  EXPECT_EQ(std::count_if(report.problems.begin(), report.problems.end(),
+                          [](const std::string& line) { return line.find("get no folder") != std::string::npos; }),
+            1);
 
   auto previous = platform::current();
   ASSERT_EQ(useMachine((scratch.path() / "image").string()), std::nullopt);
-  EXPECT_EQ(getVolumeMountFromName("/Volumes/v1999"), "map -hosts");
-  EXPECT_TRUE(platform::current()->mountTable().statfs("/Volumes/v1999").has_value());
-  EXPECT_FALSE(platform::current()->mountTable().statfs("/Volumes/v2000").has_value());
+  EXPECT_EQ(getVolumeMountFromName("/Volumes/v4999"), "map -hosts");
+  EXPECT_TRUE(platform::current()->mountTable().statfs("/Volumes/v0").has_value());
+  EXPECT_FALSE(platform::current()->mountTable().statfs("/Volumes/v4999").has_value());
   platform::setCurrent(previous);
-}
-
-// A dump's files together are capped: once the bytes read reach it, a file past it is left out
-// with one line and never read, so the import holds at most one recording's worth at a time.
-// Sparse files make the cap cheap to reach on disk.
-TEST(ImportDump, ADumpPastItsCapLeavesTheRestOutWithALineAndReadsNoMore) {
-  testing::TempDir scratch;
-  const fs::path dump = scratch.path() / "dump";
-  fs::copy(dumpDir("catalina"), dump, fs::copy_options::recursive);
-  // The largest file a dump may hold (read, and found no property list), then a real listing:
-  // together just past half the cap, so that a second file of the largest size goes past it.
-  testing::writeFile(dump / "ioreg.plist", "");
-  fs::resize_file(dump / "ioreg.plist", std::uintmax_t{256} << 20);
-  testing::writeFile(dump / "diskutil-apfs-list.plist", "");
-  fs::resize_file(dump / "diskutil-apfs-list.plist", std::uintmax_t{256} << 20);
-  testing::ToolRun run = testing::runStrandel({"image", "import", "-v", dump.string(), (scratch.path() / "image").string()});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const std::string line = "diskutil-apfs-list.plist: past what a whole dump may hold (512 MB in all); left out";
-  std::size_t at = run.err.find(line);
-  EXPECT_NE(at, std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find(line, at + 1), std::string::npos) << run.err;
-  // The peak stays near the one large file read, with nothing held beside it.
-  struct rusage usage {};
-  ::getrusage(RUSAGE_CHILDREN, &usage);
-  EXPECT_LT(usage.ru_maxrss, 448L << 10) << "KB at the peak";
 }
 
 TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {

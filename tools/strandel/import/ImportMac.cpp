@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <string_view>
 #include <system_error>
 
@@ -22,6 +23,55 @@ namespace strandel::importer {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The folder of a mount point under root/, or nothing for one that could leave root/ or is
+// not a plain absolute path.
+std::optional<std::string> mountFolder(const std::string& mountPoint) {
+  if (!mountPoint.starts_with('/')) return std::nullopt;
+  std::string folder;
+  std::size_t start = 1;
+  while (start <= mountPoint.size()) {
+    std::size_t end = mountPoint.find('/', start);
+    if (end == std::string::npos) end = mountPoint.size();
+    std::string_view part(mountPoint.data() + start, end - start);
+    if (part == "." || part == "..") return std::nullopt;
+    if (!part.empty()) {
+      if (!folder.empty()) folder += '/';
+      folder += part;
+    }
+    start = end + 1;
+  }
+  return folder;
+}
+
+// A Mac mounts a few dozen file systems, and an image's statfs answers only where root/ holds
+// the path, so each mount point gets a folder; but a folder costs the image a directory block,
+// and a recording with thousands of mount points is not one to trust that far. Past this many
+// the mount points are kept in the table without a folder, with one line.
+constexpr std::size_t kMostMountFolders = 256;
+
+// root/'s folders: tmp, where the Full Disk Access probe writes, and the mount points'.
+std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problems& problems) {
+  std::set<std::string> folders{"tmp"};
+  std::size_t withoutFolder = 0;
+  for (const MountLine& mount : mounts) {
+    auto folder = mountFolder(mount.on);
+    if (!folder) {
+      problems.add(dumpfile::kMount, mount.on + ": not a plain absolute path; no folder is made for it");
+    } else if (!folder->empty() && !folders.contains(*folder)) {
+      if (folders.size() <= kMostMountFolders) {
+        folders.insert(std::move(*folder));
+      } else {
+        ++withoutFolder;
+      }
+    }
+  }
+  if (withoutFolder > 0) {
+    problems.add(dumpfile::kMount, std::to_string(withoutFolder) + " mount points past the first " +
+                                       std::to_string(kMostMountFolders) + " get no folder; their sizes are not answered");
+  }
+  return folders;
+}
 
 // Written with the system calls themselves, so that a failure keeps its own errno: a full
 // disk says "No space left on device", not a stream's "Input/output error".
@@ -204,9 +254,7 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   image.mounts = mountArray.size();
   image.machinePlist = machineimage::machinePlist(registryValue(registry), std::move(mountArray));
 
-  // A mount point needs no folder of its own: an image's mount points are there as the
-  // mount table names them, so a table of any length costs its entries alone.
-  image.folders.push_back("tmp");
+  std::set<std::string> folders = imageFolders(mounts, problems);
   image.files = toolFiles(dump, version, problems);
   image.volumes = counts.volumes;
   for (const ImageFile& file : image.files) {
@@ -226,15 +274,16 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
     for (const std::string& line : problems.guesses()) guesses.emplace_back(line);
     image.machinePlist.asDictionary()->emplace("ImportGuesses", std::move(guesses));
   }
-  // Git keeps no empty folders: a leaf folder gets an empty .keep file so that a checked-in
-  // image keeps its tmp/, where the Full Disk Access probe writes.
-  for (const std::string& folder : image.folders) {
+  // Git keeps no empty folders, and a mount point that is gone makes statfs fail; a leaf
+  // folder gets an empty .keep file so that a checked-in image keeps its mount points.
+  for (const std::string& folder : folders) {
     std::string inside = folder + "/";
-    bool filled = false;
-    for (const std::string& other : image.folders) filled = filled || other.starts_with(inside);
+    auto below = folders.lower_bound(inside);
+    bool filled = below != folders.end() && below->starts_with(inside);
     for (const ImageFile& file : image.files) filled = filled || file.path.starts_with(inside);
     if (!filled) image.files.push_back({inside + ".keep", ""});
   }
+  image.folders.assign(folders.begin(), folders.end());
   return image;
 }
 

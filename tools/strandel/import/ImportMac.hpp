@@ -17,7 +17,7 @@ namespace strandel::importer {
 struct MachineImage {
   PlistValue machinePlist;
   std::vector<ImageFile> files;       // under root/
-  std::vector<std::string> folders;   // under root/, without the leading "/": tmp (mount points need none)
+  std::vector<std::string> folders;   // under root/, without the leading "/": tmp and the mount points
   std::size_t entries = 0, media = 0, mounts = 0, volumes = 0;
   std::string version;        // what sw_vers -productVersion answers, "" for nothing
   std::string versionSource;  // where it comes from: a dump file, or the guess's reason
