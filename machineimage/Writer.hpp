@@ -6,22 +6,21 @@
 #include <optional>
 #include <string>
 
-#include <strandel/Export.hpp>
 #include <strandel/PlistValue.hpp>
 
 namespace strandel::machineimage {
 
 /// One registry entry. "IOMedia" is written when `ioMedia` is given, "Properties" and
 /// "Children" when not empty, "Description" when there is one.
-STRANDEL_EXPORT PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia,
-                                        const PlistDict& properties, const std::optional<PlistDict>& description,
-                                        PlistArray children);
+PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia,
+                        const PlistDict& properties, const std::optional<PlistDict>& description,
+                        PlistArray children);
 
 /// One mount entry; the names are strings, or data for bytes that are not UTF-8.
-STRANDEL_EXPORT PlistDict mountEntry(PlistValue mountedOn, PlistValue mountedFrom, PlistValue type,
-                                     std::uint32_t blockSize, std::uint64_t blocks, std::uint64_t freeBlocks);
+PlistDict mountEntry(PlistValue mountedOn, PlistValue mountedFrom, PlistValue type,
+                     std::uint32_t blockSize, std::uint64_t blocks, std::uint64_t freeBlocks);
 
 /// The top level of machine.plist.
-STRANDEL_EXPORT PlistDict machinePlist(PlistArray registry, PlistArray mounts);
+PlistDict machinePlist(PlistArray registry, PlistArray mounts);
 
 }  // namespace strandel::machineimage
