@@ -55,11 +55,11 @@ verdict() { awk -v f="$1" -v g="$2" 'BEGIN { print (f <= g) ? "met" : "MISSED" }
 # measure NAME COUNT COMMAND...: one round of COUNT runs; appends its median CPU (us) and peak
 # RSS (KB) to the lists named cpu_NAME and rss_NAME.
 measure() {
-  name=$1 count=$2
+  list=$1 count=$2
   shift 2
   # shellcheck disable=SC2046
   set -- $("$timed" "$count" "$@")
-  eval "cpu_$name=\"\${cpu_$name:-} $4\" rss_$name=\"\${rss_$name:-} $3\""
+  eval "cpu_$list=\"\${cpu_$list:-} $4\" rss_$list=\"\${rss_$list:-} $3\""
 }
 cpu_of() { eval "median \$cpu_$1"; }
 rss_of() { eval "largest \$rss_$1"; }
@@ -125,16 +125,16 @@ echo "== small commands against their peers on the live host, $rounds rounds of 
 printf '%-30s %-34s %9s %9s %6s %9s %9s %6s %11s %11s %6s\n' strandel peer strandel_us peer_us cpu_x \
   strandel_KB peer_KB rss_x strandel_ins peer_ins ins_x
 small() {
-  name=$1 ours=$2 theirs=$3
+  question=$1 ours=$2 theirs=$3
   round=0
   while [ "$round" -lt "$rounds" ]; do
     # shellcheck disable=SC2086
-    measure "s_$name" "$starts" "$tool" $ours
+    measure "s_$question" "$starts" "$tool" $ours
     # shellcheck disable=SC2086
-    measure "p_$name" "$starts" $theirs
+    measure "p_$question" "$starts" $theirs
     round=$((round + 1))
   done
-  s_cpu=$(cpu_of "s_$name") p_cpu=$(cpu_of "p_$name") s_rss=$(rss_of "s_$name") p_rss=$(rss_of "p_$name")
+  s_cpu=$(cpu_of "s_$question") p_cpu=$(cpu_of "p_$question") s_rss=$(rss_of "s_$question") p_rss=$(rss_of "p_$question")
   # shellcheck disable=SC2086
   s_ins=$(instructions "$tool" $ours) p_ins=$(instructions $theirs)
   awk -v o="$ours" -v t="$theirs" -v sc="$s_cpu" -v pc="$p_cpu" -v sr="$s_rss" -v pr="$p_rss" \
@@ -143,7 +143,7 @@ small() {
     printf "%-30s %-34s %9.0f %9.0f %6.2f %9d %9d %6.2f %11s %11s %6s\n",
       o, t, sc, pc, sc / pc, sr, pr, sr / pr, si, pi, ix }'
   cpu_x=$(ratio "$s_cpu" "$p_cpu")
-  echo "        $name: CPU ${cpu_x}x (goal <= 1.3: $(verdict "$cpu_x" 1.3))"
+  echo "        $question: CPU ${cpu_x}x (goal <= 1.3: $(verdict "$cpu_x" 1.3))"
 }
 small size "size total /" "$(command -v df) -B1 --output=size /"
 small bytes "bytes 1536000" "$(command -v numfmt) --to=si 1536000"
