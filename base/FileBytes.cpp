@@ -41,7 +41,10 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
   FileBytes file;
   try {
     // The first read takes the whole file as it was; a file that grows meanwhile is read on.
-    std::size_t chunk = std::max<std::size_t>(size + 1, 4096);
+    // The room reserved also holds the read that meets the end, so that it copies nothing.
+    constexpr std::size_t kEndRead = 4096;
+    std::size_t chunk = std::max<std::size_t>(size + 1, kEndRead);
+    file.bytes.reserve(chunk + kEndRead);
     for (;;) {
       std::size_t used = file.bytes.size();
       file.bytes.resize(used + chunk);
@@ -50,7 +53,10 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
       file.bytes.resize(used + static_cast<std::size_t>(n));
       if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
       if (n == 0) return file;
-      chunk = std::max<std::size_t>(chunk, 64 * 1024);
+      // A read that filled its room says the file is larger than it claimed: read on in large
+      // pieces. One that didn't has most likely met the end, which a small read confirms without
+      // zero-filling room for a second copy of the file (or 64 KiB for a sysfs attribute).
+      chunk = static_cast<std::size_t>(n) == chunk ? std::max<std::size_t>(chunk, 64 * 1024) : kEndRead;
     }
   } catch (const std::bad_alloc&) {
     return {{}, ReadError::TooLarge};
