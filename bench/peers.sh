@@ -21,17 +21,18 @@
 #
 # BUILD_DIR is a build folder (Release for figures worth keeping) with strandel_tool,
 # bench_make_full_image and bench_timed built (configure with -DSTRANDEL_BENCH=ON). SIZES,
-# FORMS ("binary xml"), PYTHON (default /usr/bin/python3: a shim in front of it would be
-# counted) change what it takes. Each goal line ends in "met" or "MISSED"; the exit status is 0
-# whenever the figures could be taken: the goals are reported, not gated.
+# FORMS ("binary xml"; "" leaves the volume list out), PYTHON (default /usr/bin/python3: a shim
+# in front of it would be counted) change what it takes. Each goal line ends in "met" or
+# "MISSED"; the exit status is 0 whenever the figures could be taken: the goals are reported,
+# not gated.
 set -eu
 
 build=${1:?usage: bench/peers.sh BUILD_DIR}
 runs=${RUNS:-3}
 rounds=${ROUNDS:-5}
 starts=${STARTS:-40}
-sizes=${SIZES:-"10000 30000 100000"}
-forms=${FORMS:-"binary xml"}
+sizes=${SIZES-"10000 30000 100000"}
+forms=${FORMS-"binary xml"}
 python=${PYTHON:-/usr/bin/python3}
 tool="$build/tools/strandel/strandel"
 maker="$build/bench/programs/bench_make_full_image"
