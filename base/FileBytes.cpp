@@ -40,21 +40,24 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
   if (size > maxSize) return {{}, ReadError::TooLarge};
   FileBytes file;
   try {
-    // The first read takes the whole file as it was, into a buffer of its size; a file that
-    // grows meanwhile is read on through a small one, so that finding the end costs no second
-    // buffer of the file's size.
-    file.bytes.resize(size + 1);
-    ssize_t n = retryAfterSignal([&] { return ::read(fd, file.bytes.data(), size + 1); });
-    if (n < 0) return {{}, ReadError::Failed, errno};
-    file.bytes.resize(static_cast<std::size_t>(n));
-    char more[16 * 1024];
-    while (n > 0) {
-      if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
-      n = retryAfterSignal([&] { return ::read(fd, more, sizeof more); });
+    // The first read takes the whole file as it was; a file that grows meanwhile is read on.
+    // The room reserved also holds the read that meets the end, so that it copies nothing.
+    constexpr std::size_t kEndRead = 4096;
+    std::size_t chunk = std::max<std::size_t>(size + 1, kEndRead);
+    file.bytes.reserve(chunk + kEndRead);
+    for (;;) {
+      std::size_t used = file.bytes.size();
+      file.bytes.resize(used + chunk);
+      ssize_t n = retryAfterSignal([&] { return ::read(fd, file.bytes.data() + used, chunk); });
       if (n < 0) return {{}, ReadError::Failed, errno};
-      file.bytes.append(more, static_cast<std::size_t>(n));
+      file.bytes.resize(used + static_cast<std::size_t>(n));
+      if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
+      if (n == 0) return file;
+      // A read that filled its room says the file is larger than it claimed: read on in large
+      // pieces. One that didn't has most likely met the end, which a small read confirms without
+      // zero-filling room for a second copy of the file (or 64 KiB for a sysfs attribute).
+      chunk = static_cast<std::size_t>(n) == chunk ? std::max<std::size_t>(chunk, 64 * 1024) : kEndRead;
     }
-    return file;
   } catch (const std::bad_alloc&) {
     return {{}, ReadError::TooLarge};
   }

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include <strandel/Export.hpp>
 
 namespace strandel::base {
 
@@ -62,6 +61,6 @@ FileBytes readOpenFile(int fd, std::size_t maxSize);
 
 /// The whole regular file at `path`, opened non-blocking (a FIFO is refused, not waited on),
 /// through a link only when `links` allows it.
-STRANDEL_EXPORT FileBytes readFileBytes(const std::string& path, std::size_t maxSize, Links links = Links::Follow);
+FileBytes readFileBytes(const std::string& path, std::size_t maxSize, Links links = Links::Follow);
 
 }  // namespace strandel::base

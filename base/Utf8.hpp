@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include <strandel/Export.hpp>
 
 namespace strandel::base {
 
@@ -16,10 +15,10 @@ std::size_t utf8LeadLength(unsigned char lead) noexcept;
 
 /// The length of the valid UTF-8 character at the start of `text` (1 to 4), or 0 when it does
 /// not start with one (an overlong form, a surrogate, a value above U+10FFFF, a cut sequence).
-STRANDEL_EXPORT std::size_t utf8SequenceLength(std::string_view text) noexcept;
+std::size_t utf8SequenceLength(std::string_view text) noexcept;
 
 /// Whether all of `text` is valid UTF-8.
-STRANDEL_EXPORT bool isValidUtf8(std::string_view text) noexcept;
+bool isValidUtf8(std::string_view text) noexcept;
 
 /// `bytes` as text when they are valid UTF-8, else nothing.
 std::optional<std::string> decodeUtf8(std::string_view bytes);

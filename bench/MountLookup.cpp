@@ -23,7 +23,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "platform/Machine.hpp"
-#include "platform/linux/LibmountHandles.hpp"
+#include "platform/linux/Libmount.hpp"
 #include "platform/linux/LiveMachine.hpp"
 #include "platform/linux/LiveMountTable.hpp"
 

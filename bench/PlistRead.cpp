@@ -1,5 +1,6 @@
-// Our property-list reader against libplist's parse of the same bytes, and what an image load
-// adds to our reader.
+// Our property-list reader against its floor (BM_FloorWalk: a byte scan of XML, an object walk
+// of a binary list) and against libplist's parse of the same bytes, a peer; and what an image
+// load adds to our reader.
 //
 // Goals, each a ratio of two benchmarks of one run (Release build, medians of 5 repetitions):
 //   - BM_OurRead/<form>/<size> <= 0.5 x BM_LibplistParse/<form>/<size>, for XML and binary at
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -85,6 +87,39 @@ void BM_LibplistParse(benchmark::State& state) {
   setLabel(state, bytes);
 }
 
+// The least work any reader of these bytes does, its floor: for XML a scan of every byte for the
+// start of a tag; for a binary list a walk of its offset table to each object's marker byte.
+std::size_t floorWalk(const std::string& bytes, bool binary) {
+  if (!binary) {
+    std::size_t tags = 0;
+    for (const char* at = bytes.data(), *end = at + bytes.size();
+         (at = static_cast<const char*>(std::memchr(at, '<', static_cast<std::size_t>(end - at)))) != nullptr; ++at) {
+      ++tags;
+    }
+    return tags;
+  }
+  auto bigEndian = [&](std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  std::size_t trailer = bytes.size() - 32;
+  std::size_t offsetWidth = static_cast<unsigned char>(bytes[trailer + 6]);
+  std::uint64_t objects = bigEndian(trailer + 8, 8);
+  std::uint64_t table = bigEndian(trailer + 24, 8);
+  std::size_t markers = 0;
+  for (std::uint64_t i = 0; i < objects; ++i) {
+    markers += static_cast<unsigned char>(bytes[bigEndian(table + i * offsetWidth, offsetWidth)]) >> 4;
+  }
+  return markers;
+}
+
+void BM_FloorWalk(benchmark::State& state) {
+  const std::string& bytes = listOf(state.range(0) != 0, static_cast<std::size_t>(state.range(1)));
+  for (auto _ : state) benchmark::DoNotOptimize(floorWalk(bytes, state.range(0) != 0));
+  setLabel(state, bytes);
+}
+
 // Arguments: form (0 XML, 1 binary), size in bytes.
 void sizes(benchmark::internal::Benchmark* b) {
   for (int binary : {0, 1})
@@ -93,6 +128,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_OurRead)->Apply(sizes);
 BENCHMARK(BM_LibplistParse)->Apply(sizes);
+BENCHMARK(BM_FloorWalk)->Apply(sizes);
 
 const std::string& image10k() {
   static const std::string bytes = writeBinaryPlist(image(1000));

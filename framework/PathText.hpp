@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include <strandel/Export.hpp>
 
 #include "text/UrlPath.hpp"
 
@@ -14,6 +13,6 @@ namespace strandel::detail {
 /// The whole disk that a BSD name belongs to: the name up to, and not including, the first
 /// "s" that is not the "s" of a "disk". disk1s2 and disk1s2s1 give disk1, disk3 gives disk3.
 /// A name without such an "s" is given back whole; "/dev/disk1s2" gives "/dev/disk1".
-STRANDEL_EXPORT std::string wholeDiskName(std::string_view bsdName);
+std::string wholeDiskName(std::string_view bsdName);
 
 }  // namespace strandel::detail

@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include <strandel/Export.hpp>
 #include <strandel/PlistValue.hpp>
 
 #include "platform/Machine.hpp"
@@ -62,7 +61,7 @@ MachinePlistResult checkMachinePlist(PlistValue value);
 
 /// The canonical text of a UUID written in any letter case (upper case, 8-4-4-4-12); nothing
 /// when `text` is not a UUID.
-STRANDEL_EXPORT std::optional<std::string> canonicalUuid(std::string_view text);
+std::optional<std::string> canonicalUuid(std::string_view text);
 
 /// Why `text` is not a file URL as the disk arbitration service gives one
 /// ("file:///Volumes/Backup%20Disk/"); nothing when it is one.

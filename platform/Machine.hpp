@@ -203,7 +203,7 @@ class Machine final {
 /// folder) or takes the live host; an image that can't be loaded gives a machine that answers
 /// nothing (no media, no mounts, no tool starts), said once in the log.
 /// The value keeps the machine alive while it is held, even if another is chosen meanwhile.
-STRANDEL_EXPORT std::shared_ptr<Machine> current();
+std::shared_ptr<Machine> current();
 
 /// Makes `machine` the machine of the process (tests and the image loader use it).
 void setCurrent(std::shared_ptr<Machine> machine);
@@ -211,6 +211,6 @@ void setCurrent(std::shared_ptr<Machine> machine);
 /// Makes the live host, with the disk image file or block device at `path` as its only disk
 /// (read, never written), the machine of the process; the one line saying why it can't be
 /// read otherwise. For the tool's --disk.
-STRANDEL_EXPORT std::optional<std::string> useDiskImage(std::string_view path);
+std::optional<std::string> useDiskImage(std::string_view path);
 
 }  // namespace strandel::platform

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include <strandel/Export.hpp>
 
 namespace strandel::detail {
 
@@ -17,6 +16,6 @@ enum class LineBreaks { Escape, Keep };
 /// `text` with each control character (C0, DEL and C1, the last as its UTF-8 bytes), each byte
 /// that is not part of well-formed UTF-8, and each backslash before an "x" written as \xHH, as
 /// lsblk's tables write them, so that the text can be read back; everything else as it stands.
-STRANDEL_EXPORT std::string escapedControls(std::string_view text, LineBreaks lineBreaks);
+std::string escapedControls(std::string_view text, LineBreaks lineBreaks);
 
 }  // namespace strandel::detail

@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include <strandel/Export.hpp>
 
 namespace strandel::detail {
 
@@ -13,6 +12,6 @@ namespace strandel::detail {
 /// "file:///Volumes/Backup%20Disk/" gives "/Volumes/Backup Disk". "" when the URL yields no
 /// path: the empty URL, a URL without a path ("file://"), a malformed escape, or an escape
 /// that decodes to bytes that are not UTF-8.
-STRANDEL_EXPORT std::string urlPath(std::string_view url);
+std::string urlPath(std::string_view url);
 
 }  // namespace strandel::detail

@@ -1,6 +1,8 @@
 // bench_timed RUNS COMMAND [ARGUMENT...]: runs the command RUNS times, its output to /dev/null,
-// and prints "MEDIAN_US MIN_US PEAK_KB": the median and least wall time of one run, from start
-// to reaped, and the largest resident set any run reached (what `/usr/bin/time -f %M` shows).
+// and prints "MEDIAN_US MIN_US PEAK_KB CPU_US": the median and least wall time of one run, from
+// start to reaped, the largest resident set any run reached (what `/usr/bin/time -f %M` shows),
+// and the median CPU time (user + system) of one run, which the machine's load moves far less
+// than wall time.
 // A helper of bench/whole-process.sh: timing in-process costs no shell between runs.
 #include <fcntl.h>
 #include <spawn.h>
@@ -26,6 +28,7 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   std::vector<double> micros;
+  std::vector<double> cpuMicros;
   long peakKb = 0;
   for (int i = 0; i < runs; ++i) {
     auto start = std::chrono::steady_clock::now();
@@ -42,8 +45,11 @@ int main(int argc, char** argv) {
     }
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     peakKb = std::max(peakKb, usage.ru_maxrss);
+    auto toMicros = [](const timeval& t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
+    cpuMicros.push_back(toMicros(usage.ru_utime) + toMicros(usage.ru_stime));
   }
   std::sort(micros.begin(), micros.end());
-  std::printf("%.0f %.0f %ld\n", micros[micros.size() / 2], micros.front(), peakKb);
+  std::sort(cpuMicros.begin(), cpuMicros.end());
+  std::printf("%.0f %.0f %ld %.0f\n", micros[micros.size() / 2], micros.front(), peakKb, cpuMicros[cpuMicros.size() / 2]);
   return 0;
 }

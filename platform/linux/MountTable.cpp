@@ -1,13 +1,11 @@
 // The kernel mount table of this host, read through libmount, and statfs figures.
-#include <libmount/libmount.h>
 #include <sys/statfs.h>
 
 #include <limits>
-#include <mutex>
 #include <string>
 #include <utility>
 
-#include "platform/linux/LibmountHandles.hpp"
+#include "platform/linux/Libmount.hpp"
 #include "platform/linux/LiveMountTable.hpp"
 
 namespace strandel::platform::live {
@@ -15,35 +13,29 @@ namespace {
 
 std::string_view viewOf(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
-// libmount sets up its debug mask lazily on first use; doing it once here, before any table
-// exists, keeps scans on several threads from racing on it.
-void initLibmountOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { mnt_init_debug(0); });
-}
-
 class LiveMountTable final : public MountTable {
  public:
   explicit LiveMountTable(std::string mountInfoPath) : mountInfoPath_(std::move(mountInfoPath)) {}
 
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
-    initLibmountOnce();
+    const LibmountCalls* mnt = libmount();
+    if (!mnt) return false;
     // Each scan owns its table and iterator; nothing of libmount is shared between calls.
-    LibmountTable table(mnt_new_table());
+    LibmountTable table(mnt->newTable());
     if (!table) return false;
     // The kernel's own view of this process's mounts. libmount undoes the kernel's octal escapes
     // (blank \040, tab \011, line feed \012, backslash \134) and leaves every other byte as it
     // stands, so names arrive as the raw bytes they were mounted with, UTF-8 or not.
-    if (mnt_table_parse_file(table.get(), mountInfoPath_.c_str()) != 0) return false;
-    LibmountIter iter(mnt_new_iter(MNT_ITER_FORWARD));
+    if (mnt->tableParseFile(table.get(), mountInfoPath_.c_str()) != 0) return false;
+    LibmountIter iter(mnt->newIter(MNT_ITER_FORWARD));
     if (!iter) return false;
     libmnt_fs* fs = nullptr;
-    while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+    while (mnt->tableNextFs(table.get(), iter.get(), &fs) == 0) {
       // Mounts with no device behind them (proc, sysfs, tmpfs) often name their source "none";
       // both that and a missing source read as no source at all.
-      std::string_view source = viewOf(mnt_fs_get_source(fs));
+      std::string_view source = viewOf(mnt->fsGetSource(fs));
       if (source == "none") source = {};
-      MountEntryView entry{viewOf(mnt_fs_get_target(fs)), source, viewOf(mnt_fs_get_fstype(fs))};
+      MountEntryView entry{viewOf(mnt->fsGetTarget(fs)), source, viewOf(mnt->fsGetFstype(fs))};
       if (visit(entry)) break;
     }
     return true;
