@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -329,35 +330,24 @@ class UnstartableTools {
   std::set<std::string> tools_;
 };
 
-// Read buffers kept from one run to the next. A buffer's pages are faulted in once and its
-// growth copied once; each run after that reads into memory that is ready and hands out one
-// copy of exactly the output's size. Faulting in fresh pages and copying on growth cost a
-// large output several times the read itself (more in a virtual machine, where a page fault
-// is dear). Runs on several threads each take a buffer of their own.
-class ReadBuffers {
+// The size of the last output, so that the next run reserves room for one of its kind at once.
+// The output is read straight into the string that is handed out: no copy of it is ever made,
+// and with room reserved up front, none on growth either. Memory freed by the caller's last
+// output is usually what the allocator gives back for the next, already faulted in.
+class OutputSizeHint {
  public:
-  std::string take() {
-    std::lock_guard lock(mutex_);
-    if (spare_.empty()) return {};
-    std::string buffer = std::move(spare_.back());
-    spare_.pop_back();
-    return buffer;
-  }
-  // Kept only up to a size, so that one huge output does not stay in memory for good.
-  static bool keeps(const std::string& buffer) { return buffer.capacity() <= kMaxKept; }
-  void give(std::string buffer) {
-    if (!keeps(buffer)) return;
-    buffer.clear();
-    std::lock_guard lock(mutex_);
-    if (spare_.size() < kMaxSpare) spare_.push_back(std::move(buffer));
-  }
+  std::size_t room() const { return last_.load(std::memory_order_relaxed) + kReadSize; }
+  void note(std::size_t size) { last_.store(size, std::memory_order_relaxed); }
 
  private:
-  static constexpr std::size_t kMaxKept = std::size_t{16} << 20;
-  static constexpr std::size_t kMaxSpare = 4;
-  std::mutex mutex_;
-  std::vector<std::string> spare_;
+  std::atomic<std::size_t> last_{0};
 };
+
+// Reserved room that a much smaller output would carry out with it: such an output is copied
+// into a string of its own size, which costs little when it is small.
+void fitToSize(std::string& output) {
+  if (output.capacity() - output.size() > std::max(output.size(), kReadSize)) output.shrink_to_fit();
+}
 
 class HostProcesses final : public Processes {
  public:
@@ -383,23 +373,18 @@ class HostProcesses final : public Processes {
     ErrorRelay relay(std::move(errors->readEnd));
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
-    std::string buffer = buffers_.take();
     try {
+      reserveRoom(output.bytes);
       // A read error ends the output early; the bytes read until then are the tool's answer.
-      end = readToEnd(pipe->readEnd.get(), buffer, options_.outputCap, relay, deadline);
+      end = readToEnd(pipe->readEnd.get(), output.bytes, options_.outputCap, relay, deadline);
       if (end == ReadEnd::End || end == ReadEnd::Error) {
-        // A buffer too large to keep is the answer itself: no copy of a huge output.
-        if (buffers_.keeps(buffer)) {
-          output.bytes.assign(buffer);
-        } else {
-          output.bytes = std::move(buffer);
-        }
+        sizeHint_.note(output.bytes.size());
+        fitToSize(output.bytes);
       }
     } catch (const std::bad_alloc&) {
       // No memory for the output: it is as unusable as one over the cap.
       end = ReadEnd::OverCap;
     }
-    buffers_.give(std::move(buffer));
     if (end == ReadEnd::OverCap || end == ReadEnd::TimedOut) {
       // Output past the cap, or none in time, is no answer at all, and the tool is ended.
       stop(child);
@@ -482,9 +467,19 @@ class HostProcesses final : public Processes {
     return makePipe();
   }
 
+  // As much as the last output needed, never past the cap; a reservation the system refuses
+  // leaves the read to grow the string as it goes.
+  void reserveRoom(std::string& output) const {
+    try {
+      output.reserve(std::min(sizeHint_.room(), options_.outputCap + 1));
+      adviseHugePages(output);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   ProcessOptions options_;
   UnstartableTools unstartable_;
-  ReadBuffers buffers_;
+  OutputSizeHint sizeHint_;
 };
 
 }  // namespace
