@@ -192,29 +192,29 @@ SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, int s
                       options.standardInput, options.standardError, standardOutput, standardErrorOutput};
 }
 
-// Waits, passing on standard error, until the child ends or `until`; false when it has not.
-bool settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
-  while (!reapIfEnded(child)) {
-    if (Clock::now() >= until) return false;
-    if (relay.open()) {
-      pollfd entry{relay.fd(), POLLIN, 0};
-      int wait = std::min(Deadline::millisecondsUntil(until), 5);
-      if (base::retryAfterSignal([&] { return ::poll(&entry, 1, wait); }) > 0) relay.pump();
-    } else {
-      waitForExitUntil(child, std::min(until, Clock::now() + std::chrono::milliseconds(5)));
-    }
+// Waits, passing on standard error, until the child ends or `until`: how it ended; nothing
+// when it has not (the child is kept).
+std::optional<ExitStatus> settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
+  while (true) {
+    if (auto status = reapIfEnded(child)) return status;
+    if (Clock::now() >= until) return std::nullopt;
+    pollfd entry{relay.fd(), POLLIN, 0};
+    // Without a relay, poll of no descriptor is a short sleep.
+    int wait = std::min(Deadline::millisecondsUntil(until), relay.open() ? 5 : 1);
+    if (base::retryAfterSignal([&] { return ::poll(&entry, relay.open() ? 1 : 0, wait); }) > 0) relay.pump();
   }
-  return true;
 }
 
 // The end of a sandboxed run: the tool is given a moment to exit, then it and all it started
-// are ended; nothing outlives the call.
-void finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
-  if (!settle(child, relay, until)) {
+// are ended; nothing outlives the call. How the tool ended (killed: 137).
+std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
+  std::optional<ExitStatus> status = settle(child, relay, until);
+  if (!status) {
     killGroup(child);
-    waitForExit(std::move(child));
+    status = waitForExit(std::move(child));
   }
   relay.drainAndClose();
+  return status;
 }
 
 // The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
@@ -251,19 +251,23 @@ class LiveShellStream final : public ShellStream {
     return stored;
   }
 
-  void close() override {
+  std::optional<int> close() override {
     // A caller that stops reading before the end wants no more: a command that ignores the
     // broken pipe would otherwise hold this call for as long as it likes to print.
     bool early = output_ && !atEnd_;
     output_.reset();
+    std::optional<ExitStatus> status;
     if (!sandboxed_) {
       if (early && shell_) ::kill(shell_.get(), SIGKILL);
-      waitForExit(std::move(shell_));
-      return;
+      status = waitForExit(std::move(shell_));
+    } else {
+      if (early) killGroup(shell_);
+      if (shell_) status = finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
+      relay_.drainAndClose();
     }
-    if (early) killGroup(shell_);
-    if (shell_) finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
-    relay_.drainAndClose();
+    // Ended here because the caller stopped reading: how it ended says nothing of the command.
+    if (early) return std::nullopt;
+    return status;
   }
 
  private:
