@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "platform/posix/Processes.hpp"
 #include "platform/posix/ReadAppend.hpp"
@@ -59,6 +61,7 @@ class Deadline {
     if (limit.count() > 0) at_ = Clock::now() + limit;
   }
   bool bounded() const { return at_.has_value(); }
+  bool passed() const { return at_ && Clock::now() >= *at_; }
   // The earlier of the deadline and `wait` from now.
   Clock::time_point within(Clock::duration wait) const {
     Clock::time_point soon = Clock::now() + wait;
@@ -165,6 +168,16 @@ void adviseHugePages([[maybe_unused]] std::string& out) {
 #endif
 }
 
+// Moves `out` to storage of `capacity` bytes that is advised before the bytes so far are copied
+// in: the string's own reserve would copy them first, faulting the new storage in small pages.
+void growTo(std::string& out, std::size_t capacity) {
+  std::string larger;
+  larger.reserve(capacity);
+  adviseHugePages(larger);
+  larger.append(out);
+  out.swap(larger);
+}
+
 // Reads into the string itself, so the bytes are copied once, from the kernel, into storage
 // that is not zero-filled first (readAppend). The storage grows geometrically, so the whole
 // read costs time in proportion to the output. Never more than `cap` bytes are kept; one more
@@ -176,13 +189,18 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay, 
       // Straight to the cap once doubling would pass half of it: the string's own growth
       // would otherwise double once more past the cap, copying the whole output again.
       std::size_t wanted = std::max(2 * out.capacity(), used + kReadSize);
-      out.reserve(wanted > cap / 2 ? cap + 1 : wanted);
-      adviseHugePages(out);
+      growTo(out, wanted > cap / 2 ? cap + 1 : wanted);
     }
-    if (!awaitReadable(fd, relay, deadline)) return ReadEnd::TimedOut;
     std::size_t room = std::min(out.capacity(), cap + 1) - used;
     ssize_t n = readAppend(fd, out, room);
+    if (n < 0 && errno == EAGAIN) {
+      // Nothing there yet (a sandboxed run reads without blocking): wait for it, passing on
+      // standard error meanwhile. While output keeps coming, no poll is spent before each read.
+      if (!awaitReadable(fd, relay, deadline)) return ReadEnd::TimedOut;
+      continue;
+    }
     if (n <= 0) return n == 0 ? ReadEnd::End : ReadEnd::Error;
+    if (deadline.passed()) return ReadEnd::TimedOut;
   }
   return ReadEnd::OverCap;
 }
@@ -195,13 +213,22 @@ SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, int s
 // Waits, passing on standard error, until the child ends or `until`: how it ended; nothing
 // when it has not (the child is kept).
 std::optional<ExitStatus> settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
+  // A tool that has closed its output is usually gone within microseconds: it is looked at
+  // again after sleeps that start short and double.
+  auto step = std::chrono::microseconds(20);
   while (true) {
     if (auto status = reapIfEnded(child)) return status;
-    if (Clock::now() >= until) return std::nullopt;
-    pollfd entry{relay.fd(), POLLIN, 0};
-    // Without a relay, poll of no descriptor is a short sleep.
-    int wait = std::min(Deadline::millisecondsUntil(until), relay.open() ? 5 : 1);
-    if (base::retryAfterSignal([&] { return ::poll(&entry, relay.open() ? 1 : 0, wait); }) > 0) relay.pump();
+    Clock::time_point now = Clock::now();
+    if (now >= until) return std::nullopt;
+    if (relay.open()) {
+      pollfd entry{relay.fd(), POLLIN, 0};
+      int wait = std::min(Deadline::millisecondsUntil(until), 5);
+      if (base::retryAfterSignal([&] { return ::poll(&entry, 1, wait); }) > 0) relay.pump();
+    } else {
+      auto pause = std::min<Clock::duration>(step, until - now);
+      std::this_thread::sleep_for(pause);
+      step = std::min(2 * step, std::chrono::microseconds(5000));
+    }
   }
 }
 
@@ -375,6 +402,9 @@ class HostProcesses final : public Processes {
     }
     Deadline deadline(timeLimit());
     ErrorRelay relay(std::move(errors->readEnd));
+    // A sandboxed run's reads must also watch its standard error and its time limit: they are
+    // tried first and wait in poll only when nothing is there. Only our end is non-blocking.
+    if (options_.sandbox) ::fcntl(pipe->readEnd.get(), F_SETFL, O_NONBLOCK);
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
     try {
