@@ -8,6 +8,7 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "framework/Progress.hpp"
+#include "framework/VerifyRunner.hpp"
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
@@ -24,17 +25,18 @@ constexpr std::size_t kReadBufferSize = 2048;
 // Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
 // A command that can't be started leaves `output` empty and reports nothing. Output past the
 // cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
-void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
+// How the command ended, when it ran to its end.
+std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
   auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
-  if (!stream) return;
+  if (!stream) return std::nullopt;
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
     reportPiece(object, output, std::string_view(buffer.data(), *count));
     if (output.exhausted()) break;
   }
-  stream->close();
+  return stream->close();
 }
 
 // The volume a request names, as the text the disk utility is given: a string as it stands, a
@@ -93,16 +95,29 @@ std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arg
   return std::vector<std::uint8_t>(bytes, bytes + output.bytes().size());
 }
 
+// The library's own verify leaves the disk utility's exit status unread: its verdict is in
+// its output. The tool reads it, to exit as a script expects.
 void StrandelFramework::runWith(const PlistDict& request, const std::function<void(std::string&)>& reply) {
+  detail::verifyVolume(*this, request, reply);
+}
+
+std::optional<int> detail::verifyVolume(StrandelFramework& object, const PlistDict& request,
+                                        const std::function<void(std::string&)>& reply) {
   std::string text;
+  std::optional<int> status;
   if (auto volume = selectedVolume(request)) {
     // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
     // tool receives exactly "verifyVolume" and the volume text.
     ProgressBuffer output;
-    runDiskUtility(*this, "verifyVolume " + detail::shellQuoted(*volume), output);
-    if (!output.exhausted()) text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+    status = runDiskUtility(object, "verifyVolume " + detail::shellQuoted(*volume), output);
+    if (output.exhausted()) {
+      status.reset();
+    } else {
+      text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+    }
   }
   if (reply) reply(text);
+  return status;
 }
 
 }  // namespace strandel

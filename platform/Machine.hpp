@@ -107,8 +107,12 @@ class ShellStream {
   /// after a line feed, followed by a NUL. Gives the number of bytes stored before that NUL is
   /// written, or nothing at the end of the output or on a read error.
   virtual std::optional<std::size_t> readPiece(char* buffer, std::size_t capacity) = 0;
-  /// Closes the stream and waits for the command to end (the destructor does it too).
-  virtual void close() = 0;
+  /// Closes the stream and waits for the command to end (the destructor does it too). How the
+  /// command ended, as the shell gives it (`$?`): its exit code, or 128 plus the signal that
+  /// ended it (137 for one ended at its time limit). Nothing when the stream was closed before
+  /// the output's end (the command is then ended, and how says nothing of it) or was closed
+  /// already.
+  virtual std::optional<int> close() = 0;
 };
 
 class Processes {

@@ -30,21 +30,27 @@ extern char** environ;
 namespace strandel::platform::live {
 namespace {
 
-constexpr int kNamespaces = CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC |
-                            CLONE_NEWUTS | CLONE_NEWCGROUP;
+// Made for each start, after joining the kept user and network namespaces.
+constexpr int kFreshNamespaces = CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS | CLONE_NEWCGROUP;
 // Enough for the child's few frames, sanitizer builds included.
 constexpr std::size_t kChildStackSize = 256 * 1024;
+// Every start maps room for two: the joining process's stack and the program's.
+constexpr std::size_t kStackMapping = 2 * kChildStackSize;
 
 // What one run may take. A file written past the size limit ends the writer (SIGXFSZ).
 constexpr rlim_t kFileSizeLimit = rlim_t{64} << 20;
 constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
-// Counted in the sandbox's own user namespace only, so the user's other processes don't count.
-constexpr rlim_t kProcessLimit = 256;
+// Processes at once. Counted by the tool's own PID namespace, whose highest PID is set to one
+// more: that binds root too, whom RLIMIT_NPROC never stops. The kernel's least highest PID is
+// 301. On a kernel whose PID namespaces have no limit of their own (before 6.14), or without
+// namespaces, RLIMIT_NPROC stands in, which binds every user but root.
+constexpr rlim_t kProcessLimit = 300;
+constexpr char kPidMax[] = "301";
 
 // What the child says when it can't go on to the program.
 struct ChildResult {
-  int error;           // why
-  bool mappingFailed;  // because the kernel would not let it map its ids
+  int error;      // why
+  pid_t started;  // the program's process, once started through a process joining the namespaces
 };
 
 // ThreadSanitizer takes every clone for a fork and runs its fork bookkeeping in the child,
@@ -67,10 +73,9 @@ struct ChildContext {
   const Confinement* confinement;
   char** argv;
   char** envp;
-  uid_t uid;
-  gid_t gid;
   bool ownNamespaces;
-  ChildResult* result;  // in memory the child shares with the parent, however it is started
+  void* programStackTop;  // where the program's process runs, when a joining process starts it
+  ChildResult* result;    // in memory the child shares with the parent, however it is started
 };
 
 // Writes `text` to the file at `path` (a /proc file of the child's own).
@@ -100,11 +105,11 @@ std::size_t idMap(char* out, unsigned id) {
   return n;
 }
 
-bool mapIds(const ChildContext& context) {
+bool mapIds(uid_t uid, gid_t gid) {
   char map[48];
   if (!writeFile("/proc/self/setgroups", "deny", 4)) return false;
-  if (!writeFile("/proc/self/uid_map", map, idMap(map, context.uid))) return false;
-  return writeFile("/proc/self/gid_map", map, idMap(map, context.gid));
+  if (!writeFile("/proc/self/uid_map", map, idMap(map, uid))) return false;
+  return writeFile("/proc/self/gid_map", map, idMap(map, gid));
 }
 
 bool redirect(int from, int target) { return from == target ? ::fcntl(target, F_SETFD, 0) == 0 : ::dup2(from, target) == target; }
@@ -139,7 +144,9 @@ bool limit(int resource, rlim_t value) {
 bool limits(bool ownNamespaces) {
   if (!limit(RLIMIT_FSIZE, kFileSizeLimit) || !limit(RLIMIT_CORE, 0) || !limit(RLIMIT_AS, kAddressSpaceLimit))
     return false;
-  return !ownNamespaces || limit(RLIMIT_NPROC, kProcessLimit);
+  // Written while the child still has its powers in its own namespaces, before Landlock.
+  if (ownNamespaces && writeFile("/proc/sys/kernel/pid_max", kPidMax, sizeof kPidMax - 1)) return true;
+  return limit(RLIMIT_NPROC, kProcessLimit);
 }
 
 // No capability survives the exec, the user's own root included: the bounding set is emptied
@@ -169,10 +176,6 @@ void defaultSignals() {
 
 bool confine(ChildContext& context) {
   const Confinement& confinement = *context.confinement;
-  if (context.ownNamespaces && !mapIds(context)) {
-    context.result->mappingFailed = true;
-    return false;
-  }
   // A session of its own: no controlling terminal, and a process group the runner can end.
   if (::setsid() < 0) return false;
   if (!standardStreams(*context.request) || !limits(context.ownNamespaces)) return false;
@@ -216,59 +219,127 @@ void sayNoNamespacesOnce(int error) {
 
 struct StackTraits {
   static void* invalid() noexcept { return MAP_FAILED; }
-  static void free(void* stack) noexcept { ::munmap(stack, kChildStackSize); }
+  static void free(void* stack) noexcept { ::munmap(stack, kStackMapping); }
 };
 
 void reap(pid_t pid) { base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); }); }
 
-// Some kernels make the namespaces and then refuse the id maps (a security module's rule on
-// unprivileged user namespaces): that counts as a refusal too.
-pid_t cloneChild(ChildContext& context, void* stackTop) {
-  int flags = kSharedMemory | CLONE_VFORK | SIGCHLD;
-  context.ownNamespaces = !namespacesRefused.load(std::memory_order_relaxed);
-  if (context.ownNamespaces) {
-    pid_t pid = ::clone(childMain, stackTop, flags | kNamespaces, &context);
-    int error = errno;
-    if (pid >= 0 && !context.result->mappingFailed) return pid;
+// Runs between the runner and the program: joins the kept namespaces, makes the fresh ones, and
+// starts the program as the first process of its own PID namespace, which only a process that
+// made the namespace can do. The program becomes the runner's child (CLONE_PARENT), and this
+// process ends as soon as the program has been executed.
+int joinerMain(void* raw) {
+  auto& context = *static_cast<ChildContext*>(raw);
+  const KeptNamespaces& kept = *context.confinement->kept;
+  if (::setns(kept.user.get(), CLONE_NEWUSER) == 0 && ::setns(kept.net.get(), CLONE_NEWNET) == 0 &&
+      ::unshare(kFreshNamespaces) == 0) {
+    pid_t pid = ::clone(childMain, context.programStackTop, kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD,
+                        &context);
     if (pid >= 0) {
-      reap(pid);
-      error = context.result->error;
-    } else if (error != EPERM && error != EINVAL && error != ENOSPC && error != EUSERS && error != EACCES) {
-      return -1;
+      context.result->started = pid;
+      ::_exit(0);
     }
-    namespacesRefused.store(true, std::memory_order_relaxed);
-    sayNoNamespacesOnce(error);
-    context.ownNamespaces = false;
-    *context.result = {};
   }
-  return ::clone(childMain, stackTop, flags, &context);
+  context.result->error = errno != 0 ? errno : EPERM;
+  ::_exit(127);
+}
+
+// What the process that makes the kept namespaces hands back, in memory shared with the parent.
+struct KeptMaker {
+  uid_t uid;
+  gid_t gid;
+  int user = -1, net = -1;  // descriptors, in the table it shares with the parent
+  int error = 0;
+  bool mappingFailed = false;
+};
+
+int makerMain(void* raw) {
+  auto& maker = *static_cast<KeptMaker*>(raw);
+  if (!mapIds(maker.uid, maker.gid)) {
+    maker.error = errno != 0 ? errno : EPERM;
+    maker.mappingFailed = true;
+    ::_exit(127);
+  }
+  maker.user = ::open("/proc/self/ns/user", O_RDONLY | O_CLOEXEC);
+  maker.net = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+  maker.error = errno;
+  ::_exit(0);
+}
+
+bool isRefusal(int error) {
+  return error == EPERM || error == EINVAL || error == ENOSPC || error == EUSERS || error == EACCES;
+}
+
+// Runs `main` in a child started with `flags` and vfork semantics, every signal of the parent
+// blocked meanwhile: no handler of the parent may run in the child, on its borrowed stack and
+// memory.
+pid_t cloneBlocked(int (*main)(void*), void* stackTop, int flags, void* argument) {
+  sigset_t all, previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+  pid_t pid = ::clone(main, stackTop, kSharedMemory | CLONE_VFORK | SIGCHLD | flags, argument);
+  int error = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return pid;
 }
 
 }  // namespace
 
 bool ownNamespacesRefused() { return namespacesRefused.load(std::memory_order_relaxed); }
 
+std::optional<KeptNamespaces> makeKeptNamespaces() {
+  if (ownNamespacesRefused()) return KeptNamespaces{};
+  base::ScopedGeneric<void*, StackTraits> stack(
+      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+  if (!stack) return std::nullopt;
+  auto* maker = new (stack.get()) KeptMaker{::geteuid(), ::getegid()};
+  pid_t pid = cloneBlocked(makerMain, static_cast<char*>(stack.get()) + kStackMapping,
+                           CLONE_FILES | CLONE_NEWUSER | CLONE_NEWNET, maker);
+  int error = errno;
+  if (pid >= 0) reap(pid);
+  KeptNamespaces kept{base::UniqueFd(maker->user), base::UniqueFd(maker->net)};
+  if (kept) return kept;
+  // Some kernels make the namespaces and then refuse the id maps (a security module's rule on
+  // unprivileged user namespaces): that counts as a refusal too.
+  if (pid >= 0) {
+    if (!maker->mappingFailed) return std::nullopt;
+    error = maker->error;
+  } else if (!isRefusal(error)) {
+    return std::nullopt;
+  }
+  namespacesRefused.store(true, std::memory_order_relaxed);
+  sayNoNamespacesOnce(error);
+  return KeptNamespaces{};
+}
+
 ChildProcess startConfined(const SpawnRequest& request, const Confinement& confinement) {
   if (!confinement.seccomp || confinement.seccomp->empty()) return {};
   std::vector<char*> argv = argumentVector(request);
   if (argv.empty()) return {};
   char* emptyEnvironment[] = {nullptr};
+  bool joins = confinement.kept && *confinement.kept;
+  // Two stacks, the joining process's above the program's; the result lies at the bottom of
+  // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
+  // the parent reads it whether or not the children share all its memory.
+  base::ScopedGeneric<void*, StackTraits> stack(::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE,
+                                                       MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+  if (!stack) return {};
+  char* base = static_cast<char*>(stack.get());
   ChildContext context{&request, &confinement, argv.data(),
                        request.environment == Environment::Host ? environ : emptyEnvironment,
-                       ::geteuid(), ::getegid(), false, nullptr};
-  base::ScopedGeneric<void*, StackTraits> stack(
-      ::mmap(nullptr, kChildStackSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
-  if (!stack) return {};
-  // The result lies at the bottom of the child's stack, which grows down from the top: a
-  // shared mapping, so the parent reads it whether or not the child shares all its memory.
-  context.result = new (stack.get()) ChildResult{0, false};
-  // No handler of the parent may run in the child, on its borrowed stack and memory.
-  sigset_t all, previous;
-  sigfillset(&all);
-  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pid_t pid = cloneChild(context, static_cast<char*>(stack.get()) + kChildStackSize);
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+                       joins, base + kChildStackSize, new (base) ChildResult{0, -1}};
+  pid_t pid = cloneBlocked(joins ? joinerMain : childMain, base + kStackMapping, 0, &context);
   if (pid < 0) return {};
+  if (joins) {
+    // The joining process has ended by now (or is ending): the program, if it started, is ours.
+    reap(pid);
+    pid = context.result->started;
+    if (pid < 0) {
+      errno = context.result->error;
+      return {};
+    }
+  }
   if (context.result->error != 0) {
     reap(pid);
     errno = context.result->error;

@@ -107,7 +107,7 @@ class ImageToolSandbox final : public Sandbox {
   ChildProcess spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    return startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1, &filter_});
+    return startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1, &filter_, &kept_});
   }
 
  private:
@@ -116,7 +116,9 @@ class ImageToolSandbox final : public Sandbox {
     if (!usable_) return;
     filter_ = buildSeccompFilter();
     // Without its filter the sandbox would let a tool type into the terminal: nothing starts.
-    usable_ = !filter_.empty();
+    std::optional<KeptNamespaces> kept = makeKeptNamespaces();
+    usable_ = !filter_.empty() && kept;
+    if (kept) kept_ = std::move(*kept);
   }
   void buildRuleset() const;
 
@@ -124,6 +126,7 @@ class ImageToolSandbox final : public Sandbox {
   mutable std::once_flag built_;
   mutable UniqueFd ruleset_;
   mutable std::vector<sock_filter> filter_;
+  mutable KeptNamespaces kept_;
   mutable bool usable_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "platform/posix/Processes.hpp"
 #include "platform/posix/ReadAppend.hpp"
@@ -58,6 +61,7 @@ class Deadline {
     if (limit.count() > 0) at_ = Clock::now() + limit;
   }
   bool bounded() const { return at_.has_value(); }
+  bool passed() const { return at_ && Clock::now() >= *at_; }
   // The earlier of the deadline and `wait` from now.
   Clock::time_point within(Clock::duration wait) const {
     Clock::time_point soon = Clock::now() + wait;
@@ -164,6 +168,16 @@ void adviseHugePages([[maybe_unused]] std::string& out) {
 #endif
 }
 
+// Moves `out` to storage of `capacity` bytes that is advised before the bytes so far are copied
+// in: the string's own reserve would copy them first, faulting the new storage in small pages.
+void growTo(std::string& out, std::size_t capacity) {
+  std::string larger;
+  larger.reserve(capacity);
+  adviseHugePages(larger);
+  larger.append(out);
+  out.swap(larger);
+}
+
 // Reads into the string itself, so the bytes are copied once, from the kernel, into storage
 // that is not zero-filled first (readAppend). The storage grows geometrically, so the whole
 // read costs time in proportion to the output. Never more than `cap` bytes are kept; one more
@@ -175,13 +189,18 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay, 
       // Straight to the cap once doubling would pass half of it: the string's own growth
       // would otherwise double once more past the cap, copying the whole output again.
       std::size_t wanted = std::max(2 * out.capacity(), used + kReadSize);
-      out.reserve(wanted > cap / 2 ? cap + 1 : wanted);
-      adviseHugePages(out);
+      growTo(out, wanted > cap / 2 ? cap + 1 : wanted);
     }
-    if (!awaitReadable(fd, relay, deadline)) return ReadEnd::TimedOut;
     std::size_t room = std::min(out.capacity(), cap + 1) - used;
     ssize_t n = readAppend(fd, out, room);
+    if (n < 0 && errno == EAGAIN) {
+      // Nothing there yet (a sandboxed run reads without blocking): wait for it, passing on
+      // standard error meanwhile. While output keeps coming, no poll is spent before each read.
+      if (!awaitReadable(fd, relay, deadline)) return ReadEnd::TimedOut;
+      continue;
+    }
     if (n <= 0) return n == 0 ? ReadEnd::End : ReadEnd::Error;
+    if (deadline.passed()) return ReadEnd::TimedOut;
   }
   return ReadEnd::OverCap;
 }
@@ -191,29 +210,38 @@ SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, int s
                       options.standardInput, options.standardError, standardOutput, standardErrorOutput};
 }
 
-// Waits, passing on standard error, until the child ends or `until`; false when it has not.
-bool settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
-  while (!reapIfEnded(child)) {
-    if (Clock::now() >= until) return false;
+// Waits, passing on standard error, until the child ends or `until`: how it ended; nothing
+// when it has not (the child is kept).
+std::optional<ExitStatus> settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
+  // A tool that has closed its output is usually gone within microseconds: it is looked at
+  // again after sleeps that start short and double.
+  auto step = std::chrono::microseconds(20);
+  while (true) {
+    if (auto status = reapIfEnded(child)) return status;
+    Clock::time_point now = Clock::now();
+    if (now >= until) return std::nullopt;
     if (relay.open()) {
       pollfd entry{relay.fd(), POLLIN, 0};
       int wait = std::min(Deadline::millisecondsUntil(until), 5);
       if (base::retryAfterSignal([&] { return ::poll(&entry, 1, wait); }) > 0) relay.pump();
     } else {
-      waitForExitUntil(child, std::min(until, Clock::now() + std::chrono::milliseconds(5)));
+      auto pause = std::min<Clock::duration>(step, until - now);
+      std::this_thread::sleep_for(pause);
+      step = std::min(2 * step, std::chrono::microseconds(5000));
     }
   }
-  return true;
 }
 
 // The end of a sandboxed run: the tool is given a moment to exit, then it and all it started
-// are ended; nothing outlives the call.
-void finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
-  if (!settle(child, relay, until)) {
+// are ended; nothing outlives the call. How the tool ended (killed: 137).
+std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
+  std::optional<ExitStatus> status = settle(child, relay, until);
+  if (!status) {
     killGroup(child);
-    waitForExit(std::move(child));
+    status = waitForExit(std::move(child));
   }
   relay.drainAndClose();
+  return status;
 }
 
 // The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
@@ -250,19 +278,23 @@ class LiveShellStream final : public ShellStream {
     return stored;
   }
 
-  void close() override {
+  std::optional<int> close() override {
     // A caller that stops reading before the end wants no more: a command that ignores the
     // broken pipe would otherwise hold this call for as long as it likes to print.
     bool early = output_ && !atEnd_;
     output_.reset();
+    std::optional<ExitStatus> status;
     if (!sandboxed_) {
       if (early && shell_) ::kill(shell_.get(), SIGKILL);
-      waitForExit(std::move(shell_));
-      return;
+      status = waitForExit(std::move(shell_));
+    } else {
+      if (early) killGroup(shell_);
+      if (shell_) status = finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
+      relay_.drainAndClose();
     }
-    if (early) killGroup(shell_);
-    if (shell_) finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
-    relay_.drainAndClose();
+    // Ended here because the caller stopped reading: how it ended says nothing of the command.
+    if (early) return std::nullopt;
+    return status;
   }
 
  private:
@@ -329,35 +361,24 @@ class UnstartableTools {
   std::set<std::string> tools_;
 };
 
-// Read buffers kept from one run to the next. A buffer's pages are faulted in once and its
-// growth copied once; each run after that reads into memory that is ready and hands out one
-// copy of exactly the output's size. Faulting in fresh pages and copying on growth cost a
-// large output several times the read itself (more in a virtual machine, where a page fault
-// is dear). Runs on several threads each take a buffer of their own.
-class ReadBuffers {
+// The size of the last output, so that the next run reserves room for one of its kind at once.
+// The output is read straight into the string that is handed out: no copy of it is ever made,
+// and with room reserved up front, none on growth either. Memory freed by the caller's last
+// output is usually what the allocator gives back for the next, already faulted in.
+class OutputSizeHint {
  public:
-  std::string take() {
-    std::lock_guard lock(mutex_);
-    if (spare_.empty()) return {};
-    std::string buffer = std::move(spare_.back());
-    spare_.pop_back();
-    return buffer;
-  }
-  // Kept only up to a size, so that one huge output does not stay in memory for good.
-  static bool keeps(const std::string& buffer) { return buffer.capacity() <= kMaxKept; }
-  void give(std::string buffer) {
-    if (!keeps(buffer)) return;
-    buffer.clear();
-    std::lock_guard lock(mutex_);
-    if (spare_.size() < kMaxSpare) spare_.push_back(std::move(buffer));
-  }
+  std::size_t room() const { return last_.load(std::memory_order_relaxed) + kReadSize; }
+  void note(std::size_t size) { last_.store(size, std::memory_order_relaxed); }
 
  private:
-  static constexpr std::size_t kMaxKept = std::size_t{16} << 20;
-  static constexpr std::size_t kMaxSpare = 4;
-  std::mutex mutex_;
-  std::vector<std::string> spare_;
+  std::atomic<std::size_t> last_{0};
 };
+
+// Reserved room that a much smaller output would carry out with it: such an output is copied
+// into a string of its own size, which costs little when it is small.
+void fitToSize(std::string& output) {
+  if (output.capacity() - output.size() > std::max(output.size(), kReadSize)) output.shrink_to_fit();
+}
 
 class HostProcesses final : public Processes {
  public:
@@ -381,25 +402,23 @@ class HostProcesses final : public Processes {
     }
     Deadline deadline(timeLimit());
     ErrorRelay relay(std::move(errors->readEnd));
+    // A sandboxed run's reads must also watch its standard error and its time limit: they are
+    // tried first and wait in poll only when nothing is there. Only our end is non-blocking.
+    if (options_.sandbox) ::fcntl(pipe->readEnd.get(), F_SETFL, O_NONBLOCK);
     ToolOutput output;
     ReadEnd end = ReadEnd::OverCap;
-    std::string buffer = buffers_.take();
     try {
+      reserveRoom(output.bytes);
       // A read error ends the output early; the bytes read until then are the tool's answer.
-      end = readToEnd(pipe->readEnd.get(), buffer, options_.outputCap, relay, deadline);
+      end = readToEnd(pipe->readEnd.get(), output.bytes, options_.outputCap, relay, deadline);
       if (end == ReadEnd::End || end == ReadEnd::Error) {
-        // A buffer too large to keep is the answer itself: no copy of a huge output.
-        if (buffers_.keeps(buffer)) {
-          output.bytes.assign(buffer);
-        } else {
-          output.bytes = std::move(buffer);
-        }
+        sizeHint_.note(output.bytes.size());
+        fitToSize(output.bytes);
       }
     } catch (const std::bad_alloc&) {
       // No memory for the output: it is as unusable as one over the cap.
       end = ReadEnd::OverCap;
     }
-    buffers_.give(std::move(buffer));
     if (end == ReadEnd::OverCap || end == ReadEnd::TimedOut) {
       // Output past the cap, or none in time, is no answer at all, and the tool is ended.
       stop(child);
@@ -482,9 +501,19 @@ class HostProcesses final : public Processes {
     return makePipe();
   }
 
+  // As much as the last output needed, never past the cap; a reservation the system refuses
+  // leaves the read to grow the string as it goes.
+  void reserveRoom(std::string& output) const {
+    try {
+      output.reserve(std::min(sizeHint_.room(), options_.outputCap + 1));
+      adviseHugePages(output);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   ProcessOptions options_;
   UnstartableTools unstartable_;
-  ReadBuffers buffers_;
+  OutputSizeHint sizeHint_;
 };
 
 }  // namespace

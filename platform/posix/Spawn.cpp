@@ -51,6 +51,11 @@ struct SpawnAttrTraits {
 
 bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
+ExitStatus shellStatus(int waitStatus) {
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return WEXITSTATUS(waitStatus);
+}
+
 
 }  // namespace
 
@@ -128,10 +133,12 @@ ChildProcess spawnChild(const SpawnRequest& request) {
   return ChildProcess(pid);
 }
 
-void waitForExit(ChildProcess child) {
-  if (!child) return;
+std::optional<ExitStatus> waitForExit(ChildProcess child) {
+  if (!child) return std::nullopt;
   pid_t pid = child.release();
-  base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
+  int status = 0;
+  if (base::retryAfterSignal([&] { return ::waitpid(pid, &status, 0); }) != pid) return std::nullopt;
+  return shellStatus(status);
 }
 
 void reapAfterOutput(ChildProcess child) {
@@ -156,31 +163,20 @@ void reapAfterOutput(ChildProcess child) {
   // Dropping the value reaps the child if it has ended, or leaves it pending.
 }
 
-bool reapIfEnded(ChildProcess& child) {
-  if (!child || !reapIfEnded(child.get())) return !child;
+std::optional<ExitStatus> reapIfEnded(ChildProcess& child) {
+  if (!child) return std::nullopt;
+  int status = 0;
+  pid_t result = base::retryAfterSignal([&] { return ::waitpid(child.get(), &status, WNOHANG); });
+  if (result == 0) return std::nullopt;
   child.release();
-  return true;
+  // Not ours to reap (an error): nothing is known of how it ended, and it is let go all the same.
+  return result < 0 ? ExitStatus{255} : shellStatus(status);
 }
 
 void killGroup(const ChildProcess& child) {
   if (!child) return;
   ::kill(-child.get(), SIGKILL);
   ::kill(child.get(), SIGKILL);
-}
-
-bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point deadline) {
-  if (!child) return true;
-  long step = 20'000;
-  while (!reapIfEnded(child.get())) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return false;
-    long wait = std::min<long>(step, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
-    timespec pause{0, wait};
-    ::nanosleep(&pause, nullptr);
-    step = std::min(2 * step, 10'000'000L);
-  }
-  child.release();
-  return true;
 }
 
 void reapPendingChildren() {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,22 +41,25 @@ std::vector<char*> argumentVector(const SpawnRequest& request);
 /// an executable format, a path or argument holding a NUL, or no resources left.
 ChildProcess spawnChild(const SpawnRequest& request);
 
-/// Waits until the child has ended and reaps it (retrying after signals).
-void waitForExit(ChildProcess child);
+/// How a reaped child ended, as the shell gives it (`$?`): its exit code, or 128 plus the
+/// number of the signal that ended it.
+using ExitStatus = int;
+
+/// Waits until the child has ended and reaps it (retrying after signals): how it ended; nothing
+/// for an empty value.
+std::optional<ExitStatus> waitForExit(ChildProcess child);
 
 /// Ends the child and its process group at once (SIGKILL). A sandboxed child leads a session
 /// of its own, so that is all it started, unless its own PID namespace already took care.
 void killGroup(const ChildProcess& child);
 
-/// Reaps the child if it ends before `deadline`; false (the child kept) when it has not.
-bool waitForExitUntil(ChildProcess& child, std::chrono::steady_clock::time_point deadline);
-
 /// Reaps the child once it has closed its output: a child that is ending is waited for a
 /// short while; one that keeps running after that is left to a later run to reap.
 void reapAfterOutput(ChildProcess child);
 
-/// Reaps the child if it has ended (the value is then empty); false when it is still running.
-bool reapIfEnded(ChildProcess& child);
+/// Reaps the child if it has ended (the value is then empty): how it ended; nothing while it is
+/// still running, or for a value that was empty already.
+std::optional<ExitStatus> reapIfEnded(ChildProcess& child);
 
 /// Reaps, without waiting, every child left running by an earlier run that has ended since.
 void reapPendingChildren();

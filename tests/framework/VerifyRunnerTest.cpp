@@ -13,6 +13,7 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "framework/Progress.hpp"
+#include "framework/VerifyRunner.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -130,6 +131,35 @@ TEST(VerifyRunner, RunsTheSameWithoutADelegateAndKeepsTheShellWords) {
   EXPECT_EQ(asString(framework.diskUtilityCmd("verifyVolume   'Backup Disk'")), kThreeLines);
   EXPECT_EQ(textOf(framework.currentProgress()), kThreeLines);
   EXPECT_EQ(argumentsReceived(machine), verifyArguments("Backup Disk"));
+}
+
+// The library's reply is the output whatever the disk utility's end; the tool's entry also
+// tells that end, as the shell gives it.
+TEST(VerifyRunner, TellsHowTheDiskUtilityEndedBesideTheSameReply) {
+  struct Case {
+    std::string script, reply;
+    std::optional<int> status;
+  };
+  const Case cases[] = {
+      {"echo checked", "checked\n", 0},
+      {"echo 'errors found'; exit 5", "errors found\n", 5},
+      {"echo killed; kill -9 $$", "killed\n", 137},
+  };
+  for (const Case& c : cases) {
+    ImageBuilder image;
+    image.tool("/usr/sbin/diskutil", "#!/bin/sh\n" + c.script + "\n");
+    ScopedMachine machine(image);
+    StrandelFramework framework;
+    const PlistDict request{{"selectedVolume", PlistValue("disk2s1")}};
+    std::string reply, libraryReply;
+    EXPECT_EQ(verifyVolume(framework, request, [&](std::string& text) { reply = text; }), c.status) << c.script;
+    framework.runWith(request, [&](std::string& text) { libraryReply = text; });
+    EXPECT_EQ(reply, c.reply) << c.script;
+    EXPECT_EQ(libraryReply, c.reply) << c.script;
+  }
+  // A request that names nothing runs nothing, and there is no end to tell.
+  StrandelFramework framework;
+  EXPECT_EQ(verifyVolume(framework, {}, nullptr), std::nullopt);
 }
 
 // Whatever a request names reaches the disk utility as one inert argument, or is refused with

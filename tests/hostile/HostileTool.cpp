@@ -16,13 +16,16 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +87,29 @@ bool detachChild() {
   return pid > 0;
 }
 
+int waitForever(void*) {
+  for (;;) ::pause();
+}
+
+// Starts `count` processes that wait, all at once; true when every one started. They share
+// this process's memory, so that hundreds start within the test's time limit, and are ended
+// before the answer, so that none outlives the tool even where nothing else would end them.
+bool startMany(int count) {
+  constexpr int kMost = 1000;
+  static char stacks[kMost][16 * 1024];
+  std::vector<pid_t> started;
+  for (int i = 0; i < std::min(count, kMost); ++i) {
+    pid_t pid = ::clone(waitForever, stacks[i] + sizeof stacks[i], CLONE_VM | SIGCHLD, nullptr);
+    if (pid < 0) break;
+    started.push_back(pid);
+  }
+  int error = errno;
+  for (pid_t pid : started) ::kill(pid, SIGKILL);
+  for (pid_t pid : started) ::waitpid(pid, nullptr, 0);
+  errno = error;
+  return started.size() == static_cast<std::size_t>(count);
+}
+
 // Writes `bytes` to `path`; true only when every byte went out.
 bool fill(const char* path, long bytes) {
   ::signal(SIGXFSZ, SIG_IGN);  // a refusal then comes back as an error, not a silent end
@@ -140,5 +166,6 @@ int main(int argc, char** argv) {
   }
   if (what == "detach") return result(detachChild());
   if (what == "fill") return result(fill(arg, 300L << 20));
+  if (what == "fork") return result(startMany(std::atoi(arg)));
   return 2;
 }

@@ -172,6 +172,8 @@ std::vector<Escape> escapes() {
       {"renicing a host process", [](const Host&, const fs::path&) {
          return std::vector<std::string>{"renice", std::to_string(::getpid())};
        }, [](const Host& host, const fs::path&) { return ::getpriority(PRIO_PROCESS, 0) != host.nice; }},
+      {"400 processes at once, root included",
+       [](const Host&, const fs::path&) { return std::vector<std::string>{"fork", "400"}; }},
       {"300 MB on the image's disk", [](const Host&, const fs::path& image) {
          return std::vector<std::string>{"fill", (image / "root/tmp/big").string()};
        }, [](const Host&, const fs::path& image) {

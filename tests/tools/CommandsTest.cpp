@@ -308,6 +308,30 @@ TEST(TextAnswers, EscapeControlCharactersWhileScriptsGetEveryByte) {
   EXPECT_EQ(run.err, "strandel: no mount on '/x\\x1b[2J'\n");
 }
 
+// A disk utility that fails is told by the exit status, after its whole output; a volume that
+// is not there still exits 1, whatever the disk utility said.
+TEST(VerifyCommand, ExitsThreeAfterTheOutputWhenTheDiskUtilityFails) {
+  testing::TempDir dir;
+  testing::ImageBuilder image;
+  image.mount({.on = "/", .from = "/dev/disk1s5", .type = "apfs"});
+  image.tool("/usr/sbin/diskutil", "#!/bin/sh\necho 'errors found'\nexit 5\n");
+  image.write(dir.path());
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"verify", "disk1s5"}, 3, "errors found\n"},
+      {{"--format", "json", "verify", "disk1s5"}, 3, "\"errors found\\n\"\n"},
+      {{"verify", "disk9s9"}, 1, "errors found\n"},
+  };
+  for (const auto& [words, status, out] : cases) {
+    std::vector<std::string> arguments = {"--machine", dir.str()};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    testing::ToolRun run = testing::runStrandel(arguments);
+    EXPECT_EQ(run.status, status) << ::testing::PrintToString(words) << run.err;
+    EXPECT_EQ(run.out, out) << ::testing::PrintToString(words);
+  }
+  testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), "verify", "disk1s5"});
+  EXPECT_EQ(run.err, "strandel: the disk utility failed (exit status 5)\n");
+}
+
 TEST(RegistryCommand, PlistIsTheMachineImagesRegistry) {
   testing::ToolRun run = testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;

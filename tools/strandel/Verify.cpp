@@ -1,10 +1,12 @@
 // strandel verify VOLUME: the disk utility's verify of one volume, shown as it comes.
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <strandel/StrandelFramework.hpp>
 
+#include "framework/VerifyRunner.hpp"
 #include "tools/strandel/Command.hpp"
 #include "text/ControlEscape.hpp"
 #include "tools/strandel/Found.hpp"
@@ -29,6 +31,18 @@ class TranscriptDelegate : public StrandelDelegate {
   std::size_t shown_ = 0;
 };
 
+// Exit status of a verify whose disk utility ran and failed: told apart from a volume that is
+// not there (1) and a usage error (2).
+constexpr int kDiskUtilityFailed = 3;
+
+// A volume that is there whose disk utility failed exits so that a script sees it, with one
+// line saying how; the verdict itself is in the transcript.
+int statusAfter(std::optional<int> diskUtility) {
+  if (!diskUtility || *diskUtility == 0) return 0;
+  sayError("the disk utility failed (exit status " + std::to_string(*diskUtility) + ")");
+  return kDiskUtilityFailed;
+}
+
 int runVerify(const Context& context, const std::string& volume) {
   StrandelFramework framework;
   std::shared_ptr<TranscriptDelegate> transcript;
@@ -37,16 +51,20 @@ int runVerify(const Context& context, const std::string& volume) {
     framework.setDelegate(transcript);
   }
   std::string reply;
-  framework.runWith(PlistDict{{"selectedVolume", PlistValue(volume)}}, [&](std::string& text) { reply = text; });
+  std::optional<int> diskUtility = detail::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
+                                                        [&](std::string& text) { reply = text; });
   // The disk utility says what it could not find in its output, which is kept as it came.
   bool exists = deviceExists(context, volume) || mountPointExists(volume);
-  if (!transcript) return printAnswerAbout(context, PlistValue(reply), exists, "no volume '" + volume + "'");
+  if (!transcript) {
+    int status = printAnswerAbout(context, PlistValue(reply), exists, "no volume '" + volume + "'");
+    return status != 0 ? status : statusAfter(diskUtility);
+  }
   // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
   // it came and arrives here with its bad bytes marked.
   std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
   writeOut(detail::escapedControls(rest, detail::LineBreaks::Keep));
   if (!reply.empty() && reply.back() != '\n') writeOut("\n");
-  if (exists) return 0;
+  if (exists) return statusAfter(diskUtility);
   sayError("no volume '" + volume + "'");
   return 1;
 }
@@ -54,7 +72,7 @@ int runVerify(const Context& context, const std::string& volume) {
 }  // namespace
 
 void addVerifyCommand(CommandBuilder& tool, Context& context) {
-  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); its verdict is in the output; exit 1 when no volume answers to VOLUME");
+  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); its verdict is in the output; exit 1 when no volume answers to VOLUME, 3 when the disk utility failed");
   auto volume = std::make_shared<std::string>();
   command.argument("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point");
   command.onChosen([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });

@@ -1,0 +1,18 @@
+// The verify runner as the tool uses it: the library's verify, and how the disk utility ended.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <strandel/StrandelFramework.hpp>
+
+namespace strandel::detail {
+
+/// Does what `object.runWith(request, reply)` does, and gives how the disk utility ended, as
+/// its shell gives it (`$?`; 137 for one ended at its time limit). Nothing when it could not
+/// be started, its output went over the cap, or the request names no volume.
+std::optional<int> verifyVolume(StrandelFramework& object, const PlistDict& request,
+                                const std::function<void(std::string&)>& reply);
+
+}  // namespace strandel::detail
