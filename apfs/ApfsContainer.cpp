@@ -4,11 +4,11 @@
 #include <string_view>
 #include <utility>
 
-#include <strandel/Strandel.hpp>
-
+#include "apfs/ApfsContainer.hpp"
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
+#include "system/Version.hpp"
 #include "text/PathComponents.hpp"
 
 using namespace strandel::detail;
@@ -57,10 +57,10 @@ std::optional<PlistDict> detail::findContainerParsed(std::string_view listingByt
   return std::move(*match->asDictionary());
 }
 
-std::optional<PlistDict> getAPFSContainer(std::string_view device) {
+std::optional<PlistDict> apfs::container(std::string_view device) {
   // Both gates are read before the tool runs: an OS too old for APFS never starts it.
-  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
-  const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
+  if (system::compareCurrentVersionWith("10.12") == -1) return std::nullopt;
+  const bool storeFromPhysicalStores = system::compareCurrentVersionWith("10.13") == -1;
 
   std::optional<std::string> listing = runAPFSListTool();
   if (!listing) return std::nullopt;
@@ -71,8 +71,8 @@ std::optional<PlistDict> getAPFSContainer(std::string_view device) {
   return findContainerParsed(*listing, query);
 }
 
-bool GetVolumeAPFS(std::string_view mountPath) {
-  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return false;
+bool apfs::isApfsMount(std::string_view mountPath) {
+  if (system::compareCurrentVersionWith("10.12") == -1) return false;
   const std::optional<std::string_view> wanted = detail::pathTail(mountPath);
   bool isApfs = false;
   platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {

@@ -1,11 +1,11 @@
 // The role volumes of a container, and the role of one volume, from the APFS listing.
+#include "apfs/ApfsRoles.hpp"
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-
-#include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
 
@@ -41,7 +41,9 @@ void visitSearchedVolumes(const PlistDict& listing, std::string_view name,
   });
 }
 
-std::optional<std::string> roleVolume(std::string_view device, std::string_view role) {
+}  // namespace
+
+std::optional<std::string> apfs::roleVolume(std::string_view device, std::string_view role) {
   std::string_view name = device;
   if (name.starts_with("/dev/")) name.remove_prefix(5);
 
@@ -58,34 +60,15 @@ std::optional<std::string> roleVolume(std::string_view device, std::string_view 
   return found;
 }
 
-APFSVolumeRole roleOfName(std::optional<std::string_view> name) noexcept {
-  if (!name) return APFSVolumeRoleNone;
-  static constexpr std::pair<std::string_view, APFSVolumeRole> kRoles[] = {
-      {"System", APFSVolumeRoleSystem},     {"Data", APFSVolumeRoleData}, {"Preboot", APFSVolumeRolePreboot},
-      {"Recovery", APFSVolumeRoleRecovery}, {"VM", APFSVolumeRoleVM},     {"Backup", APFSVolumeRoleBackup},
-  };
-  for (const auto& [roleName, code] : kRoles) {
-    if (*name == roleName) return code;
-  }
-  return APFSVolumeRoleNone;
-}
-
-}  // namespace
-
-std::optional<std::string> getAPFSSystemVolume(std::string_view device) { return roleVolume(device, "System"); }
-std::optional<std::string> getAPFSDataVolume(std::string_view device) { return roleVolume(device, "Data"); }
-std::optional<std::string> getAPFSPrebootVolume(std::string_view device) { return roleVolume(device, "Preboot"); }
-std::optional<std::string> getAPFSRecoveryVolume(std::string_view device) { return roleVolume(device, "Recovery"); }
-
-APFSVolumeRole getAPFSVolumeRole(std::string_view bsdName) {
+std::optional<std::string> apfs::firstRoleOfVolume(std::string_view bsdName) {
   // The name is taken exactly as given: a device path ("/dev/disk3s1") names no listed volume.
   std::optional<PlistDict> listing = readAPFSListing();
-  if (!listing) return APFSVolumeRoleNone;
+  if (!listing) return std::nullopt;
 
-  APFSVolumeRole role = APFSVolumeRoleNone;
+  std::optional<std::string> role;
   visitSearchedVolumes(*listing, bsdName, [&](const PlistValue& volume) {
     if (stringEntry(&volume, "DeviceIdentifier") != bsdName) return false;
-    role = roleOfName(firstRole(volume));
+    if (auto name = firstRole(volume)) role = std::string(*name);
     return true;
   });
   return role;

@@ -1,7 +1,5 @@
 #include "framework/NetworkBackup.hpp"
 
-#include <strandel/Strandel.hpp>
-
 #include "framework/DescriptionValues.hpp"
 #include "text/PathComponents.hpp"
 
@@ -27,7 +25,7 @@ bool detail::isNetworkBackupImage(platform::Registry& registry, std::string_view
          descriptionTextView(*description, "DAVolumeName") == *imageName;
 }
 
-bool isNetworkTimeMachine(std::string_view device) {
+bool framework::isNetworkTimeMachine(std::string_view device) {
   auto machine = platform::current();
   return isNetworkBackupImage(machine->registry(), device, networkBackupImageName(machine->files()));
 }

@@ -21,3 +21,11 @@ bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
                           const std::optional<std::string>& imageName);
 
 }  // namespace strandel::detail
+
+namespace strandel::framework {
+
+/// Whether `device` is the mounted disk image of a network Time Machine backup, by the
+/// preferences and the registry of the current machine. False when either can't be read.
+bool isNetworkTimeMachine(std::string_view device);
+
+}  // namespace strandel::framework

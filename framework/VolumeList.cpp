@@ -4,7 +4,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include <strandel/Strandel.hpp>
+#include <strandel/StrandelFramework.hpp>
+#include <strandel/VolumeKeys.hpp>
 
 #include "framework/ContainerMembers.hpp"
 #include "framework/DescriptionValues.hpp"

@@ -10,9 +10,8 @@
 #include <optional>
 #include <string>
 
-#include <strandel/Strandel.hpp>
-
 #include "platform/Machine.hpp"
+#include "system/Version.hpp"
 #include "base/Utf8.hpp"
 
 using namespace strandel::detail;
@@ -133,9 +132,9 @@ bool detail::fullDiskAccessGranted(std::string_view dump) {
   return application && backgroundTool && rundleAgent;
 }
 
-bool isFullDiskAccessSetup() {
+bool system::isFullDiskAccessSetup() {
   // Full Disk Access exists from 10.14 on; before, there is nothing to ask and nothing is run.
-  if (ZVCompareCurrentSystemVersionWith("10.14") == -1) return false;
+  if (compareCurrentVersionWith("10.14") == -1) return false;
 
   auto machine = platform::current();
   platform::Files& files = machine->files();

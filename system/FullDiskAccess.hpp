@@ -18,3 +18,11 @@ bool fullDiskAccessGranted(std::string_view dump);
 bool textBoolValue(std::string_view text);
 
 }  // namespace strandel::detail
+
+namespace strandel::system {
+
+/// Whether the privacy database grants Full Disk Access to the application, its background tool
+/// and the Rundle background agent. False on an OS older than 10.14 and on any failure.
+bool isFullDiskAccessSetup();
+
+}  // namespace strandel::system
