@@ -9,9 +9,7 @@
 
 #include "apfs/ApfsListing.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::apfs {
 namespace {
 
 // Whether the lookup for `name` searches `container`. The test is on the text alone, so the
@@ -43,7 +41,7 @@ void visitSearchedVolumes(const PlistDict& listing, std::string_view name,
 
 }  // namespace
 
-std::optional<std::string> apfs::roleVolume(std::string_view device, std::string_view role) {
+std::optional<std::string> roleVolume(std::string_view device, std::string_view role) {
   std::string_view name = device;
   if (name.starts_with("/dev/")) name.remove_prefix(5);
 
@@ -60,7 +58,7 @@ std::optional<std::string> apfs::roleVolume(std::string_view device, std::string
   return found;
 }
 
-std::optional<std::string> apfs::firstRoleOfVolume(std::string_view bsdName) {
+std::optional<std::string> firstRoleOfVolume(std::string_view bsdName) {
   // The name is taken exactly as given: a device path ("/dev/disk3s1") names no listed volume.
   std::optional<PlistDict> listing = readAPFSListing();
   if (!listing) return std::nullopt;
@@ -74,4 +72,4 @@ std::optional<std::string> apfs::firstRoleOfVolume(std::string_view bsdName) {
   return role;
 }
 
-}  // namespace strandel
+}  // namespace strandel::apfs

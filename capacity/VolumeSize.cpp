@@ -10,8 +10,6 @@
 #include "system/MountLookup.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel::capacity {
 namespace {
 
@@ -37,7 +35,7 @@ double numberOrZero(const PlistDict& entry, std::string_view key) {
 
 std::optional<std::string> containerNameOfDevice(std::string_view device) {
   constexpr std::string_view kDisk = "disk";
-  std::string_view last = detail::lastPathComponent(device);
+  std::string_view last = text::lastPathComponent(device);
   auto disk = last.find(kDisk);
   if (disk == std::string_view::npos) return std::nullopt;
   // The piece between the first "disk" and the next one, then its part before the first "s":

@@ -12,8 +12,6 @@
 #include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel {
 namespace {
 
@@ -24,14 +22,14 @@ constexpr std::size_t kReadBufferSize = 2048;
 // Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
 // A command that can't be started leaves `output` empty and reports nothing. Output past the
 // cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
-void runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
+void runDiskUtility(StrandelFramework& object, std::string_view arguments, framework::ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
   auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
   if (!stream) return;
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
-    reportPiece(object, output, std::string_view(buffer.data(), *count));
+    framework::reportPiece(object, output, std::string_view(buffer.data(), *count));
     if (output.exhausted()) break;
   }
   stream->close();
@@ -85,7 +83,7 @@ std::string textWithReplacements(std::string_view bytes) {
 }  // namespace
 
 std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
-  ProgressBuffer output;
+  framework::ProgressBuffer output;
   runDiskUtility(*this, arguments, output);
   // An output over the cap is no answer, as one that printed nothing usable.
   if (output.exhausted()) return {};
@@ -98,8 +96,8 @@ void StrandelFramework::runWith(const PlistDict& request, const std::function<vo
   if (auto volume = selectedVolume(request)) {
     // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
     // tool receives exactly "verifyVolume" and the volume text.
-    ProgressBuffer output;
-    runDiskUtility(*this, "verifyVolume " + detail::shellQuoted(*volume), output);
+    framework::ProgressBuffer output;
+    runDiskUtility(*this, "verifyVolume " + text::shellQuoted(*volume), output);
     if (!output.exhausted()) text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
   }
   if (reply) reply(text);

@@ -14,9 +14,7 @@
 #include "system/Version.hpp"
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 constexpr std::string_view kService = "kTCCServiceSystemPolicyAllFiles";
@@ -102,7 +100,7 @@ base::UniqueFd createTemporaryFile(platform::Files& files) {
 
 }  // namespace
 
-bool detail::textBoolValue(std::string_view text) {
+bool textBoolValue(std::string_view text) {
   while (std::size_t n = blankLength(text)) text.remove_prefix(n);
   if (text.starts_with('+') || text.starts_with('-')) text.remove_prefix(1);
   while (text.starts_with('0')) text.remove_prefix(1);
@@ -111,7 +109,7 @@ bool detail::textBoolValue(std::string_view text) {
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
 }
 
-bool detail::fullDiskAccessGranted(std::string_view dump) {
+bool fullDiskAccessGranted(std::string_view dump) {
   bool application = false, backgroundTool = false, rundleAgent = false;
   while (!dump.empty()) {
     std::size_t end = dump.find('\n');
@@ -132,7 +130,7 @@ bool detail::fullDiskAccessGranted(std::string_view dump) {
   return application && backgroundTool && rundleAgent;
 }
 
-bool system::isFullDiskAccessSetup() {
+bool isFullDiskAccessSetup() {
   // Full Disk Access exists from 10.14 on; before, there is nothing to ask and nothing is run.
   if (compareCurrentVersionWith("10.14") == -1) return false;
 
@@ -160,4 +158,4 @@ bool system::isFullDiskAccessSetup() {
   return granted;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::system {
 
 /// Whether `dump` (the privacy database's `access` table as text: one row a line, columns split
 /// by "|") has a true grant of "kTCCServiceSystemPolicyAllFiles" for each of the three clients:
@@ -17,7 +17,7 @@ bool fullDiskAccessGranted(std::string_view dump);
 /// the rest is ignored. False for anything else, "" included.
 bool textBoolValue(std::string_view text);
 
-}  // namespace strandel::detail
+}  // namespace strandel::system
 
 namespace strandel::system {
 

@@ -13,8 +13,6 @@
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel::system {
 namespace {
 

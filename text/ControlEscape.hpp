@@ -9,7 +9,7 @@
 
 #include <strandel/Export.hpp>
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// Whether line feeds and tabs pass: a transcript keeps its lines, a value or a cell does not.
 enum class LineBreaks { Escape, Keep };
@@ -19,4 +19,4 @@ enum class LineBreaks { Escape, Keep };
 /// lsblk's tables write them, so that the text can be read back; everything else as it stands.
 STRANDEL_EXPORT std::string escapedControls(std::string_view text, LineBreaks lineBreaks);
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

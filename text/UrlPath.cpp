@@ -4,7 +4,7 @@
 
 #include "base/Utf8.hpp"
 
-namespace strandel::detail {
+namespace strandel::text {
 namespace {
 
 bool isAsciiLetter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -57,4 +57,4 @@ std::string urlPath(std::string_view url) {
   return path;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text
