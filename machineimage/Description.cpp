@@ -8,7 +8,7 @@
 
 #include "machineimage/Checking.hpp"
 #include "machineimage/MachinePlist.hpp"
-#include "text/AsciiCase.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::machineimage {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "base/Handles.hpp"
 #include "base/Utf8.hpp"
-#include "text/AsciiCase.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::platform::live {
 namespace {
