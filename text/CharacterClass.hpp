@@ -19,6 +19,9 @@ constexpr std::optional<int> hexValue(char c) noexcept {
 
 constexpr char asciiUpper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+/// Whether `text` holds a NUL, which would cut it short where it is handed on as a C string.
+constexpr bool hasNul(std::string_view text) noexcept { return text.find('\0') != std::string_view::npos; }
+
 /// `text` with a to z made upper case and every other byte as it was.
 inline std::string asciiUppercased(std::string_view text) {
   std::string out(text);
