@@ -4,16 +4,14 @@
 #include <string_view>
 #include <utility>
 
-#include <strandel/Strandel.hpp>
-
+#include "apfs/ApfsContainer.hpp"
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
+#include "system/Version.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::apfs {
 namespace {
 
 // The store name that the suffix test uses. Before 10.13 the disk utility's
@@ -39,7 +37,7 @@ std::string_view untilNul(std::string_view bytes) noexcept { return bytes.substr
 
 }  // namespace
 
-std::optional<PlistDict> detail::findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
+std::optional<PlistDict> findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
   std::optional<PlistValue> listing = readPlist(listingBytes);
   PlistDict* top = listing ? listing->asDictionary() : nullptr;
   if (!top) return std::nullopt;
@@ -57,23 +55,23 @@ std::optional<PlistDict> detail::findContainerParsed(std::string_view listingByt
   return std::move(*match->asDictionary());
 }
 
-std::optional<PlistDict> getAPFSContainer(std::string_view device) {
+std::optional<PlistDict> container(std::string_view device) {
   // Both gates are read before the tool runs: an OS too old for APFS never starts it.
-  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return std::nullopt;
-  const bool storeFromPhysicalStores = ZVCompareCurrentSystemVersionWith("10.13") == -1;
+  if (system::compareCurrentVersionWith("10.12") == -1) return std::nullopt;
+  const bool storeFromPhysicalStores = system::compareCurrentVersionWith("10.13") == -1;
 
   std::optional<std::string> listing = runAPFSListTool();
   if (!listing) return std::nullopt;
-  const ContainerQuery query{device, detail::lastPathComponent(device), storeFromPhysicalStores};
+  const ContainerQuery query{device, text::lastPathComponent(device), storeFromPhysicalStores};
   // Parsing the whole listing costs several times the tool's run; the skim builds only the
   // container asked for, and leaves what it can't read to the parser.
   if (auto skimmed = findContainerSkimmed(*listing, query)) return std::move(*skimmed);
   return findContainerParsed(*listing, query);
 }
 
-bool GetVolumeAPFS(std::string_view mountPath) {
-  if (ZVCompareCurrentSystemVersionWith("10.12") == -1) return false;
-  const std::optional<std::string_view> wanted = detail::pathTail(mountPath);
+bool isApfsMount(std::string_view mountPath) {
+  if (system::compareCurrentVersionWith("10.12") == -1) return false;
+  const std::optional<std::string_view> wanted = text::pathTail(mountPath);
   bool isApfs = false;
   platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {
     // An argument without a tail matches no entry; the table has been read all the same.
@@ -81,7 +79,7 @@ bool GetVolumeAPFS(std::string_view mountPath) {
     std::string_view mountedOn = untilNul(entry.mountedOn);
     // A mount point that is not valid UTF-8 can't be decoded and has no tail.
     if (!base::isValidUtf8(mountedOn)) return false;
-    std::optional<std::string_view> tail = detail::pathTail(mountedOn);
+    std::optional<std::string_view> tail = text::pathTail(mountedOn);
     if (!tail || *tail != *wanted) return false;
     // The first entry with the same tail decides; later ones are not looked at.
     isApfs = untilNul(entry.type) == "apfs";
@@ -90,4 +88,4 @@ bool GetVolumeAPFS(std::string_view mountPath) {
   return isApfs;
 }
 
-}  // namespace strandel
+}  // namespace strandel::apfs

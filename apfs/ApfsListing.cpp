@@ -4,11 +4,9 @@
 
 #include "platform/Machine.hpp"
 
-using namespace strandel::detail;
+namespace strandel::apfs {
 
-namespace strandel {
-
-std::optional<std::string> detail::runAPFSListTool() {
+std::optional<std::string> runAPFSListTool() {
   platform::ToolRunOptions options;
   options.tool = "/usr/sbin/diskutil";
   options.arguments = {"apfs", "list", "-plist"};
@@ -19,7 +17,7 @@ std::optional<std::string> detail::runAPFSListTool() {
   return std::move(output->bytes);
 }
 
-std::optional<PlistDict> detail::readAPFSListing() {
+std::optional<PlistDict> readAPFSListing() {
   auto output = runAPFSListTool();
   if (!output) return std::nullopt;
   auto listing = readPlist(*output);
@@ -27,24 +25,24 @@ std::optional<PlistDict> detail::readAPFSListing() {
   return std::move(*listing->asDictionary());
 }
 
-std::optional<std::string_view> detail::stringEntry(const PlistValue* node, std::string_view key) noexcept {
+std::optional<std::string_view> stringEntry(const PlistValue* node, std::string_view key) noexcept {
   const PlistValue* value = node ? node->find(key) : nullptr;
   const std::string* text = value ? value->asString() : nullptr;
   if (!text) return std::nullopt;
   return std::string_view(*text);
 }
 
-const PlistArray* detail::arrayEntry(const PlistValue* node, std::string_view key) noexcept {
+const PlistArray* arrayEntry(const PlistValue* node, std::string_view key) noexcept {
   const PlistValue* value = node ? node->find(key) : nullptr;
   return value ? value->asArray() : nullptr;
 }
 
-const PlistArray* detail::arrayEntry(const PlistDict& dict, std::string_view key) noexcept {
+const PlistArray* arrayEntry(const PlistDict& dict, std::string_view key) noexcept {
   auto found = dict.find(key);
   return found == dict.end() ? nullptr : found->second.asArray();
 }
 
-bool detail::visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit) {
+bool visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit) {
   if (!array) return false;
   for (const PlistValue& item : *array) {
     if (visit(item)) return true;
@@ -52,9 +50,9 @@ bool detail::visitItems(const PlistArray* array, const std::function<bool(const 
   return false;
 }
 
-const PlistValue* detail::firstItem(const PlistArray* array) noexcept {
+const PlistValue* firstItem(const PlistArray* array) noexcept {
   if (!array || array->empty()) return nullptr;
   return &array->front();
 }
 
-}  // namespace strandel
+}  // namespace strandel::apfs

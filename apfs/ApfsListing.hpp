@@ -9,7 +9,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::detail {
+namespace strandel::apfs {
 
 /// Runs `/usr/sbin/diskutil apfs list -plist` once, with an empty environment: its output, or
 /// nothing when the tool can't be started.
@@ -53,4 +53,4 @@ bool visitItems(const PlistArray* array, const std::function<bool(const PlistVal
 /// The first item of an array; nullptr when it is null or empty.
 const PlistValue* firstItem(const PlistArray* array) noexcept;
 
-}  // namespace strandel::detail
+}  // namespace strandel::apfs

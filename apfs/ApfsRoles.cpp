@@ -1,17 +1,15 @@
 // The role volumes of a container, and the role of one volume, from the APFS listing.
+#include "apfs/ApfsRoles.hpp"
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include <strandel/Strandel.hpp>
-
 #include "apfs/ApfsListing.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::apfs {
 namespace {
 
 // Whether the lookup for `name` searches `container`. The test is on the text alone, so the
@@ -41,6 +39,8 @@ void visitSearchedVolumes(const PlistDict& listing, std::string_view name,
   });
 }
 
+}  // namespace
+
 std::optional<std::string> roleVolume(std::string_view device, std::string_view role) {
   std::string_view name = device;
   if (name.starts_with("/dev/")) name.remove_prefix(5);
@@ -58,37 +58,18 @@ std::optional<std::string> roleVolume(std::string_view device, std::string_view 
   return found;
 }
 
-APFSVolumeRole roleOfName(std::optional<std::string_view> name) noexcept {
-  if (!name) return APFSVolumeRoleNone;
-  static constexpr std::pair<std::string_view, APFSVolumeRole> kRoles[] = {
-      {"System", APFSVolumeRoleSystem},     {"Data", APFSVolumeRoleData}, {"Preboot", APFSVolumeRolePreboot},
-      {"Recovery", APFSVolumeRoleRecovery}, {"VM", APFSVolumeRoleVM},     {"Backup", APFSVolumeRoleBackup},
-  };
-  for (const auto& [roleName, code] : kRoles) {
-    if (*name == roleName) return code;
-  }
-  return APFSVolumeRoleNone;
-}
-
-}  // namespace
-
-std::optional<std::string> getAPFSSystemVolume(std::string_view device) { return roleVolume(device, "System"); }
-std::optional<std::string> getAPFSDataVolume(std::string_view device) { return roleVolume(device, "Data"); }
-std::optional<std::string> getAPFSPrebootVolume(std::string_view device) { return roleVolume(device, "Preboot"); }
-std::optional<std::string> getAPFSRecoveryVolume(std::string_view device) { return roleVolume(device, "Recovery"); }
-
-APFSVolumeRole getAPFSVolumeRole(std::string_view bsdName) {
+std::optional<std::string> firstRoleOfVolume(std::string_view bsdName) {
   // The name is taken exactly as given: a device path ("/dev/disk3s1") names no listed volume.
   std::optional<PlistDict> listing = readAPFSListing();
-  if (!listing) return APFSVolumeRoleNone;
+  if (!listing) return std::nullopt;
 
-  APFSVolumeRole role = APFSVolumeRoleNone;
+  std::optional<std::string> role;
   visitSearchedVolumes(*listing, bsdName, [&](const PlistValue& volume) {
     if (stringEntry(&volume, "DeviceIdentifier") != bsdName) return false;
-    role = roleOfName(firstRole(volume));
+    if (auto name = firstRole(volume)) role = std::string(*name);
     return true;
   });
   return role;
 }
 
-}  // namespace strandel
+}  // namespace strandel::apfs

@@ -14,9 +14,7 @@
 
 #include "apfs/ApfsListing.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::apfs {
 namespace {
 
 bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -257,7 +255,7 @@ class Skim {
 
 }  // namespace
 
-std::optional<std::optional<PlistDict>> detail::findContainerSkimmed(std::string_view listing, const ContainerQuery& query) {
+std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing, const ContainerQuery& query) {
   auto found = Skim(listing, query).run();
   if (!found) return std::nullopt;
   if (!*found) return std::optional<PlistDict>();
@@ -268,4 +266,4 @@ std::optional<std::optional<PlistDict>> detail::findContainerSkimmed(std::string
   return std::optional<PlistDict>(std::move(*container->asDictionary()));
 }
 
-}  // namespace strandel
+}  // namespace strandel::apfs

@@ -19,8 +19,6 @@
 #include "apfs/ApfsListing.hpp"
 #include "platform/Machine.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using namespace strandel;

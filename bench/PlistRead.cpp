@@ -34,8 +34,6 @@
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using namespace strandel;
@@ -169,7 +167,7 @@ const std::string& hostile(int which) {
 void BM_HostileRefused(benchmark::State& state) {
   const std::string& bytes = hostile(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    auto read = readPlistExplained(bytes);
+    auto read = strandel::plist::readPlistExplained(bytes);
     if (read.value) state.SkipWithError("read");
     benchmark::DoNotOptimize(read);
   }

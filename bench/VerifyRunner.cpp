@@ -25,8 +25,6 @@
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 constexpr std::size_t kRead = 2047;
@@ -94,8 +92,8 @@ void BM_ProgressRunner(benchmark::State& state) {
     strandel::StrandelFramework framework;
     auto watcher = std::make_shared<Watcher>();
     framework.setDelegate(watcher);
-    strandel::detail::ProgressBuffer kept;
-    forEachRead(text, [&](std::string_view read) { strandel::detail::reportPiece(framework, kept, read); });
+    strandel::framework::ProgressBuffer kept;
+    forEachRead(text, [&](std::string_view read) { strandel::framework::reportPiece(framework, kept, read); });
     auto bytes = reinterpret_cast<const std::uint8_t*>(kept.bytes().data());
     std::vector<std::uint8_t> result(bytes, bytes + kept.bytes().size());
     benchmark::DoNotOptimize(result.data());

@@ -21,8 +21,6 @@
 
 #include "system/VersionCompare.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using namespace strandel;
@@ -64,7 +62,7 @@ void BM_BareCompare(benchmark::State& state, const char* argument) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(running);
     benchmark::DoNotOptimize(version);
-    benchmark::DoNotOptimize(compareVersionTexts(running, version));
+    benchmark::DoNotOptimize(strandel::system::compareVersionTexts(running, version));
   }
 }
 
@@ -92,7 +90,7 @@ int tightDigitCompare(std::string_view a, std::string_view b) {
 void BM_FloorTightLoop(benchmark::State& state, const char* argument) {
   std::string running = kRunning;
   std::string version = argument;
-  if (tightDigitCompare(running, version) != compareVersionTexts(running, version)) state.SkipWithError("the floor disagrees");
+  if (tightDigitCompare(running, version) != strandel::system::compareVersionTexts(running, version)) state.SkipWithError("the floor disagrees");
   for (auto _ : state) {
     benchmark::DoNotOptimize(running);
     benchmark::DoNotOptimize(version);

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <limits>
 
-#include <strandel/Strandel.hpp>
+#include "system/Version.hpp"
 
 namespace strandel::capacity {
 namespace {
@@ -63,7 +63,7 @@ std::string_view twoDecimalsText(double value, std::array<char, kFixedTextCapaci
 ByteBase currentByteBase() {
   // Only "older than 10.6" is told apart: an unknown running version answers 0 and so gets
   // the decimal base of every later release.
-  return ZVCompareCurrentSystemVersionWith("10.6") == -1 ? ByteBase::Binary : ByteBase::Decimal;
+  return system::compareCurrentVersionWith("10.6") == -1 ? ByteBase::Binary : ByteBase::Decimal;
 }
 
 std::string_view removingSuffix(std::string_view text, std::string_view suffix) {
@@ -107,22 +107,16 @@ std::string bytesToText(double bytes, ByteBase base) {
   return text;
 }
 
-}  // namespace strandel::capacity
+std::string bytesText(std::optional<double> bytes) { return bytesToText(bytes.value_or(0.0), currentByteBase()); }
 
-namespace strandel {
-
-std::string ZVFoundationConvertBytesToStringValue(std::optional<double> bytes) {
-  return capacity::bytesToText(bytes.value_or(0.0), capacity::currentByteBase());
-}
-
-std::string ZVFoundationRoundByteCountToMBAndString(double& bytes) {
+std::string roundedToMebibytesText(double& bytes) {
   // 2^-20 exactly: the floor is the count in whole mebibytes, rounded towards -infinity.
   double mebibytes = std::floor(bytes * 9.5367431640625e-7);
-  std::array<char, capacity::kFixedTextCapacity> buffer;
-  std::string text(capacity::fixedText(mebibytes, 0, buffer));
+  std::array<char, kFixedTextCapacity> buffer;
+  std::string text(fixedText(mebibytes, 0, buffer));
   text += 'M';
   bytes = mebibytes * 1048576.0;
   return text;
 }
 
-}  // namespace strandel
+}  // namespace strandel::capacity

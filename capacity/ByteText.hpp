@@ -1,8 +1,8 @@
-// Byte counts as display text: the pieces behind the exported byte-text functions, open to
-// the capacity queries and to the tests.
+// Byte counts as display text.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,5 +24,13 @@ std::string_view unitWord(std::size_t steps);
 /// `bytes` as a figure with two decimals (".00" dropped), one blank and the unit word of the
 /// steps taken while the figure is above the base.
 std::string bytesToText(double bytes, ByteBase base);
+
+/// A byte count as a figure and a unit word ("500.11 GB") in the base the running OS asks for.
+/// An absent count reads as 0.
+std::string bytesText(std::optional<double> bytes);
+
+/// Rounds `bytes` down to whole mebibytes, stores the rounded count back into it and gives the
+/// mebibytes followed by "M" ("476940M").
+std::string roundedToMebibytesText(double& bytes);
 
 }  // namespace strandel::capacity

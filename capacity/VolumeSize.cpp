@@ -4,13 +4,11 @@
 
 #include <cstdint>
 
-#include <strandel/Strandel.hpp>
-
+#include "apfs/ApfsContainer.hpp"
 #include "capacity/ByteText.hpp"
 #include "platform/Machine.hpp"
+#include "system/MountLookup.hpp"
 #include "text/PathComponents.hpp"
-
-using namespace strandel::detail;
 
 namespace strandel::capacity {
 namespace {
@@ -37,7 +35,7 @@ double numberOrZero(const PlistDict& entry, std::string_view key) {
 
 std::optional<std::string> containerNameOfDevice(std::string_view device) {
   constexpr std::string_view kDisk = "disk";
-  std::string_view last = detail::lastPathComponent(device);
+  std::string_view last = text::lastPathComponent(device);
   auto disk = last.find(kDisk);
   if (disk == std::string_view::npos) return std::nullopt;
   // The piece between the first "disk" and the next one, then its part before the first "s":
@@ -50,51 +48,43 @@ std::optional<std::string> containerNameOfDevice(std::string_view device) {
   return name;
 }
 
-}  // namespace strandel::capacity
-
-namespace strandel {
-
-double ZVFoundationGetVolTotalSize(std::string_view path) {
-  auto figures = capacity::figuresOf(path);
+double totalSize(std::string_view path) {
+  auto figures = figuresOf(path);
   if (!figures) return 0;
-  return static_cast<double>(figures->blockSize) * capacity::countAsDouble(figures->blocks);
+  return static_cast<double>(figures->blockSize) * countAsDouble(figures->blocks);
 }
 
-double ZVFoundationGetVolFreeSize(std::string_view path) {
-  auto figures = capacity::figuresOf(path);
+double freeSize(std::string_view path) {
+  auto figures = figuresOf(path);
   if (!figures) return 0;
-  return static_cast<double>(figures->blockSize) * capacity::countAsDouble(figures->freeBlocks);
+  return static_cast<double>(figures->blockSize) * countAsDouble(figures->freeBlocks);
 }
 
-double ZVFoundationGetVolUsedSize(std::string_view path) {
-  auto figures = capacity::figuresOf(path);
+double usedSize(std::string_view path) {
+  auto figures = figuresOf(path);
   if (!figures) return 0;
   // The difference is taken in unsigned arithmetic and then read as signed, so more free
   // blocks than blocks (a corrupt or synthetic file system) gives a negative used size.
-  return static_cast<double>(figures->blockSize) * capacity::countAsDouble(figures->blocks - figures->freeBlocks);
+  return static_cast<double>(figures->blockSize) * countAsDouble(figures->blocks - figures->freeBlocks);
 }
 
-double ZVFoundationGetAPFSVolUsedSize(std::string_view mountPoint) {
+double apfsUsedSize(std::string_view mountPoint) {
   // A path that is not a mount point, or a mount that is not from a disk (a network share, a
   // pseudo file system), has no container to ask for: the disk utility is not run and the
   // answer is the file system's own used size, the same fall-back as for a disk without a
   // container.
-  if (auto container = capacity::containerNameOfDevice(getVolumeMountFromName(mountPoint))) {
-    if (auto entry = getAPFSContainer(*container)) {
+  if (auto container = containerNameOfDevice(system::mountFromName(mountPoint))) {
+    if (auto entry = apfs::container(*container)) {
       // The used space of the whole container, shared by all its volumes. A key that is
       // missing or is not a number reads as 0.
-      return capacity::numberOrZero(*entry, "CapacityCeiling") - capacity::numberOrZero(*entry, "CapacityFree");
+      return numberOrZero(*entry, "CapacityCeiling") - numberOrZero(*entry, "CapacityFree");
     }
   }
-  return ZVFoundationGetVolUsedSize(mountPoint);
+  return usedSize(mountPoint);
 }
 
-std::string ZVFoundationGetVolUsedSizeString(std::string_view path) {
-  return ZVFoundationConvertBytesToStringValue(ZVFoundationGetVolUsedSize(path));
-}
+std::string usedSizeText(std::string_view path) { return bytesText(usedSize(path)); }
 
-std::string ZVFoundationGetVolTotalSizeString(std::string_view path) {
-  return ZVFoundationConvertBytesToStringValue(ZVFoundationGetVolTotalSize(path));
-}
+std::string totalSizeText(std::string_view path) { return bytesText(totalSize(path)); }
 
-}  // namespace strandel
+}  // namespace strandel::capacity

@@ -10,8 +10,16 @@
 #   platform/linux, platform/image
 #                           the backends (a macOS backend goes in platform/mac/); the image
 #                           backend is handed its sandbox and reaches no OS part
-#   apfs, system, capacity, framework
+#   system                  OS version, mount lookups, Time Machine tool, Full Disk Access
+#   apfs                    the disk utility's APFS listing (gated on the OS version)
+#   capacity                sizes and byte text (a mount's container, the OS version)
+#   framework               the volume list, verify runner, network backup test
+#   api                     the exported functions, each forwarding to its folder: the only
+#                           library files that include <strandel/Strandel.hpp>
 #   tools/strandel          the tool (its own CMakeLists.txt)
+#
+# Every folder but api is compiled with STRANDEL_SUBSYSTEM, under which the public umbrella
+# refuses to compile: a folder can't reach a higher one through the exported functions either.
 #
 # A folder's headers are reached through a folder of links of its own
 # (build/layers/TARGET/FOLDER/*.hpp), and a target's include path holds only its own folder
@@ -30,10 +38,11 @@ function(strandel_layer out target folder)
   set(${out} ${layer} PARENT_SCOPE)
 endfunction()
 
-# strandel_folder(TARGET FOLDER [HEADERS_ONLY] [PUBLIC deps...] [PRIVATE deps...]): the folder's
-# sources compiled once into an object library (or, for headers alone, an interface library).
+# strandel_folder(TARGET FOLDER [HEADERS_ONLY] [EXPORTED_API] [PUBLIC deps...] [PRIVATE deps...]):
+# the folder's sources compiled once into an object library (or, for headers alone, an interface
+# library). Only the EXPORTED_API folder may include the public umbrella.
 function(strandel_folder target folder)
-  cmake_parse_arguments(ARG "HEADERS_ONLY" "" "PUBLIC;PRIVATE" ${ARGN})
+  cmake_parse_arguments(ARG "HEADERS_ONLY;EXPORTED_API" "" "PUBLIC;PRIVATE" ${ARGN})
   strandel_layer(layer ${target} ${folder})
   if(ARG_HEADERS_ONLY)
     add_library(${target} INTERFACE)
@@ -44,6 +53,9 @@ function(strandel_folder target folder)
     add_library(${target} OBJECT ${sources})
     target_include_directories(${target} PUBLIC ${layer})
     target_link_libraries(${target} PUBLIC strandel_public ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+    if(NOT ARG_EXPORTED_API)
+      target_compile_definitions(${target} PRIVATE STRANDEL_SUBSYSTEM)
+    endif()
     set(STRANDEL_FOLDER_TARGETS ${STRANDEL_FOLDER_TARGETS} ${target} PARENT_SCOPE)
     set(STRANDEL_SOURCES ${STRANDEL_SOURCES} ${sources} PARENT_SCOPE)
   endif()

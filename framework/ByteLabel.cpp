@@ -8,8 +8,6 @@
 
 #include "platform/Machine.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel {
 namespace {
 
@@ -18,8 +16,8 @@ constexpr int kLargestUnit = static_cast<int>(kUnitWords.size()) - 1;
 
 }  // namespace
 
-ByteLabelParts detail::byteLabelParts(double bytes) noexcept {
-  ByteLabelParts parts{bytes, 0, kUnitWords[0]};
+framework::ByteLabelParts framework::byteLabelParts(double bytes) noexcept {
+  framework::ByteLabelParts parts{bytes, 0, kUnitWords[0]};
   if (!(bytes > 0)) return parts;
   // Counts outside the unit table are clamped into it, and the figure is scaled by the unit
   // actually shown, so the label always reads true: 0.001 or less stays "bytes" with no
@@ -34,7 +32,7 @@ ByteLabelParts detail::byteLabelParts(double bytes) noexcept {
   return parts;
 }
 
-std::string detail::formatByteLabel(const ByteLabelParts& parts, std::string_view unitLabel) {
+std::string framework::formatByteLabel(const framework::ByteLabelParts& parts, std::string_view unitLabel) {
   std::string figure;
   if (std::isnan(parts.figure)) {
     // A NaN may carry a sign ("-nan"); a count that is not a number has none.
@@ -53,8 +51,8 @@ std::string detail::formatByteLabel(const ByteLabelParts& parts, std::string_vie
 }
 
 std::string StrandelFramework::unitizedBytes(double bytes) {
-  ByteLabelParts parts = byteLabelParts(bytes);
-  return formatByteLabel(parts, platform::current()->localizer().localized(parts.unitWord, "ZorvikLocal"));
+  framework::ByteLabelParts parts = framework::byteLabelParts(bytes);
+  return framework::formatByteLabel(parts, platform::current()->localizer().localized(parts.unitWord, "ZorvikLocal"));
 }
 
 }  // namespace strandel

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// A byte count scaled to its unit: the figure, its number of decimals and the unit word
 /// (untranslated, one of "bytes" to "YB").
@@ -23,4 +23,4 @@ ByteLabelParts byteLabelParts(double bytes) noexcept;
 /// The label: the figure with its decimals, one blank, then `unitLabel` (the translated word).
 std::string formatByteLabel(const ByteLabelParts& parts, std::string_view unitLabel);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

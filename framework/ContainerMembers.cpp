@@ -6,47 +6,45 @@
 #include "framework/Exclusions.hpp"
 #include "framework/PathText.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel {
 
-GroupEntry detail::groupEntryOf(const DescriptionFields& fields, bool excluding) {
-  GroupEntry entry;
-  std::optional<std::string_view> mountUrl = urlTextOf(fields.volumePath);
-  std::string mountPath = mountUrl ? detail::urlPath(*mountUrl) : std::string();
+framework::GroupEntry framework::groupEntryOf(const framework::DescriptionFields& fields, bool excluding) {
+  framework::GroupEntry entry;
+  std::optional<std::string_view> mountUrl = framework::urlTextOf(fields.volumePath);
+  std::string mountPath = mountUrl ? text::urlPath(*mountUrl) : std::string();
   // The boot test comes before the exclusion test: a hidden volume mounted at "/" still tells
   // that the container holds the running system.
   entry.mountedAtRoot = mountPath == "/";
-  std::string_view name = textOf(fields.volumeName);
-  if (excluding && isExcludedVolumeName(name)) return entry;
-  entry.member = GroupMember{std::string(textOf(fields.mediaBSDName)), std::string(name),
-                             std::string(textOf(fields.volumeKind)), std::move(mountPath), mountUrl.has_value()};
+  std::string_view name = framework::textOf(fields.volumeName);
+  if (excluding && framework::isExcludedVolumeName(name)) return entry;
+  entry.member = framework::GroupMember{std::string(framework::textOf(fields.mediaBSDName)), std::string(name),
+                             std::string(framework::textOf(fields.volumeKind)), std::move(mountPath), mountUrl.has_value()};
   return entry;
 }
 
-PlistDict detail::containerGroup(platform::Registry& registry, std::string_view bsdName) {
-  bool excluding = exclusionListInForce();
-  GroupEntry latest;
-  return containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const GroupEntry* {
+PlistDict framework::containerGroup(platform::Registry& registry, std::string_view bsdName) {
+  bool excluding = framework::exclusionListInForce();
+  framework::GroupEntry latest;
+  return framework::containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const framework::GroupEntry* {
     auto description = registry.description(object);
     if (!description) return nullptr;
-    latest = groupEntryOf(scanDescription(*description), excluding);
+    latest = framework::groupEntryOf(framework::scanDescription(*description), excluding);
     return &latest;
   });
 }
 
-PlistDict detail::containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf) {
+PlistDict framework::containerGroup(platform::Registry& registry, std::string_view bsdName, const framework::GroupEntryOf& entryOf) {
   PlistArray members;
   bool containsBoot = false;
-  if (auto whole = registry.mediaObjectForBSDName(detail::wholeDiskName(bsdName))) {
+  if (auto whole = registry.mediaObjectForBSDName(framework::wholeDiskName(bsdName))) {
     std::vector<platform::RegistryObject> below = registry.descendants(*whole);
     members.reserve(below.size());
     for (platform::RegistryObject object : below) {
-      const GroupEntry* entry = entryOf(object);
+      const framework::GroupEntry* entry = entryOf(object);
       if (!entry) continue;
       containsBoot = containsBoot || entry->mountedAtRoot;
       if (!entry->member) continue;
-      const GroupMember& member = *entry->member;
+      const framework::GroupMember& member = *entry->member;
       // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
       PlistDict dict;
       dict.emplace_hint(dict.end(), kMemberBsd, member.bsd);
@@ -65,7 +63,7 @@ PlistDict detail::containerGroup(platform::Registry& registry, std::string_view 
 }
 
 PlistDict StrandelFramework::volumesInAPFSContainer(std::string_view bsdName) {
-  return containerGroup(platform::current()->registry(), bsdName);
+  return framework::containerGroup(platform::current()->registry(), bsdName);
 }
 
 }  // namespace strandel

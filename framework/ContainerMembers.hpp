@@ -11,7 +11,7 @@
 #include "framework/DescriptionValues.hpp"
 #include "platform/Machine.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The group of the whole disk that `bsdName` belongs to (its container, for an APFS volume):
 /// `containsBoot`, whether any object below it is mounted at "/", and `volumes`, one member per
@@ -45,4 +45,4 @@ using GroupEntryOf = std::function<const GroupEntry*(platform::RegistryObject)>;
 /// descriptions: a volume list hands over what it has already read in the same call.
 PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

@@ -6,9 +6,7 @@
 #include <iterator>
 #include <utility>
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::framework {
 
 namespace {
 
@@ -77,7 +75,7 @@ static_assert(kWantedByLength.begin[kShortest] == 0);
 
 }  // namespace
 
-DescriptionFields detail::scanDescription(const PlistDict& description) {
+DescriptionFields scanDescription(const PlistDict& description) {
   DescriptionFields fields;
   std::size_t found = 0;
   for (auto it = description.begin(); it != description.end() && found < std::size(kWanted); ++it) {
@@ -97,24 +95,24 @@ DescriptionFields detail::scanDescription(const PlistDict& description) {
   return fields;
 }
 
-std::string_view detail::textOf(const PlistValue* value) {
+std::string_view textOf(const PlistValue* value) {
   const std::string* text = value ? value->asString() : nullptr;
   return text ? std::string_view(*text) : std::string_view();
 }
 
-std::string_view detail::descriptionTextView(const PlistDict& description, std::string_view key) {
+std::string_view descriptionTextView(const PlistDict& description, std::string_view key) {
   auto it = description.find(key);
   return textOf(it == description.end() ? nullptr : &it->second);
 }
 
-bool detail::flagOf(const PlistValue* value) {
+bool flagOf(const PlistValue* value) {
   if (!value) return false;
   if (auto flag = value->asBoolean()) return *flag;
   if (auto number = value->asNumber()) return *number != 0;
   return false;
 }
 
-std::uint64_t detail::byteCountOf(const PlistValue* value) {
+std::uint64_t byteCountOf(const PlistValue* value) {
   if (!value) return 0;
   if (auto count = value->asUnsignedInteger()) return *count;
   if (auto count = value->asInteger()) return static_cast<std::uint64_t>(*count);
@@ -128,7 +126,7 @@ std::uint64_t detail::byteCountOf(const PlistValue* value) {
   return 0;
 }
 
-std::optional<std::string_view> detail::urlTextOf(const PlistValue* value) {
+std::optional<std::string_view> urlTextOf(const PlistValue* value) {
   if (!value) return std::nullopt;
   const PlistUrl* url = value->asUrl();
   const std::string* text = value->asString();
@@ -138,7 +136,7 @@ std::optional<std::string_view> detail::urlTextOf(const PlistValue* value) {
   return std::nullopt;
 }
 
-bool detail::registryTruth(const std::optional<PlistValue>& property) {
+bool registryTruth(const std::optional<PlistValue>& property) {
   if (!property) return false;
   const PlistValue& value = *property;
   if (auto flag = value.asBoolean()) return *flag;
@@ -159,7 +157,7 @@ bool detail::registryTruth(const std::optional<PlistValue>& property) {
   return true;  // a date
 }
 
-std::string detail::firstRole(const std::optional<PlistValue>& property) {
+std::string firstRole(const std::optional<PlistValue>& property) {
   if (!property) return {};
   if (const std::string* text = property->asString()) return *text;
   const PlistArray* roles = property->asArray();
@@ -168,11 +166,11 @@ std::string detail::firstRole(const std::optional<PlistValue>& property) {
   return first ? *first : std::string();
 }
 
-std::string detail::registryText(const std::optional<PlistValue>& property) {
+std::string registryText(const std::optional<PlistValue>& property) {
   if (!property) return {};
   if (const std::string* text = property->asString()) return *text;
   if (const PlistUrl* url = property->asUrl()) return url->text;
   return {};
 }
 
-}  // namespace strandel
+}  // namespace strandel::framework

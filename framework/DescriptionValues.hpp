@@ -10,7 +10,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The values a volume record or a group member reads from a description, found in one pass
 /// over it; each is null when the key is absent. Pointers into the description.
@@ -65,4 +65,4 @@ std::string firstRole(const std::optional<PlistValue>& property);
 /// The text of a registry property that holds a text or a URL; "" otherwise.
 std::string registryText(const std::optional<PlistValue>& property);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

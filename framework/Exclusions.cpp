@@ -6,9 +6,7 @@
 
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::framework {
 namespace {
 
 constexpr std::array<std::string_view, 15> kExcludedVolumes = {
@@ -23,12 +21,12 @@ std::atomic<bool>& inForce() noexcept {
 
 }  // namespace
 
-void detail::putExclusionListInForce() noexcept { inForce().store(true, std::memory_order_release); }
+void putExclusionListInForce() noexcept { inForce().store(true, std::memory_order_release); }
 
-bool detail::exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
+bool exclusionListInForce() noexcept { return inForce().load(std::memory_order_acquire); }
 
-bool detail::isExcludedVolumeName(std::string_view name) {
-  std::string_view component = detail::lastPathComponent(name);
+bool isExcludedVolumeName(std::string_view name) {
+  std::string_view component = text::lastPathComponent(name);
   // Lower-casing ASCII letters only is enough: every entry is ASCII, and no other character
   // lower-cases to an ASCII text that could complete an entry (the Kelvin sign gives "k",
   // which no entry holds; the dotted capital I gives "i" plus a combining dot).
@@ -39,4 +37,4 @@ bool detail::isExcludedVolumeName(std::string_view name) {
   });
 }
 
-}  // namespace strandel
+}  // namespace strandel::framework

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// Puts the exclusion list in force for the rest of the process. Thread-safe; every call after
 /// the first changes nothing.
@@ -20,4 +20,4 @@ bool exclusionListInForce() noexcept;
 /// name is excluded). Answers whether the list is in force or not.
 bool isExcludedVolumeName(std::string_view name);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

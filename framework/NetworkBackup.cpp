@@ -1,15 +1,11 @@
 #include "framework/NetworkBackup.hpp"
 
-#include <strandel/Strandel.hpp>
-
 #include "framework/DescriptionValues.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
+namespace strandel::framework {
 
-namespace strandel {
-
-std::optional<std::string> detail::networkBackupImageName(platform::Files& files) {
+std::optional<std::string> networkBackupImageName(platform::Files& files) {
   auto preferences = files.readPlistFile("/Library/Preferences/com.apple.TimeMachine.plist");
   if (!preferences) return std::nullopt;
   const PlistValue* name = preferences->find("LocalizedDiskImageVolumeName");
@@ -17,11 +13,11 @@ std::optional<std::string> detail::networkBackupImageName(platform::Files& files
   return *name->asString();
 }
 
-bool detail::isNetworkBackupImage(platform::Registry& registry, std::string_view device,
+bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
                           const std::optional<std::string>& imageName) {
   // Without an image name no device can match, so the disk is not even looked up.
   if (!imageName) return false;
-  auto description = registry.descriptionForBSDName(detail::lastPathComponent(device));
+  auto description = registry.descriptionForBSDName(text::lastPathComponent(device));
   if (!description) return false;
   return descriptionTextView(*description, "DADeviceProtocol") == "Virtual Interface" &&
          descriptionTextView(*description, "DAVolumeName") == *imageName;
@@ -32,4 +28,4 @@ bool isNetworkTimeMachine(std::string_view device) {
   return isNetworkBackupImage(machine->registry(), device, networkBackupImageName(machine->files()));
 }
 
-}  // namespace strandel
+}  // namespace strandel::framework

@@ -8,7 +8,7 @@
 
 #include "platform/Machine.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The name that the Time Machine preferences give the volume of their disk image
 /// ("LocalizedDiskImageVolumeName"); nothing when the file, its dictionary or the text is missing.
@@ -20,4 +20,12 @@ std::optional<std::string> networkBackupImageName(platform::Files& files);
 bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
                           const std::optional<std::string>& imageName);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework
+
+namespace strandel::framework {
+
+/// Whether `device` is the mounted disk image of a network Time Machine backup, by the
+/// preferences and the registry of the current machine. False when either can't be read.
+bool isNetworkTimeMachine(std::string_view device);
+
+}  // namespace strandel::framework

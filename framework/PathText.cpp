@@ -1,8 +1,6 @@
 #include "framework/PathText.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel::detail {
+namespace strandel::framework {
 
 std::string wholeDiskName(std::string_view bsdName) {
   // The rename of every "disk" to "dizk", the cut at the first "s" and the rename back, done in
@@ -25,4 +23,4 @@ std::string wholeDiskName(std::string_view bsdName) {
   return whole;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

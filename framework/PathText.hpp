@@ -1,5 +1,5 @@
-// Pure text work on BSD names and paths, shared by the volume catalogue and by the
-// subsystems that need the same rules (capacity, apfs). No machine is involved.
+// The whole disk of a BSD name, for the volume list, the container members and the tool's
+// volume table. Pure text work: no machine is involved.
 #pragma once
 
 #include <string>
@@ -8,11 +8,11 @@
 
 #include "text/UrlPath.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The whole disk that a BSD name belongs to: the name up to, and not including, the first
 /// "s" that is not the "s" of a "disk". disk1s2 and disk1s2s1 give disk1, disk3 gives disk3.
 /// A name without such an "s" is given back whole; "/dev/disk1s2" gives "/dev/disk1".
 std::string wholeDiskName(std::string_view bsdName);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

@@ -7,9 +7,7 @@
 
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::framework {
 namespace {
 
 // The length of the run of ASCII bytes that `bytes` begins with. Disk-utility output is nearly
@@ -94,7 +92,7 @@ ProgressText ProgressBuffer::snapshot() const {
   return ProgressText(owner, &owner->text);
 }
 
-ProgressText detail::reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
+ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
   // A NUL ends what the read handed over, as it ends a C string: the bytes after it are lost.
   if (!output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())))) return nullptr;
   ProgressText progress = output.snapshot();
@@ -103,4 +101,4 @@ ProgressText detail::reportPiece(StrandelFramework& object, ProgressBuffer& outp
   return progress;
 }
 
-}  // namespace strandel
+}  // namespace strandel::framework

@@ -9,7 +9,7 @@
 
 #include "platform/Machine.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The output of one run, append-only. Appending costs time in proportion to the bytes
 /// appended (plus an amortised copy when the storage grows), never to the output so far: only
@@ -61,4 +61,4 @@ class ProgressBuffer {
 /// output refuses (see `ProgressBuffer::append`) changes nothing and gives null.
 ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

@@ -10,7 +10,7 @@
 
 #include "platform/Machine.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 class TranslationMemo {
  public:
@@ -38,4 +38,4 @@ class TranslationMemo {
   std::map<std::pair<std::string, std::string>, std::string, Less> memo_;
 };
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

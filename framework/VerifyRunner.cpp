@@ -13,8 +13,6 @@
 #include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel {
 namespace {
 
@@ -26,14 +24,14 @@ constexpr std::size_t kReadBufferSize = 2048;
 // A command that can't be started leaves `output` empty and reports nothing. Output past the
 // cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
 // How the command ended, when it ran to its end.
-std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments, ProgressBuffer& output) {
+std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments, framework::ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
   auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
   if (!stream) return std::nullopt;
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
-    reportPiece(object, output, std::string_view(buffer.data(), *count));
+    framework::reportPiece(object, output, std::string_view(buffer.data(), *count));
     if (output.exhausted()) break;
   }
   return stream->close();
@@ -87,7 +85,7 @@ std::string textWithReplacements(std::string_view bytes) {
 }  // namespace
 
 std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arguments) {
-  ProgressBuffer output;
+  framework::ProgressBuffer output;
   runDiskUtility(*this, arguments, output);
   // An output over the cap is no answer, as one that printed nothing usable.
   if (output.exhausted()) return {};
@@ -98,18 +96,18 @@ std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arg
 // The library's own verify leaves the disk utility's exit status unread: its verdict is in
 // its output. The tool reads it, to exit as a script expects.
 void StrandelFramework::runWith(const PlistDict& request, const std::function<void(std::string&)>& reply) {
-  detail::verifyVolume(*this, request, reply);
+  framework::verifyVolume(*this, request, reply);
 }
 
-std::optional<int> detail::verifyVolume(StrandelFramework& object, const PlistDict& request,
+std::optional<int> framework::verifyVolume(StrandelFramework& object, const PlistDict& request,
                                         const std::function<void(std::string&)>& reply) {
   std::string text;
   std::optional<int> status;
   if (auto volume = selectedVolume(request)) {
     // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
     // tool receives exactly "verifyVolume" and the volume text.
-    ProgressBuffer output;
-    status = runDiskUtility(object, "verifyVolume " + detail::shellQuoted(*volume), output);
+    framework::ProgressBuffer output;
+    status = runDiskUtility(object, "verifyVolume " + text::shellQuoted(*volume), output);
     if (output.exhausted()) {
       status.reset();
     } else {

@@ -7,7 +7,7 @@
 
 #include <strandel/StrandelFramework.hpp>
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// Does what `object.runWith(request, reply)` does, and gives how the disk utility ended, as
 /// its shell gives it (`$?`; 137 for one ended at its time limit). Nothing when it could not
@@ -15,4 +15,4 @@ namespace strandel::detail {
 std::optional<int> verifyVolume(StrandelFramework& object, const PlistDict& request,
                                 const std::function<void(std::string&)>& reply);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

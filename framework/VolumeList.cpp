@@ -4,7 +4,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include <strandel/Strandel.hpp>
+#include <strandel/StrandelFramework.hpp>
+#include <strandel/VolumeKeys.hpp>
 
 #include "framework/ContainerMembers.hpp"
 #include "framework/DescriptionValues.hpp"
@@ -14,8 +15,6 @@
 #include "framework/PathText.hpp"
 #include "framework/Translations.hpp"
 #include "framework/VolumeRecord.hpp"
-
-using namespace strandel::detail;
 
 namespace strandel {
 namespace {
@@ -31,11 +30,11 @@ bool isOneOf(std::string_view text, const auto& table) {
 // taken within the one call, so it reads as if each volume had asked afresh.
 struct ListContext {
   platform::Registry& registry;
-  TranslationMemo translations;
+  framework::TranslationMemo translations;
   std::optional<std::string> backupImageName;
   // What each media object adds to the group of a container it lies in, kept from the one
   // reading of its description, by registry object id.
-  std::vector<std::pair<std::uint32_t, std::optional<GroupEntry>>> groupEntries;
+  std::vector<std::pair<std::uint32_t, std::optional<framework::GroupEntry>>> groupEntries;
   // The group of an APFS container is the same for each of its volumes when taken at the same
   // moment, so it is built once per whole disk.
   std::unordered_map<std::string, PlistValue> groups;
@@ -49,66 +48,66 @@ struct PendingRecord {
 };
 
 // The drop tests answered from the description alone; they cost no registry search.
-bool isDroppedByDescription(const VolumeFacts& facts, const VolumeNames& names) {
+bool isDroppedByDescription(const framework::VolumeFacts& facts, const framework::VolumeNames& names) {
   if (!isOneOf(facts.volumeKind, kAcceptedKinds)) return true;
-  if (isExcludedVolumeName(names.displayName)) return true;
+  if (framework::isExcludedVolumeName(names.displayName)) return true;
   if (isOneOf(facts.mediaType, kOpticalMediaTypes)) return true;
   return !names.devicePath.starts_with("/dev/disk");
 }
 
 // The drop tests that search the registry, less the role test.
-bool isDroppedByRegistry(ListContext& context, platform::RegistryObject object, const VolumeNames& names) {
+bool isDroppedByRegistry(ListContext& context, platform::RegistryObject object, const framework::VolumeNames& names) {
   platform::Registry& registry = context.registry;
-  if (registryTruth(registry.searchProperty(object, "ATAPI"))) return true;
-  if (registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2"))) return true;
-  if (registryTruth(registry.searchProperty(object, "hdik-unique-identifier"))) return true;
-  if (registryText(registry.searchProperty(object, "DiskImageURL")).find("Simulator") != std::string::npos) return true;
-  return isNetworkBackupImage(registry, names.devicePath, context.backupImageName);
+  if (framework::registryTruth(registry.searchProperty(object, "ATAPI"))) return true;
+  if (framework::registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2"))) return true;
+  if (framework::registryTruth(registry.searchProperty(object, "hdik-unique-identifier"))) return true;
+  if (framework::registryText(registry.searchProperty(object, "DiskImageURL")).find("Simulator") != std::string::npos) return true;
+  return framework::isNetworkBackupImage(registry, names.devicePath, context.backupImageName);
 }
 
 // The record of one media object without its APFS group, or nothing when the object is not a
 // listed volume.
 std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryObject object,
-                                      const DescriptionFields& fields) {
+                                      const framework::DescriptionFields& fields) {
   // Objects that are not volumes (whole disks, partition maps, containers) have no kind.
-  if (!isOneOf(textOf(fields.volumeKind), kAcceptedKinds)) return std::nullopt;
-  VolumeFacts facts = readVolumeFacts(fields);
-  VolumeNames names = deriveNames(facts);
+  if (!isOneOf(framework::textOf(fields.volumeKind), kAcceptedKinds)) return std::nullopt;
+  framework::VolumeFacts facts = framework::readVolumeFacts(fields);
+  framework::VolumeNames names = framework::deriveNames(facts);
   // The drop tests don't depend on one another, so the cheapest run first: those answered
   // from the description, then the role, which drops most of the volumes of a container (all
   // but its system and backup ones) for one registry search, then the other searches.
   if (isDroppedByDescription(facts, names)) return std::nullopt;
-  std::string role = firstRole(context.registry.searchProperty(object, "Role"));
+  std::string role = framework::firstRole(context.registry.searchProperty(object, "Role"));
   if (role != "System" && role != "Backup" && !role.empty()) return std::nullopt;
   if (isDroppedByRegistry(context, object, names)) return std::nullopt;
   // An APFS group comes after the role test (and after the walk): making it changes nothing a
   // caller could see, and a volume that the test drops needs none.
   std::optional<std::string> container;
   PlistValue group;
-  if (isApfsContent(facts.content)) {
-    container = detail::wholeDiskName(facts.bsdName);
+  if (framework::isApfsContent(facts.content)) {
+    container = framework::wholeDiskName(facts.bsdName);
   } else {
-    group = singleFormGroup(facts, names);
+    group = framework::singleFormGroup(facts, names);
   }
-  VolumeLabels labels = deriveLabels(facts, names, context.translations);
+  framework::VolumeLabels labels = framework::deriveLabels(facts, names, context.translations);
   std::string bsdName(facts.bsdName);
   return PendingRecord{std::move(bsdName),
-                       volumeRecord(facts, std::move(names), std::move(labels), std::move(group), std::move(role)),
+                       framework::volumeRecord(facts, std::move(names), std::move(labels), std::move(group), std::move(role)),
                        std::move(container)};
 }
 
 PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
   auto found = context.groups.find(whole);
   if (found != context.groups.end()) return found->second;
-  std::optional<GroupEntry> other;
-  PlistValue group = containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const GroupEntry* {
+  std::optional<framework::GroupEntry> other;
+  PlistValue group = framework::containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const framework::GroupEntry* {
     auto& entries = context.groupEntries;
     auto at = std::lower_bound(entries.begin(), entries.end(), object.id,
                                [](const auto& entry, std::uint32_t id) { return entry.first < id; });
     if (at != entries.end() && at->first == object.id) return at->second ? &*at->second : nullptr;
     // Not a media object: the registry may still make a disk of it.
     auto description = context.registry.description(object);
-    other = description ? std::optional(groupEntryOf(scanDescription(*description), true)) : std::nullopt;
+    other = description ? std::optional(framework::groupEntryOf(framework::scanDescription(*description), true)) : std::nullopt;
     return other ? &*other : nullptr;
   });
   return context.groups.emplace(whole, std::move(group)).first->second;
@@ -117,10 +116,10 @@ PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
 }  // namespace
 
 PlistArray StrandelFramework::volumeList() {
-  putExclusionListInForce();
+  framework::putExclusionListInForce();
   auto machine = platform::current();
-  ListContext context{machine->registry(), TranslationMemo(machine->localizer()),
-                      networkBackupImageName(machine->files()), {}, {}};
+  ListContext context{machine->registry(), framework::TranslationMemo(machine->localizer()),
+                      framework::networkBackupImageName(machine->files()), {}, {}};
 
   // One walk reads each description once, for the object's own record and for the group of
   // any container it lies in; the groups are attached once the walk has seen every object.
@@ -134,7 +133,7 @@ PlistArray StrandelFramework::volumeList() {
       // A snapshot is never listed, but it is a member of its container's group.
       auto description = context.registry.description(object);
       context.groupEntries.emplace_back(
-          object.id, description ? std::optional(groupEntryOf(scanDescription(*description), true)) : std::nullopt);
+          object.id, description ? std::optional(framework::groupEntryOf(framework::scanDescription(*description), true)) : std::nullopt);
       continue;
     }
     auto description = context.registry.description(object);
@@ -142,8 +141,8 @@ PlistArray StrandelFramework::volumeList() {
       context.groupEntries.emplace_back(object.id, std::nullopt);
       continue;
     }
-    DescriptionFields fields = scanDescription(*description);
-    context.groupEntries.emplace_back(object.id, groupEntryOf(fields, true));
+    framework::DescriptionFields fields = framework::scanDescription(*description);
+    context.groupEntries.emplace_back(object.id, framework::groupEntryOf(fields, true));
     if (auto record = recordOf(context, object, fields)) records.push_back(std::move(*record));
   }
   // Registries list their media objects by id as a rule; a sort would still move every entry.
@@ -165,7 +164,7 @@ PlistArray StrandelFramework::volumeList() {
   order.reserve(records.size());
   for (PendingRecord& pending : records) order.push_back(&pending);
   std::sort(order.begin(), order.end(),
-            [](const PendingRecord* a, const PendingRecord* b) { return detail::numericCompare(a->bsdName, b->bsdName) < 0; });
+            [](const PendingRecord* a, const PendingRecord* b) { return text::numericCompare(a->bsdName, b->bsdName) < 0; });
   PlistArray list;
   list.reserve(records.size());
   for (PendingRecord* pending : order) list.emplace_back(std::move(pending->record));

@@ -9,9 +9,7 @@
 #include "framework/PathText.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::framework {
 namespace {
 
 bool isHfsContent(std::string_view content) {
@@ -22,9 +20,9 @@ bool isHfsContent(std::string_view content) {
 
 }  // namespace
 
-bool detail::isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
+bool isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
 
-VolumeFacts detail::readVolumeFacts(const DescriptionFields& fields) {
+VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   VolumeFacts facts;
   facts.internal = flagOf(fields.deviceInternal);
   facts.size = byteCountOf(fields.mediaSize);
@@ -41,7 +39,7 @@ VolumeFacts detail::readVolumeFacts(const DescriptionFields& fields) {
   return facts;
 }
 
-std::optional<std::string> detail::formatLabelFor(std::string_view kind, std::string_view volumeType) {
+std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType) {
   if (kind == "hfs") return "HFS+";
   if (kind == "apfs") return "APFS";
   if (kind == "msdos") return std::string(volumeType);
@@ -49,23 +47,23 @@ std::optional<std::string> detail::formatLabelFor(std::string_view kind, std::st
   return std::nullopt;
 }
 
-VolumeNames detail::deriveNames(const VolumeFacts& facts) {
+VolumeNames deriveNames(const VolumeFacts& facts) {
   VolumeNames names;
   names.location = facts.internal ? "Internal" : "External";
-  if (facts.mountUrl) names.mountPath = detail::urlPath(*facts.mountUrl);
+  if (facts.mountUrl) names.mountPath = text::urlPath(*facts.mountUrl);
   names.devicePath.reserve(5 + facts.bsdName.size());
   names.devicePath.append("/dev/").append(facts.bsdName);
   if (!facts.volumeName.empty()) {
     names.displayName = facts.volumeName;
   } else if (!names.mountPath.empty()) {
-    names.displayName = detail::lastPathComponent(names.mountPath);
+    names.displayName = text::lastPathComponent(names.mountPath);
   } else {
     names.displayName = facts.bsdName;
   }
   return names;
 }
 
-VolumeLabels detail::deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
+VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
   VolumeLabels labels;
   ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
   labels.nameWithSize.append(names.displayName)
@@ -88,7 +86,7 @@ VolumeLabels detail::deriveLabels(const VolumeFacts& facts, const VolumeNames& n
   return labels;
 }
 
-PlistDict detail::singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
+PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
   // Built key by key, in key order: a braced list would copy every entry out of it.
   PlistDict member;
   member.emplace_hint(member.end(), kMemberBsd, facts.bsdName);
@@ -128,7 +126,7 @@ const PlistDict& recordShape() {
 
 }  // namespace
 
-PlistDict detail::volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
+PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
                        std::string role) {
   bool mounted = !names.mountPath.empty();
   bool boot = names.mountPath == "/";
@@ -164,4 +162,4 @@ PlistDict detail::volumeRecord(const VolumeFacts& facts, VolumeNames names, Volu
   return record;
 }
 
-}  // namespace strandel
+}  // namespace strandel::framework

@@ -12,7 +12,7 @@
 #include "framework/DescriptionValues.hpp"
 #include "framework/Translations.hpp"
 
-namespace strandel::detail {
+namespace strandel::framework {
 
 /// The values of one disk description that a record is made of, with the record's defaults for
 /// whatever the description lacks ("", false, 0, no URL). The texts are views into the
@@ -63,4 +63,4 @@ PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names);
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
                        std::string role);
 
-}  // namespace strandel::detail
+}  // namespace strandel::framework

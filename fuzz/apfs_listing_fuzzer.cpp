@@ -11,8 +11,6 @@
 #include "fuzz/FuzzCheck.hpp"
 #include "fuzz/FuzzMachine.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using strandel::fuzz::check;
@@ -27,11 +25,11 @@ std::shared_ptr<strandel::fuzz::FuzzMachine> machineRunning(const char* version)
 }
 
 void lookUpEverything() {
-  strandel::detail::readAPFSListing();
+  strandel::apfs::readAPFSListing();
   for (std::string_view device : kDevices) {
     auto container = strandel::getAPFSContainer(device);
     // A container entry is only ever found in a listing that parses as a dictionary.
-    if (container) check(strandel::detail::readAPFSListing().has_value(), "a container comes from a listing");
+    if (container) check(strandel::apfs::readAPFSListing().has_value(), "a container comes from a listing");
     strandel::getAPFSSystemVolume(device);
     strandel::getAPFSDataVolume(device);
     strandel::getAPFSPrebootVolume(device);

@@ -9,8 +9,6 @@
 #include "fuzz/FuzzCheck.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using strandel::fuzz::check;
@@ -19,10 +17,10 @@ constexpr std::array<std::string_view, 4> kDevices = {"disk1", "/dev/disk0s2", "
 
 void compare(std::string_view listing, std::string_view device) {
   for (bool fromPhysicalStores : {false, true}) {
-    const strandel::detail::ContainerQuery query{device, strandel::detail::lastPathComponent(device), fromPhysicalStores};
-    auto skimmed = strandel::detail::findContainerSkimmed(listing, query);
+    const strandel::apfs::ContainerQuery query{device, strandel::text::lastPathComponent(device), fromPhysicalStores};
+    auto skimmed = strandel::apfs::findContainerSkimmed(listing, query);
     if (!skimmed) continue;
-    check(*skimmed == strandel::detail::findContainerParsed(listing, query), "the skim and the parse agree");
+    check(*skimmed == strandel::apfs::findContainerParsed(listing, query), "the skim and the parse agree");
   }
 }
 

@@ -16,8 +16,6 @@
 #include "framework/ByteLabel.hpp"
 #include "fuzz/FuzzCheck.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using strandel::fuzz::check;
@@ -50,12 +48,12 @@ void checkCount(double bytes) {
           "a byte text's figure is the fixed-point text of the count");
   }
 
-  strandel::detail::ByteLabelParts parts = strandel::detail::byteLabelParts(bytes);
+  strandel::framework::ByteLabelParts parts = strandel::framework::byteLabelParts(bytes);
   check(parts.decimals == 0 || parts.decimals == 2, "a label has no or two decimals");
   bool known = false;
   for (std::string_view word : kUnitWords) known = known || parts.unitWord == word;
   check(known, "a label's unit word is one of the table");
-  check(endsWithUnitWord(strandel::detail::formatByteLabel(parts, parts.unitWord)), "a label ends with its unit word");
+  check(endsWithUnitWord(strandel::framework::formatByteLabel(parts, parts.unitWord)), "a label ends with its unit word");
 
   double rounded = bytes;
   std::string mebibytes = strandel::ZVFoundationRoundByteCountToMBAndString(rounded);

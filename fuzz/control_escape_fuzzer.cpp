@@ -40,7 +40,7 @@ bool safeForTerminal(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::string shown = strandel::detail::escapedControls(input, strandel::detail::LineBreaks::Keep);
+  std::string shown = strandel::text::escapedControls(input, strandel::text::LineBreaks::Keep);
   check(safeForTerminal(shown), "a control character or broken UTF-8 reached the terminal");
   check(shown.size() >= input.size() && shown.size() <= 8 * input.size(), "the escaped text's length");
   bool printable = true;

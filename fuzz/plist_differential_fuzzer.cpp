@@ -15,8 +15,6 @@
 #include "fuzz/LibplistOracle.hpp"
 #include "plist/PlistReader.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using strandel::PlistValue;
@@ -84,7 +82,7 @@ bool same(const PlistValue& ours, const PlistValue& theirs) {
   }
 }
 
-void report(const char* what, const strandel::detail::PlistReadResult& ours, const std::optional<PlistValue>& theirs) {
+void report(const char* what, const strandel::plist::PlistReadResult& ours, const std::optional<PlistValue>& theirs) {
   std::fprintf(stderr, "ours:     %s %s\nlibplist: %s\n", strandel::fuzz::describe(ours.value).c_str(),
                ours.refusal.c_str(), strandel::fuzz::describe(theirs).c_str());
   strandel::fuzz::check(false, what);
@@ -94,7 +92,7 @@ void report(const char* what, const strandel::detail::PlistReadResult& ours, con
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = strandel::fuzz::textOf(data, size);
-  strandel::detail::PlistReadResult ours = strandel::detail::readPlistExplained(bytes);
+  strandel::plist::PlistReadResult ours = strandel::plist::readPlistExplained(bytes);
   strandel::fuzz::check(ours.value.has_value() != !ours.refusal.empty(), "a value or a refusal, never both");
   if (!strandel::fuzz::oracleSurvives(bytes, ours.refusal)) return 0;
   std::optional<PlistValue> theirs = strandel::fuzz::oracleRead(bytes);

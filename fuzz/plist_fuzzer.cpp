@@ -13,8 +13,6 @@
 #include "plist/PlistReader.hpp"
 #include "plist/PlistWriter.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
 using strandel::PlistValue;
@@ -68,13 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto value = strandel::readPlist(strandel::fuzz::textOf(data, size));
   if (!value) return 0;
   // Our reader gives no text holding U+0000, so the exact binary form holds every value read.
-  auto binary = writeBinary(*value, WriteMode::Exact);
+  auto binary = strandel::plist::writeBinary(*value, strandel::plist::WriteMode::Exact);
   strandel::fuzz::check(binary.has_value(), "the binary form holds every value read");
-  PlistReadResult again = readPlistExplained(*binary);
+  strandel::plist::PlistReadResult again = strandel::plist::readPlistExplained(*binary);
   strandel::fuzz::check(again.value && identical(*again.value, *value, false), "a value read back identical from binary");
 
-  if (auto xml = writeXml(*value, WriteMode::Exact)) {
-    again = readPlistExplained(*xml);
+  if (auto xml = strandel::plist::writeXml(*value, strandel::plist::WriteMode::Exact)) {
+    again = strandel::plist::readPlistExplained(*xml);
     strandel::fuzz::check(again.value && identical(*again.value, *value, true), "a value read back identical from XML");
   }
   // The lenient forms always read back, and writing what they gave changes nothing more.

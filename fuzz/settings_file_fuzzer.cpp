@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(out.good(), "the settings file is written");
   }
   // What the file holds as the store reads it: a dictionary, or nothing for damaged bytes.
-  strandel::detail::PlistReadResult read;
-  if (!bytes.empty()) read = strandel::detail::readPlistExplained(bytes);
+  strandel::plist::PlistReadResult read;
+  if (!bytes.empty()) read = strandel::plist::readPlistExplained(bytes);
   const strandel::PlistDict* before = read.value ? read.value->asDictionary() : nullptr;
   std::string firstKey = before && !before->empty() ? before->begin()->first : "ZVCurrentSWVers";
 

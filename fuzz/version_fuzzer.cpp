@@ -8,18 +8,16 @@
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
-using namespace strandel::detail;
-
 namespace {
 
-using strandel::detail::compareVersionTexts;
+using strandel::system::compareVersionTexts;
 using strandel::fuzz::check;
 
 void checkReport(std::string_view bytes) {
-  std::string version = strandel::detail::versionFromToolOutput(bytes);
+  std::string version = strandel::system::versionFromToolOutput(bytes);
   check(version.find('\n') == std::string::npos, "the version is one line");
-  strandel::PlistDict report = strandel::detail::versionDictionaryFromToolOutput(bytes);
-  std::string line = strandel::detail::describeForLog(report);
+  strandel::PlistDict report = strandel::system::versionDictionaryFromToolOutput(bytes);
+  std::string line = strandel::system::describeForLog(report);
   check(line.find_first_of("\r\n") == std::string::npos, "the report is logged on one line");
 }
 
@@ -28,17 +26,17 @@ bool isSubview(std::string_view part, std::string_view whole) {
 }
 
 void checkOrder(std::string_view a, std::string_view b, std::string_view c) {
-  int ab = compareVersionTexts(a, b), ba = compareVersionTexts(b, a);
+  int ab = strandel::system::compareVersionTexts(a, b), ba = strandel::system::compareVersionTexts(b, a);
   check(ab >= -1 && ab <= 1, "a comparison gives -1, 0 or 1");
   check(ab == -ba, "the comparison is antisymmetric");
-  check(compareVersionTexts(a, a) == 0, "a version equals itself");
-  int bc = compareVersionTexts(b, c), ac = compareVersionTexts(a, c);
+  check(strandel::system::compareVersionTexts(a, a) == 0, "a version equals itself");
+  int bc = strandel::system::compareVersionTexts(b, c), ac = strandel::system::compareVersionTexts(a, c);
   if (ab <= 0 && bc <= 0) check(ac <= 0, "the comparison is transitive");
   if (ab >= 0 && bc >= 0) check(ac >= 0, "the comparison is transitive");
 
-  std::string_view trimmed = strandel::detail::trimVersionArgument(a);
+  std::string_view trimmed = strandel::system::trimVersionArgument(a);
   check(trimmed.empty() || isSubview(trimmed, a), "the trimmed version lies inside the argument");
-  check(strandel::detail::trimVersionArgument(trimmed) == trimmed, "trimming twice changes nothing more");
+  check(strandel::system::trimVersionArgument(trimmed) == trimmed, "trimming twice changes nothing more");
 }
 
 }  // namespace

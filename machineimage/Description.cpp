@@ -8,6 +8,7 @@
 
 #include "machineimage/Checking.hpp"
 #include "machineimage/MachinePlist.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::machineimage {
 namespace {
@@ -47,7 +48,7 @@ std::optional<std::string> canonicalUuid(std::string_view text) {
   for (std::size_t i = 0; i < out.size(); ++i) {
     bool dash = i == 8 || i == 13 || i == 18 || i == 23;
     if (dash ? out[i] != '-' : !isHex(out[i])) return std::nullopt;
-    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
+    out[i] = text::asciiUpper(out[i]);
   }
   return out;
 }

@@ -10,8 +10,6 @@
 #include "machineimage/Keys.hpp"
 #include "plist/PlistReader.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel::machineimage {
 namespace {
 
@@ -221,7 +219,7 @@ class Checker {
 }  // namespace
 
 MachinePlistResult parseMachinePlist(std::string_view bytes) {
-  PlistReadResult read = readPlistExplained(bytes);
+  plist::PlistReadResult read = plist::readPlistExplained(bytes);
   if (!read.value) return {nullptr, "not a property list (" + read.refusal + ")"};
   return checkMachinePlist(std::move(*read.value));
 }

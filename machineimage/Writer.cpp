@@ -36,9 +36,9 @@ PlistDict machinePlist(PlistArray registry, PlistArray mounts) {
 }
 
 std::string machinePlistFile(const PlistValue& machine) {
-  if (auto xml = detail::writeXml(machine, detail::WriteMode::Exact)) return std::move(*xml);
+  if (auto xml = plist::writeXml(machine, plist::WriteMode::Exact)) return std::move(*xml);
   // Binary holds every value an import makes; a lenient form is the last resort, never reached.
-  if (auto binary = detail::writeBinary(machine, detail::WriteMode::Exact)) return std::move(*binary);
+  if (auto binary = plist::writeBinary(machine, plist::WriteMode::Exact)) return std::move(*binary);
   return writeBinaryPlist(machine);
 }
 

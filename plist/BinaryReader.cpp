@@ -21,9 +21,7 @@
 #include "base/Utf8.hpp"
 #include "plist/PlistWriter.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::plist {
 using base::appendUtf8;
 namespace {
 
@@ -383,6 +381,6 @@ class BinaryReader {
 
 }  // namespace
 
-PlistReadResult detail::readBinaryPlist(std::string_view bytes) { return BinaryReader(bytes).run(); }
+PlistReadResult readBinaryPlist(std::string_view bytes) { return BinaryReader(bytes).run(); }
 
-}  // namespace strandel
+}  // namespace strandel::plist

@@ -14,9 +14,7 @@
 #include "base/Utf8.hpp"
 #include "plist/PlistWriter.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::plist {
 namespace {
 
 std::size_t widthFor(std::uint64_t largest) {
@@ -244,8 +242,8 @@ class BinaryWriter {
 
 }  // namespace
 
-std::optional<std::string> detail::writeBinary(const PlistValue& value, WriteMode mode) {
+std::optional<std::string> writeBinary(const PlistValue& value, WriteMode mode) {
   return BinaryWriter(mode).run(value);
 }
 
-}  // namespace strandel
+}  // namespace strandel::plist

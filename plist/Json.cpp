@@ -8,7 +8,7 @@
 
 #include "base/Utf8.hpp"
 
-namespace strandel {
+namespace strandel::plist {
 namespace {
 
 void appendString(std::string& out, std::string_view text) {
@@ -146,10 +146,13 @@ void appendValue(std::string& out, const PlistValue& value) {
 }
 
 }  // namespace
+}  // namespace strandel::plist
+
+namespace strandel {
 
 std::string writeJson(const PlistValue& value) {
   std::string out;
-  appendValue(out, value);
+  plist::appendValue(out, value);
   return out;
 }
 

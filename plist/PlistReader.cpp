@@ -1,9 +1,7 @@
 // Which reader a property list goes to, and what both readers share.
 #include "plist/PlistReader.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::plist {
 
 namespace {
 
@@ -19,7 +17,7 @@ bool isBeyondLimits(const std::string& refusal) {
 
 }  // namespace
 
-PlistReadResult detail::readPlistExplained(std::string_view bytes) {
+PlistReadResult readPlistExplained(std::string_view bytes) {
   // Nothing shorter is a property list of either form; "<true/>" is the closest.
   if (bytes.size() < 8) return {std::nullopt, "too short to be a property list"};
   PlistReadResult result = bytes.starts_with("bplist00") ? readBinaryPlist(bytes) : readXmlPlist(bytes);
@@ -27,6 +25,10 @@ PlistReadResult detail::readPlistExplained(std::string_view bytes) {
   return result;
 }
 
-std::optional<PlistValue> readPlist(std::string_view bytes) { return readPlistExplained(bytes).value; }
+}  // namespace strandel::plist
+
+namespace strandel {
+
+std::optional<PlistValue> readPlist(std::string_view bytes) { return plist::readPlistExplained(bytes).value; }
 
 }  // namespace strandel

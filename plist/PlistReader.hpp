@@ -20,7 +20,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::detail {
+namespace strandel::plist {
 
 /// What reading gives: the value, or nothing and a refusal naming the fault and its place
 /// ("line 12: ..." for XML, "byte 0x3a: ..." for binary). `beyondLimits` tells a list refused for
@@ -65,4 +65,4 @@ inline std::uint64_t expandedBudget(std::size_t inputSize) noexcept {
   return 32 * static_cast<std::uint64_t>(inputSize) + (std::uint64_t{8} << 20);
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::plist

@@ -1,9 +1,9 @@
 // What both writers share: the public entry points, UIDs and the calendar.
 #include "plist/PlistWriter.hpp"
 
-namespace strandel {
+namespace strandel::plist {
 
-std::optional<std::uint32_t> detail::uidOf(const PlistValue& value) noexcept {
+std::optional<std::uint32_t> uidOf(const PlistValue& value) noexcept {
   const PlistDict* dict = value.asDictionary();
   if (!dict || dict->size() != 1 || dict->begin()->first != kUidKey) return std::nullopt;
   const PlistValue& number = dict->begin()->second;
@@ -18,7 +18,7 @@ constexpr long long kSecondsFrom1970To2001 = 978307200;
 
 // Howard Hinnant's days-from-civil and civil-from-days, exact for every year a long long holds
 // in days.
-detail::CivilTime detail::civilTimeOf(long long secondsSince2001) noexcept {
+plist::CivilTime civilTimeOf(long long secondsSince2001) noexcept {
   long long seconds = secondsSince2001 + kSecondsFrom1970To2001;
   long long days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
   long long ofDay = seconds - days * 86400;
@@ -38,7 +38,7 @@ detail::CivilTime detail::civilTimeOf(long long secondsSince2001) noexcept {
   return time;
 }
 
-long long detail::secondsOf(const CivilTime& time) noexcept {
+long long secondsOf(const CivilTime& time) noexcept {
   const long long y = time.year - (time.month <= 2);
   const long long era = (y >= 0 ? y : y - 399) / 400;
   const long long yearOfEra = y - era * 400;
@@ -48,10 +48,12 @@ long long detail::secondsOf(const CivilTime& time) noexcept {
   return days * 86400 + time.hour * 3600 + time.minute * 60 + time.second - kSecondsFrom1970To2001;
 }
 
-std::string writeXmlPlist(const PlistValue& value) { return *detail::writeXml(value, detail::WriteMode::Lenient); }
+}  // namespace strandel::plist
 
-std::string writeBinaryPlist(const PlistValue& value) {
-  return *detail::writeBinary(value, detail::WriteMode::Lenient);
-}
+namespace strandel {
+
+std::string writeXmlPlist(const PlistValue& value) { return *plist::writeXml(value, plist::WriteMode::Lenient); }
+
+std::string writeBinaryPlist(const PlistValue& value) { return *plist::writeBinary(value, plist::WriteMode::Lenient); }
 
 }  // namespace strandel

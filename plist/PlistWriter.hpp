@@ -11,7 +11,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::detail {
+namespace strandel::plist {
 
 /// How a writer treats what its form can't hold exactly. Lenient writes something close
 /// (U+FFFD for a character the form has no place for, the nearest date it can write) and never
@@ -47,4 +47,4 @@ struct CivilTime {
 CivilTime civilTimeOf(long long secondsSince2001) noexcept;
 long long secondsOf(const CivilTime& time) noexcept;
 
-}  // namespace strandel::detail
+}  // namespace strandel::plist

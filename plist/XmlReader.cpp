@@ -16,9 +16,7 @@
 #include "base/Utf8.hpp"
 #include "plist/XmlText.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::plist {
 using base::appendUtf8;
 namespace {
 
@@ -307,15 +305,15 @@ class XmlReader {
     if (name == "true" || name == "false") {
       done = PlistValue(name == "true");
     } else if (name == "integer") {
-      done = xmltext::integerOf(text);
+      done = plist::integerOf(text);
     } else if (name == "real") {
-      done = PlistValue(xmltext::realOf(text));
+      done = PlistValue(plist::realOf(text));
     } else if (name == "date") {
-      std::optional<double> seconds = xmltext::dateOf(text);
+      std::optional<double> seconds = plist::dateOf(text);
       if (!seconds) return fail("a date that is not YYYY-MM-DDTHH:MM:SSZ");
       done = PlistValue(PlistDate{*seconds});
     } else {
-      std::optional<PlistData> data = xmltext::dataOf(text);
+      std::optional<PlistData> data = plist::dataOf(text);
       if (!data) return fail("data that is not base64");
       done = PlistValue(std::move(*data));
     }
@@ -451,6 +449,6 @@ class XmlReader {
 
 }  // namespace
 
-PlistReadResult detail::readXmlPlist(std::string_view bytes) { return XmlReader(bytes).run(); }
+PlistReadResult readXmlPlist(std::string_view bytes) { return XmlReader(bytes).run(); }
 
-}  // namespace strandel
+}  // namespace strandel::plist

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace strandel::xmltext {
+namespace strandel::plist {
 namespace {
 
 // White space as the "C" locale's isspace sees it.
@@ -153,7 +153,7 @@ std::optional<double> dateOf(std::string_view text) noexcept {
     }
     return value;
   };
-  detail::CivilTime time;
+  plist::CivilTime time;
   time.year = field(text.substr(0, yearDigits)) * (negative ? -1 : 1);
   const long long month = field(rest.substr(1, 2)), day = field(rest.substr(4, 2));
   const long long hour = field(rest.substr(7, 2)), minute = field(rest.substr(10, 2)), second = field(rest.substr(13, 2));
@@ -166,7 +166,7 @@ std::optional<double> dateOf(std::string_view text) noexcept {
   time.hour = static_cast<int>(hour);
   time.minute = static_cast<int>(minute);
   time.second = static_cast<int>(second);
-  return static_cast<double>(detail::secondsOf(time));
+  return static_cast<double>(plist::secondsOf(time));
 }
 
 std::optional<PlistData> dataOf(std::string_view text) {
@@ -202,4 +202,4 @@ std::optional<PlistData> dataOf(std::string_view text) {
   return data;
 }
 
-}  // namespace strandel::xmltext
+}  // namespace strandel::plist

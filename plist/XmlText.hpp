@@ -8,7 +8,7 @@
 
 #include "plist/PlistReader.hpp"
 
-namespace strandel::xmltext {
+namespace strandel::plist {
 
 /// The text of an <integer>: a sign, then digits as C reads them in any locale (0x for hex, a
 /// leading 0 for octal), saturating at the unsigned maximum; a negative number wraps. Text
@@ -27,4 +27,4 @@ std::optional<double> dateOf(std::string_view text) noexcept;
 /// other characters, misplaced padding or a group cut short.
 std::optional<PlistData> dataOf(std::string_view text);
 
-}  // namespace strandel::xmltext
+}  // namespace strandel::plist

@@ -9,9 +9,7 @@
 #include "base/Utf8.hpp"
 #include "plist/PlistWriter.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::plist {
 namespace {
 
 // Indentation stops growing here: deeper lines would make the output grow with the square of the
@@ -236,8 +234,8 @@ class XmlWriter {
 
 }  // namespace
 
-std::optional<std::string> detail::writeXml(const PlistValue& value, WriteMode mode) {
+std::optional<std::string> writeXml(const PlistValue& value, WriteMode mode) {
   return XmlWriter(mode).run(value);
 }
 
-}  // namespace strandel
+}  // namespace strandel::plist

@@ -10,14 +10,11 @@
 #include <optional>
 #include <string>
 
-#include <strandel/Strandel.hpp>
-
 #include "platform/Machine.hpp"
+#include "system/Version.hpp"
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 constexpr std::string_view kService = "kTCCServiceSystemPolicyAllFiles";
@@ -103,7 +100,7 @@ base::UniqueFd createTemporaryFile(platform::Files& files) {
 
 }  // namespace
 
-bool detail::textBoolValue(std::string_view text) {
+bool textBoolValue(std::string_view text) {
   while (std::size_t n = blankLength(text)) text.remove_prefix(n);
   if (text.starts_with('+') || text.starts_with('-')) text.remove_prefix(1);
   while (text.starts_with('0')) text.remove_prefix(1);
@@ -112,7 +109,7 @@ bool detail::textBoolValue(std::string_view text) {
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
 }
 
-bool detail::fullDiskAccessGranted(std::string_view dump) {
+bool fullDiskAccessGranted(std::string_view dump) {
   bool application = false, backgroundTool = false, rundleAgent = false;
   while (!dump.empty()) {
     std::size_t end = dump.find('\n');
@@ -135,7 +132,7 @@ bool detail::fullDiskAccessGranted(std::string_view dump) {
 
 bool isFullDiskAccessSetup() {
   // Full Disk Access exists from 10.14 on; before, there is nothing to ask and nothing is run.
-  if (ZVCompareCurrentSystemVersionWith("10.14") == -1) return false;
+  if (compareCurrentVersionWith("10.14") == -1) return false;
 
   auto machine = platform::current();
   platform::Files& files = machine->files();
@@ -161,4 +158,4 @@ bool isFullDiskAccessSetup() {
   return granted;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::system {
 
 /// Whether `dump` (the privacy database's `access` table as text: one row a line, columns split
 /// by "|") has a true grant of "kTCCServiceSystemPolicyAllFiles" for each of the three clients:
@@ -17,4 +17,12 @@ bool fullDiskAccessGranted(std::string_view dump);
 /// the rest is ignored. False for anything else, "" included.
 bool textBoolValue(std::string_view text);
 
-}  // namespace strandel::detail
+}  // namespace strandel::system
+
+namespace strandel::system {
+
+/// Whether the privacy database grants Full Disk Access to the application, its background tool
+/// and the Rundle background agent. False on an OS older than 10.14 and on any failure.
+bool isFullDiskAccessSetup();
+
+}  // namespace strandel::system

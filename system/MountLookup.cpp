@@ -1,14 +1,14 @@
 // Mount-table lookups: from a mount point to the name it is mounted from, and from a device to
 // where it is mounted. Every call reads the table afresh through the machine; each scan owns
 // its storage, so lookups on several threads never share it.
-#include <strandel/Strandel.hpp>
+#include "system/MountLookup.hpp"
 
 #include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
 
-namespace strandel {
+namespace strandel::system {
 
-std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) {
+std::string mountFromName(std::optional<std::string_view> mountPoint) {
   // Nothing equals an absent text, and no entry that decodes as UTF-8 equals bytes that don't:
   // either way the scan could only end empty-handed, so it is not made.
   if (!mountPoint || !base::isValidUtf8(*mountPoint)) return "";
@@ -24,7 +24,7 @@ std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) {
   return found;
 }
 
-std::string getVolumeMountOnName(std::optional<std::string_view> device) {
+std::string mountOnName(std::optional<std::string_view> device) {
   // A device text that is not UTF-8 is no text at all, the same as an absent one.
   if (!device || !base::isValidUtf8(*device)) return "";
   constexpr std::string_view kDev = "/dev/";
@@ -45,4 +45,4 @@ std::string getVolumeMountOnName(std::optional<std::string_view> device) {
   return found;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

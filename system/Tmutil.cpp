@@ -1,11 +1,11 @@
 // The Time Machine tool query.
-#include <strandel/Strandel.hpp>
+#include "system/Tmutil.hpp"
 
 #include "platform/Machine.hpp"
 
-namespace strandel {
+namespace strandel::system {
 
-std::optional<PlistValue> tmutil(const std::vector<std::string>& arguments) {
+std::optional<PlistValue> runTmutil(const std::vector<std::string>& arguments) {
   platform::ToolRunOptions options;
   options.tool = "/usr/bin/tmutil";
   options.arguments = arguments;
@@ -17,4 +17,4 @@ std::optional<PlistValue> tmutil(const std::vector<std::string>& arguments) {
   return readPlist(output->bytes);
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -7,15 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include <strandel/Strandel.hpp>
+#include "system/Version.hpp"
 
 #include "platform/Machine.hpp"
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 constexpr std::string_view kVersionKey = "ZVCurrentSWVers";
@@ -48,9 +46,9 @@ std::optional<std::string> currentSystemString(platform::Machine& machine) {
 
 }  // namespace
 
-std::optional<std::string> ZVGetCurrentSystemString() { return currentSystemString(*platform::current()); }
+std::optional<std::string> currentVersion() { return currentSystemString(*platform::current()); }
 
-PlistDict ZVGetCurrentSystemDictionary() {
+PlistDict currentVersionDictionary() {
   auto machine = platform::current();
   if (auto cached = machine->settings().get(kDictionaryKey)) {
     if (PlistDict* dictionary = cached->asDictionary()) return std::move(*dictionary);
@@ -67,7 +65,7 @@ PlistDict ZVGetCurrentSystemDictionary() {
   return dictionary;
 }
 
-std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> version) {
+std::int64_t compareCurrentVersionWith(std::optional<std::string_view> version) {
   // The running version is read first, whatever the argument: on a cold cache the tool runs and
   // its answer is stored even when the argument then makes the answer 0.
   auto machine = platform::current();
@@ -85,4 +83,4 @@ std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> v
   return compareVersionTexts(*running, trimVersionArgument(*version));
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -4,9 +4,7 @@
 
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 // The code point of the valid UTF-8 character of `length` bytes at the start of `text`.
@@ -39,7 +37,7 @@ std::size_t lastCharacterLength(std::string_view text) noexcept {
 
 }  // namespace
 
-std::string_view detail::trimVersionArgument(std::string_view text) noexcept {
+std::string_view trimVersionArgument(std::string_view text) noexcept {
   // Versions and the words around them are mostly ASCII: an ASCII byte is a whole character,
   // told apart without decoding it, and only the others go through the Unicode table.
   auto asciiTrim = [](unsigned char c) { return c == '\t' || c == ' ' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
@@ -69,4 +67,4 @@ std::string_view detail::trimVersionArgument(std::string_view text) noexcept {
   return text;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -5,9 +5,7 @@
 
 #include "base/Utf8.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 // White space and line ends (Unicode Z, U+000A to U+000D, U+0085, and the tab), as they
@@ -81,11 +79,11 @@ void appendValue(std::string& out, const PlistValue& value) {
 
 }  // namespace
 
-std::string detail::versionFromToolOutput(std::string_view bytes) {
+std::string versionFromToolOutput(std::string_view bytes) {
   return base::decodeLatin1(bytes.substr(0, bytes.find('\n')));
 }
 
-PlistDict detail::versionDictionaryFromToolOutput(std::string_view bytes) {
+PlistDict versionDictionaryFromToolOutput(std::string_view bytes) {
   PlistDict dictionary;
   while (!bytes.empty()) {
     std::size_t end = bytes.find('\n');
@@ -103,7 +101,7 @@ PlistDict detail::versionDictionaryFromToolOutput(std::string_view bytes) {
   return dictionary;
 }
 
-std::string detail::describeForLog(const PlistDict& dictionary) {
+std::string describeForLog(const PlistDict& dictionary) {
   std::string out = "{";
   for (const auto& [key, value] : dictionary) {
     out += ' ';
@@ -116,4 +114,4 @@ std::string detail::describeForLog(const PlistDict& dictionary) {
   return out;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

@@ -6,7 +6,7 @@
 
 #include <strandel/PlistValue.hpp>
 
-namespace strandel::detail {
+namespace strandel::system {
 
 /// The first line of the version tool's output (everything before the first line feed, not
 /// trimmed), every byte accepted: above 127 as the Latin-1 character of the same value.
@@ -21,4 +21,4 @@ PlistDict versionDictionaryFromToolOutput(std::string_view bytes);
 /// `{ BuildVersion = 16G29; ProductName = "Mac OS X"; ProductVersion = "10.12.6"; }`.
 std::string describeForLog(const PlistDict& dictionary);
 
-}  // namespace strandel::detail
+}  // namespace strandel::system

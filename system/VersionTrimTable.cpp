@@ -15,9 +15,7 @@
 
 #include "system/VersionCompare.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel {
+namespace strandel::system {
 namespace {
 
 struct CodePointRange {
@@ -174,7 +172,7 @@ constexpr CodePointRange kTrimRanges[] = {
 
 }  // namespace
 
-bool detail::isVersionTrimCharacter(char32_t codePoint) noexcept {
+bool isVersionTrimCharacter(char32_t codePoint) noexcept {
   // ASCII decides most calls; skip the search for it.
   if (codePoint < 0x80) {
     return codePoint == '\t' || codePoint == ' ' || (codePoint >= 'A' && codePoint <= 'Z') ||
@@ -186,4 +184,4 @@ bool detail::isVersionTrimCharacter(char32_t codePoint) noexcept {
   return codePoint <= std::prev(it)->last;
 }
 
-}  // namespace strandel
+}  // namespace strandel::system

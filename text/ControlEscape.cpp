@@ -2,7 +2,7 @@
 
 #include "base/Utf8.hpp"
 
-namespace strandel::detail {
+namespace strandel::text {
 namespace {
 
 void appendHex(std::string& out, unsigned char byte) {
@@ -45,4 +45,4 @@ std::string escapedControls(std::string_view text, LineBreaks lineBreaks) {
   return out;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -8,7 +8,7 @@
 #include <string_view>
 
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// Whether line feeds and tabs pass: a transcript keeps its lines, a value or a cell does not.
 enum class LineBreaks { Escape, Keep };
@@ -18,4 +18,4 @@ enum class LineBreaks { Escape, Keep };
 /// lsblk's tables write them, so that the text can be read back; everything else as it stands.
 std::string escapedControls(std::string_view text, LineBreaks lineBreaks);
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -1,8 +1,6 @@
 #include "text/NumericCompare.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel::detail {
+namespace strandel::text {
 namespace {
 
 bool isDigit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
@@ -38,4 +36,4 @@ int numericCompare(std::string_view a, std::string_view b) noexcept {
   return aDone ? -1 : 1;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

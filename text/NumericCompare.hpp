@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// Orders `a` before (-1), equal to (0) or after (1) `b`, left to right: where both texts have
 /// a run of ASCII digits, the runs compare by numeric value (of any length, leading zeros
@@ -13,4 +13,4 @@ namespace strandel::detail {
 /// orders first ("disk1" before "disk1s1", "10.13" before "10.13.1").
 int numericCompare(std::string_view a, std::string_view b) noexcept;
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -1,8 +1,6 @@
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
-
-namespace strandel::detail {
+namespace strandel::text {
 
 std::string_view lastPathComponent(std::string_view text) noexcept {
   std::size_t end = text.find_last_not_of('/');
@@ -18,4 +16,4 @@ std::optional<std::string_view> pathTail(std::string_view path) noexcept {
   return path.substr(slash);
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// The part of `text` after its last "/", trailing "/" ignored: "disk3" for "/dev/disk3" and
 /// "/dev/disk3/"; a text without "/" is its own last component; "/" (or any run of "/" alone)
@@ -16,4 +16,4 @@ std::string_view lastPathComponent(std::string_view text) noexcept;
 /// "/Volumes/Backup", "/" for "/" and for "/Volumes/Data/". Nothing for a text without "/".
 std::optional<std::string_view> pathTail(std::string_view path) noexcept;
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -1,6 +1,6 @@
 #include "text/ShellQuote.hpp"
 
-namespace strandel::detail {
+namespace strandel::text {
 
 std::string shellQuoted(std::string_view text) {
   std::string quoted = "'";
@@ -15,4 +15,4 @@ std::string shellQuoted(std::string_view text) {
   return quoted;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// `text` as one word of a shell command line: in single quotes, each quote inside written as
 /// '\'' so that the shell reads back exactly `text`.
 std::string shellQuoted(std::string_view text);
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

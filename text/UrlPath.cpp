@@ -3,19 +3,13 @@
 #include <optional>
 
 #include "base/Utf8.hpp"
+#include "text/CharacterClass.hpp"
 
-namespace strandel::detail {
+namespace strandel::text {
 namespace {
 
 bool isAsciiLetter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isAsciiDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-std::optional<int> hexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return std::nullopt;
-}
 
 // The length of a URL scheme with its ":" at the start of `url`, or 0 when there is none.
 std::size_t schemeLength(std::string_view url) noexcept {
@@ -57,4 +51,4 @@ std::string urlPath(std::string_view url) {
   return path;
 }
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

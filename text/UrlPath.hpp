@@ -5,7 +5,7 @@
 #include <string_view>
 
 
-namespace strandel::detail {
+namespace strandel::text {
 
 /// The file-system path of a URL given as text, as a mount URL yields it: percent escapes
 /// decoded, the one trailing "/" removed except for the root. "file:///" gives "/",
@@ -14,4 +14,4 @@ namespace strandel::detail {
 /// that decodes to bytes that are not UTF-8.
 std::string urlPath(std::string_view url);
 
-}  // namespace strandel::detail
+}  // namespace strandel::text

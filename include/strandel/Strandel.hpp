@@ -8,6 +8,13 @@
 #include <strandel/Export.hpp>
 #ifndef STRANDEL_LANGUAGE_TOO_OLD
 
+// Inside the library only the exported functions' own files (api/) see this header: one folder
+// calls another through that folder's internal header, which the build lets it reach only
+// downwards (cmake/Layers.cmake).
+#ifdef STRANDEL_SUBSYSTEM
+#error "a library folder includes the public umbrella: call the other folder through its own header"
+#endif
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -103,7 +103,7 @@ struct Store {
 Store storeIn(const std::string& bytes) {
   Store store;
   if (bytes.empty()) return store;
-  detail::PlistReadResult read = detail::readPlistExplained(bytes);
+  plist::PlistReadResult read = plist::readPlistExplained(bytes);
   if (read.beyondLimits) {
     store.state = Store::State::BeyondLimits;
   } else if (!read.value || !read.value->asDictionary()) {
@@ -120,8 +120,8 @@ Store storeIn(const std::string& bytes) {
 std::optional<std::string> bytesOf(PlistDict entries, bool binary) {
   PlistValue store(std::move(entries));
   std::optional<std::string> bytes;
-  if (!binary) bytes = detail::writeXml(store, detail::WriteMode::Exact);
-  if (!bytes) bytes = detail::writeBinary(store, detail::WriteMode::Exact);
+  if (!binary) bytes = plist::writeXml(store, plist::WriteMode::Exact);
+  if (!bytes) bytes = plist::writeBinary(store, plist::WriteMode::Exact);
   if (bytes && bytes->size() > kMaxSettingsSize) return std::nullopt;
   return bytes;
 }

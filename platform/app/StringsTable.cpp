@@ -5,6 +5,7 @@
 #include <strandel/PlistValue.hpp>
 
 #include "base/Utf8.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::platform {
 namespace {
@@ -64,13 +65,6 @@ std::optional<StringsTable> fromPlist(std::string_view bytes) {
 bool isUnquotedCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
          c == '-' || c == '$' || c == ':' || c == '/' || c == '+';
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // The text form. Every step either advances or fails, so any input ends.
@@ -196,8 +190,8 @@ class TextParser {
 
   char32_t readHexUnit() {
     char32_t value = 0;
-    for (int digits = 0; digits < 4 && !atEnd() && hexValue(peek()) >= 0; ++digits) {
-      value = value * 16 + static_cast<char32_t>(hexValue(text_[pos_++]));
+    for (int digits = 0; digits < 4 && !atEnd() && text::hexValue(peek()); ++digits) {
+      value = value * 16 + static_cast<char32_t>(*text::hexValue(text_[pos_++]));
     }
     return value;
   }

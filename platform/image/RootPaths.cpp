@@ -17,6 +17,8 @@
 
 #ifdef SYS_openat2
 #include <linux/openat2.h>
+
+#include "text/CharacterClass.hpp"
 #endif
 
 namespace strandel::platform::image {
@@ -31,7 +33,6 @@ constexpr int kKernelAttempts = 8;
 
 std::atomic<bool> kernelLacksOpenat2{false};
 
-bool hasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
 void pushComponents(std::deque<std::string>& pending, std::string_view path) {
   std::vector<std::string> parts;
@@ -169,14 +170,14 @@ std::optional<UniqueFd> openByKernel(int, const std::string&, int, bool, mode_t)
 }  // namespace
 
 std::shared_ptr<const ImageRoot> ImageRoot::open(const std::string& hostPath, Resolver resolver) {
-  if (hostPath.empty() || hasNul(hostPath)) return nullptr;
+  if (hostPath.empty() || text::hasNul(hostPath)) return nullptr;
   UniqueFd fd(base::retryAfterSignal([&] { return ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd) return nullptr;
   return std::make_shared<const ImageRoot>(std::move(fd), hostPath, resolver);
 }
 
 UniqueFd ImageRoot::openFile(std::string_view path, int flags, LastLink last, mode_t mode) const {
-  if (path.empty() || hasNul(path)) return {};
+  if (path.empty() || text::hasNul(path)) return {};
   bool keepLast = last == LastLink::Keep;
   if (resolver_ == Resolver::Kernel) {
     if (auto fd = openByKernel(fd_.get(), std::string(path), flags, keepLast, mode)) return std::move(*fd);
@@ -186,7 +187,7 @@ UniqueFd ImageRoot::openFile(std::string_view path, int flags, LastLink last, mo
 
 std::optional<Located> ImageRoot::locate(std::string_view path) const {
   // The walk, for it knows the name of every folder it enters; it is as confined as the kernel.
-  if (path.empty() || hasNul(path)) return std::nullopt;
+  if (path.empty() || text::hasNul(path)) return std::nullopt;
   Walk walk(fd_.get());
   UniqueFd fd = walk.open(path, O_PATH, false, 0);
   if (!fd) return std::nullopt;
@@ -194,7 +195,7 @@ std::optional<Located> ImageRoot::locate(std::string_view path) const {
 }
 
 std::optional<ParentFolder> ImageRoot::parentOf(std::string_view path) const {
-  if (hasNul(path)) return std::nullopt;
+  if (text::hasNul(path)) return std::nullopt;
   std::size_t end = path.find_last_not_of('/');
   if (end == std::string_view::npos) return std::nullopt;  // "" or the root itself
   std::size_t slash = path.rfind('/', end);

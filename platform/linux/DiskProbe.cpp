@@ -8,6 +8,7 @@
 
 #include "base/Handles.hpp"
 #include "base/Utf8.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::platform::live {
 namespace {
@@ -18,11 +19,7 @@ struct ProbeTraits {
 };
 using Probe = base::ScopedGeneric<blkid_probe, ProbeTraits>;
 
-std::string upper(const char* text) {
-  std::string out = text ? text : "";
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string upper(const char* text) { return text::asciiUppercased(text ? text : ""); }
 
 // Labels and names are the disk's bytes: text that is not UTF-8 is read as Latin-1, so every
 // name the registry holds is text.

@@ -85,7 +85,7 @@ std::vector<SysfsDisk> sysfsDisks(const std::string& sysBlock) {
   }
   std::sort(disks.begin(), disks.end(), [](const SysfsDisk& a, const SysfsDisk& b) {
     int ra = kindRank(a.name), rb = kindRank(b.name);
-    return ra != rb ? ra < rb : detail::numericCompare(a.name, b.name) < 0;
+    return ra != rb ? ra < rb : text::numericCompare(a.name, b.name) < 0;
   });
   return disks;
 }

@@ -124,7 +124,7 @@ class ErrorRelay {
       end = lineFeed == std::string::npos ? 0 : lineFeed + 1;
     }
     if (end == 0) return;
-    std::string text = detail::escapedControls(std::string_view(pending_).substr(0, end), detail::LineBreaks::Keep);
+    std::string text = text::escapedControls(std::string_view(pending_).substr(0, end), text::LineBreaks::Keep);
     pending_.erase(0, end);
     for (std::size_t done = 0; done < text.size();) {
       ssize_t n = base::retryAfterSignal([&] { return ::write(2, text.data() + done, text.size() - done); });
@@ -464,7 +464,7 @@ class HostProcesses final : public Processes {
     if (!sandboxUsable()) return nullptr;
     auto pipe = makePipe();
     if (!pipe) return nullptr;
-    std::string commandLine = detail::shellQuoted(tool);
+    std::string commandLine = text::shellQuoted(tool);
     if (!argumentText.empty()) commandLine.append(" ").append(argumentText);
     // "--" keeps a command line that starts with "-" from being read as the shell's options.
     ToolRunOptions options{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host};

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "text/CharacterClass.hpp"
+
 extern char** environ;
 
 namespace strandel::platform::live {
@@ -49,18 +51,16 @@ struct SpawnAttrTraits {
   static void free(posix_spawnattr_t* attr) noexcept { posix_spawnattr_destroy(attr); }
 };
 
-bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
-
 ExitStatus shellStatus(int waitStatus) {
   if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
   return WEXITSTATUS(waitStatus);
 }
 
-
 }  // namespace
 
 std::vector<char*> argumentVector(const SpawnRequest& request) {
-  if (hasNul(request.program) || std::any_of(request.arguments.begin(), request.arguments.end(), hasNul)) {
+  if (text::hasNul(request.program) ||
+      std::any_of(request.arguments.begin(), request.arguments.end(), [](const std::string& a) { return text::hasNul(a); })) {
     return {};
   }
   std::vector<char*> argv;

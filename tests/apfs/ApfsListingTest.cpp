@@ -13,7 +13,7 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/system/VersionTool.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::apfs;
 
 namespace strandel::testing {
 namespace {

@@ -17,7 +17,7 @@
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/TempDir.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::framework;
 
 namespace strandel {
 namespace {

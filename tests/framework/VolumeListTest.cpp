@@ -13,7 +13,7 @@
 #include "framework/PathText.hpp"
 #include "tests/framework/CatalogueImages.hpp"
 
-using namespace strandel::detail;
+
 
 namespace strandel::testing {
 namespace {
@@ -206,7 +206,7 @@ TEST(UrlPath, DecodesEscapesAndDropsTheTrailingSlash) {
       {"file:///Volumes/Bad%2", ""},
       {"file:///Volumes/Bad%FF/", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(detail::urlPath(c.url), c.path) << "url '" << c.url << "'";
+  for (const auto& c : cases) EXPECT_EQ(text::urlPath(c.url), c.path) << "url '" << c.url << "'";
 }
 
 TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {

@@ -133,7 +133,7 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
     PlistValue value;
     bool inXml;  // XML can hold it
   } shapes[] = {
-      {"uid", PlistValue(PlistDict{{detail::kUidKey, PlistValue(7)}}), true},
+      {"uid", PlistValue(PlistDict{{plist::kUidKey, PlistValue(7)}}), true},
       {"date-1900", PlistValue(PlistDate{-3187296000}), true},
       {"date-2100", PlistValue(PlistDate{3155673599}), true},
       {"date-fraction", PlistValue(PlistDate{12.25}), false},
@@ -150,7 +150,7 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
       const PlistDict before{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}};
       std::string bytes;
       if (binary) {
-        bytes = *detail::writeBinary(PlistValue(before), detail::WriteMode::Exact);
+        bytes = *plist::writeBinary(PlistValue(before), plist::WriteMode::Exact);
       } else {
         // What another writer leaves: U+0001 as a character reference, which XML 1.0 refuses.
         bytes = writeXmlPlist(PlistValue(PlistDict{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}}));

@@ -15,7 +15,7 @@
 #include "tests/support/TempDir.hpp"
 #include "tests/support/ToolRun.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::plist;
 
 namespace strandel {
 namespace {

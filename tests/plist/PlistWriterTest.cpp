@@ -11,7 +11,7 @@
 #include "plist/PlistWriter.hpp"
 #include "tests/support/TempDir.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::plist;
 
 namespace strandel {
 namespace {

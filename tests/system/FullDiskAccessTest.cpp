@@ -20,7 +20,7 @@
 #include "tests/support/TempDir.hpp"
 #include "tests/system/VersionTool.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::system;
 
 namespace strandel {
 namespace {

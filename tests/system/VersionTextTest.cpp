@@ -8,7 +8,7 @@
 #include "system/VersionCompare.hpp"
 #include "system/VersionReport.hpp"
 
-using namespace strandel::detail;
+using namespace strandel::system;
 
 namespace strandel {
 namespace {

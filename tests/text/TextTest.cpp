@@ -8,7 +8,7 @@
 #include "text/NumericCompare.hpp"
 #include "text/PathComponents.hpp"
 
-using namespace strandel::detail;
+
 
 namespace strandel {
 namespace {
@@ -21,7 +21,7 @@ TEST(LastPathComponent, TrailingSlashesIgnoredAndRootStaysRoot) {
       {"a/", "a"},                 {"a b/c d", "c d"},        {"/Volumes/Macintosh HD", "Macintosh HD"},
       {"Data/EFI", "EFI"},
   };
-  for (const auto& [text, component] : cases) EXPECT_EQ(detail::lastPathComponent(text), component) << text;
+  for (const auto& [text, component] : cases) EXPECT_EQ(text::lastPathComponent(text), component) << text;
 }
 
 TEST(PathTail, Table) {
@@ -30,7 +30,7 @@ TEST(PathTail, Table) {
       {"/System/Volumes/Data", "/Data"}, {"Backup", std::nullopt}, {"", std::nullopt},
       {"a/b", "/b"},                  {"//", "/"},
   };
-  for (const auto& [path, tail] : cases) EXPECT_EQ(detail::pathTail(path), tail) << path;
+  for (const auto& [path, tail] : cases) EXPECT_EQ(text::pathTail(path), tail) << path;
 }
 
 // Volume names and OS versions order the same way; both kinds of text are in the table.
@@ -50,8 +50,8 @@ TEST(NumericCompare, DigitRunsByValueOtherBytesByCode) {
       {"10.14", "10.14\xc3\xa9", -1}, {"\xc3\xa9", "z", 1},  // above ASCII orders after it
   };
   for (const auto& [a, b, order] : cases) {
-    EXPECT_EQ(detail::numericCompare(a, b), order) << '"' << a << "\" vs \"" << b << '"';
-    EXPECT_EQ(detail::numericCompare(b, a), -order) << '"' << b << "\" vs \"" << a << '"';
+    EXPECT_EQ(text::numericCompare(a, b), order) << '"' << a << "\" vs \"" << b << '"';
+    EXPECT_EQ(text::numericCompare(b, a), -order) << '"' << b << "\" vs \"" << a << '"';
   }
 }
 

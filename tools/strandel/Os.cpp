@@ -17,7 +17,7 @@ std::string labelLines(const PlistValue& info) {
   if (const PlistDict* dict = info.asDictionary()) {
     for (const auto& [label, value] : *dict) {
       const std::string* text = value.asString();
-      out += detail::escapedControls(label, detail::LineBreaks::Escape) + ": " + detail::escapedControls(text ? *text : writeJson(value), detail::LineBreaks::Escape) + "\n";
+      out += text::escapedControls(label, text::LineBreaks::Escape) + ": " + text::escapedControls(text ? *text : writeJson(value), text::LineBreaks::Escape) + "\n";
     }
   }
   return out;

@@ -30,7 +30,7 @@ void writeOut(std::string_view text) {
 }
 
 void sayError(std::string_view message) {
-  std::string line = "strandel: " + detail::escapedControls(message, detail::LineBreaks::Escape) + "\n";
+  std::string line = "strandel: " + text::escapedControls(message, text::LineBreaks::Escape) + "\n";
   std::fputs(line.c_str(), stderr);
 }
 
@@ -67,7 +67,7 @@ int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
       break;
     case Format::Text:
       if (answer) {
-        std::string shown = text ? text(*answer) : detail::escapedControls(plainText(*answer), detail::LineBreaks::Escape);
+        std::string shown = text ? text(*answer) : text::escapedControls(plainText(*answer), text::LineBreaks::Escape);
         if (!shown.empty() && shown.back() != '\n') shown += '\n';
         writeOut(shown);
       }

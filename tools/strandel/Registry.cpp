@@ -76,7 +76,7 @@ void addEntries(Table& table, const Table::Line* parent, const PlistArray& entri
     table.set(line, kDevice, bsd);
     if (description) {
       table.setKeys(line, *description);
-      table.set(line, kMountpoint, detail::urlPath(textOf(description->find("DAVolumePath"))));
+      table.set(line, kMountpoint, text::urlPath(textOf(description->find("DAVolumePath"))));
     }
     if (const PlistValue* children = entry.find("Children"); children && children->asArray())
       addEntries(table, &line, *children->asArray());

@@ -131,7 +131,7 @@ void Table::set(const Line& line, std::size_t column, const std::string& text, c
     return;
   }
   if (!shown_[column]) return;
-  std::string shown = raw_ ? text : detail::escapedControls(text, detail::LineBreaks::Escape);
+  std::string shown = raw_ ? text : text::escapedControls(text, text::LineBreaks::Escape);
   if (scols_line_set_column_data(line.text, shown_[column], shown.c_str()) != 0) throw std::bad_alloc();
 }
 

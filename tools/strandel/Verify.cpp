@@ -22,7 +22,7 @@ class TranscriptDelegate : public StrandelDelegate {
  public:
   void handleProgress(ProgressText progress) override {
     if (!progress || progress->size() <= shown_) return;
-    writeOut(detail::escapedControls(std::string_view(*progress).substr(shown_), detail::LineBreaks::Keep));
+    writeOut(text::escapedControls(std::string_view(*progress).substr(shown_), text::LineBreaks::Keep));
     shown_ = progress->size();
   }
   std::size_t shown() const { return shown_; }
@@ -51,7 +51,7 @@ int runVerify(const Context& context, const std::string& volume) {
     framework.setDelegate(transcript);
   }
   std::string reply;
-  std::optional<int> diskUtility = detail::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
+  std::optional<int> diskUtility = framework::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
                                                         [&](std::string& text) { reply = text; });
   // The disk utility says what it could not find in its output, which is kept as it came.
   bool exists = deviceExists(context, volume) || mountPointExists(volume);
@@ -62,7 +62,7 @@ int runVerify(const Context& context, const std::string& volume) {
   // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
   // it came and arrives here with its bad bytes marked.
   std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
-  writeOut(detail::escapedControls(rest, detail::LineBreaks::Keep));
+  writeOut(text::escapedControls(rest, text::LineBreaks::Keep));
   if (!reply.empty() && reply.back() != '\n') writeOut("\n");
   if (exists) return statusAfter(diskUtility);
   sayError("no volume '" + volume + "'");

@@ -14,8 +14,6 @@
 #include "tools/strandel/Found.hpp"
 #include "tools/strandel/Table.hpp"
 
-using namespace strandel::detail;
-
 namespace strandel::tool {
 namespace {
 
@@ -106,7 +104,7 @@ std::vector<Entry> groupByContainer(const PlistArray& records) {
       entries.push_back(Entry{&record, {}, {}});
       continue;
     }
-    std::string container = detail::wholeDiskName(textOf(record, "bsdName"));
+    std::string container = framework::wholeDiskName(textOf(record, "bsdName"));
     auto [place, isNew] = containerAt.try_emplace(container, entries.size());
     if (isNew) entries.push_back(Entry{&record, std::move(container), {}});
     entries[place->second].members.push_back(&record);

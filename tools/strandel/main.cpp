@@ -10,8 +10,6 @@
 #include "platform/Machine.hpp"
 #include "tools/strandel/CommandLine.hpp"
 
-using namespace strandel::tool;
-
 namespace {
 
 // A reader that goes away ends the tool at once and silently, as it ends cat: whatever the
@@ -25,16 +23,20 @@ void dieQuietlyOnClosedPipe() {
   sigprocmask(SIG_UNBLOCK, &pipeOnly, nullptr);
 }
 
-int runTool(int argc, char** argv);
-
 }  // namespace
+
+namespace strandel::tool {
+namespace {
+int runTool(int argc, char** argv);
+}  // namespace
+}  // namespace strandel::tool
 
 // The library answers failures with its failure values; this is the last resort for what is
 // left (memory running out in the tool's own printing), so that the tool ends with one line
 // rather than an abort.
 int main(int argc, char** argv) try {
   dieQuietlyOnClosedPipe();
-  return outputStatus(runTool(argc, argv));
+  return strandel::tool::outputStatus(strandel::tool::runTool(argc, argv));
 } catch (const std::bad_alloc&) {
   std::fputs("strandel: out of memory\n", stderr);
   return 70;
@@ -46,6 +48,7 @@ int main(int argc, char** argv) try {
   return 70;
 }
 
+namespace strandel::tool {
 namespace {
 
 int runTool(int argc, char** argv) {
@@ -78,3 +81,4 @@ int runTool(int argc, char** argv) {
 }
 
 }  // namespace
+}  // namespace strandel::tool
