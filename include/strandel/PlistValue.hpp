@@ -50,7 +50,7 @@ class STRANDEL_EXPORT PlistValue;
 /// An array of values (the property-list `array` kind).
 using PlistArray = std::vector<PlistValue>;
 
-class PlistDict;
+class STRANDEL_EXPORT PlistDict;
 
 namespace detail {
 
@@ -181,7 +181,10 @@ class STRANDEL_EXPORT PlistValue {
 /// order. As with any vector, adding or removing an entry moves the others: iterators,
 /// pointers and references into it are then stale (a std::map kept them). A key is unique; of
 /// entries given at once with equal keys the first stays, as in a map.
-class PlistDict {
+class STRANDEL_EXPORT PlistDict {
+  // Default visibility lets the library export its SharedBody<PlistDict>; the members written
+  // in this header are compiled into every program that uses them, so the library keeps its
+  // copies of them to itself.
  public:
   using key_type = std::string;
   using mapped_type = PlistValue;
@@ -197,73 +200,73 @@ class PlistDict {
   using const_reverse_iterator = std::vector<value_type>::const_reverse_iterator;
 
   PlistDict() noexcept = default;
-  PlistDict(std::initializer_list<value_type> entries);
+  STRANDEL_HIDDEN PlistDict(std::initializer_list<value_type> entries);
   template <class It>
-  PlistDict(It first, It last);
+  STRANDEL_HIDDEN PlistDict(It first, It last);
 
   /// A dictionary of `entries` given in any order; of equal keys the last one stays, as a
   /// reader of a file that names a key twice keeps its later value. Sorting costs nothing
   /// when they come in order already.
-  STRANDEL_EXPORT static PlistDict fromEntries(std::vector<value_type> entries);
+  static PlistDict fromEntries(std::vector<value_type> entries);
 
-  iterator begin() noexcept { return entries_.begin(); }
-  iterator end() noexcept { return entries_.end(); }
-  const_iterator begin() const noexcept { return entries_.begin(); }
-  const_iterator end() const noexcept { return entries_.end(); }
-  const_iterator cbegin() const noexcept { return entries_.cbegin(); }
-  const_iterator cend() const noexcept { return entries_.cend(); }
-  reverse_iterator rbegin() noexcept { return entries_.rbegin(); }
-  reverse_iterator rend() noexcept { return entries_.rend(); }
-  const_reverse_iterator rbegin() const noexcept { return entries_.rbegin(); }
-  const_reverse_iterator rend() const noexcept { return entries_.rend(); }
+  STRANDEL_HIDDEN iterator begin() noexcept { return entries_.begin(); }
+  STRANDEL_HIDDEN iterator end() noexcept { return entries_.end(); }
+  STRANDEL_HIDDEN const_iterator begin() const noexcept { return entries_.begin(); }
+  STRANDEL_HIDDEN const_iterator end() const noexcept { return entries_.end(); }
+  STRANDEL_HIDDEN const_iterator cbegin() const noexcept { return entries_.cbegin(); }
+  STRANDEL_HIDDEN const_iterator cend() const noexcept { return entries_.cend(); }
+  STRANDEL_HIDDEN reverse_iterator rbegin() noexcept { return entries_.rbegin(); }
+  STRANDEL_HIDDEN reverse_iterator rend() noexcept { return entries_.rend(); }
+  STRANDEL_HIDDEN const_reverse_iterator rbegin() const noexcept { return entries_.rbegin(); }
+  STRANDEL_HIDDEN const_reverse_iterator rend() const noexcept { return entries_.rend(); }
 
-  bool empty() const noexcept { return entries_.empty(); }
-  size_type size() const noexcept { return entries_.size(); }
-  void clear() noexcept { entries_.clear(); }
+  STRANDEL_HIDDEN bool empty() const noexcept { return entries_.empty(); }
+  STRANDEL_HIDDEN size_type size() const noexcept { return entries_.size(); }
+  STRANDEL_HIDDEN void clear() noexcept { entries_.clear(); }
   /// Room for `n` entries, so that adding up to that many allocates nothing.
-  void reserve(size_type n) { entries_.reserve(n); }
+  STRANDEL_HIDDEN void reserve(size_type n) { entries_.reserve(n); }
 
-  iterator lower_bound(std::string_view key) noexcept;
-  const_iterator lower_bound(std::string_view key) const noexcept;
-  iterator upper_bound(std::string_view key) noexcept;
-  const_iterator upper_bound(std::string_view key) const noexcept;
-  iterator find(std::string_view key) noexcept;
-  const_iterator find(std::string_view key) const noexcept;
-  size_type count(std::string_view key) const noexcept { return find(key) == end() ? 0 : 1; }
-  bool contains(std::string_view key) const noexcept { return find(key) != end(); }
+  STRANDEL_HIDDEN iterator lower_bound(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator lower_bound(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN iterator upper_bound(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator upper_bound(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN iterator find(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator find(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN size_type count(std::string_view key) const noexcept { return find(key) == end() ? 0 : 1; }
+  STRANDEL_HIDDEN bool contains(std::string_view key) const noexcept { return find(key) != end(); }
   /// The value of `key`; throws std::out_of_range when there is none, as a map does.
-  PlistValue& at(std::string_view key);
-  const PlistValue& at(std::string_view key) const;
+  STRANDEL_HIDDEN PlistValue& at(std::string_view key);
+  STRANDEL_HIDDEN const PlistValue& at(std::string_view key) const;
 
   /// The value of `key`, an empty string added first when there is none.
   template <class K, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
-  PlistValue& operator[](K&& key);
+  STRANDEL_HIDDEN PlistValue& operator[](K&& key);
 
   template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
-  std::pair<iterator, bool> try_emplace(K&& key, Args&&... args);
+  STRANDEL_HIDDEN std::pair<iterator, bool> try_emplace(K&& key, Args&&... args);
   template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
-  iterator try_emplace(const_iterator hint, K&& key, Args&&... args);
+  STRANDEL_HIDDEN iterator try_emplace(const_iterator hint, K&& key, Args&&... args);
   template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
-  std::pair<iterator, bool> insert_or_assign(K&& key, M&& value);
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert_or_assign(K&& key, M&& value);
   template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
-  iterator insert_or_assign(const_iterator hint, K&& key, M&& value);
+  STRANDEL_HIDDEN iterator insert_or_assign(const_iterator hint, K&& key, M&& value);
   template <class... Args>
-  std::pair<iterator, bool> emplace(Args&&... args);
+  STRANDEL_HIDDEN std::pair<iterator, bool> emplace(Args&&... args);
   /// Adding in key order at the end (the hint end()) costs no search.
   template <class... Args>
-  iterator emplace_hint(const_iterator hint, Args&&... args);
-  std::pair<iterator, bool> insert(const value_type& entry) { return place(value_type(entry)); }
-  std::pair<iterator, bool> insert(value_type&& entry) { return place(std::move(entry)); }
-  iterator insert(const_iterator hint, const value_type& entry) { return placeNear(hint, value_type(entry)); }
-  iterator insert(const_iterator hint, value_type&& entry) { return placeNear(hint, std::move(entry)); }
+  STRANDEL_HIDDEN iterator emplace_hint(const_iterator hint, Args&&... args);
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(const value_type& entry) { return place(value_type(entry)); }
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(value_type&& entry) { return place(std::move(entry)); }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, const value_type& entry) { return placeNear(hint, value_type(entry)); }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, value_type&& entry) { return placeNear(hint, std::move(entry)); }
   template <class It>
-  void insert(It first, It last);
-  void insert(std::initializer_list<value_type> entries) { insert(entries.begin(), entries.end()); }
+  STRANDEL_HIDDEN void insert(It first, It last);
+  STRANDEL_HIDDEN void insert(std::initializer_list<value_type> entries) { insert(entries.begin(), entries.end()); }
 
-  iterator erase(const_iterator at) { return entries_.erase(at); }
-  iterator erase(const_iterator first, const_iterator last) { return entries_.erase(first, last); }
-  size_type erase(std::string_view key);
-  void swap(PlistDict& other) noexcept { entries_.swap(other.entries_); }
+  STRANDEL_HIDDEN iterator erase(const_iterator at) { return entries_.erase(at); }
+  STRANDEL_HIDDEN iterator erase(const_iterator first, const_iterator last) { return entries_.erase(first, last); }
+  STRANDEL_HIDDEN size_type erase(std::string_view key);
+  STRANDEL_HIDDEN void swap(PlistDict& other) noexcept { entries_.swap(other.entries_); }
 
   friend bool operator==(const PlistDict& a, const PlistDict& b) { return a.entries_ == b.entries_; }
 #if __cplusplus < 202002L
@@ -272,10 +275,10 @@ class PlistDict {
 
  private:
   // Where `key` belongs, and whether it is there already.
-  std::pair<iterator, bool> slotOf(std::string_view key) noexcept;
-  std::pair<iterator, bool> slotNear(const_iterator hint, std::string_view key) noexcept;
-  std::pair<iterator, bool> place(value_type&& entry);
-  iterator placeNear(const_iterator hint, value_type&& entry);
+  STRANDEL_HIDDEN std::pair<iterator, bool> slotOf(std::string_view key) noexcept;
+  STRANDEL_HIDDEN std::pair<iterator, bool> slotNear(const_iterator hint, std::string_view key) noexcept;
+  STRANDEL_HIDDEN std::pair<iterator, bool> place(value_type&& entry);
+  STRANDEL_HIDDEN iterator placeNear(const_iterator hint, value_type&& entry);
 
   std::vector<value_type> entries_;
 };
