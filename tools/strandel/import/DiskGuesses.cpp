@@ -139,8 +139,10 @@ class LayoutGuesser {
   // mount point (mount, a listing's MountPoint, an info file).
   void systemMounts() {
     for (auto& [bsd, facts] : disks_) {
-      const std::string* point = textAt(facts.info, "MountPoint");
-      if (!point || !isApfsVolume(bsd, facts)) continue;
+      const std::string* pointText = textAt(facts.info, "MountPoint");
+      if (!pointText || !isApfsVolume(bsd, facts)) continue;
+      // Copied: naming the volume below may move the dictionary's entries.
+      const std::optional<std::string> point(*pointText);
       for (const SystemMount& system : kSystemMounts) {
         if (*point != system.path) continue;
         role(facts, system.role, "mounted at " + *point);
