@@ -113,8 +113,8 @@ constexpr std::string_view kRecordKeys[] = {
 };
 static_assert(std::is_sorted(std::begin(kRecordKeys), std::end(kRecordKeys)), "volumeRecord fills the keys in order");
 
-// A record with every key and placeholder values. Copying a finished tree allocates its nodes
-// and links them as they stand, which costs less than inserting the keys one by one.
+// A record with every key and placeholder values. Copying it copies its entries in one block,
+// which costs less than inserting the keys one by one.
 const PlistDict& recordShape() {
   static const PlistDict shape = [] {
     PlistDict keys;

@@ -14,7 +14,6 @@
 #include <utility>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "plist/PlistReader.hpp"
@@ -48,7 +47,7 @@ struct Frame {
   bool isDict = false;
   std::uint64_t expanded = 1;  // what a walk of it visits: itself and every value below, shared ones each time
   PlistArray items;
-  PlistDict entries;
+  std::vector<PlistDict::value_type> entries;  // in the list's order, sorted once complete
 };
 
 // Where an object stands in the walk.
@@ -78,11 +77,11 @@ class BinaryReader {
       std::uint64_t ref = 0;
       if (top.isDict) {
         if (!reference(top.refs, index, ref) || !readKey(ref)) return refused();
-        // Keys mostly come in order: the hint makes each insertion constant time then. A key
-        // seen before keeps its place and takes the later value.
-        slot = &top.entries.emplace_hint(top.entries.end(), std::piecewise_construct, std::forward_as_tuple(keyText_),
+        // Writers need not sort their keys: they are sorted once the dictionary is complete,
+        // where a key named twice keeps the later value.
+        slot = &top.entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(keyText_),
                                          std::forward_as_tuple())
-                    ->second;
+                    .second;
         if (!reference(top.refs, top.count + index, ref)) return refused();
       } else {
         if (!reference(top.refs, index, ref)) return refused();
@@ -113,9 +112,8 @@ class BinaryReader {
   bool finish() {
     Frame done = std::move(stack_.back());
     stack_.pop_back();
-    *done.slot = done.isDict ? PlistValue(std::move(done.entries)) : PlistValue(std::move(done.items));
-    seen_[done.object] = Seen::Read;
-    read_.emplace(done.object, Remembered{*done.slot, done.expanded});
+    *done.slot = done.isDict ? PlistValue(PlistDict::fromEntries(std::move(done.entries))) : PlistValue(std::move(done.items));
+    remember(done.object, *done.slot, done.expanded);
     return stack_.empty() || addExpanded(stack_.back(), done.expanded);
   }
 
@@ -148,6 +146,8 @@ class BinaryReader {
     if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
     if (table_ < kHeader || table_ > trailer || objects_ > (trailer - table_) / offsetWidth_)
       return fail(trailer, "the offset table lies outside the list");
+    // Objects are numbered in 32 bits where they are remembered; a list naming more is 4 GB long.
+    if (objects_ > 0xFFFFFFFFu) return fail(trailer, "more values than a list of this size can hold");
     seen_.assign(static_cast<std::size_t>(objects_), Seen::No);
     return true;
   }
@@ -245,7 +245,7 @@ class BinaryReader {
   bool readInto(std::uint64_t ref, PlistValue& out, std::uint64_t& expanded) {
     expanded = 1;
     if (seen_[ref] == Seen::Read) {
-      const Remembered& earlier = read_.find(ref)->second;
+      const Remembered& earlier = read_[readAt_[ref]];
       out = earlier.value;
       expanded = earlier.expanded;
       return true;
@@ -317,8 +317,7 @@ class BinaryReader {
         if (uid > 0xFFFFFFFFu) return fail(start, "a UID beyond 32 bits");
         out = PlistValue(PlistDict{{kUidKey, PlistValue(static_cast<std::int64_t>(uid))}});
         expanded = 2;
-        seen_[ref] = Seen::Read;
-        read_.emplace(ref, Remembered{out, expanded});
+        remember(ref, out, expanded);
         return true;
       }
       case 0xA:
@@ -347,7 +346,10 @@ class BinaryReader {
         frame.count = count;
         frame.isDict = isDict;
         // Reserved whole, so that the items never move while they are filled.
-        if (!isDict) frame.items.reserve(static_cast<std::size_t>(count));
+        if (isDict)
+          frame.entries.reserve(static_cast<std::size_t>(count));
+        else
+          frame.items.reserve(static_cast<std::size_t>(count));
         stack_.push_back(std::move(frame));
         expanded = 0;
         return true;
@@ -356,6 +358,14 @@ class BinaryReader {
         break;
     }
     return fail(start, "an object of unknown kind (marker " + hexOffset(marker).substr(5) + ")");
+  }
+
+  // Keeps a container or UID read, for later references to it.
+  void remember(std::uint64_t ref, const PlistValue& value, std::uint64_t expanded) {
+    if (readAt_.empty()) readAt_.assign(static_cast<std::size_t>(objects_), 0);
+    seen_[ref] = Seen::Read;
+    readAt_[ref] = static_cast<std::uint32_t>(read_.size());
+    read_.push_back(Remembered{value, expanded});
   }
 
   bool overBudget(std::uint64_t start) { return fail(start, "text and data beyond what a list of this size can hold"); }
@@ -371,7 +381,9 @@ class BinaryReader {
     PlistValue value;
     std::uint64_t expanded = 0;
   };
-  std::unordered_map<std::uint64_t, Remembered> read_;
+  // Kept in one vector, found through readAt_ by object number: no allocation per container.
+  std::vector<Remembered> read_;
+  std::vector<std::uint32_t> readAt_;
   std::uint64_t expandedBudget_ = 0;
   std::vector<Frame> stack_;
   std::string_view keyText_;  // the key being read

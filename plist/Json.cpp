@@ -16,6 +16,16 @@ void appendString(std::string& out, std::string_view text) {
   out += '"';
   std::size_t i = 0;
   while (i < text.size()) {
+    // Most text is printable ASCII that stands as it is: appended a run at a time.
+    std::size_t plain = i;
+    while (plain < text.size()) {
+      const unsigned char c = static_cast<unsigned char>(text[plain]);
+      if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') break;
+      ++plain;
+    }
+    out.append(text.data() + i, plain - i);
+    i = plain;
+    if (i == text.size()) break;
     std::size_t n = base::utf8SequenceLength(text.substr(i));
     if (n == 0) {
       out += "\\ufffd";  // a byte that starts no valid character

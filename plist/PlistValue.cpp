@@ -1,5 +1,6 @@
 #include <strandel/PlistValue.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <type_traits>
 
@@ -93,6 +94,28 @@ template class SharedBody<PlistArray>;
 template class SharedBody<PlistDict>;
 
 }  // namespace detail
+
+PlistDict PlistDict::fromEntries(std::vector<value_type> entries) {
+  auto byKey = [](const value_type& a, const value_type& b) { return a.first < b.first; };
+  auto firstUnsorted = std::adjacent_find(entries.begin(), entries.end(),
+                                          [](const value_type& a, const value_type& b) { return !(a.first < b.first); });
+  if (firstUnsorted != entries.end()) {
+    // Stable, so that of equal keys the one given last is last in its run, and stays.
+    std::stable_sort(entries.begin(), entries.end(), byKey);
+    auto out = entries.begin();
+    for (auto run = entries.begin(); run != entries.end();) {
+      auto last = run;
+      while (last + 1 != entries.end() && last[1].first == run->first) ++last;
+      if (out != last) *out = std::move(*last);
+      ++out;
+      run = last + 1;
+    }
+    entries.erase(out, entries.end());
+  }
+  PlistDict dict;
+  dict.entries_ = std::move(entries);
+  return dict;
+}
 
 PlistValue::PlistValue() : value_(std::string()) {}
 PlistValue::PlistValue(std::string value) : value_(std::move(value)) {}

@@ -31,7 +31,9 @@ bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c =
 
 struct OpenContainer {
   PlistArray items;
-  PlistDict entries;
+  // In the order read; sorted once when the dictionary closes, so that keys out of order cost
+  // one sort rather than a move of every later entry each.
+  std::vector<PlistDict::value_type> entries;
   bool isDict = false;
   bool hasKey = false;
   std::string key;
@@ -262,7 +264,7 @@ class XmlReader {
     if (tag.name != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     // Made a value only now, complete: its contents are then shared by copies, not copied.
-    done = top.isDict ? PlistValue(std::move(top.entries)) : PlistValue(std::move(top.items));
+    done = top.isDict ? PlistValue(PlistDict::fromEntries(std::move(top.entries))) : PlistValue(std::move(top.items));
     stack_.pop_back();
     return true;
   }
@@ -327,7 +329,7 @@ class XmlReader {
     constexpr std::uint64_t kShortText = 15;  // held inside the value itself
     auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
     std::uint64_t cost = 3 * sizeof(PlistValue);
-    if (stack_.back().isDict) cost = sizeof(PlistDict::value_type) + 48 + heap(stack_.back().key.size());
+    if (stack_.back().isDict) cost = 3 * sizeof(PlistDict::value_type) + heap(stack_.back().key.size());
     if (const std::string* text = value.asString()) cost += heap(text->size());
     if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;
     if (cost <= memory_) {
@@ -344,9 +346,7 @@ class XmlReader {
       return true;
     }
     if (!top.hasKey) return fail("a dictionary value without a key");
-    PlistDict& dict = top.entries;
-    // Keys mostly come in order: the hint makes each insertion constant time then.
-    dict.insert_or_assign(dict.end(), std::move(top.key), std::move(value));
+    top.entries.emplace_back(std::move(top.key), std::move(value));
     top.hasKey = false;
     return true;
   }

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <cstddef>
+#include <initializer_list>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,8 +49,8 @@ struct PlistUrl {
 class STRANDEL_EXPORT PlistValue;
 /// An array of values (the property-list `array` kind).
 using PlistArray = std::vector<PlistValue>;
-/// A dictionary with string keys, kept in key order (the property-list `dict` kind).
-using PlistDict = std::map<std::string, PlistValue, std::less<>>;
+
+class STRANDEL_EXPORT PlistDict;
 
 namespace detail {
 
@@ -172,6 +174,258 @@ class STRANDEL_EXPORT PlistValue {
                PlistUrl, detail::SharedBody<PlistArray>, detail::SharedBody<PlistDict>>
       value_;
 };
+
+/// A dictionary with string keys, kept in key order (the property-list `dict` kind). It answers
+/// as a std::map of its keys does, but keeps its entries in one sorted vector: a list read from
+/// a file costs one block per dictionary instead of one per entry, and a walk reads memory in
+/// order. As with any vector, adding or removing an entry moves the others: iterators,
+/// pointers and references into it are then stale (a std::map kept them). A key is unique; of
+/// entries given at once with equal keys the first stays, as in a map.
+class STRANDEL_EXPORT PlistDict {
+  // Default visibility lets the library export its SharedBody<PlistDict>; the members written
+  // in this header are compiled into every program that uses them, so the library keeps its
+  // copies of them to itself.
+ public:
+  using key_type = std::string;
+  using mapped_type = PlistValue;
+  using value_type = std::pair<std::string, PlistValue>;
+  using size_type = std::size_t;
+  using difference_type = std::ptrdiff_t;
+  using key_compare = std::less<>;
+  using reference = value_type&;
+  using const_reference = const value_type&;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+  using reverse_iterator = std::vector<value_type>::reverse_iterator;
+  using const_reverse_iterator = std::vector<value_type>::const_reverse_iterator;
+
+  PlistDict() noexcept = default;
+  STRANDEL_HIDDEN PlistDict(std::initializer_list<value_type> entries);
+  template <class It>
+  STRANDEL_HIDDEN PlistDict(It first, It last);
+
+  /// A dictionary of `entries` given in any order; of equal keys the last one stays, as a
+  /// reader of a file that names a key twice keeps its later value. Sorting costs nothing
+  /// when they come in order already.
+  static PlistDict fromEntries(std::vector<value_type> entries);
+
+  STRANDEL_HIDDEN iterator begin() noexcept { return entries_.begin(); }
+  STRANDEL_HIDDEN iterator end() noexcept { return entries_.end(); }
+  STRANDEL_HIDDEN const_iterator begin() const noexcept { return entries_.begin(); }
+  STRANDEL_HIDDEN const_iterator end() const noexcept { return entries_.end(); }
+  STRANDEL_HIDDEN const_iterator cbegin() const noexcept { return entries_.cbegin(); }
+  STRANDEL_HIDDEN const_iterator cend() const noexcept { return entries_.cend(); }
+  STRANDEL_HIDDEN reverse_iterator rbegin() noexcept { return entries_.rbegin(); }
+  STRANDEL_HIDDEN reverse_iterator rend() noexcept { return entries_.rend(); }
+  STRANDEL_HIDDEN const_reverse_iterator rbegin() const noexcept { return entries_.rbegin(); }
+  STRANDEL_HIDDEN const_reverse_iterator rend() const noexcept { return entries_.rend(); }
+
+  STRANDEL_HIDDEN bool empty() const noexcept { return entries_.empty(); }
+  STRANDEL_HIDDEN size_type size() const noexcept { return entries_.size(); }
+  STRANDEL_HIDDEN void clear() noexcept { entries_.clear(); }
+  /// Room for `n` entries, so that adding up to that many allocates nothing.
+  STRANDEL_HIDDEN void reserve(size_type n) { entries_.reserve(n); }
+
+  STRANDEL_HIDDEN iterator lower_bound(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator lower_bound(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN iterator upper_bound(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator upper_bound(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN iterator find(std::string_view key) noexcept;
+  STRANDEL_HIDDEN const_iterator find(std::string_view key) const noexcept;
+  STRANDEL_HIDDEN size_type count(std::string_view key) const noexcept { return find(key) == end() ? 0 : 1; }
+  STRANDEL_HIDDEN bool contains(std::string_view key) const noexcept { return find(key) != end(); }
+  /// The value of `key`; throws std::out_of_range when there is none, as a map does.
+  STRANDEL_HIDDEN PlistValue& at(std::string_view key);
+  STRANDEL_HIDDEN const PlistValue& at(std::string_view key) const;
+
+  /// The value of `key`, an empty string added first when there is none.
+  template <class K, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  STRANDEL_HIDDEN PlistValue& operator[](K&& key);
+
+  template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  STRANDEL_HIDDEN std::pair<iterator, bool> try_emplace(K&& key, Args&&... args);
+  template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  STRANDEL_HIDDEN iterator try_emplace(const_iterator hint, K&& key, Args&&... args);
+  template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert_or_assign(K&& key, M&& value);
+  template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  STRANDEL_HIDDEN iterator insert_or_assign(const_iterator hint, K&& key, M&& value);
+  template <class... Args>
+  STRANDEL_HIDDEN std::pair<iterator, bool> emplace(Args&&... args);
+  /// Adding in key order at the end (the hint end()) costs no search.
+  template <class... Args>
+  STRANDEL_HIDDEN iterator emplace_hint(const_iterator hint, Args&&... args);
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(const value_type& entry) { return place(value_type(entry)); }
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(value_type&& entry) { return place(std::move(entry)); }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, const value_type& entry) { return placeNear(hint, value_type(entry)); }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, value_type&& entry) { return placeNear(hint, std::move(entry)); }
+  template <class It>
+  STRANDEL_HIDDEN void insert(It first, It last);
+  STRANDEL_HIDDEN void insert(std::initializer_list<value_type> entries) { insert(entries.begin(), entries.end()); }
+
+  STRANDEL_HIDDEN iterator erase(const_iterator at) { return entries_.erase(at); }
+  STRANDEL_HIDDEN iterator erase(const_iterator first, const_iterator last) { return entries_.erase(first, last); }
+  STRANDEL_HIDDEN size_type erase(std::string_view key);
+  STRANDEL_HIDDEN void swap(PlistDict& other) noexcept { entries_.swap(other.entries_); }
+
+  friend bool operator==(const PlistDict& a, const PlistDict& b) { return a.entries_ == b.entries_; }
+#if __cplusplus < 202002L
+  friend bool operator!=(const PlistDict& a, const PlistDict& b) { return !(a == b); }
+#endif
+
+ private:
+  // Where `key` belongs, and whether it is there already.
+  STRANDEL_HIDDEN std::pair<iterator, bool> slotOf(std::string_view key) noexcept;
+  STRANDEL_HIDDEN std::pair<iterator, bool> slotNear(const_iterator hint, std::string_view key) noexcept;
+  STRANDEL_HIDDEN std::pair<iterator, bool> place(value_type&& entry);
+  STRANDEL_HIDDEN iterator placeNear(const_iterator hint, value_type&& entry);
+
+  std::vector<value_type> entries_;
+};
+
+inline PlistDict::PlistDict(std::initializer_list<value_type> entries) { insert(entries); }
+
+template <class It>
+PlistDict::PlistDict(It first, It last) {
+  insert(first, last);
+}
+
+inline auto PlistDict::lower_bound(std::string_view key) noexcept -> iterator {
+  // Written out rather than std::lower_bound, which would need <algorithm> in every includer.
+  iterator first = entries_.begin();
+  difference_type n = static_cast<difference_type>(entries_.size());
+  while (n > 0) {
+    const difference_type half = n / 2;
+    iterator middle = first + half;
+    if (std::string_view(middle->first) < key) {
+      first = middle + 1;
+      n -= half + 1;
+    } else {
+      n = half;
+    }
+  }
+  return first;
+}
+
+inline auto PlistDict::lower_bound(std::string_view key) const noexcept -> const_iterator {
+  return const_cast<PlistDict*>(this)->lower_bound(key);
+}
+
+inline auto PlistDict::upper_bound(std::string_view key) noexcept -> iterator {
+  iterator at = lower_bound(key);
+  return at != end() && at->first == key ? at + 1 : at;
+}
+
+inline auto PlistDict::upper_bound(std::string_view key) const noexcept -> const_iterator {
+  return const_cast<PlistDict*>(this)->upper_bound(key);
+}
+
+inline auto PlistDict::find(std::string_view key) noexcept -> iterator {
+  iterator at = lower_bound(key);
+  return at != end() && at->first == key ? at : end();
+}
+
+inline auto PlistDict::find(std::string_view key) const noexcept -> const_iterator {
+  return const_cast<PlistDict*>(this)->find(key);
+}
+
+inline PlistValue& PlistDict::at(std::string_view key) {
+  iterator found = find(key);
+  if (found == end()) throw std::out_of_range("PlistDict::at: no such key");
+  return found->second;
+}
+
+inline const PlistValue& PlistDict::at(std::string_view key) const { return const_cast<PlistDict*>(this)->at(key); }
+
+inline auto PlistDict::slotOf(std::string_view key) noexcept -> std::pair<iterator, bool> {
+  // Entries mostly come in key order: after the last one, no search.
+  if (entries_.empty() || std::string_view(entries_.back().first) < key) return {entries_.end(), false};
+  iterator at = lower_bound(key);
+  return {at, at != entries_.end() && at->first == key};
+}
+
+inline auto PlistDict::slotNear(const_iterator hint, std::string_view key) noexcept -> std::pair<iterator, bool> {
+  // A right hint lies just after the last smaller key.
+  const bool afterSmaller = hint == cbegin() || std::string_view((hint - 1)->first) < key;
+  const bool beforeLarger = hint == cend() || key < std::string_view(hint->first);
+  if (afterSmaller && beforeLarger) return {entries_.begin() + (hint - cbegin()), false};
+  return slotOf(key);
+}
+
+inline auto PlistDict::place(value_type&& entry) -> std::pair<iterator, bool> {
+  auto [at, found] = slotOf(entry.first);
+  if (found) return {at, false};
+  return {entries_.insert(at, std::move(entry)), true};
+}
+
+inline auto PlistDict::placeNear(const_iterator hint, value_type&& entry) -> iterator {
+  auto [at, found] = slotNear(hint, entry.first);
+  return found ? at : entries_.insert(at, std::move(entry));
+}
+
+template <class K, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+PlistValue& PlistDict::operator[](K&& key) {
+  return try_emplace(std::forward<K>(key)).first->second;
+}
+
+template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+auto PlistDict::try_emplace(K&& key, Args&&... args) -> std::pair<iterator, bool> {
+  auto [at, found] = slotOf(std::string_view(key));
+  if (found) return {at, false};
+  at = entries_.emplace(at, std::piecewise_construct, std::forward_as_tuple(std::forward<K>(key)),
+                        std::forward_as_tuple(std::forward<Args>(args)...));
+  return {at, true};
+}
+
+template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+auto PlistDict::try_emplace(const_iterator hint, K&& key, Args&&... args) -> iterator {
+  auto [at, found] = slotNear(hint, std::string_view(key));
+  if (found) return at;
+  return entries_.emplace(at, std::piecewise_construct, std::forward_as_tuple(std::forward<K>(key)),
+                          std::forward_as_tuple(std::forward<Args>(args)...));
+}
+
+template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+auto PlistDict::insert_or_assign(K&& key, M&& value) -> std::pair<iterator, bool> {
+  auto [at, found] = slotOf(std::string_view(key));
+  if (found) {
+    at->second = std::forward<M>(value);
+    return {at, false};
+  }
+  return {entries_.emplace(at, std::forward<K>(key), std::forward<M>(value)), true};
+}
+
+template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+auto PlistDict::insert_or_assign(const_iterator hint, K&& key, M&& value) -> iterator {
+  auto [at, found] = slotNear(hint, std::string_view(key));
+  if (found) {
+    at->second = std::forward<M>(value);
+    return at;
+  }
+  return entries_.emplace(at, std::forward<K>(key), std::forward<M>(value));
+}
+
+template <class... Args>
+auto PlistDict::emplace(Args&&... args) -> std::pair<iterator, bool> {
+  return place(value_type(std::forward<Args>(args)...));
+}
+
+template <class... Args>
+auto PlistDict::emplace_hint(const_iterator hint, Args&&... args) -> iterator {
+  return placeNear(hint, value_type(std::forward<Args>(args)...));
+}
+
+template <class It>
+void PlistDict::insert(It first, It last) {
+  for (; first != last; ++first) placeNear(cend(), value_type(*first));
+}
+
+inline auto PlistDict::erase(std::string_view key) -> size_type {
+  iterator found = find(key);
+  if (found == end()) return 0;
+  entries_.erase(found);
+  return 1;
+}
 
 /// Parses an XML or binary property list. Bytes that are not one give nothing.
 STRANDEL_EXPORT std::optional<PlistValue> readPlist(std::string_view bytes);

@@ -73,6 +73,10 @@ TEST(PlistReader, ReadsEachFormExactly) {
       // A container named from two places is shared, as CF reads it.
       {binaryPlist({"\xA2" + ref(1) + ref(1), "\xA1" + ref(2), "\x10\x07"}),
        PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(7)}), PlistValue(PlistArray{PlistValue(7)})})},
+      // Keys in any order, one named twice: sorted, the later value kept.
+      {binaryPlist({"\xD3" + ref(1) + ref(2) + ref(1) + ref(3) + ref(4) + ref(5), "\x51" "b", "\x51" "a", "\x10\x01",
+                    "\x10\x02", "\x10\x03"}),
+       PlistValue(PlistDict{{"a", PlistValue(2)}, {"b", PlistValue(3)}})},
       // Strings and numbers may be named from many places; sets read as arrays.
       {binaryPlist({"\xD1" + ref(1) + ref(2), "\x51k", "\xC2" + ref(3) + ref(3), "\x10\x07"}),
        PlistValue(PlistDict{{"k", PlistValue(PlistArray{PlistValue(7), PlistValue(7)})}})},

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <limits>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -71,6 +72,28 @@ TEST(PlistValue, CopiesBehaveAsDeepCopies) {
       EXPECT_EQ(before, original.find("string")) << name << ": a pointer into it moved";
     }
   }
+}
+
+// The dictionary answers as a map of its keys: sorted, each key once, the first of equal keys
+// given together kept, the last of a reader's.
+TEST(PlistValue, DictionaryAnswersAsAMap) {
+  PlistDict dict{{"b", PlistValue(1)}, {"a", PlistValue(2)}, {"b", PlistValue(3)}};
+  EXPECT_EQ(dict, (PlistDict{{"a", PlistValue(2)}, {"b", PlistValue(1)}}));
+  EXPECT_FALSE(dict.emplace("a", 9).second);
+  EXPECT_TRUE(dict.try_emplace(std::string("c"), 4).second);
+  EXPECT_FALSE(dict.insert_or_assign("c", 5).second);
+  EXPECT_EQ(dict.emplace_hint(dict.begin(), "d", 6)->first, "d");  // a wrong hint is only a hint
+  dict["0"] = 7;
+  EXPECT_EQ(dict.erase("b"), 1u);
+  EXPECT_EQ(dict.erase("b"), 0u);
+  std::string keys;
+  for (const auto& [key, value] : dict) keys += key + std::to_string(*value.asInteger());
+  EXPECT_EQ(keys, "07a2c5d6");
+  EXPECT_EQ(dict.count("c"), 1u);
+  EXPECT_TRUE(dict.find("zz") == dict.end());
+  EXPECT_EQ(dict.lower_bound("b")->first, "c");
+  EXPECT_EQ(PlistDict::fromEntries({{"b", PlistValue(1)}, {"a", PlistValue(2)}, {"b", PlistValue(3)}}),
+            (PlistDict{{"a", PlistValue(2)}, {"b", PlistValue(3)}}));
 }
 
 // Run under the thread sanitizer: copies of one value used, changed and dropped in threads at once.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <set>
 
 namespace strandel::importer {
@@ -110,20 +111,23 @@ class LayoutGuesser {
     for (auto& [bsd, facts] : disks_) {
       // What diskutil info leaves out of its answer, the service leaves out too.
       if (facts.hasInfoFile) continue;
-      const std::string* content = textAt(facts.info, "Content");
+      // Texts copied out: filling the dictionary below may move its entries.
+      const std::string* contentText = textAt(facts.info, "Content");
+      const std::optional<std::string> content = contentText ? std::optional<std::string>(*contentText) : std::nullopt;
       if (!has(facts.info, "FilesystemType") && content && facts.kind != DiskKind::ApfsContainer) {
         if (std::string_view kind = kindOfContent(*content); !kind.empty()) {
           fill(facts.info, "FilesystemType", std::string(kind));
           facts.guesses.push_back("file system " + std::string(kind) + " (Content " + *content + ")");
         }
       }
-      const std::string* kind = textAt(facts.info, "FilesystemType");
+      const std::string* kindText = textAt(facts.info, "FilesystemType");
+      const std::optional<std::string> kind = kindText ? std::optional<std::string>(*kindText) : std::nullopt;
       if (!kind || has(facts.info, "FilesystemUserVisibleName") || has(facts.info, "FilesystemName")) continue;
       auto options = options_.find(bsd);
       // An HFS+ volume that is not mounted is taken as journaled, as Disk Utility makes them.
       bool journaled = options == options_.end() ||
                        std::find(options->second.begin(), options->second.end(), "journaled") != options->second.end();
-      std::string_view name = userVisibleName(*kind, content ? *content : "", journaled);
+      std::string_view name = userVisibleName(*kind, content ? std::string_view(*content) : std::string_view(), journaled);
       if (name.empty()) continue;
       fill(facts.info, "FilesystemUserVisibleName", std::string(name));
       facts.guesses.push_back("volume type " + inQuotes(name) + " (file system " + *kind +
@@ -135,8 +139,10 @@ class LayoutGuesser {
   // mount point (mount, a listing's MountPoint, an info file).
   void systemMounts() {
     for (auto& [bsd, facts] : disks_) {
-      const std::string* point = textAt(facts.info, "MountPoint");
-      if (!point || !isApfsVolume(bsd, facts)) continue;
+      const std::string* pointText = textAt(facts.info, "MountPoint");
+      if (!pointText || !isApfsVolume(bsd, facts)) continue;
+      // Copied: naming the volume below may move the dictionary's entries.
+      const std::optional<std::string> point(*pointText);
       for (const SystemMount& system : kSystemMounts) {
         if (*point != system.path) continue;
         role(facts, system.role, "mounted at " + *point);
