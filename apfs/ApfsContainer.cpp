@@ -6,8 +6,8 @@
 
 #include "apfs/ApfsContainer.hpp"
 #include "apfs/ApfsListing.hpp"
-#include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
+#include "platform/Machine.hpp"
 #include "system/Version.hpp"
 #include "text/PathComponents.hpp"
 
@@ -17,13 +17,14 @@ namespace {
 // The store name that the suffix test uses. Before 10.13 the disk utility's
 // "DesignatedPhysicalStore" is not to be trusted, so the first physical store's identifier
 // stands in for it.
-std::optional<std::string_view> storeName(const PlistValue& container, bool fromPhysicalStores) noexcept {
+std::optional<std::string_view> storeName(const PlistValue& container,
+                                          bool fromPhysicalStores) noexcept {
   if (!fromPhysicalStores) return stringEntry(&container, "DesignatedPhysicalStore");
   return stringEntry(firstItem(arrayEntry(&container, "PhysicalStores")), "DeviceIdentifier");
 }
 
-bool matchesContainer(const PlistValue& container, std::string_view device, std::string_view reference,
-                      bool storeFromPhysicalStores) noexcept {
+bool matchesContainer(const PlistValue& container, std::string_view device,
+                      std::string_view reference, bool storeFromPhysicalStores) noexcept {
   // The reference test is plain equality of last components, an empty one included. An empty
   // store name, though, would match every argument as a suffix, which no caller could want.
   auto ownReference = stringEntry(&container, "ContainerReference");
@@ -33,20 +34,26 @@ bool matchesContainer(const PlistValue& container, std::string_view device, std:
 }
 
 // A C string on the Mac: the name ends at its first NUL.
-std::string_view untilNul(std::string_view bytes) noexcept { return bytes.substr(0, bytes.find('\0')); }
+std::string_view untilNul(std::string_view bytes) noexcept {
+  return bytes.substr(0, bytes.find('\0'));
+}
 
 }  // namespace
 
-std::optional<PlistDict> findContainerParsed(std::string_view listingBytes, const ContainerQuery& query) {
+std::optional<PlistDict> findContainerParsed(std::string_view listingBytes,
+                                             const ContainerQuery& query) {
   std::optional<PlistValue> listing = readPlist(listingBytes);
   PlistDict* top = listing ? listing->asDictionary() : nullptr;
   if (!top) return std::nullopt;
   PlistValue* match = nullptr;
   PlistArray* containers = nullptr;
-  if (auto found = top->find("Containers"); found != top->end()) containers = found->second.asArray();
+  if (auto found = top->find("Containers"); found != top->end())
+    containers = found->second.asArray();
   if (containers) {
     for (PlistValue& container : *containers) {
-      if (!matchesContainer(container, query.device, query.reference, query.storeFromPhysicalStores)) continue;
+      if (!matchesContainer(container, query.device, query.reference,
+                            query.storeFromPhysicalStores))
+        continue;
       match = &container;
       break;
     }

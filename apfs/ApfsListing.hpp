@@ -36,7 +36,8 @@ std::optional<PlistDict> findContainerParsed(std::string_view listing, const Con
 /// The same answer, found by skimming the bytes and building only the matching container.
 /// Nothing in the outer optional when the skim can't decide (a binary list, entities, comments
 /// or anything else it does not read): the caller then parses.
-std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing, const ContainerQuery& query);
+std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing,
+                                                             const ContainerQuery& query);
 
 /// The string under `key` of a dictionary; nothing when `node` is null or not a dictionary, or
 /// the key is absent or holds another kind. The view lives as long as the value.

@@ -52,7 +52,8 @@ std::optional<std::string> roleVolume(std::string_view device, std::string_view 
   visitSearchedVolumes(*listing, name, [&](const PlistValue& volume) {
     if (firstRole(volume) != role) return false;
     // The first volume with the role ends the search, even when it has no identifier.
-    if (auto identifier = stringEntry(&volume, "DeviceIdentifier")) found = std::string(*identifier);
+    if (auto identifier = stringEntry(&volume, "DeviceIdentifier"))
+      found = std::string(*identifier);
     return true;
   });
   return found;

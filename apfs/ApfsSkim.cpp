@@ -58,11 +58,13 @@ class Skim {
       std::string_view name;
       if (!readTag(name, closing, selfClosing)) return std::nullopt;
       if (closing) {
-        if (stack_.empty() || name != (stack_.back().isDict ? "dict" : "array") || stack_.back().hasKey)
+        if (stack_.empty() || name != (stack_.back().isDict ? "dict" : "array") ||
+            stack_.back().hasKey)
           return std::nullopt;
         Open done = stack_.back();
         stack_.pop_back();
-        if (done.role == Role::Container && !match_ && matches()) match_ = s_.substr(done.start, pos_ - done.start);
+        if (done.role == Role::Container && !match_ && matches())
+          match_ = s_.substr(done.start, pos_ - done.start);
         if (stack_.empty()) return match_;
         if (!attached(Value::Other)) return std::nullopt;
         continue;
@@ -170,10 +172,11 @@ class Skim {
     if (!lt) return false;
     const std::size_t end = static_cast<std::size_t>(lt - s_.data());
     text = s_.substr(pos_, end - pos_);
-    if (text.find('&') != std::string_view::npos || text.find('\0') != std::string_view::npos) return false;
+    if (text.find('&') != std::string_view::npos || text.find('\0') != std::string_view::npos)
+      return false;
     pos_ = end;
-    if (s_.size() - pos_ < name.size() + 3 || s_[pos_ + 1] != '/' || s_.compare(pos_ + 2, name.size(), name) != 0 ||
-        s_[pos_ + 2 + name.size()] != '>')
+    if (s_.size() - pos_ < name.size() + 3 || s_[pos_ + 1] != '/' ||
+        s_.compare(pos_ + 2, name.size(), name) != 0 || s_[pos_ + 2 + name.size()] != '>')
       return false;
     pos_ += name.size() + 3;
     return true;
@@ -240,7 +243,8 @@ class Skim {
 
   bool matches() const {
     if (candidate_.reference && *candidate_.reference == query_.reference) return true;
-    const auto& store = query_.storeFromPhysicalStores ? candidate_.firstStore : candidate_.designatedStore;
+    const auto& store =
+        query_.storeFromPhysicalStores ? candidate_.firstStore : candidate_.designatedStore;
     return store && !store->empty() && query_.device.ends_with(*store);
   }
 
@@ -255,7 +259,8 @@ class Skim {
 
 }  // namespace
 
-std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing, const ContainerQuery& query) {
+std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view listing,
+                                                             const ContainerQuery& query) {
   auto found = Skim(listing, query).run();
   if (!found) return std::nullopt;
   if (!*found) return std::optional<PlistDict>();

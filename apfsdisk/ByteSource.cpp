@@ -20,8 +20,10 @@ class FileSource final : public ByteSource {
     if (offset > size_ || out.size() > size_ - offset) return false;
     std::size_t done = 0;
     while (done < out.size()) {
-      ssize_t got = base::retryAfterSignal(
-          [&] { return ::pread(fd_.get(), out.data() + done, out.size() - done, static_cast<off_t>(offset + done)); });
+      ssize_t got = base::retryAfterSignal([&] {
+        return ::pread(fd_.get(), out.data() + done, out.size() - done,
+                       static_cast<off_t>(offset + done));
+      });
       // A device that shrank under us ends the read as a failure, never as a loop.
       if (got <= 0) return false;
       done += static_cast<std::size_t>(got);
@@ -37,7 +39,9 @@ class FileSource final : public ByteSource {
 class SliceSource final : public ByteSource {
  public:
   SliceSource(std::shared_ptr<const ByteSource> whole, std::uint64_t offset, std::uint64_t length)
-      : whole_(std::move(whole)), offset_(std::min(offset, whole_->size())), size_(std::min(length, whole_->size() - offset_)) {}
+      : whole_(std::move(whole)),
+        offset_(std::min(offset, whole_->size())),
+        size_(std::min(length, whole_->size() - offset_)) {}
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, std::span<std::byte> out) const override {
     if (offset > size_ || out.size() > size_ - offset) return false;
@@ -69,7 +73,8 @@ class MemorySource final : public ByteSource {
 std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
   if (path.find('\0') != std::string::npos) return nullptr;
   // Non-blocking so that a FIFO put where a disk was expected is refused, not waited on.
-  base::UniqueFd fd(base::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
+  base::UniqueFd fd(base::retryAfterSignal(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
   if (!fd) return nullptr;
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) return nullptr;
@@ -80,11 +85,14 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path) {
   return std::make_unique<FileSource>(std::move(fd), static_cast<std::uint64_t>(end));
 }
 
-std::unique_ptr<ByteSource> sliceSource(std::shared_ptr<const ByteSource> whole, std::uint64_t offset, std::uint64_t length) {
+std::unique_ptr<ByteSource> sliceSource(std::shared_ptr<const ByteSource> whole,
+                                        std::uint64_t offset, std::uint64_t length) {
   if (!whole) return nullptr;
   return std::make_unique<SliceSource>(std::move(whole), offset, length);
 }
 
-std::unique_ptr<ByteSource> memorySource(std::string_view bytes) { return std::make_unique<MemorySource>(bytes); }
+std::unique_ptr<ByteSource> memorySource(std::string_view bytes) {
+  return std::make_unique<MemorySource>(bytes);
+}
 
 }  // namespace strandel::apfsdisk

@@ -27,7 +27,8 @@ class ByteSource {
 std::unique_ptr<ByteSource> openFileSource(const std::string& path);
 
 /// The bytes `offset` to `offset + length` of `whole`, clipped to its end; `whole` is shared.
-std::unique_ptr<ByteSource> sliceSource(std::shared_ptr<const ByteSource> whole, std::uint64_t offset, std::uint64_t length);
+std::unique_ptr<ByteSource> sliceSource(std::shared_ptr<const ByteSource> whole,
+                                        std::uint64_t offset, std::uint64_t length);
 
 /// Bytes held in memory; `bytes` must outlive the source.
 std::unique_ptr<ByteSource> memorySource(std::string_view bytes);

@@ -23,7 +23,8 @@ constexpr std::uint32_t kMaxSpacemanBytes = 16 * kMaxBlockSize;
 
 class Reader {
  public:
-  Reader(const ByteSource& source, std::uint32_t blockSize) : source_(source), blockSize_(blockSize), buffer_(blockSize) {}
+  Reader(const ByteSource& source, std::uint32_t blockSize)
+      : source_(source), blockSize_(blockSize), buffer_(blockSize) {}
 
   // The block at `address`, or nothing past the end or on a failed read.
   const Block* block(std::uint64_t address) {
@@ -93,7 +94,9 @@ std::optional<Entry> nodeEntry(const Block& node, std::uint32_t i) {
     e.valueOffset = valueEnd - v;
   }
   e.keyOffset += keyStart;
-  if (e.keyLength < sizeof(OmapKey) || e.keyOffset > valueEnd || e.keyLength > valueEnd - e.keyOffset) return std::nullopt;
+  if (e.keyLength < sizeof(OmapKey) || e.keyOffset > valueEnd ||
+      e.keyLength > valueEnd - e.keyOffset)
+    return std::nullopt;
   if (e.valueOffset < keyStart) return std::nullopt;
   if (e.valueLength < (leaf ? kOmapValSize : 8)) return std::nullopt;
   return e;
@@ -103,7 +106,8 @@ std::optional<Entry> nodeEntry(const Block& node, std::uint32_t i) {
 // transaction `xid` (the newest mapping not after it); nothing when there is none or the map
 // can't be trusted. Each step goes one level down, so the walk ends after at most
 // kMaxTreeDepth blocks whatever the child pointers say.
-std::optional<std::uint64_t> omapLookup(Reader& reader, std::uint64_t omapAddress, std::uint64_t oid, std::uint64_t xid) {
+std::optional<std::uint64_t> omapLookup(Reader& reader, std::uint64_t omapAddress,
+                                        std::uint64_t oid, std::uint64_t xid) {
   const Block* omap = reader.object(omapAddress, kObjectTypeOmap);
   if (!omap) return std::nullopt;
   std::uint64_t nodeAddress = omap->u64(kOmTreeOid);
@@ -113,7 +117,9 @@ std::optional<std::uint64_t> omapLookup(Reader& reader, std::uint64_t omapAddres
     const Block* node = reader.block(nodeAddress);
     if (!node || !node->checksumValid()) return std::nullopt;
     const std::uint16_t type = node->objectType();
-    if (type != (depth == 0 ? kObjectTypeBtree : kObjectTypeBtreeNode) || node->objectSubtype() != kObjectTypeOmap) return std::nullopt;
+    if (type != (depth == 0 ? kObjectTypeBtree : kObjectTypeBtreeNode) ||
+        node->objectSubtype() != kObjectTypeOmap)
+      return std::nullopt;
     const std::uint16_t flags = node->u16(kBtnFlags);
     if (depth == 0 && !(flags & kBtnodeRoot)) return std::nullopt;
     const int level = node->u16(kBtnLevel);
@@ -169,7 +175,8 @@ std::string nameText(const Block& b, std::size_t offset, std::size_t length) {
 
 // Whether the block holds a container superblock (checksum, type and magic).
 bool isSuperblock(const Block& b) {
-  return b.checksumValid() && b.objectType() == kObjectTypeNxSuperblock && b.u32(kNxMagic) == kNxMagicValue;
+  return b.checksumValid() && b.objectType() == kObjectTypeNxSuperblock &&
+         b.u32(kNxMagic) == kNxMagicValue;
 }
 
 // The free block count of the space manager of the checkpoint at `xid`, found through the
@@ -199,14 +206,18 @@ std::optional<std::uint64_t> freeBlocks(Reader& reader, const Block& super, std:
   const std::uint32_t blockSize = reader.blockSize();
   if (size < blockSize || size > kMaxSpacemanBytes || size % blockSize != 0) return std::nullopt;
   std::vector<std::byte> bytes(size);
-  if (*address > reader.source().size() / blockSize || !reader.source().read(*address * blockSize, bytes)) return std::nullopt;
+  if (*address > reader.source().size() / blockSize ||
+      !reader.source().read(*address * blockSize, bytes))
+    return std::nullopt;
   Block spaceman(bytes);
-  if (!spaceman.checksumValid() || spaceman.objectType() != kObjectTypeSpaceman || spaceman.objectId() != spacemanOid)
+  if (!spaceman.checksumValid() || spaceman.objectType() != kObjectTypeSpaceman ||
+      spaceman.objectId() != spacemanOid)
     return std::nullopt;
   return spaceman.u64(kSmFreeCount);
 }
 
-std::optional<Volume> readVolume(Reader& reader, std::uint64_t address, std::uint64_t oid, std::uint32_t index) {
+std::optional<Volume> readVolume(Reader& reader, std::uint64_t address, std::uint64_t oid,
+                                 std::uint32_t index) {
   const Block* b = reader.object(address, kObjectTypeFs);
   if (!b || b->u32(kApfsMagic) != kApfsMagicValue || b->objectId() != oid) return std::nullopt;
   Volume v;
@@ -248,21 +259,36 @@ bool Block::checksumValid() const {
 
 std::string roleName(std::uint16_t role) {
   switch (role) {
-    case kRoleSystem: return "System";
-    case kRoleUser: return "User";
-    case kRoleRecovery: return "Recovery";
-    case kRoleVM: return "VM";
-    case kRolePreboot: return "Preboot";
-    case kRoleInstaller: return "Installer";
-    case kRoleData: return "Data";
-    case kRoleBaseband: return "Baseband";
-    case kRoleUpdate: return "Update";
-    case kRoleXart: return "xART";
-    case kRoleHardware: return "Hardware";
-    case kRoleBackup: return "Backup";
-    case kRoleEnterprise: return "Enterprise";
-    case kRolePrelogin: return "Prelogin";
-    default: return "";
+    case kRoleSystem:
+      return "System";
+    case kRoleUser:
+      return "User";
+    case kRoleRecovery:
+      return "Recovery";
+    case kRoleVM:
+      return "VM";
+    case kRolePreboot:
+      return "Preboot";
+    case kRoleInstaller:
+      return "Installer";
+    case kRoleData:
+      return "Data";
+    case kRoleBaseband:
+      return "Baseband";
+    case kRoleUpdate:
+      return "Update";
+    case kRoleXart:
+      return "xART";
+    case kRoleHardware:
+      return "Hardware";
+    case kRoleBackup:
+      return "Backup";
+    case kRoleEnterprise:
+      return "Enterprise";
+    case kRolePrelogin:
+      return "Prelogin";
+    default:
+      return "";
   }
 }
 
@@ -273,14 +299,16 @@ bool looksLikeContainer(const ByteSource& source) {
 
 ContainerResult readContainer(const ByteSource& source) {
   std::array<std::byte, kNxBlockSize + 4> head{};
-  if (!source.read(0, head) || loadLe32(head.data() + kNxMagic) != kNxMagicValue) return {std::nullopt, "not an APFS container"};
+  if (!source.read(0, head) || loadLe32(head.data() + kNxMagic) != kNxMagicValue)
+    return {std::nullopt, "not an APFS container"};
   const std::uint32_t blockSize = loadLe32(head.data() + kNxBlockSize);
   if (blockSize < kMinBlockSize || blockSize > kMaxBlockSize || (blockSize & (blockSize - 1)) != 0)
     return {std::nullopt, "APFS container: unsupported block size " + std::to_string(blockSize)};
 
   Reader reader(source, blockSize);
   const Block* first = reader.block(0);
-  if (!first || !isSuperblock(*first)) return {std::nullopt, "APFS container: the superblock's checksum is wrong"};
+  if (!first || !isSuperblock(*first))
+    return {std::nullopt, "APFS container: the superblock's checksum is wrong"};
   std::vector<std::byte> best(first->bytes().begin(), first->bytes().end());
   std::uint64_t bestXid = first->transaction();
 
@@ -307,7 +335,8 @@ ContainerResult readContainer(const ByteSource& source) {
   c.blockCount = super.u64(kNxBlockCount);
   c.uuid = uuidText(super, kNxUuid);
   c.transaction = bestXid;
-  if (c.blockCount == 0 || c.blockCount > UINT64_MAX / blockSize) return {std::nullopt, "APFS container: impossible block count"};
+  if (c.blockCount == 0 || c.blockCount > UINT64_MAX / blockSize)
+    return {std::nullopt, "APFS container: impossible block count"};
   c.freeBlocks = freeBlocks(reader, super, bestXid);
   if (c.freeBlocks && *c.freeBlocks > c.blockCount) c.freeBlocks.reset();
 
@@ -318,9 +347,13 @@ ContainerResult readContainer(const ByteSource& source) {
     const std::uint64_t oid = super.u64(kNxFsOid + 8 * i);
     if (oid == 0) continue;
     auto address = omapLookup(reader, omapAddress, oid, bestXid);
-    if (!address) return {std::nullopt, "APFS container: the object map does not lead to volume " + std::to_string(i + 1)};
+    if (!address)
+      return {std::nullopt,
+              "APFS container: the object map does not lead to volume " + std::to_string(i + 1)};
     auto volume = readVolume(reader, *address, oid, i);
-    if (!volume) return {std::nullopt, "APFS container: volume " + std::to_string(i + 1) + " has no valid superblock"};
+    if (!volume)
+      return {std::nullopt,
+              "APFS container: volume " + std::to_string(i + 1) + " has no valid superblock"};
     c.volumes.push_back(std::move(*volume));
   }
   return {std::move(c), {}};

@@ -39,25 +39,25 @@ enum VolumeRole : std::uint16_t {
 std::string roleName(std::uint16_t role);
 
 struct Volume {
-  std::uint32_t index = 0;          // place in the container's volume array: diskNs(index+1)
-  std::string name;                 // UTF-8; bytes that are not are replaced
-  std::string uuid;                 // canonical upper-case text
+  std::uint32_t index = 0;  // place in the container's volume array: diskNs(index+1)
+  std::string name;         // UTF-8; bytes that are not are replaced
+  std::string uuid;         // canonical upper-case text
   std::uint16_t role = kRoleNone;
   bool caseSensitive = false;
   bool encrypted = false;
-  std::uint64_t bytesUsed = 0;      // blocks allocated to the volume, in bytes
+  std::uint64_t bytesUsed = 0;  // blocks allocated to the volume, in bytes
   std::uint64_t bytesReserved = 0;
-  std::uint64_t bytesQuota = 0;     // 0: none
+  std::uint64_t bytesQuota = 0;  // 0: none
   std::uint64_t snapshotCount = 0;
 };
 
 struct Container {
-  std::string uuid;                 // canonical upper-case text
+  std::string uuid;  // canonical upper-case text
   std::uint32_t blockSize = 0;
   std::uint64_t blockCount = 0;
   std::optional<std::uint64_t> freeBlocks;  // from the space manager, when it can be read
-  std::uint64_t transaction = 0;    // the checkpoint read
-  std::vector<Volume> volumes;      // in the container's order
+  std::uint64_t transaction = 0;            // the checkpoint read
+  std::vector<Volume> volumes;              // in the container's order
 };
 
 /// The container or the one line saying why the bytes are not one.

@@ -21,11 +21,17 @@ std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> v
 // shared with the value copied.
 PlistValue ZVDeepMutableCopyPropertyListObject(const PlistValue& value) { return value; }
 
-std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) { return system::mountFromName(mountPoint); }
+std::string getVolumeMountFromName(std::optional<std::string_view> mountPoint) {
+  return system::mountFromName(mountPoint);
+}
 
-std::string getVolumeMountOnName(std::optional<std::string_view> device) { return system::mountOnName(device); }
+std::string getVolumeMountOnName(std::optional<std::string_view> device) {
+  return system::mountOnName(device);
+}
 
-std::optional<PlistValue> tmutil(const std::vector<std::string>& arguments) { return system::runTmutil(arguments); }
+std::optional<PlistValue> tmutil(const std::vector<std::string>& arguments) {
+  return system::runTmutil(arguments);
+}
 
 bool isFullDiskAccessSetup() { return system::isFullDiskAccessSetup(); }
 

@@ -5,6 +5,8 @@
 
 namespace strandel {
 
-bool isNetworkTimeMachine(std::string_view device) { return framework::isNetworkTimeMachine(device); }
+bool isNetworkTimeMachine(std::string_view device) {
+  return framework::isNetworkTimeMachine(device);
+}
 
 }  // namespace strandel

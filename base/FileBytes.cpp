@@ -13,7 +13,8 @@
 namespace strandel::base {
 
 FileIdentity identityOf(const struct stat& info) {
-  return {info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec};
+  return {info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+          info.st_mtim.tv_nsec};
 }
 
 bool changedTooRecently(const FileIdentity& identity) {
@@ -56,7 +57,8 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
       // A read that filled its room says the file is larger than it claimed: read on in large
       // pieces. One that didn't has most likely met the end, which a small read confirms without
       // zero-filling room for a second copy of the file (or 64 KiB for a sysfs attribute).
-      chunk = static_cast<std::size_t>(n) == chunk ? std::max<std::size_t>(chunk, 64 * 1024) : kEndRead;
+      chunk =
+          static_cast<std::size_t>(n) == chunk ? std::max<std::size_t>(chunk, 64 * 1024) : kEndRead;
     }
   } catch (const std::bad_alloc&) {
     return {{}, ReadError::TooLarge};

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-
 namespace strandel::base {
 
 /// What tells one version of a file from another: a file replaced by rename has a new inode,

@@ -8,7 +8,9 @@ namespace strandel::base {
 
 /// Opens the library named by its SONAME (as the linker would have named it), or null. It is
 /// never closed: what it made may be alive anywhere until the process ends.
-inline void* loadLibrary(const char* soname) noexcept { return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL); }
+inline void* loadLibrary(const char* soname) noexcept {
+  return ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+}
 
 /// Sets `slot` to the library's function `name`; false when it has none.
 template <typename Function>

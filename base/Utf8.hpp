@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace strandel::base {
 
 /// The length a character announces by its first byte (1 to 4); 0 for a byte that can't begin

@@ -15,8 +15,8 @@
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
 
-#include "bench/LibplistNode.hpp"
 #include "apfs/ApfsListing.hpp"
+#include "bench/LibplistNode.hpp"
 #include "platform/Machine.hpp"
 
 namespace {
@@ -35,17 +35,18 @@ std::string listing() {
     PlistArray volumes;
     const char* roles[] = {"Data", "Preboot", "Recovery", "VM", "System"};
     for (int v = 0; v < 5; ++v) {
-      volumes.push_back(PlistDict{{"APFSVolumeUUID", PlistValue("56D7EFCC-0CFF-4B80-BD97-3FD1BA491A13")},
-                                  {"CapacityInUse", PlistValue(std::int64_t{445271552000})},
-                                  {"CapacityQuota", PlistValue(std::int64_t{0})},
-                                  {"CapacityReserve", PlistValue(std::int64_t{0})},
-                                  {"CryptoMigrationOn", PlistValue(false)},
-                                  {"DeviceIdentifier", PlistValue(disk + "s" + std::to_string(v + 1))},
-                                  {"Encryption", PlistValue(true)},
-                                  {"FileVault", PlistValue(false)},
-                                  {"Locked", PlistValue(false)},
-                                  {"Name", PlistValue(std::string("Macintosh HD ") + roles[v])},
-                                  {"Roles", PlistValue(PlistArray{PlistValue(roles[v])})}});
+      volumes.push_back(
+          PlistDict{{"APFSVolumeUUID", PlistValue("56D7EFCC-0CFF-4B80-BD97-3FD1BA491A13")},
+                    {"CapacityInUse", PlistValue(std::int64_t{445271552000})},
+                    {"CapacityQuota", PlistValue(std::int64_t{0})},
+                    {"CapacityReserve", PlistValue(std::int64_t{0})},
+                    {"CryptoMigrationOn", PlistValue(false)},
+                    {"DeviceIdentifier", PlistValue(disk + "s" + std::to_string(v + 1))},
+                    {"Encryption", PlistValue(true)},
+                    {"FileVault", PlistValue(false)},
+                    {"Locked", PlistValue(false)},
+                    {"Name", PlistValue(std::string("Macintosh HD ") + roles[v])},
+                    {"Roles", PlistValue(PlistArray{PlistValue(roles[v])})}});
     }
     containers.push_back(PlistDict{
         {"APFSContainerUUID", PlistValue("205816A4-BF3B-4A3F-9BEE-6339732D74D9")},
@@ -64,7 +65,8 @@ std::string listing() {
   return writeXmlPlist(PlistDict{{"Containers", PlistValue(std::move(containers))}});
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& contents, std::filesystem::perms perms) {
+void writeFile(const std::filesystem::path& path, const std::string& contents,
+               std::filesystem::perms perms) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << contents;
   std::filesystem::permissions(path, perms);
@@ -77,11 +79,14 @@ struct Image {
     char pattern[] = "/tmp/strandel-bench-apfs-XXXXXX";
     dir = ::mkdtemp(pattern);
     writeFile(dir / "machine.plist",
-              writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{})}, {"Mounts", PlistValue(PlistArray{})}}),
+              writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{})},
+                                      {"Mounts", PlistValue(PlistArray{})}}),
               std::filesystem::perms(0644));
     const auto executable = std::filesystem::perms(0755);
-    writeFile(dir / "root/usr/sbin/diskutil", "#!/bin/sh\nexec /bin/cat \"${0%/*}/diskutil.d/apfs-list.plist\"\n", executable);
-    writeFile(dir / "root/usr/sbin/diskutil.d/apfs-list.plist", bytes, std::filesystem::perms(0644));
+    writeFile(dir / "root/usr/sbin/diskutil",
+              "#!/bin/sh\nexec /bin/cat \"${0%/*}/diskutil.d/apfs-list.plist\"\n", executable);
+    writeFile(dir / "root/usr/sbin/diskutil.d/apfs-list.plist", bytes,
+              std::filesystem::perms(0644));
     writeFile(dir / "root/usr/bin/sw_vers", "#!/bin/sh\necho 10.15.7\n", executable);
     std::filesystem::create_directories(dir / "root/tmp");
     if (auto error = useMachine(dir.string())) std::abort();

@@ -19,7 +19,8 @@ void put(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
 }
 
 void seal(std::string& bytes, std::size_t block) {
-  std::span<const std::byte> object(reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096, 4096);
+  std::span<const std::byte> object(reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096,
+                                    4096);
   put(bytes, block * 4096, objectChecksum(object), 8);
 }
 

@@ -33,13 +33,15 @@ struct WarmImage {
     char pattern[] = "/tmp/strandel-bench-XXXXXX";
     dir = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir / "root/tmp");
-    std::ofstream(dir / "machine.plist") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
-                                            "<dict><key>Registry</key><array/><key>Mounts</key><array/></dict></plist>\n";
+    std::ofstream(dir / "machine.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+           "<dict><key>Registry</key><array/><key>Mounts</key><array/></dict></plist>\n";
     if (auto error = strandel::useMachine(dir.string())) {
       std::fprintf(stderr, "%s\n", error->c_str());
       std::exit(1);
     }
-    strandel::platform::current()->settings().set("ZVCurrentSWVers", strandel::PlistValue("10.15.7"));
+    strandel::platform::current()->settings().set("ZVCurrentSWVers",
+                                                  strandel::PlistValue("10.15.7"));
   }
   ~WarmImage() { std::filesystem::remove_all(dir); }
 };
@@ -91,7 +93,8 @@ void BM_FloorToCharsScaled(benchmark::State& state) {
   for (auto _ : state) {
     const Scaled& at = figures[i++ % kCountN];
     char figure[32];
-    auto written = std::to_chars(figure, figure + sizeof figure, at.figure, std::chars_format::fixed, 2);
+    auto written =
+        std::to_chars(figure, figure + sizeof figure, at.figure, std::chars_format::fixed, 2);
     std::string text(figure, written.ptr);
     text += ' ';
     text += at.word;
@@ -103,7 +106,8 @@ BENCHMARK(BM_FloorToCharsScaled);
 // The version comparison alone, the part of a conversion that the floor has no counterpart of.
 void BM_VersionComparison(benchmark::State& state) {
   static WarmImage image;
-  for (auto _ : state) benchmark::DoNotOptimize(strandel::ZVCompareCurrentSystemVersionWith("10.6"));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(strandel::ZVCompareCurrentSystemVersionWith("10.6"));
 }
 BENCHMARK(BM_VersionComparison);
 

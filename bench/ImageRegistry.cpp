@@ -53,7 +53,8 @@ const GeneratedImage& generated() {
 
 void BM_LoadMachine(benchmark::State& state) {
   std::string dir = generated().dir();
-  for (auto _ : state) benchmark::DoNotOptimize(image::loadMachine(dir, platform::live::makeSandbox));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(image::loadMachine(dir, platform::live::makeSandbox));
 }
 BENCHMARK(BM_LoadMachine)->Unit(benchmark::kMillisecond);
 
@@ -78,7 +79,8 @@ void BM_ClassAndPropertySearches(benchmark::State& state) {
   for (auto _ : state) {
     for (auto object : registry.mediaObjects()) {
       benchmark::DoNotOptimize(registry.className(object));
-      for (const char* name : {"ATAPI", "isMirroredIDiskImage2", "hdik-unique-identifier", "DiskImageURL", "Role"})
+      for (const char* name :
+           {"ATAPI", "isMirroredIDiskImage2", "hdik-unique-identifier", "DiskImageURL", "Role"})
         benchmark::DoNotOptimize(registry.searchProperty(object, name));
     }
   }

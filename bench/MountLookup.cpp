@@ -42,10 +42,12 @@ std::string writeMountInfo() {
   std::ofstream out(pattern);
   out << "21 1 0:20 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw\n"
          "22 1 0:21 / /sys rw,nosuid,nodev,noexec,relatime shared:7 - sysfs sysfs rw\n"
-         "23 1 0:5 / /dev rw,nosuid,relatime shared:2 - devtmpfs udev rw,size=4010000k,nr_inodes=1002500,mode=755\n";
+         "23 1 0:5 / /dev rw,nosuid,relatime shared:2 - devtmpfs udev "
+         "rw,size=4010000k,nr_inodes=1002500,mode=755\n";
   for (int i = 3; i < kEntries; ++i) {
-    out << 100 + i << " 1 1:" << i << " / /Volumes/Backup\\040Disk\\040" << i << " rw,nosuid,nodev,relatime shared:" << i
-        << " - apfs /dev/disk" << i / 10 + 1 << "s" << i % 10 + 1 << " rw,journaled\n";
+    out << 100 + i << " 1 1:" << i << " / /Volumes/Backup\\040Disk\\040" << i
+        << " rw,nosuid,nodev,relatime shared:" << i << " - apfs /dev/disk" << i / 10 + 1 << "s"
+        << i % 10 + 1 << " rw,journaled\n";
   }
   return pattern;
 }
@@ -75,7 +77,8 @@ void useFileTable() {
 }
 
 const std::string kLastMountPoint = "/Volumes/Backup Disk " + std::to_string(kEntries - 1);
-const std::string kLastDevice = "/dev/disk" + std::to_string((kEntries - 1) / 10 + 1) + "s" + std::to_string((kEntries - 1) % 10 + 1);
+const std::string kLastDevice = "/dev/disk" + std::to_string((kEntries - 1) / 10 + 1) + "s" +
+                                std::to_string((kEntries - 1) % 10 + 1);
 
 // The floor: parse, walk to the entry, copy its other name.
 std::string libmountFind(const std::string& path, const char* on) {
@@ -99,7 +102,8 @@ std::string_view unescaped(std::string_view field, std::string& storage) {
   storage.clear();
   for (std::size_t i = 0; i < field.size(); ++i) {
     if (field[i] == '\\' && i + 3 < field.size()) {
-      storage += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+      storage += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                   (field[i + 3] - '0'));
       i += 3;
     } else {
       storage += field[i];
@@ -116,7 +120,8 @@ std::string handScanFind(const std::string& path, std::string_view on) {
   {
     base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     char piece[1 << 16];
-    for (ssize_t n; (n = ::read(fd.get(), piece, sizeof piece)) > 0;) bytes.append(piece, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fd.get(), piece, sizeof piece)) > 0;)
+      bytes.append(piece, static_cast<std::size_t>(n));
   }
   std::string storage;
   std::string_view rest = bytes;
@@ -125,7 +130,8 @@ std::string handScanFind(const std::string& path, std::string_view on) {
     std::string_view line = rest.substr(0, lineEnd);
     rest.remove_prefix(lineEnd == std::string_view::npos ? rest.size() : lineEnd + 1);
     std::size_t at = 0;
-    for (int field = 0; field < 4 && at != std::string_view::npos; ++field) at = line.find(' ', at) + 1;
+    for (int field = 0; field < 4 && at != std::string_view::npos; ++field)
+      at = line.find(' ', at) + 1;
     if (at == 0) continue;
     std::size_t end = line.find(' ', at);
     if (unescaped(line.substr(at, end - at), storage) != on) continue;

@@ -14,7 +14,8 @@
 //   - BM_FlatBinaryImage/100000 and /1000000: time per entry about the same (linear in size);
 //     a flat binary registry of 40k entries took libplist 9 s.
 //
-//   build-rel/bench/bench_PlistRead --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   build-rel/bench/bench_PlistRead --benchmark_repetitions=5
+//   --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <plist/plist.h>
@@ -28,8 +29,8 @@
 
 #include <strandel/PlistValue.hpp>
 
-#include "bench/LibplistNode.hpp"
 #include "bench/GeneratedMachine.hpp"
+#include "bench/LibplistNode.hpp"
 #include "machineimage/MachinePlist.hpp"
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
@@ -46,7 +47,8 @@ const std::string& listOf(bool binary, std::size_t bytes) {
   static std::map<std::pair<bool, std::size_t>, std::string> made;
   std::string& out = made[{binary, bytes}];
   if (out.empty()) {
-    std::size_t perDisk = (binary ? writeBinaryPlist(image(10)) : writeXmlPlist(image(10))).size() / 10;
+    std::size_t perDisk =
+        (binary ? writeBinaryPlist(image(10)) : writeXmlPlist(image(10))).size() / 10;
     int disks = static_cast<int>(bytes / perDisk) + 1;
     out = binary ? writeBinaryPlist(image(disks)) : writeXmlPlist(image(disks));
   }
@@ -90,15 +92,18 @@ void BM_LibplistParse(benchmark::State& state) {
 std::size_t floorWalk(const std::string& bytes, bool binary) {
   if (!binary) {
     std::size_t tags = 0;
-    for (const char* at = bytes.data(), *end = at + bytes.size();
-         (at = static_cast<const char*>(std::memchr(at, '<', static_cast<std::size_t>(end - at)))) != nullptr; ++at) {
+    for (const char *at = bytes.data(), *end = at + bytes.size();
+         (at = static_cast<const char*>(
+              std::memchr(at, '<', static_cast<std::size_t>(end - at)))) != nullptr;
+         ++at) {
       ++tags;
     }
     return tags;
   }
   auto bigEndian = [&](std::size_t at, std::size_t width) {
     std::uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    for (std::size_t i = 0; i < width; ++i)
+      value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
     return value;
   };
   std::size_t trailer = bytes.size() - 32;
@@ -107,7 +112,8 @@ std::size_t floorWalk(const std::string& bytes, bool binary) {
   std::uint64_t table = bigEndian(trailer + 24, 8);
   std::size_t markers = 0;
   for (std::uint64_t i = 0; i < objects; ++i) {
-    markers += static_cast<unsigned char>(bytes[bigEndian(table + i * offsetWidth, offsetWidth)]) >> 4;
+    markers +=
+        static_cast<unsigned char>(bytes[bigEndian(table + i * offsetWidth, offsetWidth)]) >> 4;
   }
   return markers;
 }
@@ -196,7 +202,7 @@ std::string flatBinaryImage(std::uint32_t entries) {
   out += '\xD2';
   ref(2), ref(1), ref(4), ref(3);
   text("Registry"), text("Mounts");  // 1, 2
-  object();  // 3: the registry
+  object();                          // 3: the registry
   out += '\xAF';
   out += '\x12';
   put(entries, 4);
@@ -204,7 +210,7 @@ std::string flatBinaryImage(std::uint32_t entries) {
   object();  // 4: no mounts
   out += '\xA0';
   text("Class"), text("IOMedia"), text("Properties"), text("BSD Name"), text("Whole");  // 5 to 9
-  object();  // 10
+  object();                                                                             // 10
   out += '\x09';
   for (std::uint32_t i = 0; i < entries; ++i) {
     object();
@@ -233,6 +239,10 @@ void BM_FlatBinaryImage(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * entries);
   setLabel(state, bytes);
 }
-BENCHMARK(BM_FlatBinaryImage)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FlatBinaryImage)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

@@ -6,7 +6,8 @@
 //     that is linear in size; libplist's dictionary insert made 80k keys take 1.5 s.
 //   - BM_WriteBinary/80000 well under 0.1 x BM_LibplistWrite/80000.
 //
-//   build-rel/bench/bench_PlistWrite --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+//   build-rel/bench/bench_PlistWrite --benchmark_repetitions=3
+//   --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <plist/plist.h>
@@ -25,9 +26,10 @@ using namespace strandel;
 PlistValue wideDictionary(int keys) {
   PlistDict dict;
   for (int i = 0; i < keys; ++i) {
-    dict.emplace("disk" + std::to_string(i) + "s1",
-                 PlistValue(PlistDict{{"DAMediaSize", PlistValue(std::uint64_t{500107862016} + i)},
-                                      {"DAVolumeName", PlistValue("Macintosh HD " + std::to_string(i))}}));
+    dict.emplace(
+        "disk" + std::to_string(i) + "s1",
+        PlistValue(PlistDict{{"DAMediaSize", PlistValue(std::uint64_t{500107862016} + i)},
+                             {"DAVolumeName", PlistValue("Macintosh HD " + std::to_string(i))}}));
   }
   return PlistValue(std::move(dict));
 }
@@ -44,8 +46,18 @@ void BM_Write(benchmark::State& state) {
   state.counters["bytes"] = static_cast<double>(bytes);
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_Write<true>)->Name("BM_WriteBinary")->Arg(10000)->Arg(80000)->Unit(benchmark::kMillisecond)->Complexity();
-BENCHMARK(BM_Write<false>)->Name("BM_WriteXml")->Arg(10000)->Arg(80000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_Write<true>)
+    ->Name("BM_WriteBinary")
+    ->Arg(10000)
+    ->Arg(80000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_Write<false>)
+    ->Name("BM_WriteXml")
+    ->Arg(10000)
+    ->Arg(80000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 // The same value built as libplist's tree and written in binary, as the library once did.
 void BM_LibplistWrite(benchmark::State& state) {
@@ -55,7 +67,8 @@ void BM_LibplistWrite(benchmark::State& state) {
     for (int i = 0; i < keys; ++i) {
       plist_t entry = plist_new_dict();
       plist_dict_set_item(entry, "DAMediaSize", plist_new_uint(500107862016ull + i));
-      plist_dict_set_item(entry, "DAVolumeName", plist_new_string(("Macintosh HD " + std::to_string(i)).c_str()));
+      plist_dict_set_item(entry, "DAVolumeName",
+                          plist_new_string(("Macintosh HD " + std::to_string(i)).c_str()));
       plist_dict_set_item(dict.get(), ("disk" + std::to_string(i) + "s1").c_str(), entry);
     }
     char* bytes = nullptr;

@@ -57,7 +57,8 @@ std::size_t bareRun(const std::string& tool) {
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
   std::size_t total = 0;
-  for (ssize_t n; spawned == 0 && total < kept.size() && (n = ::read(fds[0], kept.data() + total, kept.size() - total)) > 0;)
+  for (ssize_t n; spawned == 0 && total < kept.size() &&
+                  (n = ::read(fds[0], kept.data() + total, kept.size() - total)) > 0;)
     total += static_cast<std::size_t>(n);
   ::close(fds[0]);
   if (spawned == 0) ::waitpid(pid, nullptr, 0);
@@ -68,7 +69,8 @@ std::unique_ptr<Processes> sandboxedProcesses() {
   std::vector<live::SandboxPath> paths;
   paths.push_back({live::UniqueFd(::open(toolFolder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
                    live::SandboxAccess::Read});
-  return live::makeHostProcesses({.sandbox = live::makeSandbox(std::move(paths)), .timeLimit = std::chrono::seconds(60)});
+  return live::makeHostProcesses(
+      {.sandbox = live::makeSandbox(std::move(paths)), .timeLimit = std::chrono::seconds(60)});
 }
 
 void BM_FloorLine(benchmark::State& state) {
@@ -98,7 +100,8 @@ void BM_SandboxedLarge(benchmark::State& state) {
   options.tool = (toolFolder() / "large").string();
   for (auto _ : state) {
     auto output = processes->runTool(options);
-    if (!output || output->bytes.size() != kLargeBytes) state.SkipWithError("the output was not read whole");
+    if (!output || output->bytes.size() != kLargeBytes)
+      state.SkipWithError("the output was not read whole");
     benchmark::DoNotOptimize(output);
   }
 }

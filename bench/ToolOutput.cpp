@@ -51,7 +51,8 @@ std::size_t bareCat(const std::string& file) {
   ::close(fds[1]);
   std::size_t total = 0;
   static char buffer[64 * 1024];
-  for (ssize_t n; spawned == 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) total += static_cast<std::size_t>(n);
+  for (ssize_t n; spawned == 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    total += static_cast<std::size_t>(n);
   ::close(fds[0]);
   if (spawned == 0) ::waitpid(pid, nullptr, 0);
   return total;
@@ -70,7 +71,8 @@ void BM_RunToolPrinting200MB(benchmark::State& state) {
   options.arguments = {largeFile()};
   for (auto _ : state) {
     auto output = processes->runTool(options);
-    if (!output || output->bytes.size() != kBytes) state.SkipWithError("the output was not read whole");
+    if (!output || output->bytes.size() != kBytes)
+      state.SkipWithError("the output was not read whole");
     benchmark::DoNotOptimize(output);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));

@@ -32,7 +32,8 @@ std::string bareRun(const char* path, const std::vector<const char*>& arguments)
   ::close(fds[1]);
   std::string out;
   char buffer[64 * 1024];
-  for (ssize_t n; spawned == 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; spawned == 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   if (spawned == 0) ::waitpid(pid, nullptr, 0);
   return out;

@@ -21,9 +21,9 @@
 #include <strandel/Machine.hpp>
 #include <strandel/StrandelFramework.hpp>
 
+#include "base/Utf8.hpp"
 #include "framework/Progress.hpp"
 #include "platform/Machine.hpp"
-#include "base/Utf8.hpp"
 
 namespace {
 
@@ -57,7 +57,9 @@ const std::string& output(std::int64_t megabytes) {
 // A delegate that looks at what it is given, as a host showing the progress would.
 class Watcher : public strandel::StrandelDelegate {
  public:
-  void handleProgress(strandel::ProgressText progress) override { seen += progress ? progress->size() : 0; }
+  void handleProgress(strandel::ProgressText progress) override {
+    seen += progress ? progress->size() : 0;
+  }
   std::size_t seen = 0;
 };
 
@@ -78,7 +80,8 @@ void BM_PlainReadLoop(benchmark::State& state) {
   const std::string& text = output(state.range(0));
   for (auto _ : state) {
     std::vector<std::uint8_t> kept;
-    forEachRead(text, [&](std::string_view read) { kept.insert(kept.end(), read.begin(), read.end()); });
+    forEachRead(text,
+                [&](std::string_view read) { kept.insert(kept.end(), read.begin(), read.end()); });
     benchmark::DoNotOptimize(kept.data());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
@@ -93,7 +96,9 @@ void BM_ProgressRunner(benchmark::State& state) {
     auto watcher = std::make_shared<Watcher>();
     framework.setDelegate(watcher);
     strandel::framework::ProgressBuffer kept;
-    forEachRead(text, [&](std::string_view read) { strandel::framework::reportPiece(framework, kept, read); });
+    forEachRead(text, [&](std::string_view read) {
+      strandel::framework::reportPiece(framework, kept, read);
+    });
     auto bytes = reinterpret_cast<const std::uint8_t*>(kept.bytes().data());
     std::vector<std::uint8_t> result(bytes, bytes + kept.bytes().size());
     benchmark::DoNotOptimize(result.data());
@@ -112,8 +117,10 @@ void BM_DecodeEverythingEveryRead(benchmark::State& state) {
     std::vector<std::uint8_t> kept;
     forEachRead(text, [&](std::string_view read) {
       kept.insert(kept.end(), read.begin(), read.begin() + ::strnlen(read.data(), read.size()));
-      auto decoded = strandel::base::decodeUtf8(std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size()));
-      strandel::ProgressText progress = decoded ? strandel::makeProgressText(std::move(*decoded)) : nullptr;
+      auto decoded = strandel::base::decodeUtf8(
+          std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size()));
+      strandel::ProgressText progress =
+          decoded ? strandel::makeProgressText(std::move(*decoded)) : nullptr;
       framework.setCurrentProgress(progress);
       watcher->handleProgress(progress);
     });
@@ -130,10 +137,12 @@ class ShellImage {
     dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root/usr/sbin");
     std::filesystem::create_directories(dir_ / "root/tmp");
-    std::ofstream(dir_ / "machine.plist")
-        << strandel::writeXmlPlist(strandel::PlistDict{{"Registry", strandel::PlistArray{}}, {"Mounts", strandel::PlistArray{}}});
-    std::ofstream(dir_ / "root/usr/sbin/diskutil") << "#!/bin/sh\nexec /bin/cat \"${0%/*}/verify-$2.txt\"\n";
-    std::filesystem::permissions(dir_ / "root/usr/sbin/diskutil", std::filesystem::perms::owner_all);
+    std::ofstream(dir_ / "machine.plist") << strandel::writeXmlPlist(strandel::PlistDict{
+        {"Registry", strandel::PlistArray{}}, {"Mounts", strandel::PlistArray{}}});
+    std::ofstream(dir_ / "root/usr/sbin/diskutil")
+        << "#!/bin/sh\nexec /bin/cat \"${0%/*}/verify-$2.txt\"\n";
+    std::filesystem::permissions(dir_ / "root/usr/sbin/diskutil",
+                                 std::filesystem::perms::owner_all);
     error_ = strandel::useMachine(dir_.string()).value_or("");
   }
   ~ShellImage() { std::filesystem::remove_all(dir_); }
@@ -160,11 +169,13 @@ void BM_ShellPlainReadLoop(benchmark::State& state) {
   std::string arguments = "verifyVolume " + std::to_string(state.range(0));
   std::size_t total = 0;
   for (auto _ : state) {
-    auto stream = strandel::platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
+    auto stream =
+        strandel::platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
     if (!stream) return state.SkipWithError("the shell can't be started");
     std::array<char, kRead + 1> buffer;
     std::vector<std::uint8_t> kept;
-    while (auto n = stream->readPiece(buffer.data(), buffer.size())) kept.insert(kept.end(), buffer.data(), buffer.data() + *n);
+    while (auto n = stream->readPiece(buffer.data(), buffer.size()))
+      kept.insert(kept.end(), buffer.data(), buffer.data() + *n);
     stream->close();
     total = kept.size();
   }

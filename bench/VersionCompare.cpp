@@ -34,8 +34,8 @@ struct Image {
     dir = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir / "root/usr/bin");
     std::filesystem::create_directories(dir / "root/tmp");
-    std::ofstream(dir / "machine.plist")
-        << writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{})}, {"Mounts", PlistValue(PlistArray{})}});
+    std::ofstream(dir / "machine.plist") << writeXmlPlist(
+        PlistDict{{"Registry", PlistValue(PlistArray{})}, {"Mounts", PlistValue(PlistArray{})}});
     std::ofstream(dir / "root/usr/bin/sw_vers") << "#!/bin/sh\necho " << kRunning << "\n";
     std::filesystem::permissions(dir / "root/usr/bin/sw_vers", std::filesystem::perms(0755));
     if (useMachine(dir.string())) std::abort();
@@ -80,7 +80,8 @@ int tightDigitCompare(std::string_view a, std::string_view b) {
       if (x != y) return x < y ? -1 : 1;
       continue;
     }
-    if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
+    if (a[i] != b[j])
+      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
     ++i;
     ++j;
   }
@@ -90,7 +91,9 @@ int tightDigitCompare(std::string_view a, std::string_view b) {
 void BM_FloorTightLoop(benchmark::State& state, const char* argument) {
   std::string running = kRunning;
   std::string version = argument;
-  if (tightDigitCompare(running, version) != strandel::system::compareVersionTexts(running, version)) state.SkipWithError("the floor disagrees");
+  if (tightDigitCompare(running, version) !=
+      strandel::system::compareVersionTexts(running, version))
+    state.SkipWithError("the floor disagrees");
   for (auto _ : state) {
     benchmark::DoNotOptimize(running);
     benchmark::DoNotOptimize(version);

@@ -39,7 +39,8 @@ class GeneratedImage {
     char pattern[] = "/tmp/strandel-bench-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root/tmp");
-    std::ofstream(dir_ / "machine.plist", std::ios::binary) << strandel::writeBinaryPlist(strandel::bench::generatedMachine(mediaObjects));
+    std::ofstream(dir_ / "machine.plist", std::ios::binary)
+        << strandel::writeBinaryPlist(strandel::bench::generatedMachine(mediaObjects));
   }
   ~GeneratedImage() { std::filesystem::remove_all(dir_); }
 
@@ -106,7 +107,8 @@ void BM_FloorWalkDescriptionsInPlace(benchmark::State& state) {
     for (auto object : registry.mediaObjects()) {
       auto description = registry.description(object);
       if (!description) continue;
-      for (const auto& [key, value] : *description) bytes += key.size() + (value.asString() ? value.asString()->size() : 0);
+      for (const auto& [key, value] : *description)
+        bytes += key.size() + (value.asString() ? value.asString()->size() : 0);
     }
     benchmark::DoNotOptimize(bytes);
   }

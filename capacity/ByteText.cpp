@@ -14,7 +14,8 @@
 namespace strandel::capacity {
 namespace {
 
-constexpr std::array<std::string_view, 9> kUnitWords = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+constexpr std::array<std::string_view, 9> kUnitWords = {"bytes", "KB", "MB", "GB", "TB",
+                                                        "PB",    "EB", "ZB", "YB"};
 
 // The longest fixed-point text of a double with two decimals: a sign, 309 integer digits, the
 // point and two decimals.
@@ -22,8 +23,10 @@ constexpr std::size_t kFixedTextCapacity = 320;
 
 // Fixed-point text as "%.*f" gives it (to_chars promises the same digits) without the locale
 // and format-string work of the printf family.
-std::string_view fixedText(double value, int decimals, std::array<char, kFixedTextCapacity>& buffer) {
-  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
+std::string_view fixedText(double value, int decimals,
+                           std::array<char, kFixedTextCapacity>& buffer) {
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::fixed, decimals);
   if (error != std::errc()) return "0";  // cannot happen: the buffer holds the longest double
   return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
 }
@@ -45,7 +48,8 @@ std::string_view twoDecimalsText(double value, std::array<char, kFixedTextCapaci
   // mantissa * 100 is below 2^60.
   std::uint64_t scaled = mantissa * 100, hundredths = 0;
   if (shift < 61) {
-    std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1), half = std::uint64_t{1} << (shift - 1);
+    std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1),
+                  half = std::uint64_t{1} << (shift - 1);
     hundredths = scaled >> shift;
     if (rest > half || (rest == half && (hundredths & 1) != 0)) ++hundredths;
   }  // else |value| * 100 < 1/2: the figure rounds to zero
@@ -71,7 +75,9 @@ std::string_view removingSuffix(std::string_view text, std::string_view suffix) 
   return text;
 }
 
-std::string_view unitWord(std::size_t steps) { return kUnitWords[steps < kUnitWords.size() ? steps : kUnitWords.size() - 1]; }
+std::string_view unitWord(std::size_t steps) {
+  return kUnitWords[steps < kUnitWords.size() ? steps : kUnitWords.size() - 1];
+}
 
 std::string bytesToText(double bytes, ByteBase base) {
   const double threshold = base == ByteBase::Binary ? 1024.0 : 1000.0;
@@ -99,7 +105,8 @@ std::string bytesToText(double bytes, ByteBase base) {
   // NaN and -infinity are not above the threshold and show as "nan bytes", "-inf bytes".
   std::array<char, kFixedTextCapacity> buffer;
   bool small = std::fabs(bytes) < kTwoDecimalsFastLimit;  // false for NaN
-  std::string_view figure = removingSuffix(small ? twoDecimalsText(bytes, buffer) : fixedText(bytes, 2, buffer), ".00");
+  std::string_view figure =
+      removingSuffix(small ? twoDecimalsText(bytes, buffer) : fixedText(bytes, 2, buffer), ".00");
   std::string_view word = unitWord(steps);
   std::string text;
   text.reserve(figure.size() + 1 + word.size());
@@ -107,7 +114,9 @@ std::string bytesToText(double bytes, ByteBase base) {
   return text;
 }
 
-std::string bytesText(std::optional<double> bytes) { return bytesToText(bytes.value_or(0.0), currentByteBase()); }
+std::string bytesText(std::optional<double> bytes) {
+  return bytesToText(bytes.value_or(0.0), currentByteBase());
+}
 
 std::string roundedToMebibytesText(double& bytes) {
   // 2^-20 exactly: the floor is the count in whole mebibytes, rounded towards -infinity.

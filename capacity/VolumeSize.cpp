@@ -23,7 +23,9 @@ std::optional<platform::FsFigures> figuresOf(std::string_view path) {
 
 // Block counts are taken as signed 64-bit integers before they become doubles, so a count
 // with the top bit set (a broken file system) shows as negative rather than as a huge size.
-double countAsDouble(std::uint64_t count) { return static_cast<double>(static_cast<std::int64_t>(count)); }
+double countAsDouble(std::uint64_t count) {
+  return static_cast<double>(static_cast<std::int64_t>(count));
+}
 
 double numberOrZero(const PlistDict& entry, std::string_view key) {
   auto found = entry.find(key);
@@ -65,7 +67,8 @@ double usedSize(std::string_view path) {
   if (!figures) return 0;
   // The difference is taken in unsigned arithmetic and then read as signed, so more free
   // blocks than blocks (a corrupt or synthetic file system) gives a negative used size.
-  return static_cast<double>(figures->blockSize) * countAsDouble(figures->blocks - figures->freeBlocks);
+  return static_cast<double>(figures->blockSize) *
+         countAsDouble(figures->blocks - figures->freeBlocks);
 }
 
 double apfsUsedSize(std::string_view mountPoint) {

@@ -8,7 +8,8 @@
 
 namespace strandel {
 
-framework::GroupEntry framework::groupEntryOf(const framework::DescriptionFields& fields, bool excluding) {
+framework::GroupEntry framework::groupEntryOf(const framework::DescriptionFields& fields,
+                                              bool excluding) {
   framework::GroupEntry entry;
   std::optional<std::string_view> mountUrl = framework::urlTextOf(fields.volumePath);
   std::string mountPath = mountUrl ? text::urlPath(*mountUrl) : std::string();
@@ -17,23 +18,27 @@ framework::GroupEntry framework::groupEntryOf(const framework::DescriptionFields
   entry.mountedAtRoot = mountPath == "/";
   std::string_view name = framework::textOf(fields.volumeName);
   if (excluding && framework::isExcludedVolumeName(name)) return entry;
-  entry.member = framework::GroupMember{std::string(framework::textOf(fields.mediaBSDName)), std::string(name),
-                             std::string(framework::textOf(fields.volumeKind)), std::move(mountPath), mountUrl.has_value()};
+  entry.member =
+      framework::GroupMember{std::string(framework::textOf(fields.mediaBSDName)), std::string(name),
+                             std::string(framework::textOf(fields.volumeKind)),
+                             std::move(mountPath), mountUrl.has_value()};
   return entry;
 }
 
 PlistDict framework::containerGroup(platform::Registry& registry, std::string_view bsdName) {
   bool excluding = framework::exclusionListInForce();
   framework::GroupEntry latest;
-  return framework::containerGroup(registry, bsdName, [&](platform::RegistryObject object) -> const framework::GroupEntry* {
-    auto description = registry.description(object);
-    if (!description) return nullptr;
-    latest = framework::groupEntryOf(framework::scanDescription(*description), excluding);
-    return &latest;
-  });
+  return framework::containerGroup(
+      registry, bsdName, [&](platform::RegistryObject object) -> const framework::GroupEntry* {
+        auto description = registry.description(object);
+        if (!description) return nullptr;
+        latest = framework::groupEntryOf(framework::scanDescription(*description), excluding);
+        return &latest;
+      });
 }
 
-PlistDict framework::containerGroup(platform::Registry& registry, std::string_view bsdName, const framework::GroupEntryOf& entryOf) {
+PlistDict framework::containerGroup(platform::Registry& registry, std::string_view bsdName,
+                                    const framework::GroupEntryOf& entryOf) {
   PlistArray members;
   bool containsBoot = false;
   if (auto whole = registry.mediaObjectForBSDName(framework::wholeDiskName(bsdName))) {

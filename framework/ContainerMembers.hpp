@@ -43,6 +43,7 @@ using GroupEntryOf = std::function<const GroupEntry*(platform::RegistryObject)>;
 
 /// The same group, with the entries taken from `entryOf` instead of the registry's
 /// descriptions: a volume list hands over what it has already read in the same call.
-PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName, const GroupEntryOf& entryOf);
+PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName,
+                         const GroupEntryOf& entryOf);
 
 }  // namespace strandel::framework

@@ -18,7 +18,8 @@ struct KeyWords {
 
 constexpr std::uint64_t wordAt(std::string_view text, std::size_t at) noexcept {
   std::uint64_t word = 0;
-  for (std::size_t i = 0; i < 8; ++i) word |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << (8 * i);
+  for (std::size_t i = 0; i < 8; ++i)
+    word |= std::uint64_t{static_cast<unsigned char>(text[at + i])} << (8 * i);
   return word;
 }
 
@@ -35,12 +36,18 @@ struct WantedKey {
 };
 
 constexpr WantedKey kWanted[] = {
-    {"DADeviceInternal", &DescriptionFields::deviceInternal}, {"DADeviceProtocol", &DescriptionFields::deviceProtocol},
-    {"DAMediaBSDName", &DescriptionFields::mediaBSDName},     {"DAMediaContent", &DescriptionFields::mediaContent},
-    {"DAMediaSize", &DescriptionFields::mediaSize},           {"DAMediaType", &DescriptionFields::mediaType},
-    {"DAMediaUUID", &DescriptionFields::mediaUUID},           {"DAVolumeKind", &DescriptionFields::volumeKind},
-    {"DAVolumeName", &DescriptionFields::volumeName},         {"DAVolumePath", &DescriptionFields::volumePath},
-    {"DAVolumeType", &DescriptionFields::volumeType},         {"DAVolumeUUID", &DescriptionFields::volumeUUID},
+    {"DADeviceInternal", &DescriptionFields::deviceInternal},
+    {"DADeviceProtocol", &DescriptionFields::deviceProtocol},
+    {"DAMediaBSDName", &DescriptionFields::mediaBSDName},
+    {"DAMediaContent", &DescriptionFields::mediaContent},
+    {"DAMediaSize", &DescriptionFields::mediaSize},
+    {"DAMediaType", &DescriptionFields::mediaType},
+    {"DAMediaUUID", &DescriptionFields::mediaUUID},
+    {"DAVolumeKind", &DescriptionFields::volumeKind},
+    {"DAVolumeName", &DescriptionFields::volumeName},
+    {"DAVolumePath", &DescriptionFields::volumePath},
+    {"DAVolumeType", &DescriptionFields::volumeType},
+    {"DAVolumeUUID", &DescriptionFields::volumeUUID},
 };
 constexpr std::size_t kShortest = 8, kLongest = 16;
 
@@ -70,7 +77,8 @@ constexpr WantedByLength makeWantedByLength() {
 }
 
 constexpr WantedByLength kWantedByLength = makeWantedByLength();
-static_assert(kWantedByLength.begin[kLongest + 1] == std::size(kWanted), "every wanted key is 8 to 16 bytes long");
+static_assert(kWantedByLength.begin[kLongest + 1] == std::size(kWanted),
+              "every wanted key is 8 to 16 bytes long");
 static_assert(kWantedByLength.begin[kShortest] == 0);
 
 }  // namespace
@@ -81,11 +89,13 @@ DescriptionFields scanDescription(const PlistDict& description) {
   for (auto it = description.begin(); it != description.end() && found < std::size(kWanted); ++it) {
     std::string_view key = it->first;
     if (key.size() < kShortest || key.size() > kLongest) continue;
-    std::size_t from = kWantedByLength.begin[key.size()], to = kWantedByLength.begin[key.size() + 1];
+    std::size_t from = kWantedByLength.begin[key.size()],
+                to = kWantedByLength.begin[key.size() + 1];
     if (from == to) continue;
     KeyWords words{loadWord(key.data()), loadWord(key.data() + key.size() - 8)};
     for (std::size_t i = from; i < to; ++i) {
-      if (kWantedByLength.words[i].first == words.first && kWantedByLength.words[i].last == words.last) {
+      if (kWantedByLength.words[i].first == words.first &&
+          kWantedByLength.words[i].last == words.last) {
         fields.*(kWanted[kWantedByLength.index[i]].field) = &it->second;
         ++found;
         break;

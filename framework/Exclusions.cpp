@@ -10,8 +10,8 @@ namespace strandel::framework {
 namespace {
 
 constexpr std::array<std::string_view, 15> kExcludedVolumes = {
-    "boot osx", "boot os x", "efi",      "preboot",    "recovery",  "recovery hd", "vm", "update",
-    "edrive",   "flash player", "xart", "hardware", "iscpreboot", "simulator", ""};
+    "boot osx", "boot os x",    "efi",  "preboot",  "recovery",   "recovery hd", "vm", "update",
+    "edrive",   "flash player", "xart", "hardware", "iscpreboot", "simulator",   ""};
 
 std::atomic<bool>& inForce() noexcept {
   // The list itself is constant; only whether it is in force changes, once, from false to true.
@@ -33,7 +33,8 @@ bool isExcludedVolumeName(std::string_view name) {
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   return std::any_of(kExcludedVolumes.begin(), kExcludedVolumes.end(), [&](std::string_view entry) {
     return entry.size() == component.size() &&
-           std::equal(entry.begin(), entry.end(), component.begin(), [&](char a, char b) { return a == lower(b); });
+           std::equal(entry.begin(), entry.end(), component.begin(),
+                      [&](char a, char b) { return a == lower(b); });
   });
 }
 

@@ -25,7 +25,8 @@ bool isNetworkBackupImage(platform::Registry& registry, std::string_view device,
 
 bool isNetworkTimeMachine(std::string_view device) {
   auto machine = platform::current();
-  return isNetworkBackupImage(machine->registry(), device, networkBackupImageName(machine->files()));
+  return isNetworkBackupImage(machine->registry(), device,
+                              networkBackupImageName(machine->files()));
 }
 
 }  // namespace strandel::framework

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-
 #include "text/UrlPath.hpp"
 
 namespace strandel::framework {

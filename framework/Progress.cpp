@@ -47,7 +47,8 @@ bool ProgressBuffer::append(std::string_view bytes) noexcept {
   }
   if (bytes.empty()) return true;
   if (capacity_ - size_ < bytes.size()) {
-    std::size_t capacity = std::min(std::max({capacity_ * 2, size_ + bytes.size(), std::size_t{4096}}), cap_);
+    std::size_t capacity =
+        std::min(std::max({capacity_ * 2, size_ + bytes.size(), std::size_t{4096}}), cap_);
     try {
       auto block = std::make_shared_for_overwrite<char[]>(capacity);
       if (size_ > 0) std::memcpy(block.get(), block_.get(), size_);
@@ -78,7 +79,8 @@ void ProgressBuffer::checkNewBytes() noexcept {
     // A character cut by the end of the read: whether it is valid is known once the rest of it
     // has come, and until then the output so far is not valid text anyway.
     if (size_ - checked_ < length) return;
-    if (length > 1 && base::utf8SequenceLength(std::string_view(data + checked_, length)) != length) {
+    if (length > 1 &&
+        base::utf8SequenceLength(std::string_view(data + checked_, length)) != length) {
       broken_ = true;
       return;
     }
@@ -92,7 +94,8 @@ ProgressText ProgressBuffer::snapshot() const {
   return ProgressText(owner, &owner->text);
 }
 
-ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output, std::string_view piece) {
+ProgressText reportPiece(StrandelFramework& object, ProgressBuffer& output,
+                         std::string_view piece) {
   // A NUL ends what the read handed over, as it ends a C string: the bytes after it are lost.
   if (!output.append(piece.substr(0, ::strnlen(piece.data(), piece.size())))) return nullptr;
   ProgressText progress = output.snapshot();

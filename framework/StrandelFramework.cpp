@@ -26,10 +26,14 @@ PlistArray StrandelFramework::volumeListFromFramework() { return volumeList(); }
 
 ProgressText StrandelFramework::currentProgress() const { return currentProgress_.load(); }
 
-void StrandelFramework::setCurrentProgress(ProgressText progress) { currentProgress_.store(std::move(progress)); }
+void StrandelFramework::setCurrentProgress(ProgressText progress) {
+  currentProgress_.store(std::move(progress));
+}
 
 std::shared_ptr<StrandelDelegate> StrandelFramework::delegate() const { return delegate_.load(); }
 
-void StrandelFramework::setDelegate(std::shared_ptr<StrandelDelegate> delegate) { delegate_.store(std::move(delegate)); }
+void StrandelFramework::setDelegate(std::shared_ptr<StrandelDelegate> delegate) {
+  delegate_.store(std::move(delegate));
+}
 
 }  // namespace strandel

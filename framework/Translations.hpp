@@ -22,7 +22,8 @@ class TranslationMemo {
     auto found = memo_.find(std::pair(table, key));
     if (found != memo_.end()) return found->second;
     std::string translation = localizer_.localized(key, table);
-    return memo_.emplace(std::pair(std::string(table), std::string(key)), std::move(translation)).first->second;
+    return memo_.emplace(std::pair(std::string(table), std::string(key)), std::move(translation))
+        .first->second;
   }
 
  private:

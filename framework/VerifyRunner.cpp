@@ -7,10 +7,10 @@
 
 #include <strandel/StrandelFramework.hpp>
 
+#include "base/Utf8.hpp"
 #include "framework/Progress.hpp"
 #include "framework/VerifyRunner.hpp"
 #include "platform/Machine.hpp"
-#include "base/Utf8.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel {
@@ -24,7 +24,8 @@ constexpr std::size_t kReadBufferSize = 2048;
 // A command that can't be started leaves `output` empty and reports nothing. Output past the
 // cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
 // How the command ended, when it ran to its end.
-std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments, framework::ProgressBuffer& output) {
+std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments,
+                                  framework::ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
   auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
@@ -95,12 +96,13 @@ std::vector<std::uint8_t> StrandelFramework::diskUtilityCmd(std::string_view arg
 
 // The library's own verify leaves the disk utility's exit status unread: its verdict is in
 // its output. The tool reads it, to exit as a script expects.
-void StrandelFramework::runWith(const PlistDict& request, const std::function<void(std::string&)>& reply) {
+void StrandelFramework::runWith(const PlistDict& request,
+                                const std::function<void(std::string&)>& reply) {
   framework::verifyVolume(*this, request, reply);
 }
 
 std::optional<int> framework::verifyVolume(StrandelFramework& object, const PlistDict& request,
-                                        const std::function<void(std::string&)>& reply) {
+                                           const std::function<void(std::string&)>& reply) {
   std::string text;
   std::optional<int> status;
   if (auto volume = selectedVolume(request)) {
@@ -111,7 +113,8 @@ std::optional<int> framework::verifyVolume(StrandelFramework& object, const Plis
     if (output.exhausted()) {
       status.reset();
     } else {
-      text = output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
+      text =
+          output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());
     }
   }
   if (reply) reply(text);

@@ -11,10 +11,10 @@
 #include "framework/DescriptionValues.hpp"
 #include "framework/Exclusions.hpp"
 #include "framework/NetworkBackup.hpp"
-#include "text/NumericCompare.hpp"
 #include "framework/PathText.hpp"
 #include "framework/Translations.hpp"
 #include "framework/VolumeRecord.hpp"
+#include "text/NumericCompare.hpp"
 
 namespace strandel {
 namespace {
@@ -48,7 +48,8 @@ struct PendingRecord {
 };
 
 // The drop tests answered from the description alone; they cost no registry search.
-bool isDroppedByDescription(const framework::VolumeFacts& facts, const framework::VolumeNames& names) {
+bool isDroppedByDescription(const framework::VolumeFacts& facts,
+                            const framework::VolumeNames& names) {
   if (!isOneOf(facts.volumeKind, kAcceptedKinds)) return true;
   if (framework::isExcludedVolumeName(names.displayName)) return true;
   if (isOneOf(facts.mediaType, kOpticalMediaTypes)) return true;
@@ -56,12 +57,17 @@ bool isDroppedByDescription(const framework::VolumeFacts& facts, const framework
 }
 
 // The drop tests that search the registry, less the role test.
-bool isDroppedByRegistry(ListContext& context, platform::RegistryObject object, const framework::VolumeNames& names) {
+bool isDroppedByRegistry(ListContext& context, platform::RegistryObject object,
+                         const framework::VolumeNames& names) {
   platform::Registry& registry = context.registry;
   if (framework::registryTruth(registry.searchProperty(object, "ATAPI"))) return true;
-  if (framework::registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2"))) return true;
-  if (framework::registryTruth(registry.searchProperty(object, "hdik-unique-identifier"))) return true;
-  if (framework::registryText(registry.searchProperty(object, "DiskImageURL")).find("Simulator") != std::string::npos) return true;
+  if (framework::registryTruth(registry.searchProperty(object, "isMirroredIDiskImage2")))
+    return true;
+  if (framework::registryTruth(registry.searchProperty(object, "hdik-unique-identifier")))
+    return true;
+  if (framework::registryText(registry.searchProperty(object, "DiskImageURL")).find("Simulator") !=
+      std::string::npos)
+    return true;
   return framework::isNetworkBackupImage(registry, names.devicePath, context.backupImageName);
 }
 
@@ -92,7 +98,8 @@ std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryOb
   framework::VolumeLabels labels = framework::deriveLabels(facts, names, context.translations);
   std::string bsdName(facts.bsdName);
   return PendingRecord{std::move(bsdName),
-                       framework::volumeRecord(facts, std::move(names), std::move(labels), std::move(group), std::move(role)),
+                       framework::volumeRecord(facts, std::move(names), std::move(labels),
+                                               std::move(group), std::move(role)),
                        std::move(container)};
 }
 
@@ -100,16 +107,22 @@ PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
   auto found = context.groups.find(whole);
   if (found != context.groups.end()) return found->second;
   std::optional<framework::GroupEntry> other;
-  PlistValue group = framework::containerGroup(context.registry, whole, [&](platform::RegistryObject object) -> const framework::GroupEntry* {
-    auto& entries = context.groupEntries;
-    auto at = std::lower_bound(entries.begin(), entries.end(), object.id,
-                               [](const auto& entry, std::uint32_t id) { return entry.first < id; });
-    if (at != entries.end() && at->first == object.id) return at->second ? &*at->second : nullptr;
-    // Not a media object: the registry may still make a disk of it.
-    auto description = context.registry.description(object);
-    other = description ? std::optional(framework::groupEntryOf(framework::scanDescription(*description), true)) : std::nullopt;
-    return other ? &*other : nullptr;
-  });
+  PlistValue group = framework::containerGroup(
+      context.registry, whole,
+      [&](platform::RegistryObject object) -> const framework::GroupEntry* {
+        auto& entries = context.groupEntries;
+        auto at =
+            std::lower_bound(entries.begin(), entries.end(), object.id,
+                             [](const auto& entry, std::uint32_t id) { return entry.first < id; });
+        if (at != entries.end() && at->first == object.id)
+          return at->second ? &*at->second : nullptr;
+        // Not a media object: the registry may still make a disk of it.
+        auto description = context.registry.description(object);
+        other = description ? std::optional(framework::groupEntryOf(
+                                  framework::scanDescription(*description), true))
+                            : std::nullopt;
+        return other ? &*other : nullptr;
+      });
   return context.groups.emplace(whole, std::move(group)).first->second;
 }
 
@@ -118,8 +131,11 @@ PlistValue& apfsGroup(ListContext& context, const std::string& whole) {
 PlistArray StrandelFramework::volumeList() {
   framework::putExclusionListInForce();
   auto machine = platform::current();
-  ListContext context{machine->registry(), framework::TranslationMemo(machine->localizer()),
-                      framework::networkBackupImageName(machine->files()), {}, {}};
+  ListContext context{machine->registry(),
+                      framework::TranslationMemo(machine->localizer()),
+                      framework::networkBackupImageName(machine->files()),
+                      {},
+                      {}};
 
   // One walk reads each description once, for the object's own record and for the group of
   // any container it lies in; the groups are attached once the walk has seen every object.
@@ -133,7 +149,9 @@ PlistArray StrandelFramework::volumeList() {
       // A snapshot is never listed, but it is a member of its container's group.
       auto description = context.registry.description(object);
       context.groupEntries.emplace_back(
-          object.id, description ? std::optional(framework::groupEntryOf(framework::scanDescription(*description), true)) : std::nullopt);
+          object.id, description ? std::optional(framework::groupEntryOf(
+                                       framework::scanDescription(*description), true))
+                                 : std::nullopt);
       continue;
     }
     auto description = context.registry.description(object);
@@ -163,8 +181,9 @@ PlistArray StrandelFramework::volumeList() {
   std::vector<PendingRecord*> order;
   order.reserve(records.size());
   for (PendingRecord& pending : records) order.push_back(&pending);
-  std::sort(order.begin(), order.end(),
-            [](const PendingRecord* a, const PendingRecord* b) { return text::numericCompare(a->bsdName, b->bsdName) < 0; });
+  std::sort(order.begin(), order.end(), [](const PendingRecord* a, const PendingRecord* b) {
+    return text::numericCompare(a->bsdName, b->bsdName) < 0;
+  });
   PlistArray list;
   list.reserve(records.size());
   for (PendingRecord* pending : order) list.emplace_back(std::move(pending->record));

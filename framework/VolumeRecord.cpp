@@ -14,13 +14,15 @@ namespace {
 
 bool isHfsContent(std::string_view content) {
   // An empty content counts as HFS: the oldest partition schemes give none for HFS volumes.
-  return content.empty() || content == "48465300-0000-11AA-AA11-00306543ECAC" || content == "Apple_HFS" ||
-         content == "Apple_HFSX";
+  return content.empty() || content == "48465300-0000-11AA-AA11-00306543ECAC" ||
+         content == "Apple_HFS" || content == "Apple_HFSX";
 }
 
 }  // namespace
 
-bool isApfsContent(std::string_view content) { return content == "41504653-0000-11AA-AA11-00306543ECAC"; }
+bool isApfsContent(std::string_view content) {
+  return content == "41504653-0000-11AA-AA11-00306543ECAC";
+}
 
 VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   VolumeFacts facts;
@@ -63,7 +65,8 @@ VolumeNames deriveNames(const VolumeFacts& facts) {
   return names;
 }
 
-VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations) {
+VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
+                          TranslationMemo& translations) {
   VolumeLabels labels;
   ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
   labels.nameWithSize.append(names.displayName)
@@ -73,7 +76,8 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, Tr
   // A kind without a format label never reaches the labels (the kind test drops it); "" stands
   // in for the label it lacks.
   labels.formatLabel = formatLabelFor(facts.volumeKind, facts.volumeType).value_or("");
-  std::string_view typeKey = !facts.volumeType.empty() ? facts.volumeType : std::string_view(labels.formatLabel);
+  std::string_view typeKey =
+      !facts.volumeType.empty() ? facts.volumeType : std::string_view(labels.formatLabel);
   labels.tooltip.append(labels.nameWithSize)
       .append("\n")
       .append(facts.bsdName)
@@ -106,12 +110,14 @@ namespace {
 
 // The record's keys in their sorted order, the order volumeRecord fills them in.
 constexpr std::string_view kRecordKeys[] = {
-    kVolumeBsdName, kVolumeConnection, kVolumeContent,  kVolumeDevicePath, kVolumeIsAPFS,   kVolumeIsBoot,
-    kVolumeIsFVapfs, kVolumeIsHFS,     kVolumeIsJournal, kVolumeIsMounted, kVolumeLocation, kVolumeMediaUUID,
-    kVolumeRole,    kVolumeSize,       kVolumeTooltip,  kVolumeFmt,        kVolumeGroup,    kVolumeKind,
-    kVolumeName,    kVolumeNameSize,   kVolumePath,     kVolumeType,       kVolumeURL,      kVolumeUUID,
+    kVolumeBsdName,  kVolumeConnection, kVolumeContent, kVolumeDevicePath, kVolumeIsAPFS,
+    kVolumeIsBoot,   kVolumeIsFVapfs,   kVolumeIsHFS,   kVolumeIsJournal,  kVolumeIsMounted,
+    kVolumeLocation, kVolumeMediaUUID,  kVolumeRole,    kVolumeSize,       kVolumeTooltip,
+    kVolumeFmt,      kVolumeGroup,      kVolumeKind,    kVolumeName,       kVolumeNameSize,
+    kVolumePath,     kVolumeType,       kVolumeURL,     kVolumeUUID,
 };
-static_assert(std::is_sorted(std::begin(kRecordKeys), std::end(kRecordKeys)), "volumeRecord fills the keys in order");
+static_assert(std::is_sorted(std::begin(kRecordKeys), std::end(kRecordKeys)),
+              "volumeRecord fills the keys in order");
 
 // A record with every key and placeholder values. Copying it copies its entries in one block,
 // which costs less than inserting the keys one by one.
@@ -126,8 +132,8 @@ const PlistDict& recordShape() {
 
 }  // namespace
 
-PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
-                       std::string role) {
+PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels,
+                       PlistValue group, std::string role) {
   bool mounted = !names.mountPath.empty();
   bool boot = names.mountPath == "/";
   PlistDict record = recordShape();

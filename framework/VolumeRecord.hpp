@@ -33,7 +33,8 @@ struct VolumeNames {
   std::string_view location;  // "Internal" or "External", untranslated
   std::string mountPath;      // "" when not mounted
   std::string devicePath;     // "/dev/" and the BSD name
-  std::string displayName;    // the volume name, else the mount path's last component, else the BSD name
+  std::string
+      displayName;  // the volume name, else the mount path's last component, else the BSD name
 };
 
 VolumeNames deriveNames(const VolumeFacts& facts);
@@ -46,7 +47,8 @@ struct VolumeLabels {
 };
 
 /// Derives the display texts; every translation goes through `translations`.
-VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names, TranslationMemo& translations);
+VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
+                          TranslationMemo& translations);
 
 /// The format label of a volume kind: "HFS+", "APFS", the volume type for "msdos", "ExFAT";
 /// nothing for any other kind.
@@ -60,7 +62,7 @@ bool isApfsContent(std::string_view content);
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names);
 
 /// The 24-key record. `group` is the APFS or single-form group; `role` the first registry role.
-PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels, PlistValue group,
-                       std::string role);
+PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels,
+                       PlistValue group, std::string role);
 
 }  // namespace strandel::framework

@@ -149,9 +149,11 @@ inline bool holdsUnreadableText(std::string_view bytes) {
   const std::size_t offsetWidth = byteAt(trailer + 6);
   const std::uint64_t objects = bigEndian(trailer + 8, 8);
   const std::uint64_t table = bigEndian(trailer + 24, 8);
-  if (offsetWidth == 0 || table > trailer || objects > (trailer - table) / offsetWidth) return false;
+  if (offsetWidth == 0 || table > trailer || objects > (trailer - table) / offsetWidth)
+    return false;
   for (std::uint64_t i = 0; i < objects; ++i) {
-    std::uint64_t offset = bigEndian(static_cast<std::size_t>(table + i * offsetWidth), offsetWidth);
+    std::uint64_t offset =
+        bigEndian(static_cast<std::size_t>(table + i * offsetWidth), offsetWidth);
     if (offset >= trailer) continue;
     std::size_t at = static_cast<std::size_t>(offset);
     unsigned char marker = byteAt(at++);
@@ -178,7 +180,8 @@ inline bool holdsUnreadableText(std::string_view bytes) {
 // so a dictionary holding one is refused or read with its keys shifted.
 inline bool holdsSelfClosedKey(std::string_view bytes) {
   if (bytes.starts_with("bplist00")) return false;
-  for (std::size_t at = bytes.find("<key"); at != std::string_view::npos; at = bytes.find("<key", at + 1)) {
+  for (std::size_t at = bytes.find("<key"); at != std::string_view::npos;
+       at = bytes.find("<key", at + 1)) {
     std::size_t end = bytes.find('>', at);
     if (end == std::string_view::npos) return false;
     if (bytes[end - 1] == '/') return true;
@@ -191,7 +194,8 @@ inline bool holdsSelfClosedKey(std::string_view bytes) {
 inline bool hasHostileShape(std::string_view bytes) {
   if (!bytes.starts_with("bplist00")) {
     std::size_t opened = 0;
-    for (std::size_t at = bytes.find('<'); at != std::string_view::npos; at = bytes.find('<', at + 1))
+    for (std::size_t at = bytes.find('<'); at != std::string_view::npos;
+         at = bytes.find('<', at + 1))
       opened += bytes.compare(at + 1, 5, "array") == 0 || bytes.compare(at + 1, 4, "dict") == 0;
     return opened > 4000;
   }
@@ -210,10 +214,13 @@ inline bool hasHostileShape(std::string_view bytes) {
   if (offsetWidth == 0 || refWidth == 0 || table > trailer ||
       objects > (trailer - table) / offsetWidth)
     return false;
-  auto offsetOf = [&](std::uint64_t ref) { return bigEndian(table + ref * offsetWidth, offsetWidth); };
+  auto offsetOf = [&](std::uint64_t ref) {
+    return bigEndian(table + ref * offsetWidth, offsetWidth);
+  };
   auto isContainer = [&](std::uint64_t ref) {
     std::uint64_t at = offsetOf(ref);
-    return at < trailer && ((byteAt(at) >> 4) == 0xA || (byteAt(at) >> 4) == 0xC || (byteAt(at) >> 4) == 0xD);
+    return at < trailer &&
+           ((byteAt(at) >> 4) == 0xA || (byteAt(at) >> 4) == 0xC || (byteAt(at) >> 4) == 0xD);
   };
   std::vector<std::uint8_t> named(static_cast<std::size_t>(objects), 0);
   if (root < objects) named[root] = 1;
@@ -246,7 +253,8 @@ inline bool hasHostileShape(std::string_view bytes) {
 // reads as {}, "<dict/><!DOCTYPE x" is refused. No writer leaves a declaration open, so we
 // refuse both rather than copy a rule that hangs on the last byte.
 inline bool endsInOpenDeclaration(std::string_view bytes, const std::string& ourRefusal) {
-  if (bytes.empty() || ourRefusal.find("a declaration is not closed") == std::string::npos) return false;
+  if (bytes.empty() || ourRefusal.find("a declaration is not closed") == std::string::npos)
+    return false;
   const char last = bytes.back();
   return last == ' ' || last == '\t' || last == '\r' || last == '\n';
 }
@@ -258,14 +266,16 @@ inline bool endsInOpenDeclaration(std::string_view bytes, const std::string& our
 inline bool oracleSurvives(std::string_view bytes, const std::string& ourRefusal) {
   if (endsInOpenDeclaration(bytes, ourRefusal)) return false;
   if (bytes.size() > (bytes.starts_with("bplist00") ? 64u << 10 : 1u << 20)) return false;
-  for (std::string_view mark : {"inside itself", "nested more than", "beyond what", "more values than"})
+  for (std::string_view mark :
+       {"inside itself", "nested more than", "beyond what", "more values than"})
     if (ourRefusal.find(mark) != std::string::npos) return false;
   return !holdsUnreadableText(bytes) && !holdsSelfClosedKey(bytes) && !hasHostileShape(bytes);
 }
 
 /// libplist's reading of `bytes`, or nothing when it refuses them.
 inline std::optional<PlistValue> oracleRead(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max())
+    return std::nullopt;
   OracleNode root;
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root.node);
   return oracleValue(root.node);
@@ -275,14 +285,32 @@ inline std::optional<PlistValue> oracleRead(std::string_view bytes) {
 inline void describe(const PlistValue& value, std::string& out) {
   char buffer[64];
   switch (value.kind()) {
-    case PlistValue::Kind::String: out += "s\"" + *value.asString() + "\""; break;
-    case PlistValue::Kind::Integer: out += "i" + std::to_string(*value.asInteger()); break;
-    case PlistValue::Kind::UnsignedInteger: out += "u" + std::to_string(*value.asUnsignedInteger()); break;
-    case PlistValue::Kind::Real: std::snprintf(buffer, sizeof buffer, "r%a", *value.asReal()); out += buffer; break;
-    case PlistValue::Kind::Boolean: out += *value.asBoolean() ? "true" : "false"; break;
-    case PlistValue::Kind::Data: out += "data[" + std::to_string(value.asData()->bytes.size()) + "]"; break;
-    case PlistValue::Kind::Date: std::snprintf(buffer, sizeof buffer, "d%a", value.asDate()->secondsSince2001); out += buffer; break;
-    case PlistValue::Kind::Url: out += "url"; break;
+    case PlistValue::Kind::String:
+      out += "s\"" + *value.asString() + "\"";
+      break;
+    case PlistValue::Kind::Integer:
+      out += "i" + std::to_string(*value.asInteger());
+      break;
+    case PlistValue::Kind::UnsignedInteger:
+      out += "u" + std::to_string(*value.asUnsignedInteger());
+      break;
+    case PlistValue::Kind::Real:
+      std::snprintf(buffer, sizeof buffer, "r%a", *value.asReal());
+      out += buffer;
+      break;
+    case PlistValue::Kind::Boolean:
+      out += *value.asBoolean() ? "true" : "false";
+      break;
+    case PlistValue::Kind::Data:
+      out += "data[" + std::to_string(value.asData()->bytes.size()) + "]";
+      break;
+    case PlistValue::Kind::Date:
+      std::snprintf(buffer, sizeof buffer, "d%a", value.asDate()->secondsSince2001);
+      out += buffer;
+      break;
+    case PlistValue::Kind::Url:
+      out += "url";
+      break;
     case PlistValue::Kind::Array:
       out += "[";
       for (const auto& item : *value.asArray()) describe(item, out), out += ",";
@@ -290,7 +318,8 @@ inline void describe(const PlistValue& value, std::string& out) {
       break;
     case PlistValue::Kind::Dictionary:
       out += "{";
-      for (const auto& [key, item] : *value.asDictionary()) out += "\"" + key + "\":", describe(item, out), out += ",";
+      for (const auto& [key, item] : *value.asDictionary())
+        out += "\"" + key + "\":", describe(item, out), out += ",";
       out += "}";
       break;
   }

@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const auto& c = *result.container;
-  check(c.blockSize >= 4096 && (c.blockSize & (c.blockSize - 1)) == 0, "the block size is a power of two");
+  check(c.blockSize >= 4096 && (c.blockSize & (c.blockSize - 1)) == 0,
+        "the block size is a power of two");
   check(c.volumes.size() <= 100, "at most 100 volumes");
   check(!c.freeBlocks || *c.freeBlocks <= c.blockCount, "free blocks within the container");
   check(c.uuid.size() == 36, "a UUID's text");

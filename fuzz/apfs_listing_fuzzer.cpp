@@ -16,7 +16,8 @@ namespace {
 using strandel::fuzz::check;
 
 // Names as callers give them: BSD names, device paths, raw device paths, and the odd ones.
-constexpr std::array<std::string_view, 5> kDevices = {"disk1", "/dev/rdisk0s2", "disk1s1", "", "/dev/"};
+constexpr std::array<std::string_view, 5> kDevices = {"disk1", "/dev/rdisk0s2", "disk1s1", "",
+                                                      "/dev/"};
 
 std::shared_ptr<strandel::fuzz::FuzzMachine> machineRunning(const char* version) {
   auto machine = std::make_shared<strandel::fuzz::FuzzMachine>(version);
@@ -29,13 +30,15 @@ void lookUpEverything() {
   for (std::string_view device : kDevices) {
     auto container = strandel::getAPFSContainer(device);
     // A container entry is only ever found in a listing that parses as a dictionary.
-    if (container) check(strandel::apfs::readAPFSListing().has_value(), "a container comes from a listing");
+    if (container)
+      check(strandel::apfs::readAPFSListing().has_value(), "a container comes from a listing");
     strandel::getAPFSSystemVolume(device);
     strandel::getAPFSDataVolume(device);
     strandel::getAPFSPrebootVolume(device);
     strandel::getAPFSRecoveryVolume(device);
     std::int32_t role = strandel::getAPFSVolumeRole(device);
-    check(role >= strandel::APFSVolumeRoleSystem && role <= strandel::APFSVolumeRoleNone, "a role code is one of seven");
+    check(role >= strandel::APFSVolumeRoleSystem && role <= strandel::APFSVolumeRoleNone,
+          "a role code is one of seven");
   }
 }
 

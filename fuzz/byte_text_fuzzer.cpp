@@ -20,11 +20,14 @@ namespace {
 
 using strandel::fuzz::check;
 
-constexpr std::array<std::string_view, 9> kUnitWords = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+constexpr std::array<std::string_view, 9> kUnitWords = {"bytes", "KB", "MB", "GB", "TB",
+                                                        "PB",    "EB", "ZB", "YB"};
 
 bool endsWithUnitWord(std::string_view text) {
   for (std::string_view word : kUnitWords)
-    if (text.size() > word.size() && text.ends_with(word) && text[text.size() - word.size() - 1] == ' ') return true;
+    if (text.size() > word.size() && text.ends_with(word) &&
+        text[text.size() - word.size() - 1] == ' ')
+      return true;
   return false;
 }
 
@@ -41,7 +44,8 @@ void checkCount(double bytes) {
   // those of the general fixed-point conversion, ".00" dropped.
   if (!(bytes > 1000.0) && std::fabs(bytes) < 0x1p40) {
     char figure[64];
-    auto written = std::to_chars(figure, figure + sizeof figure, bytes, std::chars_format::fixed, 2);
+    auto written =
+        std::to_chars(figure, figure + sizeof figure, bytes, std::chars_format::fixed, 2);
     std::string want(figure, written.ptr);
     if (want.ends_with(".00")) want.resize(want.size() - 3);
     check(strandel::capacity::bytesToText(bytes, ByteBase::Decimal) == want + " bytes",
@@ -53,7 +57,8 @@ void checkCount(double bytes) {
   bool known = false;
   for (std::string_view word : kUnitWords) known = known || parts.unitWord == word;
   check(known, "a label's unit word is one of the table");
-  check(endsWithUnitWord(strandel::framework::formatByteLabel(parts, parts.unitWord)), "a label ends with its unit word");
+  check(endsWithUnitWord(strandel::framework::formatByteLabel(parts, parts.unitWord)),
+        "a label ends with its unit word");
 
   double rounded = bytes;
   std::string mebibytes = strandel::ZVFoundationRoundByteCountToMBAndString(rounded);
@@ -62,7 +67,8 @@ void checkCount(double bytes) {
   // of about 2^-1000 bytes) it rounds, and -5e-324 bytes comes out as -0 mebibytes.
   if (std::isfinite(bytes) && std::fabs(bytes) >= 0x1p-1000) {
     check(rounded <= bytes, "rounding to mebibytes rounds down");
-    check(bytes - rounded <= 1048576.0 || std::fabs(bytes) >= 0x1p73, "rounding to mebibytes drops less than one");
+    check(bytes - rounded <= 1048576.0 || std::fabs(bytes) >= 0x1p73,
+          "rounding to mebibytes drops less than one");
   }
 }
 
@@ -83,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double real;
     std::memcpy(&real, data, 8);
     strandel::StrandelFramework framework;
-    check(endsWithUnitWord(framework.unitizedBytes(real)), "the framework's label ends with a unit word");
+    check(endsWithUnitWord(framework.unitizedBytes(real)),
+          "the framework's label ends with a unit word");
   }
   return 0;
 }

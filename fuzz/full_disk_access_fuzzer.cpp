@@ -11,10 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view dump = strandel::fuzz::textOf(data, size);
   bool granted = strandel::system::fullDiskAccessGranted(dump);
   // A row of another client neither grants nor takes away anything.
-  std::string longer = std::string(dump) + "\nkTCCServiceSystemPolicyAllFiles|com.example.other|0|1|\n";
-  check(strandel::system::fullDiskAccessGranted(longer) == granted, "another client's row changes nothing");
+  std::string longer =
+      std::string(dump) + "\nkTCCServiceSystemPolicyAllFiles|com.example.other|0|1|\n";
+  check(strandel::system::fullDiskAccessGranted(longer) == granted,
+        "another client's row changes nothing");
 
   bool value = strandel::system::textBoolValue(dump);
-  check(strandel::system::textBoolValue(" " + std::string(dump)) == value, "leading blanks are skipped");
+  check(strandel::system::textBoolValue(" " + std::string(dump)) == value,
+        "leading blanks are skipped");
   return 0;
 }

@@ -13,14 +13,16 @@ using strandel::fuzz::check;
 namespace machineimage = strandel::machineimage;
 
 void checkResult(const machineimage::MachinePlistResult& result) {
-  check((result.plist != nullptr) != !result.error.empty(), "a check gives a machine or a reason, never both");
+  check((result.plist != nullptr) != !result.error.empty(),
+        "a check gives a machine or a reason, never both");
   if (!result.plist) return;
   const auto& nodes = result.plist->nodes;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     // Entries are in registry order: each one's descendants follow it, its parent precedes it.
     check(nodes[i].end > i && nodes[i].end <= nodes.size(), "an entry's descendants lie after it");
     if (nodes[i].parent != machineimage::kNoParent) {
-      check(nodes[i].parent < i && nodes[nodes[i].parent].end >= nodes[i].end, "an entry lies inside its parent");
+      check(nodes[i].parent < i && nodes[nodes[i].parent].end >= nodes[i].end,
+            "an entry lies inside its parent");
     }
   }
 }
@@ -33,14 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   checkResult(result);
   // The binary form of the same value is the same machine.
   if (auto value = strandel::readPlist(bytes)) {
-    machineimage::MachinePlistResult again = machineimage::parseMachinePlist(strandel::writeBinaryPlist(*value));
+    machineimage::MachinePlistResult again =
+        machineimage::parseMachinePlist(strandel::writeBinaryPlist(*value));
     if (value == strandel::readPlist(strandel::writeBinaryPlist(*value))) {
-      check((again.plist != nullptr) == (result.plist != nullptr), "the binary form checks as the input did");
+      check((again.plist != nullptr) == (result.plist != nullptr),
+            "the binary form checks as the input did");
     }
   }
 
   if (auto uuid = machineimage::canonicalUuid(bytes)) {
-    check(uuid->size() == 36 && machineimage::canonicalUuid(*uuid) == uuid, "a canonical UUID is its own canonical form");
+    check(uuid->size() == 36 && machineimage::canonicalUuid(*uuid) == uuid,
+          "a canonical UUID is its own canonical form");
   }
   machineimage::fileUrlProblem(bytes);
   return 0;

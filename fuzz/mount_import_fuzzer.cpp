@@ -14,9 +14,11 @@ namespace importer = strandel::importer;
 void checkLine(std::string_view line) {
   auto entry = importer::parseMountLine(line);
   if (!entry) return;
-  check(!entry->from.empty() && !entry->on.empty() && !entry->type.empty(), "a mount line has its three names");
+  check(!entry->from.empty() && !entry->on.empty() && !entry->type.empty(),
+        "a mount line has its three names");
   // The line as mount would print the entry without options reads back as the same entry.
-  auto again = importer::parseMountLine(entry->from + " on " + entry->on + " (" + entry->type + ")");
+  auto again =
+      importer::parseMountLine(entry->from + " on " + entry->on + " (" + entry->type + ")");
   check(again && again->from == entry->from && again->on == entry->on && again->type == entry->type,
         "a mount line reads back from its names");
 }
@@ -33,7 +35,8 @@ void checkDf(std::string_view df, const importer::MountLine& mount) {
     check(figures.blocks * 4096 <= row->blocks, "a rounded size is not made larger");
   } else {
     // The size in df's unit is kept exactly.
-    check(figures.blocks * figures.blockSize == row->blocks * row->unit, "the file system keeps its size");
+    check(figures.blocks * figures.blockSize == row->blocks * row->unit,
+          "the file system keeps its size");
   }
 }
 

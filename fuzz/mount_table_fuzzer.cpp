@@ -11,10 +11,10 @@
 
 #include <strandel/Strandel.hpp>
 
+#include "base/Utf8.hpp"
 #include "fuzz/FuzzCheck.hpp"
 #include "fuzz/FuzzMachine.hpp"
 #include "platform/linux/LiveMountTable.hpp"
-#include "base/Utf8.hpp"
 
 namespace {
 
@@ -35,7 +35,8 @@ class TableFile {
   }
   void write(std::string_view bytes) {
     check(::ftruncate(fd_, 0) == 0, "the mount table file is emptied");
-    check(::pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()), "the mount table file is written");
+    check(::pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()),
+          "the mount table file is written");
   }
   const std::string& path() const { return path_; }
 
@@ -70,11 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first entry answers every lookup that it matches.
   if (strandel::base::isValidUtf8(first->on)) {
     std::string from = strandel::getVolumeMountFromName(first->on);
-    check(from == (strandel::base::isValidUtf8(first->from) ? first->from : ""), "the first mount point gives its source");
+    check(from == (strandel::base::isValidUtf8(first->from) ? first->from : ""),
+          "the first mount point gives its source");
   }
   if (first->from.starts_with("/dev/") && strandel::base::isValidUtf8(first->from)) {
     std::string on = strandel::getVolumeMountOnName(first->from);
-    check(on == (strandel::base::isValidUtf8(first->on) ? first->on : ""), "the first device gives its mount point");
+    check(on == (strandel::base::isValidUtf8(first->on) ? first->on : ""),
+          "the first device gives its mount point");
   }
   strandel::GetVolumeAPFS(first->on);
   return 0;

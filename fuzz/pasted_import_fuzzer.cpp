@@ -23,14 +23,16 @@ void checkSpan(std::string_view input) {
   if (!span) return;
   check(span->data() >= input.data() && span->data() + span->size() <= input.data() + input.size(),
         "the pasted list lies inside the text");
-  check(span->starts_with("<") && span->ends_with("</plist>"), "the pasted list runs from a tag to </plist>");
+  check(span->starts_with("<") && span->ends_with("</plist>"),
+        "the pasted list runs from a tag to </plist>");
 }
 
 void checkListing(const strandel::PlistDict& list) {
   const strandel::PlistValue& wholes = list.at("AllDisksAndPartitions");
   check(wholes.asArray() && !wholes.asArray()->empty(), "a text listing has a disk");
   for (const strandel::PlistValue& whole : *wholes.asArray()) {
-    const std::string* bsd = whole.find("DeviceIdentifier") ? whole.find("DeviceIdentifier")->asString() : nullptr;
+    const std::string* bsd =
+        whole.find("DeviceIdentifier") ? whole.find("DeviceIdentifier")->asString() : nullptr;
     check(bsd && importer::bsdNumbers(*bsd), "every disk of a text listing has a BSD name");
   }
 }
@@ -41,10 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view input = strandel::fuzz::textOf(data, size);
   checkSpan(input);
   if (auto fed = importer::withLineFeeds(input)) {
-    check(fed->find('\r') == std::string::npos && fed->size() <= input.size(), "line feeds alone, never more bytes");
+    check(fed->find('\r') == std::string::npos && fed->size() <= input.size(),
+          "line feeds alone, never more bytes");
   }
   for (const importer::TranscriptPart& part : importer::splitTranscript(input)) {
-    check(!part.file.empty() && part.text.size() <= input.size(), "a session's part is a dump file, within the session");
+    check(!part.file.empty() && part.text.size() <= input.size(),
+          "a session's part is a dump file, within the session");
   }
   importer::Dump dump;
   dump.diskList = importer::diskListFromText(input);

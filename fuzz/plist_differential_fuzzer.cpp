@@ -21,10 +21,20 @@ using strandel::PlistValue;
 
 // Refusals that are ours by design: libplist reads these lists (or dies on them), we don't.
 bool deliberate(const std::string& refusal) {
+  // "<plist> is not closed": after a value written <dict/>, libplist is lax about a last
+  // <plist>; "more after the list's value": libplist keeps filling a root written <array/> or
+  // <dict/>.
   static constexpr std::string_view kMarks[] = {
-      "NUL", "U+0000", "base64", "a date", "inside itself", "nested more than", "beyond what", "more values than",
-      "<plist> is not closed",  // after a value written <dict/>: libplist is lax about a last <plist>
-      "more after the list's value",  // libplist keeps filling a root written <array/> or <dict/>
+      "NUL",
+      "U+0000",
+      "base64",
+      "a date",
+      "inside itself",
+      "nested more than",
+      "beyond what",
+      "more values than",
+      "<plist> is not closed",
+      "more after the list's value",
   };
   for (std::string_view mark : kMarks)
     if (refusal.find(mark) != std::string::npos) return true;
@@ -59,7 +69,8 @@ bool same(const PlistValue& ours, const PlistValue& theirs) {
   switch (ours.kind()) {
     case PlistValue::Kind::Real: {
       double a = *ours.asReal(), b = *theirs.asReal();
-      return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) || (std::isnan(a) && std::isnan(b));
+      return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+             (std::isnan(a) && std::isnan(b));
     }
     case PlistValue::Kind::Date:
       return sameDate(ours.asDate()->secondsSince2001, theirs.asDate()->secondsSince2001);
@@ -82,9 +93,11 @@ bool same(const PlistValue& ours, const PlistValue& theirs) {
   }
 }
 
-void report(const char* what, const strandel::plist::PlistReadResult& ours, const std::optional<PlistValue>& theirs) {
-  std::fprintf(stderr, "ours:     %s %s\nlibplist: %s\n", strandel::fuzz::describe(ours.value).c_str(),
-               ours.refusal.c_str(), strandel::fuzz::describe(theirs).c_str());
+void report(const char* what, const strandel::plist::PlistReadResult& ours,
+            const std::optional<PlistValue>& theirs) {
+  std::fprintf(stderr, "ours:     %s %s\nlibplist: %s\n",
+               strandel::fuzz::describe(ours.value).c_str(), ours.refusal.c_str(),
+               strandel::fuzz::describe(theirs).c_str());
   strandel::fuzz::check(false, what);
 }
 
@@ -93,11 +106,13 @@ void report(const char* what, const strandel::plist::PlistReadResult& ours, cons
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = strandel::fuzz::textOf(data, size);
   strandel::plist::PlistReadResult ours = strandel::plist::readPlistExplained(bytes);
-  strandel::fuzz::check(ours.value.has_value() != !ours.refusal.empty(), "a value or a refusal, never both");
+  strandel::fuzz::check(ours.value.has_value() != !ours.refusal.empty(),
+                        "a value or a refusal, never both");
   if (!strandel::fuzz::oracleSurvives(bytes, ours.refusal)) return 0;
   std::optional<PlistValue> theirs = strandel::fuzz::oracleRead(bytes);
   if (ours.value && theirs) {
-    if (!same(*ours.value, *theirs)) report("both read the list, to different values", ours, theirs);
+    if (!same(*ours.value, *theirs))
+      report("both read the list, to different values", ours, theirs);
   } else if (ours.value && !beyondLibplist(*ours.value)) {
     report("we read a list that libplist refuses", ours, theirs);
   } else if (theirs && !deliberate(ours.refusal)) {

@@ -21,10 +21,12 @@ using strandel::PlistValue;
 // NaN's payload, so XML compares every NaN equal.
 bool identical(const PlistValue& a, const PlistValue& b, bool anyNaN) {
   auto sameBits = [&](double x, double y) {
-    return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y) || (anyNaN && std::isnan(x) && std::isnan(y));
+    return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y) ||
+           (anyNaN && std::isnan(x) && std::isnan(y));
   };
   if (a.asReal() && b.asReal()) return sameBits(*a.asReal(), *b.asReal());
-  if (a.asDate() && b.asDate()) return sameBits(a.asDate()->secondsSince2001, b.asDate()->secondsSince2001);
+  if (a.asDate() && b.asDate())
+    return sameBits(a.asDate()->secondsSince2001, b.asDate()->secondsSince2001);
   if (a.asArray() && b.asArray()) {
     if (a.asArray()->size() != b.asArray()->size()) return false;
     for (std::size_t i = 0; i < a.asArray()->size(); ++i)
@@ -33,7 +35,8 @@ bool identical(const PlistValue& a, const PlistValue& b, bool anyNaN) {
   }
   if (a.asDictionary() && b.asDictionary()) {
     if (a.asDictionary()->size() != b.asDictionary()->size()) return false;
-    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin(); i != a.asDictionary()->end(); ++i, ++j)
+    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin();
+         i != a.asDictionary()->end(); ++i, ++j)
       if (i->first != j->first || !identical(i->second, j->second, anyNaN)) return false;
     return true;
   }
@@ -48,7 +51,9 @@ bool libplistHolds(const PlistValue& value, std::size_t& budget) {
   --budget;
   if (const auto* text = value.asString()) return strandel::base::isValidUtf8(*text);
   if (const auto real = value.asReal()) return !std::isnan(*real);
-  if (const auto* date = value.asDate()) return std::fabs(date->secondsSince2001) < 2e9 && date->secondsSince2001 == std::trunc(date->secondsSince2001);
+  if (const auto* date = value.asDate())
+    return std::fabs(date->secondsSince2001) < 2e9 &&
+           date->secondsSince2001 == std::trunc(date->secondsSince2001);
   if (const auto* array = value.asArray()) {
     for (const auto& item : *array)
       if (!libplistHolds(item, budget)) return false;
@@ -69,23 +74,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto binary = strandel::plist::writeBinary(*value, strandel::plist::WriteMode::Exact);
   strandel::fuzz::check(binary.has_value(), "the binary form holds every value read");
   strandel::plist::PlistReadResult again = strandel::plist::readPlistExplained(*binary);
-  strandel::fuzz::check(again.value && identical(*again.value, *value, false), "a value read back identical from binary");
+  strandel::fuzz::check(again.value && identical(*again.value, *value, false),
+                        "a value read back identical from binary");
 
   if (auto xml = strandel::plist::writeXml(*value, strandel::plist::WriteMode::Exact)) {
     again = strandel::plist::readPlistExplained(*xml);
-    strandel::fuzz::check(again.value && identical(*again.value, *value, true), "a value read back identical from XML");
+    strandel::fuzz::check(again.value && identical(*again.value, *value, true),
+                          "a value read back identical from XML");
   }
   // The lenient forms always read back, and writing what they gave changes nothing more.
   for (auto write : {strandel::writeXmlPlist, strandel::writeBinaryPlist}) {
     auto once = strandel::readPlist(write(*value));
     strandel::fuzz::check(once.has_value(), "every value written reads back");
     auto twice = strandel::readPlist(write(*once));
-    strandel::fuzz::check(twice && identical(*twice, *once, true), "a second writing changes nothing");
+    strandel::fuzz::check(twice && identical(*twice, *once, true),
+                          "a second writing changes nothing");
   }
   std::size_t budget = 4096;
   if (binary->size() < (64u << 10) && libplistHolds(*value, budget)) {
     auto theirs = strandel::fuzz::oracleRead(*binary);
-    strandel::fuzz::check(theirs && *theirs == *value, "libplist reads our binary form to the same value");
+    strandel::fuzz::check(theirs && *theirs == *value,
+                          "libplist reads our binary form to the same value");
   }
   strandel::fuzz::check(!strandel::writeJson(*value).empty(), "every value has a JSON text");
   return 0;

@@ -25,7 +25,8 @@ class StoreFolder {
  public:
   StoreFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/strandel-fuzz-settings-XXXXXX";
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/strandel-fuzz-settings-XXXXXX";
     check(::mkdtemp(pattern.data()) != nullptr, "a temporary folder for the settings");
     folder_ = pattern;
   }
@@ -36,7 +37,8 @@ class StoreFolder {
   std::string storePath() const { return (folder_ / "store.plist").string(); }
   void empty() {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder_, error)) fs::remove_all(entry.path(), error);
+    for (const auto& entry : fs::directory_iterator(folder_, error))
+      fs::remove_all(entry.path(), error);
   }
 
  private:
@@ -63,12 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     auto store = strandel::platform::makeFileSettings(path);
     auto found = store->get(firstKey);
-    check(found.has_value() == (before && before->count(firstKey) == 1), "the store holds what the file holds");
+    check(found.has_value() == (before && before->count(firstKey) == 1),
+          "the store holds what the file holds");
 
     const strandel::PlistValue written("10.15.7");
     // A list holding more than we take is the application's, and stays as it is.
     const bool wrote = store->set("fuzz.written", written);
-    check(wrote == !read.beyondLimits, "a store takes a write over any file but one beyond our limits");
+    check(wrote == !read.beyondLimits,
+          "a store takes a write over any file but one beyond our limits");
     if (!wrote) {
       std::ifstream in(path, std::ios::binary);
       std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -82,13 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A new store of the same file, with nothing cached, reads the write, and every other
     // entry of a readable store as it was.
     auto fresh = strandel::platform::makeFileSettings(path);
-    check(fresh->get("fuzz.written") == strandel::PlistValue("10.15.7"), "a written value is in the file");
+    check(fresh->get("fuzz.written") == strandel::PlistValue("10.15.7"),
+          "a written value is in the file");
     if (before) {
       for (const auto& [key, value] : *before) {
         if (key == "fuzz.written") continue;
         auto kept = fresh->get(key);
         // Compared by their bytes, so that a NaN equals itself.
-        check(kept && strandel::writeBinaryPlist(*kept) == strandel::writeBinaryPlist(value), "a write keeps the other entries");
+        check(kept && strandel::writeBinaryPlist(*kept) == strandel::writeBinaryPlist(value),
+              "a write keeps the other entries");
       }
     }
   }

@@ -5,9 +5,9 @@
 
 #include <strandel/PlistValue.hpp>
 
+#include "base/Utf8.hpp"
 #include "fuzz/FuzzCheck.hpp"
 #include "platform/app/StringsTable.hpp"
-#include "base/Utf8.hpp"
 
 namespace {
 
@@ -24,7 +24,8 @@ void appendQuoted(std::string& out, std::string_view text) {
       // Control characters (NUL included) as octal escapes: a NUL right after the opening quote
       // would make the file look like UTF-16.
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\%03o", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      std::snprintf(escape, sizeof escape, "\\%03o",
+                    static_cast<unsigned>(static_cast<unsigned char>(c)));
       out += escape;
     } else {
       out += c;
@@ -59,12 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto table = strandel::platform::parseStringsTable(strandel::fuzz::textOf(data, size));
   if (!table) return 0;
   check(allOf(*table, isUtf8), "every key and text of a table is UTF-8");
-  check(strandel::platform::parseStringsTable(textForm(*table)) == table, "a table reads back from its text form");
+  check(strandel::platform::parseStringsTable(textForm(*table)) == table,
+        "a table reads back from its text form");
   // Property lists keep texts as C strings, so one with a NUL byte can't be written whole.
   if (allOf(*table, hasNoNul)) {
     strandel::PlistDict dict;
     for (const auto& [key, value] : *table) dict.emplace(key, value);
-    auto again = strandel::platform::parseStringsTable(strandel::writeBinaryPlist(strandel::PlistValue(std::move(dict))));
+    auto again = strandel::platform::parseStringsTable(
+        strandel::writeBinaryPlist(strandel::PlistValue(std::move(dict))));
     check(again == table, "a table reads back from its property-list form");
   }
   return 0;

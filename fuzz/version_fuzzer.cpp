@@ -10,8 +10,8 @@
 
 namespace {
 
-using strandel::system::compareVersionTexts;
 using strandel::fuzz::check;
+using strandel::system::compareVersionTexts;
 
 void checkReport(std::string_view bytes) {
   std::string version = strandel::system::versionFromToolOutput(bytes);
@@ -26,17 +26,20 @@ bool isSubview(std::string_view part, std::string_view whole) {
 }
 
 void checkOrder(std::string_view a, std::string_view b, std::string_view c) {
-  int ab = strandel::system::compareVersionTexts(a, b), ba = strandel::system::compareVersionTexts(b, a);
+  int ab = strandel::system::compareVersionTexts(a, b),
+      ba = strandel::system::compareVersionTexts(b, a);
   check(ab >= -1 && ab <= 1, "a comparison gives -1, 0 or 1");
   check(ab == -ba, "the comparison is antisymmetric");
   check(strandel::system::compareVersionTexts(a, a) == 0, "a version equals itself");
-  int bc = strandel::system::compareVersionTexts(b, c), ac = strandel::system::compareVersionTexts(a, c);
+  int bc = strandel::system::compareVersionTexts(b, c),
+      ac = strandel::system::compareVersionTexts(a, c);
   if (ab <= 0 && bc <= 0) check(ac <= 0, "the comparison is transitive");
   if (ab >= 0 && bc >= 0) check(ac >= 0, "the comparison is transitive");
 
   std::string_view trimmed = strandel::system::trimVersionArgument(a);
   check(trimmed.empty() || isSubview(trimmed, a), "the trimmed version lies inside the argument");
-  check(strandel::system::trimVersionArgument(trimmed) == trimmed, "trimming twice changes nothing more");
+  check(strandel::system::trimVersionArgument(trimmed) == trimmed,
+        "trimming twice changes nothing more");
 }
 
 }  // namespace

@@ -42,16 +42,25 @@ void Place::append(std::string& out) const {
 
 std::string_view kindName(const PlistValue& value) {
   switch (value.kind()) {
-    case PlistValue::Kind::String: return "a string";
+    case PlistValue::Kind::String:
+      return "a string";
     case PlistValue::Kind::Integer:
-    case PlistValue::Kind::UnsignedInteger: return "an integer";
-    case PlistValue::Kind::Real: return "a real";
-    case PlistValue::Kind::Boolean: return "a boolean";
-    case PlistValue::Kind::Data: return "data";
-    case PlistValue::Kind::Date: return "a date";
-    case PlistValue::Kind::Url: return "a URL";
-    case PlistValue::Kind::Array: return "an array";
-    case PlistValue::Kind::Dictionary: return "a dictionary";
+    case PlistValue::Kind::UnsignedInteger:
+      return "an integer";
+    case PlistValue::Kind::Real:
+      return "a real";
+    case PlistValue::Kind::Boolean:
+      return "a boolean";
+    case PlistValue::Kind::Data:
+      return "data";
+    case PlistValue::Kind::Date:
+      return "a date";
+    case PlistValue::Kind::Url:
+      return "a URL";
+    case PlistValue::Kind::Array:
+      return "an array";
+    case PlistValue::Kind::Dictionary:
+      return "a dictionary";
   }
   return "a value";
 }

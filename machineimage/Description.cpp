@@ -16,23 +16,24 @@ namespace {
 enum class KeyType { String, Boolean, Integer, Uuid, FileUrl };
 
 constexpr std::array<std::pair<std::string_view, KeyType>, 20> kDescriptionKeys{{
-    {"DAMediaBSDName", KeyType::String},   {"DAVolumeName", KeyType::String},
-    {"DAVolumeKind", KeyType::String},     {"DAVolumeType", KeyType::String},
-    {"DAMediaContent", KeyType::String},   {"DAMediaType", KeyType::String},
-    {"DADeviceProtocol", KeyType::String}, {"DAMediaName", KeyType::String},
-    {"DADeviceModel", KeyType::String},    {"DADeviceInternal", KeyType::Boolean},
-    {"DAMediaWhole", KeyType::Boolean},    {"DAMediaLeaf", KeyType::Boolean},
+    {"DAMediaBSDName", KeyType::String},    {"DAVolumeName", KeyType::String},
+    {"DAVolumeKind", KeyType::String},      {"DAVolumeType", KeyType::String},
+    {"DAMediaContent", KeyType::String},    {"DAMediaType", KeyType::String},
+    {"DADeviceProtocol", KeyType::String},  {"DAMediaName", KeyType::String},
+    {"DADeviceModel", KeyType::String},     {"DADeviceInternal", KeyType::Boolean},
+    {"DAMediaWhole", KeyType::Boolean},     {"DAMediaLeaf", KeyType::Boolean},
     {"DAMediaRemovable", KeyType::Boolean}, {"DAMediaEjectable", KeyType::Boolean},
-    {"DAVolumeNetwork", KeyType::Boolean}, {"DAMediaSize", KeyType::Integer},
+    {"DAVolumeNetwork", KeyType::Boolean},  {"DAMediaSize", KeyType::Integer},
     {"DAMediaBlockSize", KeyType::Integer}, {"DAVolumeUUID", KeyType::Uuid},
-    {"DAMediaUUID", KeyType::Uuid},        {"DAVolumePath", KeyType::FileUrl},
+    {"DAMediaUUID", KeyType::Uuid},         {"DAVolumePath", KeyType::FileUrl},
 }};
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 // What RFC 3986 lets stand unescaped in a path: unreserved, sub-delims, ":", "@" and "/".
 bool isPathCharacter(char c) {
-  if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) return true;
+  if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80)
+    return true;
   return std::string_view("-._~!$&'()*+,;=:@/").find(c) != std::string_view::npos;
 }
 
@@ -88,8 +89,9 @@ std::optional<std::string> prepareDescription(PlistDict& description, const Plac
   static const auto kSorted = [] {
     std::array<std::size_t, kDescriptionKeys.size()> order;
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [](std::size_t a, std::size_t b) { return kDescriptionKeys[a].first < kDescriptionKeys[b].first; });
+    std::sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
+      return kDescriptionKeys[a].first < kDescriptionKeys[b].first;
+    });
     return order;
   }();
   std::array<PlistDict::iterator, kDescriptionKeys.size()> found;
@@ -98,7 +100,8 @@ std::optional<std::string> prepareDescription(PlistDict& description, const Plac
   for (auto it = description.begin(); it != description.end() && next < kSorted.size(); ++it) {
     std::string_view key = it->first;
     while (next < kSorted.size() && kDescriptionKeys[kSorted[next]].first < key) ++next;
-    if (next < kSorted.size() && kDescriptionKeys[kSorted[next]].first == key) found[kSorted[next++]] = it;
+    if (next < kSorted.size() && kDescriptionKeys[kSorted[next]].first == key)
+      found[kSorted[next++]] = it;
   }
   for (std::size_t index = 0; index < kDescriptionKeys.size(); ++index) {
     auto it = found[index];
@@ -115,7 +118,8 @@ std::optional<std::string> prepareDescription(PlistDict& description, const Plac
         if (!value.asBoolean()) return refuse(expected("a boolean", value));
         break;
       case KeyType::Integer:
-        if (!value.asInteger() && !value.asUnsignedInteger()) return refuse(expected("an integer", value));
+        if (!value.asInteger() && !value.asUnsignedInteger())
+          return refuse(expected("an integer", value));
         break;
       case KeyType::Uuid: {
         const std::string* text = value.asString();

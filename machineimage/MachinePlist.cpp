@@ -29,7 +29,8 @@ class Checker {
     return false;
   }
   bool wrongKind(const Place& place, std::string_view wanted, const PlistValue& found) {
-    return fail(place, "expected " + std::string(wanted) + ", found " + std::string(kindName(found)));
+    return fail(place,
+                "expected " + std::string(wanted) + ", found " + std::string(kindName(found)));
   }
   bool missing(const Place& place) { return fail(place, "missing"); }
 
@@ -76,7 +77,8 @@ class Checker {
   bool checkEntry(PlistValue& value, const Place& place, std::uint32_t parent) {
     PlistDict* dict = value.asDictionary();
     if (!dict) return wrongKind(place, "a dictionary", value);
-    if (out_.nodes.size() >= kMaxEntries) return fail(place, "more registry entries than an image may hold");
+    if (out_.nodes.size() >= kMaxEntries)
+      return fail(place, "more registry entries than an image may hold");
 
     RegistryNode node;
     node.parent = parent;
@@ -156,8 +158,9 @@ class Checker {
     if (!blocks) return false;
     auto freeBlocks = count(*dict, key::kFreeBlocks, place, UINT64_MAX);
     if (!freeBlocks) return false;
-    out_.mounts.push_back(MountRecord{std::move(*on), std::move(*from), std::move(*type),
-                                      FsFigures{static_cast<std::uint32_t>(*blockSize), *blocks, *freeBlocks}});
+    out_.mounts.push_back(
+        MountRecord{std::move(*on), std::move(*from), std::move(*type),
+                    FsFigures{static_cast<std::uint32_t>(*blockSize), *blocks, *freeBlocks}});
     return true;
   }
 
@@ -188,8 +191,8 @@ class Checker {
   }
 
   // A block count or size from 0 to `maximum`; nothing when it is refused (the error is then set).
-  std::optional<std::uint64_t> count(const PlistDict& dict, std::string_view key, const Place& place,
-                                     std::uint64_t maximum) {
+  std::optional<std::uint64_t> count(const PlistDict& dict, std::string_view key,
+                                     const Place& place, std::uint64_t maximum) {
     Place at(place, key);
     auto it = dict.find(key);
     if (it == dict.end()) {
@@ -201,7 +204,8 @@ class Checker {
       return std::nullopt;
     };
     if (auto value = it->second.asInteger()) {
-      if (*value < 0 || static_cast<std::uint64_t>(*value) > maximum) return outOfRange(std::to_string(*value));
+      if (*value < 0 || static_cast<std::uint64_t>(*value) > maximum)
+        return outOfRange(std::to_string(*value));
       return static_cast<std::uint64_t>(*value);
     }
     if (auto value = it->second.asUnsignedInteger()) {

@@ -24,17 +24,17 @@ inline constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::m
 struct RegistryNode {
   std::string className;
   bool isMedia = false;
-  bool mediaGiven = false;              // whether the file said "IOMedia" itself
-  std::uint32_t parent = kNoParent;     // index of the parent entry
-  std::uint32_t end = 0;                // one past the last descendant
+  bool mediaGiven = false;           // whether the file said "IOMedia" itself
+  std::uint32_t parent = kNoParent;  // index of the parent entry
+  std::uint32_t end = 0;             // one past the last descendant
   PlistDict properties;
-  std::optional<PlistDict> description; // DAVolumePath already a URL, UUIDs canonical
+  std::optional<PlistDict> description;  // DAVolumePath already a URL, UUIDs canonical
 };
 
 using platform::FsFigures;
 
 struct MountRecord {
-  std::string mountedOn;    // raw bytes
+  std::string mountedOn;  // raw bytes
   std::string mountedFrom;
   std::string type;
   FsFigures figures;

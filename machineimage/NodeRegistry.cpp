@@ -13,7 +13,9 @@ namespace {
 
 struct TextHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
 };
 
 using platform::Registry;
@@ -100,8 +102,9 @@ class NodeRegistry final : public Registry {
     PlistArray children;
     for (std::uint32_t child = index + 1; child < node.end; child = plist_->nodes[child].end)
       children.emplace_back(entryValue(child));
-    return registryEntry(node.className, node.mediaGiven ? std::optional<bool>(node.isMedia) : std::nullopt,
-                                       node.properties, node.description, std::move(children));
+    return registryEntry(node.className,
+                         node.mediaGiven ? std::optional<bool>(node.isMedia) : std::nullopt,
+                         node.properties, node.description, std::move(children));
   }
 
   const RegistryNode* find(RegistryObject object) const {

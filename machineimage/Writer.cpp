@@ -5,8 +5,9 @@
 
 namespace strandel::machineimage {
 
-PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia, const PlistDict& properties,
-                        const std::optional<PlistDict>& description, PlistArray children) {
+PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia,
+                        const PlistDict& properties, const std::optional<PlistDict>& description,
+                        PlistArray children) {
   PlistDict entry;
   entry[key::kClass] = className;
   if (ioMedia) entry[key::kIOMedia] = *ioMedia;
@@ -16,8 +17,8 @@ PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedi
   return entry;
 }
 
-PlistDict mountEntry(PlistValue mountedOn, PlistValue mountedFrom, PlistValue type, std::uint32_t blockSize,
-                     std::uint64_t blocks, std::uint64_t freeBlocks) {
+PlistDict mountEntry(PlistValue mountedOn, PlistValue mountedFrom, PlistValue type,
+                     std::uint32_t blockSize, std::uint64_t blocks, std::uint64_t freeBlocks) {
   PlistDict entry;
   entry[key::kMountedOn] = std::move(mountedOn);
   entry[key::kMountedFrom] = std::move(mountedFrom);

@@ -30,12 +30,18 @@ std::atomic<std::shared_ptr<Machine>>& slot() {
 class NothingRegistry final : public Registry {
  public:
   std::vector<RegistryObject> mediaObjects() override { return {}; }
-  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view) override { return std::nullopt; }
+  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view) override {
+    return std::nullopt;
+  }
   std::vector<RegistryObject> descendants(RegistryObject) override { return {}; }
   std::string className(RegistryObject) override { return {}; }
-  std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override { return std::nullopt; }
+  std::optional<PlistValue> searchProperty(RegistryObject, std::string_view) override {
+    return std::nullopt;
+  }
   std::shared_ptr<const PlistDict> description(RegistryObject) override { return nullptr; }
-  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override { return nullptr; }
+  std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view) override {
+    return nullptr;
+  }
   std::optional<PlistArray> tree() override { return std::nullopt; }
 };
 
@@ -49,7 +55,9 @@ class NothingProcesses final : public Processes {
  public:
   std::optional<ToolOutput> runTool(const ToolRunOptions&) override { return std::nullopt; }
   bool runToolToFile(const ToolRunOptions&, int) override { return false; }
-  std::unique_ptr<ShellStream> openShell(std::string_view, std::string_view) override { return nullptr; }
+  std::unique_ptr<ShellStream> openShell(std::string_view, std::string_view) override {
+    return nullptr;
+  }
 };
 
 class NothingFiles final : public Files {
@@ -67,9 +75,10 @@ std::shared_ptr<Machine> machineFromEnvironment() {
   if (loaded.machine) return loaded.machine;
   std::shared_ptr<Log> log = makeStderrLog();
   log->write("STRANDEL_MACHINE can't be used, so nothing is answered: " + loaded.error);
-  return std::make_shared<Machine>(MachineServices{std::make_shared<NothingRegistry>(), std::make_shared<NothingMountTable>(),
-                                                   std::make_shared<NothingProcesses>(), std::make_shared<NothingFiles>(),
-                                                   makeMemorySettings(), makeBundleLocalizer(), std::move(log)});
+  return std::make_shared<Machine>(
+      MachineServices{std::make_shared<NothingRegistry>(), std::make_shared<NothingMountTable>(),
+                      std::make_shared<NothingProcesses>(), std::make_shared<NothingFiles>(),
+                      makeMemorySettings(), makeBundleLocalizer(), std::move(log)});
 }
 
 }  // namespace
@@ -86,14 +95,17 @@ std::shared_ptr<Machine> current() {
   return slot().load(std::memory_order_acquire);
 }
 
-void setCurrent(std::shared_ptr<Machine> machine) { slot().store(std::move(machine), std::memory_order_release); }
+void setCurrent(std::shared_ptr<Machine> machine) {
+  slot().store(std::move(machine), std::memory_order_release);
+}
 
 }  // namespace strandel::platform
 
 namespace strandel {
 
 std::optional<std::string> useMachine(std::string_view imageDir) {
-  platform::image::LoadResult loaded = platform::image::loadMachine(imageDir, platform::live::makeSandbox);
+  platform::image::LoadResult loaded =
+      platform::image::loadMachine(imageDir, platform::live::makeSandbox);
   if (!loaded.machine) return loaded.error;
   platform::setCurrent(std::move(loaded.machine));
   return std::nullopt;

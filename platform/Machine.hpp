@@ -39,7 +39,8 @@ class Registry {
   /// The object's registry class name.
   virtual std::string className(RegistryObject object) = 0;
   /// The property `name` of the object, or of its nearest ancestor that has it; nothing if none.
-  virtual std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) = 0;
+  virtual std::optional<PlistValue> searchProperty(RegistryObject object,
+                                                   std::string_view name) = 0;
   /// The disk description of the object; null when no disk object can be made from it.
   /// `DAVolumePath` comes as a URL value, UUIDs as canonical upper-case text. The description is
   /// shared and never changes: a volume list reads one per media object, and copying each would
@@ -63,9 +64,9 @@ struct MountEntryView {
 
 /// File-system figures of `statfs`.
 struct FsFigures {
-  std::uint32_t blockSize = 0;    // f_bsize
-  std::uint64_t blocks = 0;       // f_blocks
-  std::uint64_t freeBlocks = 0;   // f_bfree, the superuser's reserve included
+  std::uint32_t blockSize = 0;   // f_bsize
+  std::uint64_t blocks = 0;      // f_blocks
+  std::uint64_t freeBlocks = 0;  // f_bfree, the superuser's reserve included
 };
 
 class MountTable {
@@ -83,8 +84,8 @@ enum class Environment { Empty, Host };
 enum class StdStream { Inherit, NullDevice };
 
 struct ToolRunOptions {
-  std::string tool;                     // an absolute platform path, resolved by the machine
-  std::vector<std::string> arguments;   // handed to the tool unchanged (argv[1...])
+  std::string tool;                    // an absolute platform path, resolved by the machine
+  std::vector<std::string> arguments;  // handed to the tool unchanged (argv[1...])
   Environment environment = Environment::Empty;
   StdStream standardInput = StdStream::Inherit;
   StdStream standardError = StdStream::Inherit;
@@ -130,7 +131,8 @@ class Processes {
   /// environment, standard error inherited: the shell reads the tool's quoted path followed by
   /// `argumentText`, which is shell text (words, quotes, redirections) and is passed as it is.
   /// The machine maps the tool as `runTool` does. Nothing when it can't be started.
-  virtual std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) = 0;
+  virtual std::unique_ptr<ShellStream> openShell(std::string_view tool,
+                                                 std::string_view argumentText) = 0;
 };
 
 class Files {

@@ -10,14 +10,14 @@
 // room is reserved, and each text's bytes against the byte budget.
 #include <bit>
 #include <cstdint>
-#include <tuple>
-#include <utility>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "plist/PlistReader.hpp"
 #include "base/Utf8.hpp"
+#include "plist/PlistReader.hpp"
 #include "plist/PlistWriter.hpp"
 
 namespace strandel::plist {
@@ -45,7 +45,8 @@ struct Frame {
   std::uint64_t count = 0;  // entries (pairs for a dictionary)
   std::uint64_t next = 0;
   bool isDict = false;
-  std::uint64_t expanded = 1;  // what a walk of it visits: itself and every value below, shared ones each time
+  std::uint64_t expanded =
+      1;  // what a walk of it visits: itself and every value below, shared ones each time
   PlistArray items;
   std::vector<PlistDict::value_type> entries;  // in the list's order, sorted once complete
 };
@@ -79,8 +80,9 @@ class BinaryReader {
         if (!reference(top.refs, index, ref) || !readKey(ref)) return refused();
         // Writers need not sort their keys: they are sorted once the dictionary is complete,
         // where a key named twice keeps the later value.
-        slot = &top.entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(keyText_),
-                                         std::forward_as_tuple())
+        slot = &top.entries
+                    .emplace_back(std::piecewise_construct, std::forward_as_tuple(keyText_),
+                                  std::forward_as_tuple())
                     .second;
         if (!reference(top.refs, top.count + index, ref)) return refused();
       } else {
@@ -90,7 +92,8 @@ class BinaryReader {
       // `top` may move from here on: reading a container pushes a frame.
       const std::size_t holder = stack_.size() - 1;
       std::uint64_t expanded = 0;
-      if (!readInto(ref, *slot, expanded) || !addExpanded(stack_[holder], expanded)) return refused();
+      if (!readInto(ref, *slot, expanded) || !addExpanded(stack_[holder], expanded))
+        return refused();
     }
     return {std::move(root), {}};
   }
@@ -102,17 +105,21 @@ class BinaryReader {
   bool addExpanded(Frame& frame, std::uint64_t expanded) {
     frame.expanded += expanded;
     if (frame.expanded <= expandedBudget_) return true;
-    return fail(offsetOfObject(frame.object), "a container that expands beyond what a list of this size can hold");
+    return fail(offsetOfObject(frame.object),
+                "a container that expands beyond what a list of this size can hold");
   }
 
-  std::uint64_t offsetOfObject(std::uint64_t ref) const { return bigEndian(table_ + ref * offsetWidth_, offsetWidth_); }
+  std::uint64_t offsetOfObject(std::uint64_t ref) const {
+    return bigEndian(table_ + ref * offsetWidth_, offsetWidth_);
+  }
 
   // The top container is complete: it goes to its slot, is remembered for later references,
   // and what it expands to counts in the one holding it.
   bool finish() {
     Frame done = std::move(stack_.back());
     stack_.pop_back();
-    *done.slot = done.isDict ? PlistValue(PlistDict::fromEntries(std::move(done.entries))) : PlistValue(std::move(done.items));
+    *done.slot = done.isDict ? PlistValue(PlistDict::fromEntries(std::move(done.entries)))
+                             : PlistValue(std::move(done.items));
     remember(done.object, *done.slot, done.expanded);
     return stack_.empty() || addExpanded(stack_.back(), done.expanded);
   }
@@ -142,18 +149,22 @@ class BinaryReader {
     rootObject_ = bigEndian(trailer + 16, 8);
     table_ = bigEndian(trailer + 24, 8);
     // An offset or reference wider than 8 bytes counts by its low 8 bytes.
-    if (offsetWidth_ == 0 || refWidth_ == 0) return fail(trailer, "the trailer gives offsets or references of no size");
-    if (objects_ == 0 || rootObject_ >= objects_) return fail(trailer, "the trailer names no root object");
+    if (offsetWidth_ == 0 || refWidth_ == 0)
+      return fail(trailer, "the trailer gives offsets or references of no size");
+    if (objects_ == 0 || rootObject_ >= objects_)
+      return fail(trailer, "the trailer names no root object");
     if (table_ < kHeader || table_ > trailer || objects_ > (trailer - table_) / offsetWidth_)
       return fail(trailer, "the offset table lies outside the list");
     // Objects are numbered in 32 bits where they are remembered; a list naming more is 4 GB long.
-    if (objects_ > 0xFFFFFFFFu) return fail(trailer, "more values than a list of this size can hold");
+    if (objects_ > 0xFFFFFFFFu)
+      return fail(trailer, "more values than a list of this size can hold");
     seen_.assign(static_cast<std::size_t>(objects_), Seen::No);
     return true;
   }
 
   [[gnu::noinline]] bool badReference(std::uint64_t at, std::uint64_t ref) {
-    return fail(at, "a reference to object " + std::to_string(ref) + " of " + std::to_string(objects_));
+    return fail(at,
+                "a reference to object " + std::to_string(ref) + " of " + std::to_string(objects_));
   }
 
   bool reference(std::uint64_t refs, std::uint64_t index, std::uint64_t& ref) {
@@ -163,7 +174,8 @@ class BinaryReader {
   }
 
   [[gnu::noinline]] bool pastTable(std::uint64_t ref) {
-    return fail(table_ + ref * offsetWidth_, "object " + std::to_string(ref) + " lies past the offset table");
+    return fail(table_ + ref * offsetWidth_,
+                "object " + std::to_string(ref) + " lies past the offset table");
   }
 
   // Where object `ref` starts, checked to lie among the objects (even the header may be read as
@@ -174,7 +186,9 @@ class BinaryReader {
   }
 
   // Whether `length` bytes from `at` lie before the offset table, where objects end.
-  bool fits(std::uint64_t at, std::uint64_t length) const { return at <= table_ && length <= table_ - at; }
+  bool fits(std::uint64_t at, std::uint64_t length) const {
+    return at <= table_ && length <= table_ - at;
+  }
 
   // The count that a marker's low half gives, or the integer object that follows it.
   bool countAt(std::uint64_t& at, std::uint8_t marker, std::uint64_t& count) {
@@ -196,21 +210,25 @@ class BinaryReader {
     std::uint64_t at = 0;
     if (!offsetOf(ref, at)) return false;
     const std::uint8_t marker = byteAt(at);
-    if ((marker & 0xF0) != 0x50 && (marker & 0xF0) != 0x60) return fail(at, "a dictionary key that is not a string");
+    if ((marker & 0xF0) != 0x50 && (marker & 0xF0) != 0x60)
+      return fail(at, "a dictionary key that is not a string");
     return readText(at, marker, keyText_, keyBuffer_);
   }
 
   // The ASCII (0x5_) or UTF-16 (0x6_) text at `at` as UTF-8, in `text`: the list's own bytes
   // when ASCII, else decoded into `decoded`.
-  bool readText(std::uint64_t at, std::uint8_t marker, std::string_view& text, std::string& decoded) {
+  bool readText(std::uint64_t at, std::uint8_t marker, std::string_view& text,
+                std::string& decoded) {
     const std::uint64_t start = at++;
     std::uint64_t count = 0;
     if (!countAt(at, marker, count)) return false;
     const bool utf16 = (marker & 0xF0) == 0x60;
-    if (count > table_ || !fits(at, utf16 ? count * 2 : count)) return fail(start, "a string longer than the list");
+    if (count > table_ || !fits(at, utf16 ? count * 2 : count))
+      return fail(start, "a string longer than the list");
     if (!utf16) {
       text = bytes_.substr(at, count);
-      if (std::memchr(text.data(), '\0', text.size())) return fail(start, "a string holding a NUL byte");
+      if (std::memchr(text.data(), '\0', text.size()))
+        return fail(start, "a string holding a NUL byte");
       return budget_.takeBytes(text.size()) || overBudget(start);
     }
     decoded.clear();
@@ -277,9 +295,9 @@ class BinaryReader {
         if (low != 2 && low != 3) break;
         if (!fits(at, low == 2 ? 4 : 8)) return cutShort(start);
         if (low == 2)
-          out = PlistValue(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(at, 4)))));
-        else
-          out = PlistValue(std::bit_cast<double>(bigEndian(at, 8)));
+          out = PlistValue(static_cast<double>(
+              std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(at, 4)))));
+        else out = PlistValue(std::bit_cast<double>(bigEndian(at, 8)));
         return true;
       case 0x3: {
         // Any double is a date, its fraction and its range kept, as CF keeps them.
@@ -334,10 +352,12 @@ class BinaryReader {
           return true;
         }
         if (stack_.size() >= kMaxPlistNesting)
-          return fail(start, "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
+          return fail(start,
+                      "containers nested more than " + std::to_string(kMaxPlistNesting) + " deep");
         // The room a container claims is charged before it is taken: claims that overlap in the
         // list can't add up to more than the list's size.
-        if (!budget_.takeValues(refs)) return fail(start, "more values than a list of this size can hold");
+        if (!budget_.takeValues(refs))
+          return fail(start, "more values than a list of this size can hold");
         seen_[ref] = Seen::Open;
         Frame frame;
         frame.object = ref;
@@ -346,10 +366,8 @@ class BinaryReader {
         frame.count = count;
         frame.isDict = isDict;
         // Reserved whole, so that the items never move while they are filled.
-        if (isDict)
-          frame.entries.reserve(static_cast<std::size_t>(count));
-        else
-          frame.items.reserve(static_cast<std::size_t>(count));
+        if (isDict) frame.entries.reserve(static_cast<std::size_t>(count));
+        else frame.items.reserve(static_cast<std::size_t>(count));
         stack_.push_back(std::move(frame));
         expanded = 0;
         return true;
@@ -368,7 +386,9 @@ class BinaryReader {
     read_.push_back(Remembered{value, expanded});
   }
 
-  bool overBudget(std::uint64_t start) { return fail(start, "text and data beyond what a list of this size can hold"); }
+  bool overBudget(std::uint64_t start) {
+    return fail(start, "text and data beyond what a list of this size can hold");
+  }
   bool cutShort(std::uint64_t start) { return fail(start, "an object cut short"); }
 
   std::string_view bytes_;

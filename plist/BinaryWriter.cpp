@@ -211,11 +211,14 @@ class BinaryWriter {
         ++i;
         continue;
       }
-      const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
-      char32_t c = n == 1 ? b(0)
-                   : n == 2 ? (b(0) & 0x1F) << 6 | (b(1) & 0x3F)
-                   : n == 3 ? (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F)
-                            : (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
+      const auto b = [&](std::size_t k) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]));
+      };
+      char32_t c =
+          n == 1   ? b(0)
+          : n == 2 ? (b(0) & 0x1F) << 6 | (b(1) & 0x3F)
+          : n == 3 ? (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F)
+                   : (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
       if (c >= 0x10000) {
         c -= 0x10000;
         units.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));

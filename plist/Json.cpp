@@ -57,7 +57,8 @@ void appendString(std::string& out, std::string_view text) {
 }
 
 std::string base64(const std::vector<std::uint8_t>& bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t i = 0;
@@ -112,7 +113,8 @@ void appendValue(std::string& out, const PlistValue& value) {
       // The digits of "%.17g", which round-trip every double, without the locale's decimal
       // comma that would make the JSON invalid.
       char buffer[32];
-      auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 17);
+      auto [end, error] =
+          std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 17);
       out.append(buffer, error == std::errc() ? end : buffer);
       break;
     }

@@ -19,7 +19,8 @@ struct STRANDEL_HIDDEN SharedBody<T>::Box {
 };
 
 template <class T>
-SharedBody<T>::SharedBody(T contents) : box_(contents.empty() ? nullptr : new Box(std::move(contents))) {}
+SharedBody<T>::SharedBody(T contents)
+    : box_(contents.empty() ? nullptr : new Box(std::move(contents))) {}
 
 template <class T>
 SharedBody<T>::SharedBody(const SharedBody& other) : box_(other.box_) {
@@ -97,8 +98,9 @@ template class SharedBody<PlistDict>;
 
 PlistDict PlistDict::fromEntries(std::vector<value_type> entries) {
   auto byKey = [](const value_type& a, const value_type& b) { return a.first < b.first; };
-  auto firstUnsorted = std::adjacent_find(entries.begin(), entries.end(),
-                                          [](const value_type& a, const value_type& b) { return !(a.first < b.first); });
+  auto firstUnsorted = std::adjacent_find(
+      entries.begin(), entries.end(),
+      [](const value_type& a, const value_type& b) { return !(a.first < b.first); });
   if (firstUnsorted != entries.end()) {
     // Stable, so that of equal keys the one given last is last in its run, and stays.
     std::stable_sort(entries.begin(), entries.end(), byKey);
@@ -129,12 +131,15 @@ PlistValue::PlistValue(bool value) : value_(value) {}
 PlistValue::PlistValue(PlistData value) : value_(std::move(value)) {}
 PlistValue::PlistValue(PlistDate value) : value_(value) {}
 PlistValue::PlistValue(PlistUrl value) : value_(std::move(value)) {}
-PlistValue::PlistValue(PlistArray value) : value_(detail::SharedBody<PlistArray>(std::move(value))) {}
+PlistValue::PlistValue(PlistArray value)
+    : value_(detail::SharedBody<PlistArray>(std::move(value))) {}
 PlistValue::PlistValue(PlistDict value) : value_(detail::SharedBody<PlistDict>(std::move(value))) {}
 
 PlistValue::Kind PlistValue::kind() const noexcept { return static_cast<Kind>(value_.index()); }
 
-const std::string* PlistValue::asString() const noexcept { return std::get_if<std::string>(&value_); }
+const std::string* PlistValue::asString() const noexcept {
+  return std::get_if<std::string>(&value_);
+}
 
 std::optional<std::int64_t> PlistValue::asInteger() const noexcept {
   if (auto* v = std::get_if<std::int64_t>(&value_)) return *v;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "plist/PlistReader.hpp"
 #include "base/Utf8.hpp"
+#include "plist/PlistReader.hpp"
 #include "plist/XmlText.hpp"
 
 namespace strandel::plist {
@@ -48,7 +48,8 @@ struct Tag {
 class XmlReader {
  public:
   explicit XmlReader(std::string_view text)
-      : s_(text), memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
+      : s_(text),
+        memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
 
   PlistReadResult run() {
     for (;;) {
@@ -91,7 +92,8 @@ class XmlReader {
   // Whether the text at pos_ starts with a literal; a fixed length lets the compiler inline it.
   template <std::size_t N>
   bool startsWith(const char (&what)[N]) const {
-    return pos_ <= s_.size() && s_.size() - pos_ >= N - 1 && std::memcmp(s_.data() + pos_, what, N - 1) == 0;
+    return pos_ <= s_.size() && s_.size() - pos_ >= N - 1 &&
+           std::memcmp(s_.data() + pos_, what, N - 1) == 0;
   }
 
   // Moves past `end`, searched from `from`; fails when it never comes.
@@ -200,7 +202,8 @@ class XmlReader {
     // before '>' closes the element (and is what a lax closing tag may end with).
     while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '>' && s_[at] != '<') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
-    const bool slashed = (!closing || laxClose) && at < s_.size() && s_[at] == '>' && tag.name.ends_with('/');
+    const bool slashed =
+        (!closing || laxClose) && at < s_.size() && s_[at] == '>' && tag.name.ends_with('/');
     if (slashed) tag.name.remove_suffix(1);
     if (tag.name.empty()) return fail("a tag without a name");
     // XML has no NUL, and C would read such a name as shorter than it is.
@@ -264,7 +267,8 @@ class XmlReader {
     if (tag.name != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     // Made a value only now, complete: its contents are then shared by copies, not copied.
-    done = top.isDict ? PlistValue(PlistDict::fromEntries(std::move(top.entries))) : PlistValue(std::move(top.items));
+    done = top.isDict ? PlistValue(PlistDict::fromEntries(std::move(top.entries)))
+                      : PlistValue(std::move(top.items));
     stack_.pop_back();
     return true;
   }
@@ -281,7 +285,8 @@ class XmlReader {
         return true;
       }
       if (stack_.size() >= kMaxPlistNesting)
-        return fail(joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
+        return fail(
+            joined({"containers nested more than ", std::to_string(kMaxPlistNesting), " deep"}));
       stack_.push_back(OpenContainer{{}, {}, name == "dict", false, {}, 0});
       return true;
     }
@@ -298,7 +303,8 @@ class XmlReader {
       done = PlistValue(std::move(text));
       return true;
     }
-    static constexpr std::string_view kScalars[] = {"true", "false", "integer", "real", "date", "data"};
+    static constexpr std::string_view kScalars[] = {"true", "false", "integer",
+                                                    "real", "date",  "data"};
     bool known = false;
     for (std::string_view scalar : kScalars) known = known || name == scalar;
     if (!known) return fail(joined({"an unknown element <", name, ">"}));
@@ -323,13 +329,15 @@ class XmlReader {
   }
 
   // Charges the memory a value takes in its container: its own place (three times over in an
-  // array, whose room grows by doubling: the old room and the new one at once), a dictionary entry's node and key, and the heap behind texts
-  // and data. The budget keeps what reading holds within a few times the text read.
+  // array, whose room grows by doubling: the old room and the new one at once), a dictionary
+  // entry's node and key, and the heap behind texts and data. The budget keeps what reading holds
+  // within a few times the text read.
   bool charge(const PlistValue& value) {
     constexpr std::uint64_t kShortText = 15;  // held inside the value itself
     auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
     std::uint64_t cost = 3 * sizeof(PlistValue);
-    if (stack_.back().isDict) cost = 3 * sizeof(PlistDict::value_type) + heap(stack_.back().key.size());
+    if (stack_.back().isDict)
+      cost = 3 * sizeof(PlistDict::value_type) + heap(stack_.back().key.size());
     if (const std::string* text = value.asString()) cost += heap(text->size());
     if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;
     if (cost <= memory_) {
@@ -359,7 +367,8 @@ class XmlReader {
       while (pos_ < s_.size() && s_[pos_] != '<' && !(decode && s_[pos_] == '&')) ++pos_;
       out.append(s_, start, pos_ - start);
       // A NUL is refused before anything after it is looked at.
-      if (decode && std::memchr(s_.data() + start, '\0', pos_ - start)) return fail("a text holding a NUL");
+      if (decode && std::memchr(s_.data() + start, '\0', pos_ - start))
+        return fail("a text holding a NUL");
       if (pos_ >= s_.size()) return fail(joined({"<", name, "> is not closed"}));
       if (s_[pos_] == '&') {
         if (!decodeEntity(out)) return false;
@@ -398,7 +407,8 @@ class XmlReader {
     if (semicolon == std::string_view::npos ||
         std::memchr(s_.data() + pos_ + 1, '<', semicolon - pos_ - 1) != nullptr)
       return fail("an entity without its ';'");
-    if (std::memchr(s_.data() + pos_ + 1, '\0', semicolon - pos_ - 1)) return fail("a text holding a NUL");
+    if (std::memchr(s_.data() + pos_ + 1, '\0', semicolon - pos_ - 1))
+      return fail("a text holding a NUL");
     std::string_view name = s_.substr(pos_ + 1, semicolon - pos_ - 1);
     static constexpr std::pair<std::string_view, char> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
@@ -419,12 +429,15 @@ class XmlReader {
     std::size_t i = 0;
     while (i < digits.size() && (digits[i] == ' ' || (digits[i] >= '\t' && digits[i] <= '\r'))) ++i;
     if (i < digits.size() && digits[i] == '+') ++i;
-    if (base == 16 && i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] | 0x20) == 'x') i += 2;
+    if (base == 16 && i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] | 0x20) == 'x')
+      i += 2;
     std::uint32_t code = 0;
     std::size_t first = i;
     for (; i < digits.size(); ++i) {
       char c = digits[i];
-      int d = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : 99;
+      int d = c >= '0' && c <= '9'                     ? c - '0'
+              : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                       : 99;
       if (d >= base) break;
       code = code * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);
     }
@@ -440,9 +453,9 @@ class XmlReader {
   std::size_t pos_ = 0;
   std::vector<OpenContainer> stack_;
   std::size_t openPlists_ = 0;  // <plist> tags open outside any container, less those closed
-  bool valueBegun_ = false;      // an element has begun since the last <plist>
-  bool afterValue_ = false;      // the value has been read
-  bool emptyRoot_ = false;       // the value is a container written as one empty tag
+  bool valueBegun_ = false;     // an element has begun since the last <plist>
+  bool afterValue_ = false;     // the value has been read
+  bool emptyRoot_ = false;      // the value is a container written as one empty tag
   std::string error_;
   std::uint64_t memory_;  // what the values read so far may still take
 };

@@ -34,7 +34,8 @@ std::uint64_t unsignedOf(std::string_view text) noexcept {
     text.remove_prefix(1);
   }
   int base = 10;
-  if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && digitValue(text[2]) < 16) {
+  if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+      digitValue(text[2]) < 16) {
     base = 16;
     text.remove_prefix(2);
   } else if (!text.empty() && text[0] == '0') {
@@ -45,7 +46,8 @@ std::uint64_t unsignedOf(std::string_view text) noexcept {
   for (char c : text) {
     int digit = digitValue(c);
     if (digit >= base) break;
-    if (value > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
+    if (value > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) /
+                    static_cast<unsigned>(base))
       overflow = true;
     value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
   }
@@ -140,10 +142,12 @@ std::optional<double> dateOf(std::string_view text) noexcept {
   const bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
   std::size_t yearDigits = 0;
-  while (yearDigits < text.size() && text[yearDigits] >= '0' && text[yearDigits] <= '9') ++yearDigits;
+  while (yearDigits < text.size() && text[yearDigits] >= '0' && text[yearDigits] <= '9')
+    ++yearDigits;
   if (yearDigits == 0 || yearDigits > 9 || text.size() != yearDigits + 16) return std::nullopt;
   std::string_view rest = text.substr(yearDigits);
-  if (rest[0] != '-' || rest[3] != '-' || rest[6] != 'T' || rest[9] != ':' || rest[12] != ':' || rest[15] != 'Z')
+  if (rest[0] != '-' || rest[3] != '-' || rest[6] != 'T' || rest[9] != ':' || rest[12] != ':' ||
+      rest[15] != 'Z')
     return std::nullopt;
   auto field = [](std::string_view digits) -> long long {
     long long value = 0;
@@ -156,9 +160,10 @@ std::optional<double> dateOf(std::string_view text) noexcept {
   plist::CivilTime time;
   time.year = field(text.substr(0, yearDigits)) * (negative ? -1 : 1);
   const long long month = field(rest.substr(1, 2)), day = field(rest.substr(4, 2));
-  const long long hour = field(rest.substr(7, 2)), minute = field(rest.substr(10, 2)), second = field(rest.substr(13, 2));
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      second < 0 || second > 59)
+  const long long hour = field(rest.substr(7, 2)), minute = field(rest.substr(10, 2)),
+                  second = field(rest.substr(13, 2));
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 59)
     return std::nullopt;
   // A day past the month's end runs into the next.
   time.month = static_cast<int>(month);

@@ -42,7 +42,8 @@ class XmlWriter {
   std::optional<std::string> run(const PlistValue& root) {
     out_ =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
         "<plist version=\"1.0\">\n";
     if (!value(root)) return std::nullopt;
     while (!stack_.empty()) {
@@ -184,8 +185,8 @@ class XmlWriter {
     }
     const CivilTime t = civilTimeOf(static_cast<long long>(whole));
     char text[32];
-    const int n = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day,
-                                t.hour, t.minute, t.second);
+    const int n = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", t.year,
+                                t.month, t.day, t.hour, t.minute, t.second);
     return element("date", std::string_view(text, static_cast<std::size_t>(n)));
   }
 

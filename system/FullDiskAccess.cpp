@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "base/Utf8.hpp"
 #include "platform/Machine.hpp"
 #include "system/Version.hpp"
-#include "base/Utf8.hpp"
 
 namespace strandel::system {
 namespace {
@@ -45,9 +45,23 @@ std::optional<Client> clientOf(std::string_view column) {
 // platform's whitespace set has them), or 0. Line breaks are not blanks: a row never holds one.
 std::size_t blankLength(std::string_view text) {
   constexpr std::array<std::string_view, 18> kBlanks{{
-      " ", "\t", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-      "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87",
-      "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F",
+      " ",
+      "\t",
+      "\xC2\xA0",
+      "\xE1\x9A\x80",
+      "\xE2\x80\x80",
+      "\xE2\x80\x81",
+      "\xE2\x80\x82",
+      "\xE2\x80\x83",
+      "\xE2\x80\x84",
+      "\xE2\x80\x85",
+      "\xE2\x80\x86",
+      "\xE2\x80\x87",
+      "\xE2\x80\x88",
+      "\xE2\x80\x89",
+      "\xE2\x80\x8A",
+      "\xE2\x80\xAF",
+      "\xE2\x81\x9F",
       "\xE3\x80\x80",
   }};
   for (std::string_view blank : kBlanks)
@@ -74,12 +88,14 @@ std::optional<std::string> readWhole(int fd) {
   struct stat info;
   if (base::retryAfterSignal([&] { return ::fstat(fd, &info); }) != 0) return std::nullopt;
   // A dump past the cap on tool output is no answer, as for any tool.
-  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > platform::kMaxToolOutputBytes) return std::nullopt;
+  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > platform::kMaxToolOutputBytes)
+    return std::nullopt;
   std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = base::retryAfterSignal(
-        [&] { return ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done)); });
+    ssize_t n = base::retryAfterSignal([&] {
+      return ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    });
     if (n < 0) return std::nullopt;
     if (n == 0) break;
     done += static_cast<std::size_t>(n);

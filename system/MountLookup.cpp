@@ -3,8 +3,8 @@
 // its storage, so lookups on several threads never share it.
 #include "system/MountLookup.hpp"
 
-#include "platform/Machine.hpp"
 #include "base/Utf8.hpp"
+#include "platform/Machine.hpp"
 
 namespace strandel::system {
 
@@ -28,14 +28,16 @@ std::string mountOnName(std::optional<std::string_view> device) {
   // A device text that is not UTF-8 is no text at all, the same as an absent one.
   if (!device || !base::isValidUtf8(*device)) return "";
   constexpr std::string_view kDev = "/dev/";
-  std::string devicePath = device->starts_with(kDev) ? std::string(*device) : std::string(kDev) + std::string(*device);
+  std::string devicePath =
+      device->starts_with(kDev) ? std::string(*device) : std::string(kDev) + std::string(*device);
   // The device path begins with "/dev/", so its first occurrence is the leading one.
   std::string_view bsdName = std::string_view(devicePath).substr(kDev.size());
 
   std::string found;
   platform::current()->mountTable().scan([&](const platform::MountEntryView& entry) {
     std::string_view from = entry.mountedFrom;
-    bool matches = from.starts_with(devicePath) || (!bsdName.empty() && from.find(bsdName) != std::string_view::npos);
+    bool matches = from.starts_with(devicePath) ||
+                   (!bsdName.empty() && from.find(bsdName) != std::string_view::npos);
     // The byte tests come first because they are cheap; a name that is not UTF-8 matches
     // nothing, whatever its bytes.
     if (!matches || !base::isValidUtf8(from)) return false;

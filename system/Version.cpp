@@ -19,7 +19,8 @@ namespace {
 constexpr std::string_view kVersionKey = "ZVCurrentSWVers";
 constexpr std::string_view kDictionaryKey = "ZVCurrentSWVersDict";
 
-std::optional<std::string> runVersionTool(platform::Machine& machine, std::vector<std::string> arguments) {
+std::optional<std::string> runVersionTool(platform::Machine& machine,
+                                          std::vector<std::string> arguments) {
   platform::ToolRunOptions options;
   options.tool = "/usr/bin/sw_vers";
   options.arguments = std::move(arguments);

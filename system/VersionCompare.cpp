@@ -40,7 +40,9 @@ std::size_t lastCharacterLength(std::string_view text) noexcept {
 std::string_view trimVersionArgument(std::string_view text) noexcept {
   // Versions and the words around them are mostly ASCII: an ASCII byte is a whole character,
   // told apart without decoding it, and only the others go through the Unicode table.
-  auto asciiTrim = [](unsigned char c) { return c == '\t' || c == ' ' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
+  auto asciiTrim = [](unsigned char c) {
+    return c == '\t' || c == ' ' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+  };
   while (!text.empty()) {
     auto first = static_cast<unsigned char>(text.front());
     if (first < 0x80) {
@@ -60,7 +62,8 @@ std::string_view trimVersionArgument(std::string_view text) noexcept {
       continue;
     }
     std::size_t length = lastCharacterLength(text);
-    if (length == 0 || !isVersionTrimCharacter(codePointAt(text.substr(text.size() - length), length)))
+    if (length == 0 ||
+        !isVersionTrimCharacter(codePointAt(text.substr(text.size() - length), length)))
       break;
     text.remove_suffix(length);
   }

@@ -19,6 +19,8 @@ std::string_view trimVersionArgument(std::string_view text) noexcept;
 
 /// Orders two version texts: -1, 0 or 1, digit runs compared by value ("10.9" before
 /// "10.14"), the same order as the volume list's names.
-inline int compareVersionTexts(std::string_view a, std::string_view b) noexcept { return text::numericCompare(a, b); }
+inline int compareVersionTexts(std::string_view a, std::string_view b) noexcept {
+  return text::numericCompare(a, b);
+}
 
 }  // namespace strandel::system

@@ -16,8 +16,10 @@ bool isWhitespaceOrNewline(unsigned char c) noexcept {
 }
 
 std::string_view trimWhitespace(std::string_view text) noexcept {
-  while (!text.empty() && isWhitespaceOrNewline(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && isWhitespaceOrNewline(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  while (!text.empty() && isWhitespaceOrNewline(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && isWhitespaceOrNewline(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -26,7 +28,8 @@ std::string_view trimWhitespace(std::string_view text) noexcept {
 bool needsQuotes(std::string_view text) noexcept {
   if (text.empty()) return true;
   for (char c : text) {
-    bool bare = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    bool bare =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     if (!bare) return true;
   }
   return false;
@@ -40,16 +43,27 @@ void appendText(std::string& out, std::string_view text) {
   out += '"';
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
           // Control characters would break the one log line; they go as escapes.
           char escape[8];
-          std::snprintf(escape, sizeof escape, "\\U%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+          std::snprintf(escape, sizeof escape, "\\U%04x",
+                        static_cast<unsigned>(static_cast<unsigned char>(c)));
           out += escape;
         } else {
           out += c;

@@ -17,10 +17,14 @@ constexpr std::optional<int> hexValue(char c) noexcept {
   return std::nullopt;
 }
 
-constexpr char asciiUpper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char asciiUpper(char c) noexcept {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 /// Whether `text` holds a NUL, which would cut it short where it is handed on as a C string.
-constexpr bool hasNul(std::string_view text) noexcept { return text.find('\0') != std::string_view::npos; }
+constexpr bool hasNul(std::string_view text) noexcept {
+  return text.find('\0') != std::string_view::npos;
+}
 
 /// `text` with a to z made upper case and every other byte as it was.
 inline std::string asciiUppercased(std::string_view text) {

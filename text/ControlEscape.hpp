@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace strandel::text {
 
 /// Whether line feeds and tabs pass: a transcript keeps its lines, a value or a cell does not.

@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace strandel::text {
 
 /// The file-system path of a URL given as text, as a mount URL yields it: percent escapes

@@ -43,13 +43,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s failed\n", argv[2]);
       return 1;
     }
-    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    micros.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+            .count());
     peakKb = std::max(peakKb, usage.ru_maxrss);
     auto toMicros = [](const timeval& t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
     cpuMicros.push_back(toMicros(usage.ru_utime) + toMicros(usage.ru_stime));
   }
   std::sort(micros.begin(), micros.end());
   std::sort(cpuMicros.begin(), cpuMicros.end());
-  std::printf("%.0f %.0f %ld %.0f\n", micros[micros.size() / 2], micros.front(), peakKb, cpuMicros[cpuMicros.size() / 2]);
+  std::printf("%.0f %.0f %ld %.0f\n", micros[micros.size() / 2], micros.front(), peakKb,
+              cpuMicros[cpuMicros.size() / 2]);
   return 0;
 }

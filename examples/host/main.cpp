@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   std::printf("Strandel %s: %zu volumes\n", strandel::versionString(), volumes.size());
   for (const auto& volume : volumes) {
     std::string path = text(volume, strandel::kVolumePath);
-    std::printf("%-10s %-28s %s", text(volume, strandel::kVolumeBsdName).c_str(), text(volume, strandel::kVolumeNameSize).c_str(),
+    std::printf("%-10s %-28s %s", text(volume, strandel::kVolumeBsdName).c_str(),
+                text(volume, strandel::kVolumeNameSize).c_str(),
                 path.empty() ? "not mounted" : path.c_str());
     if (!path.empty())
       std::printf(", %s used of %s", strandel::ZVFoundationGetVolUsedSizeString(path).c_str(),
@@ -51,7 +52,9 @@ int main(int argc, char** argv) {
   if (volumes.empty()) return 0;
 
   framework.setDelegate(std::make_shared<PrintingDelegate>());
-  strandel::PlistDict request{{"selectedVolume", strandel::PlistValue(text(volumes.front(), strandel::kVolumeBsdName))}};
-  framework.runWith(request, [](std::string& reply) { std::printf("verify done: %zu bytes\n", reply.size()); });
+  strandel::PlistDict request{
+      {"selectedVolume", strandel::PlistValue(text(volumes.front(), strandel::kVolumeBsdName))}};
+  framework.runWith(
+      request, [](std::string& reply) { std::printf("verify done: %zu bytes\n", reply.size()); });
   return 0;
 }

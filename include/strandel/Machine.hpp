@@ -7,9 +7,9 @@
 // settings once read; and one switch: the first volume list of the process puts the list of
 // hidden system volumes (EFI, Preboot, Recovery, VM, ...) in force for good, and
 // `volumesInAPFSContainer` leaves them out only from then on. Each choice here may be changed
-// while other threads call in: a call under way keeps the machine it started with alive. Nothing else is shared: every result is a
-// new value owned by the caller, and a `StrandelFramework` object holds only its progress text
-// and delegate, each read and replaced atomically.
+// while other threads call in: a call under way keeps the machine it started with alive. Nothing
+// else is shared: every result is a new value owned by the caller, and a `StrandelFramework` object
+// holds only its progress text and delegate, each read and replaced atomically.
 #pragma once
 
 #include <strandel/Export.hpp>

@@ -4,12 +4,12 @@
 #include <strandel/Export.hpp>
 #ifndef STRANDEL_LANGUAGE_TOO_OLD
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <cstddef>
 #include <initializer_list>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -30,7 +30,9 @@ struct PlistData {
 /// A point in time as seconds since 2001-01-01 00:00:00 UTC (the property-list epoch).
 struct PlistDate {
   double secondsSince2001 = 0;
-  friend bool operator==(const PlistDate& a, const PlistDate& b) { return a.secondsSince2001 == b.secondsSince2001; }
+  friend bool operator==(const PlistDate& a, const PlistDate& b) {
+    return a.secondsSince2001 == b.secondsSince2001;
+  }
 #if __cplusplus < 202002L
   friend bool operator!=(const PlistDate& a, const PlistDate& b) { return !(a == b); }
 #endif
@@ -97,7 +99,18 @@ class STRANDEL_EXPORT PlistValue {
  public:
   /// The kind of value held: Integer and UnsignedInteger are the signed and unsigned 64-bit
   /// kinds, and a Boolean is never an integer.
-  enum class Kind { String, Integer, UnsignedInteger, Real, Boolean, Data, Date, Url, Array, Dictionary };
+  enum class Kind {
+    String,
+    Integer,
+    UnsignedInteger,
+    Real,
+    Boolean,
+    Data,
+    Date,
+    Url,
+    Array,
+    Dictionary
+  };
 
   /// The empty string.
   PlistValue();
@@ -232,7 +245,9 @@ class STRANDEL_EXPORT PlistDict {
   STRANDEL_HIDDEN const_iterator upper_bound(std::string_view key) const noexcept;
   STRANDEL_HIDDEN iterator find(std::string_view key) noexcept;
   STRANDEL_HIDDEN const_iterator find(std::string_view key) const noexcept;
-  STRANDEL_HIDDEN size_type count(std::string_view key) const noexcept { return find(key) == end() ? 0 : 1; }
+  STRANDEL_HIDDEN size_type count(std::string_view key) const noexcept {
+    return find(key) == end() ? 0 : 1;
+  }
   STRANDEL_HIDDEN bool contains(std::string_view key) const noexcept { return find(key) != end(); }
   /// The value of `key`; throws std::out_of_range when there is none, as a map does.
   STRANDEL_HIDDEN PlistValue& at(std::string_view key);
@@ -242,33 +257,51 @@ class STRANDEL_EXPORT PlistDict {
   template <class K, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
   STRANDEL_HIDDEN PlistValue& operator[](K&& key);
 
-  template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  template <class K, class... Args,
+            std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
   STRANDEL_HIDDEN std::pair<iterator, bool> try_emplace(K&& key, Args&&... args);
-  template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  template <class K, class... Args,
+            std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
   STRANDEL_HIDDEN iterator try_emplace(const_iterator hint, K&& key, Args&&... args);
-  template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  template <class K, class M,
+            std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
   STRANDEL_HIDDEN std::pair<iterator, bool> insert_or_assign(K&& key, M&& value);
-  template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
+  template <class K, class M,
+            std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int> = 0>
   STRANDEL_HIDDEN iterator insert_or_assign(const_iterator hint, K&& key, M&& value);
   template <class... Args>
   STRANDEL_HIDDEN std::pair<iterator, bool> emplace(Args&&... args);
   /// Adding in key order at the end (the hint end()) costs no search.
   template <class... Args>
   STRANDEL_HIDDEN iterator emplace_hint(const_iterator hint, Args&&... args);
-  STRANDEL_HIDDEN std::pair<iterator, bool> insert(const value_type& entry) { return place(value_type(entry)); }
-  STRANDEL_HIDDEN std::pair<iterator, bool> insert(value_type&& entry) { return place(std::move(entry)); }
-  STRANDEL_HIDDEN iterator insert(const_iterator hint, const value_type& entry) { return placeNear(hint, value_type(entry)); }
-  STRANDEL_HIDDEN iterator insert(const_iterator hint, value_type&& entry) { return placeNear(hint, std::move(entry)); }
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(const value_type& entry) {
+    return place(value_type(entry));
+  }
+  STRANDEL_HIDDEN std::pair<iterator, bool> insert(value_type&& entry) {
+    return place(std::move(entry));
+  }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, const value_type& entry) {
+    return placeNear(hint, value_type(entry));
+  }
+  STRANDEL_HIDDEN iterator insert(const_iterator hint, value_type&& entry) {
+    return placeNear(hint, std::move(entry));
+  }
   template <class It>
   STRANDEL_HIDDEN void insert(It first, It last);
-  STRANDEL_HIDDEN void insert(std::initializer_list<value_type> entries) { insert(entries.begin(), entries.end()); }
+  STRANDEL_HIDDEN void insert(std::initializer_list<value_type> entries) {
+    insert(entries.begin(), entries.end());
+  }
 
   STRANDEL_HIDDEN iterator erase(const_iterator at) { return entries_.erase(at); }
-  STRANDEL_HIDDEN iterator erase(const_iterator first, const_iterator last) { return entries_.erase(first, last); }
+  STRANDEL_HIDDEN iterator erase(const_iterator first, const_iterator last) {
+    return entries_.erase(first, last);
+  }
   STRANDEL_HIDDEN size_type erase(std::string_view key);
   STRANDEL_HIDDEN void swap(PlistDict& other) noexcept { entries_.swap(other.entries_); }
 
-  friend bool operator==(const PlistDict& a, const PlistDict& b) { return a.entries_ == b.entries_; }
+  friend bool operator==(const PlistDict& a, const PlistDict& b) {
+    return a.entries_ == b.entries_;
+  }
 #if __cplusplus < 202002L
   friend bool operator!=(const PlistDict& a, const PlistDict& b) { return !(a == b); }
 #endif
@@ -276,7 +309,8 @@ class STRANDEL_EXPORT PlistDict {
  private:
   // Where `key` belongs, and whether it is there already.
   STRANDEL_HIDDEN std::pair<iterator, bool> slotOf(std::string_view key) noexcept;
-  STRANDEL_HIDDEN std::pair<iterator, bool> slotNear(const_iterator hint, std::string_view key) noexcept;
+  STRANDEL_HIDDEN std::pair<iterator, bool> slotNear(const_iterator hint,
+                                                     std::string_view key) noexcept;
   STRANDEL_HIDDEN std::pair<iterator, bool> place(value_type&& entry);
   STRANDEL_HIDDEN iterator placeNear(const_iterator hint, value_type&& entry);
 
@@ -335,16 +369,20 @@ inline PlistValue& PlistDict::at(std::string_view key) {
   return found->second;
 }
 
-inline const PlistValue& PlistDict::at(std::string_view key) const { return const_cast<PlistDict*>(this)->at(key); }
+inline const PlistValue& PlistDict::at(std::string_view key) const {
+  return const_cast<PlistDict*>(this)->at(key);
+}
 
 inline auto PlistDict::slotOf(std::string_view key) noexcept -> std::pair<iterator, bool> {
   // Entries mostly come in key order: after the last one, no search.
-  if (entries_.empty() || std::string_view(entries_.back().first) < key) return {entries_.end(), false};
+  if (entries_.empty() || std::string_view(entries_.back().first) < key)
+    return {entries_.end(), false};
   iterator at = lower_bound(key);
   return {at, at != entries_.end() && at->first == key};
 }
 
-inline auto PlistDict::slotNear(const_iterator hint, std::string_view key) noexcept -> std::pair<iterator, bool> {
+inline auto PlistDict::slotNear(const_iterator hint, std::string_view key) noexcept
+    -> std::pair<iterator, bool> {
   // A right hint lies just after the last smaller key.
   const bool afterSmaller = hint == cbegin() || std::string_view((hint - 1)->first) < key;
   const bool beforeLarger = hint == cend() || key < std::string_view(hint->first);
@@ -368,7 +406,8 @@ PlistValue& PlistDict::operator[](K&& key) {
   return try_emplace(std::forward<K>(key)).first->second;
 }
 
-template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+template <class K, class... Args,
+          std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
 auto PlistDict::try_emplace(K&& key, Args&&... args) -> std::pair<iterator, bool> {
   auto [at, found] = slotOf(std::string_view(key));
   if (found) return {at, false};
@@ -377,7 +416,8 @@ auto PlistDict::try_emplace(K&& key, Args&&... args) -> std::pair<iterator, bool
   return {at, true};
 }
 
-template <class K, class... Args, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+template <class K, class... Args,
+          std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
 auto PlistDict::try_emplace(const_iterator hint, K&& key, Args&&... args) -> iterator {
   auto [at, found] = slotNear(hint, std::string_view(key));
   if (found) return at;
@@ -385,7 +425,8 @@ auto PlistDict::try_emplace(const_iterator hint, K&& key, Args&&... args) -> ite
                           std::forward_as_tuple(std::forward<Args>(args)...));
 }
 
-template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+template <class K, class M,
+          std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
 auto PlistDict::insert_or_assign(K&& key, M&& value) -> std::pair<iterator, bool> {
   auto [at, found] = slotOf(std::string_view(key));
   if (found) {
@@ -395,7 +436,8 @@ auto PlistDict::insert_or_assign(K&& key, M&& value) -> std::pair<iterator, bool
   return {entries_.emplace(at, std::forward<K>(key), std::forward<M>(value)), true};
 }
 
-template <class K, class M, std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
+template <class K, class M,
+          std::enable_if_t<std::is_convertible_v<const K&, std::string_view>, int>>
 auto PlistDict::insert_or_assign(const_iterator hint, K&& key, M&& value) -> iterator {
   auto [at, found] = slotNear(hint, std::string_view(key));
   if (found) {

@@ -101,7 +101,8 @@ STRANDEL_EXPORT PlistDict ZVGetCurrentSystemDictionary();
 
 /// -1, 0 or 1 as the running OS version orders before, equal to or after `version` (digit runs
 /// compare by value). 0 when `version` is absent or "", or the running version is unknown.
-STRANDEL_EXPORT std::int64_t ZVCompareCurrentSystemVersionWith(std::optional<std::string_view> version);
+STRANDEL_EXPORT std::int64_t ZVCompareCurrentSystemVersionWith(
+    std::optional<std::string_view> version);
 
 /// A deep copy of `value` that shares nothing with it; the caller owns the copy.
 STRANDEL_EXPORT PlistValue ZVDeepMutableCopyPropertyListObject(const PlistValue& value);

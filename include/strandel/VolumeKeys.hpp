@@ -69,10 +69,11 @@ inline constexpr std::string_view kVolumeUUID = "volumeUUID";
 
 /// Every key of the volume record, in the record's (sorted) order.
 inline constexpr std::array<std::string_view, 24> kVolumeRecordKeys = {
-    kVolumeBsdName, kVolumeConnection, kVolumeContent,   kVolumeDevicePath, kVolumeIsAPFS,   kVolumeIsBoot,
-    kVolumeIsFVapfs, kVolumeIsHFS,     kVolumeIsJournal, kVolumeIsMounted,  kVolumeLocation, kVolumeMediaUUID,
-    kVolumeRole,    kVolumeSize,       kVolumeTooltip,   kVolumeFmt,        kVolumeGroup,    kVolumeKind,
-    kVolumeName,    kVolumeNameSize,   kVolumePath,      kVolumeType,       kVolumeURL,      kVolumeUUID,
+    kVolumeBsdName,  kVolumeConnection, kVolumeContent, kVolumeDevicePath, kVolumeIsAPFS,
+    kVolumeIsBoot,   kVolumeIsFVapfs,   kVolumeIsHFS,   kVolumeIsJournal,  kVolumeIsMounted,
+    kVolumeLocation, kVolumeMediaUUID,  kVolumeRole,    kVolumeSize,       kVolumeTooltip,
+    kVolumeFmt,      kVolumeGroup,      kVolumeKind,    kVolumeName,       kVolumeNameSize,
+    kVolumePath,     kVolumeType,       kVolumeURL,     kVolumeUUID,
 };
 
 // ---- The APFS group: a dictionary of these two keys ----

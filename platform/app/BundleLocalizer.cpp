@@ -6,9 +6,9 @@
 
 #include <strandel/Machine.hpp>
 
-#include "platform/app/BundleChoice.hpp"
 #include "base/FileBytes.hpp"
 #include "platform/app/AppServices.hpp"
+#include "platform/app/BundleChoice.hpp"
 #include "platform/app/StringsTable.hpp"
 
 namespace strandel::platform {
@@ -29,7 +29,8 @@ class BundleLocalizer final : public Localizer {
   std::string localized(std::string_view key, std::string_view table) override {
     std::string folder = chosenBundle();
     if (folder.empty()) return std::string(key);
-    auto entries = tableAt(folder + "/" + std::string(table.empty() ? "Localizable" : table) + ".strings");
+    auto entries =
+        tableAt(folder + "/" + std::string(table.empty() ? "Localizable" : table) + ".strings");
     if (!entries) return std::string(key);
     auto found = entries->find(key);
     return found == entries->end() ? std::string(key) : found->second;
@@ -47,7 +48,8 @@ class BundleLocalizer final : public Localizer {
     std::optional<base::FileIdentity> identity = base::identityOfPath(path);
     std::lock_guard lock(mutex_);
     auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.identity == identity && !(identity && base::changedTooRecently(*identity))) {
+    if (cached != cache_.end() && cached->second.identity == identity &&
+        !(identity && base::changedTooRecently(*identity))) {
       return cached->second.entries;
     }
     std::shared_ptr<const StringsTable> entries;

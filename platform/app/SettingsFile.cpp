@@ -63,14 +63,16 @@ struct LoadedFile {
 void sayTooLarge(const std::string& path) {
   static std::once_flag said;
   std::call_once(said, [&] {
-    std::fprintf(stderr, "strandel: the settings file %s is larger than %zu MB: not read, not written\n",
+    std::fprintf(stderr,
+                 "strandel: the settings file %s is larger than %zu MB: not read, not written\n",
                  path.c_str(), kMaxSettingsSize >> 20);
   });
 }
 
 LoadedFile load(const std::string& path) {
   LoadedFile loaded;
-  UniqueFd fd(base::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+  UniqueFd fd(base::retryAfterSignal(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) {
     loaded.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
     return loaded;
@@ -186,7 +188,8 @@ std::optional<std::string> writeTarget(const std::string& path) {
   std::string current = path;
   for (int link = 0; link < kMaxLinks; ++link) {
     struct stat info;
-    if (::lstat(current.c_str(), &info) != 0) return errno == ENOENT ? std::optional(current) : std::nullopt;
+    if (::lstat(current.c_str(), &info) != 0)
+      return errno == ENOENT ? std::optional(current) : std::nullopt;
     if (!S_ISLNK(info.st_mode)) return current;
     auto target = readLink(current);
     if (!target || target->empty()) return std::nullopt;
@@ -203,7 +206,8 @@ std::optional<base::FileIdentity> replaceFile(const std::string& path, std::stri
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::nullopt;
   struct stat info;
-  bool written = writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+  bool written =
+      writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
   // close can report a late write error (on network file systems); it counts as a failure.
   written = ::close(fd.release()) == 0 && written;
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -234,7 +238,8 @@ void removeStaleTemporaryFiles(const std::string& path) {
 // are overwritten unseen. Only lock holders create these names, so checking for a free one and
 // renaming to it can't race with another writer.
 bool moveAside(const std::string& path) {
-  std::string base = path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+  std::string base =
+      path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string aside = attempt == 0 ? base : base + "-" + std::to_string(attempt);
     struct stat info;
@@ -258,13 +263,15 @@ class FileSettings final : public Settings {
   }
 
   bool set(std::string_view key, const PlistValue& value) override {
-    if (path_.find('\0') != std::string::npos || key.find('\0') != std::string_view::npos) return false;
+    if (path_.find('\0') != std::string::npos || key.find('\0') != std::string_view::npos)
+      return false;
     if (!makeFolders(folderOf(path_))) return false;
     // The lock is never a link (a planted one would have its target created) nor anything
     // but a plain file.
     std::string lockPath = path_ + ".lock";
-    UniqueFd lock(base::retryAfterSignal(
-        [&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600); }));
+    UniqueFd lock(base::retryAfterSignal([&] {
+      return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    }));
     struct stat lockInfo;
     if (!lock || ::fstat(lock.get(), &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) return false;
     if (base::retryAfterSignal([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) return false;
@@ -309,7 +316,9 @@ class FileSettings final : public Settings {
     std::optional<base::FileIdentity> identity = base::identityOfPath(path_);
     if (!identity && errno != ENOENT) return nullptr;
     std::lock_guard guard(mutex_);
-    if (cacheValid_ && cachedIdentity_ == identity && !(identity && base::changedTooRecently(*identity))) return cache_;
+    if (cacheValid_ && cachedIdentity_ == identity &&
+        !(identity && base::changedTooRecently(*identity)))
+      return cache_;
     LoadedFile loaded = load(path_);
     if (loaded.state == FileState::Unreadable) return nullptr;
     // A file that does not parse reads as an empty store; the next write moves it aside.
@@ -348,7 +357,8 @@ std::string homeFolder() {
     passwd entry;
     passwd* found = nullptr;
     char buffer[4096];
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
+        found->pw_dir) {
       return std::string(found->pw_dir);
     }
     return std::string();
@@ -358,7 +368,9 @@ std::string homeFolder() {
 
 }  // namespace
 
-std::shared_ptr<Settings> makeFileSettings(std::string path) { return std::make_shared<FileSettings>(std::move(path)); }
+std::shared_ptr<Settings> makeFileSettings(std::string path) {
+  return std::make_shared<FileSettings>(std::move(path));
+}
 
 std::string chosenSettingsFile() {
   {

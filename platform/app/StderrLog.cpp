@@ -54,7 +54,11 @@ class StderrLog final : public Log {
     std::string line;
     line.reserve(stampLength + 64 + message.size());
     line.append(stamp, stampLength).append(millis).append(programName());
-    line.append("[").append(std::to_string(::getpid())).append("] ").append(message).push_back('\n');
+    line.append("[")
+        .append(std::to_string(::getpid()))
+        .append("] ")
+        .append(message)
+        .push_back('\n');
     // One write, so that lines of several threads or processes sharing stderr never interleave.
     base::retryAfterSignal([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
   }
@@ -69,7 +73,8 @@ std::shared_ptr<Log> makeStderrLog() { return std::make_shared<StderrLog>(); }
 namespace strandel {
 
 void setLogSink(LogSink sink) {
-  std::shared_ptr<const LogSink> next = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
+  std::shared_ptr<const LogSink> next =
+      sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
   platform::SinkSlot& slot = platform::sinkSlot();
   std::lock_guard lock(slot.mutex);
   slot.sink.swap(next);

@@ -17,7 +17,8 @@ bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 std::optional<std::string> utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   if (bytes.size() % 2 != 0) return std::nullopt;
   auto unitAt = [&](std::size_t i) -> char32_t {
-    auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+    auto first = static_cast<unsigned char>(bytes[i]),
+         second = static_cast<unsigned char>(bytes[i + 1]);
     return bigEndian ? (first << 8 | second) : (second << 8 | first);
   };
   std::string out;
@@ -43,8 +44,10 @@ std::optional<std::string> decodeText(std::string_view bytes) {
   else if (bytes.starts_with("\xFE\xFF")) return utf16ToUtf8(bytes.substr(2), true);
   // UTF-16 that lost its mark still shows itself: text never starts with a NUL byte, and ASCII
   // text in UTF-16 has a NUL beside its first character.
-  else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return utf16ToUtf8(bytes, false);
-  else if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0') return utf16ToUtf8(bytes, true);
+  else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0')
+    return utf16ToUtf8(bytes, false);
+  else if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0')
+    return utf16ToUtf8(bytes, true);
   if (!base::isValidUtf8(bytes)) return std::nullopt;
   return std::string(bytes);
 }
@@ -57,14 +60,15 @@ std::optional<StringsTable> fromPlist(std::string_view bytes) {
     // A table holds UTF-8 texts; anything else in it can't be a translation and is passed over.
     // (An XML property list is UTF-8 throughout, but a binary one may carry any bytes.)
     const std::string* text = entry.asString();
-    if (text && base::isValidUtf8(key) && base::isValidUtf8(*text)) table.insert_or_assign(key, *text);
+    if (text && base::isValidUtf8(key) && base::isValidUtf8(*text))
+      table.insert_or_assign(key, *text);
   }
   return table;
 }
 
 bool isUnquotedCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
-         c == '-' || c == '$' || c == ':' || c == '/' || c == '+';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == '-' || c == '$' || c == ':' || c == '/' || c == '+';
 }
 
 // The text form. Every step either advances or fails, so any input ends.
@@ -146,20 +150,37 @@ class TextParser {
       if (atEnd()) return std::nullopt;
       char e = text_[pos_++];
       switch (e) {
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case 'r': out.push_back('\r'); break;
-        case 'a': out.push_back('\a'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'v': out.push_back('\v'); break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 'a':
+          out.push_back('\a');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
+        case 'v':
+          out.push_back('\v');
+          break;
         case 'U':
-        case 'u': base::appendUtf8(out, readUnicodeEscape()); break;
+        case 'u':
+          base::appendUtf8(out, readUnicodeEscape());
+          break;
         default:
           if (e >= '0' && e <= '7') {
             // Up to three octal digits: the character of that value (below U+0100).
             char32_t value = static_cast<char32_t>(e - '0');
-            for (int digits = 1; digits < 3 && !atEnd() && peek() >= '0' && peek() <= '7'; ++digits) {
+            for (int digits = 1; digits < 3 && !atEnd() && peek() >= '0' && peek() <= '7';
+                 ++digits) {
               value = value * 8 + static_cast<char32_t>(text_[pos_++] - '0');
             }
             base::appendUtf8(out, value);

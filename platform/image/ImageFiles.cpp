@@ -30,7 +30,8 @@ std::optional<std::string> readWhole(const ImageRoot& root, std::string_view pat
 
 class ImageFiles final : public Files {
  public:
-  ImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
+  ImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist,
+             std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   std::optional<PlistValue> readPlistFile(std::string_view path) override {
@@ -51,7 +52,8 @@ class ImageFiles final : public Files {
     if (!parent) return UniqueFd();
     ::unlinkat(parent->folder.get(), parent->name.c_str(), 0);
     return UniqueFd(base::retryAfterSignal([&] {
-      return ::openat(parent->folder.get(), parent->name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      return ::openat(parent->folder.get(), parent->name.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }));
   }
 
@@ -60,7 +62,9 @@ class ImageFiles final : public Files {
     return parent && ::unlinkat(parent->folder.get(), parent->name.c_str(), 0) == 0;
   }
 
-  std::string userName() override { return plist_->userName ? *plist_->userName : live::hostUserName(); }
+  std::string userName() override {
+    return plist_->userName ? *plist_->userName : live::hostUserName();
+  }
 
  private:
   std::shared_ptr<const machineimage::MachinePlist> plist_;
@@ -69,7 +73,8 @@ class ImageFiles final : public Files {
 
 }  // namespace
 
-std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
+std::unique_ptr<Files> makeImageFiles(std::shared_ptr<const machineimage::MachinePlist> plist,
+                                      std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageFiles>(std::move(plist), std::move(root));
 }
 

@@ -27,7 +27,8 @@ constexpr off_t kMaxMachinePlistSize = off_t{512} << 20;
 
 // The image's tools may read the image and write its own tmp/ only. The folders are taken as
 // they are now: a tmp/ swapped for a link later is not what the sandbox grants.
-std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root, const live::SandboxMaker& makeSandbox) {
+std::shared_ptr<const live::Sandbox> sandboxOf(const ImageRoot& root,
+                                               const live::SandboxMaker& makeSandbox) {
   std::vector<live::SandboxPath> paths;
   paths.push_back({root.openFile(".", O_PATH | O_DIRECTORY), live::SandboxAccess::Read});
   if (UniqueFd tmp = root.openFile("/tmp", O_PATH | O_DIRECTORY))
@@ -46,7 +47,8 @@ std::chrono::milliseconds toolTimeLimit() {
   const char* end = text + std::strlen(text);
   auto [stop, error] = std::from_chars(text, end, seconds, std::chars_format::fixed);
   if (error != std::errc() || stop != end || !(seconds > 0) || seconds > 86'400) return kDefault;
-  return std::max(std::chrono::milliseconds(1), std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+  return std::max(std::chrono::milliseconds(1),
+                  std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
 }
 
 // An image is a record of someone else's Mac: its settings stay in memory, fresh for each load,
@@ -61,9 +63,10 @@ std::shared_ptr<Machine> makeImageMachine(std::shared_ptr<const machineimage::Ma
                                           const live::SandboxMaker& makeSandbox) {
   return std::make_shared<Machine>(MachineServices{
       machineimage::makeNodeRegistry(plist), makeImageMountTable(plist, root),
-      makeImageProcesses(
-          live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox), .timeLimit = toolTimeLimit()}), root), makeImageFiles(plist, root),
-      chosenSettings(), makeBundleLocalizer(), makeStderrLog()});
+      makeImageProcesses(live::makeHostProcesses({.sandbox = sandboxOf(*root, makeSandbox),
+                                                  .timeLimit = toolTimeLimit()}),
+                         root),
+      makeImageFiles(plist, root), chosenSettings(), makeBundleLocalizer(), makeStderrLog()});
 }
 
 std::string errnoText(int error) { return std::strerror(error); }
@@ -76,14 +79,21 @@ struct PlistFile {
 
 // Never through a link: an image's description is its own file, not one of the host's.
 PlistFile readMachinePlist(const std::string& path) {
-  base::FileBytes file = base::readFileBytes(path, static_cast<std::size_t>(kMaxMachinePlistSize), base::Links::Refuse);
+  base::FileBytes file = base::readFileBytes(path, static_cast<std::size_t>(kMaxMachinePlistSize),
+                                             base::Links::Refuse);
   switch (file.error) {
-    case base::ReadError::None: return {std::move(file.bytes), {}};
-    case base::ReadError::Missing: return {std::nullopt, "missing"};
-    case base::ReadError::Link: return {std::nullopt, "a link, not a file of the image's own"};
-    case base::ReadError::NotRegular: return {std::nullopt, "not a file"};
-    case base::ReadError::TooLarge: return {std::nullopt, "too large for a machine description"};
-    case base::ReadError::Failed: break;
+    case base::ReadError::None:
+      return {std::move(file.bytes), {}};
+    case base::ReadError::Missing:
+      return {std::nullopt, "missing"};
+    case base::ReadError::Link:
+      return {std::nullopt, "a link, not a file of the image's own"};
+    case base::ReadError::NotRegular:
+      return {std::nullopt, "not a file"};
+    case base::ReadError::TooLarge:
+      return {std::nullopt, "too large for a machine description"};
+    case base::ReadError::Failed:
+      break;
   }
   return {std::nullopt, "can't be read (" + errnoText(file.systemError) + ")"};
 }
@@ -97,7 +107,8 @@ LoadResult loadMachine(std::string_view dir, const live::SandboxMaker& makeSandb
   std::string prefix = folder == "/" ? folder : folder + "/";
 
   struct stat info;
-  if (::stat(folder.c_str(), &info) != 0) return {nullptr, folder + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
+  if (::stat(folder.c_str(), &info) != 0)
+    return {nullptr, folder + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
   if (!S_ISDIR(info.st_mode)) return {nullptr, folder + ": not a folder"};
 
   std::string plistPath = prefix + "machine.plist";
@@ -111,7 +122,8 @@ LoadResult loadMachine(std::string_view dir, const live::SandboxMaker& makeSandb
   // that is a link could make any folder of the host the image's, "/" included: refused.
   if (::lstat((prefix + "root").c_str(), &info) != 0)
     return {nullptr, rootPath + ": " + (errno == ENOENT ? "missing" : errnoText(errno))};
-  if (S_ISLNK(info.st_mode)) return {nullptr, rootPath + ": a link, not a folder of the image's own"};
+  if (S_ISLNK(info.st_mode))
+    return {nullptr, rootPath + ": a link, not a folder of the image's own"};
   if (!S_ISDIR(info.st_mode)) return {nullptr, rootPath + ": not a folder"};
   // Tools and files are found from the root for the whole life of the machine, so it must not
   // depend on the working folder of the moment.

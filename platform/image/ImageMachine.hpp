@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Machine.hpp"
 #include "machineimage/MachinePlist.hpp"
+#include "platform/Machine.hpp"
 #include "platform/posix/Sandbox.hpp"
 
 namespace strandel::platform::image {

@@ -18,7 +18,8 @@ bool holds(std::string_view on, std::string_view path) {
 
 class ImageMountTable final : public MountTable {
  public:
-  ImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root)
+  ImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist,
+                  std::shared_ptr<const ImageRoot> root)
       : plist_(std::move(plist)), root_(std::move(root)) {}
 
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
@@ -55,7 +56,9 @@ class ImageMountTable final : public MountTable {
 
 }  // namespace
 
-std::unique_ptr<MountTable> makeImageMountTable(std::shared_ptr<const machineimage::MachinePlist> plist, std::shared_ptr<const ImageRoot> root) {
+std::unique_ptr<MountTable> makeImageMountTable(
+    std::shared_ptr<const machineimage::MachinePlist> plist,
+    std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageMountTable>(std::move(plist), std::move(root));
 }
 

@@ -13,7 +13,8 @@ namespace {
 
 class ImageProcesses final : public Processes {
  public:
-  ImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root) : host_(std::move(host)), root_(std::move(root)) {}
+  ImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root)
+      : host_(std::move(host)), root_(std::move(root)) {}
 
   std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
     auto mapped = mapTool(options);
@@ -26,7 +27,8 @@ class ImageProcesses final : public Processes {
     return mapped && host_->runToolToFile(*mapped, output);
   }
 
-  std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) override {
+  std::unique_ptr<ShellStream> openShell(std::string_view tool,
+                                         std::string_view argumentText) override {
     // A tool that is not in the image can't be started; running the host's tool of that name
     // instead would answer for the wrong machine.
     if (!host_ || tool.empty() || tool.front() != '/') return nullptr;
@@ -59,7 +61,8 @@ class ImageProcesses final : public Processes {
 
 }  // namespace
 
-std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host, std::shared_ptr<const ImageRoot> root) {
+std::unique_ptr<Processes> makeImageProcesses(std::unique_ptr<Processes> host,
+                                              std::shared_ptr<const ImageRoot> root) {
   return std::make_unique<ImageProcesses>(std::move(host), std::move(root));
 }
 

@@ -33,7 +33,6 @@ constexpr int kKernelAttempts = 8;
 
 std::atomic<bool> kernelLacksOpenat2{false};
 
-
 void pushComponents(std::deque<std::string>& pending, std::string_view path) {
   std::vector<std::string> parts;
   while (!path.empty()) {
@@ -87,7 +86,8 @@ class Walk {
       }
       bool last = pending.empty();
       if (last && keepLast) return openLast(part, flags, mode);
-      UniqueFd probe(base::retryAfterSignal([&] { return ::openat(current(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
+      UniqueFd probe(base::retryAfterSignal(
+          [&] { return ::openat(current(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); }));
       if (!probe) {
         if (last && errno == ENOENT && (flags & O_CREAT)) return openLast(part, flags, mode);
         return {};
@@ -135,7 +135,8 @@ class Walk {
 
   UniqueFd reopenCurrent(int flags) {
     names_.clear();
-    return UniqueFd(base::retryAfterSignal([&] { return ::openat(current(), ".", (flags & ~O_CREAT) | O_CLOEXEC); }));
+    return UniqueFd(base::retryAfterSignal(
+        [&] { return ::openat(current(), ".", (flags & ~O_CREAT) | O_CLOEXEC); }));
   }
 
   int root_;
@@ -145,7 +146,8 @@ class Walk {
 
 #ifdef SYS_openat2
 // Nothing when the kernel has no openat2: then the caller walks instead.
-std::optional<UniqueFd> openByKernel(int root, const std::string& path, int flags, bool keepLast, mode_t mode) {
+std::optional<UniqueFd> openByKernel(int root, const std::string& path, int flags, bool keepLast,
+                                     mode_t mode) {
   if (kernelLacksOpenat2.load(std::memory_order_relaxed)) return std::nullopt;
   open_how how{};
   how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC | (keepLast ? O_NOFOLLOW : 0));
@@ -153,7 +155,8 @@ std::optional<UniqueFd> openByKernel(int root, const std::string& path, int flag
   // Magic links (/proc/self/fd/...) are the host's, never the image's.
   how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
   for (int attempt = 0; attempt < kKernelAttempts; ++attempt) {
-    long fd = base::retryAfterSignal([&] { return ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how); });
+    long fd = base::retryAfterSignal(
+        [&] { return ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how); });
     if (fd >= 0) return UniqueFd(static_cast<int>(fd));
     if (errno == ENOSYS) {
       kernelLacksOpenat2.store(true, std::memory_order_relaxed);
@@ -164,14 +167,17 @@ std::optional<UniqueFd> openByKernel(int root, const std::string& path, int flag
   return UniqueFd();
 }
 #else
-std::optional<UniqueFd> openByKernel(int, const std::string&, int, bool, mode_t) { return std::nullopt; }
+std::optional<UniqueFd> openByKernel(int, const std::string&, int, bool, mode_t) {
+  return std::nullopt;
+}
 #endif
 
 }  // namespace
 
 std::shared_ptr<const ImageRoot> ImageRoot::open(const std::string& hostPath, Resolver resolver) {
   if (hostPath.empty() || text::hasNul(hostPath)) return nullptr;
-  UniqueFd fd(base::retryAfterSignal([&] { return ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+  UniqueFd fd(base::retryAfterSignal(
+      [&] { return ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   if (!fd) return nullptr;
   return std::make_shared<const ImageRoot>(std::move(fd), hostPath, resolver);
 }
@@ -180,7 +186,8 @@ UniqueFd ImageRoot::openFile(std::string_view path, int flags, LastLink last, mo
   if (path.empty() || text::hasNul(path)) return {};
   bool keepLast = last == LastLink::Keep;
   if (resolver_ == Resolver::Kernel) {
-    if (auto fd = openByKernel(fd_.get(), std::string(path), flags, keepLast, mode)) return std::move(*fd);
+    if (auto fd = openByKernel(fd_.get(), std::string(path), flags, keepLast, mode))
+      return std::move(*fd);
   }
   return Walk(fd_.get()).open(path, flags, keepLast, mode);
 }

@@ -45,11 +45,13 @@ struct ParentFolder {
 class ImageRoot {
  public:
   /// Opens the folder `hostPath` (absolute, links already resolved); nothing when it can't.
-  static std::shared_ptr<const ImageRoot> open(const std::string& hostPath, Resolver resolver = Resolver::Kernel);
+  static std::shared_ptr<const ImageRoot> open(const std::string& hostPath,
+                                               Resolver resolver = Resolver::Kernel);
 
   /// Opens `path` with the open(2) `flags` (O_CLOEXEC is added); `last` Keep adds O_NOFOLLOW.
   /// An invalid descriptor when the path does not exist or can't be opened so.
-  UniqueFd openFile(std::string_view path, int flags, LastLink last = LastLink::Follow, mode_t mode = 0) const;
+  UniqueFd openFile(std::string_view path, int flags, LastLink last = LastLink::Follow,
+                    mode_t mode = 0) const;
 
   /// Finds `path` with its links resolved, for a caller that needs its name on the machine.
   std::optional<Located> locate(std::string_view path) const;

@@ -31,7 +31,8 @@ namespace strandel::platform::live {
 namespace {
 
 // Made for each start, after joining the kept user and network namespaces.
-constexpr int kFreshNamespaces = CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS | CLONE_NEWCGROUP;
+constexpr int kFreshNamespaces =
+    CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS | CLONE_NEWCGROUP;
 // Enough for the child's few frames, sanitizer builds included.
 constexpr std::size_t kChildStackSize = 256 * 1024;
 // Every start maps room for two: the joining process's stack and the program's.
@@ -112,7 +113,9 @@ bool mapIds(uid_t uid, gid_t gid) {
   return writeFile("/proc/self/gid_map", map, idMap(map, gid));
 }
 
-bool redirect(int from, int target) { return from == target ? ::fcntl(target, F_SETFD, 0) == 0 : ::dup2(from, target) == target; }
+bool redirect(int from, int target) {
+  return from == target ? ::fcntl(target, F_SETFD, 0) == 0 : ::dup2(from, target) == target;
+}
 
 bool nullDevice(int target, int flags) {
   int fd = ::open("/dev/null", flags | O_CLOEXEC);
@@ -142,10 +145,12 @@ bool limit(int resource, rlim_t value) {
 }
 
 bool limits(bool ownNamespaces) {
-  if (!limit(RLIMIT_FSIZE, kFileSizeLimit) || !limit(RLIMIT_CORE, 0) || !limit(RLIMIT_AS, kAddressSpaceLimit))
+  if (!limit(RLIMIT_FSIZE, kFileSizeLimit) || !limit(RLIMIT_CORE, 0) ||
+      !limit(RLIMIT_AS, kAddressSpaceLimit))
     return false;
   // Written while the child still has its powers in its own namespaces, before Landlock.
-  if (ownNamespaces && writeFile("/proc/sys/kernel/pid_max", kPidMax, sizeof kPidMax - 1)) return true;
+  if (ownNamespaces && writeFile("/proc/sys/kernel/pid_max", kPidMax, sizeof kPidMax - 1))
+    return true;
   return limit(RLIMIT_NPROC, kProcessLimit);
 }
 
@@ -180,7 +185,8 @@ bool confine(ChildContext& context) {
   if (::setsid() < 0) return false;
   if (!standardStreams(*context.request) || !limits(context.ownNamespaces)) return false;
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
-  if (confinement.landlockRuleset >= 0 && ::syscall(SYS_landlock_restrict_self, confinement.landlockRuleset, 0) != 0)
+  if (confinement.landlockRuleset >= 0 &&
+      ::syscall(SYS_landlock_restrict_self, confinement.landlockRuleset, 0) != 0)
     return false;
   // Only 0, 1 and 2 go on: nothing the host had open reaches the tool.
   if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) return false;
@@ -209,11 +215,13 @@ std::atomic<bool> namespacesRefused{false};
 void sayNoNamespacesOnce(int error) {
   static std::once_flag said;
   std::call_once(said, [error] {
-    std::fprintf(stderr,
-                 "%s: this kernel refuses user namespaces (%s): the tools of machine images run without their "
-                 "own namespaces (no network, PID, IPC or UTS namespace of their own; what they start may "
-                 "outlive them)\n",
-                 programName().c_str(), std::strerror(error));
+    std::fprintf(
+        stderr,
+        "%s: this kernel refuses user namespaces (%s): the tools of machine images run without "
+        "their "
+        "own namespaces (no network, PID, IPC or UTS namespace of their own; what they start may "
+        "outlive them)\n",
+        programName().c_str(), std::strerror(error));
   });
 }
 
@@ -222,7 +230,9 @@ struct StackTraits {
   static void free(void* stack) noexcept { ::munmap(stack, kStackMapping); }
 };
 
-void reap(pid_t pid) { base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); }); }
+void reap(pid_t pid) {
+  base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
+}
 
 // Runs between the runner and the program: joins the kept namespaces, makes the fresh ones, and
 // starts the program as the first process of its own PID namespace, which only a process that
@@ -233,8 +243,8 @@ int joinerMain(void* raw) {
   const KeptNamespaces& kept = *context.confinement->kept;
   if (::setns(kept.user.get(), CLONE_NEWUSER) == 0 && ::setns(kept.net.get(), CLONE_NEWNET) == 0 &&
       ::unshare(kFreshNamespaces) == 0) {
-    pid_t pid = ::clone(childMain, context.programStackTop, kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD,
-                        &context);
+    pid_t pid = ::clone(childMain, context.programStackTop,
+                        kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD, &context);
     if (pid >= 0) {
       context.result->started = pid;
       ::_exit(0);
@@ -291,7 +301,8 @@ bool ownNamespacesRefused() { return namespacesRefused.load(std::memory_order_re
 std::optional<KeptNamespaces> makeKeptNamespaces() {
   if (ownNamespacesRefused()) return KeptNamespaces{};
   base::ScopedGeneric<void*, StackTraits> stack(
-      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK,
+             -1, 0));
   if (!stack) return std::nullopt;
   auto* maker = new (stack.get()) KeptMaker{::geteuid(), ::getegid()};
   pid_t pid = cloneBlocked(makerMain, static_cast<char*>(stack.get()) + kStackMapping,
@@ -322,13 +333,18 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
   // Two stacks, the joining process's above the program's; the result lies at the bottom of
   // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
   // the parent reads it whether or not the children share all its memory.
-  base::ScopedGeneric<void*, StackTraits> stack(::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE,
-                                                       MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+  base::ScopedGeneric<void*, StackTraits> stack(
+      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK,
+             -1, 0));
   if (!stack) return {};
   char* base = static_cast<char*>(stack.get());
-  ChildContext context{&request, &confinement, argv.data(),
+  ChildContext context{&request,
+                       &confinement,
+                       argv.data(),
                        request.environment == Environment::Host ? environ : emptyEnvironment,
-                       joins, base + kChildStackSize, new (base) ChildResult{0, -1}};
+                       joins,
+                       base + kChildStackSize,
+                       new (base) ChildResult{0, -1}};
   pid_t pid = cloneBlocked(joins ? joinerMain : childMain, base + kStackMapping, 0, &context);
   if (pid < 0) return {};
   if (joins) {

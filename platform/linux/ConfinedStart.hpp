@@ -26,9 +26,9 @@ struct KeptNamespaces {
 std::optional<KeptNamespaces> makeKeptNamespaces();
 
 struct Confinement {
-  int landlockRuleset = -1;                    // -1: the kernel has no Landlock
-  const std::vector<sock_filter>* seccomp{};   // the filter's program, never empty
-  const KeptNamespaces* kept{};                // null or empty: no namespaces of their own
+  int landlockRuleset = -1;                   // -1: the kernel has no Landlock
+  const std::vector<sock_filter>* seccomp{};  // the filter's program, never empty
+  const KeptNamespaces* kept{};               // null or empty: no namespaces of their own
 };
 
 /// Starts the request's program confined, its standard input the null device whatever the

@@ -39,20 +39,22 @@ std::string value(blkid_probe probe, const char* name) {
 // finds none (or finds two that contradict each other).
 std::optional<ProbedFileSystem> probeFileSystem(int fd, std::uint64_t offset, std::uint64_t size) {
   Probe probe(blkid_new_probe());
-  if (!probe || blkid_probe_set_device(probe.get(), fd, static_cast<blkid_loff_t>(offset), static_cast<blkid_loff_t>(size)) != 0)
+  if (!probe || blkid_probe_set_device(probe.get(), fd, static_cast<blkid_loff_t>(offset),
+                                       static_cast<blkid_loff_t>(size)) != 0)
     return std::nullopt;
   blkid_probe_enable_superblocks(probe.get(), 1);
-  blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
+  blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL |
+                                                     BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
   blkid_probe_enable_partitions(probe.get(), 0);
   if (blkid_do_safeprobe(probe.get()) != 0) return std::nullopt;
-  ProbedFileSystem found{value(probe.get(), "TYPE"), value(probe.get(), "VERSION"), value(probe.get(), "LABEL"),
-                         upper(value(probe.get(), "UUID").c_str())};
+  ProbedFileSystem found{value(probe.get(), "TYPE"), value(probe.get(), "VERSION"),
+                         value(probe.get(), "LABEL"), upper(value(probe.get(), "UUID").c_str())};
   if (found.type.empty()) return std::nullopt;
   return found;
 }
 
-std::optional<apfsdisk::Container> readApfs(const std::shared_ptr<const apfsdisk::ByteSource>& disk, std::uint64_t offset,
-                                            std::uint64_t size) {
+std::optional<apfsdisk::Container> readApfs(const std::shared_ptr<const apfsdisk::ByteSource>& disk,
+                                            std::uint64_t offset, std::uint64_t size) {
   auto slice = apfsdisk::sliceSource(disk, offset, size);
   if (!slice || !apfsdisk::looksLikeContainer(*slice)) return std::nullopt;
   return apfsdisk::readContainer(*slice).container;
@@ -61,18 +63,22 @@ std::optional<apfsdisk::Container> readApfs(const std::shared_ptr<const apfsdisk
 }  // namespace
 
 std::optional<ProbedDisk> probeDisk(const std::string& path) {
-  base::UniqueFd fd(base::retryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
+  base::UniqueFd fd(base::retryAfterSignal(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
   std::shared_ptr<const apfsdisk::ByteSource> source = apfsdisk::openFileSource(path);
   if (!fd || !source) return std::nullopt;
   const std::uint64_t size = source->size();
 
   ProbedDisk disk;
   Probe probe(blkid_new_probe());
-  if (!probe || blkid_probe_set_device(probe.get(), fd.get(), 0, static_cast<blkid_loff_t>(size)) != 0) return disk;
+  if (!probe ||
+      blkid_probe_set_device(probe.get(), fd.get(), 0, static_cast<blkid_loff_t>(size)) != 0)
+    return disk;
   blkid_probe_enable_superblocks(probe.get(), 0);
   blkid_probe_enable_partitions(probe.get(), 1);
   blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
-  blkid_partlist list = blkid_do_safeprobe(probe.get()) == 0 ? blkid_probe_get_partitions(probe.get()) : nullptr;
+  blkid_partlist list =
+      blkid_do_safeprobe(probe.get()) == 0 ? blkid_probe_get_partitions(probe.get()) : nullptr;
   blkid_parttable table = list ? blkid_partlist_get_table(list) : nullptr;
   if (!table) {
     disk.fileSystem = probeFileSystem(fd.get(), 0, size);
@@ -98,7 +104,8 @@ std::optional<ProbedDisk> probeDisk(const std::string& path) {
       p.content = upper(blkid_partition_get_type_string(part));
     } else {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(blkid_partition_get_type(part)) & 0xFF);
+      std::snprintf(hex, sizeof hex, "%02X",
+                    static_cast<unsigned>(blkid_partition_get_type(part)) & 0xFF);
       p.content = hex;
     }
     p.name = blkid_partition_get_name(part) ? text(blkid_partition_get_name(part)) : "";

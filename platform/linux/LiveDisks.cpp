@@ -25,7 +25,8 @@ struct DiskSnapshot {
 
 class DiskView {
  public:
-  DiskView(DiskSource source, std::shared_ptr<MountTable> hostMounts) : source_(std::move(source)), hostMounts_(std::move(hostMounts)) {}
+  DiskView(DiskSource source, std::shared_ptr<MountTable> hostMounts)
+      : source_(std::move(source)), hostMounts_(std::move(hostMounts)) {}
 
   const DiskSnapshot& snapshot() {
     std::call_once(once_, [this] { snapshot_ = take(); });
@@ -40,7 +41,9 @@ class DiskView {
       if (name.devNode == source) return name.bsdName;
     struct stat info;
     std::string path(source);
-    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return std::nullopt;
+    if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &info) != 0 ||
+        !S_ISBLK(info.st_mode))
+      return std::nullopt;
     for (const DeviceName& name : names)
       if (name.devno != 0 && name.devno == info.st_rdev) return name.bsdName;
     return std::nullopt;
@@ -67,10 +70,12 @@ class DiskView {
       if (input.probed) {
         // Partition nodes follow the kernel's rule: a disk whose name ends in a digit puts "p"
         // before the number (nvme0n1p2, loop0p1), others don't (sda2).
-        const bool digit = !disk.name.empty() && std::isdigit(static_cast<unsigned char>(disk.name.back()));
+        const bool digit =
+            !disk.name.empty() && std::isdigit(static_cast<unsigned char>(disk.name.back()));
         for (const ProbedPartition& p : input.probed->partitions) {
           std::string name = disk.name + (digit ? "p" : "") + std::to_string(p.number);
-          input.partitions[p.number] = {"/dev/" + name, sysfsPartitionDevno(source_.sysBlock, disk.name, p.number)};
+          input.partitions[p.number] = {"/dev/" + name,
+                                        sysfsPartitionDevno(source_.sysBlock, disk.name, p.number)};
         }
       }
       input.disk = std::move(disk);
@@ -87,7 +92,8 @@ class DiskView {
       if (!entry.mountedFrom.starts_with("/dev/")) return false;
       std::string from(entry.mountedFrom);
       struct stat info;
-      if (::stat(from.c_str(), &info) == 0 && S_ISBLK(info.st_mode) && base::isValidUtf8(entry.mountedOn))
+      if (::stat(from.c_str(), &info) == 0 && S_ISBLK(info.st_mode) &&
+          base::isValidUtf8(entry.mountedOn))
         points.try_emplace(info.st_rdev, std::string(entry.mountedOn));
       return false;
     });
@@ -104,8 +110,10 @@ class DiskView {
     });
     // The tree goes through the image checks, so the live registry answers exactly as an image
     // of the same disks would; a tree they refuse (a fault of ours) leaves the registry empty.
-    auto checked = machineimage::checkMachinePlist(machineimage::machinePlist(std::move(view.registry), {}));
-    if (!checked.plist) checked = machineimage::checkMachinePlist(machineimage::machinePlist({}, {}));
+    auto checked =
+        machineimage::checkMachinePlist(machineimage::machinePlist(std::move(view.registry), {}));
+    if (!checked.plist)
+      checked = machineimage::checkMachinePlist(machineimage::machinePlist({}, {}));
     snapshot.registry = machineimage::makeNodeRegistry(std::move(checked.plist));
     snapshot.names = std::move(view.names);
     snapshot.listing = writeXmlPlist(PlistValue(std::move(view.apfsListing)));
@@ -124,13 +132,19 @@ class DiskRegistry final : public Registry {
  public:
   explicit DiskRegistry(std::shared_ptr<DiskView> view) : view_(std::move(view)) {}
   std::vector<RegistryObject> mediaObjects() override { return inner().mediaObjects(); }
-  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view bsdName) override { return inner().mediaObjectForBSDName(bsdName); }
-  std::vector<RegistryObject> descendants(RegistryObject object) override { return inner().descendants(object); }
+  std::optional<RegistryObject> mediaObjectForBSDName(std::string_view bsdName) override {
+    return inner().mediaObjectForBSDName(bsdName);
+  }
+  std::vector<RegistryObject> descendants(RegistryObject object) override {
+    return inner().descendants(object);
+  }
   std::string className(RegistryObject object) override { return inner().className(object); }
   std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) override {
     return inner().searchProperty(object, name);
   }
-  std::shared_ptr<const PlistDict> description(RegistryObject object) override { return inner().description(object); }
+  std::shared_ptr<const PlistDict> description(RegistryObject object) override {
+    return inner().description(object);
+  }
   std::shared_ptr<const PlistDict> descriptionForBSDName(std::string_view bsdName) override {
     return inner().descriptionForBSDName(bsdName);
   }
@@ -143,7 +157,8 @@ class DiskRegistry final : public Registry {
 
 class NamedMountTable final : public MountTable {
  public:
-  NamedMountTable(std::shared_ptr<DiskView> view, std::shared_ptr<MountTable> host) : view_(std::move(view)), host_(std::move(host)) {}
+  NamedMountTable(std::shared_ptr<DiskView> view, std::shared_ptr<MountTable> host)
+      : view_(std::move(view)), host_(std::move(host)) {}
 
   bool scan(const std::function<bool(const MountEntryView&)>& visit) override {
     return host_->scan([&](const MountEntryView& entry) {
@@ -168,17 +183,22 @@ bool executable(std::string_view path) {
 
 class DiskProcesses final : public Processes {
  public:
-  DiskProcesses(std::shared_ptr<DiskView> view, std::unique_ptr<Processes> host, std::shared_ptr<Log> log)
+  DiskProcesses(std::shared_ptr<DiskView> view, std::unique_ptr<Processes> host,
+                std::shared_ptr<Log> log)
       : view_(std::move(view)), host_(std::move(host)), log_(std::move(log)) {}
 
   std::optional<ToolOutput> runTool(const ToolRunOptions& options) override {
-    if (isApfsList(options) && !executable(options.tool)) return ToolOutput{view_->snapshot().listing};
+    if (isApfsList(options) && !executable(options.tool))
+      return ToolOutput{view_->snapshot().listing};
     return host_->runTool(options);
   }
 
-  bool runToolToFile(const ToolRunOptions& options, int output) override { return host_->runToolToFile(options, output); }
+  bool runToolToFile(const ToolRunOptions& options, int output) override {
+    return host_->runToolToFile(options, output);
+  }
 
-  std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) override {
+  std::unique_ptr<ShellStream> openShell(std::string_view tool,
+                                         std::string_view argumentText) override {
     // The shell would say "/bin/sh: 1: ...: not found" in its own words; the caller's failure
     // result is the same either way, so the one line is ours.
     if (!executable(tool)) {
@@ -190,7 +210,8 @@ class DiskProcesses final : public Processes {
 
  private:
   static bool isApfsList(const ToolRunOptions& options) {
-    return options.tool == "/usr/sbin/diskutil" && options.arguments == std::vector<std::string>{"apfs", "list", "-plist"};
+    return options.tool == "/usr/sbin/diskutil" &&
+           options.arguments == std::vector<std::string>{"apfs", "list", "-plist"};
   }
 
   std::shared_ptr<DiskView> view_;
@@ -204,13 +225,18 @@ std::shared_ptr<DiskView> makeDiskView(DiskSource source, std::shared_ptr<MountT
   return std::make_shared<DiskView>(std::move(source), std::move(hostMounts));
 }
 
-std::unique_ptr<Registry> makeDiskRegistry(std::shared_ptr<DiskView> view) { return std::make_unique<DiskRegistry>(std::move(view)); }
+std::unique_ptr<Registry> makeDiskRegistry(std::shared_ptr<DiskView> view) {
+  return std::make_unique<DiskRegistry>(std::move(view));
+}
 
-std::unique_ptr<MountTable> makeNamedMountTable(std::shared_ptr<DiskView> view, std::shared_ptr<MountTable> hostMounts) {
+std::unique_ptr<MountTable> makeNamedMountTable(std::shared_ptr<DiskView> view,
+                                                std::shared_ptr<MountTable> hostMounts) {
   return std::make_unique<NamedMountTable>(std::move(view), std::move(hostMounts));
 }
 
-std::unique_ptr<Processes> makeDiskProcesses(std::shared_ptr<DiskView> view, std::unique_ptr<Processes> host, std::shared_ptr<Log> log) {
+std::unique_ptr<Processes> makeDiskProcesses(std::shared_ptr<DiskView> view,
+                                             std::unique_ptr<Processes> host,
+                                             std::shared_ptr<Log> log) {
   return std::make_unique<DiskProcesses>(std::move(view), std::move(host), std::move(log));
 }
 
@@ -218,7 +244,8 @@ std::optional<std::string> diskImageProblem(const std::string& path) {
   if (apfsdisk::openFileSource(path)) return std::nullopt;
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return path + ": " + std::strerror(errno);
-  if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) return path + ": not a disk image file or block device";
+  if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+    return path + ": not a disk image file or block device";
   return path + ": can't be opened for reading";
 }
 

@@ -30,12 +30,15 @@ std::unique_ptr<Registry> makeDiskRegistry(std::shared_ptr<DiskView> view);
 
 /// The host's mount table with each device it knows given its Mac name (/dev/sdb3 reads
 /// /dev/disk2s3); other sources (tmpfs, overlay, FUSE) are left as they are.
-std::unique_ptr<MountTable> makeNamedMountTable(std::shared_ptr<DiskView> view, std::shared_ptr<MountTable> hostMounts);
+std::unique_ptr<MountTable> makeNamedMountTable(std::shared_ptr<DiskView> view,
+                                                std::shared_ptr<MountTable> hostMounts);
 
 /// The host's processes, except that the disk utility's `apfs list -plist`, when the host has
 /// no such tool, is answered from the view, and a tool the host lacks started through the shell
 /// is refused with one line to `log` instead of the shell's own error.
-std::unique_ptr<Processes> makeDiskProcesses(std::shared_ptr<DiskView> view, std::unique_ptr<Processes> host, std::shared_ptr<Log> log);
+std::unique_ptr<Processes> makeDiskProcesses(std::shared_ptr<DiskView> view,
+                                             std::unique_ptr<Processes> host,
+                                             std::shared_ptr<Log> log);
 
 /// Whether `path` can be read as a disk: a regular file or block device that opens; the line
 /// saying why not otherwise.

@@ -15,15 +15,18 @@ std::shared_ptr<Machine> makeMachineOf(DiskSource source) {
   std::shared_ptr<MountTable> hostMounts = makeLiveMountTable();
   std::shared_ptr<Log> log = makeStderrLog();
   auto view = makeDiskView(std::move(source), hostMounts);
-  return std::make_shared<Machine>(MachineServices{makeDiskRegistry(view), makeNamedMountTable(view, hostMounts),
-                                                   makeDiskProcesses(view, makeHostProcesses(), log), makeLiveFiles(),
-                                                   makeLiveSettings(), makeBundleLocalizer(), log});
+  return std::make_shared<Machine>(
+      MachineServices{makeDiskRegistry(view), makeNamedMountTable(view, hostMounts),
+                      makeDiskProcesses(view, makeHostProcesses(), log), makeLiveFiles(),
+                      makeLiveSettings(), makeBundleLocalizer(), log});
 }
 
 }  // namespace
 
 std::shared_ptr<Machine> makeLiveMachine() { return makeMachineOf(DiskSource{}); }
 
-std::shared_ptr<Machine> makeDiskImageMachine(const std::string& path) { return makeMachineOf(DiskSource{path}); }
+std::shared_ptr<Machine> makeDiskImageMachine(const std::string& path) {
+  return makeMachineOf(DiskSource{path});
+}
 
 }  // namespace strandel::platform::live

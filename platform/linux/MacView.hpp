@@ -32,8 +32,8 @@ struct PartitionNode {
 
 struct DiskInput {
   SysfsDisk disk;
-  std::optional<ProbedDisk> probed;          // nothing when the disk could not be read
-  std::map<int, PartitionNode> partitions;   // by partition number
+  std::optional<ProbedDisk> probed;         // nothing when the disk could not be read
+  std::map<int, PartitionNode> partitions;  // by partition number
 };
 
 /// A Linux device and its Mac name.

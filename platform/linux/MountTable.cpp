@@ -11,7 +11,9 @@
 namespace strandel::platform::live {
 namespace {
 
-std::string_view viewOf(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+std::string_view viewOf(const char* text) {
+  return text ? std::string_view(text) : std::string_view();
+}
 
 class LiveMountTable final : public MountTable {
  public:
@@ -45,7 +47,8 @@ class LiveMountTable final : public MountTable {
     std::string terminated(path);
     if (terminated.empty() || terminated.find('\0') != std::string::npos) return std::nullopt;
     struct statfs figures;
-    if (base::retryAfterSignal([&] { return ::statfs(terminated.c_str(), &figures); }) != 0) return std::nullopt;
+    if (base::retryAfterSignal([&] { return ::statfs(terminated.c_str(), &figures); }) != 0)
+      return std::nullopt;
     // On Linux f_bsize is the preferred I/O size, while f_blocks and f_bfree count fragments of
     // f_frsize bytes (what `df -B1` multiplies by). The two differ on some file systems, so the
     // fragment size is the block size that makes blocks times block size the file system's size.
@@ -62,7 +65,9 @@ class LiveMountTable final : public MountTable {
 
 }  // namespace
 
-std::unique_ptr<MountTable> makeLiveMountTable() { return makeLiveMountTable("/proc/self/mountinfo"); }
+std::unique_ptr<MountTable> makeLiveMountTable() {
+  return makeLiveMountTable("/proc/self/mountinfo");
+}
 
 std::unique_ptr<MountTable> makeLiveMountTable(std::string mountInfoPath) {
   return std::make_unique<LiveMountTable>(std::move(mountInfoPath));

@@ -56,17 +56,28 @@ constexpr std::uint64_t kWriteRightsAbi1 =
     LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK |
     LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_SYM;
 // Devices are never made, so their rights are handled (denied) and never granted.
-constexpr std::uint64_t kHandledAbi1 = kReadRights | kWriteRightsAbi1 | LANDLOCK_ACCESS_FS_MAKE_CHAR |
-                                       LANDLOCK_ACCESS_FS_MAKE_BLOCK;
+constexpr std::uint64_t kHandledAbi1 =
+    kReadRights | kWriteRightsAbi1 | LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_BLOCK;
 // The rights that mean something on a file rather than a folder; the kernel refuses others there.
 constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
                                       LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE;
 
 // What a shell and the core utilities need to start and run, besides the image itself.
 constexpr const char* kHostReadable[] = {
-    "/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32",
-    "/etc/ld.so.cache", "/etc/ld.so.conf", "/etc/ld.so.conf.d", "/etc/ld.so.preload",
-    "/dev/zero", "/dev/urandom", "/dev/random",
+    "/usr",
+    "/bin",
+    "/sbin",
+    "/lib",
+    "/lib32",
+    "/lib64",
+    "/libx32",
+    "/etc/ld.so.cache",
+    "/etc/ld.so.conf",
+    "/etc/ld.so.conf.d",
+    "/etc/ld.so.preload",
+    "/dev/zero",
+    "/dev/urandom",
+    "/dev/random",
 };
 constexpr const char* kHostWritable[] = {"/dev/null"};
 
@@ -88,7 +99,8 @@ void sayUnconfinedOnce() {
   static std::once_flag said;
   std::call_once(said, [] {
     std::fprintf(stderr,
-                 "%s: this kernel has no Landlock: the tools of machine images can read your files and write "
+                 "%s: this kernel has no Landlock: the tools of machine images can read your files "
+                 "and write "
                  "where you can\n",
                  programName().c_str());
   });
@@ -175,7 +187,8 @@ void ImageToolSandbox::buildRuleset() const {
   UniqueFd ruleset(static_cast<int>(createRuleset(&attr, size, 0)));
   if (!ruleset) return;
   for (const SandboxPath& path : paths_) {
-    std::uint64_t rights = path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights;
+    std::uint64_t rights =
+        path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights;
     if (!path.fd || !addPath(ruleset.get(), path.fd.get(), rights)) return;
   }
   // A host folder that this system does not have is simply not granted.

@@ -26,20 +26,65 @@ using Filter = base::ScopedGeneric<scmp_filter_ctx, FilterTraits>;
 // By name, so that a call this libseccomp or architecture does not know is left out rather
 // than failing the whole filter.
 constexpr const char* kRefused[] = {
-    "keyctl", "add_key", "request_key", "ptrace", "perf_event_open", "bpf", "userfaultfd",
-    "io_uring_setup", "io_uring_enter", "io_uring_register", "syslog",
-    "mount", "umount", "umount2", "pivot_root", "chroot", "move_mount", "open_tree", "fsopen",
-    "fsmount", "fsconfig", "fspick", "mount_setattr", "unshare", "setns",
-    "kexec_load", "kexec_file_load", "init_module", "finit_module", "delete_module",
-    "socket", "process_vm_readv", "process_vm_writev", "name_to_handle_at", "open_by_handle_at",
-    "personality", "uselib", "acct", "swapon", "swapoff", "quotactl", "lookup_dcookie",
+    "keyctl",
+    "add_key",
+    "request_key",
+    "ptrace",
+    "perf_event_open",
+    "bpf",
+    "userfaultfd",
+    "io_uring_setup",
+    "io_uring_enter",
+    "io_uring_register",
+    "syslog",
+    "mount",
+    "umount",
+    "umount2",
+    "pivot_root",
+    "chroot",
+    "move_mount",
+    "open_tree",
+    "fsopen",
+    "fsmount",
+    "fsconfig",
+    "fspick",
+    "mount_setattr",
+    "unshare",
+    "setns",
+    "kexec_load",
+    "kexec_file_load",
+    "init_module",
+    "finit_module",
+    "delete_module",
+    "socket",
+    "process_vm_readv",
+    "process_vm_writev",
+    "name_to_handle_at",
+    "open_by_handle_at",
+    "personality",
+    "uselib",
+    "acct",
+    "swapon",
+    "swapoff",
+    "quotactl",
+    "lookup_dcookie",
     // SysV IPC: the IPC namespace hides the host's, and where there is none this does.
-    "shmget", "shmat", "shmctl", "msgget", "msgsnd", "msgrcv", "msgctl", "semget", "semop",
-    "semtimedop", "semctl",
+    "shmget",
+    "shmat",
+    "shmctl",
+    "msgget",
+    "msgsnd",
+    "msgrcv",
+    "msgctl",
+    "semget",
+    "semop",
+    "semtimedop",
+    "semctl",
 };
 
-constexpr unsigned long kNamespaceFlags = CLONE_NEWNS | CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET |
-                                          CLONE_NEWIPC | CLONE_NEWUTS | CLONE_NEWCGROUP;
+constexpr unsigned long kNamespaceFlags = CLONE_NEWNS | CLONE_NEWUSER | CLONE_NEWPID |
+                                          CLONE_NEWNET | CLONE_NEWIPC | CLONE_NEWUTS |
+                                          CLONE_NEWCGROUP;
 
 // libseccomp's SCMP_A* macros are C compound literals, which C++ does not have.
 scmp_arg_cmp argument(unsigned index, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
@@ -54,16 +99,21 @@ bool addRules(scmp_filter_ctx ctx) {
     if (seccomp_rule_add(ctx, refuse, number, 0) != 0) return false;
   }
   // An ioctl's request is 32 bits wide, whatever the upper half of the register holds.
-  for (unsigned long request : {static_cast<unsigned long>(TIOCSTI), static_cast<unsigned long>(TIOCLINUX)}) {
-    if (seccomp_rule_add(ctx, refuse, SCMP_SYS(ioctl), 1, argument(1, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)) != 0)
+  for (unsigned long request :
+       {static_cast<unsigned long>(TIOCSTI), static_cast<unsigned long>(TIOCLINUX)}) {
+    if (seccomp_rule_add(ctx, refuse, SCMP_SYS(ioctl), 1,
+                         argument(1, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)) != 0)
       return false;
   }
   for (unsigned long flag = 1; flag != 0; flag <<= 1) {
     if ((kNamespaceFlags & flag) == 0) continue;
-    if (seccomp_rule_add(ctx, refuse, SCMP_SYS(clone), 1, argument(0, SCMP_CMP_MASKED_EQ, flag, flag)) != 0) return false;
+    if (seccomp_rule_add(ctx, refuse, SCMP_SYS(clone), 1,
+                         argument(0, SCMP_CMP_MASKED_EQ, flag, flag)) != 0)
+      return false;
   }
   // A tool may lower its own priority, not anyone else's (0 names the caller itself).
-  if (seccomp_rule_add(ctx, refuse, SCMP_SYS(setpriority), 1, argument(1, SCMP_CMP_NE, 0)) != 0) return false;
+  if (seccomp_rule_add(ctx, refuse, SCMP_SYS(setpriority), 1, argument(1, SCMP_CMP_NE, 0)) != 0)
+    return false;
   int clone3 = seccomp_syscall_resolve_name("clone3");
   return clone3 == __NR_SCMP_ERROR || seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), clone3, 0) == 0;
 }
@@ -80,13 +130,17 @@ std::vector<sock_filter> buildSeccompFilter() {
   base::UniqueFd memory(::memfd_create("strandel-seccomp", MFD_CLOEXEC));
   if (!memory || seccomp_export_bpf(ctx.get(), memory.get()) != 0) return {};
   struct stat info;
-  if (::fstat(memory.get(), &info) != 0 || info.st_size <= 0 || info.st_size % sizeof(sock_filter) != 0) return {};
+  if (::fstat(memory.get(), &info) != 0 || info.st_size <= 0 ||
+      info.st_size % sizeof(sock_filter) != 0)
+    return {};
   std::vector<sock_filter> program(static_cast<std::size_t>(info.st_size) / sizeof(sock_filter));
   std::size_t size = static_cast<std::size_t>(info.st_size);
   std::size_t done = 0;
   while (done < size) {
-    ssize_t n = base::retryAfterSignal(
-        [&] { return ::pread(memory.get(), reinterpret_cast<char*>(program.data()) + done, size - done, done); });
+    ssize_t n = base::retryAfterSignal([&] {
+      return ::pread(memory.get(), reinterpret_cast<char*>(program.data()) + done, size - done,
+                     done);
+    });
     if (n <= 0) return {};
     done += static_cast<std::size_t>(n);
   }

@@ -54,7 +54,9 @@ void setTransport(SysfsDisk& disk, const std::filesystem::path& entry) {
 
 int kindRank(const std::string& name) {
   if (name.starts_with("nvme")) return 0;
-  if (name.starts_with("sd") || name.starts_with("vd") || name.starts_with("hd") || name.starts_with("xvd")) return 1;
+  if (name.starts_with("sd") || name.starts_with("vd") || name.starts_with("hd") ||
+      name.starts_with("xvd"))
+    return 1;
   if (name.starts_with("mmcblk")) return 2;
   if (name.starts_with("loop")) return 4;
   return 3;
@@ -92,8 +94,10 @@ std::vector<SysfsDisk> sysfsDisks(const std::string& sysBlock) {
 
 dev_t sysfsPartitionDevno(const std::string& sysBlock, const std::string& disk, int number) {
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(sysBlock) / disk, error)) {
-    if (attribute(entry.path() / "partition") == std::to_string(number)) return devnoOf(attribute(entry.path() / "dev"));
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(sysBlock) / disk, error)) {
+    if (attribute(entry.path() / "partition") == std::to_string(number))
+      return devnoOf(attribute(entry.path() / "dev"));
   }
   return 0;
 }

@@ -11,13 +11,13 @@
 namespace strandel::platform::live {
 
 struct SysfsDisk {
-  std::string name;          // the kernel's name: sda, nvme0n1, loop3
-  std::string devNode;       // /dev/sda
+  std::string name;     // the kernel's name: sda, nvme0n1, loop3
+  std::string devNode;  // /dev/sda
   dev_t devno = 0;
-  std::uint64_t size = 0;    // bytes
+  std::uint64_t size = 0;  // bytes
   bool removable = false;
   bool readOnly = false;
-  std::string protocol;      // as the Mac names the transport: "USB", "SATA", "PCI-Express", ...
+  std::string protocol;  // as the Mac names the transport: "USB", "SATA", "PCI-Express", ...
   bool internal = true;
   std::string model;
 };

@@ -61,8 +61,8 @@ std::string hostUserName() {
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   passwd entry;
   passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name &&
-      *found->pw_name)
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_name && *found->pw_name)
     return found->pw_name;
   // Containers often run under a uid that has no account entry; the environment still names
   // the user, else the uid is all there is.

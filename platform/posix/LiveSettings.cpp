@@ -10,7 +10,9 @@ namespace {
 class LiveSettings final : public Settings {
  public:
   std::optional<PlistValue> get(std::string_view key) override { return store()->get(key); }
-  bool set(std::string_view key, const PlistValue& value) override { return store()->set(key, value); }
+  bool set(std::string_view key, const PlistValue& value) override {
+    return store()->set(key, value);
+  }
 
  private:
   // The file is named again on every call, so a host that calls useSettingsFile after the

@@ -45,14 +45,13 @@ struct Pipe {
 std::optional<Pipe> makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-  // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
-  // system refuses, the default pipe works as well, only with more switches between the two.
+    // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
+    // system refuses, the default pipe works as well, only with more switches between the two.
 #ifdef F_SETPIPE_SZ
   ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
 #endif
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
-
 
 // When a run must be over: never for the host's own tools, at the time limit for a sandbox's.
 class Deadline {
@@ -124,10 +123,12 @@ class ErrorRelay {
       end = lineFeed == std::string::npos ? 0 : lineFeed + 1;
     }
     if (end == 0) return;
-    std::string text = text::escapedControls(std::string_view(pending_).substr(0, end), text::LineBreaks::Keep);
+    std::string text =
+        text::escapedControls(std::string_view(pending_).substr(0, end), text::LineBreaks::Keep);
     pending_.erase(0, end);
     for (std::size_t done = 0; done < text.size();) {
-      ssize_t n = base::retryAfterSignal([&] { return ::write(2, text.data() + done, text.size() - done); });
+      ssize_t n = base::retryAfterSignal(
+          [&] { return ::write(2, text.data() + done, text.size() - done); });
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
@@ -145,7 +146,8 @@ bool awaitReadable(int fd, ErrorRelay& relay, const Deadline& deadline) {
   while (true) {
     pollfd entries[2] = {{fd, POLLIN, 0}, {relay.fd(), POLLIN, 0}};
     int count = relay.open() ? 2 : 1;
-    int ready = base::retryAfterSignal([&] { return ::poll(entries, count, deadline.pollTimeout()); });
+    int ready =
+        base::retryAfterSignal([&] { return ::poll(entries, count, deadline.pollTimeout()); });
     if (ready == 0) return false;
     if (ready < 0) return true;  // the read then tells what is wrong
     if (count == 2 && entries[1].revents != 0) relay.pump();
@@ -182,7 +184,8 @@ void growTo(std::string& out, std::size_t capacity) {
 // that is not zero-filled first (readAppend). The storage grows geometrically, so the whole
 // read costs time in proportion to the output. Never more than `cap` bytes are kept; one more
 // tells that the output went over. Whatever the end, `out` holds the bytes read until then.
-ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay, const Deadline& deadline) {
+ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay,
+                  const Deadline& deadline) {
   while (out.size() <= cap) {
     std::size_t used = out.size();
     if (out.capacity() - used < kReadSize) {
@@ -205,9 +208,11 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay, 
   return ReadEnd::OverCap;
 }
 
-SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput, int standardErrorOutput) {
+SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput,
+                        int standardErrorOutput) {
   return SpawnRequest{options.tool,          options.arguments,     options.environment,
-                      options.standardInput, options.standardError, standardOutput, standardErrorOutput};
+                      options.standardInput, options.standardError, standardOutput,
+                      standardErrorOutput};
 }
 
 // Waits, passing on standard error, until the child ends or `until`: how it ended; nothing
@@ -234,7 +239,8 @@ std::optional<ExitStatus> settle(ChildProcess& child, ErrorRelay& relay, Clock::
 
 // The end of a sandboxed run: the tool is given a moment to exit, then it and all it started
 // are ended; nothing outlives the call. How the tool ended (killed: 137).
-std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay, Clock::time_point until) {
+std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay,
+                                          Clock::time_point until) {
   std::optional<ExitStatus> status = settle(child, relay, until);
   if (!status) {
     killGroup(child);
@@ -248,7 +254,8 @@ std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay,
 // buffer in large chunks; each piece is then copied once, from there to the caller's buffer.
 class LiveShellStream final : public ShellStream {
  public:
-  LiveShellStream(UniqueFd output, ChildProcess shell, ErrorRelay relay, Deadline deadline, bool sandboxed)
+  LiveShellStream(UniqueFd output, ChildProcess shell, ErrorRelay relay, Deadline deadline,
+                  bool sandboxed)
       : output_(std::move(output)),
         shell_(std::move(shell)),
         relay_(std::move(relay)),
@@ -309,7 +316,8 @@ class LiveShellStream final : public ShellStream {
       atEnd_ = true;
       return false;
     }
-    ssize_t n = base::retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
+    ssize_t n =
+        base::retryAfterSignal([&] { return ::read(output_.get(), ahead_.get(), kReadSize); });
     if (n <= 0) {
       atEnd_ = true;
       failed_ = n < 0;
@@ -377,7 +385,8 @@ class OutputSizeHint {
 // Reserved room that a much smaller output would carry out with it: such an output is copied
 // into a string of its own size, which costs little when it is small.
 void fitToSize(std::string& output) {
-  if (output.capacity() - output.size() > std::max(output.size(), kReadSize)) output.shrink_to_fit();
+  if (output.capacity() - output.size() > std::max(output.size(), kReadSize))
+    output.shrink_to_fit();
 }
 
 class HostProcesses final : public Processes {
@@ -459,7 +468,8 @@ class HostProcesses final : public Processes {
     return true;
   }
 
-  std::unique_ptr<ShellStream> openShell(std::string_view tool, std::string_view argumentText) override {
+  std::unique_ptr<ShellStream> openShell(std::string_view tool,
+                                         std::string_view argumentText) override {
     reapPendingChildren();
     if (!sandboxUsable()) return nullptr;
     auto pipe = makePipe();
@@ -475,8 +485,8 @@ class HostProcesses final : public Processes {
     errors->writeEnd.reset();
     if (!shell) return nullptr;
     return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell),
-                                             ErrorRelay(std::move(errors->readEnd)), Deadline(timeLimit()),
-                                             options_.sandbox != nullptr);
+                                             ErrorRelay(std::move(errors->readEnd)),
+                                             Deadline(timeLimit()), options_.sandbox != nullptr);
   }
 
  private:

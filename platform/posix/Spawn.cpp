@@ -44,7 +44,9 @@ bool reapIfEnded(pid_t pid) noexcept {
 
 struct FileActionsTraits {
   static posix_spawn_file_actions_t* invalid() noexcept { return nullptr; }
-  static void free(posix_spawn_file_actions_t* actions) noexcept { posix_spawn_file_actions_destroy(actions); }
+  static void free(posix_spawn_file_actions_t* actions) noexcept {
+    posix_spawn_file_actions_destroy(actions);
+  }
 };
 struct SpawnAttrTraits {
   static posix_spawnattr_t* invalid() noexcept { return nullptr; }
@@ -60,13 +62,15 @@ ExitStatus shellStatus(int waitStatus) {
 
 std::vector<char*> argumentVector(const SpawnRequest& request) {
   if (text::hasNul(request.program) ||
-      std::any_of(request.arguments.begin(), request.arguments.end(), [](const std::string& a) { return text::hasNul(a); })) {
+      std::any_of(request.arguments.begin(), request.arguments.end(),
+                  [](const std::string& a) { return text::hasNul(a); })) {
     return {};
   }
   std::vector<char*> argv;
   argv.reserve(request.arguments.size() + 2);
   argv.push_back(const_cast<char*>(request.program.c_str()));
-  for (const std::string& argument : request.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const std::string& argument : request.arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   return argv;
 }
@@ -93,7 +97,8 @@ ChildProcess spawnChild(const SpawnRequest& request) {
   base::ScopedGeneric<posix_spawn_file_actions_t*, FileActionsTraits> actions(&actionsStorage);
   // Standard output first: the null device opened for stdin or stderr below can then never
   // land on the descriptor that is being duplicated.
-  if (request.standardOutput >= 0 && posix_spawn_file_actions_adddup2(actions.get(), request.standardOutput, 1) != 0) {
+  if (request.standardOutput >= 0 &&
+      posix_spawn_file_actions_adddup2(actions.get(), request.standardOutput, 1) != 0) {
     return {};
   }
   if (request.standardInput == StdStream::NullDevice &&
@@ -101,7 +106,8 @@ ChildProcess spawnChild(const SpawnRequest& request) {
     return {};
   }
   if (request.standardErrorOutput >= 0) {
-    if (posix_spawn_file_actions_adddup2(actions.get(), request.standardErrorOutput, 2) != 0) return {};
+    if (posix_spawn_file_actions_adddup2(actions.get(), request.standardErrorOutput, 2) != 0)
+      return {};
   } else if (request.standardError == StdStream::NullDevice &&
              posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0) {
     return {};
@@ -121,7 +127,8 @@ ChildProcess spawnChild(const SpawnRequest& request) {
   sigemptyset(&none);
   sigemptyset(&pipeOnly);
   sigaddset(&pipeOnly, SIGPIPE);
-  if (posix_spawnattr_setsigmask(attr.get(), &none) != 0 || posix_spawnattr_setsigdefault(attr.get(), &pipeOnly) != 0 ||
+  if (posix_spawnattr_setsigmask(attr.get(), &none) != 0 ||
+      posix_spawnattr_setsigdefault(attr.get(), &pipeOnly) != 0 ||
       posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) != 0) {
     return {};
   }
@@ -129,7 +136,8 @@ ChildProcess spawnChild(const SpawnRequest& request) {
   // glibc reports a failed exec (missing, not executable, bad format) through the result, so a
   // tool that can't be started is told apart here from one that starts and prints nothing.
   pid_t pid = -1;
-  if (posix_spawn(&pid, request.program.c_str(), actions.get(), attr.get(), argv.data(), envp) != 0) return {};
+  if (posix_spawn(&pid, request.program.c_str(), actions.get(), attr.get(), argv.data(), envp) != 0)
+    return {};
   return ChildProcess(pid);
 }
 
@@ -137,7 +145,8 @@ std::optional<ExitStatus> waitForExit(ChildProcess child) {
   if (!child) return std::nullopt;
   pid_t pid = child.release();
   int status = 0;
-  if (base::retryAfterSignal([&] { return ::waitpid(pid, &status, 0); }) != pid) return std::nullopt;
+  if (base::retryAfterSignal([&] { return ::waitpid(pid, &status, 0); }) != pid)
+    return std::nullopt;
   return shellStatus(status);
 }
 

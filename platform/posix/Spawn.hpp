@@ -24,13 +24,13 @@ struct ChildTraits {
 using ChildProcess = base::ScopedGeneric<pid_t, ChildTraits>;
 
 struct SpawnRequest {
-  std::string program;              // the path to execute, also the child's argv[0]
+  std::string program;                 // the path to execute, also the child's argv[0]
   std::vector<std::string> arguments;  // argv[1...]
   Environment environment = Environment::Empty;
   StdStream standardInput = StdStream::Inherit;
   StdStream standardError = StdStream::Inherit;
-  int standardOutput = -1;          // the descriptor to become the child's stdout; -1: inherit
-  int standardErrorOutput = -1;     // the descriptor to become its stderr; -1: as standardError says
+  int standardOutput = -1;       // the descriptor to become the child's stdout; -1: inherit
+  int standardErrorOutput = -1;  // the descriptor to become its stderr; -1: as standardError says
 };
 
 /// argv for exec: the program's path, the arguments, a null, pointing into the request. Empty

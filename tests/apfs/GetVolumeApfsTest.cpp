@@ -31,15 +31,18 @@ TEST(GetVolumeAPFS, TheFirstEntryWithTheSameTailDecidesFrom1012On) {
     bool apfs;
   } cases[] = {
       {"/", true},
-      {"/Volumes/", true},                // tail "/": the root file system's entry
-      {"/anything/Data", true},           // only the tail counts: "/Data" is the Data volume's
-      {"/Volumes/Other/Backup", false},   // the first "/Backup" is hfs; the later apfs one is not looked at
+      {"/Volumes/", true},       // tail "/": the root file system's entry
+      {"/anything/Data", true},  // only the tail counts: "/Data" is the Data volume's
+      {"/Volumes/Other/Backup",
+       false},  // the first "/Backup" is hfs; the later apfs one is not looked at
       {"/Volumes/Backup Disk", true},
       {"/Volumes/Éclair", true},
-      {"/Volumes/E\xcc\x81" "clair", false},  // no Unicode normalisation
-      {"/Volumes/backup", false},         // case-sensitive
+      {"/Volumes/E\xcc\x81"
+       "clair",
+       false},                     // no Unicode normalisation
+      {"/Volumes/backup", false},  // case-sensitive
       {"/Volumes/Missing", false},
-      {"Backup", false},                  // no "/": no tail
+      {"Backup", false},  // no "/": no tail
   };
   for (const auto& c : cases) EXPECT_EQ(GetVolumeAPFS(c.mountPath), c.apfs) << c.mountPath;
   // Before 10.12 no mount point is APFS.

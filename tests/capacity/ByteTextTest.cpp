@@ -43,21 +43,19 @@ constexpr TextCase kDecimalCases[] = {
 };
 
 constexpr TextCase kBinaryCases[] = {
-    {1000, "1000 bytes"},
-    {1024, "1024 bytes"},
-    {1025, "1 KB"},
-    {1536, "1.50 KB"},
-    {1048576, "1024 KB"},
-    {1048577, "1 MB"},
+    {1000, "1000 bytes"},        {1024, "1024 bytes"}, {1025, "1 KB"},
+    {1536, "1.50 KB"},           {1048576, "1024 KB"}, {1048577, "1 MB"},
     {500107862016, "465.76 GB"},
 };
 
 TEST(ByteText, DecimalWorkedValues) {
-  for (const auto& c : kDecimalCases) EXPECT_EQ(bytesToText(c.bytes, ByteBase::Decimal), c.text) << c.bytes;
+  for (const auto& c : kDecimalCases)
+    EXPECT_EQ(bytesToText(c.bytes, ByteBase::Decimal), c.text) << c.bytes;
 }
 
 TEST(ByteText, BinaryWorkedValues) {
-  for (const auto& c : kBinaryCases) EXPECT_EQ(bytesToText(c.bytes, ByteBase::Binary), c.text) << c.bytes;
+  for (const auto& c : kBinaryCases)
+    EXPECT_EQ(bytesToText(c.bytes, ByteBase::Binary), c.text) << c.bytes;
 }
 
 TEST(ByteText, CountsBeyondTheWordTableKeepScalingUnderTheLastWord) {
@@ -95,7 +93,9 @@ TEST(ByteText, RoundsDownToWholeMebibytes) {
   }
 }
 
-TEST(ByteText, AnAbsentCountReadsAsZero) { EXPECT_EQ(ZVFoundationConvertBytesToStringValue(std::nullopt), "0 bytes"); }
+TEST(ByteText, AnAbsentCountReadsAsZero) {
+  EXPECT_EQ(ZVFoundationConvertBytesToStringValue(std::nullopt), "0 bytes");
+}
 
 // The base follows the running OS on every call.
 
@@ -103,8 +103,11 @@ testing::ImageBuilder machineWithVersionTool(const std::string& version) {
   testing::ImageBuilder image;
   image.tool("/usr/bin/sw_vers",
              "#!/bin/sh\n"
-             "if [ \"$1\" = -productVersion ]; then echo " + version + "; exit 0; fi\n"
-             "printf 'ProductName:\\tMac OS X\\nProductVersion:\\t" + version + "\\nBuildVersion:\\t9L31a\\n'\n");
+             "if [ \"$1\" = -productVersion ]; then echo " +
+                 version +
+                 "; exit 0; fi\n"
+                 "printf 'ProductName:\\tMac OS X\\nProductVersion:\\t" +
+                 version + "\\nBuildVersion:\\t9L31a\\n'\n");
   return image;
 }
 
@@ -113,9 +116,14 @@ TEST(ByteText, TheBaseFollowsTheRunningVersion) {
   const struct {
     std::optional<std::string> version;
     const char* text;
-  } cases[] = {{"10.5.8", "1.50 KB"}, {"10.6", "1.54 KB"}, {"10.15.7", "1.54 KB"}, {"14.1.1", "1.54 KB"}, {std::nullopt, "1.54 KB"}};
+  } cases[] = {{"10.5.8", "1.50 KB"},
+               {"10.6", "1.54 KB"},
+               {"10.15.7", "1.54 KB"},
+               {"14.1.1", "1.54 KB"},
+               {std::nullopt, "1.54 KB"}};
   for (const auto& c : cases) {
-    testing::ScopedMachine machine(c.version ? machineWithVersionTool(*c.version) : testing::ImageBuilder{});
+    testing::ScopedMachine machine(c.version ? machineWithVersionTool(*c.version)
+                                             : testing::ImageBuilder{});
     EXPECT_EQ(ZVFoundationConvertBytesToStringValue(1536), c.text) << c.version.value_or("none");
   }
 }

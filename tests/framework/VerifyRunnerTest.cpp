@@ -62,7 +62,9 @@ struct Recorder : StrandelDelegate {
   std::vector<bool> sameAsCurrent;
 };
 
-std::string asString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string asString(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 // Runs the request and gives its one reply; fails the test unless exactly one reply came.
 std::string replyTo(StrandelFramework& framework, const PlistDict& request) {
@@ -78,30 +80,57 @@ std::string replyTo(StrandelFramework& framework, const PlistDict& request) {
 
 const std::string kLine1 = "Started file system verification on disk3s1 (Macintosh HD)\n";
 const std::string kLine2 = "Verifying file system\n";
-const std::string kThreeLines = kLine1 + kLine2 + "Finished file system verification on disk3s1 (Macintosh HD)\n";
+const std::string kThreeLines =
+    kLine1 + kLine2 + "Finished file system verification on disk3s1 (Macintosh HD)\n";
 
 TEST(VerifyRunner, EachReadGivesTheOutputSoFar) {
   const std::string longLine = std::string(5000, 'x') + "\n";
   // The em dash's first byte is the 2047th byte of the line: the first read ends inside it.
   const std::string cutCharacter = std::string(2046, 'a') + "\xE2\x80\x94 Data\n";
-  const std::string completedWrongly = std::string(2046, 'a') + "\xE2\x80" "A\n";
-  const std::string notUtf8 = "Volume name is T\xE9" "7\nThe volume appears to be OK\n";
+  const std::string completedWrongly = std::string(2046, 'a') +
+                                       "\xE2\x80"
+                                       "A\n";
+  const std::string notUtf8 =
+      "Volume name is T\xE9"
+      "7\nThe volume appears to be OK\n";
   const struct {
     const char* name;
     std::string output, bytes;
     Texts texts;
     std::string reply;
   } cases[] = {
-      {"three lines", kThreeLines, kThreeLines, {kLine1, kLine1 + kLine2, kThreeLines}, kThreeLines},
-      {"a long line in reads of 2047, 2047 and 907 bytes", longLine, longLine,
-       {longLine.substr(0, 2047), longLine.substr(0, 4094), longLine}, longLine},
-      {"a character cut by a read", cutCharacter, cutCharacter, {std::nullopt, cutCharacter}, cutCharacter},
-      {"a cut character that the next read completes wrongly", completedWrongly, completedWrongly,
-       {std::nullopt, std::nullopt}, std::string(2046, 'a') + "\xEF\xBF\xBD\xEF\xBF\xBD" "A\n"},
-      {"bytes after a NUL in a read are lost", std::string("Checking\0 lost\n", 15) + "volume\n", "Checkingvolume\n",
-       {"Checking", "Checkingvolume\n"}, "Checkingvolume\n"},
-      {"bytes that are not UTF-8", notUtf8, notUtf8, {std::nullopt, std::nullopt},
-       "Volume name is T\xEF\xBF\xBD" "7\nThe volume appears to be OK\n"},
+      {"three lines",
+       kThreeLines,
+       kThreeLines,
+       {kLine1, kLine1 + kLine2, kThreeLines},
+       kThreeLines},
+      {"a long line in reads of 2047, 2047 and 907 bytes",
+       longLine,
+       longLine,
+       {longLine.substr(0, 2047), longLine.substr(0, 4094), longLine},
+       longLine},
+      {"a character cut by a read",
+       cutCharacter,
+       cutCharacter,
+       {std::nullopt, cutCharacter},
+       cutCharacter},
+      {"a cut character that the next read completes wrongly",
+       completedWrongly,
+       completedWrongly,
+       {std::nullopt, std::nullopt},
+       std::string(2046, 'a') + "\xEF\xBF\xBD\xEF\xBF\xBD"
+                                "A\n"},
+      {"bytes after a NUL in a read are lost",
+       std::string("Checking\0 lost\n", 15) + "volume\n",
+       "Checkingvolume\n",
+       {"Checking", "Checkingvolume\n"},
+       "Checkingvolume\n"},
+      {"bytes that are not UTF-8",
+       notUtf8,
+       notUtf8,
+       {std::nullopt, std::nullopt},
+       "Volume name is T\xEF\xBF\xBD"
+       "7\nThe volume appears to be OK\n"},
       {"no output", "", "", {}, ""},
   };
   for (const auto& c : cases) {
@@ -152,7 +181,8 @@ TEST(VerifyRunner, TellsHowTheDiskUtilityEndedBesideTheSameReply) {
     StrandelFramework framework;
     const PlistDict request{{"selectedVolume", PlistValue("disk2s1")}};
     std::string reply, libraryReply;
-    EXPECT_EQ(verifyVolume(framework, request, [&](std::string& text) { reply = text; }), c.status) << c.script;
+    EXPECT_EQ(verifyVolume(framework, request, [&](std::string& text) { reply = text; }), c.status)
+        << c.script;
     framework.runWith(request, [&](std::string& text) { libraryReply = text; });
     EXPECT_EQ(reply, c.reply) << c.script;
     EXPECT_EQ(libraryReply, c.reply) << c.script;
@@ -181,9 +211,9 @@ TEST(VerifyRunner, RequestsGiveOneInertArgumentOrNone) {
       {"an integer", {{"selectedVolume", PlistValue(7)}}, "7"},
   };
   for (const std::string& volume :
-       {"  two  blanks  "s, "it's"s, "''"s, "\"quoted\""s, "a\\'b"s, "disk3s1; touch " + marker, "$(touch " + marker + ")",
-        "`touch " + marker + "`", "${IFS}$(touch${IFS}" + marker + ")", "-n"s, "disk3s1\ntouch " + marker, "*"s, "~"s,
-        ""s, "caf\xC3\xA9 \xE2\x80\x94 Data"s}) {
+       {"  two  blanks  "s, "it's"s, "''"s, "\"quoted\""s, "a\\'b"s, "disk3s1; touch " + marker,
+        "$(touch " + marker + ")", "`touch " + marker + "`", "${IFS}$(touch${IFS}" + marker + ")",
+        "-n"s, "disk3s1\ntouch " + marker, "*"s, "~"s, ""s, "caf\xC3\xA9 \xE2\x80\x94 Data"s}) {
     cases.push_back({volume, {{"selectedVolume", PlistValue(volume)}}, volume});
   }
   ScopedMachine machine(diskUtilityPrinting("done\n"));

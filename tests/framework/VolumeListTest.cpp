@@ -13,8 +13,6 @@
 #include "framework/PathText.hpp"
 #include "tests/framework/CatalogueImages.hpp"
 
-
-
 namespace strandel::testing {
 namespace {
 
@@ -27,13 +25,20 @@ const std::string kImageName = "Time Machine Backups";
 PlistArray stickList(const Change& change) {
   Entry disk = wholeDisk("disk2", 16008609792, "USB", false);
   disk.description->insert_or_assign("DAMediaContent", "FDisk_partition_scheme");
-  Entry stick = volume({.bsd = "disk2s1", .name = "STICK", .kind = "msdos", .mountPath = "/Volumes/STICK",
-                        .type = "MS-DOS (FAT32)", .content = "DOS_FAT_32", .protocol = "USB", .internal = false,
+  Entry stick = volume({.bsd = "disk2s1",
+                        .name = "STICK",
+                        .kind = "msdos",
+                        .mountPath = "/Volumes/STICK",
+                        .type = "MS-DOS (FAT32)",
+                        .content = "DOS_FAT_32",
+                        .protocol = "USB",
+                        .internal = false,
                         .size = 16007544832});
   change(disk, stick);
   disk.child(std::move(stick));
   ImageBuilder image;
-  image.add(std::move(disk)).file("/Library/Preferences/com.apple.TimeMachine.plist", timeMachinePreferences(kImageName));
+  image.add(std::move(disk))
+      .file("/Library/Preferences/com.apple.TimeMachine.plist", timeMachinePreferences(kImageName));
   ScopedMachine machine(image);
   return StrandelFramework().volumeList();
 }
@@ -83,18 +88,31 @@ TEST(VolumeListDrops, EachTestDropsItsVolumeAndNothingElse) {
   runStickCases({
       {"as built", [](Entry&, Entry&) {}, true},
       {"kind MSDOS", describe("DAVolumeKind", "MSDOS"), false},
-      {"no disk object", [](Entry&, Entry& stick) { stick.description.reset(); stick.ioMedia = true; }, false},
-      {"snapshot subclass", [](Entry&, Entry& stick) { stick.className = "AppleAPFSSnapshotMedia"; }, false},
+      {"no disk object",
+       [](Entry&, Entry& stick) {
+         stick.description.reset();
+         stick.ioMedia = true;
+       },
+       false},
+      {"snapshot subclass",
+       [](Entry&, Entry& stick) { stick.className = "AppleAPFSSnapshotMedia"; }, false},
       {"ATAPI on the disk", diskProperty("ATAPI", true), false},
       {"ATAPI zero", property("ATAPI", 0), true},
       {"CD-ROM", describe("DAMediaType", "CD-ROM"), false},
       {"dvd-r", describe("DAMediaType", "dvd-r"), true},
       {"mirrored disk image", property("isMirroredIDiskImage2", true), false},
-      {"hdik identifier text", diskProperty("hdik-unique-identifier", "2F1B7C46-38D5-4C0E-8A44-57B4E8D6E1B0"), false},
-      {"simulator image", diskProperty("DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/Simulator%20Runtime.dmg"), false},
-      {"simulator in lower case", diskProperty("DiskImageURL", "file:///Users/ann/simulator.dmg"), true},
+      {"hdik identifier text",
+       diskProperty("hdik-unique-identifier", "2F1B7C46-38D5-4C0E-8A44-57B4E8D6E1B0"), false},
+      {"simulator image",
+       diskProperty("DiskImageURL",
+                    "file:///Library/Developer/CoreSimulator/Images/Simulator%20Runtime.dmg"),
+       false},
+      {"simulator in lower case", diskProperty("DiskImageURL", "file:///Users/ann/simulator.dmg"),
+       true},
       {"BSD name not disk", describe("DAMediaBSDName", "vn0s1"), false},
-      {"network backup image", describeAll({{"DAVolumeName", kImageName}, {"DADeviceProtocol", "Virtual Interface"}}), false},
+      {"network backup image",
+       describeAll({{"DAVolumeName", kImageName}, {"DADeviceProtocol", "Virtual Interface"}}),
+       false},
       // Only the first role counts, and only System and Backup are listed.
       {"role Backup", roles({"Backup"}), true},
       {"no roles", roles({}), true},
@@ -107,16 +125,20 @@ TEST(VolumeListDrops, EachTestDropsItsVolumeAndNothingElse) {
 TEST(VolumeListDrops, ExclusionListInAnyCase) {
   std::vector<StickCase> cases;
   // Each entry of the list once, in a mix of letter case, and as the last component of a path.
-  for (const char* name : {"eFi", "PREBOOT", "recovery hd", "Recovery", "vm", "Update", "XART", "Boot OS X", "boot osx",
-                           "Flash Player", "EDRIVE", "Hardware", "iSCPreboot", "Simulator", "Data/EFI", "Volumes/vm/"}) {
+  for (const char* name : {"eFi", "PREBOOT", "recovery hd", "Recovery", "vm", "Update", "XART",
+                           "Boot OS X", "boot osx", "Flash Player", "EDRIVE", "Hardware",
+                           "iSCPreboot", "Simulator", "Data/EFI", "Volumes/vm/"}) {
     cases.push_back({name, describe("DAVolumeName", name), false});
   }
-  for (const char* name : {"Macintosh HD", "EFI2", "VMs", "Recovery HD 2", "my efi", "Preboot Data", "/"}) {
+  for (const char* name :
+       {"Macintosh HD", "EFI2", "VMs", "Recovery HD 2", "my efi", "Preboot Data", "/"}) {
     cases.push_back({name, describe("DAVolumeName", name), true});
   }
   // Without a name the mount path's last component is the name the list tests.
-  cases.push_back({"unnamed at /Volumes/Recovery HD",
-                   describeAll({{"DAVolumeName", ""}, {"DAVolumePath", mountUrl("/Volumes/Recovery HD")}}), false});
+  cases.push_back(
+      {"unnamed at /Volumes/Recovery HD",
+       describeAll({{"DAVolumeName", ""}, {"DAVolumePath", mountUrl("/Volumes/Recovery HD")}}),
+       false});
   runStickCases(cases);
 }
 
@@ -125,7 +147,8 @@ TEST(VolumeListDrops, ExclusionListInAnyCase) {
 ImageBuilder backupMachine(const std::optional<std::string>& preferences) {
   auto disk = [](const std::string& bsd, const std::string& protocol, const std::string& name) {
     Entry whole = wholeDisk(bsd, 2000398934016, protocol, false);
-    whole.child(volume({.bsd = bsd + "s1", .name = name, .kind = "hfs", .protocol = protocol, .internal = false}));
+    whole.child(volume(
+        {.bsd = bsd + "s1", .name = name, .kind = "hfs", .protocol = protocol, .internal = false}));
     return whole;
   };
   ImageBuilder builder;
@@ -145,7 +168,8 @@ TEST(IsNetworkTimeMachine, ProtocolAndImageNameMustBothMatchExactly) {
       {"disk5s1", true},  {"/dev/disk5s1/", true}, {"dev/disk5s1", true}, {"disk6s1", false},
       {"disk7s1", false}, {"disk5", false},        {"", false},           {"DISK5S1", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(isNetworkTimeMachine(c.device), c.answer) << "device '" << c.device << "'";
+  for (const auto& c : cases)
+    EXPECT_EQ(isNetworkTimeMachine(c.device), c.answer) << "device '" << c.device << "'";
   // Without the preferences no image name is known, and nothing is the backup image.
   ScopedMachine withoutPreferences(backupMachine(std::nullopt));
   EXPECT_FALSE(isNetworkTimeMachine("disk5s1"));
@@ -155,8 +179,12 @@ TEST(VolumeList, NamesThatDifferOnlyInCaseAreDistinctVolumes) {
   NoBundle untranslated;
   PlistArray list = stickList([](Entry& disk, Entry& stick) {
     stick.description->insert_or_assign("DAVolumeName", "Backup");
-    disk.child(volume({.bsd = "disk2s2", .name = "backup", .kind = "msdos", .mountPath = "/Volumes/backup",
-                       .protocol = "USB", .internal = false}));
+    disk.child(volume({.bsd = "disk2s2",
+                       .name = "backup",
+                       .kind = "msdos",
+                       .mountPath = "/Volumes/backup",
+                       .protocol = "USB",
+                       .internal = false}));
   });
   ASSERT_EQ(bsdNames(list), "disk2s1 disk2s2");
   EXPECT_EQ(textAt(*list[0].asDictionary(), "volumeName"), "Backup");
@@ -164,7 +192,8 @@ TEST(VolumeList, NamesThatDifferOnlyInCaseAreDistinctVolumes) {
 }
 
 // The display name is the volume's name, else its mount path's last component, else its BSD
-// name. The sample machines' golden lists hold the usual flags and format labels; these are the edges.
+// name. The sample machines' golden lists hold the usual flags and format labels; these are the
+// edges.
 TEST(VolumeList, DisplayNameFlagsAndFormatLabel) {
   NoBundle untranslated;
   const struct {
@@ -172,30 +201,37 @@ TEST(VolumeList, DisplayNameFlagsAndFormatLabel) {
   } cases[] = {
       {"", "/Volumes/Untitled 1", "msdos", "", "DOS_FAT_32", "Untitled 1", "", ""},
       {"", "", "exfat", "ExFAT", "", "disk2s1", "ExFAT", "isHFS"},
-      {"A", "", "hfs", "Mac OS Extended (Journaled, Encrypted)", "Apple_HFS", "A", "HFS+", "isHFS isJournal isFVapfs"},
+      {"A", "", "hfs", "Mac OS Extended (Journaled, Encrypted)", "Apple_HFS", "A", "HFS+",
+       "isHFS isJournal isFVapfs"},
       {"A", "", "hfs", "Mac OS Extended (journaled)", "Apple_HFSX", "A", "HFS+", "isHFS"},
       {"A", "", "apfs", "APFS", "41504653-0000-11aa-aa11-00306543ecac", "A", "APFS", ""},
   };
   for (const auto& c : cases) {
     std::string url = c.mountPath.empty() ? "" : mountUrl(c.mountPath);
-    auto record = recordFor(stickList(describeAll({{"DAVolumeName", c.name}, {"DAVolumePath", url}, {"DAVolumeKind", c.kind},
-                                                   {"DAVolumeType", c.type}, {"DAMediaContent", c.content}})),
+    auto record = recordFor(stickList(describeAll({{"DAVolumeName", c.name},
+                                                   {"DAVolumePath", url},
+                                                   {"DAVolumeKind", c.kind},
+                                                   {"DAVolumeType", c.type},
+                                                   {"DAMediaContent", c.content}})),
                             "disk2s1");
     std::string name = c.name + " / " + c.kind + " / " + c.type + " / " + c.content;
     ASSERT_TRUE(record) << name;
     EXPECT_EQ(textAt(*record, "volumeName"), c.displayName) << name;
     EXPECT_EQ(textAt(*record, "volumeName_Size"), c.displayName + " (16.01 GB)") << name;
-    const PlistDict& member = *record->at("volumeGroup").find("volumes")->asArray()->at(0).asDictionary();
+    const PlistDict& member =
+        *record->at("volumeGroup").find("volumes")->asArray()->at(0).asDictionary();
     EXPECT_EQ(textAt(member, "name"), c.displayName) << name;
     std::string flags;
     for (const char* flag : {"isHFS", "isAPFS", "isJournal", "isFVapfs"})
-      if (record->at(flag) == PlistValue(true)) flags += (flags.empty() ? "" : " ") + std::string(flag);
+      if (record->at(flag) == PlistValue(true))
+        flags += (flags.empty() ? "" : " ") + std::string(flag);
     EXPECT_EQ(flags, c.flags) << name;
     EXPECT_EQ(textAt(*record, "volumeFmt"), c.fmt) << name;
   }
 }
 
-// The sample machines' golden lists hold the usual mount URLs, escapes included; these are the edges.
+// The sample machines' golden lists hold the usual mount URLs, escapes included; these are the
+// edges.
 TEST(UrlPath, DecodesEscapesAndDropsTheTrailingSlash) {
   const struct {
     std::string url, path;
@@ -216,14 +252,24 @@ TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {
     double bytes;
     std::string label;
   } cases[] = {
-      {0, "0 bytes"},           {999, "999 bytes"},       {1000, "1.00 KB"},        {1536, "1.54 KB"},
-      {999999, "1000.00 KB"},   {9.99e26, "999.00 YB"},   {-1536, "-1536 bytes"},   {0.999, "1 bytes"},
+      {0, "0 bytes"},
+      {999, "999 bytes"},
+      {1000, "1.00 KB"},
+      {1536, "1.54 KB"},
+      {999999, "1000.00 KB"},
+      {9.99e26, "999.00 YB"},
+      {-1536, "-1536 bytes"},
+      {0.999, "1 bytes"},
       // Counts outside the unit table are clamped into it.
-      {std::numeric_limits<double>::denorm_min(), "0 bytes"}, {1e27, "1000.00 YB"}, {kInf, "inf YB"},
-      {-kInf, "-inf bytes"},    {-std::numeric_limits<double>::quiet_NaN(), "nan bytes"},
+      {std::numeric_limits<double>::denorm_min(), "0 bytes"},
+      {1e27, "1000.00 YB"},
+      {kInf, "inf YB"},
+      {-kInf, "-inf bytes"},
+      {-std::numeric_limits<double>::quiet_NaN(), "nan bytes"},
   };
   StrandelFramework framework;
-  for (const auto& c : cases) EXPECT_EQ(framework.unitizedBytes(c.bytes), c.label) << "bytes " << c.bytes;
+  for (const auto& c : cases)
+    EXPECT_EQ(framework.unitizedBytes(c.bytes), c.label) << "bytes " << c.bytes;
   // The largest finite count still prints every digit of its figure.
   std::string largest = framework.unitizedBytes(std::numeric_limits<double>::max());
   EXPECT_TRUE(largest.ends_with(" YB")) << largest;
@@ -231,10 +277,17 @@ TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {
 }
 
 TEST(VolumeList, ByteLabelsAndTooltipTranslateUnitTypeLocationAndProtocol) {
-  Bundle bundle(Bundle::Tables{{"ZorvikLocal.strings", "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n\"USB\" = \"Bus USB\";\n"},
-                 {"Localizable.strings", "\"MS-DOS (FAT32)\" = \"MS-DOS (FAT32) traduit\";\n\"HFS+\" = \"Mac OS étendu\";\n"}});
+  Bundle bundle(Bundle::Tables{
+      {"ZorvikLocal.strings",
+       "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n\"USB\" = \"Bus USB\";\n"},
+      {"Localizable.strings",
+       "\"MS-DOS (FAT32)\" = \"MS-DOS (FAT32) traduit\";\n\"HFS+\" = \"Mac OS étendu\";\n"}});
   PlistArray list = stickList([](Entry& disk, Entry&) {
-    Entry& hfs = disk.child(volume({.bsd = "disk2s2", .name = "Old", .kind = "hfs", .content = kHfsContent, .size = 4000000000}));
+    Entry& hfs = disk.child(volume({.bsd = "disk2s2",
+                                    .name = "Old",
+                                    .kind = "hfs",
+                                    .content = kHfsContent,
+                                    .size = 4000000000}));
     hfs.description->erase("DADeviceProtocol");
   });
   auto stick = recordFor(list, "disk2s1");
@@ -242,7 +295,8 @@ TEST(VolumeList, ByteLabelsAndTooltipTranslateUnitTypeLocationAndProtocol) {
   ASSERT_TRUE(stick && old) << bsdNames(list);
   EXPECT_EQ(StrandelFramework().unitizedBytes(500107862016), "500.11 Go");
   EXPECT_EQ(textAt(*stick, "volumeName_Size"), "STICK (16.01 Go)");
-  EXPECT_EQ(textAt(*stick, "tooltip"), "STICK (16.01 Go)\ndisk2s1\nMS-DOS (FAT32) traduit\nExternal Bus USB");
+  EXPECT_EQ(textAt(*stick, "tooltip"),
+            "STICK (16.01 Go)\ndisk2s1\nMS-DOS (FAT32) traduit\nExternal Bus USB");
   // No type: the format label is translated; no protocol: line 4 ends in a blank.
   EXPECT_EQ(textAt(*old, "tooltip"), "Old (4.00 Go)\ndisk2s2\nMac OS étendu\nInterne ");
 }

@@ -118,7 +118,9 @@ bool udpReceived(const Host& host) {
   return ::recv(host.udp.get(), &byte, 1, MSG_DONTWAIT) > 0;
 }
 
-bool unixAccepted(const Host& host) { return ::accept(host.unixListener.get(), nullptr, nullptr) >= 0; }
+bool unixAccepted(const Host& host) {
+  return ::accept(host.unixListener.get(), nullptr, nullptr) >= 0;
+}
 
 // A process of the host named "strandel-left": what a detached child of the tool calls itself.
 bool leftoverRunning() {
@@ -143,19 +145,27 @@ std::vector<Escape> escapes() {
     return [command](const Host&, const fs::path&) { return std::vector<std::string>{command}; };
   };
   return {
-      {"terminal injection on the standard streams", [](const Host&, const fs::path&) {
+      {"terminal injection on the standard streams",
+       [](const Host&, const fs::path&) {
          return std::vector<std::string>{"tiocsti", "0"};
-       }, [](const Host& host, const fs::path&) { return host.typedInto(); }},
+       },
+       [](const Host& host, const fs::path&) { return host.typedInto(); }},
       {"terminal injection through /dev/tty", plain("tty")},
       {"reading the user's input", plain("stdin")},
       {"a descriptor the host left open",
-       [](const Host&, const fs::path&) { return std::vector<std::string>{"fd", "7"}; }},
-      {"UDP to the loopback", [](const Host& host, const fs::path&) {
+       [](const Host&, const fs::path&) {
+         return std::vector<std::string>{"fd", "7"};
+       }},
+      {"UDP to the loopback",
+       [](const Host& host, const fs::path&) {
          return std::vector<std::string>{"udp", std::to_string(host.udpPort)};
-       }, [](const Host& host, const fs::path&) { return udpReceived(host); }},
-      {"a path socket of the host", [](const Host& host, const fs::path&) {
+       },
+       [](const Host& host, const fs::path&) { return udpReceived(host); }},
+      {"a path socket of the host",
+       [](const Host& host, const fs::path&) {
          return std::vector<std::string>{"unix", host.unixPath};
-       }, [](const Host& host, const fs::path&) { return unixAccepted(host); }},
+       },
+       [](const Host& host, const fs::path&) { return unixAccepted(host); }},
       {"a raw socket", plain("raw")},
       {"the kernel log", plain("klog")},
       {"setting the host's name", plain("hostname")},
@@ -166,20 +176,31 @@ std::vector<Escape> escapes() {
       {"perf_event_open", plain("perf")},
       {"bpf", plain("bpf")},
       {"a user namespace of its own", plain("userns")},
-      {"a shared-memory segment of the host", [](const Host& host, const fs::path&) {
+      {"a shared-memory segment of the host",
+       [](const Host& host, const fs::path&) {
          return std::vector<std::string>{"shm", std::to_string(host.shmId)};
-       }, [](const Host& host, const fs::path&) { return host.readShm() != "host!"; }},
-      {"renicing a host process", [](const Host&, const fs::path&) {
+       },
+       [](const Host& host, const fs::path&) { return host.readShm() != "host!"; }},
+      {"renicing a host process",
+       [](const Host&, const fs::path&) {
          return std::vector<std::string>{"renice", std::to_string(::getpid())};
-       }, [](const Host& host, const fs::path&) { return ::getpriority(PRIO_PROCESS, 0) != host.nice; }},
+       },
+       [](const Host& host, const fs::path&) {
+         return ::getpriority(PRIO_PROCESS, 0) != host.nice;
+       }},
       {"400 processes at once, root included",
-       [](const Host&, const fs::path&) { return std::vector<std::string>{"fork", "400"}; }},
-      {"300 MB on the image's disk", [](const Host&, const fs::path& image) {
+       [](const Host&, const fs::path&) {
+         return std::vector<std::string>{"fork", "400"};
+       }},
+      {"300 MB on the image's disk",
+       [](const Host&, const fs::path& image) {
          return std::vector<std::string>{"fill", (image / "root/tmp/big").string()};
-       }, [](const Host&, const fs::path& image) {
+       },
+       [](const Host&, const fs::path& image) {
          std::error_code error;
          return fs::file_size(image / "root/tmp/big", error) > (std::uintmax_t{64} << 20);
-       }, true},
+       },
+       true},
   };
 }
 
@@ -199,7 +220,8 @@ class ImageEscapes : public ::testing::Test {
   }
 
   static std::string run(std::vector<std::string> arguments) {
-    auto output = current()->processes().runTool({.tool = kTool, .arguments = std::move(arguments)});
+    auto output =
+        current()->processes().runTool({.tool = kTool, .arguments = std::move(arguments)});
     return output ? output->bytes : "(not run)";
   }
 
@@ -226,7 +248,8 @@ TEST_F(ImageEscapes, EveryEscapeIsRefused) {
 TEST_F(ImageEscapes, WhatAToolWritesToStandardErrorReachesTheUserEscaped) {
   testing::TempDir dir;
   UniqueFd saved(::dup(2));
-  int captured = ::open((dir.path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int captured =
+      ::open((dir.path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   ASSERT_GE(captured, 0);
   ::dup2(captured, 2);
   ::close(captured);
@@ -238,7 +261,8 @@ TEST_F(ImageEscapes, WhatAToolWritesToStandardErrorReachesTheUserEscaped) {
 
 TEST_F(ImageEscapes, AToolThatNeverEndsIsEndedWithAllItStarted) {
   EXPECT_EQ(run({"hang"}), "");
-  if (live::ownNamespacesRefused()) GTEST_SKIP() << "this kernel refuses user namespaces: a detached child can stay";
+  if (live::ownNamespacesRefused())
+    GTEST_SKIP() << "this kernel refuses user namespaces: a detached child can stay";
   EXPECT_EQ(run({"detach"}), "escaped\n");  // it could start one, and it is gone with the run
   EXPECT_FALSE(leftoverRunning());
 }
@@ -257,7 +281,8 @@ TEST_F(ImageEscapes, TheShellAndFileRunsAreHeldToTheSameRules) {
 
   testing::TempDir dir;
   UniqueFd file(::open((dir.path() / "out").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  ASSERT_TRUE(current()->processes().runToolToFile({.tool = kTool, .arguments = {"stdin"}}, file.get()));
+  ASSERT_TRUE(
+      current()->processes().runToolToFile({.tool = kTool, .arguments = {"stdin"}}, file.get()));
   EXPECT_EQ(readFile(dir.path() / "out").rfind("refused", 0), 0u);
   stream = current()->processes().openShell(kTool, "hang");
   ASSERT_TRUE(stream);
@@ -272,19 +297,22 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
   Host host;
   fs::permissions(host.dir.path(), fs::perms(0755));
   fs::permissions(host.unixPath, fs::perms(0777));
-  std::string escapes = "'fd 7' 'udp " + std::to_string(host.udpPort) + "' 'unix " + host.unixPath + "' raw klog " +
-                        "hostname chroot mount keyring ptrace perf bpf userns 'shm " + std::to_string(host.shmId) +
-                        "' stdin tty";
+  std::string escapes = "'fd 7' 'udp " + std::to_string(host.udpPort) + "' 'unix " + host.unixPath +
+                        "' raw klog " +
+                        "hostname chroot mount keyring ptrace perf bpf userns 'shm " +
+                        std::to_string(host.shmId) + "' stdin tty";
   testing::ImageBuilder image;
   image.file(kTool, readFile(STRANDEL_HOSTILE_TOOL), 0755);
-  image.tool("/usr/bin/sw_vers", "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in " + escapes +
-                                     "; do \"$here/hostile\" $escape >> \"$here/../../tmp/report\"; done\n");
+  image.tool("/usr/bin/sw_vers",
+             "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in " + escapes +
+                 "; do \"$here/hostile\" $escape >> \"$here/../../tmp/report\"; done\n");
   testing::TempDir dir;
   fs::permissions(dir.path(), fs::perms(0755));
   image.write(dir.path());
   fs::permissions(dir.path() / "root/tmp", fs::perms(0777));
-  std::string command = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + testing::toolPath() +
-                        " --machine " + dir.str() + " os version > /dev/null 2>&1";
+  std::string command = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                        testing::toolPath() + " --machine " + dir.str() +
+                        " os version > /dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   std::string report = readFile(dir.path() / "root/tmp/report");
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 16) << report;

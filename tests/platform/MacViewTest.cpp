@@ -14,7 +14,8 @@ void walk(const PlistArray& entries, std::vector<std::string>& out) {
     const PlistValue* bsd = properties ? properties->find("BSD Name") : nullptr;
     if (bsd) {
       const PlistValue* node = properties->find("LinuxDevice");
-      out.push_back(*bsd->asString() + " " + *entry.find("Class")->asString() + " " + (node ? *node->asString() : "-"));
+      out.push_back(*bsd->asString() + " " + *entry.find("Class")->asString() + " " +
+                    (node ? *node->asString() : "-"));
     }
     if (const PlistValue* children = entry.find("Children")) walk(*children->asArray(), out);
   }
@@ -26,18 +27,26 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
   container.blockSize = 4096;
   container.blockCount = 1000;
   container.freeBlocks = 400;
-  container.volumes = {{0, "Macintosh HD", "00000000-0000-4000-8000-000000000001", apfsdisk::kRoleSystem, false, false, 8192, 0, 0, 0},
-                       {2, "Data", "00000000-0000-4000-8000-000000000002", apfsdisk::kRoleData, true, true, 4096, 0, 0, 0}};
+  container.volumes = {{0, "Macintosh HD", "00000000-0000-4000-8000-000000000001",
+                        apfsdisk::kRoleSystem, false, false, 8192, 0, 0, 0},
+                       {2, "Data", "00000000-0000-4000-8000-000000000002", apfsdisk::kRoleData,
+                        true, true, 4096, 0, 0, 0}};
   ProbedDisk nvme{"gpt", "", {}, std::nullopt, std::nullopt};
-  nvme.partitions.push_back({1, 1 << 20, 100 << 20, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI System Partition", "", ProbedFileSystem{"vfat", "FAT32", "EFI", "1234-ABCD"}, std::nullopt});
-  nvme.partitions.push_back({2, 101 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "", ProbedFileSystem{"apfs", "", "", ""}, container});
+  nvme.partitions.push_back({1, 1 << 20, 100 << 20, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                             "EFI System Partition", "",
+                             ProbedFileSystem{"vfat", "FAT32", "EFI", "1234-ABCD"}, std::nullopt});
+  nvme.partitions.push_back({2, 101 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "",
+                             ProbedFileSystem{"apfs", "", "", ""}, container});
   // A container the reader refused: the partition holds no volume.
-  nvme.partitions.push_back({3, 200 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "", ProbedFileSystem{"apfs", "", "", ""}, std::nullopt});
+  nvme.partitions.push_back({3, 200 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "",
+                             ProbedFileSystem{"apfs", "", "", ""}, std::nullopt});
   ProbedDisk stick{"dos", "", {}, std::nullopt, std::nullopt};
-  stick.partitions.push_back({1, 1 << 20, 1 << 30, "07", "", "", ProbedFileSystem{"exfat", "", "STICK", "5F3A-1B2C"}, std::nullopt});
+  stick.partitions.push_back({1, 1 << 20, 1 << 30, "07", "", "",
+                              ProbedFileSystem{"exfat", "", "STICK", "5F3A-1B2C"}, std::nullopt});
 
   std::vector<DiskInput> disks(2);
-  disks[0].disk = {"nvme0n1", "/dev/nvme0n1", 0, 500ull << 30, false, false, "PCI-Express", true, ""};
+  disks[0].disk = {"nvme0n1",     "/dev/nvme0n1", 0, 500ull << 30, false, false,
+                   "PCI-Express", true,           ""};
   disks[0].probed = nvme;
   disks[0].partitions = {{1, {"/dev/nvme0n1p1", 1}}, {2, {"/dev/nvme0n1p2", 2}}};
   disks[1].disk = {"sda", "/dev/sda", 0, 8ull << 30, true, false, "USB", false, "Ultra Fit"};
@@ -61,13 +70,28 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
                        "disk1 IOMedia /dev/sda",
                        "disk1s1 IOMedia /dev/sda1",
                    }));
-  const PlistDict& damaged = *view.registry[0].find("Children")->asArray()->front().find("Children")->asArray()->at(2).find("Description")->asDictionary();
+  const PlistDict& damaged = *view.registry[0]
+                                  .find("Children")
+                                  ->asArray()
+                                  ->front()
+                                  .find("Children")
+                                  ->asArray()
+                                  ->at(2)
+                                  .find("Description")
+                                  ->asDictionary();
   EXPECT_EQ(damaged.count("DAVolumeKind"), 0u);
   ASSERT_EQ(view.names.size(), 5u);
   EXPECT_EQ(view.names[4].bsdName, "disk1s1");
 
-  const PlistDict& stickPartition =
-      *view.registry[1].find("Children")->asArray()->front().find("Children")->asArray()->front().find("Description")->asDictionary();
+  const PlistDict& stickPartition = *view.registry[1]
+                                         .find("Children")
+                                         ->asArray()
+                                         ->front()
+                                         .find("Children")
+                                         ->asArray()
+                                         ->front()
+                                         .find("Description")
+                                         ->asDictionary();
   EXPECT_EQ(*stickPartition.at("DAVolumeKind").asString(), "exfat");
   EXPECT_EQ(*stickPartition.at("DAVolumePath").asString(), "file:///media/me/My%20Stick/");
   EXPECT_EQ(*stickPartition.at("DADeviceProtocol").asString(), "USB");

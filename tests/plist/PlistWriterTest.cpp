@@ -18,9 +18,11 @@ namespace {
 
 // Equal, and bit for bit where == is not: reals and dates (NaN, -0).
 bool identical(const PlistValue& a, const PlistValue& b) {
-  if (a.asReal() && b.asReal()) return std::bit_cast<std::uint64_t>(*a.asReal()) == std::bit_cast<std::uint64_t>(*b.asReal());
+  if (a.asReal() && b.asReal())
+    return std::bit_cast<std::uint64_t>(*a.asReal()) == std::bit_cast<std::uint64_t>(*b.asReal());
   if (a.asDate() && b.asDate())
-    return std::bit_cast<std::uint64_t>(a.asDate()->secondsSince2001) == std::bit_cast<std::uint64_t>(b.asDate()->secondsSince2001);
+    return std::bit_cast<std::uint64_t>(a.asDate()->secondsSince2001) ==
+           std::bit_cast<std::uint64_t>(b.asDate()->secondsSince2001);
   if (a.asArray() && b.asArray()) {
     if (a.asArray()->size() != b.asArray()->size()) return false;
     for (std::size_t i = 0; i < a.asArray()->size(); ++i)
@@ -29,7 +31,8 @@ bool identical(const PlistValue& a, const PlistValue& b) {
   }
   if (a.asDictionary() && b.asDictionary()) {
     if (a.asDictionary()->size() != b.asDictionary()->size()) return false;
-    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin(); i != a.asDictionary()->end(); ++i, ++j)
+    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin();
+         i != a.asDictionary()->end(); ++i, ++j)
       if (i->first != j->first || !identical(i->second, j->second)) return false;
     return true;
   }
@@ -59,12 +62,16 @@ std::vector<Shape> shapes() {
       {"date-year-1", PlistValue(PlistDate{-63113904000}), true},
       {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
       {"imin", PlistValue(std::numeric_limits<std::int64_t>::min()), true},
-      {"reals", PlistValue(PlistArray{PlistValue(0.1), PlistValue(-0.0), PlistValue(1e308), PlistValue(5e-324),
-                                      PlistValue(std::numeric_limits<double>::infinity())}),
+      {"reals",
+       PlistValue(PlistArray{PlistValue(0.1), PlistValue(-0.0), PlistValue(1e308),
+                             PlistValue(5e-324),
+                             PlistValue(std::numeric_limits<double>::infinity())}),
        true},
       {"data", PlistValue(PlistData{{0, 1, 2, 0xFF, 0xFE}}), true},
       {"markup", PlistValue(PlistDict{{"a<&>]]>\r\n\t", PlistValue("\"'\r")}}), true},
-      {"unicode", PlistValue(PlistDict{{"Macintosh HD — Data", PlistValue("\xF0\x9F\x98\x80 \xEF\xBF\xBD")}}), true},
+      {"unicode",
+       PlistValue(PlistDict{{"Macintosh HD — Data", PlistValue("\xF0\x9F\x98\x80 \xEF\xBF\xBD")}}),
+       true},
       {"key-u0001", PlistValue(PlistDict{{"a\x01", PlistValue(1)}}), false},
       {"text-ufffe", PlistValue("\xEF\xBF\xBE"), false},
       {"nesting-512", deep, true},
@@ -99,7 +106,8 @@ TEST(PlistWriter, WritesEveryShapeBackIdentical) {
 // Other readers take what we write: expat and libxml2 the XML, Python's plistlib both forms.
 // plistlib writes each back in its own binary form, which we read to the same value.
 TEST(PlistWriter, OtherReadersTakeWhatWeWrite) {
-  if (std::system("command -v python3 >/dev/null && command -v xmlwf >/dev/null && command -v xmllint >/dev/null") != 0)
+  if (std::system("command -v python3 >/dev/null && command -v xmlwf >/dev/null && command -v "
+                  "xmllint >/dev/null") != 0)
     GTEST_SKIP() << "python3, xmlwf or xmllint is missing";
   testing::TempDir dir;
   std::string files;
@@ -121,7 +129,8 @@ TEST(PlistWriter, OtherReadersTakeWhatWeWrite) {
       "import plistlib, sys\n"
       "for name in sys.argv[1:]:\n"
       "    with open(name, 'rb') as f: value = plistlib.load(f)\n"
-      "    with open(name + '.back', 'wb') as f: plistlib.dump(value, f, fmt=plistlib.FMT_BINARY)\n";
+      "    with open(name + '.back', 'wb') as f: plistlib.dump(value, f, "
+      "fmt=plistlib.FMT_BINARY)\n";
   testing::writeFile(dir.path() / "back.py", python);
   ASSERT_EQ(std::system(("python3 " + dir.str() + "/back.py" + files).c_str()), 0);
   for (const auto& [path, shape] : written) {

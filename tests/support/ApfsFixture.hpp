@@ -13,8 +13,8 @@ namespace strandel::testing {
 
 struct FixtureVolume {
   std::string name;
-  std::string uuid;         // 8-4-4-4-12
-  std::uint16_t role = 0;   // the volume superblock's role bits
+  std::string uuid;        // 8-4-4-4-12
+  std::uint16_t role = 0;  // the volume superblock's role bits
 };
 
 /// Whether the host can make containers (mkapfs is installed).

@@ -21,9 +21,9 @@ namespace strandel::testing {
 /// One registry entry and the entries below it.
 struct Entry {
   std::string className = "IOMedia";
-  PlistDict properties;                 // registry properties ("BSD Name", "Role", ...)
-  std::optional<PlistDict> description; // the disk description; absent: no disk object
-  std::optional<bool> ioMedia;          // absent: true exactly when there is a description
+  PlistDict properties;                  // registry properties ("BSD Name", "Role", ...)
+  std::optional<PlistDict> description;  // the disk description; absent: no disk object
+  std::optional<bool> ioMedia;           // absent: true exactly when there is a description
   std::vector<Entry> children;
 
   Entry& child(Entry entry) {
@@ -39,12 +39,12 @@ struct VolumeOutline {
   std::string name{};
   std::string kind = "apfs";
   std::string mountPath{};
-  std::string type{};      // DAVolumeType; "" leaves it out
-  std::string content{};   // DAMediaContent; "" leaves it out
+  std::string type{};     // DAVolumeType; "" leaves it out
+  std::string content{};  // DAMediaContent; "" leaves it out
   std::string protocol = "Apple Fabric";
   bool internal = true;
   std::uint64_t size = 500107862016;
-  std::string role{};      // registry "Role" (first entry); "" leaves it out
+  std::string role{};  // registry "Role" (first entry); "" leaves it out
 };
 
 /// A volume in a few words; the outline's other fields keep their defaults.
@@ -61,7 +61,8 @@ inline VolumeOutline volumeOutline(std::string bsd, std::string name, std::strin
 
 /// The APFS volume content GUID, and helpers for the usual entries.
 inline constexpr const char* kApfsContent = "41504653-0000-11AA-AA11-00306543ECAC";
-Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol = "Apple Fabric", bool internal = true);
+Entry wholeDisk(const std::string& bsd, std::uint64_t size,
+                const std::string& protocol = "Apple Fabric", bool internal = true);
 Entry partition(const std::string& bsd, const std::string& content, std::uint64_t size);
 /// An APFS container entry (class AppleAPFSContainer, not media) with its media disk below.
 Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size);

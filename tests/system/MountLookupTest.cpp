@@ -22,7 +22,8 @@ ImageBuilder catalinaTable() {
   image.mount({.on = "/System/Volumes/Data", .from = "/dev/disk1s1", .type = "apfs"});
   image.mount({.on = "/System/Volumes/Data/home", .from = "map auto_home", .type = "autofs"});
   image.mount({.on = "/Volumes/KINGSTON", .from = "/dev/disk2s1", .type = "ntfs"});
-  image.mount({.on = "/Volumes/Mirth Connect Administrator Launcher", .from = "/dev/disk4", .type = "hfs"});
+  image.mount(
+      {.on = "/Volumes/Mirth Connect Administrator Launcher", .from = "/dev/disk4", .type = "hfs"});
   image.mount({.on = "/Volumes/video", .from = "//riccardo@1.0.1.10/video", .type = "afpfs"});
   image.mount({.on = "/Volumes/Café Photos", .from = "/dev/disk5s1", .type = "apfs"});
   return image;
@@ -37,7 +38,9 @@ struct Lookup {
 
 void expectAnswers(std::initializer_list<Lookup> lookups) {
   for (const Lookup& l : lookups) {
-    EXPECT_EQ(l.kind == Lookup::From ? getVolumeMountFromName(l.argument) : getVolumeMountOnName(l.argument), l.answer)
+    EXPECT_EQ(l.kind == Lookup::From ? getVolumeMountFromName(l.argument)
+                                     : getVolumeMountOnName(l.argument),
+              l.answer)
         << (l.kind == Lookup::From ? "from " : "on ") << l.argument.value_or("(absent)");
   }
 }
@@ -45,23 +48,33 @@ void expectAnswers(std::initializer_list<Lookup> lookups) {
 TEST(MountLookup, CatalinaTable) {
   ScopedMachine machine(catalinaTable());
   expectAnswers({
-      {Lookup::From, "/", "/dev/disk1s5"}, {Lookup::From, "/System/Volumes/Data/home", "map auto_home"},
+      {Lookup::From, "/", "/dev/disk1s5"},
+      {Lookup::From, "/System/Volumes/Data/home", "map auto_home"},
       {Lookup::From, "/Volumes/video", "//riccardo@1.0.1.10/video"},
       {Lookup::From, "/Volumes/Café Photos", "/dev/disk5s1"},
       // Equality is literal: no trailing "/", no case folding, no Unicode normalisation (the
       // decomposed é is another text).
-      {Lookup::From, "/System/Volumes/Data/", ""}, {Lookup::From, "/system/volumes/data", ""},
-      {Lookup::From, "/Volumes/Cafe\xCC\x81 Photos", ""}, {Lookup::From, "", ""}, {Lookup::From, std::nullopt, ""},
+      {Lookup::From, "/System/Volumes/Data/", ""},
+      {Lookup::From, "/system/volumes/data", ""},
+      {Lookup::From, "/Volumes/Cafe\xCC\x81 Photos", ""},
+      {Lookup::From, "", ""},
+      {Lookup::From, std::nullopt, ""},
 
-      {Lookup::On, "disk1s5", "/"}, {Lookup::On, "/dev/disk2s1", "/Volumes/KINGSTON"},
+      {Lookup::On, "disk1s5", "/"},
+      {Lookup::On, "/dev/disk2s1", "/Volumes/KINGSTON"},
       // A whole-disk name finds its first mounted slice in table order, or the whole disk.
-      {Lookup::On, "disk1", "/"}, {Lookup::On, "disk4", "/Volumes/Mirth Connect Administrator Launcher"},
+      {Lookup::On, "disk1", "/"},
+      {Lookup::On, "disk4", "/Volumes/Mirth Connect Administrator Launcher"},
       // "" and "/dev/" both test with the device path "/dev/": the first disk mount.
-      {Lookup::On, "", "/"}, {Lookup::On, "/dev/", "/"},
+      {Lookup::On, "", "/"},
+      {Lookup::On, "/dev/", "/"},
       // Not device paths, found by substring.
-      {Lookup::On, "auto_home", "/System/Volumes/Data/home"}, {Lookup::On, "1.0.1.10/video", "/Volumes/video"},
+      {Lookup::On, "auto_home", "/System/Volumes/Data/home"},
+      {Lookup::On, "1.0.1.10/video", "/Volumes/video"},
       // Not mounted, or absent.
-      {Lookup::On, "disk1s9", ""}, {Lookup::On, "/dev/rdisk1s5", ""}, {Lookup::On, "DISK1S5", ""},
+      {Lookup::On, "disk1s9", ""},
+      {Lookup::On, "/dev/rdisk1s5", ""},
+      {Lookup::On, "DISK1S5", ""},
       {Lookup::On, std::nullopt, ""},
   });
 }
@@ -76,11 +89,15 @@ TEST(MountLookup, ASliceNameAlsoFindsALongerSliceListedBeforeIt) {
   image.mount({.on = "/Volumes/Data", .from = "/dev/disk3s1", .type = "apfs"});
   ScopedMachine machine(image);
   expectAnswers({
-      {Lookup::On, "disk1s1", "/Volumes/Ten"}, {Lookup::On, "/dev/disk1s1", "/Volumes/Ten"},
-      {Lookup::On, "disk1", "/Volumes/Ten"},   {Lookup::On, "disk11", "/Volumes/Eleven"},
+      {Lookup::On, "disk1s1", "/Volumes/Ten"},
+      {Lookup::On, "/dev/disk1s1", "/Volumes/Ten"},
+      {Lookup::On, "disk1", "/Volumes/Ten"},
+      {Lookup::On, "disk11", "/Volumes/Eleven"},
       // A mount point lookup is exact, so it tells them apart.
-      {Lookup::From, "/", "/dev/disk1s1"},     {Lookup::From, "/Volumes/Ten", "/dev/disk1s10"},
-      {Lookup::From, "/Volumes/Data", "/dev/disk2s1"}, {Lookup::On, "disk3s1", "/Volumes/Data"},
+      {Lookup::From, "/", "/dev/disk1s1"},
+      {Lookup::From, "/Volumes/Ten", "/dev/disk1s10"},
+      {Lookup::From, "/Volumes/Data", "/dev/disk2s1"},
+      {Lookup::On, "disk3s1", "/Volumes/Data"},
   });
 }
 

@@ -32,18 +32,39 @@ struct Command {
 // puts in its place land there.
 std::vector<Command> commands(const std::string& dump, const std::string& out) {
   return {
-      {{"registry"}, {}},                      {{"volumes"}, {}},                     {{"container-members"}, {"disk3s1"}},
-      {{"container-members", "--as-listed"}, {"disk3"}},                              {{"is-network-backup"}, {"disk5s1"}},
-      {{"apfs", "container"}, {"disk3"}},      {{"apfs", "is-apfs"}, {"/"}},          {{"apfs", "system"}, {"disk3"}},
-      {{"apfs", "data"}, {"disk3"}},           {{"apfs", "preboot"}, {"disk3"}},      {{"apfs", "recovery"}, {"disk3"}},
-      {{"apfs", "role"}, {"disk3s1"}},         {{"os", "version"}, {}},               {{"os", "info"}, {}},
-      {{"os", "compare"}, {"10.13"}},          {{"mount", "from"}, {"/"}},            {{"mount", "on"}, {"disk3s1"}},
-      {{"size", "total"}, {"/"}},              {{"size", "free"}, {"/"}},             {{"size", "used"}, {"/"}},
-      {{"size", "apfs-used"}, {"/"}},          {{"size", "total-text"}, {"/"}},       {{"size", "used-text"}, {"/"}},
-      {{"bytes"}, {"1536"}},                   {{"bytes", "--label"}, {"1536"}},      {{"bytes", "--mb"}, {"1536"}},
+      {{"registry"}, {}},
+      {{"volumes"}, {}},
+      {{"container-members"}, {"disk3s1"}},
+      {{"container-members", "--as-listed"}, {"disk3"}},
+      {{"is-network-backup"}, {"disk5s1"}},
+      {{"apfs", "container"}, {"disk3"}},
+      {{"apfs", "is-apfs"}, {"/"}},
+      {{"apfs", "system"}, {"disk3"}},
+      {{"apfs", "data"}, {"disk3"}},
+      {{"apfs", "preboot"}, {"disk3"}},
+      {{"apfs", "recovery"}, {"disk3"}},
+      {{"apfs", "role"}, {"disk3s1"}},
+      {{"os", "version"}, {}},
+      {{"os", "info"}, {}},
+      {{"os", "compare"}, {"10.13"}},
+      {{"mount", "from"}, {"/"}},
+      {{"mount", "on"}, {"disk3s1"}},
+      {{"size", "total"}, {"/"}},
+      {{"size", "free"}, {"/"}},
+      {{"size", "used"}, {"/"}},
+      {{"size", "apfs-used"}, {"/"}},
+      {{"size", "total-text"}, {"/"}},
+      {{"size", "used-text"}, {"/"}},
+      {{"bytes"}, {"1536"}},
+      {{"bytes", "--label"}, {"1536"}},
+      {{"bytes", "--mb"}, {"1536"}},
       {{"verify"}, {"disk9s9"}},  // a volume the disk utility does not know, so the run is short
-      {{"tmutil"}, {"status", "-X"}},          {{"fda"}, {}},                         {{"image", "import"}, {dump, out}},
-      {{"volumes", "-r", "-o"}, {"NAME,SIZE"}}, {{"registry", "-n", "-o"}, {"CLASS"}}, {{"tmutil", "--"}, {"-x"}},
+      {{"tmutil"}, {"status", "-X"}},
+      {{"fda"}, {}},
+      {{"image", "import"}, {dump, out}},
+      {{"volumes", "-r", "-o"}, {"NAME,SIZE"}},
+      {{"registry", "-n", "-o"}, {"CLASS"}},
+      {{"tmutil", "--"}, {"-x"}},
   };
 }
 
@@ -80,7 +101,9 @@ std::vector<Variant> variants(const Command& command) {
 
 // Makes a folder the working folder while the value lives.
 struct WorkingFolder {
-  explicit WorkingFolder(const std::filesystem::path& folder) { std::filesystem::current_path(folder); }
+  explicit WorkingFolder(const std::filesystem::path& folder) {
+    std::filesystem::current_path(folder);
+  }
   ~WorkingFolder() { std::filesystem::current_path(saved); }
   std::filesystem::path saved = std::filesystem::current_path();
 };
@@ -97,7 +120,8 @@ TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
         arguments.insert(arguments.end(), command.words.begin(), command.words.end());
         arguments.insert(arguments.end(), variant.arguments.begin(), variant.arguments.end());
         std::string shown = format + " " + variant.name + ":";
-        for (const std::string& word : arguments) shown += " '" + word.substr(0, 60) + (word.size() > 60 ? "...'" : "'");
+        for (const std::string& word : arguments)
+          shown += " '" + word.substr(0, 60) + (word.size() > 60 ? "...'" : "'");
         SCOPED_TRACE(shown);
         testing::ToolRun run = testing::runStrandel(arguments);
         ASSERT_EQ(run.signal, 0) << run.err;
@@ -125,9 +149,12 @@ TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
         // Whatever bytes came in, a script's answer is UTF-8: one JSON value and a line feed,
         // or one property-list document.
         if (format == "json") {
-          EXPECT_TRUE(run.out.ends_with("\n") && std::count(run.out.begin(), run.out.end(), '\n') == 1) << run.out;
+          EXPECT_TRUE(run.out.ends_with("\n") &&
+                      std::count(run.out.begin(), run.out.end(), '\n') == 1)
+              << run.out;
         } else if (format == "plist") {
-          bool document = run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
+          bool document =
+              run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
           EXPECT_TRUE(run.out.starts_with("<?xml") && document) << run.out;
         }
         EXPECT_TRUE(base::isValidUtf8(run.out)) << run.out;

@@ -5,12 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <locale.h>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
-#include <locale.h>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -38,34 +38,52 @@ TEST(Commands, ReadTheirArgumentsAndPrintTheAnswer) {
   image.write(dir.path());
   // The arguments, the exit status and what the tool prints.
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-      {{"bytes", "1536"}, 0, "1.54 KB\n"},      {{"bytes", "-5"}, 0, "-5 bytes\n"},   {{"bytes", "--", "-5"}, 0, "-5 bytes\n"},
-      {{"bytes", "nan"}, 0, "nan bytes\n"},    {{"bytes"}, 0, "0 bytes\n"},      {{"--format", "json", "bytes"}, 0, "\"0 bytes\"\n"},
+      {{"bytes", "1536"}, 0, "1.54 KB\n"},
+      {{"bytes", "-5"}, 0, "-5 bytes\n"},
+      {{"bytes", "--", "-5"}, 0, "-5 bytes\n"},
+      {{"bytes", "nan"}, 0, "nan bytes\n"},
+      {{"bytes"}, 0, "0 bytes\n"},
+      {{"--format", "json", "bytes"}, 0, "\"0 bytes\"\n"},
       {{"bytes", "--label", "500107862016"}, 0, "500.11 GB\n"},
       {{"bytes", "--mb", "500107862016"}, 0, "476940M (500107837440 bytes)\n"},
       {{"--format", "json", "bytes", "1048575", "--mb"}, 0, "{\"bytes\":0,\"text\":\"0M\"}\n"},
 
       {{"mount", "from", "/"}, 0, "/dev/disk1s5\n"},
-      {{"bytes", "1536", "--format", "json"}, 0, "\"1.54 KB\"\n"},  // a global option after the command
+      {{"bytes", "1536", "--format", "json"},
+       0,
+       "\"1.54 KB\"\n"},  // a global option after the command
       {{"mount", "on", "disk1s1"}, 0, "/System/Volumes/Data\n"},
       // Left out, the device is absent and nothing is found; given as "", it is "/dev/".
-      {{"--format", "json", "mount", "on"}, 0, "\"\"\n"}, {{"--format", "json", "mount", "on", ""}, 0, "\"/\"\n"},
+      {{"--format", "json", "mount", "on"}, 0, "\"\"\n"},
+      {{"--format", "json", "mount", "on", ""}, 0, "\"/\"\n"},
 
-      {{"size", "total", "/"}, 0, "500000002048\n"},    {{"size", "free", "/"}, 0, "249999998976\n"},
-      {{"size", "used", "/"}, 0, "250000003072\n"},     {{"size", "total-text", "/"}, 0, "500 GB\n"},
-      {{"size", "apfs-used", "/"}, 0, "250000003072\n"}, {{"--format", "json", "size", "used-text", "/"}, 0, "\"250 GB\"\n"},
+      {{"size", "total", "/"}, 0, "500000002048\n"},
+      {{"size", "free", "/"}, 0, "249999998976\n"},
+      {{"size", "used", "/"}, 0, "250000003072\n"},
+      {{"size", "total-text", "/"}, 0, "500 GB\n"},
+      {{"size", "apfs-used", "/"}, 0, "250000003072\n"},
+      {{"--format", "json", "size", "used-text", "/"}, 0, "\"250 GB\"\n"},
 
       // Something named that the machine does not have is an error, after the answer for a
       // script; one that is there answers, empty or not.
-      {{"mount", "from", "/nowhere"}, 1, ""},            {{"--format", "json", "mount", "from", "/nowhere"}, 1, "\"\"\n"},
-      {{"mount", "on", "nosuch"}, 1, ""},                {{"size", "total", "/nonexistent"}, 1, ""},
+      {{"mount", "from", "/nowhere"}, 1, ""},
+      {{"--format", "json", "mount", "from", "/nowhere"}, 1, "\"\"\n"},
+      {{"mount", "on", "nosuch"}, 1, ""},
+      {{"size", "total", "/nonexistent"}, 1, ""},
       {{"--format", "json", "size", "total", "/nonexistent"}, 1, "0\n"},
-      {{"container-members", "disk3s1"}, 1, ""},        {{"is-network-backup", "disk9"}, 1, ""},
-      {{"apfs", "data", "/dev/disk9s1"}, 1, ""},        {{"apfs", "is-apfs", "/Volumes/None"}, 1, ""},
+      {{"container-members", "disk3s1"}, 1, ""},
+      {{"is-network-backup", "disk9"}, 1, ""},
+      {{"apfs", "data", "/dev/disk9s1"}, 1, ""},
+      {{"apfs", "is-apfs", "/Volumes/None"}, 1, ""},
       {{"apfs", "role", "disk1s5"}, 0, "6 (APFSVolumeRoleNone)\n"},  // mounted, with no role
       {{"--format", "json", "apfs", "data", "disk1s1"}, 0, "null\n"},
 
-      {{"bytes", "12abc"}, 2, ""}, {{"bytes", " 5"}, 2, ""},  {{"bytes", "1e400"}, 2, ""},  {{"bytes", "--mb"}, 2, ""},
-      {{"bytes", "--label", "--mb", "5"}, 2, ""}, {{"size", "huge", "/"}, 2, ""},
+      {{"bytes", "12abc"}, 2, ""},
+      {{"bytes", " 5"}, 2, ""},
+      {{"bytes", "1e400"}, 2, ""},
+      {{"bytes", "--mb"}, 2, ""},
+      {{"bytes", "--label", "--mb", "5"}, 2, ""},
+      {{"size", "huge", "/"}, 2, ""},
   };
   for (const auto& [words, status, out] : cases) {
     std::vector<std::string> arguments = {"--machine", dir.str()};
@@ -78,11 +96,14 @@ TEST(Commands, ReadTheirArgumentsAndPrintTheAnswer) {
     if (status == 0) {
       EXPECT_EQ(run.err, "") << shown;
     } else {
-      EXPECT_TRUE(run.err.starts_with("strandel: ") && std::ranges::count(run.err, '\n') == 1) << shown;
+      EXPECT_TRUE(run.err.starts_with("strandel: ") && std::ranges::count(run.err, '\n') == 1)
+          << shown;
     }
   }
-  testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), "--format", "plist", "bytes", "--mb", "5242879"});
-  EXPECT_EQ(readPlist(run.out), std::optional<PlistValue>(PlistDict{{"bytes", PlistValue(4194304.0)}, {"text", PlistValue("4M")}}))
+  testing::ToolRun run = testing::runStrandel(
+      {"--machine", dir.str(), "--format", "plist", "bytes", "--mb", "5242879"});
+  EXPECT_EQ(readPlist(run.out), std::optional<PlistValue>(PlistDict{
+                                    {"bytes", PlistValue(4194304.0)}, {"text", PlistValue("4M")}}))
       << run.out;
 }
 
@@ -133,16 +154,23 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
   testing::ImageBuilder image;
   image.mount({.on = "/", .from = "/dev/disk1s5", .type = "apfs"});
   image.tool("/usr/bin/tmutil",
-             "#!/bin/sh\nprintf '<plist version=\"1.0\"><array>'\nfor a; do printf '<string>%s</string>' \"$a\"; done\n"
+             "#!/bin/sh\nprintf '<plist version=\"1.0\"><array>'\nfor a; do printf "
+             "'<string>%s</string>' \"$a\"; done\n"
              "printf '</array></plist>\\n'\n");
   image.write(dir.path());
   // The arguments, the exit status, stdout and stderr.
   const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
       {{"frob"}, 2, "", "strandel: unknown command 'frob'\n"},
       {{"os", "frob"}, 2, "", "strandel: unknown command 'os frob'\n"},
-      {{"bytes", "1", "volumes"}, 2, "", "strandel: The following argument was not expected: volumes\n"},
+      {{"bytes", "1", "volumes"},
+       2,
+       "",
+       "strandel: The following argument was not expected: volumes\n"},
       {{"tmutil", "--", "-x"}, 0, "[\"-x\"]\n", ""},
-      {{"tmutil", "status", "-X", "--", "--format"}, 0, "[\"status\",\"-X\",\"--\",\"--format\"]\n", ""},
+      {{"tmutil", "status", "-X", "--", "--format"},
+       0,
+       "[\"status\",\"-X\",\"--\",\"--format\"]\n",
+       ""},
       {{"mount", "from", "--", "-weird"}, 1, "\"\"\n", "strandel: no mount on '-weird'\n"},
       {{"volumes", "-o", "DEVICE,FROB"}, 2, "", "strandel: unknown column 'FROB'\n"},
   };
@@ -156,20 +184,24 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
     EXPECT_EQ(run.err, err) << shown;
   }
   testing::ToolRun run = testing::runStrandel({"--version"});
-  EXPECT_TRUE(run.status == 0 && std::regex_match(run.out, std::regex("strandel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.out;
+  EXPECT_TRUE(run.status == 0 &&
+              std::regex_match(run.out, std::regex("strandel [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << run.out;
 
   // A full disk is an error said in one line; a reader that went away ends the tool quietly,
   // by the signal, as it ends the file utilities.
   int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  run = testing::runStrandel({"--machine", kSample, "volumes"}, testing::ToolEnvironment::Inherited, full);
+  run = testing::runStrandel({"--machine", kSample, "volumes"}, testing::ToolEnvironment::Inherited,
+                             full);
   ::close(full);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "strandel: write error on standard output: No space left on device\n");
   int pipe[2];
   ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
   ::close(pipe[0]);
-  run = testing::runStrandel({"--machine", kSample, "registry"}, testing::ToolEnvironment::Inherited, pipe[1]);
+  run = testing::runStrandel({"--machine", kSample, "registry"},
+                             testing::ToolEnvironment::Inherited, pipe[1]);
   ::close(pipe[1]);
   EXPECT_EQ(run.signal, SIGPIPE);
   EXPECT_EQ(run.err, "");
@@ -177,16 +209,21 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
 
 TEST(Tables, FitAnEightyColumnTerminal) {
   ScopedColumns columns("80");
-  for (const auto& sample : std::filesystem::directory_iterator(testing::sourceDir() + "/samples/machines")) {
-    for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"volumes"}, {"registry"}, {"container-members", "disk1"}, {"container-members", "disk3"}}) {
+  for (const auto& sample :
+       std::filesystem::directory_iterator(testing::sourceDir() + "/samples/machines")) {
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"volumes"},
+                                                    {"registry"},
+                                                    {"container-members", "disk1"},
+                                                    {"container-members", "disk3"}}) {
       std::vector<std::string> arguments = {"--machine", sample.path().string()};
       arguments.insert(arguments.end(), command.begin(), command.end());
       testing::ToolRun run = testing::runStrandel(arguments);
-      if (run.status == 1 && command.front() == "container-members") continue;  // a Mac without that disk
+      if (run.status == 1 && command.front() == "container-members")
+        continue;  // a Mac without that disk
       ASSERT_EQ(run.status, 0) << run.err;
       for (const std::string& line : linesOf(run.out)) {
-        EXPECT_LE(cellsOf(line), 80u) << sample.path().filename() << " " << command.front() << ":\n" << run.out;
+        EXPECT_LE(cellsOf(line), 80u) << sample.path().filename() << " " << command.front() << ":\n"
+                                      << run.out;
       }
     }
   }
@@ -195,13 +232,17 @@ TEST(Tables, FitAnEightyColumnTerminal) {
 TEST(Tables, MeasureWideCharactersAndEscapeControlOnes) {
   testing::TempDir dir;
   testing::ImageBuilder image;
-  image.add(testing::volume(testing::volumeOutline("disk5s1", "写真データ", "/Volumes/Photos", "", "hfs")))
-      .add(testing::volume(testing::volumeOutline("disk6s1", "red\x1b[31mALERT\x07", "/Volumes/Red", "", "hfs")))
+  image
+      .add(testing::volume(
+          testing::volumeOutline("disk5s1", "写真データ", "/Volumes/Photos", "", "hfs")))
+      .add(testing::volume(
+          testing::volumeOutline("disk6s1", "red\x1b[31mALERT\x07", "/Volumes/Red", "", "hfs")))
       .add(testing::volume(testing::volumeOutline("disk7s1", "Plain", "/Volumes/Plain", "", "hfs")))
       .write(dir.path());
   ScopedColumns columns(nullptr);
   for (const char* command : {"volumes", "registry"}) {
-    testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), command, "-o", "NAME,MOUNTPOINT"});
+    testing::ToolRun run =
+        testing::runStrandel({"--machine", dir.str(), command, "-o", "NAME,MOUNTPOINT"});
     ASSERT_EQ(run.status, 0) << run.err;
     // Each mount point starts in the same cell as its heading.
     std::vector<std::string> lines = linesOf(run.out);
@@ -239,14 +280,18 @@ TEST(Tables, ChooseColumnsAsLsblkDoes) {
   const std::tuple<std::vector<std::string>, std::string> cases[] = {
       {{"volumes", "-o", "size,device", "--format", "json"},
        "[{\"size\":\"\",\"device\":\"disk3\"},{\"size\":494384795648,\"device\":\"disk3s1\"},"
-       "{\"size\":40000000000,\"device\":\"disk4s2\"},{\"size\":21320683520,\"device\":\"disk4s3\"}]\n"},
+       "{\"size\":40000000000,\"device\":\"disk4s2\"},{\"size\":21320683520,\"device\":\"disk4s3\"}"
+       "]\n"},
       {{"--format", "json", "volumes", "-n", "-o", "DEVICE,isBoot,containsBoot"},
-       "[[\"disk3\",\"\",true],[\"disk3s1\",true,true],[\"disk4s2\",false,false],[\"disk4s3\",false,false]]\n"},
+       "[[\"disk3\",\"\",true],[\"disk3s1\",true,true],[\"disk4s2\",false,false],[\"disk4s3\","
+       "false,false]]\n"},
       {{"volumes", "-rn", "-o", "device,volumeUUID,isfvapfs"},
-       "disk3  \ndisk3s1 E744799E-6CE5-4689-AB4A-6CBB7D9C6C00 false\ndisk4s2 313C2039-7E07-4E65-BCFE-6FAD5199C8E2 false\n"
+       "disk3  \ndisk3s1 E744799E-6CE5-4689-AB4A-6CBB7D9C6C00 false\ndisk4s2 "
+       "313C2039-7E07-4E65-BCFE-6FAD5199C8E2 false\n"
        "disk4s3 B1053B3C-B116-4A8B-952F-7C62F40B1D33 false\n"},
       {{"container-members", "disk3s5", "-rn", "-o", "device,containsboot"},
-       "disk3s1 true\ndisk3s1s1 true\ndisk3s2 true\ndisk3s3 true\ndisk3s4 true\ndisk3s5 true\ndisk3s6 true\n"
+       "disk3s1 true\ndisk3s1s1 true\ndisk3s2 true\ndisk3s3 true\ndisk3s4 true\ndisk3s5 "
+       "true\ndisk3s6 true\n"
        "holds the running system\n"},
       {{"registry", "-rn", "-o", "device,davolumeuuid"}, ""},
   };
@@ -260,17 +305,22 @@ TEST(Tables, ChooseColumnsAsLsblkDoes) {
     }
   }
   // +LIST adds to the defaults.
-  testing::ToolRun run = testing::runStrandel({"--machine", kSample, "volumes", "-r", "-o", "+uuid"});
-  EXPECT_TRUE(run.out.starts_with("DEVICE NAME SIZE FORMAT MOUNTPOINT LOCATION ROLE UUID\n")) << run.out;
+  testing::ToolRun run =
+      testing::runStrandel({"--machine", kSample, "volumes", "-r", "-o", "+uuid"});
+  EXPECT_TRUE(run.out.starts_with("DEVICE NAME SIZE FORMAT MOUNTPOINT LOCATION ROLE UUID\n"))
+      << run.out;
 }
 
 TEST(Tables, NameColumnsTheSameInEveryLocale) {
   // Under Turkish rules the upper case of "i" is "İ": a name compared through the locale is
   // then no column at all.
   testing::TempDir locales;
-  std::string make = "localedef -i tr_TR -f UTF-8 '" + locales.str() + "/tr_TR.UTF-8' >/dev/null 2>&1";
-  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef could not make tr_TR.UTF-8 (install the locales package)";
-  std::vector<std::string> arguments = {"--machine", kSample, "volumes", "-rn", "-o", "device,mountpoint,isfvapfs"};
+  std::string make =
+      "localedef -i tr_TR -f UTF-8 '" + locales.str() + "/tr_TR.UTF-8' >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0)
+    GTEST_SKIP() << "localedef could not make tr_TR.UTF-8 (install the locales package)";
+  std::vector<std::string> arguments = {"--machine", kSample, "volumes",
+                                        "-rn",       "-o",    "device,mountpoint,isfvapfs"};
   testing::ToolRun plain = testing::runStrandel(arguments);
   ASSERT_EQ(plain.status, 0) << plain.err;
   ScopedVariable path("LOCPATH", locales.str().c_str());
@@ -290,7 +340,9 @@ TEST(TextAnswers, EscapeControlCharactersWhileScriptsGetEveryByte) {
   // The arguments, the exit status and what the tool prints.
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"mount", "from", "/Volumes/Odd"}, 0, "/dev/disk1s2\\x1b]0;owned\\x07\\x0d\n"},
-      {{"--format", "json", "mount", "from", "/Volumes/Odd"}, 0, "\"/dev/disk1s2\\u001b]0;owned\\u0007\\r\"\n"},
+      {{"--format", "json", "mount", "from", "/Volumes/Odd"},
+       0,
+       "\"/dev/disk1s2\\u001b]0;owned\\u0007\\r\"\n"},
       // A transcript keeps its lines and tabs.
       {{"verify", "disk1s5"}, 0, "Checking \\x1b[2J\n\tdone\\x0d\n"},
       {{"--format", "json", "verify", "disk1s5"}, 0, "\"Checking \\u001b[2J\\n\\tdone\\r\\n\"\n"},
@@ -303,7 +355,8 @@ TEST(TextAnswers, EscapeControlCharactersWhileScriptsGetEveryByte) {
     EXPECT_EQ(run.out, out) << ::testing::PrintToString(words);
   }
   // An error line that quotes what was typed shows it escaped too.
-  testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), "mount", "from", "/x\x1b[2J"});
+  testing::ToolRun run =
+      testing::runStrandel({"--machine", dir.str(), "mount", "from", "/x\x1b[2J"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "strandel: no mount on '/x\\x1b[2J'\n");
 }
@@ -333,7 +386,8 @@ TEST(VerifyCommand, ExitsThreeAfterTheOutputWhenTheDiskUtilityFails) {
 }
 
 TEST(RegistryCommand, PlistIsTheMachineImagesRegistry) {
-  testing::ToolRun run = testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
+  testing::ToolRun run =
+      testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto image = readPlist(testing::readFile(kSample + "/machine.plist"));
   ASSERT_TRUE(image && image->find("Registry"));
@@ -356,7 +410,10 @@ TEST(RegistryCommand, TextIsATreeTableForPeople) {
   // The mount URL is decoded for people.
   testing::TempDir dir;
   testing::ImageBuilder image;
-  image.add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs"))).write(dir.path());
+  image
+      .add(testing::volume(
+          testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")))
+      .write(dir.path());
   run = testing::runStrandel({"--machine", dir.str(), "registry", "--noheadings"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "IOMedia disk5s2 Backup Disk hfs  /Volumes/Backup Disk ’\n");

@@ -17,8 +17,8 @@ enum class Format { Text, Json, Plist };
 
 struct Context {
   Format format = Format::Text;
-  bool liveHost = false;  // no machine image was chosen
-  std::string diskFile;   // --disk: a disk image file standing in for the host's disks
+  bool liveHost = false;   // no machine image was chosen
+  std::string diskFile;    // --disk: a disk image file standing in for the host's disks
   std::string machineDir;  // the machine image's folder, "" on the live host
   // The words after a command that takes them all as they stand (a prefix command: tmutil),
   // a first "--" left out.
@@ -67,7 +67,8 @@ void noteMissingHostService(const Context& context, HostService service);
 
 // One function per command family, each adding its subcommands to the tool.
 void addRegistryCommand(CommandBuilder& tool, Context& context);
-void addVolumesCommands(CommandBuilder& tool, Context& context);   // volumes, container-members, is-network-backup
+void addVolumesCommands(CommandBuilder& tool,
+                        Context& context);  // volumes, container-members, is-network-backup
 void addApfsCommand(CommandBuilder& tool, Context& context);
 void addOsCommand(CommandBuilder& tool, Context& context);
 void addMountCommand(CommandBuilder& tool, Context& context);

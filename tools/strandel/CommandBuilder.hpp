@@ -39,7 +39,8 @@ class CommandBuilder {
   /// A word that may be left out; `value` keeps its text when it is.
   Presence optionalArgument(const std::string& name, std::string& value, const std::string& help);
   /// An option with a value, `names` as "-o,--output"; the help shows its value as `valueName`.
-  void option(const std::string& names, std::string& value, const std::string& help, const std::string& valueName);
+  void option(const std::string& names, std::string& value, const std::string& help,
+              const std::string& valueName);
   void flag(const std::string& names, bool& value, const std::string& help);
   /// Two options, by their long names, that can't be given together.
   void exclusive(const std::string& first, const std::string& second);

@@ -27,11 +27,13 @@ CommandBuilder CommandBuilder::subcommand(const std::string& name, const std::st
 
 void CommandBuilder::requireSubcommand() { command_->require_subcommand(1); }
 
-void CommandBuilder::argument(const std::string& name, std::string& value, const std::string& help) {
+void CommandBuilder::argument(const std::string& name, std::string& value,
+                              const std::string& help) {
   command_->add_option(name, value, help)->required();
 }
 
-Presence CommandBuilder::optionalArgument(const std::string& name, std::string& value, const std::string& help) {
+Presence CommandBuilder::optionalArgument(const std::string& name, std::string& value,
+                                          const std::string& help) {
   return Presence(*command_->add_option(name, value, help));
 }
 
@@ -57,7 +59,9 @@ void CommandBuilder::passWordsOn() {
 
 void CommandBuilder::footer(const std::string& text) { command_->footer(text); }
 
-void CommandBuilder::onChosen(std::function<void()> chosen) { command_->callback(std::move(chosen)); }
+void CommandBuilder::onChosen(std::function<void()> chosen) {
+  command_->callback(std::move(chosen));
+}
 
 namespace {
 
@@ -91,7 +95,9 @@ const Family* familyNamed(std::string_view word) {
   return nullptr;
 }
 
-bool isGlobalOptionWithValue(std::string_view word) { return word == "--machine" || word == "--format" || word == "--disk"; }
+bool isGlobalOptionWithValue(std::string_view word) {
+  return word == "--machine" || word == "--format" || word == "--disk";
+}
 
 // The one family a command line needs: its first word that is no global option or value names
 // it, only global options come before it, and no word after it names another command (which
@@ -100,9 +106,11 @@ const Family* onlyFamilyNeeded(int argc, char** argv) {
   int i = 1;
   while (i < argc && std::string_view(argv[i]).starts_with('-')) {
     std::string_view word = argv[i];
-    if (word.starts_with("--machine=") || word.starts_with("--format=") || word.starts_with("--disk=")) {
+    if (word.starts_with("--machine=") || word.starts_with("--format=") ||
+        word.starts_with("--disk=")) {
       ++i;
-    } else if (isGlobalOptionWithValue(word) && i + 1 < argc && !std::string_view(argv[i + 1]).starts_with('-')) {
+    } else if (isGlobalOptionWithValue(word) && i + 1 < argc &&
+               !std::string_view(argv[i + 1]).starts_with('-')) {
       i += 2;
     } else {
       return nullptr;
@@ -128,17 +136,21 @@ std::optional<std::string> missingCommand(const CLI::App& app) {
     path += chain.back()->get_name() + " ";
   }
   const CLI::App* deepest = chain.back();
-  if (deepest->get_require_subcommand_min() == 0 || !deepest->get_subcommands().empty()) return std::nullopt;
+  if (deepest->get_require_subcommand_min() == 0 || !deepest->get_subcommands().empty())
+    return std::nullopt;
   // A word no command knows falls through to the nearest command above that keeps it.
   std::vector<std::string> rest;
-  for (auto command = chain.rbegin(); command != chain.rend() && rest.empty(); ++command) rest = (*command)->remaining();
+  for (auto command = chain.rbegin(); command != chain.rend() && rest.empty(); ++command)
+    rest = (*command)->remaining();
   if (!rest.empty()) {
     return rest.front().starts_with('-') ? "unknown option '" + rest.front() + "'"
-                                          : "unknown command '" + path + rest.front() + "'";
+                                         : "unknown command '" + path + rest.front() + "'";
   }
   std::string names;
-  for (const CLI::App* command : deepest->get_subcommands({})) names += (names.empty() ? "" : ", ") + command->get_name();
-  return (path.empty() ? std::string("a command is needed") : path + "needs a command") + ": one of " + names;
+  for (const CLI::App* command : deepest->get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  return (path.empty() ? std::string("a command is needed") : path + "needs a command") +
+         ": one of " + names;
 }
 
 // Splits off the words after a prefix command (tmutil), which are its tool's alone: the parser
@@ -151,7 +163,8 @@ int passedOnWords(const CLI::App& app, int argc, char** argv, std::vector<std::s
       if (option && option->get_type_size_min() > 0) ++i;  // its value
       continue;
     }
-    auto commands = app.get_subcommands([word](const CLI::App* command) { return command->get_name() == word; });
+    auto commands = app.get_subcommands(
+        [word](const CLI::App* command) { return command->get_name() == word; });
     if (commands.empty() || !commands.front()->get_prefix_command()) return argc;
     int rest = i + 1;
     if (rest < argc && std::string_view(argv[rest]) == "--") ++rest;
@@ -163,16 +176,22 @@ int passedOnWords(const CLI::App& app, int argc, char** argv, std::vector<std::s
 
 }  // namespace
 
-std::optional<int> readCommandLine(int argc, char** argv, Context& context, std::string& machineDir) {
+std::optional<int> readCommandLine(int argc, char** argv, Context& context,
+                                   std::string& machineDir) {
   CLI::App app{"strandel: what a Mac's storage looks like, from the live host or a machine image"};
   app.require_subcommand(1);
   std::string format = "text";
-  app.add_option("--machine", machineDir, "answer for the machine image in the folder DIR (default: $STRANDEL_MACHINE, else the live host)")
+  app.add_option("--machine", machineDir,
+                 "answer for the machine image in the folder DIR (default: $STRANDEL_MACHINE, else "
+                 "the live host)")
       ->type_name("DIR");
-  app.add_option("--disk", context.diskFile, "answer as the live host whose only disk is FILE (a raw disk image or bare APFS container; read, never written)")
+  app.add_option("--disk", context.diskFile,
+                 "answer as the live host whose only disk is FILE (a raw disk image or bare APFS "
+                 "container; read, never written)")
       ->type_name("FILE");
   app.add_option("--format", format,
-                 "text (for people, the default), json (one JSON value; null when there is no answer) or plist (an XML property list)")
+                 "text (for people, the default), json (one JSON value; null when there is no "
+                 "answer) or plist (an XML property list)")
       ->check(CLI::IsMember({"text", "json", "plist"}));
 
   // The global options may come after the command too (`strandel volumes --format json`), as a
@@ -186,9 +205,11 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
   }
   // Set after the commands are added, which would otherwise each inherit the flag and the footer.
   app.set_help_all_flag("--help-all", "Print the help of every command and exit");
-  app.set_version_flag("--version", std::string("strandel ") + STRANDEL_VERSION, "Print the version and exit");
+  app.set_version_flag("--version", std::string("strandel ") + STRANDEL_VERSION,
+                       "Print the version and exit");
   app.footer(
-      "Each command prints one answer; \"strandel COMMAND --help\" tells its arguments, \"man strandel\"\n"
+      "Each command prints one answer; \"strandel COMMAND --help\" tells its arguments, \"man "
+      "strandel\"\n"
       "tells everything.\n"
       "\n"
       "Environment:\n"
@@ -200,8 +221,10 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
       "  COLUMNS            the width a table fits when stdout is not a terminal (default: whole)\n"
       "\n"
       "Exit status: 0 with an answer (an empty or absent one included); 1 when the device, mount\n"
-      "point or path named is not on the machine (JSON and plist still print the answer), when image\n"
-      "import finds nothing to import or stdout can't be written; 2 for a usage error or an unusable\n"
+      "point or path named is not on the machine (JSON and plist still print the answer), when "
+      "image\n"
+      "import finds nothing to import or stdout can't be written; 2 for a usage error or an "
+      "unusable\n"
       "machine image. Each error is one line on stderr.");
 
   try {
@@ -222,7 +245,9 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context, std:
   } catch (const UsageError& e) {
     return usageError(e.message);
   }
-  context.format = format == "json" ? Format::Json : format == "plist" ? Format::Plist : Format::Text;
+  context.format = format == "json"    ? Format::Json
+                   : format == "plist" ? Format::Plist
+                                       : Format::Text;
   return std::nullopt;
 }
 

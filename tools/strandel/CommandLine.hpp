@@ -12,6 +12,7 @@ namespace strandel::tool {
 /// --format sets `context.format` and --machine `machineDir`. Gives an exit status when the
 /// tool is done already: 0 once the help or the version is printed, 2 once a usage error is
 /// said on stderr.
-std::optional<int> readCommandLine(int argc, char** argv, Context& context, std::string& machineDir);
+std::optional<int> readCommandLine(int argc, char** argv, Context& context,
+                                   std::string& machineDir);
 
 }  // namespace strandel::tool

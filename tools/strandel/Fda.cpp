@@ -7,9 +7,12 @@ namespace strandel::tool {
 
 void addFdaCommand(CommandBuilder& tool, Context& context) {
   CommandBuilder command = tool.subcommand(
-      "fda", "whether the application, its background tool and the Rundle agent hold Full Disk Access");
+      "fda",
+      "whether the application, its background tool and the Rundle agent hold Full Disk Access");
   command.onChosen([&context] {
-    context.run = [&context] { return printAnswer(context, PlistValue(strandel::isFullDiskAccessSetup())); };
+    context.run = [&context] {
+      return printAnswer(context, PlistValue(strandel::isFullDiskAccessSetup()));
+    };
   });
 }
 

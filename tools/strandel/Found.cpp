@@ -49,7 +49,8 @@ bool pathExists(std::string_view path) {
   return machine && !path.empty() && machine->mountTable().statfs(path).has_value();
 }
 
-int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists, const std::string& missing,
+int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists,
+                     const std::string& missing,
                      const std::function<std::string(const PlistValue&)>& text,
                      const std::function<std::string(const PlistValue&)>& json) {
   if (exists) return printAnswer(context, answer, text, json);

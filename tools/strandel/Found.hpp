@@ -26,7 +26,8 @@ bool pathExists(std::string_view path);
 /// printAnswer prints it, with its status. Otherwise `missing` is said in one line on stderr,
 /// the answer is still printed in JSON and plist (the library gave it; text has nothing to
 /// add to the line) and the status is 1.
-int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists, const std::string& missing,
+int printAnswerAbout(const Context& context, const std::optional<PlistValue>& answer, bool exists,
+                     const std::string& missing,
                      const std::function<std::string(const PlistValue&)>& text = {},
                      const std::function<std::string(const PlistValue&)>& json = {});
 

@@ -14,13 +14,19 @@ void noteMissingHostService(const Context& context, HostService service) {
   const char* message = nullptr;
   switch (service) {
     case HostService::DiskRegistry:
-      if (auto machine = platform::current(); machine && !machine->registry().mediaObjects().empty()) return;
-      message = "this host shows no disks: its volume list and registry are empty (--disk FILE answers for a disk image, --machine DIR for a machine image)";
+      if (auto machine = platform::current();
+          machine && !machine->registry().mediaObjects().empty())
+        return;
+      message =
+          "this host shows no disks: its volume list and registry are empty (--disk FILE answers "
+          "for a disk image, --machine DIR for a machine image)";
       break;
     case HostService::VersionTool:
       // The version text is cached once read, so asking here costs the command nothing more.
       if (ZVGetCurrentSystemString()) return;
-      message = "this host has no OS version tool: its version is unknown (--machine DIR answers for a machine image)";
+      message =
+          "this host has no OS version tool: its version is unknown (--machine DIR answers for a "
+          "machine image)";
       break;
   }
   std::fprintf(stderr, "strandel: %s\n", message);

@@ -4,8 +4,8 @@
 
 #include <strandel/Strandel.hpp>
 
-#include "tools/strandel/Command.hpp"
 #include "text/ControlEscape.hpp"
+#include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -17,7 +17,9 @@ std::string labelLines(const PlistValue& info) {
   if (const PlistDict* dict = info.asDictionary()) {
     for (const auto& [label, value] : *dict) {
       const std::string* text = value.asString();
-      out += text::escapedControls(label, text::LineBreaks::Escape) + ": " + text::escapedControls(text ? *text : writeJson(value), text::LineBreaks::Escape) + "\n";
+      out += text::escapedControls(label, text::LineBreaks::Escape) + ": " +
+             text::escapedControls(text ? *text : writeJson(value), text::LineBreaks::Escape) +
+             "\n";
     }
   }
   return out;
@@ -29,25 +31,34 @@ void addOsCommand(CommandBuilder& tool, Context& context) {
   CommandBuilder os = tool.subcommand("os", "the running OS version facts");
   os.requireSubcommand();
 
-  os.subcommand("version", "the running OS version text, such as 26.0 (null when the version tool can't be started)").onChosen([&context] {
-    context.run = [&context] {
-      noteMissingHostService(context, HostService::VersionTool);
-      auto version = ZVGetCurrentSystemString();
-      return printAnswer(context, version ? std::optional<PlistValue>(std::move(*version)) : std::nullopt);
-    };
-  });
+  os.subcommand(
+        "version",
+        "the running OS version text, such as 26.0 (null when the version tool can't be started)")
+      .onChosen([&context] {
+        context.run = [&context] {
+          noteMissingHostService(context, HostService::VersionTool);
+          auto version = ZVGetCurrentSystemString();
+          return printAnswer(
+              context, version ? std::optional<PlistValue>(std::move(*version)) : std::nullopt);
+        };
+      });
 
-  os.subcommand("info", "the version tool's report, label to value; the first report of a settings store is also logged to stderr").onChosen([&context] {
-    context.run = [&context] {
-      noteMissingHostService(context, HostService::VersionTool);
-      return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines);
-    };
-  });
+  os.subcommand("info",
+                "the version tool's report, label to value; the first report of a settings store "
+                "is also logged to stderr")
+      .onChosen([&context] {
+        context.run = [&context] {
+          noteMissingHostService(context, HostService::VersionTool);
+          return printAnswer(context, PlistValue(ZVGetCurrentSystemDictionary()), labelLines);
+        };
+      });
 
   auto version = std::make_shared<std::string>();
   CommandBuilder compare = os.subcommand(
       "compare", "-1, 0 or 1 as the running OS is older than, the same as or newer than VERSION");
-  Presence given = compare.optionalArgument("VERSION", *version, "a version such as 10.13 (digit runs compare by value); left out or \"\": the answer is 0");
+  Presence given = compare.optionalArgument(
+      "VERSION", *version,
+      "a version such as 10.13 (digit runs compare by value); left out or \"\": the answer is 0");
   compare.onChosen([&context, version, given] {
     // Left out is absent, and "" is the empty text: the comparison tells the two apart.
     std::optional<std::string> argument;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/strandel/Command.hpp"
 #include "text/ControlEscape.hpp"
+#include "tools/strandel/Command.hpp"
 
 namespace strandel::tool {
 namespace {
@@ -41,7 +41,8 @@ int usageError(const std::string& message) {
 
 int outputStatus(int status) {
   errno = 0;
-  if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) writeError = errno != 0 ? errno : EIO;
+  if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+    writeError = errno != 0 ? errno : EIO;
   if (writeError == 0) return status;
   if (writeError == EPIPE) return 128 + SIGPIPE;  // what the shell shows had the signal ended it
   std::fprintf(stderr, "strandel: write error on standard output: %s\n", std::strerror(writeError));
@@ -67,7 +68,9 @@ int printAnswer(const Context& context, const std::optional<PlistValue>& answer,
       break;
     case Format::Text:
       if (answer) {
-        std::string shown = text ? text(*answer) : text::escapedControls(plainText(*answer), text::LineBreaks::Escape);
+        std::string shown =
+            text ? text(*answer)
+                 : text::escapedControls(plainText(*answer), text::LineBreaks::Escape);
         if (!shown.empty() && shown.back() != '\n') shown += '\n';
         writeOut(shown);
       }

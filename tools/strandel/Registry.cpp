@@ -19,7 +19,8 @@ PlistArray flatEntries(platform::Machine& machine) {
   for (platform::RegistryObject object : registry.mediaObjects()) {
     PlistDict entry;
     entry["Class"] = registry.className(object);
-    if (auto bsd = registry.searchProperty(object, "BSD Name")) entry["Properties"] = PlistDict{{"BSD Name", *bsd}};
+    if (auto bsd = registry.searchProperty(object, "BSD Name"))
+      entry["Properties"] = PlistDict{{"BSD Name", *bsd}};
     if (auto description = registry.description(object)) entry["Description"] = *description;
     entries.emplace_back(std::move(entry));
   }
@@ -50,14 +51,17 @@ const ColumnSpec kRegistryColumns[] = {
     {"KIND", 0.05, SCOLS_FL_TRUNC, "the volume kind", true, "DAVolumeKind"},
     {"MOUNTPOINT", 0.2, SCOLS_FL_TRUNC, "where it is mounted", true},
     {"IOMEDIA", 5, 0, "whether the entry is a media object", false},
-    {"DAMEDIABSDNAME", 0.1, SCOLS_FL_TRUNC, "description key DAMediaBSDName", false, "DAMediaBSDName"},
+    {"DAMEDIABSDNAME", 0.1, SCOLS_FL_TRUNC, "description key DAMediaBSDName", false,
+     "DAMediaBSDName"},
     {"DAVOLUMENAME", 0.2, SCOLS_FL_TRUNC, "description key DAVolumeName", false, "DAVolumeName"},
     {"DAVOLUMEKIND", 0.05, SCOLS_FL_TRUNC, "description key DAVolumeKind", false, "DAVolumeKind"},
     {"DAVOLUMETYPE", 0.1, SCOLS_FL_TRUNC, "description key DAVolumeType", false, "DAVolumeType"},
     {"DAVOLUMEUUID", 36, 0, "description key DAVolumeUUID", false, "DAVolumeUUID"},
     {"DAMEDIAUUID", 36, 0, "description key DAMediaUUID", false, "DAMediaUUID"},
-    {"DAMEDIACONTENT", 0.1, SCOLS_FL_TRUNC, "description key DAMediaContent", false, "DAMediaContent"},
-    {"DADEVICEPROTOCOL", 0.1, SCOLS_FL_TRUNC, "description key DADeviceProtocol", false, "DADeviceProtocol"},
+    {"DAMEDIACONTENT", 0.1, SCOLS_FL_TRUNC, "description key DAMediaContent", false,
+     "DAMediaContent"},
+    {"DADEVICEPROTOCOL", 0.1, SCOLS_FL_TRUNC, "description key DADeviceProtocol", false,
+     "DADeviceProtocol"},
     {"DAMEDIATYPE", 0.1, SCOLS_FL_TRUNC, "description key DAMediaType", false, "DAMediaType"},
     {"DADEVICEINTERNAL", 5, 0, "description key DADeviceInternal", false, "DADeviceInternal"},
     {"DAMEDIASIZE", 5, SCOLS_FL_RIGHT, "description key DAMediaSize", false, "DAMediaSize"},
@@ -70,7 +74,8 @@ void addEntries(Table& table, const Table::Line* parent, const PlistArray& entri
     const PlistValue* properties = entry.find("Properties");
     Table::Line line = table.addLine(parent);
     table.set(line, kClass, textOf(entry.find("Class")));
-    if (const PlistValue* media = entry.find("IOMedia")) table.set(line, kIOMedia, cellText(*media), *media);
+    if (const PlistValue* media = entry.find("IOMedia"))
+      table.set(line, kIOMedia, cellText(*media), *media);
     std::string bsd = properties ? textOf(properties->find("BSD Name")) : "";
     if (bsd.empty() && description) bsd = textOf(description->find("DAMediaBSDName"));
     table.set(line, kDevice, bsd);
@@ -96,7 +101,8 @@ std::string treeText(const PlistValue& answer, Table& table) {
 }  // namespace
 
 void addRegistryCommand(CommandBuilder& tool, Context& context) {
-  addTableCommand(tool, context, "registry", "the machine's registry tree, with each media object's description",
+  addTableCommand(tool, context, "registry",
+                  "the machine's registry tree, with each media object's description",
                   {kRegistryColumns, fillTree, treeText}, [](const Context& c, const auto& show) {
                     TableAnswer shown = show(PlistValue(registryEntries()));
                     return printAnswer(c, shown.answer, shown.text, shown.json);

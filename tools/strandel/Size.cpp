@@ -22,7 +22,8 @@ const SizeQuery kSizeQueries[] = {
      [](std::string_view path) { return PlistValue(ZVFoundationGetVolFreeSize(path)); }},
     {"used", "used bytes (negative when free exceeds total)",
      [](std::string_view path) { return PlistValue(ZVFoundationGetVolUsedSize(path)); }},
-    {"apfs-used", "used bytes of the APFS container of the volume mounted at PATH, else its used bytes",
+    {"apfs-used",
+     "used bytes of the APFS container of the volume mounted at PATH, else its used bytes",
      [](std::string_view path) { return PlistValue(ZVFoundationGetAPFSVolUsedSize(path)); }},
     {"total-text", "the total as byte text (\"500 GB\")",
      [](std::string_view path) { return PlistValue(ZVFoundationGetVolTotalSizeString(path)); }},
@@ -45,7 +46,8 @@ void addSizeCommand(CommandBuilder& tool, Context& context) {
         // A size above zero was measured on the path, which is there: asked again only otherwise.
         auto bytes = value.asUnsignedInteger();
         bool exists = (bytes && *bytes > 0) || pathExists(*path);
-        return printAnswerAbout(context, value, exists, "'" + *path + "': no such file or directory");
+        return printAnswerAbout(context, value, exists,
+                                "'" + *path + "': no such file or directory");
       };
     });
   }

@@ -57,15 +57,28 @@ libscols_table* scols_new_table() {
   return calls ? calls->newTable() : nullptr;
 }
 void scols_unref_table(libscols_table* table) { smartcols()->unrefTable(table); }
-int scols_table_enable_noheadings(libscols_table* table, int enable) { return smartcols()->enableNoheadings(table, enable); }
-int scols_table_enable_raw(libscols_table* table, int enable) { return smartcols()->enableRaw(table, enable); }
-int scols_table_enable_noencoding(libscols_table* table, int enable) { return smartcols()->enableNoencoding(table, enable); }
-int scols_table_set_termforce(libscols_table* table, int force) { return smartcols()->setTermforce(table, force); }
-libscols_column* scols_table_new_column(libscols_table* table, const char* name, double widthHint, int flags) {
+int scols_table_enable_noheadings(libscols_table* table, int enable) {
+  return smartcols()->enableNoheadings(table, enable);
+}
+int scols_table_enable_raw(libscols_table* table, int enable) {
+  return smartcols()->enableRaw(table, enable);
+}
+int scols_table_enable_noencoding(libscols_table* table, int enable) {
+  return smartcols()->enableNoencoding(table, enable);
+}
+int scols_table_set_termforce(libscols_table* table, int force) {
+  return smartcols()->setTermforce(table, force);
+}
+libscols_column* scols_table_new_column(libscols_table* table, const char* name, double widthHint,
+                                        int flags) {
   return smartcols()->newColumn(table, name, widthHint, flags);
 }
-libscols_line* scols_table_new_line(libscols_table* table, libscols_line* parent) { return smartcols()->newLine(table, parent); }
+libscols_line* scols_table_new_line(libscols_table* table, libscols_line* parent) {
+  return smartcols()->newLine(table, parent);
+}
 int scols_line_set_column_data(libscols_line* line, libscols_column* column, const char* data) {
   return smartcols()->setColumnData(line, column, data);
 }
-int scols_print_table_to_string(libscols_table* table, char** data) { return smartcols()->printToString(table, data); }
+int scols_print_table_to_string(libscols_table* table, char** data) {
+  return smartcols()->printToString(table, data);
+}

@@ -46,10 +46,12 @@ std::vector<std::size_t> chosenColumns(std::span<const ColumnSpec> columns, std:
   while (true) {
     std::size_t comma = list.find(',');
     std::string_view name = list.substr(0, comma);
-    auto found = std::ranges::find_if(columns, [name](const ColumnSpec& c) { return sameName(c.name, name); });
+    auto found = std::ranges::find_if(
+        columns, [name](const ColumnSpec& c) { return sameName(c.name, name); });
     if (found == columns.end()) throw UsageError{"unknown column '" + std::string(name) + "'"};
     std::size_t index = static_cast<std::size_t>(found - columns.begin());
-    if (std::ranges::find(chosen, index) != chosen.end()) throw UsageError{"column '" + std::string(name) + "' given twice"};
+    if (std::ranges::find(chosen, index) != chosen.end())
+      throw UsageError{"column '" + std::string(name) + "' given twice"};
     chosen.push_back(index);
     if (comma == std::string_view::npos) return chosen;
     list.remove_prefix(comma + 1);
@@ -84,8 +86,11 @@ std::string lowerName(std::string_view name) {
 }  // namespace
 
 Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options, Format format)
-    : columns_(columns), chosen_(chosenColumns(columns, options.columns)), shown_(columns.size(), nullptr),
-      raw_(options.raw), noHeadings_(options.noHeadings) {
+    : columns_(columns),
+      chosen_(chosenColumns(columns, options.columns)),
+      shown_(columns.size(), nullptr),
+      raw_(options.raw),
+      noHeadings_(options.noHeadings) {
   if (format != Format::Text) return;
   table_.reset(scols_new_table());
   if (!table_) throw std::bad_alloc();
@@ -96,17 +101,23 @@ Table::Table(std::span<const ColumnSpec> columns, const TableOptions& options, F
   // The cells come escaped by the tool's own rule, the one its other text answers follow; a
   // raw table keeps the library's encoding, which also writes blanks as \x20.
   scols_table_enable_noencoding(table_.get(), !options.raw);
-  scols_table_set_termforce(table_.get(), fitsAWidth() ? SCOLS_TERMFORCE_ALWAYS : SCOLS_TERMFORCE_NEVER);
+  scols_table_set_termforce(table_.get(),
+                            fitsAWidth() ? SCOLS_TERMFORCE_ALWAYS : SCOLS_TERMFORCE_NEVER);
   // When the tree's column is left out the first column shown draws it, so that children still
   // show as children. Raw lines have no drawing: they come in the order they were added, which
   // callers keep to the tree's.
-  bool treeShown = std::ranges::any_of(chosen_, [&](std::size_t i) { return (columns[i].flags & SCOLS_FL_TREE) != 0; });
-  bool treeWanted = !raw_ && std::ranges::any_of(columns, [](const ColumnSpec& c) { return (c.flags & SCOLS_FL_TREE) != 0; });
+  bool treeShown = std::ranges::any_of(
+      chosen_, [&](std::size_t i) { return (columns[i].flags & SCOLS_FL_TREE) != 0; });
+  bool treeWanted = !raw_ && std::ranges::any_of(columns, [](const ColumnSpec& c) {
+    return (c.flags & SCOLS_FL_TREE) != 0;
+  });
   for (std::size_t index : chosen_) {
     const ColumnSpec& wanted = columns[index];
     int flags = raw_ ? wanted.flags & ~SCOLS_FL_TREE : wanted.flags;
-    if (treeWanted && !treeShown && index == chosen_.front()) flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
-    libscols_column* column = scols_table_new_column(table_.get(), wanted.name, wanted.widthHint, flags);
+    if (treeWanted && !treeShown && index == chosen_.front())
+      flags = (flags | SCOLS_FL_TREE) & ~SCOLS_FL_RIGHT;
+    libscols_column* column =
+        scols_table_new_column(table_.get(), wanted.name, wanted.widthHint, flags);
     if (!column) throw std::bad_alloc();
     shown_[index] = column;
   }
@@ -119,12 +130,14 @@ Table::Line Table::addLine(const Line* parent) {
     rows_.emplace_back(columns_.size());
     return Line{nullptr, rows_.size() - 1};
   }
-  libscols_line* line = scols_table_new_line(table_.get(), raw_ || !parent ? nullptr : parent->text);
+  libscols_line* line =
+      scols_table_new_line(table_.get(), raw_ || !parent ? nullptr : parent->text);
   if (!line) throw std::bad_alloc();
   return Line{line, 0};
 }
 
-void Table::set(const Line& line, std::size_t column, const std::string& text, const PlistValue& value) {
+void Table::set(const Line& line, std::size_t column, const std::string& text,
+                const PlistValue& value) {
   if (column >= shown_.size()) return;
   if (!table_) {
     if (line.row < rows_.size()) rows_[line.row][column] = value;
@@ -132,7 +145,8 @@ void Table::set(const Line& line, std::size_t column, const std::string& text, c
   }
   if (!shown_[column]) return;
   std::string shown = raw_ ? text : text::escapedControls(text, text::LineBreaks::Escape);
-  if (scols_line_set_column_data(line.text, shown_[column], shown.c_str()) != 0) throw std::bad_alloc();
+  if (scols_line_set_column_data(line.text, shown_[column], shown.c_str()) != 0)
+    throw std::bad_alloc();
 }
 
 std::string Table::render() {
@@ -151,7 +165,8 @@ std::string Table::render() {
 void Table::setKeys(const Line& line, const PlistValue& record) {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!columns_[i].key) continue;
-    if (const PlistValue* value = record.find(columns_[i].key)) set(line, i, cellText(*value), *value);
+    if (const PlistValue* value = record.find(columns_[i].key))
+      set(line, i, cellText(*value), *value);
   }
 }
 
@@ -172,7 +187,8 @@ PlistValue Table::rows() const {
       out.emplace_back(std::move(values));
     } else {
       PlistDict values;
-      for (std::size_t index : chosen_) values[lowerName(columns_[index].name)] = row[index].value_or(PlistValue());
+      for (std::size_t index : chosen_)
+        values[lowerName(columns_[index].name)] = row[index].value_or(PlistValue());
       out.emplace_back(std::move(values));
     }
   }
@@ -182,7 +198,8 @@ PlistValue Table::rows() const {
 std::string Table::rowsJson() const {
   if (noHeadings_) return writeJson(rows());
   std::vector<std::string> keys;
-  for (std::size_t index : chosen_) keys.push_back(writeJson(PlistValue(lowerName(columns_[index].name))) + ":");
+  for (std::size_t index : chosen_)
+    keys.push_back(writeJson(PlistValue(lowerName(columns_[index].name))) + ":");
   std::string out = "[";
   for (const auto& row : rows_) {
     out += out.size() > 1 ? ",{" : "{";

@@ -23,10 +23,10 @@ namespace strandel::tool {
 
 /// One column a table can show.
 struct ColumnSpec {
-  const char* name;   // the heading, also the name -o/--output takes (in any case)
-  double widthHint;   // < 1: a share of the terminal's width; >= 1: a width in cells
-  int flags;          // SCOLS_FL_* flags
-  const char* help;   // what it shows, for --help
+  const char* name;  // the heading, also the name -o/--output takes (in any case)
+  double widthHint;  // < 1: a share of the terminal's width; >= 1: a width in cells
+  int flags;         // SCOLS_FL_* flags
+  const char* help;  // what it shows, for --help
   bool byDefault = true;
   const char* key = nullptr;  // the answer's key whose value the column shows, when it shows one
 };
@@ -34,7 +34,6 @@ struct ColumnSpec {
 /// A value of an answer as a cell shows it: text as it stands, a URL as its text, a boolean
 /// as true or false, anything else as JSON.
 std::string cellText(const PlistValue& value);
-
 
 /// What the table options of a command chose.
 struct TableOptions {
@@ -49,7 +48,8 @@ class Table {
  public:
   /// Refuses an unknown column name in `options.columns` as a usage error. `format` Text
   /// lays out text; the others keep the cells' values for rows().
-  Table(std::span<const ColumnSpec> columns, const TableOptions& options, Format format = Format::Text);
+  Table(std::span<const ColumnSpec> columns, const TableOptions& options,
+        Format format = Format::Text);
 
   /// A line being filled.
   struct Line {
@@ -62,7 +62,9 @@ class Table {
   Line addLine(const Line* parent = nullptr);
   /// The cell shows `text` to people and `value` to a script.
   void set(const Line& line, std::size_t column, const std::string& text, const PlistValue& value);
-  void set(const Line& line, std::size_t column, const std::string& text) { set(line, column, text, PlistValue(text)); }
+  void set(const Line& line, std::size_t column, const std::string& text) {
+    set(line, column, text, PlistValue(text));
+  }
   /// Sets each column that shows a key of `record` to that key's value, if it has the key.
   void setKeys(const Line& line, const PlistValue& record);
   /// The whole table as text, each line ending in a line feed.
@@ -104,7 +106,8 @@ struct TableCommand {
 struct TableAnswer {
   std::optional<PlistValue> answer;
   std::function<std::string(const PlistValue&)> text;
-  std::function<std::string(const PlistValue&)> json;  // the rows' JSON in column order, when rows are shown
+  std::function<std::string(const PlistValue&)>
+      json;  // the rows' JSON in column order, when rows are shown
 };
 
 /// Adds a command named `name` that answers with a table: its table options, the column check
@@ -113,7 +116,10 @@ struct TableAnswer {
 /// answer to `show` and prints what that gives. The command's own arguments are added by the
 /// caller on the builder this gives.
 CommandBuilder addTableCommand(
-    CommandBuilder& tool, Context& context, const std::string& name, const std::string& description, TableCommand table,
-    std::function<int(const Context& context, const std::function<TableAnswer(PlistValue answer)>& show)> run);
+    CommandBuilder& tool, Context& context, const std::string& name, const std::string& description,
+    TableCommand table,
+    std::function<int(const Context& context,
+                      const std::function<TableAnswer(PlistValue answer)>& show)>
+        run);
 
 }  // namespace strandel::tool

@@ -7,8 +7,8 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "framework/VerifyRunner.hpp"
-#include "tools/strandel/Command.hpp"
 #include "text/ControlEscape.hpp"
+#include "tools/strandel/Command.hpp"
 #include "tools/strandel/Found.hpp"
 
 namespace strandel::tool {
@@ -22,7 +22,8 @@ class TranscriptDelegate : public StrandelDelegate {
  public:
   void handleProgress(ProgressText progress) override {
     if (!progress || progress->size() <= shown_) return;
-    writeOut(text::escapedControls(std::string_view(*progress).substr(shown_), text::LineBreaks::Keep));
+    writeOut(
+        text::escapedControls(std::string_view(*progress).substr(shown_), text::LineBreaks::Keep));
     shown_ = progress->size();
   }
   std::size_t shown() const { return shown_; }
@@ -51,8 +52,9 @@ int runVerify(const Context& context, const std::string& volume) {
     framework.setDelegate(transcript);
   }
   std::string reply;
-  std::optional<int> diskUtility = framework::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
-                                                        [&](std::string& text) { reply = text; });
+  std::optional<int> diskUtility =
+      framework::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
+                              [&](std::string& text) { reply = text; });
   // The disk utility says what it could not find in its output, which is kept as it came.
   bool exists = deviceExists(context, volume) || mountPointExists(volume);
   if (!transcript) {
@@ -61,7 +63,8 @@ int runVerify(const Context& context, const std::string& volume) {
   }
   // The reply begins with everything shown so far; what follows it was not valid UTF-8 while
   // it came and arrives here with its bad bytes marked.
-  std::string_view rest = std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
+  std::string_view rest =
+      std::string_view(reply).substr(std::min(transcript->shown(), reply.size()));
   writeOut(text::escapedControls(rest, text::LineBreaks::Keep));
   if (!reply.empty() && reply.back() != '\n') writeOut("\n");
   if (exists) return statusAfter(diskUtility);
@@ -72,10 +75,17 @@ int runVerify(const Context& context, const std::string& volume) {
 }  // namespace
 
 void addVerifyCommand(CommandBuilder& tool, Context& context) {
-  CommandBuilder command = tool.subcommand("verify", "verify a volume with the disk utility, showing its output as it comes (json, plist: the whole output at the end); its verdict is in the output; exit 1 when no volume answers to VOLUME, 3 when the disk utility failed");
+  CommandBuilder command =
+      tool.subcommand("verify",
+                      "verify a volume with the disk utility, showing its output as it comes "
+                      "(json, plist: the whole output at the end); its verdict is in the output; "
+                      "exit 1 when no volume answers to VOLUME, 3 when the disk utility failed");
   auto volume = std::make_shared<std::string>();
-  command.argument("VOLUME", *volume, "the volume: a BSD name (disk3s1), a device path or a mount point");
-  command.onChosen([&context, volume] { context.run = [&context, volume] { return runVerify(context, *volume); }; });
+  command.argument("VOLUME", *volume,
+                   "the volume: a BSD name (disk3s1), a device path or a mount point");
+  command.onChosen([&context, volume] {
+    context.run = [&context, volume] { return runVerify(context, *volume); };
+  });
 }
 
 }  // namespace strandel::tool

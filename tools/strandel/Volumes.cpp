@@ -38,19 +38,23 @@ enum VolumeColumn { kDevice, kName, kSize, kFormat, kMountpoint, kLocation, kRol
 // on the right, and the columns of free text give way first when the terminal is narrow. Every
 // key of the record is a column too, named by the key, and so is the group's summary.
 const ColumnSpec kVolumeColumns[] = {
-    {"DEVICE", 0.1, SCOLS_FL_TREE | SCOLS_FL_NOEXTREMES, "the BSD name; an APFS container's line: the container", true, "bsdName"},
+    {"DEVICE", 0.1, SCOLS_FL_TREE | SCOLS_FL_NOEXTREMES,
+     "the BSD name; an APFS container's line: the container", true, "bsdName"},
     {"NAME", 0.2, SCOLS_FL_TRUNC, "the volume's name", true, "volumeName"},
     {"SIZE", 5, SCOLS_FL_RIGHT, "the size (JSON: in bytes)", true, "size"},
     {"FORMAT", 0.1, SCOLS_FL_TRUNC, "the format label", true, "volumeFmt"},
     {"MOUNTPOINT", 0.2, SCOLS_FL_TRUNC, "where it is mounted", true, "volumePath"},
-    {"LOCATION", 0.15, SCOLS_FL_TRUNC, "Internal or External and the connection (JSON: without it)", true, "location"},
-    {"ROLE", 0.1, SCOLS_FL_TRUNC, "its role; a container's line: running OS when it holds it", true, "role"},
+    {"LOCATION", 0.15, SCOLS_FL_TRUNC, "Internal or External and the connection (JSON: without it)",
+     true, "location"},
+    {"ROLE", 0.1, SCOLS_FL_TRUNC, "its role; a container's line: running OS when it holds it", true,
+     "role"},
     {"CONTAINSBOOT", 5, 0, "whether its group holds the volume mounted at /", false},
     {"UUID", 36, 0, "the volume UUID", false, "volumeUUID"},
     {"DEVICEPATH", 0.1, SCOLS_FL_TRUNC, "record key devicePath", false, "devicePath"},
     {"BSDNAME", 0.1, SCOLS_FL_TRUNC, "record key bsdName", false, "bsdName"},
     {"VOLUMENAME", 0.2, SCOLS_FL_TRUNC, "record key volumeName", false, "volumeName"},
-    {"VOLUMENAME_SIZE", 0.2, SCOLS_FL_TRUNC, "record key volumeName_Size", false, "volumeName_Size"},
+    {"VOLUMENAME_SIZE", 0.2, SCOLS_FL_TRUNC, "record key volumeName_Size", false,
+     "volumeName_Size"},
     {"VOLUMEURL", 0.2, SCOLS_FL_TRUNC, "record key volumeURL", false, "volumeURL"},
     {"VOLUMEPATH", 0.2, SCOLS_FL_TRUNC, "record key volumePath", false, "volumePath"},
     {"VOLUMEFMT", 0.1, SCOLS_FL_TRUNC, "record key volumeFmt", false, "volumeFmt"},
@@ -70,7 +74,8 @@ const ColumnSpec kVolumeColumns[] = {
     {"VOLUMEGROUP", 0.2, SCOLS_FL_TRUNC, "record key volumeGroup", false, "volumeGroup"},
 };
 
-void fillVolume(Table& table, const Table::Line& line, StrandelFramework& framework, const PlistValue& record) {
+void fillVolume(Table& table, const Table::Line& line, StrandelFramework& framework,
+                const PlistValue& record) {
   table.setKeys(line, record);
   // What people read differs from the record's value in a few columns.
   std::uint64_t size = 0;
@@ -124,11 +129,13 @@ void fillVolumes(Table& table, const PlistValue& answer) {
     Table::Line line = table.addLine();
     table.set(line, kDevice, entry.container);
     table.set(line, kName, "APFS container");
-    if (const PlistValue* group = entry.record->find("volumeGroup"); group && flagOf(*group, "containsBoot")) {
+    if (const PlistValue* group = entry.record->find("volumeGroup");
+        group && flagOf(*group, "containsBoot")) {
       table.set(line, kRole, "running OS");
       table.set(line, kContainsBoot, "true", PlistValue(true));
     }
-    for (const PlistValue* member : entry.members) fillVolume(table, table.addLine(&line), framework, *member);
+    for (const PlistValue* member : entry.members)
+      fillVolume(table, table.addLine(&line), framework, *member);
   }
 }
 
@@ -138,7 +145,13 @@ std::string volumesText(const PlistValue& answer, Table& table) {
   return table.render();
 }
 
-enum GroupColumn { kMemberDevice, kMemberName, kMemberKind, kMemberMountpoint, kMemberContainsBoot };
+enum GroupColumn {
+  kMemberDevice,
+  kMemberName,
+  kMemberKind,
+  kMemberMountpoint,
+  kMemberContainsBoot
+};
 
 const ColumnSpec kGroupColumns[] = {
     {"DEVICE", 0.1, SCOLS_FL_NOEXTREMES, "the member's BSD name", true, "bsd"},
@@ -165,42 +178,49 @@ void fillGroup(Table& table, const PlistValue& group) {
 
 std::string groupText(const PlistValue& group, Table& table) {
   std::string out = table.render();
-  out += flagOf(group, "containsBoot") ? "holds the running system\n" : "does not hold the running system\n";
+  out += flagOf(group, "containsBoot") ? "holds the running system\n"
+                                       : "does not hold the running system\n";
   return out;
 }
 
 }  // namespace
 
 void addVolumesCommands(CommandBuilder& tool, Context& context) {
-  addTableCommand(tool, context, "volumes", "the volume list: one record per volume a user would pick",
-                  {kVolumeColumns, fillVolumes, volumesText}, [](const Context& c, const auto& show) {
-                    TableAnswer shown = show(PlistValue(StrandelFramework().volumeList()));
-                    return printAnswer(c, shown.answer, shown.text, shown.json);
-                  });
+  addTableCommand(
+      tool, context, "volumes", "the volume list: one record per volume a user would pick",
+      {kVolumeColumns, fillVolumes, volumesText}, [](const Context& c, const auto& show) {
+        TableAnswer shown = show(PlistValue(StrandelFramework().volumeList()));
+        return printAnswer(c, shown.answer, shown.text, shown.json);
+      });
 
   auto bsdName = std::make_shared<std::string>();
   auto asListed = std::make_shared<bool>(false);
   CommandBuilder members = addTableCommand(
-      tool, context, "container-members", "the group of the APFS container that BSD belongs to", {kGroupColumns, fillGroup, groupText},
+      tool, context, "container-members", "the group of the APFS container that BSD belongs to",
+      {kGroupColumns, fillGroup, groupText},
       [bsdName, asListed](const Context& c, const auto& show) {
         if (*asListed) StrandelFramework().volumeList();
         TableAnswer shown = show(PlistValue(StrandelFramework::volumesInAPFSContainer(*bsdName)));
-        return printAnswerAbout(c, shown.answer, deviceExists(c, *bsdName), "no device '" + *bsdName + "'", shown.text, shown.json);
+        return printAnswerAbout(c, shown.answer, deviceExists(c, *bsdName),
+                                "no device '" + *bsdName + "'", shown.text, shown.json);
       });
   members.argument("BSD", *bsdName, "a BSD name (disk1s2 or the container disk1)");
-  members.flag("--as-listed", *asListed,
-               "make a volume list first, so that the exclusion list is in force as in a host that has "
-               "listed its volumes (without it, a fresh process excludes nothing)");
+  members.flag(
+      "--as-listed", *asListed,
+      "make a volume list first, so that the exclusion list is in force as in a host that has "
+      "listed its volumes (without it, a fresh process excludes nothing)");
 
-  CommandBuilder backup = tool.subcommand("is-network-backup",
-                                          "whether DEVICE is the mounted disk image of a network Time Machine backup");
+  CommandBuilder backup =
+      tool.subcommand("is-network-backup",
+                      "whether DEVICE is the mounted disk image of a network Time Machine backup");
   auto device = std::make_shared<std::string>();
   backup.argument("DEVICE", *device, "a BSD name (disk5s1) or device path (/dev/disk5s1)");
   backup.onChosen([&context, device] {
     context.run = [&context, device] {
       noteMissingHostService(context, HostService::DiskRegistry);
       bool backup = isNetworkTimeMachine(*device);
-      return printAnswerAbout(context, PlistValue(backup), backup || deviceExists(context, *device), "no device '" + *device + "'");
+      return printAnswerAbout(context, PlistValue(backup), backup || deviceExists(context, *device),
+                              "no device '" + *device + "'");
     };
   });
 }

@@ -56,7 +56,8 @@ int runTool(int argc, char** argv) {
   std::string machineDir;
   if (std::optional<int> done = readCommandLine(argc, argv, context, machineDir)) return *done;
 
-  if (!context.diskFile.empty() && !machineDir.empty()) return usageError("--disk and --machine can't be given together");
+  if (!context.diskFile.empty() && !machineDir.empty())
+    return usageError("--disk and --machine can't be given together");
   bool fromEnvironment = false;
   if (machineDir.empty() && context.diskFile.empty()) {
     if (const char* named = std::getenv("STRANDEL_MACHINE")) machineDir = named;
@@ -68,7 +69,8 @@ int runTool(int argc, char** argv) {
     if (auto error = strandel::platform::useDiskImage(context.diskFile)) return usageError(*error);
   } else if (!machineDir.empty()) {
     // Never the live host instead: its answers would pass for the image's.
-    if (auto error = strandel::useMachine(machineDir)) return usageError((fromEnvironment ? "STRANDEL_MACHINE: " : "") + *error);
+    if (auto error = strandel::useMachine(machineDir))
+      return usageError((fromEnvironment ? "STRANDEL_MACHINE: " : "") + *error);
   } else {
     strandel::useLiveMachine();
   }

@@ -103,8 +103,8 @@ std::optional<std::string> gptTypeGuid(std::string_view diskutilName) {
   return std::nullopt;
 }
 
-PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const DescribeContext& context,
-                       std::string_view place, Problems& problems) {
+PlistDict describeDisk(const std::string& bsd, const PlistDict& info,
+                       const DescribeContext& context, std::string_view place, Problems& problems) {
   Describer in(info, place, problems);
   PlistDict d;
   d["DAMediaBSDName"] = bsd;
@@ -117,7 +117,8 @@ PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const Desc
     content = in.text("Content");
     const std::string* parentContent = nullptr;
     if (context.parent) {
-      if (auto it = context.parent->find("DAMediaContent"); it != context.parent->end()) parentContent = it->second.asString();
+      if (auto it = context.parent->find("DAMediaContent"); it != context.parent->end())
+        parentContent = it->second.asString();
     }
     if (content && parentContent && *parentContent == "GUID_partition_scheme") {
       if (auto guid = gptTypeGuid(*content)) content = guid;
@@ -128,7 +129,8 @@ PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const Desc
   if (auto protocol = in.text("BusProtocol")) {
     // diskutil names the interface of an attached image "Disk Image"; the service calls it
     // "Virtual Interface", which is what the network-backup test looks for.
-    d["DADeviceProtocol"] = *protocol == "Disk Image" ? std::string("Virtual Interface") : *protocol;
+    d["DADeviceProtocol"] =
+        *protocol == "Disk Image" ? std::string("Virtual Interface") : *protocol;
   }
   put(d, "DADeviceInternal", in.flag("Internal"));
   put(d, "DADeviceModel", in.text("MediaName"));
@@ -140,8 +142,10 @@ PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const Desc
     }
   }
 
-  put(d, "DAMediaSize", either(either(in.integer("Size"), in.integer("TotalSize")), in.integer("IOKitSize")));
-  if (!d.count("DAMediaSize") && context.sizeOfParent && context.parent && context.parent->count("DAMediaSize")) {
+  put(d, "DAMediaSize",
+      either(either(in.integer("Size"), in.integer("TotalSize")), in.integer("IOKitSize")));
+  if (!d.count("DAMediaSize") && context.sizeOfParent && context.parent &&
+      context.parent->count("DAMediaSize")) {
     d["DAMediaSize"] = context.parent->at("DAMediaSize");
   }
   // diskutil info gives a snapshot the name and file system of the volume it was taken of.
@@ -164,7 +168,8 @@ PlistDict describeDisk(const std::string& bsd, const PlistDict& info, const Desc
     if (auto url = mountPointUrl(*mountPoint)) {
       d["DAVolumePath"] = *url;
     } else {
-      problems.add(place, "MountPoint: \"" + *mountPoint + "\" is not an absolute path; the disk is taken as not mounted");
+      problems.add(place, "MountPoint: \"" + *mountPoint +
+                              "\" is not an absolute path; the disk is taken as not mounted");
     }
   }
   return d;

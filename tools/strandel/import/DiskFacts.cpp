@@ -36,7 +36,8 @@ class Gatherer {
   }
 
   // The BSD name under `key` of a listing entry; a line when it is missing.
-  const std::string* deviceOf(const PlistValue& entry, const char* key, std::string_view file, std::string_view what) {
+  const std::string* deviceOf(const PlistValue& entry, const char* key, std::string_view file,
+                              std::string_view what) {
     const PlistDict* dict = entry.asDictionary();
     const std::string* bsd = dict ? stringAt(*dict, key) : nullptr;
     if (!bsd || !bsdNumbers(*bsd)) {
@@ -49,8 +50,9 @@ class Gatherer {
   void infoFiles(const Dump& dump) {
     for (const auto& [bsd, info] : dump.info) {
       // A text form is not replayed, and may have come from diskutil-info.txt or a session.
-      DiskFacts* facts = disk(bsd, dump.infoBytes.count(bsd) ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist"
-                                                              : "diskutil info of " + bsd + " (text)");
+      DiskFacts* facts = disk(bsd, dump.infoBytes.count(bsd)
+                                       ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist"
+                                       : "diskutil info of " + bsd + " (text)");
       facts->info = info;
       facts->hasInfoFile = true;
     }
@@ -73,7 +75,8 @@ class Gatherer {
   void diskList(const PlistDict& list) {
     const PlistArray* wholes = arrayAt(list, "AllDisksAndPartitions");
     if (!wholes) {
-      problems_.add(dumpfile::kDiskList, "no AllDisksAndPartitions array; disks come from the other listings only");
+      problems_.add(dumpfile::kDiskList,
+                    "no AllDisksAndPartitions array; disks come from the other listings only");
       return;
     }
     for (const PlistValue& whole : *wholes) {
@@ -86,7 +89,8 @@ class Gatherer {
       if (stores || arrayAt(entry, "APFSVolumes")) {
         setKind(*facts, DiskKind::ApfsContainer);
         if (stores && !stores->empty()) {
-          if (const std::string* store = deviceOf(stores->front(), "DeviceIdentifier", dumpfile::kDiskList, "a physical store"))
+          if (const std::string* store = deviceOf(stores->front(), "DeviceIdentifier",
+                                                  dumpfile::kDiskList, "a physical store"))
             setParent(*facts, *store);
         }
       } else {
@@ -94,7 +98,8 @@ class Gatherer {
       }
       if (const PlistArray* partitions = arrayAt(entry, "Partitions")) {
         for (const PlistValue& partition : *partitions) {
-          const std::string* name = deviceOf(partition, "DeviceIdentifier", dumpfile::kDiskList, "a partition");
+          const std::string* name =
+              deviceOf(partition, "DeviceIdentifier", dumpfile::kDiskList, "a partition");
           if (!name) continue;
           DiskFacts* p = disk(*name, dumpfile::kDiskList);
           copyScalars(*partition.asDictionary(), p->info, {});
@@ -111,18 +116,21 @@ class Gatherer {
   void apfsList(const PlistDict& listing) {
     const PlistArray* containers = arrayAt(listing, "Containers");
     if (!containers) {
-      problems_.add(dumpfile::kApfsList, "no Containers array; no APFS containers are known from it");
+      problems_.add(dumpfile::kApfsList,
+                    "no Containers array; no APFS containers are known from it");
       return;
     }
     for (const PlistValue& container : *containers) {
-      const std::string* bsd = deviceOf(container, "ContainerReference", dumpfile::kApfsList, "a container");
+      const std::string* bsd =
+          deviceOf(container, "ContainerReference", dumpfile::kApfsList, "a container");
       if (!bsd) continue;
       const PlistDict& entry = *container.asDictionary();
       DiskFacts* facts = disk(*bsd, dumpfile::kApfsList);
       setKind(*facts, DiskKind::ApfsContainer);
       fill(facts->info, "Content", kApfsContainerContent);
       fill(facts->info, "WholeDisk", true);
-      const PlistValue* ceiling = entry.count("CapacityCeiling") ? &entry.at("CapacityCeiling") : nullptr;
+      const PlistValue* ceiling =
+          entry.count("CapacityCeiling") ? &entry.at("CapacityCeiling") : nullptr;
       const PlistValue* free = entry.count("CapacityFree") ? &entry.at("CapacityFree") : nullptr;
       if (ceiling) fill(facts->info, "Size", *ceiling);
       // diskutil info's names for the container's figures, which a mount of a volume shares.
@@ -134,7 +142,8 @@ class Gatherer {
       const std::string* store = stringAt(entry, "DesignatedPhysicalStore");
       if (const PlistArray* stores = arrayAt(entry, "PhysicalStores")) {
         for (const PlistValue& s : *stores) {
-          const std::string* name = deviceOf(s, "DeviceIdentifier", dumpfile::kApfsList, "a physical store");
+          const std::string* name =
+              deviceOf(s, "DeviceIdentifier", dumpfile::kApfsList, "a physical store");
           if (!name) continue;
           if (!store) store = name;
           DiskFacts* storeFacts = disk(*name, dumpfile::kApfsList);
@@ -144,7 +153,8 @@ class Gatherer {
       if (store && bsdNumbers(*store)) setParent(*facts, *store);
       if (const PlistArray* volumes = arrayAt(entry, "Volumes")) {
         for (const PlistValue& volume : *volumes) {
-          const std::string* name = deviceOf(volume, "DeviceIdentifier", dumpfile::kApfsList, "a volume");
+          const std::string* name =
+              deviceOf(volume, "DeviceIdentifier", dumpfile::kApfsList, "a volume");
           if (!name) continue;
           const PlistDict& v = *volume.asDictionary();
           DiskFacts* vf = disk(*name, dumpfile::kApfsList);
@@ -161,7 +171,8 @@ class Gatherer {
           containerFigures(*vf);
           if (vf->roles.empty()) vf->roles = texts(arrayAt(v, "Roles"));
           // The text form tells where a volume and its snapshot are mounted; the -plist does not.
-          if (auto it = v.find("MountPoint"); it != v.end()) fill(vf->info, "MountPoint", it->second);
+          if (auto it = v.find("MountPoint"); it != v.end())
+            fill(vf->info, "MountPoint", it->second);
           mountedSnapshots(v, "Name", *name, dumpfile::kApfsList);
         }
       }
@@ -174,7 +185,8 @@ class Gatherer {
       if (!facts.roles.empty()) continue;
       for (const auto& [key, value] : facts.info) {
         if (!key.starts_with("APFS") || key.find("Role") == std::string::npos) continue;
-        if (const std::string* role = value.asString(); role && !role->empty()) facts.roles = {*role};
+        if (const std::string* role = value.asString(); role && !role->empty())
+          facts.roles = {*role};
         if (const PlistArray* roles = value.asArray()) facts.roles = texts(roles);
         if (!facts.roles.empty()) break;
       }
@@ -192,7 +204,8 @@ class Gatherer {
   }
 
   // Copies the plain values of a listing entry (no arrays or dictionaries) unless set already.
-  static void copyScalars(const PlistDict& from, PlistDict& to, std::initializer_list<std::string_view> skip) {
+  static void copyScalars(const PlistDict& from, PlistDict& to,
+                          std::initializer_list<std::string_view> skip) {
     for (const auto& [key, value] : from) {
       if (value.asArray() || value.asDictionary()) continue;
       bool skipped = false;
@@ -202,7 +215,8 @@ class Gatherer {
   }
 
   void apfsVolumeOfList(const PlistValue& volume, const std::string& container) {
-    const std::string* bsd = deviceOf(volume, "DeviceIdentifier", dumpfile::kDiskList, "an APFS volume");
+    const std::string* bsd =
+        deviceOf(volume, "DeviceIdentifier", dumpfile::kDiskList, "an APFS volume");
     if (!bsd) return;
     const PlistDict& entry = *volume.asDictionary();
     DiskFacts* facts = disk(*bsd, dumpfile::kDiskList);
@@ -216,7 +230,8 @@ class Gatherer {
   }
 
   // The snapshots of a volume that are mounted, as diskutil list -plist gives them.
-  void mountedSnapshots(const PlistDict& entry, const char* nameKey, const std::string& bsd, std::string_view file) {
+  void mountedSnapshots(const PlistDict& entry, const char* nameKey, const std::string& bsd,
+                        std::string_view file) {
     const PlistArray* snapshots = arrayAt(entry, "MountedSnapshots");
     if (!snapshots) return;
     for (const PlistValue& snapshot : *snapshots) {
@@ -226,13 +241,15 @@ class Gatherer {
       DiskFacts* sf = disk(*name, file);
       setKind(*sf, DiskKind::ApfsSnapshot);
       setParent(*sf, bsd);
-      if (auto it = s.find("SnapshotMountPoint"); it != s.end()) fill(sf->info, "MountPoint", it->second);
+      if (auto it = s.find("SnapshotMountPoint"); it != s.end())
+        fill(sf->info, "MountPoint", it->second);
       if (auto it = s.find("SnapshotUUID"); it != s.end()) {
         fill(sf->info, "VolumeUUID", it->second);
         fill(sf->info, "DiskUUID", it->second);
       }
       // diskutil info names a snapshot's volume after the volume it was taken of.
-      if (auto it = entry.find(nameKey); it != entry.end()) fill(sf->info, "VolumeName", it->second);
+      if (auto it = entry.find(nameKey); it != entry.end())
+        fill(sf->info, "VolumeName", it->second);
       fill(sf->info, "Content", kApfsVolumeContent);
       fill(sf->info, "FilesystemType", "apfs");
     }
@@ -251,7 +268,8 @@ class Gatherer {
 
 bool looksLikeContainer(const DiskFacts& facts) {
   const std::string* content = stringAt(facts.info, "Content");
-  return (content && *content == kApfsContainerContent) || arrayAt(facts.info, "APFSPhysicalStores");
+  return (content && *content == kApfsContainerContent) ||
+         arrayAt(facts.info, "APFSPhysicalStores");
 }
 
 class Settler {
@@ -285,7 +303,8 @@ class Settler {
     }
     if (!facts.parent) {
       if (*facts.kind == DiskKind::ApfsContainer) {
-        if (const PlistArray* stores = arrayAt(facts.info, "APFSPhysicalStores"); stores && !stores->empty()) {
+        if (const PlistArray* stores = arrayAt(facts.info, "APFSPhysicalStores");
+            stores && !stores->empty()) {
           const PlistDict* store = stores->front().asDictionary();
           const std::string* name = store ? stringAt(*store, "APFSPhysicalStore") : nullptr;
           if (name && bsdNumbers(*name)) facts.parent = *name;
@@ -301,7 +320,8 @@ class Settler {
 
   DiskKind parentKind(const std::string& parent, const std::string& child, int depth) {
     if (!disks_.count(parent)) {
-      problems_.add(parent, "no listing tells of it, but " + child + " lies on it; it is made from its name alone");
+      problems_.add(parent, "no listing tells of it, but " + child +
+                                " lies on it; it is made from its name alone");
       disks_[parent];
     }
     // Names nest a few levels at most; a deeper chain can only come from a loop in the listings.

@@ -22,14 +22,15 @@ enum class DiskKind { Whole, Partition, ApfsContainer, ApfsVolume, ApfsSnapshot 
 
 struct DiskFacts {
   std::optional<DiskKind> kind;
-  std::optional<std::string> parent;  // the media object it sits below: partition on whole disk,
-                                      // container on physical store, volume in container, snapshot of volume
-  PlistDict info;                     // diskutil info keys; a key from info/BSD.plist wins over the listings
-  std::vector<std::string> sources;   // the dump files that tell of it, in the order read
+  std::optional<std::string>
+      parent;      // the media object it sits below: partition on whole disk,
+                   // container on physical store, volume in container, snapshot of volume
+  PlistDict info;  // diskutil info keys; a key from info/BSD.plist wins over the listings
+  std::vector<std::string> sources;  // the dump files that tell of it, in the order read
   bool hasInfoFile = false;
-  std::vector<std::string> roles;     // the APFS roles; the first one counts
-  PlistDict properties;               // registry properties no recording gives (DiskImageURL)
-  std::vector<std::string> guesses;   // what was decided without a recording saying it
+  std::vector<std::string> roles;    // the APFS roles; the first one counts
+  PlistDict properties;              // registry properties no recording gives (DiskImageURL)
+  std::vector<std::string> guesses;  // what was decided without a recording saying it
 };
 
 using DiskMap = std::map<std::string, DiskFacts, BsdLess>;

@@ -30,8 +30,10 @@ constexpr std::string_view kInstallerName = "Macintosh HD";
 // The System volume's name in the name of its Data volume: "Macintosh HD - Data" and, on some
 // systems, "Macintosh HD — Data" (an em dash).
 std::optional<std::string> systemNameOfData(std::string_view name) {
-  for (std::string_view suffix : {std::string_view(" - Data"), std::string_view(" \xE2\x80\x94 Data")}) {
-    if (name.size() > suffix.size() && name.ends_with(suffix)) return std::string(name.substr(0, name.size() - suffix.size()));
+  for (std::string_view suffix :
+       {std::string_view(" - Data"), std::string_view(" \xE2\x80\x94 Data")}) {
+    if (name.size() > suffix.size() && name.ends_with(suffix))
+      return std::string(name.substr(0, name.size() - suffix.size()));
   }
   return std::nullopt;
 }
@@ -69,7 +71,9 @@ std::string_view kindOfContent(std::string_view content) {
   if (content.starts_with("DOS_FAT_") || content.starts_with("Windows_FAT_") || content == "EFI" ||
       content == "C12A7328-F81F-11D2-BA4B-00A0C93EC93B")
     return "msdos";
-  if (content == "Apple_HFS" || content == "Apple_HFSX" || content == "48465300-0000-11AA-AA11-00306543ECAC") return "hfs";
+  if (content == "Apple_HFS" || content == "Apple_HFSX" ||
+      content == "48465300-0000-11AA-AA11-00306543ECAC")
+    return "hfs";
   return "";
 }
 
@@ -101,7 +105,8 @@ class LayoutGuesser {
       if (!numbers || !seen.insert(bsd).second || !disks_.count(bsd)) continue;
       options_[bsd] = mount.options;
       // APFS names have two parts (a volume) or three (a snapshot of one).
-      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3)) apfsMount(bsd, numbers->size());
+      if (mount.type == "apfs" && (numbers->size() == 2 || numbers->size() == 3))
+        apfsMount(bsd, numbers->size());
       if (mount.on.starts_with(kSimulatorMounts)) simulator(bsd, mount.on);
     }
   }
@@ -113,25 +118,33 @@ class LayoutGuesser {
       if (facts.hasInfoFile) continue;
       // Texts copied out: filling the dictionary below may move its entries.
       const std::string* contentText = textAt(facts.info, "Content");
-      const std::optional<std::string> content = contentText ? std::optional<std::string>(*contentText) : std::nullopt;
+      const std::optional<std::string> content =
+          contentText ? std::optional<std::string>(*contentText) : std::nullopt;
       if (!has(facts.info, "FilesystemType") && content && facts.kind != DiskKind::ApfsContainer) {
         if (std::string_view kind = kindOfContent(*content); !kind.empty()) {
           fill(facts.info, "FilesystemType", std::string(kind));
-          facts.guesses.push_back("file system " + std::string(kind) + " (Content " + *content + ")");
+          facts.guesses.push_back("file system " + std::string(kind) + " (Content " + *content +
+                                  ")");
         }
       }
       const std::string* kindText = textAt(facts.info, "FilesystemType");
-      const std::optional<std::string> kind = kindText ? std::optional<std::string>(*kindText) : std::nullopt;
-      if (!kind || has(facts.info, "FilesystemUserVisibleName") || has(facts.info, "FilesystemName")) continue;
+      const std::optional<std::string> kind =
+          kindText ? std::optional<std::string>(*kindText) : std::nullopt;
+      if (!kind || has(facts.info, "FilesystemUserVisibleName") ||
+          has(facts.info, "FilesystemName"))
+        continue;
       auto options = options_.find(bsd);
       // An HFS+ volume that is not mounted is taken as journaled, as Disk Utility makes them.
       bool journaled = options == options_.end() ||
-                       std::find(options->second.begin(), options->second.end(), "journaled") != options->second.end();
-      std::string_view name = userVisibleName(*kind, content ? std::string_view(*content) : std::string_view(), journaled);
+                       std::find(options->second.begin(), options->second.end(), "journaled") !=
+                           options->second.end();
+      std::string_view name = userVisibleName(
+          *kind, content ? std::string_view(*content) : std::string_view(), journaled);
       if (name.empty()) continue;
       fill(facts.info, "FilesystemUserVisibleName", std::string(name));
-      facts.guesses.push_back("volume type " + inQuotes(name) + " (file system " + *kind +
-                              (content && *kind == "msdos" ? ", Content " + *content : std::string()) + ")");
+      facts.guesses.push_back(
+          "volume type " + inQuotes(name) + " (file system " + *kind +
+          (content && *kind == "msdos" ? ", Content " + *content : std::string()) + ")");
     }
   }
 
@@ -148,7 +161,8 @@ class LayoutGuesser {
         role(facts, system.role, "mounted at " + *point);
         if (!system.name.empty() && !has(facts.info, "VolumeName")) {
           facts.info["VolumeName"] = std::string(system.name);
-          facts.guesses.push_back("named " + inQuotes(system.name) + ", as the system names the volume at " + *point);
+          facts.guesses.push_back("named " + inQuotes(system.name) +
+                                  ", as the system names the volume at " + *point);
         }
       }
     }
@@ -157,10 +171,12 @@ class LayoutGuesser {
   // From macOS 10.15 the installer names the Data volume after its System volume, in the same
   // container: a listing without roles (the text form) still shows the pair by name.
   void namedPairs() {
-    std::map<std::pair<std::string, std::string>, std::string> byName;  // (container, name) -> volume
+    std::map<std::pair<std::string, std::string>, std::string>
+        byName;  // (container, name) -> volume
     for (const auto& [bsd, facts] : disks_) {
       const std::string* name = textAt(facts.info, "VolumeName");
-      if (name && isApfsVolume(bsd, facts)) byName.emplace(std::make_pair(bsdWhole(bsd), *name), bsd);
+      if (name && isApfsVolume(bsd, facts))
+        byName.emplace(std::make_pair(bsdWhole(bsd), *name), bsd);
     }
     for (const auto& [key, bsd] : byName) {
       const std::string& name = key.second;
@@ -168,7 +184,9 @@ class LayoutGuesser {
       if (!system) continue;
       auto pair = byName.find({key.first, *system});
       if (pair == byName.end()) continue;
-      role(disks_[bsd], "Data", "named " + inQuotes(name) + ", after " + pair->second + " " + inQuotes(*system) + " of its container");
+      role(disks_[bsd], "Data",
+           "named " + inQuotes(name) + ", after " + pair->second + " " + inQuotes(*system) +
+               " of its container");
       role(disks_[pair->second], "System", "the Data volume " + bsd + " is named after it");
     }
   }
@@ -179,20 +197,22 @@ class LayoutGuesser {
     for (const auto& [bsd, facts] : disks_) {
       const std::string* point = textAt(facts.info, "MountPoint");
       auto numbers = bsdNumbers(bsd);
-      if (point && *point == "/" && numbers && numbers->size() >= 3) role(disk(*bsdParent(bsd)), "System", "its snapshot is mounted at /");
+      if (point && *point == "/" && numbers && numbers->size() >= 3)
+        role(disk(*bsdParent(bsd)), "System", "its snapshot is mounted at /");
     }
     // From macOS 10.15 the volume at / is the System half of a volume group whose Data half
     // is in the same container.
     std::set<std::string, std::less<>> dataContainers;
     for (const auto& [bsd, facts] : disks_) {
-      if (!facts.roles.empty() && facts.roles.front() == "Data") dataContainers.insert(bsdWhole(bsd));
+      if (!facts.roles.empty() && facts.roles.front() == "Data")
+        dataContainers.insert(bsdWhole(bsd));
     }
     for (auto& [bsd, facts] : disks_) {
       const std::string* point = textAt(facts.info, "MountPoint");
       const std::string* fileSystem = textAt(facts.info, "FilesystemType");
       auto numbers = bsdNumbers(bsd);
-      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers && numbers->size() == 2 &&
-          dataContainers.count(bsdWhole(bsd)))
+      if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers &&
+          numbers->size() == 2 && dataContainers.count(bsdWhole(bsd)))
         role(facts, "System", "mounted at / beside a Data volume of its container");
     }
   }
@@ -209,18 +229,22 @@ class LayoutGuesser {
       if (!system && !root) continue;
       if (!has(facts.info, "VolumeName")) {
         facts.info["VolumeName"] = std::string(kInstallerName);
-        facts.guesses.push_back("named " + inQuotes(kInstallerName) + ", the name the installer gives the volume the Mac runs from");
+        facts.guesses.push_back("named " + inQuotes(kInstallerName) +
+                                ", the name the installer gives the volume the Mac runs from");
       }
       if (!system) continue;
-      if (const std::string* name = textAt(facts.info, "VolumeName")) systemNames.emplace(bsdWhole(bsd), *name);
+      if (const std::string* name = textAt(facts.info, "VolumeName"))
+        systemNames.emplace(bsdWhole(bsd), *name);
     }
     for (auto& [bsd, facts] : disks_) {
-      if (facts.roles.empty() || facts.roles.front() != "Data" || has(facts.info, "VolumeName")) continue;
+      if (facts.roles.empty() || facts.roles.front() != "Data" || has(facts.info, "VolumeName"))
+        continue;
       auto system = systemNames.find(bsdWhole(bsd));
       if (system == systemNames.end()) continue;
       std::string name = system->second + " - Data";
       facts.info["VolumeName"] = name;
-      facts.guesses.push_back("named " + inQuotes(name) + ", as the installer names the Data volume after its System volume");
+      facts.guesses.push_back("named " + inQuotes(name) +
+                              ", as the installer names the Data volume after its System volume");
     }
   }
 
@@ -240,7 +264,8 @@ class LayoutGuesser {
     return facts;
   }
 
-  void setKind(DiskFacts& facts, DiskKind kind, std::optional<std::string> parent, std::string what) {
+  void setKind(DiskFacts& facts, DiskKind kind, std::optional<std::string> parent,
+               std::string what) {
     if (facts.kind) return;
     facts.kind = kind;
     if (!facts.parent) facts.parent = std::move(parent);
@@ -251,7 +276,8 @@ class LayoutGuesser {
     std::string whole = bsdWhole(bsd);
     std::string volume = parts >= 3 ? *bsdParent(bsd) : bsd;
     DiskFacts& container = disk(whole);
-    setKind(container, DiskKind::ApfsContainer, std::nullopt, "an APFS container (its volumes are mounted as apfs)");
+    setKind(container, DiskKind::ApfsContainer, std::nullopt,
+            "an APFS container (its volumes are mounted as apfs)");
     fill(container.info, "Content", kApfsContainerContent);
     fill(container.info, "WholeDisk", true);
     DiskFacts& v = disk(volume);
@@ -259,7 +285,8 @@ class LayoutGuesser {
     fill(v.info, "Content", kApfsVolumeContent);
     if (parts >= 3) {
       DiskFacts& snapshot = disk(bsd);
-      setKind(snapshot, DiskKind::ApfsSnapshot, volume, "a snapshot of " + volume + " (a three-part name mounted as apfs)");
+      setKind(snapshot, DiskKind::ApfsSnapshot, volume,
+              "a snapshot of " + volume + " (a three-part name mounted as apfs)");
       fill(snapshot.info, "Content", kApfsVolumeContent);
       fill(v.info, "FilesystemType", "apfs");
     }
@@ -280,7 +307,8 @@ class LayoutGuesser {
     if (name.empty() || name == "CoreSimulator") name = "runtime";
     std::string url = "file:///Library/Developer/CoreSimulator/Images/" + name + ".dmg";
     image.properties["DiskImageURL"] = url;
-    image.guesses.push_back("the disk image " + url + " (a simulator runtime, mounted at " + mountPoint + ")");
+    image.guesses.push_back("the disk image " + url + " (a simulator runtime, mounted at " +
+                            mountPoint + ")");
   }
 
   DiskMap& disks_;
@@ -300,7 +328,8 @@ std::string topOf(const DiskMap& disks, std::string bsd) {
 
 bool firstRoleIs(const DiskFacts& facts, std::initializer_list<std::string_view> roles) {
   if (facts.roles.empty()) return false;
-  return std::any_of(roles.begin(), roles.end(), [&](std::string_view role) { return facts.roles.front() == role; });
+  return std::any_of(roles.begin(), roles.end(),
+                     [&](std::string_view role) { return facts.roles.front() == role; });
 }
 
 }  // namespace
@@ -317,13 +346,15 @@ void guessFromLayout(DiskMap& disks, const std::vector<MountLine>& mounts) {
 }
 
 void guessPlacement(DiskMap& disks) {
-  bool appleSilicon = std::any_of(disks.begin(), disks.end(),
-                                  [](const auto& disk) { return firstRoleIs(disk.second, {"xART", "Hardware"}); });
+  bool appleSilicon = std::any_of(disks.begin(), disks.end(), [](const auto& disk) {
+    return firstRoleIs(disk.second, {"xART", "Hardware"});
+  });
   std::set<std::string, BsdLess> internal;
   for (const auto& [bsd, facts] : disks) {
     const std::string* mountPoint = textAt(facts.info, "MountPoint");
     bool boot = mountPoint && *mountPoint == "/";
-    if (boot || (appleSilicon && firstRoleIs(facts, {"xART", "Hardware"}))) internal.insert(topOf(disks, bsd));
+    if (boot || (appleSilicon && firstRoleIs(facts, {"xART", "Hardware"})))
+      internal.insert(topOf(disks, bsd));
   }
   for (const std::string& bsd : internal) {
     DiskFacts& facts = disks[bsd];
@@ -331,7 +362,8 @@ void guessPlacement(DiskMap& disks) {
     facts.info["Internal"] = true;
     if (appleSilicon) {
       fill(facts.info, "BusProtocol", "Apple Fabric");
-      facts.guesses.push_back("internal, on the Apple Fabric (the SSD of an Apple silicon Mac's system containers)");
+      facts.guesses.push_back(
+          "internal, on the Apple Fabric (the SSD of an Apple silicon Mac's system containers)");
     } else {
       facts.guesses.push_back("internal (the disk the system runs from)");
     }

@@ -14,14 +14,32 @@ namespace {
 
 // The types diskutil prints in the TYPE column, so that a type of several words is told from
 // the name after it; other types are split from the name at the header's NAME column.
-constexpr std::array<std::string_view, 26> kTypes{
-    "GUID_partition_scheme", "FDisk_partition_scheme", "Apple_partition_scheme", "APFS Container Scheme",
-    "APFS Volume",           "APFS Snapshot",          "EFI",                    "Apple_APFS",
-    "Apple_APFS_ISC",        "Apple_APFS_Recovery",    "Apple_HFS",              "Apple_HFSX",
-    "Apple_Boot",            "Apple_CoreStorage",      "Apple_RAID",             "Apple_partition_map",
-    "Apple_Free",            "Windows_FAT_32",         "Windows_FAT_16",         "Windows_NTFS",
-    "DOS_FAT_32",            "DOS_FAT_16",             "DOS_FAT_12",             "Microsoft Basic Data",
-    "Microsoft Reserved",    "Linux Filesystem"};
+constexpr std::array<std::string_view, 26> kTypes{"GUID_partition_scheme",
+                                                  "FDisk_partition_scheme",
+                                                  "Apple_partition_scheme",
+                                                  "APFS Container Scheme",
+                                                  "APFS Volume",
+                                                  "APFS Snapshot",
+                                                  "EFI",
+                                                  "Apple_APFS",
+                                                  "Apple_APFS_ISC",
+                                                  "Apple_APFS_Recovery",
+                                                  "Apple_HFS",
+                                                  "Apple_HFSX",
+                                                  "Apple_Boot",
+                                                  "Apple_CoreStorage",
+                                                  "Apple_RAID",
+                                                  "Apple_partition_map",
+                                                  "Apple_Free",
+                                                  "Windows_FAT_32",
+                                                  "Windows_FAT_16",
+                                                  "Windows_NTFS",
+                                                  "DOS_FAT_32",
+                                                  "DOS_FAT_16",
+                                                  "DOS_FAT_12",
+                                                  "Microsoft Basic Data",
+                                                  "Microsoft Reserved",
+                                                  "Linux Filesystem"};
 
 // From macOS 11 diskutil wraps names in the invisible isolates U+2068 and U+2069.
 std::string withoutIsolates(std::string_view line) {
@@ -42,10 +60,12 @@ std::string withoutIsolates(std::string_view line) {
 std::optional<std::uint64_t> bytesOf(std::string_view number, std::string_view unit) {
   constexpr std::array<std::pair<std::string_view, double>, 6> kUnits{
       {{"B", 1}, {"KB", 1e3}, {"MB", 1e6}, {"GB", 1e9}, {"TB", 1e12}, {"PB", 1e15}}};
-  while (!number.empty() && (number.front() == '+' || number.front() == '*')) number.remove_prefix(1);
+  while (!number.empty() && (number.front() == '+' || number.front() == '*'))
+    number.remove_prefix(1);
   double value = 0;
   auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error != std::errc() || end != number.data() + number.size() || !(value >= 0) || value > 1e6) return std::nullopt;
+  if (error != std::errc() || end != number.data() + number.size() || !(value >= 0) || value > 1e6)
+    return std::nullopt;
   for (const auto& [name, scale] : kUnits) {
     if (unit == name) return static_cast<std::uint64_t>(std::llround(value * scale));
   }
@@ -62,7 +82,8 @@ struct Row {
 std::optional<Row> readRow(std::string_view line, std::size_t nameColumn) {
   std::size_t colon = line.find(':');
   std::string_view index = trimmed(line.substr(0, colon));
-  if (colon == std::string_view::npos || index.empty() || index.find_first_not_of("0123456789") != std::string_view::npos)
+  if (colon == std::string_view::npos || index.empty() ||
+      index.find_first_not_of("0123456789") != std::string_view::npos)
     return std::nullopt;
   std::string_view rest = trimmed(line.substr(colon + 1));
   std::array<std::string_view, 3> last;  // the BSD name, the unit, the number, from the right
@@ -76,7 +97,8 @@ std::optional<Row> readRow(std::string_view line, std::size_t nameColumn) {
   Row row{"", "", std::string(last[0]), *size, index == "0"};
   std::string_view type;
   for (std::string_view known : kTypes) {
-    if (rest.starts_with(known) && (rest.size() == known.size() || isBlank(rest[known.size()])) && known.size() > type.size())
+    if (rest.starts_with(known) && (rest.size() == known.size() || isBlank(rest[known.size()])) &&
+        known.size() > type.size())
       type = known;
   }
   std::string_view name;
@@ -95,7 +117,8 @@ std::optional<Row> readRow(std::string_view line, std::size_t nameColumn) {
 }
 
 PlistDict partitionOf(const Row& row) {
-  PlistDict entry{{"Content", PlistValue(row.type)}, {"DeviceIdentifier", PlistValue(row.bsd)},
+  PlistDict entry{{"Content", PlistValue(row.type)},
+                  {"DeviceIdentifier", PlistValue(row.bsd)},
                   {"Size", PlistValue(row.size)}};
   if (!row.name.empty()) entry["VolumeName"] = row.name;
   return entry;
@@ -118,7 +141,8 @@ std::optional<PlistDict> diskListFromText(std::string_view text) {
       std::string_view flags = view.substr(open + 2, view.size() - open - 4);
       if (flags.find("internal") != std::string_view::npos) whole["Internal"] = true;
       if (flags.find("external") != std::string_view::npos) whole["Internal"] = false;
-      if (flags.find("disk image") != std::string_view::npos) whole["BusProtocol"] = std::string("Disk Image");
+      if (flags.find("disk image") != std::string_view::npos)
+        whole["BusProtocol"] = std::string("Disk Image");
       wholes.emplace_back(std::move(whole));
       nameColumn = std::string_view::npos;
       container = false;
@@ -126,19 +150,22 @@ std::optional<PlistDict> diskListFromText(std::string_view text) {
     }
     if (wholes.empty()) continue;
     PlistDict& whole = *wholes.back().asDictionary();
-    if (view.find("#:") != std::string_view::npos && view.find("IDENTIFIER") != std::string_view::npos) {
+    if (view.find("#:") != std::string_view::npos &&
+        view.find("IDENTIFIER") != std::string_view::npos) {
       nameColumn = view.find("NAME");
       continue;
     }
     std::string_view inner = trimmed(view);
     if (inner.starts_with("Physical Store")) {
       PlistArray stores;
-      std::string_view names = inner.substr(inner.find(' ', 9) == std::string_view::npos ? inner.size() : inner.find(' ', 9));
+      std::string_view names = inner.substr(
+          inner.find(' ', 9) == std::string_view::npos ? inner.size() : inner.find(' ', 9));
       while (!names.empty()) {
         names = trimmed(names);
         std::size_t end = names.find_first_of(", ");
         std::string_view store = names.substr(0, end);
-        if (bsdNumbers(store)) stores.emplace_back(PlistDict{{"DeviceIdentifier", PlistValue(std::string(store))}});
+        if (bsdNumbers(store))
+          stores.emplace_back(PlistDict{{"DeviceIdentifier", PlistValue(std::string(store))}});
         names = end == std::string_view::npos ? std::string_view() : names.substr(end + 1);
       }
       if (!stores.empty()) whole["APFSPhysicalStores"] = std::move(stores);

@@ -39,7 +39,8 @@ std::optional<std::uint64_t> byteCount(std::string_view value) {
   std::size_t blank = value.find(' ');
   if (blank == std::string_view::npos) return std::nullopt;
   std::string_view unit = value.substr(blank + 1);
-  if (!unit.starts_with("B") || (unit.size() > 1 && unit != "Bytes" && !unit.starts_with("B ("))) return std::nullopt;
+  if (!unit.starts_with("B") || (unit.size() > 1 && unit != "Bytes" && !unit.starts_with("B (")))
+    return std::nullopt;
   return whole(value.substr(0, blank));
 }
 
@@ -103,7 +104,8 @@ void putInfo(PlistDict& info, std::string_view label, std::string_view value) {
   }
   if (label == "APFS Physical Store") {
     if (bsdNumbers(std::string(value)))
-      info["APFSPhysicalStores"] = PlistArray{PlistValue(PlistDict{{"APFSPhysicalStore", PlistValue(std::string(value))}})};
+      info["APFSPhysicalStores"] =
+          PlistArray{PlistValue(PlistDict{{"APFSPhysicalStore", PlistValue(std::string(value))}})};
     return;
   }
   for (const InfoLabel& known : kInfoLabels) {
@@ -112,7 +114,8 @@ void putInfo(PlistDict& info, std::string_view label, std::string_view value) {
     switch (known.as) {
       case As::Text:
         // "Not applicable (no file system)" and the like say there is none.
-        if (!value.starts_with("Not applicable") && !info.count(key)) info[key] = std::string(value);
+        if (!value.starts_with("Not applicable") && !info.count(key))
+          info[key] = std::string(value);
         break;
       case As::Flag:
         if (auto flag = yesNo(value)) info[key] = *flag;
@@ -133,7 +136,9 @@ std::string_view untreed(std::string_view line) {
 
 std::string_view firstWord(std::string_view text) { return text.substr(0, text.find(' ')); }
 
-PlistDict* lastDict(PlistArray& array) { return array.empty() ? nullptr : array.back().asDictionary(); }
+PlistDict* lastDict(PlistArray& array) {
+  return array.empty() ? nullptr : array.back().asDictionary();
+}
 
 }  // namespace
 
@@ -167,7 +172,8 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       pendingContainer = PlistDict{};
       std::string_view rest = line.substr(10);
       std::size_t blank = rest.find(' ');
-      if (blank != std::string_view::npos) pendingContainer["APFSContainerUUID"] = std::string(trimmed(rest.substr(blank + 1)));
+      if (blank != std::string_view::npos)
+        pendingContainer["APFSContainerUUID"] = std::string(trimmed(rest.substr(blank + 1)));
       continue;
     }
     if (line.starts_with("Volume Group")) {
@@ -186,7 +192,8 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       PlistDict volume;
       std::string_view rest = line.substr(7);
       std::size_t blank = rest.find(' ');
-      if (blank != std::string_view::npos) volume["APFSVolumeUUID"] = std::string(trimmed(rest.substr(blank + 1)));
+      if (blank != std::string_view::npos)
+        volume["APFSVolumeUUID"] = std::string(trimmed(rest.substr(blank + 1)));
       (*container)["Volumes"].asArray()->emplace_back(std::move(volume));
       continue;
     }
@@ -198,7 +205,9 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       if (!bsdNumbers(reference)) continue;
       // A container listed twice (its volume groups come after it) is the same container.
       bool seen = false;
-      for (const PlistValue& c : containers) seen = seen || (c.find("ContainerReference") && *c.find("ContainerReference") == PlistValue(reference));
+      for (const PlistValue& c : containers)
+        seen = seen || (c.find("ContainerReference") &&
+                        *c.find("ContainerReference") == PlistValue(reference));
       if (seen) {
         in = In::Group;
         continue;
@@ -222,7 +231,8 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       if (!store) continue;
       if (label == "APFS Physical Store Disk" && bsdNumbers(std::string(value))) {
         (*store)["DeviceIdentifier"] = std::string(value);
-        if (!container->count("DesignatedPhysicalStore")) (*container)["DesignatedPhysicalStore"] = std::string(value);
+        if (!container->count("DesignatedPhysicalStore"))
+          (*container)["DesignatedPhysicalStore"] = std::string(value);
       } else if (label == "Size") {
         if (auto bytes = byteCount(value)) (*store)["Size"] = *bytes;
       }
@@ -244,7 +254,8 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       } else if (label == "Name") {
         // "Macintosh HD (Case-insensitive)": the name, then the case rule.
         std::string_view name = value;
-        for (std::string_view rule : {std::string_view(" (Case-insensitive)"), std::string_view(" (Case-sensitive)")}) {
+        for (std::string_view rule :
+             {std::string_view(" (Case-insensitive)"), std::string_view(" (Case-sensitive)")}) {
           if (name.ends_with(rule)) name.remove_suffix(rule.size());
         }
         (*volume)["Name"] = std::string(name);
@@ -252,13 +263,16 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
         if (value.starts_with('/')) (*volume)["MountPoint"] = std::string(value);
       } else if (label == "Capacity Consumed") {
         if (auto bytes = byteCount(value)) (*volume)["CapacityInUse"] = *bytes;
-      } else if (label == "Snapshot" || label == "Snapshot Disk" || label == "Snapshot Mount Point") {
+      } else if (label == "Snapshot" || label == "Snapshot Disk" ||
+                 label == "Snapshot Mount Point") {
         PlistValue& snapshots = (*volume)["MountedSnapshots"];
         if (!snapshots.asArray()) snapshots = PlistArray{PlistValue(PlistDict{})};
         PlistDict& snapshot = *snapshots.asArray()->front().asDictionary();
         if (label == "Snapshot") snapshot["SnapshotUUID"] = std::string(value);
-        if (label == "Snapshot Disk" && bsdNumbers(std::string(value))) snapshot["SnapshotBSD"] = std::string(value);
-        if (label == "Snapshot Mount Point" && value.starts_with('/')) snapshot["SnapshotMountPoint"] = std::string(value);
+        if (label == "Snapshot Disk" && bsdNumbers(std::string(value)))
+          snapshot["SnapshotBSD"] = std::string(value);
+        if (label == "Snapshot Mount Point" && value.starts_with('/'))
+          snapshot["SnapshotMountPoint"] = std::string(value);
       }
     }
   }

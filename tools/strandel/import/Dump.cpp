@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <utility>
 #include <cerrno>
+#include <cstdint>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "base/FileBytes.hpp"
 #include "tools/strandel/import/DiskListText.hpp"
@@ -31,7 +31,8 @@ constexpr off_t kMaxDumpFileSize = off_t{256} << 20;
 constexpr std::uint64_t kMaxDumpSize = std::uint64_t{512} << 20;
 
 base::FileBytes readDumpFile(const fs::path& path) {
-  return base::readFileBytes(path.string(), static_cast<std::size_t>(kMaxDumpFileSize), base::Links::Refuse);
+  return base::readFileBytes(path.string(), static_cast<std::size_t>(kMaxDumpFileSize),
+                             base::Links::Refuse);
 }
 
 // The recorder's own account of what it could not make: "FILE: why", one line each.
@@ -49,7 +50,8 @@ std::map<std::string, std::string, std::less<>> readFailures(const fs::path& dir
 
 class Reader {
  public:
-  Reader(const fs::path& dir, Problems& problems) : dir_(dir), problems_(problems), failures_(readFailures(dir)) {}
+  Reader(const fs::path& dir, Problems& problems)
+      : dir_(dir), problems_(problems), failures_(readFailures(dir)) {}
 
   const std::map<std::string, std::string, std::less<>>& failures() const { return failures_; }
   // The files whose lines ended in CR LF or CR, read with LF.
@@ -63,7 +65,8 @@ class Reader {
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
       auto [first, isNew] = names_.try_emplace({info.st_dev, info.st_ino}, std::string(name));
       if (!isNew) {
-        problems_.add(name, "the same file as " + first->second + " (a hard link); read once, left out here; " +
+        problems_.add(name, "the same file as " + first->second +
+                                " (a hard link); read once, left out here; " +
                                 std::string(withoutIt));
         return std::nullopt;
       }
@@ -71,7 +74,8 @@ class Reader {
     const std::uint64_t room = kMaxDumpSize - taken_;
     const bool roomIsLess = room < static_cast<std::uint64_t>(kMaxDumpFileSize);
     base::FileBytes file = base::readFileBytes(
-        path.string(), static_cast<std::size_t>(roomIsLess ? room : kMaxDumpFileSize), base::Links::Refuse);
+        path.string(), static_cast<std::size_t>(roomIsLess ? room : kMaxDumpFileSize),
+        base::Links::Refuse);
     std::string what;
     switch (file.error) {
       case base::ReadError::None:
@@ -83,15 +87,18 @@ class Reader {
         return std::move(file.bytes);
       case base::ReadError::Missing:
         what = "missing";
-        if (auto reason = failures_.find(name); reason != failures_.end()) what += " (the recorder: " + reason->second + ")";
+        if (auto reason = failures_.find(name); reason != failures_.end())
+          what += " (the recorder: " + reason->second + ")";
         break;
       case base::ReadError::Link:
       case base::ReadError::NotRegular:
         what = "not a plain file (a link, FIFO or device); left out";
         break;
       case base::ReadError::TooLarge:
-        what = roomIsLess ? "past what a whole dump may hold (" + std::to_string(kMaxDumpSize >> 20) + " MB in all); left out"
-                          : "larger than any recording (over " + std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
+        what = roomIsLess ? "past what a whole dump may hold (" +
+                                std::to_string(kMaxDumpSize >> 20) + " MB in all); left out"
+                          : "larger than any recording (over " +
+                                std::to_string(kMaxDumpFileSize >> 20) + " MB); left out";
         break;
       case base::ReadError::Failed:
         what = "can't be read";
@@ -106,7 +113,8 @@ class Reader {
   }
 
   // A property-list file whose top level is a dictionary; `raw` receives its bytes.
-  std::optional<PlistDict> dictionary(std::string_view name, std::string_view withoutIt, std::optional<std::string>& raw) {
+  std::optional<PlistDict> dictionary(std::string_view name, std::string_view withoutIt,
+                                      std::optional<std::string>& raw) {
     auto value = plist(name, withoutIt, &raw);
     if (!value) return std::nullopt;
     if (auto* dict = value->asDictionary()) return std::move(*dict);
@@ -123,7 +131,9 @@ class Reader {
     if (!value) {
       // A pasted terminal session: the list itself is intact between prompt lines.
       if (auto span = propertyListSpan(*contents); span && (value = readPlist(*span))) {
-        problems_.add(name, "a property list amid other text (a pasted terminal session?); the list alone is read");
+        problems_.add(
+            name,
+            "a property list amid other text (a pasted terminal session?); the list alone is read");
         contents = std::string(*span);
       }
     }
@@ -131,25 +141,32 @@ class Reader {
       // What people paste most: the text form. Its figures are rounded, so diskutil does not
       // replay it.
       if (auto listed = diskListFromText(*contents)) {
-        problems_.add(name, "the text form of diskutil list, read from its columns (sizes rounded as printed); "
-                            "diskutil replays no list -plist");
+        problems_.add(
+            name,
+            "the text form of diskutil list, read from its columns (sizes rounded as printed); "
+            "diskutil replays no list -plist");
         return PlistValue(std::move(*listed));
       }
     }
     if (!value && name == dumpfile::kApfsList) {
       if (auto listed = apfsListFromText(*contents)) {
-        problems_.add(name, "the text form of diskutil apfs list, read from its labels; diskutil replays no apfs list -plist");
+        problems_.add(name,
+                      "the text form of diskutil apfs list, read from its labels; diskutil replays "
+                      "no apfs list -plist");
         return PlistValue(std::move(*listed));
       }
     }
     if (!value && name.starts_with(dumpfile::kInfoFolder)) {
       if (auto disks = infoFromText(*contents); disks.size() == 1) {
-        problems_.add(name, "the text form of diskutil info, read from its labels; diskutil replays no info -plist of it");
+        problems_.add(name,
+                      "the text form of diskutil info, read from its labels; diskutil replays no "
+                      "info -plist of it");
         return PlistValue(std::move(disks.front()));
       }
     }
     if (!value) {
-      problems_.leaveOut(name, "not a property list (cut short or damaged); " + std::string(withoutIt));
+      problems_.leaveOut(name,
+                         "not a property list (cut short or damaged); " + std::string(withoutIt));
     } else if (raw) {
       *raw = std::move(contents);
     }
@@ -175,19 +192,23 @@ class Reader {
     if (names.empty()) {
       problems_.leaveOut(dumpfile::kInfoText, "no disk (\"Device Identifier:\") in it; left out");
     } else {
-      problems_.add(dumpfile::kInfoText, "the text form of diskutil info, read from its labels: " + names +
-                                             " (an info/ file of the same disk wins); diskutil replays no info -plist of them");
+      problems_.add(
+          dumpfile::kInfoText,
+          "the text form of diskutil info, read from its labels: " + names +
+              " (an info/ file of the same disk wins); diskutil replays no info -plist of them");
     }
   }
 
   // Reads info/; false when there is no such folder (and no info in text).
-  bool infoFolder(std::map<std::string, PlistDict, BsdLess>& info, std::map<std::string, std::string, BsdLess>& infoBytes) {
+  bool infoFolder(std::map<std::string, PlistDict, BsdLess>& info,
+                  std::map<std::string, std::string, BsdLess>& infoBytes) {
     std::error_code error;
     fs::path folder = dir_ / dumpfile::kInfoFolder;
     if (!fs::is_directory(fs::symlink_status(folder, error))) {
       if (info.empty()) {
-        problems_.add(std::string(dumpfile::kInfoFolder) + "/",
-                      "missing; the descriptions are made from the listings and the mount table alone");
+        problems_.add(
+            std::string(dumpfile::kInfoFolder) + "/",
+            "missing; the descriptions are made from the listings and the mount table alone");
       }
       return !info.empty();
     }
@@ -206,11 +227,15 @@ class Reader {
       if (!value) continue;
       PlistDict* dict = value->asDictionary();
       if (!dict) {
-        problems_.leaveOut(place, "the top level is not a dictionary; its disk is described from the listings instead");
+        problems_.leaveOut(
+            place,
+            "the top level is not a dictionary; its disk is described from the listings instead");
         continue;
       }
-      if (auto error = dict->find("Error"); error != dict->end() && error->second.asBoolean().value_or(false)) {
-        const PlistValue* message = dict->count("ErrorMessage") ? &dict->at("ErrorMessage") : nullptr;
+      if (auto error = dict->find("Error");
+          error != dict->end() && error->second.asBoolean().value_or(false)) {
+        const PlistValue* message =
+            dict->count("ErrorMessage") ? &dict->at("ErrorMessage") : nullptr;
         std::string said = message && message->asString() ? *message->asString() : "no message";
         problems_.leaveOut(place, "diskutil answered with an error (" + said + "); ignored");
         continue;
@@ -218,7 +243,8 @@ class Reader {
       if (auto id = dict->find("DeviceIdentifier"); id != dict->end()) {
         const std::string* name = id->second.asString();
         if (!name || *name != bsd) {
-          problems_.leaveOut(place, "describes " + (name ? *name : std::string("another disk")) + ", not " + bsd + "; ignored");
+          problems_.leaveOut(place, "describes " + (name ? *name : std::string("another disk")) +
+                                        ", not " + bsd + "; ignored");
           continue;
         }
       }
@@ -234,8 +260,9 @@ class Reader {
   Problems& problems_;
   std::map<std::string, std::string, std::less<>> failures_;
   std::vector<std::string> carriageReturns_;
-  std::map<std::pair<dev_t, ino_t>, std::string> names_;  // each file read, by device and inode: its first name
-  std::uint64_t taken_ = 0;                                // the bytes read so far
+  std::map<std::pair<dev_t, ino_t>, std::string>
+      names_;                // each file read, by device and inode: its first name
+  std::uint64_t taken_ = 0;  // the bytes read so far
 };
 
 }  // namespace
@@ -260,28 +287,44 @@ Dump readDump(const std::filesystem::path& dir, Problems& problems) {
   Dump dump;
   dump.ioreg = reader.plist(dumpfile::kIoreg, "the registry is rebuilt from diskutil's listings");
   if (dump.ioreg && !dump.ioreg->asDictionary() && !dump.ioreg->asArray()) {
-    problems.add(dumpfile::kIoreg, "neither a registry entry nor an array of them; the registry is rebuilt from diskutil's listings");
+    problems.add(dumpfile::kIoreg,
+                 "neither a registry entry nor an array of them; the registry is rebuilt from "
+                 "diskutil's listings");
     dump.ioreg.reset();
   }
-  dump.diskList = reader.dictionary(dumpfile::kDiskList, "disks and partitions come from the other listings only",
-                                   dump.diskListBytes);
+  dump.diskList = reader.dictionary(dumpfile::kDiskList,
+                                    "disks and partitions come from the other listings only",
+                                    dump.diskListBytes);
   dump.apfsList = reader.dictionary(dumpfile::kApfsList,
-                                   "APFS roles are taken from diskutil info and the system's mount points, and diskutil replays no APFS listing",
-                                   dump.apfsListBytes);
+                                    "APFS roles are taken from diskutil info and the system's "
+                                    "mount points, and diskutil replays no APFS listing",
+                                    dump.apfsListBytes);
   reader.infoText(dump.info);
   dump.hasInfoFolder = reader.infoFolder(dump.info, dump.infoBytes);
-  dump.mount = reader.bytes(dumpfile::kMount, "the mount table is made from the mount points that the listings and info files give");
-  dump.df = reader.bytes(dumpfile::kDf, "the mounts' figures come from diskutil info or the listings' sizes, or are 0");
-  dump.swVers = reader.bytes(dumpfile::kSwVers, "sw_vers answers what the other recordings show of the version");
-  dump.productVersion = reader.bytes(dumpfile::kProductVersion, "sw_vers -productVersion answers with the ProductVersion line of sw_vers.txt, if any");
-  dump.tmDestinations = reader.bytes(dumpfile::kTmDestinations, "tmutil destinationinfo -X answers nothing");
+  dump.mount = reader.bytes(
+      dumpfile::kMount,
+      "the mount table is made from the mount points that the listings and info files give");
+  dump.df =
+      reader.bytes(dumpfile::kDf,
+                   "the mounts' figures come from diskutil info or the listings' sizes, or are 0");
+  dump.swVers = reader.bytes(dumpfile::kSwVers,
+                             "sw_vers answers what the other recordings show of the version");
+  dump.productVersion = reader.bytes(
+      dumpfile::kProductVersion,
+      "sw_vers -productVersion answers with the ProductVersion line of sw_vers.txt, if any");
+  dump.tmDestinations =
+      reader.bytes(dumpfile::kTmDestinations, "tmutil destinationinfo -X answers nothing");
   dump.tmStatus = reader.bytes(dumpfile::kTmStatus, "tmutil status -X answers nothing");
-  dump.timeMachinePrefs = reader.bytes(dumpfile::kTimeMachinePrefs, "the image has no Time Machine preferences");
+  dump.timeMachinePrefs =
+      reader.bytes(dumpfile::kTimeMachinePrefs, "the image has no Time Machine preferences");
   dump.failures = reader.failures();
   if (!reader.carriageReturns().empty()) {
     std::string files;
-    for (const std::string& name : reader.carriageReturns()) files += (files.empty() ? "" : ", ") + name;
-    problems.add("Line ends", files + ": lines end in CR LF or CR (pasted from a ticket or another system); read as if they ended in LF");
+    for (const std::string& name : reader.carriageReturns())
+      files += (files.empty() ? "" : ", ") + name;
+    problems.add("Line ends", files +
+                                  ": lines end in CR LF or CR (pasted from a ticket or another "
+                                  "system); read as if they ended in LF");
   }
   return dump;
 }

@@ -17,19 +17,24 @@ namespace strandel::importer {
 
 /// The files of a dump folder; tools/record-mac documents the same layout at its top.
 namespace dumpfile {
-inline constexpr std::string_view kIoreg = "ioreg.plist";                        // ioreg -a -l -w0 -p IOService
-inline constexpr std::string_view kDiskList = "diskutil-list.plist";             // diskutil list -plist
-inline constexpr std::string_view kApfsList = "diskutil-apfs-list.plist";        // diskutil apfs list -plist
-inline constexpr std::string_view kInfoFolder = "info";                          // info/BSD.plist: diskutil info -plist BSD
-inline constexpr std::string_view kInfoText = "diskutil-info.txt";               // diskutil info -all, or info of disks, as text
-inline constexpr std::string_view kMount = "mount.txt";                          // mount
-inline constexpr std::string_view kDf = "df-k.txt";                              // df -k
-inline constexpr std::string_view kSwVers = "sw_vers.txt";                       // sw_vers
-inline constexpr std::string_view kProductVersion = "sw_vers-productVersion.txt"; // sw_vers -productVersion
-inline constexpr std::string_view kTmDestinations = "tmutil-destinationinfo.plist";  // tmutil destinationinfo -X
-inline constexpr std::string_view kTmStatus = "tmutil-status.plist";             // tmutil status -X
-inline constexpr std::string_view kTimeMachinePrefs = "com.apple.TimeMachine.plist";  // copy of /Library/Preferences/...
-inline constexpr std::string_view kFailures = "failures.txt";                    // "FILE: why" per file not made
+inline constexpr std::string_view kIoreg = "ioreg.plist";  // ioreg -a -l -w0 -p IOService
+inline constexpr std::string_view kDiskList = "diskutil-list.plist";  // diskutil list -plist
+inline constexpr std::string_view kApfsList =
+    "diskutil-apfs-list.plist";                          // diskutil apfs list -plist
+inline constexpr std::string_view kInfoFolder = "info";  // info/BSD.plist: diskutil info -plist BSD
+inline constexpr std::string_view kInfoText =
+    "diskutil-info.txt";  // diskutil info -all, or info of disks, as text
+inline constexpr std::string_view kMount = "mount.txt";     // mount
+inline constexpr std::string_view kDf = "df-k.txt";         // df -k
+inline constexpr std::string_view kSwVers = "sw_vers.txt";  // sw_vers
+inline constexpr std::string_view kProductVersion =
+    "sw_vers-productVersion.txt";  // sw_vers -productVersion
+inline constexpr std::string_view kTmDestinations =
+    "tmutil-destinationinfo.plist";                                   // tmutil destinationinfo -X
+inline constexpr std::string_view kTmStatus = "tmutil-status.plist";  // tmutil status -X
+inline constexpr std::string_view kTimeMachinePrefs =
+    "com.apple.TimeMachine.plist";                             // copy of /Library/Preferences/...
+inline constexpr std::string_view kFailures = "failures.txt";  // "FILE: why" per file not made
 }  // namespace dumpfile
 
 /// The problems found while importing, one line each: "FILE: what is wrong and what was done".
@@ -56,7 +61,7 @@ class Problems {
 /// What a dump folder holds. A file that is missing or can't be read is absent here and has a
 /// line in the problems.
 struct Dump {
-  std::optional<PlistValue> ioreg;     // a dictionary (the root) or an array of roots
+  std::optional<PlistValue> ioreg;  // a dictionary (the root) or an array of roots
   std::optional<PlistDict> diskList;
   std::optional<PlistDict> apfsList;
   std::map<std::string, PlistDict, BsdLess> info;  // by BSD name; error answers left out
@@ -64,7 +69,8 @@ struct Dump {
   std::optional<std::string> diskListBytes, apfsListBytes;
   std::map<std::string, std::string, BsdLess> infoBytes;
   bool hasInfoFolder = false;
-  std::map<std::string, std::string, std::less<>> failures;  // failures.txt: file -> the recorder's reason
+  std::map<std::string, std::string, std::less<>>
+      failures;  // failures.txt: file -> the recorder's reason
   std::optional<std::string> mount, df;
   std::optional<std::string> swVers, productVersion;
   std::optional<std::string> tmDestinations, tmStatus;  // the bytes, replayed as they are

@@ -57,7 +57,8 @@ std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problem
   for (const MountLine& mount : mounts) {
     auto folder = mountFolder(mount.on);
     if (!folder) {
-      problems.add(dumpfile::kMount, mount.on + ": not a plain absolute path; no folder is made for it");
+      problems.add(dumpfile::kMount,
+                   mount.on + ": not a plain absolute path; no folder is made for it");
     } else if (!folder->empty() && !folders.contains(*folder)) {
       if (folders.size() <= kMostMountFolders) {
         folders.insert(std::move(*folder));
@@ -68,14 +69,16 @@ std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problem
   }
   if (withoutFolder > 0) {
     problems.add(dumpfile::kMount, std::to_string(withoutFolder) + " mount points past the first " +
-                                       std::to_string(kMostMountFolders) + " get no folder; their sizes are not answered");
+                                       std::to_string(kMostMountFolders) +
+                                       " get no folder; their sizes are not answered");
   }
   return folders;
 }
 
 // Written with the system calls themselves, so that a failure keeps its own errno: a full
 // disk says "No space left on device", not a stream's "Input/output error".
-bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode, std::error_code& error) {
+bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode,
+                    std::error_code& error) {
   fs::create_directories(path.parent_path(), error);
   if (error) return false;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -105,7 +108,8 @@ bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mod
 // Whether `dir` is a machine image: a real folder (not a link) with machine.plist and root/.
 bool isMachineImage(const fs::path& dir) {
   std::error_code error;
-  return fs::is_directory(fs::symlink_status(dir, error)) && fs::is_regular_file(fs::symlink_status(dir / "machine.plist", error)) &&
+  return fs::is_directory(fs::symlink_status(dir, error)) &&
+         fs::is_regular_file(fs::symlink_status(dir / "machine.plist", error)) &&
          fs::is_directory(fs::symlink_status(dir / "root", error));
 }
 
@@ -119,19 +123,25 @@ std::optional<std::string> outFolderRefusal(const fs::path& out, bool replace) {
   // and is said before the dump is read.
   if (status.type() == fs::file_type::not_found) return std::nullopt;
   if (error) return out.string() + ": " + error.message();
-  if (fs::is_directory(fs::symlink_status(out, error)) && fs::is_empty(out, error)) return std::nullopt;
+  if (fs::is_directory(fs::symlink_status(out, error)) && fs::is_empty(out, error))
+    return std::nullopt;
   if (replace) {
     if (isMachineImage(out)) return std::nullopt;
-    return out.string() + ": exists and is not a machine image (no machine.plist and root/); --force replaces only an image";
+    return out.string() +
+           ": exists and is not a machine image (no machine.plist and root/); --force replaces "
+           "only an image";
   }
-  return out.string() + ": exists and is not an empty folder; give a new one, or --force to replace an image";
+  return out.string() +
+         ": exists and is not an empty folder; give a new one, or --force to replace an image";
 }
 
 // The files and folders a recording may hold: a folder with none of them holds no recording.
 bool holdsRecording(const fs::path& dir) {
-  constexpr std::string_view kNames[] = {dumpfile::kIoreg, dumpfile::kDiskList, dumpfile::kApfsList, dumpfile::kInfoFolder,
-                                         dumpfile::kMount, dumpfile::kDf, dumpfile::kSwVers, dumpfile::kProductVersion,
-                                         dumpfile::kTmDestinations, dumpfile::kTmStatus, dumpfile::kTimeMachinePrefs};
+  constexpr std::string_view kNames[] = {
+      dumpfile::kIoreg,      dumpfile::kDiskList,        dumpfile::kApfsList,
+      dumpfile::kInfoFolder, dumpfile::kMount,           dumpfile::kDf,
+      dumpfile::kSwVers,     dumpfile::kProductVersion,  dumpfile::kTmDestinations,
+      dumpfile::kTmStatus,   dumpfile::kTimeMachinePrefs};
   std::error_code error;
   for (std::string_view name : kNames) {
     if (fs::exists(fs::symlink_status(dir / name, error))) return true;
@@ -143,7 +153,7 @@ bool holdsRecording(const fs::path& dir) {
 // unpacked one level too deep, as an archive of the folder is). Gives the folder, or why none.
 struct RecordingFolder {
   std::optional<fs::path> folder;
-  std::string why;  // when there is no folder; else a note when it is one level down
+  std::string why;       // when there is no folder; else a note when it is one level down
   bool session = false;  // `folder` is the one file in the folder given: a terminal session
 };
 
@@ -169,26 +179,33 @@ class ScratchFolder {
 
 // A terminal session in one file, split into a dump folder in `scratch`. Gives why not when
 // the file holds no command of a recording.
-std::optional<std::string> splitSession(const fs::path& file, const ScratchFolder& scratch, Problems& problems) {
+std::optional<std::string> splitSession(const fs::path& file, const ScratchFolder& scratch,
+                                        Problems& problems) {
   auto bytes = readBytes(file);
   if (!bytes) return file.string() + ": not a folder, and not a plain file that can be read";
   auto fed = withLineFeeds(*bytes);
   std::string text = fed ? std::move(*fed) : std::move(*bytes);
   std::vector<TranscriptPart> parts = splitTranscript(text);
   if (parts.empty())
-    return file.string() + ": not a folder, nor a terminal session with record-mac's commands (diskutil, mount, df, sw_vers) in it";
-  if (scratch.path().empty()) return file.string() + ": no scratch folder can be made to split it in";
+    return file.string() +
+           ": not a folder, nor a terminal session with record-mac's commands (diskutil, mount, "
+           "df, sw_vers) in it";
+  if (scratch.path().empty())
+    return file.string() + ": no scratch folder can be made to split it in";
   std::string said;
   for (const TranscriptPart& part : parts) {
     std::error_code error;
     fs::path target = scratch.path() / part.file;
-    if (!writeFileBytes(target, part.text, 0600, error)) return target.string() + ": " + error.message();
-    said += (said.empty() ? "" : "; ") + part.command + " (lines " + std::to_string(part.firstLine) + "-" +
-            std::to_string(part.lastLine) + ") as " + part.file;
+    if (!writeFileBytes(target, part.text, 0600, error))
+      return target.string() + ": " + error.message();
+    said += (said.empty() ? "" : "; ") + part.command + " (lines " +
+            std::to_string(part.firstLine) + "-" + std::to_string(part.lastLine) + ") as " +
+            part.file;
   }
-  problems.add(file.filename().string(), std::string("a terminal session") +
-                                            (fed ? " (its lines end in CR LF or CR, read as if they ended in LF)" : "") +
-                                            ", split into its commands: " + said);
+  problems.add(file.filename().string(),
+               std::string("a terminal session") +
+                   (fed ? " (its lines end in CR LF or CR, read as if they ended in LF)" : "") +
+                   ", split into its commands: " + said);
   return std::nullopt;
 }
 
@@ -197,13 +214,16 @@ RecordingFolder recordingFolder(const fs::path& dir) {
   fs::file_status status = fs::status(dir, error);
   if (!fs::exists(status)) return {std::nullopt, dir.string() + ": no such folder"};
   if (!fs::is_directory(status))
-    return {std::nullopt, dir.string() + ": not a folder (give the folder that record-mac wrote, or a terminal session's file)"};
+    return {
+        std::nullopt,
+        dir.string() +
+            ": not a folder (give the folder that record-mac wrote, or a terminal session's file)"};
   if (holdsRecording(dir)) return {dir, ""};
   std::vector<fs::path> below, files;
   // A folder of a few entries is searched; a folder of thousands (a home folder) is not a dump.
   std::size_t looked = 0;
-  for (auto it = fs::directory_iterator(dir, error); !error && it != fs::directory_iterator() && looked < 1000;
-       it.increment(error), ++looked) {
+  for (auto it = fs::directory_iterator(dir, error);
+       !error && it != fs::directory_iterator() && looked < 1000; it.increment(error), ++looked) {
     if (it->path().filename().string().starts_with('.') || it->is_symlink(error)) continue;
     if (it->is_regular_file(error)) files.push_back(it->path());
     if (!it->is_directory(error)) continue;
@@ -211,13 +231,20 @@ RecordingFolder recordingFolder(const fs::path& dir) {
   }
   // A ticket's one pasted file, unpacked into a folder of its own.
   if (below.empty() && files.size() == 1)
-    return {files.front(), "no recording files; its one file " + files.front().filename().string() + " is read as a terminal session", true};
+    return {files.front(),
+            "no recording files; its one file " + files.front().filename().string() +
+                " is read as a terminal session",
+            true};
   std::sort(below.begin(), below.end());
-  if (below.size() == 1) return {below.front(), "the recording is in its folder " + below.front().filename().string() + ", which is read"};
+  if (below.size() == 1)
+    return {below.front(), "the recording is in its folder " + below.front().filename().string() +
+                               ", which is read"};
   if (below.size() > 1) {
     std::string names;
-    for (const fs::path& path : below) names += (names.empty() ? "" : ", ") + path.filename().string();
-    return {std::nullopt, dir.string() + ": holds no recording itself, but its folders " + names + " do; give one of them"};
+    for (const fs::path& path : below)
+      names += (names.empty() ? "" : ", ") + path.filename().string();
+    return {std::nullopt, dir.string() + ": holds no recording itself, but its folders " + names +
+                              " do; give one of them"};
   }
   return {dir, ""};
 }
@@ -226,7 +253,8 @@ RecordingFolder recordingFolder(const fs::path& dir) {
 
 MachineImage buildImage(const Dump& dump, Problems& problems) {
   MachineImage image;
-  std::vector<MountLine> mounts = dump.mount ? readMountLines(*dump.mount, problems) : std::vector<MountLine>{};
+  std::vector<MountLine> mounts =
+      dump.mount ? readMountLines(*dump.mount, problems) : std::vector<MountLine>{};
   DiskMap disks = gatherDisks(dump, mounts, problems);
 
   RegistryOptions options;
@@ -245,7 +273,8 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   }
   if (!dump.mount) mounts = mountLinesFromDisks(disks, problems);
   std::optional<VersionGuess> version;
-  if (!dump.productVersion && !(dump.swVers && productVersionOf(*dump.swVers))) version = leastVersion(dump, disks, mounts);
+  if (!dump.productVersion && !(dump.swVers && productVersionOf(*dump.swVers)))
+    version = leastVersion(dump, disks, mounts);
   RegistryCounts counts = countEntries(registry);
   image.entries = counts.entries;
   image.media = counts.media;
@@ -289,18 +318,21 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
 
 bool isUsable(const MachineImage& image) { return image.media > 0 || image.mounts > 0; }
 
-std::optional<std::string> writeImage(const MachineImage& image, const fs::path& out, bool replace) {
+std::optional<std::string> writeImage(const MachineImage& image, const fs::path& out,
+                                      bool replace) {
   std::error_code error;
   if (auto refusal = outFolderRefusal(out, replace)) return refusal;
   fs::path parent = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-  fs::path building = parent / (".import-" + out.filename().string() + "-" + std::to_string(::getpid()));
+  fs::path building =
+      parent / (".import-" + out.filename().string() + "-" + std::to_string(::getpid()));
   fs::remove_all(building, error);
   auto fail = [&](const std::string& what) -> std::optional<std::string> {
     std::error_code ignored;
     fs::remove_all(building, ignored);
     return what;
   };
-  if (!fs::create_directories(building / "root", error)) return fail(building.string() + ": " + error.message());
+  if (!fs::create_directories(building / "root", error))
+    return fail(building.string() + ": " + error.message());
   for (const std::string& folder : image.folders) {
     fs::create_directories(building / "root" / folder, error);
     if (error) return fail("root/" + folder + ": " + error.message());
@@ -309,7 +341,8 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
     if (!writeFileBytes(building / "root" / file.path, file.bytes, file.mode, error))
       return fail("root/" + file.path + ": " + error.message());
   }
-  if (!writeFileBytes(building / "machine.plist", machineimage::machinePlistFile(image.machinePlist), 0644, error))
+  if (!writeFileBytes(building / "machine.plist",
+                      machineimage::machinePlistFile(image.machinePlist), 0644, error))
     return fail("machine.plist: " + error.message());
   // An image being replaced steps aside first and is removed only once the new one is in place.
   fs::path old;
@@ -329,7 +362,8 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
   return std::nullopt;
 }
 
-ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir, const ImportOptions& options) {
+ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir,
+                       const ImportOptions& options) {
   ImportReport report;
   Problems problems;
   ScratchFolder scratch;
@@ -371,7 +405,9 @@ ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir, const Im
   report.guesses = problems.guesses().size();
   if (!isUsable(image)) {
     report.status = ImportStatus::NothingUsable;
-    report.message = dumpDir.string() + ": nothing to make an image of (no disk and no mount could be read); nothing was written";
+    report.message =
+        dumpDir.string() +
+        ": nothing to make an image of (no disk and no mount could be read); nothing was written";
     return report;
   }
   if (auto failure = writeImage(image, outDir, options.replace)) {
@@ -380,21 +416,27 @@ ImportReport importMac(const fs::path& dumpDir, const fs::path& outDir, const Im
     return report;
   }
   report.status = ImportStatus::Written;
-  std::string version = image.version.empty() ? std::string("no OS version (the image orders before every version)")
-                                              : "OS version " + image.version + " (" +
-                                                    (options.facts.osVersion ? std::string("the command line") : image.versionSource) + ")";
+  std::string version =
+      image.version.empty()
+          ? std::string("no OS version (the image orders before every version)")
+          : "OS version " + image.version + " (" +
+                (options.facts.osVersion ? std::string("the command line") : image.versionSource) +
+                ")";
   if (!given.empty() && !options.facts.osVersion) {
     version += ", ";
     for (std::size_t i = 0; i < given.size(); ++i) version += (i ? ", " : "") + given[i];
     version += " from the command line";
   }
-  auto count = [](std::size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); };
+  auto count = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
   report.message = outDir.string() + ": " + count(image.volumes, "volume", "volumes");
   report.afterVolumes = report.message.size();
-  report.message += ", " + version + ", " +
-                   count(report.guesses, "guess", "guesses") + ", " + count(problems.filesLeftOut(), "file", "files") +
-                   " left out; " + count(image.entries, "registry entry", "registry entries") + " (" +
-                   count(image.media, "media object", "media objects") + "), " + count(image.mounts, "mount", "mounts");
+  report.message += ", " + version + ", " + count(report.guesses, "guess", "guesses") + ", " +
+                    count(problems.filesLeftOut(), "file", "files") + " left out; " +
+                    count(image.entries, "registry entry", "registry entries") + " (" +
+                    count(image.media, "media object", "media objects") + "), " +
+                    count(image.mounts, "mount", "mounts");
   return report;
 }
 

@@ -16,8 +16,9 @@ namespace strandel::importer {
 /// A machine image before it is written.
 struct MachineImage {
   PlistValue machinePlist;
-  std::vector<ImageFile> files;       // under root/
-  std::vector<std::string> folders;   // under root/, without the leading "/": tmp and the mount points
+  std::vector<ImageFile> files;  // under root/
+  std::vector<std::string>
+      folders;  // under root/, without the leading "/": tmp and the mount points
   std::size_t entries = 0, media = 0, mounts = 0, volumes = 0;
   std::string version;        // what sw_vers -productVersion answers, "" for nothing
   std::string versionSource;  // where it comes from: a dump file, or the guess's reason
@@ -35,7 +36,8 @@ bool isUsable(const MachineImage& image);
 /// place of. The image is built beside it and moved into place whole, so a failure leaves no
 /// half-written image and the old one as it was. Gives nothing on success, else the one line
 /// that says why.
-std::optional<std::string> writeImage(const MachineImage& image, const std::filesystem::path& out, bool replace = false);
+std::optional<std::string> writeImage(const MachineImage& image, const std::filesystem::path& out,
+                                      bool replace = false);
 
 struct ImportOptions {
   KnownFacts facts;      // given on the command line; each wins over the recording

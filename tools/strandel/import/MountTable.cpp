@@ -34,19 +34,22 @@ std::optional<StatfsFigures> figuresFromInfo(const PlistDict& info) {
   if (!total || !freeSpace) return std::nullopt;
   std::uint64_t blockSize = count(info, "VolumeAllocationBlockSize").value_or(4096);
   if (blockSize == 0 || blockSize > UINT32_MAX) blockSize = 4096;
-  return StatfsFigures{static_cast<std::uint32_t>(blockSize), *total / blockSize, *freeSpace / blockSize};
+  return StatfsFigures{static_cast<std::uint32_t>(blockSize), *total / blockSize,
+                       *freeSpace / blockSize};
 }
 
 // Figures from the sizes the listings gave a disk without an info file: its own size, or its
 // volume's or container's for a snapshot or volume; the free space of its container, or none.
-std::optional<StatfsFigures> figuresFromSizes(const DiskMap& disks, std::string bsd, bool& freeKnown) {
+std::optional<StatfsFigures> figuresFromSizes(const DiskMap& disks, std::string bsd,
+                                              bool& freeKnown) {
   std::optional<std::uint64_t> total, freeSpace;
   // A snapshot climbs to its volume, a volume to its container: three names at most.
   for (int level = 0; level < 3; ++level) {
     auto disk = disks.find(bsd);
     if (disk != disks.end()) {
       const PlistDict& info = disk->second.info;
-      bool apfs = disk->second.kind == DiskKind::ApfsVolume || disk->second.kind == DiskKind::ApfsSnapshot;
+      bool apfs =
+          disk->second.kind == DiskKind::ApfsVolume || disk->second.kind == DiskKind::ApfsSnapshot;
       if (!total) total = count(info, "TotalSize");
       // An APFS volume's listed Size is the space it takes; its file system spans the container.
       if (!total && !apfs) total = count(info, "Size");
@@ -56,7 +59,8 @@ std::optional<StatfsFigures> figuresFromSizes(const DiskMap& disks, std::string 
         if (auto containerFree = count(info, "APFSContainerFree")) freeSpace = containerFree;
       }
       if (total && freeSpace) break;
-      if (disk->second.kind != DiskKind::ApfsVolume && disk->second.kind != DiskKind::ApfsSnapshot) break;
+      if (disk->second.kind != DiskKind::ApfsVolume && disk->second.kind != DiskKind::ApfsSnapshot)
+        break;
     }
     auto parent = bsdParent(bsd);
     if (!parent) break;
@@ -79,17 +83,20 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
   for (const auto& [bsd, facts] : disks) {
     auto point = facts.info.find("MountPoint");
     auto parent = bsdParent(bsd);
-    if (parent && bsdNumbers(bsd)->size() >= 3 && point != facts.info.end() && point->second.asString())
+    if (parent && bsdNumbers(bsd)->size() >= 3 && point != facts.info.end() &&
+        point->second.asString())
       snapshotMounts.emplace(*parent, *point->second.asString());
   }
   for (const auto& [bsd, facts] : disks) {
     auto mountPoint = facts.info.find("MountPoint");
-    const std::string* on = mountPoint == facts.info.end() ? nullptr : mountPoint->second.asString();
+    const std::string* on =
+        mountPoint == facts.info.end() ? nullptr : mountPoint->second.asString();
     if (!on || !on->starts_with('/')) continue;
     auto type = facts.info.find("FilesystemType");
     const std::string* fileSystem = type == facts.info.end() ? nullptr : type->second.asString();
     if (!fileSystem || fileSystem->empty()) {
-      problems.add(bsd, "mounted at " + *on + " with no file system known; left out of the mount table");
+      problems.add(bsd,
+                   "mounted at " + *on + " with no file system known; left out of the mount table");
       continue;
     }
     if (snapshotMounts.count({bsd, *on})) continue;
@@ -107,8 +114,9 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
     for (const std::string& source : sources) {
       if (source != dumpfile::kMount) from += (from.empty() ? "" : ", ") + source;
     }
-    problems.guess("Mounts", std::to_string(lines.size()) + " mounts made from the mount points of " + from +
-                                 " (no recording of mount: the table is a guess, in BSD order with / first)");
+    problems.guess("Mounts",
+                   std::to_string(lines.size()) + " mounts made from the mount points of " + from +
+                       " (no recording of mount: the table is a guess, in BSD order with / first)");
   }
   return lines;
 }
@@ -138,18 +146,21 @@ std::vector<MountLine> readMountLines(std::string_view text, Problems& problems)
     std::string runs;
     for (std::size_t i = 0; i < others.size() && i < kRunsNamed; ++i) {
       const auto& [first, last] = others[i];
-      runs += (runs.empty() ? "" : ", ") + std::to_string(first) + (first == last ? "" : "-" + std::to_string(last));
+      runs += (runs.empty() ? "" : ", ") + std::to_string(first) +
+              (first == last ? "" : "-" + std::to_string(last));
     }
-    if (others.size() > kRunsNamed) runs += " and " + std::to_string(others.size() - kRunsNamed) + " runs more";
-    problems.add(dumpfile::kMount, "lines " + runs +
-                                       " are not \"SOURCE on POINT (TYPE, ...)\" (prompts or other output, as a "
-                                       "pasted terminal session has); left out");
+    if (others.size() > kRunsNamed)
+      runs += " and " + std::to_string(others.size() - kRunsNamed) + " runs more";
+    problems.add(dumpfile::kMount,
+                 "lines " + runs +
+                     " are not \"SOURCE on POINT (TYPE, ...)\" (prompts or other output, as a "
+                     "pasted terminal session has); left out");
   }
   return mounts;
 }
 
-PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, const DiskMap& disks,
-                        Problems& problems) {
+PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump,
+                        const DiskMap& disks, Problems& problems) {
   PlistArray out;
   out.reserve(mounts.size());
   for (const MountLine& mount : mounts) {
@@ -162,7 +173,8 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, 
       if (disk != disks.end() && disk->second.hasInfoFile) {
         figures = figuresFromInfo(disk->second.info);
         if (figures && dump.df) {
-          problems.add(dumpfile::kDf, "no row for " + mount.on + "; its figures come from diskutil info");
+          problems.add(dumpfile::kDf,
+                       "no row for " + mount.on + "; its figures come from diskutil info");
         }
       }
     }
@@ -170,9 +182,10 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, 
       bool freeKnown = false;
       figures = figuresFromSizes(disks, mount.from.substr(5), freeKnown);
       if (figures) {
-        problems.guess(mount.on, std::string("statfs figures from the size") +
-                                     (freeKnown ? " and free space" : " (free space unknown, taken as 0)") +
-                                     " that the listings give its disk");
+        problems.guess(mount.on,
+                       std::string("statfs figures from the size") +
+                           (freeKnown ? " and free space" : " (free space unknown, taken as 0)") +
+                           " that the listings give its disk");
       }
     }
     if (!figures) {
@@ -180,8 +193,9 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, 
       if (dump.df) problems.add(dumpfile::kDf, "no row for " + mount.on + "; its figures are 0");
       figures = StatfsFigures{4096, 0, 0};
     }
-    out.push_back(machineimage::mountEntry(nameValue(mount.on), nameValue(mount.from), nameValue(mount.type),
-                                           figures->blockSize, figures->blocks, figures->freeBlocks));
+    out.push_back(machineimage::mountEntry(nameValue(mount.on), nameValue(mount.from),
+                                           nameValue(mount.type), figures->blockSize,
+                                           figures->blocks, figures->freeBlocks));
   }
   return out;
 }

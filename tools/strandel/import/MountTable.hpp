@@ -24,8 +24,9 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
 
 /// The mount entries of machine.plist. Figures come from df's row of the mount; without one,
 /// from diskutil info of the mounted disk (its size, and its free space or its container's);
-/// without that, from the sizes the listings give (a guess, with a line); else they are 0. Names that are not UTF-8 are kept as data.
-PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump, const DiskMap& disks,
-                        Problems& problems);
+/// without that, from the sizes the listings give (a guess, with a line); else they are 0. Names
+/// that are not UTF-8 are kept as data.
+PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump,
+                        const DiskMap& disks, Problems& problems);
 
 }  // namespace strandel::importer

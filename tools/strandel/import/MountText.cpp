@@ -23,7 +23,8 @@ std::optional<std::uint64_t> humanSize(std::string_view text) {
   text.remove_suffix(1);
   double value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !(value >= 0) || value >= 1e5) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || !(value >= 0) || value >= 1e5)
+    return std::nullopt;
   for (std::size_t i = 0; i < power; ++i) value *= 1024;
   return static_cast<std::uint64_t>(value);
 }
@@ -67,7 +68,8 @@ std::optional<MountLine> parseMountLine(std::string_view line) {
   if (!line.ends_with(')')) return std::nullopt;
   std::size_t on = line.find(" on ");
   std::size_t open = line.rfind(" (");
-  if (on == std::string_view::npos || open == std::string_view::npos || open < on + 4) return std::nullopt;
+  if (on == std::string_view::npos || open == std::string_view::npos || open < on + 4)
+    return std::nullopt;
   MountLine entry;
   entry.from = std::string(line.substr(0, on));
   entry.on = std::string(line.substr(on + 4, open - (on + 4)));
@@ -77,13 +79,15 @@ std::optional<MountLine> parseMountLine(std::string_view line) {
   while (comma != std::string_view::npos) {
     inside.remove_prefix(comma + 1);
     comma = inside.find(',');
-    if (std::string_view option = trimmed(inside.substr(0, comma)); !option.empty()) entry.options.emplace_back(option);
+    if (std::string_view option = trimmed(inside.substr(0, comma)); !option.empty())
+      entry.options.emplace_back(option);
   }
   if (entry.from.empty() || entry.on.empty() || entry.type.empty()) return std::nullopt;
   return entry;
 }
 
-std::optional<DfRow> findDfRow(std::string_view dfText, std::string_view from, std::string_view on) {
+std::optional<DfRow> findDfRow(std::string_view dfText, std::string_view from,
+                               std::string_view on) {
   std::uint32_t unit = dfUnit(dfText);
   auto count = [unit](std::string_view text) { return unit == 1 ? humanSize(text) : number(text); };
   for (std::string_view line : textLines(dfText)) {
@@ -116,7 +120,8 @@ StatfsFigures figuresFromDf(const DfRow& row) {
   std::uint64_t freeBlocks = row.blocks >= row.used ? row.blocks - row.used : 0;
   if (row.unit != 1024) {
     // In 512-byte units every count is whole in 512s; df -h's rounded sizes go to whole 4096s.
-    if (row.unit == 512 && !(row.blocks % 8 == 0 && freeBlocks % 8 == 0)) return {512, row.blocks, freeBlocks};
+    if (row.unit == 512 && !(row.blocks % 8 == 0 && freeBlocks % 8 == 0))
+      return {512, row.blocks, freeBlocks};
     std::uint64_t scale = row.unit == 512 ? 8 : 4096;
     return {4096, row.blocks / scale, freeBlocks / scale};
   }

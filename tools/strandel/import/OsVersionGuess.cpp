@@ -34,15 +34,18 @@ constexpr int kLion = 0, kSierra = 1, kHighSierra = 2, kCatalina = 3, kBigSur = 
 
 }  // namespace
 
-std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks, const std::vector<MountLine>& mounts) {
+std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks,
+                                         const std::vector<MountLine>& mounts) {
   Evidence evidence;
   for (const MountLine& mount : mounts) {
-    if (mount.on == "/" && std::find(mount.options.begin(), mount.options.end(), "sealed") != mount.options.end())
+    if (mount.on == "/" &&
+        std::find(mount.options.begin(), mount.options.end(), "sealed") != mount.options.end())
       evidence.saw(kBigSur, "a sealed snapshot mounted at /");
   }
   if (dump.apfsList) {
     auto containers = dump.apfsList->find("Containers");
-    const PlistArray* list = containers == dump.apfsList->end() ? nullptr : containers->second.asArray();
+    const PlistArray* list =
+        containers == dump.apfsList->end() ? nullptr : containers->second.asArray();
     if (list && !list->empty()) evidence.saw(kSierra, "an APFS listing");
     for (const PlistValue& container : list ? *list : PlistArray{}) {
       const PlistDict* entry = container.asDictionary();
@@ -55,15 +58,20 @@ std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks,
     const std::string* content = textAt(facts.info, "Content");
     const std::string* name = textAt(facts.info, "VolumeName");
     if (content && *content == "Apple_CoreStorage") evidence.saw(kLion, "a CoreStorage partition");
-    if (content && *content == "Apple_Boot" && name && *name == "Recovery HD") evidence.saw(kLion, "a Recovery HD partition");
+    if (content && *content == "Apple_Boot" && name && *name == "Recovery HD")
+      evidence.saw(kLion, "a Recovery HD partition");
     const std::string* fileSystem = textAt(facts.info, "FilesystemType");
     if (fileSystem && *fileSystem == "apfs") evidence.saw(kSierra, "an APFS volume");
     const std::string* point = textAt(facts.info, "MountPoint");
-    if (point && *point == "/System/Volumes/Data") evidence.saw(kCatalina, "a volume at /System/Volumes/Data");
-    if (!facts.roles.empty() && facts.roles.front() == "Data") evidence.saw(kCatalina, "an APFS volume with the Data role");
+    if (point && *point == "/System/Volumes/Data")
+      evidence.saw(kCatalina, "a volume at /System/Volumes/Data");
+    if (!facts.roles.empty() && facts.roles.front() == "Data")
+      evidence.saw(kCatalina, "an APFS volume with the Data role");
     auto numbers = bsdNumbers(bsd);
-    if (point && *point == "/" && numbers && numbers->size() >= 3) evidence.saw(kBigSur, "a snapshot mounted at /");
-    if (!facts.roles.empty() && (facts.roles.front() == "xART" || facts.roles.front() == "Hardware"))
+    if (point && *point == "/" && numbers && numbers->size() >= 3)
+      evidence.saw(kBigSur, "a snapshot mounted at /");
+    if (!facts.roles.empty() &&
+        (facts.roles.front() == "xART" || facts.roles.front() == "Hardware"))
       evidence.saw(kBigSur, "an Apple silicon system container");
   }
   return evidence.guess();
@@ -71,7 +79,8 @@ std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks,
 
 std::string swVersText(const std::string& version) {
   bool macOS = !version.starts_with("10.");
-  return std::string("ProductName:\t") + (macOS ? "macOS" : "Mac OS X") + "\nProductVersion:\t" + version + "\n";
+  return std::string("ProductName:\t") + (macOS ? "macOS" : "Mac OS X") + "\nProductVersion:\t" +
+         version + "\n";
 }
 
 }  // namespace strandel::importer

@@ -21,7 +21,8 @@ struct VersionGuess {
 /// APFS 10.12, an APFS listing with DesignatedPhysicalStore 10.13, a Data role or
 /// /System/Volumes/Data 10.15, a snapshot mounted at "/" or an Apple silicon system container
 /// (xART, Hardware) 11.0. Nothing when no recording narrows it.
-std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks, const std::vector<MountLine>& mounts);
+std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks,
+                                         const std::vector<MountLine>& mounts);
 
 /// What `sw_vers` prints for a version it was not recorded for: its ProductName and
 /// ProductVersion lines ("Mac OS X" before 11, "macOS" from 11).

@@ -3,7 +3,9 @@
 namespace strandel::importer {
 namespace {
 
-bool onlyBlanks(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
+bool onlyBlanks(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
 
 }  // namespace
 

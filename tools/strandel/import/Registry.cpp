@@ -9,7 +9,9 @@ void count(const RegistryEntry& entry, RegistryCounts& counts) {
   ++counts.entries;
   if (entry.media) ++counts.media;
   // A volume is what has a file system; a snapshot is its volume's, not one of its own.
-  if (entry.description && entry.description->count("DAVolumeKind") && entry.className != "AppleAPFSSnapshot") ++counts.volumes;
+  if (entry.description && entry.description->count("DAVolumeKind") &&
+      entry.className != "AppleAPFSSnapshot")
+    ++counts.volumes;
   for (const auto& child : entry.children) count(child, counts);
 }
 
@@ -19,9 +21,11 @@ PlistArray registryValue(const std::vector<RegistryEntry>& roots) {
   PlistArray out;
   for (const RegistryEntry& entry : roots) {
     // "IOMedia" only where it differs from what the image assumes.
-    std::optional<bool> media = entry.media != entry.description.has_value() ? std::optional<bool>(entry.media) : std::nullopt;
-    out.push_back(machineimage::registryEntry(entry.className, media, entry.properties, entry.description,
-                                              registryValue(entry.children)));
+    std::optional<bool> media = entry.media != entry.description.has_value()
+                                    ? std::optional<bool>(entry.media)
+                                    : std::nullopt;
+    out.push_back(machineimage::registryEntry(entry.className, media, entry.properties,
+                                              entry.description, registryValue(entry.children)));
   }
   return out;
 }
@@ -32,7 +36,8 @@ RegistryCounts countEntries(const std::vector<RegistryEntry>& roots) {
   return counts;
 }
 
-void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const RegistryOptions& options, Problems& problems) {
+void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const RegistryOptions& options,
+                     Problems& problems) {
   if (facts.hasInfoFile || !options.noteMissingInfo) return;
   std::string file = std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist";
   std::string what = "missing";
@@ -42,7 +47,8 @@ void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const Regis
   }
   std::string from;
   for (const std::string& source : facts.sources) from += (from.empty() ? "" : ", ") + source;
-  problems.add(file, what + "; " + bsd + " is described from " + (from.empty() ? "its name alone" : from));
+  problems.add(
+      file, what + "; " + bsd + " is described from " + (from.empty() ? "its name alone" : from));
 }
 
 }  // namespace strandel::importer

@@ -32,22 +32,25 @@ RegistryCounts countEntries(const std::vector<RegistryEntry>& roots);
 
 struct RegistryOptions {
   bool noteMissingInfo = true;  // a line for each disk described without its info file
-  const std::map<std::string, std::string, std::less<>>* failures = nullptr;  // the recorder's reasons
+  const std::map<std::string, std::string, std::less<>>* failures =
+      nullptr;  // the recorder's reasons
 };
 
 /// The registry rebuilt from the disks: whole disks and partitions (IOMedia) with a partition
 /// scheme between them, APFS containers (AppleAPFSContainer, not media) on their physical
 /// stores with the container's AppleAPFSMedia below, volumes (AppleAPFSVolume) below that and
 /// snapshots (AppleAPFSSnapshot) below their volume; siblings in BSD-number order.
-std::vector<RegistryEntry> registryFromDisks(const DiskMap& disks, const RegistryOptions& options, Problems& problems);
+std::vector<RegistryEntry> registryFromDisks(const DiskMap& disks, const RegistryOptions& options,
+                                             Problems& problems);
 
 /// The registry of an `ioreg -a -l` dump (the root entry, or an array of subtree roots), cut
 /// down to the media objects, everything below them and the entries above them, whose
 /// properties a search can reach. Disks the dump knows of that ioreg did not show get a line.
-std::vector<RegistryEntry> registryFromIoreg(const PlistValue& ioreg, DiskMap& disks, const RegistryOptions& options,
-                                             Problems& problems);
+std::vector<RegistryEntry> registryFromIoreg(const PlistValue& ioreg, DiskMap& disks,
+                                             const RegistryOptions& options, Problems& problems);
 
 /// The line for a disk described without its info file, if `options` ask for one.
-void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const RegistryOptions& options, Problems& problems);
+void noteMissingInfo(const std::string& bsd, const DiskFacts& facts, const RegistryOptions& options,
+                     Problems& problems);
 
 }  // namespace strandel::importer

@@ -9,11 +9,15 @@ namespace {
 
 const char* mediaClass(DiskKind kind) {
   switch (kind) {
-    case DiskKind::ApfsContainer: return "AppleAPFSMedia";
-    case DiskKind::ApfsVolume: return "AppleAPFSVolume";
-    case DiskKind::ApfsSnapshot: return "AppleAPFSSnapshot";
+    case DiskKind::ApfsContainer:
+      return "AppleAPFSMedia";
+    case DiskKind::ApfsVolume:
+      return "AppleAPFSVolume";
+    case DiskKind::ApfsSnapshot:
+      return "AppleAPFSSnapshot";
     case DiskKind::Whole:
-    case DiskKind::Partition: break;
+    case DiskKind::Partition:
+      break;
   }
   return "IOMedia";
 }
@@ -79,17 +83,22 @@ class Builder {
       }
     }
     bool whole = kind == DiskKind::Whole || kind == DiskKind::ApfsContainer;
-    DescribeContext context{parentDescription, std::nullopt, whole, partitions.empty() && others.empty(),
+    DescribeContext context{parentDescription,
+                            std::nullopt,
+                            whole,
+                            partitions.empty() && others.empty(),
                             kind == DiskKind::ApfsVolume || kind == DiskKind::ApfsSnapshot,
                             kind == DiskKind::ApfsSnapshot};
-    std::string place = facts.hasInfoFile ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist" : bsd;
+    std::string place =
+        facts.hasInfoFile ? std::string(dumpfile::kInfoFolder) + "/" + bsd + ".plist" : bsd;
     PlistDict description = describeDisk(bsd, facts.info, context, place, problems_);
     noteMissingInfo(bsd, facts, options_, problems_);
 
     entry.properties["BSD Name"] = bsd;
     entry.properties["Whole"] = whole;
     entry.properties["Leaf"] = *context.leaf;
-    if (auto size = description.find("DAMediaSize"); size != description.end()) entry.properties["Size"] = size->second;
+    if (auto size = description.find("DAMediaSize"); size != description.end())
+      entry.properties["Size"] = size->second;
     if (auto content = description.find("DAMediaContent"); content != description.end())
       entry.properties["Content"] = content->second;
     if (!facts.roles.empty()) {
@@ -124,7 +133,8 @@ class Builder {
 
 }  // namespace
 
-std::vector<RegistryEntry> registryFromDisks(const DiskMap& disks, const RegistryOptions& options, Problems& problems) {
+std::vector<RegistryEntry> registryFromDisks(const DiskMap& disks, const RegistryOptions& options,
+                                             Problems& problems) {
   return Builder(disks, options, problems).roots();
 }
 

@@ -10,14 +10,15 @@ namespace {
 
 // Keys that ioreg adds to each entry about the entry itself, not properties of it.
 constexpr std::array<std::string_view, 8> kIoregOwnKeys{
-    "IOObjectClass",     "IORegistryEntryChildren", "IORegistryEntryID", "IOObjectRetainCount",
-    "IOServiceBusyState", "IOServiceBusyTime",      "IOServiceState",    "IORegistryEntryLocation"};
+    "IOObjectClass",       "IORegistryEntryChildren", "IORegistryEntryID",
+    "IOObjectRetainCount", "IOServiceBusyState",      "IOServiceBusyTime",
+    "IOServiceState",      "IORegistryEntryLocation"};
 
 // Above the storage devices sit the platform and its buses, whose properties name the machine
 // and its owner; a property search never needs these, and an image is often shared.
 constexpr std::array<std::string_view, 8> kPrivateKeys{
-    "IOPlatformSerialNumber", "IOPlatformUUID", "serial-number", "Serial Number", "USB Serial Number",
-    "kUSBSerialNumberString", "IOConsoleUsers", "IOMACAddress"};
+    "IOPlatformSerialNumber", "IOPlatformUUID",         "serial-number",  "Serial Number",
+    "USB Serial Number",      "kUSBSerialNumberString", "IOConsoleUsers", "IOMACAddress"};
 
 // Firmware images and device-tree blobs of the entries above the disks can run to megabytes;
 // nothing the library asks for is that large.
@@ -25,8 +26,8 @@ constexpr std::size_t kLargestAncestorData = 1024;
 
 // The registry classes whose objects are storage media (IOMedia and the subclasses that the
 // storage stack is known to use).
-constexpr std::array<std::string_view, 5> kMediaClasses{"IOMedia", "AppleAPFSMedia", "AppleAPFSVolume",
-                                                        "AppleAPFSSnapshot", "CoreStorageLogical"};
+constexpr std::array<std::string_view, 5> kMediaClasses{
+    "IOMedia", "AppleAPFSMedia", "AppleAPFSVolume", "AppleAPFSSnapshot", "CoreStorageLogical"};
 
 bool isOwnKey(std::string_view key) {
   for (std::string_view own : kIoregOwnKeys) {
@@ -87,7 +88,8 @@ class Pruner {
         // Appended rather than "[" + ...: GCC 12 at -O3 warns falsely (-Wrestrict) on a literal
         // prepended to a temporary string.
         std::string where = std::string("[").append(std::to_string(i)).append("]");
-        if (auto entry = build((*array)[i], where, false, nullptr)) out.push_back(std::move(*entry));
+        if (auto entry = build((*array)[i], where, false, nullptr))
+          out.push_back(std::move(*entry));
       }
     }
     for (const auto& [bsd, facts] : disks_) {
@@ -111,10 +113,12 @@ class Pruner {
       return std::nullopt;
     }
     RegistryEntry entry;
-    if (const std::string* className = stringAt(*dict, "IOObjectClass"); className && !className->empty()) {
+    if (const std::string* className = stringAt(*dict, "IOObjectClass");
+        className && !className->empty()) {
       entry.className = *className;
     } else {
-      problems_.add(dumpfile::kIoreg, where + ": no IOObjectClass; the entry is taken as a plain IORegistryEntry");
+      problems_.add(dumpfile::kIoreg,
+                    where + ": no IOObjectClass; the entry is taken as a plain IORegistryEntry");
       entry.className = "IORegistryEntry";
     }
     for (const auto& [key, v] : *dict) {
@@ -132,7 +136,8 @@ class Pruner {
       } else {
         for (std::size_t i = 0; i < array->size(); ++i) {
           std::string at = where + ".IORegistryEntryChildren[" + std::to_string(i) + "]";
-          if (auto child = build((*array)[i], at, inside || entry.media, below)) entry.children.push_back(std::move(*child));
+          if (auto child = build((*array)[i], at, inside || entry.media, below))
+            entry.children.push_back(std::move(*child));
         }
       }
     }
@@ -167,33 +172,46 @@ class Pruner {
     }
   }
 
-  void describe(RegistryEntry& entry, const PlistDict* parentDescription, const std::string& where) {
+  void describe(RegistryEntry& entry, const PlistDict* parentDescription,
+                const std::string& where) {
     const std::string* bsd = stringAt(entry.properties, "BSD Name");
     if (!bsd) return;  // the service makes no disk of a media object without a BSD name
     if (!bsdNumbers(*bsd)) {
-      problems_.add(dumpfile::kIoreg, where + ": BSD Name \"" + *bsd + "\" is not a disk's; no description");
+      problems_.add(dumpfile::kIoreg,
+                    where + ": BSD Name \"" + *bsd + "\" is not a disk's; no description");
       return;
     }
     if (!seen_.insert(*bsd).second) {
-      problems_.add(dumpfile::kIoreg, where + ": " + *bsd + " appears twice; the second has no description");
+      problems_.add(dumpfile::kIoreg,
+                    where + ": " + *bsd + " appears twice; the second has no description");
       return;
     }
     DiskFacts& facts = disks_[*bsd];
     facts.sources.emplace_back(dumpfile::kIoreg);
     // The registry's own values describe the disk when nothing better does.
     static constexpr std::pair<std::string_view, const char*> kFromRegistry[] = {
-        {"Size", "Size"},           {"Content", "Content"},     {"Preferred Block Size", "DeviceBlockSize"},
-        {"Removable", "Removable"}, {"Ejectable", "Ejectable"}, {"IORegistryEntryName", "IORegistryEntryName"},
+        {"Size", "Size"},
+        {"Content", "Content"},
+        {"Preferred Block Size", "DeviceBlockSize"},
+        {"Removable", "Removable"},
+        {"Ejectable", "Ejectable"},
+        {"IORegistryEntryName", "IORegistryEntryName"},
     };
     for (const auto& [registryKey, infoKey] : kFromRegistry) {
-      if (auto it = entry.properties.find(registryKey); it != entry.properties.end()) fill(facts.info, infoKey, it->second);
+      if (auto it = entry.properties.find(registryKey); it != entry.properties.end())
+        fill(facts.info, infoKey, it->second);
     }
-    DescribeContext context{parentDescription, std::nullopt, std::nullopt, std::nullopt, false,
-                            entry.className == "AppleAPFSSnapshot"};
-    if (const std::string* content = stringAt(entry.properties, "Content")) context.mediaContent = *content;
-    if (auto it = entry.properties.find("Whole"); it != entry.properties.end()) context.whole = it->second.asBoolean();
-    if (auto it = entry.properties.find("Leaf"); it != entry.properties.end()) context.leaf = it->second.asBoolean();
-    std::string place = facts.hasInfoFile ? std::string(dumpfile::kInfoFolder) + "/" + *bsd + ".plist" : *bsd;
+    DescribeContext context{
+        parentDescription, std::nullopt, std::nullopt,
+        std::nullopt,      false,        entry.className == "AppleAPFSSnapshot"};
+    if (const std::string* content = stringAt(entry.properties, "Content"))
+      context.mediaContent = *content;
+    if (auto it = entry.properties.find("Whole"); it != entry.properties.end())
+      context.whole = it->second.asBoolean();
+    if (auto it = entry.properties.find("Leaf"); it != entry.properties.end())
+      context.leaf = it->second.asBoolean();
+    std::string place =
+        facts.hasInfoFile ? std::string(dumpfile::kInfoFolder) + "/" + *bsd + ".plist" : *bsd;
     entry.description = describeDisk(*bsd, facts.info, context, place, problems_);
     noteMissingInfo(*bsd, facts, options_, problems_);
     if (!facts.roles.empty() && !entry.properties.count("Role")) {
@@ -211,8 +229,8 @@ class Pruner {
 
 }  // namespace
 
-std::vector<RegistryEntry> registryFromIoreg(const PlistValue& ioreg, DiskMap& disks, const RegistryOptions& options,
-                                             Problems& problems) {
+std::vector<RegistryEntry> registryFromIoreg(const PlistValue& ioreg, DiskMap& disks,
+                                             const RegistryOptions& options, Problems& problems) {
   return Pruner(disks, options, problems).roots(ioreg);
 }
 

@@ -96,20 +96,26 @@ std::optional<std::string> versionAmidOtherText(std::string_view text) {
 
 }  // namespace
 
-std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems) {
+std::vector<ImageFile> toolFiles(const Dump& dump,
+                                 const std::optional<VersionGuess>& guessedVersion,
+                                 Problems& problems) {
   std::vector<ImageFile> files;
   files.push_back({"usr/sbin/diskutil", kDiskutil, 0755});
-  if (dump.apfsListBytes) files.push_back({"usr/sbin/diskutil.d/apfs-list.plist", *dump.apfsListBytes});
+  if (dump.apfsListBytes)
+    files.push_back({"usr/sbin/diskutil.d/apfs-list.plist", *dump.apfsListBytes});
   if (dump.diskListBytes) files.push_back({"usr/sbin/diskutil.d/list.plist", *dump.diskListBytes});
-  for (const auto& [bsd, bytes] : dump.infoBytes) files.push_back({"usr/sbin/diskutil.d/info/" + bsd + ".plist", bytes});
+  for (const auto& [bsd, bytes] : dump.infoBytes)
+    files.push_back({"usr/sbin/diskutil.d/info/" + bsd + ".plist", bytes});
 
   files.push_back({"usr/bin/sw_vers", kSwVers, 0755});
   std::optional<std::string> swVers = dump.swVers;
   std::optional<std::string> productVersion = dump.productVersion;
   if (productVersion) {
     if (auto version = versionAmidOtherText(*productVersion)) {
-      problems.add(dumpfile::kProductVersion, "a version amid other text (a pasted terminal session?); sw_vers -productVersion answers " +
-                                                  version->substr(0, version->size() - 1));
+      problems.add(dumpfile::kProductVersion,
+                   "a version amid other text (a pasted terminal session?); sw_vers "
+                   "-productVersion answers " +
+                       version->substr(0, version->size() - 1));
       productVersion = version;
     }
   }
@@ -121,23 +127,28 @@ std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGu
     } else if (!productVersionOf(*swVers)) {
       swVers = withSwVersLine(*swVers, "ProductVersion", guessedVersion->version);
     }
-    problems.guess("sw_vers", guessedVersion->version + ", the least version that " + guessedVersion->why +
+    problems.guess("sw_vers", guessedVersion->version + ", the least version that " +
+                                  guessedVersion->why +
                                   " allows (no recording of sw_vers gives it); sw_vers answers it");
   } else if (!productVersion) {
-    problems.add("sw_vers", std::string(dump.swVers ? "no ProductVersion line" : "no recording shows the version") +
-                                "; sw_vers -productVersion answers nothing, so the Mac orders before every version: "
-                                "the APFS lookups answer nothing and byte counts are in units of 1024");
+    problems.add(
+        "sw_vers",
+        std::string(dump.swVers ? "no ProductVersion line" : "no recording shows the version") +
+            "; sw_vers -productVersion answers nothing, so the Mac orders before every version: "
+            "the APFS lookups answer nothing and byte counts are in units of 1024");
   }
   if (swVers) files.push_back({"usr/bin/sw_vers.d/sw_vers.txt", *swVers});
   if (productVersion) files.push_back({"usr/bin/sw_vers.d/productVersion.txt", *productVersion});
 
   files.push_back({"usr/bin/tmutil", kTmutil, 0755});
-  if (dump.tmDestinations) files.push_back({"usr/bin/tmutil.d/destinationinfo-X.plist", *dump.tmDestinations});
+  if (dump.tmDestinations)
+    files.push_back({"usr/bin/tmutil.d/destinationinfo-X.plist", *dump.tmDestinations});
   if (dump.tmStatus) files.push_back({"usr/bin/tmutil.d/status-X.plist", *dump.tmStatus});
 
   if (dump.timeMachinePrefs) {
     if (!readPlist(*dump.timeMachinePrefs)) {
-      problems.add(dumpfile::kTimeMachinePrefs, "not a property list (cut short or damaged); copied as it is");
+      problems.add(dumpfile::kTimeMachinePrefs,
+                   "not a property list (cut short or damaged); copied as it is");
     }
     files.push_back({"Library/Preferences/com.apple.TimeMachine.plist", *dump.timeMachinePrefs});
   }

@@ -23,7 +23,9 @@ struct ImageFile {
 /// from "$0"), and answer a command they have no recording of with a line on stderr and exit 1.
 /// When neither sw_vers recording gives the version, sw_vers answers `guessedVersion` (with a
 /// line saying so), or nothing.
-std::vector<ImageFile> toolFiles(const Dump& dump, const std::optional<VersionGuess>& guessedVersion, Problems& problems);
+std::vector<ImageFile> toolFiles(const Dump& dump,
+                                 const std::optional<VersionGuess>& guessedVersion,
+                                 Problems& problems);
 
 /// The version that `sw_vers` printed on its ProductVersion line, with a line feed; nothing
 /// when there is no such line.

@@ -34,25 +34,32 @@ bool has(const std::vector<std::string_view>& args, std::string_view word) {
 std::optional<std::string> fileOf(const std::vector<std::string_view>& command) {
   if (command.empty()) return std::nullopt;
   std::string_view program = command[0];
-  if (std::size_t slash = program.rfind('/'); slash != std::string_view::npos) program.remove_prefix(slash + 1);
+  if (std::size_t slash = program.rfind('/'); slash != std::string_view::npos)
+    program.remove_prefix(slash + 1);
   std::vector<std::string_view> args(command.begin() + 1, command.end());
   // A word that is neither an option nor a disk is text, not a command ("mount point", "df ree").
   if (program == "diskutil" && !args.empty()) {
     if (args[0] == "list") return std::string(dumpfile::kDiskList);
-    if (args[0] == "apfs" && args.size() >= 2 && args[1] == "list") return std::string(dumpfile::kApfsList);
+    if (args[0] == "apfs" && args.size() >= 2 && args[1] == "list")
+      return std::string(dumpfile::kApfsList);
     if (args[0] == "info") {
       std::string_view disk = args.back();
       if (disk.starts_with("/dev/")) disk.remove_prefix(5);
-      if (has(args, "-plist") && bsdNumbers(std::string(disk))) return std::string(dumpfile::kInfoFolder) + "/" + std::string(disk) + ".plist";
+      if (has(args, "-plist") && bsdNumbers(std::string(disk)))
+        return std::string(dumpfile::kInfoFolder) + "/" + std::string(disk) + ".plist";
       if (!has(args, "-plist")) return std::string(dumpfile::kInfoText);
     }
     return std::string();
   }
   if (program == "mount") return args.empty() ? std::string(dumpfile::kMount) : std::string();
-  if (program == "df") return args.size() <= 1 && (args.empty() || args[0].starts_with('-')) ? std::string(dumpfile::kDf) : std::string();
+  if (program == "df")
+    return args.size() <= 1 && (args.empty() || args[0].starts_with('-'))
+               ? std::string(dumpfile::kDf)
+               : std::string();
   if (program == "sw_vers") {
     if (args.empty()) return std::string(dumpfile::kSwVers);
-    return args.size() == 1 && args[0] == "-productVersion" ? std::string(dumpfile::kProductVersion) : std::string();
+    return args.size() == 1 && args[0] == "-productVersion" ? std::string(dumpfile::kProductVersion)
+                                                            : std::string();
   }
   if (program == "ioreg") return std::string(dumpfile::kIoreg);
   if (program == "tmutil" && !args.empty()) {
@@ -70,7 +77,8 @@ bool isPromptPrefix(std::string_view prefix) {
   std::vector<std::string_view> before = words(prefix);
   if (before.empty()) return true;
   if (before.size() <= 3 && prefix.find('@') != std::string_view::npos) return true;
-  return before.size() == 1 && (before[0].starts_with("bash-") || before[0].starts_with("sh-") || before[0] == "zsh");
+  return before.size() == 1 &&
+         (before[0].starts_with("bash-") || before[0].starts_with("sh-") || before[0] == "zsh");
 }
 
 // The dump file of a line's command and the command as typed: a prompt line with another
@@ -104,7 +112,8 @@ std::vector<TranscriptPart> splitTranscript(std::string_view session) {
   std::size_t number = 0;
   while (!session.empty()) {
     std::size_t end = session.find('\n');
-    std::string_view line = session.substr(0, end == std::string_view::npos ? session.size() : end + 1);
+    std::string_view line =
+        session.substr(0, end == std::string_view::npos ? session.size() : end + 1);
     session.remove_prefix(line.size());
     ++number;
     std::string_view bare = line;
@@ -126,8 +135,9 @@ std::vector<TranscriptPart> splitTranscript(std::string_view session) {
     }
     // A line that only holds a prompt ends the output before it.
     std::string_view trimmed = bare.substr(0, bare.find_last_not_of(" \t") + 1);
-    if (!trimmed.empty() && (trimmed.ends_with(" %") || trimmed.ends_with(" $") || trimmed.ends_with(" #") || trimmed == "$" ||
-                             trimmed == "#" || trimmed == "%")) {
+    if (!trimmed.empty() &&
+        (trimmed.ends_with(" %") || trimmed.ends_with(" $") || trimmed.ends_with(" #") ||
+         trimmed == "$" || trimmed == "#" || trimmed == "%")) {
       current = nullptr;
       continue;
     }

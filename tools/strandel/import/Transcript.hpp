@@ -13,7 +13,7 @@ struct TranscriptPart {
   std::string file;     // "mount.txt", "info/disk3s1.plist", "diskutil-info.txt" (info in text)
   std::string command;  // as typed: "diskutil apfs list"
   std::size_t firstLine = 0, lastLine = 0;  // the output's lines, counted from 1
-  std::string text;     // the output, line ends kept
+  std::string text;                         // the output, line ends kept
 };
 
 /// The parts of `session`: each line that holds a command a recording is made of (diskutil
