@@ -23,19 +23,19 @@ constexpr std::size_t kReadBufferSize = 2048;
 // Runs "/usr/sbin/diskutil <arguments>" through the shell and reports every read into `output`.
 // A command that can't be started leaves `output` empty and reports nothing. Output past the
 // cap ends the run (closing the stream early ends the command) and leaves `output` exhausted.
-// How the command ended, when it ran to its end.
-std::optional<int> runDiskUtility(StrandelFramework& object, std::string_view arguments,
-                                  framework::ProgressBuffer& output) {
+// How the command ended, when it ran to its end; else kNoExitStatus.
+int runDiskUtility(StrandelFramework& object, std::string_view arguments,
+                   framework::ProgressBuffer& output) {
   // The shell receives a C string: an argument text with a NUL in it ends there.
   arguments = arguments.substr(0, arguments.find('\0'));
   auto stream = platform::current()->processes().openShell("/usr/sbin/diskutil", arguments);
-  if (!stream) return std::nullopt;
+  if (!stream) return framework::kNoExitStatus;
   std::array<char, kReadBufferSize> buffer;
   while (auto count = stream->readPiece(buffer.data(), buffer.size())) {
     framework::reportPiece(object, output, std::string_view(buffer.data(), *count));
     if (output.exhausted()) break;
   }
-  return stream->close();
+  return stream->close().value_or(framework::kNoExitStatus);
 }
 
 // The volume a request names, as the text the disk utility is given: a string as it stands, a
@@ -101,17 +101,17 @@ void StrandelFramework::runWith(const PlistDict& request,
   framework::verifyVolume(*this, request, reply);
 }
 
-std::optional<int> framework::verifyVolume(StrandelFramework& object, const PlistDict& request,
-                                           const std::function<void(std::string&)>& reply) {
+int framework::verifyVolume(StrandelFramework& object, const PlistDict& request,
+                            const std::function<void(std::string&)>& reply) {
   std::string text;
-  std::optional<int> status;
+  int status = framework::kNoExitStatus;
   if (auto volume = selectedVolume(request)) {
     // The volume is one inert word whatever it holds (blanks, quotes, $(...), a line feed): the
     // tool receives exactly "verifyVolume" and the volume text.
     framework::ProgressBuffer output;
     status = runDiskUtility(object, "verifyVolume " + text::shellQuoted(*volume), output);
     if (output.exhausted()) {
-      status.reset();
+      status = framework::kNoExitStatus;
     } else {
       text =
           output.isValidUtf8() ? std::string(output.bytes()) : textWithReplacements(output.bytes());

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/app/ProgramName.hpp"
 
@@ -254,28 +255,6 @@ int joinerMain(void* raw) {
   ::_exit(127);
 }
 
-// What the process that makes the kept namespaces hands back, in memory shared with the parent.
-struct KeptMaker {
-  uid_t uid;
-  gid_t gid;
-  int user = -1, net = -1;  // descriptors, in the table it shares with the parent
-  int error = 0;
-  bool mappingFailed = false;
-};
-
-int makerMain(void* raw) {
-  auto& maker = *static_cast<KeptMaker*>(raw);
-  if (!mapIds(maker.uid, maker.gid)) {
-    maker.error = errno != 0 ? errno : EPERM;
-    maker.mappingFailed = true;
-    ::_exit(127);
-  }
-  maker.user = ::open("/proc/self/ns/user", O_RDONLY | O_CLOEXEC);
-  maker.net = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-  maker.error = errno;
-  ::_exit(0);
-}
-
 bool isRefusal(int error) {
   return error == EPERM || error == EINVAL || error == ENOSPC || error == EUSERS || error == EACCES;
 }
@@ -298,29 +277,59 @@ pid_t cloneBlocked(int (*main)(void*), void* stackTop, int flags, void* argument
 
 bool ownNamespacesRefused() { return namespacesRefused.load(std::memory_order_relaxed); }
 
+// The kept namespaces are made once per process, by a forked child that unshares them and
+// stays until the parent has opened them through /proc: a fork's cost doesn't matter once, and
+// valgrind (which the tool is checked under) runs a fork but refuses a clone that makes
+// namespaces.
 std::optional<KeptNamespaces> makeKeptNamespaces() {
   if (ownNamespacesRefused()) return KeptNamespaces{};
-  base::ScopedGeneric<void*, StackTraits> stack(
-      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK,
-             -1, 0));
-  if (!stack) return std::nullopt;
-  auto* maker = new (stack.get()) KeptMaker{::geteuid(), ::getegid()};
-  pid_t pid = cloneBlocked(makerMain, static_cast<char*>(stack.get()) + kStackMapping,
-                           CLONE_FILES | CLONE_NEWUSER | CLONE_NEWNET, maker);
-  int error = errno;
-  if (pid >= 0) reap(pid);
-  KeptNamespaces kept{base::UniqueFd(maker->user), base::UniqueFd(maker->net)};
+  int ready[2], done[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) return std::nullopt;
+  base::UniqueFd readyRead(ready[0]), readyWrite(ready[1]);
+  if (::pipe2(done, O_CLOEXEC) != 0) return std::nullopt;
+  base::UniqueFd doneRead(done[0]), doneWrite(done[1]);
+  uid_t uid = ::geteuid();
+  gid_t gid = ::getegid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only system calls from here: the parent may have other threads. The pipes' other ends
+    // are the parent's alone, so that its end of `done` closing ends the wait below.
+    ::close(ready[0]);
+    ::close(done[1]);
+    int outcome[2] = {0, 0};  // errno, and whether the ids could not be mapped
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+      outcome[0] = errno;
+    } else if (!mapIds(uid, gid)) {
+      outcome[0] = errno != 0 ? errno : EPERM;
+      outcome[1] = 1;
+    }
+    if (::write(ready[1], outcome, sizeof outcome) == sizeof outcome && outcome[0] == 0) {
+      char byte;
+      while (::read(done[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+    }
+    ::_exit(0);
+  }
+  if (pid < 0) return std::nullopt;
+  readyWrite.reset();
+  int outcome[2] = {0, 0};
+  ssize_t n =
+      base::retryAfterSignal([&] { return ::read(readyRead.get(), outcome, sizeof outcome); });
+  KeptNamespaces kept;
+  if (n == sizeof outcome && outcome[0] == 0) {
+    std::string ns = "/proc/" + std::to_string(pid) + "/ns/";
+    kept.user = base::UniqueFd(::open((ns + "user").c_str(), O_RDONLY | O_CLOEXEC));
+    kept.net = base::UniqueFd(::open((ns + "net").c_str(), O_RDONLY | O_CLOEXEC));
+  }
+  doneWrite.reset();
+  reap(pid);
   if (kept) return kept;
+  if (n != sizeof outcome || outcome[0] == 0) return std::nullopt;
   // Some kernels make the namespaces and then refuse the id maps (a security module's rule on
   // unprivileged user namespaces): that counts as a refusal too.
-  if (pid >= 0) {
-    if (!maker->mappingFailed) return std::nullopt;
-    error = maker->error;
-  } else if (!isRefusal(error)) {
-    return std::nullopt;
-  }
+  if (outcome[1] == 0 && !isRefusal(outcome[0])) return std::nullopt;
   namespacesRefused.store(true, std::memory_order_relaxed);
-  sayNoNamespacesOnce(error);
+  sayNoNamespacesOnce(outcome[0]);
   return KeptNamespaces{};
 }
 

@@ -167,7 +167,7 @@ TEST(VerifyRunner, RunsTheSameWithoutADelegateAndKeepsTheShellWords) {
 TEST(VerifyRunner, TellsHowTheDiskUtilityEndedBesideTheSameReply) {
   struct Case {
     std::string script, reply;
-    std::optional<int> status;
+    int status;
   };
   const Case cases[] = {
       {"echo checked", "checked\n", 0},
@@ -189,7 +189,7 @@ TEST(VerifyRunner, TellsHowTheDiskUtilityEndedBesideTheSameReply) {
   }
   // A request that names nothing runs nothing, and there is no end to tell.
   StrandelFramework framework;
-  EXPECT_EQ(verifyVolume(framework, {}, nullptr), std::nullopt);
+  EXPECT_EQ(verifyVolume(framework, {}, nullptr), kNoExitStatus);
 }
 
 // Whatever a request names reaches the disk utility as one inert argument, or is refused with

@@ -38,9 +38,9 @@ constexpr int kDiskUtilityFailed = 3;
 
 // A volume that is there whose disk utility failed exits so that a script sees it, with one
 // line saying how; the verdict itself is in the transcript.
-int statusAfter(std::optional<int> diskUtility) {
-  if (!diskUtility || *diskUtility == 0) return 0;
-  sayError("the disk utility failed (exit status " + std::to_string(*diskUtility) + ")");
+int statusAfter(int diskUtility) {
+  if (diskUtility == 0 || diskUtility == framework::kNoExitStatus) return 0;
+  sayError("the disk utility failed (exit status " + std::to_string(diskUtility) + ")");
   return kDiskUtilityFailed;
 }
 
@@ -52,7 +52,7 @@ int runVerify(const Context& context, const std::string& volume) {
     framework.setDelegate(transcript);
   }
   std::string reply;
-  std::optional<int> diskUtility =
+  int diskUtility =
       framework::verifyVolume(framework, PlistDict{{"selectedVolume", PlistValue(volume)}},
                               [&](std::string& text) { reply = text; });
   // The disk utility says what it could not find in its output, which is kept as it came.
