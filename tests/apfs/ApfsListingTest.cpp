@@ -23,8 +23,7 @@ using Roles = std::vector<std::string>;
 /// An image whose `diskutil` counts its runs in root/tmp/diskutil-runs and prints `output` byte
 /// for byte, but only when it is given exactly "apfs list -plist" and none of the test's own
 /// environment; its version tool prints `version` unless it is absent, when the image has none.
-ImageBuilder listingImage(const std::string& output,
-                          const std::optional<std::string>& version = "10.15.7") {
+ImageBuilder listingImage(const std::string& output, const std::optional<std::string>& version = "10.15.7") {
   ImageBuilder image;
   image.tool("/usr/sbin/diskutil",
              "#!/bin/sh\n"
@@ -38,8 +37,7 @@ ImageBuilder listingImage(const std::string& output,
 }
 
 /// A volume entry: its identifier (none when absent) and its roles (no "Roles" when absent).
-PlistValue apfsVolume(const std::optional<std::string>& identifier,
-                      const std::optional<Roles>& roles) {
+PlistValue apfsVolume(const std::optional<std::string>& identifier, const std::optional<Roles>& roles) {
   PlistDict volume{{"Name", PlistValue("Volume")}};
   if (identifier) volume["DeviceIdentifier"] = *identifier;
   if (roles) {
@@ -55,27 +53,23 @@ PlistValue apfsVolume(const std::optional<std::string>& identifier,
 /// "PhysicalStores" array), and its "Volumes".
 PlistValue apfsContainer(const std::optional<std::string>& reference,
                          const std::optional<std::string>& designatedStore = std::nullopt,
-                         const std::optional<std::string>& firstStore = std::nullopt,
-                         PlistArray volumes = {}) {
+                         const std::optional<std::string>& firstStore = std::nullopt, PlistArray volumes = {}) {
   PlistDict container{{"Volumes", PlistValue(std::move(volumes))}};
   if (reference) container["ContainerReference"] = *reference;
   if (designatedStore) container["DesignatedPhysicalStore"] = *designatedStore;
   if (firstStore)
-    container["PhysicalStores"] =
-        PlistArray{PlistValue(PlistDict{{"DeviceIdentifier", PlistValue(*firstStore)}})};
+    container["PhysicalStores"] = PlistArray{PlistValue(PlistDict{{"DeviceIdentifier", PlistValue(*firstStore)}})};
   return container;
 }
 
 std::string listingXml(const std::vector<PlistValue>& containers) {
-  return writeXmlPlist(
-      PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}});
+  return writeXmlPlist(PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}});
 }
 
 // Only a dictionary at the top is a listing; without a "Containers" array of dictionaries no
 // lookup finds anything, however much of disk1 the output holds.
 TEST(ReadAPFSListing, GarbageEmptyAndOtherShapesGiveNothing) {
-  const PlistValue disk1 =
-      apfsContainer("disk1", "disk0s2", "disk0s2", {apfsVolume("disk1s1", Roles{"System"})});
+  const PlistValue disk1 = apfsContainer("disk1", "disk0s2", "disk0s2", {apfsVolume("disk1s1", Roles{"System"})});
   const struct {
     std::string output;
     bool listing;
@@ -119,16 +113,13 @@ TEST(GetAPFSContainer, ReferenceIsExactAndStoreIsASuffixInEitherListingOrder) {
     const char* device;
     std::optional<std::string> container;
   } cases[] = {
-      {"disk1", "disk1"},    {"/dev/disk1", "disk1"},
-      {"disk10", "disk10"},  {"/dev/rdisk10", std::nullopt},
-      {"disk0s2", "disk1"},  {"/dev/rdisk0s2", "disk1"},
-      {"disk9s2", "disk10"}, {"disk1s1", std::nullopt},
-      {"", std::nullopt},    {"DISK1", std::nullopt},
+      {"disk1", "disk1"},   {"/dev/disk1", "disk1"},    {"disk10", "disk10"},  {"/dev/rdisk10", std::nullopt},
+      {"disk0s2", "disk1"}, {"/dev/rdisk0s2", "disk1"}, {"disk9s2", "disk10"}, {"disk1s1", std::nullopt},
+      {"", std::nullopt},   {"DISK1", std::nullopt},
   };
   for (const auto& listing : {listingXml({kDisk1, kDisk10}), listingXml({kDisk10, kDisk1})}) {
     ScopedMachine machine(listingImage(listing));
-    for (const auto& c : cases)
-      EXPECT_EQ(containerOf(c.device), c.container) << "device " << c.device;
+    for (const auto& c : cases) EXPECT_EQ(containerOf(c.device), c.container) << "device " << c.device;
   }
 }
 
@@ -162,20 +153,17 @@ TEST(GetAPFSContainer, VersionGateAndStoreNameDependOnTheRunningVersion) {
 // each hold the rule: the plain XML is the skim's, a binary list and XML with a comment between
 // values are the parser's.
 TEST(GetAPFSContainer, MissingNamesMatchOnlyByWhatIsThere) {
-  const std::vector<PlistValue> containers = {apfsContainer("", "", ""),
-                                              apfsContainer("disk4", "disk3s2"),
+  const std::vector<PlistValue> containers = {apfsContainer("", "", ""), apfsContainer("disk4", "disk3s2"),
                                               apfsContainer(std::nullopt, "disk7s2", "disk7s2")};
   std::string commented = listingXml(containers);
   const std::string containersKey = "<key>Containers</key>";
-  commented.replace(commented.find(containersKey), containersKey.size(),
-                    "<!-- c -->" + containersKey);
+  commented.replace(commented.find(containersKey), containersKey.size(), "<!-- c -->" + containersKey);
   const struct {
     std::string listing;
     bool skimmed;
   } forms[] = {
       {listingXml(containers), true},
-      {writeBinaryPlist(
-           PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}}),
+      {writeBinaryPlist(PlistDict{{"Containers", PlistValue(PlistArray(containers.begin(), containers.end()))}}),
        false},
       {commented, false},
   };
@@ -204,17 +192,15 @@ RoleVolumes roleVolumesOf(std::string_view device) {
 
 std::ostream& operator<<(std::ostream& out, const RoleVolumes& r) {
   auto show = [](const std::optional<std::string>& s) { return s ? *s : std::string("-"); };
-  return out << show(r.system) << " " << show(r.data) << " " << show(r.preboot) << " "
-             << show(r.recovery);
+  return out << show(r.system) << " " << show(r.data) << " " << show(r.preboot) << " " << show(r.recovery);
 }
 
 // A 10.15-shaped container: BSD numbers do not follow the roles.
 PlistValue catalinaContainer(const std::string& disk) {
-  return apfsContainer(
-      disk, "disk0s2", "disk0s2",
-      {apfsVolume(disk + "s1", Roles{"Data"}), apfsVolume(disk + "s2", Roles{"Preboot"}),
-       apfsVolume(disk + "s3", Roles{"Recovery"}), apfsVolume(disk + "s4", Roles{"VM"}),
-       apfsVolume(disk + "s5", Roles{"System"})});
+  return apfsContainer(disk, "disk0s2", "disk0s2",
+                       {apfsVolume(disk + "s1", Roles{"Data"}), apfsVolume(disk + "s2", Roles{"Preboot"}),
+                        apfsVolume(disk + "s3", Roles{"Recovery"}), apfsVolume(disk + "s4", Roles{"VM"}),
+                        apfsVolume(disk + "s5", Roles{"System"})});
 }
 
 // The skim answers the disk utility's own listings, as the parser does, and leaves a list it
@@ -228,17 +214,15 @@ TEST(GetAPFSContainer, SkimDecidesOnRealListingsAndLeavesTheRestToTheParser) {
       {"intel-macos10.13", "disk1", "", "", true},
       {"network-backup", "/dev/rdisk3s2", "", "", true},
       {"network-backup", "disk4", "<key>Volumes</key>", "<!-- c --><key>Volumes</key>", false},
-      {"network-backup", "disk4", "<string>disk3s2</string>", "<string>disk3&#115;2</string>",
-       false},
+      {"network-backup", "disk4", "<string>disk3s2</string>", "<string>disk3&#115;2</string>", false},
   };
   for (const auto& row : cases) {
-    const std::string path = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/" +
-                             std::string(row.image) + "/root/usr/sbin/diskutil.d/apfs-list.plist";
+    const std::string path = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/" + std::string(row.image) +
+                             "/root/usr/sbin/diskutil.d/apfs-list.plist";
     std::string bytes = base::readFileBytes(path, base::kNoSizeCap).bytes;
     if (!row.from.empty()) bytes.replace(bytes.find(row.from), row.from.size(), row.to);
     for (bool fromPhysicalStores : {false, true}) {
-      const ContainerQuery query{row.device, row.device.substr(row.device.rfind('/') + 1),
-                                 fromPhysicalStores};
+      const ContainerQuery query{row.device, row.device.substr(row.device.rfind('/') + 1), fromPhysicalStores};
       auto skimmed = findContainerSkimmed(bytes, query);
       auto parsed = findContainerParsed(bytes, query);
       ASSERT_EQ(skimmed.has_value(), row.decides) << row.image;
@@ -281,8 +265,7 @@ TEST(RoleVolumes, Disk1AndDisk10InBothOrders) {
 TEST(RoleVolumes, OnlyTheFirstRoleCounts) {
   const PlistValue container = apfsContainer(
       "disk2", std::nullopt, std::nullopt,
-      {apfsVolume("disk2s1", Roles{"Data", "System"}),
-       apfsVolume("disk2s2", Roles{"Recovery", "Preboot"}),
+      {apfsVolume("disk2s1", Roles{"Data", "System"}), apfsVolume("disk2s2", Roles{"Recovery", "Preboot"}),
        apfsVolume("disk2s3", Roles{"User", "System"}), apfsVolume("disk2s4", Roles{"System"}),
        apfsVolume("disk2s5", Roles{"Backup"}), apfsVolume("disk2s6", Roles{"VM", "Data"}),
        apfsVolume("disk2s7", Roles{"system"}), apfsVolume("disk2s9", std::nullopt)});
@@ -290,11 +273,9 @@ TEST(RoleVolumes, OnlyTheFirstRoleCounts) {
   EXPECT_EQ(roleVolumesOf("disk2"), (RoleVolumes{"disk2s4", "disk2s1", std::nullopt, "disk2s2"}));
 
   const std::vector<std::pair<const char*, APFSVolumeRole>> roles = {
-      {"disk2s1", APFSVolumeRoleData},      {"disk2s2", APFSVolumeRoleRecovery},
-      {"disk2s3", APFSVolumeRoleNone},      {"disk2s4", APFSVolumeRoleSystem},
-      {"disk2s5", APFSVolumeRoleBackup},    {"disk2s6", APFSVolumeRoleVM},
-      {"disk2s7", APFSVolumeRoleNone},      {"disk2s9", APFSVolumeRoleNone},
-      {"/dev/disk2s4", APFSVolumeRoleNone},
+      {"disk2s1", APFSVolumeRoleData},   {"disk2s2", APFSVolumeRoleRecovery}, {"disk2s3", APFSVolumeRoleNone},
+      {"disk2s4", APFSVolumeRoleSystem}, {"disk2s5", APFSVolumeRoleBackup},   {"disk2s6", APFSVolumeRoleVM},
+      {"disk2s7", APFSVolumeRoleNone},   {"disk2s9", APFSVolumeRoleNone},     {"/dev/disk2s4", APFSVolumeRoleNone},
   };
   for (const auto& [bsd, role] : roles) EXPECT_EQ(getAPFSVolumeRole(bsd), role) << bsd;
 }
@@ -304,16 +285,16 @@ TEST(RoleVolumes, OnlyTheFirstRoleCounts) {
 TEST(RoleVolumes, AbsentKeys) {
   const PlistValue disk2 =
       apfsContainer("disk2", std::nullopt, std::nullopt,
-                    {apfsVolume(std::nullopt, Roles{"System"}),
-                     apfsVolume("disk2s2", Roles{"System"}), apfsVolume("disk2s3", Roles{"Data"})});
+                    {apfsVolume(std::nullopt, Roles{"System"}), apfsVolume("disk2s2", Roles{"System"}),
+                     apfsVolume("disk2s3", Roles{"Data"})});
   PlistValue noVolumes = apfsContainer("disk4");
   noVolumes.asDictionary()->erase("Volumes");
-  const PlistValue noReference = apfsContainer(std::nullopt, std::nullopt, std::nullopt,
-                                               {apfsVolume("disk6s1", Roles{"System"})});
+  const PlistValue noReference =
+      apfsContainer(std::nullopt, std::nullopt, std::nullopt, {apfsVolume("disk6s1", Roles{"System"})});
   const PlistValue emptyReference =
       apfsContainer("", std::nullopt, std::nullopt, {apfsVolume("disk7s1", Roles{"System"})});
-  ScopedMachine machine(listingImage(
-      listingXml({disk2, noVolumes, noReference, emptyReference, catalinaContainer("disk8")})));
+  ScopedMachine machine(
+      listingImage(listingXml({disk2, noVolumes, noReference, emptyReference, catalinaContainer("disk8")})));
   EXPECT_EQ(getAPFSSystemVolume("disk2"), std::nullopt);
   EXPECT_EQ(getAPFSDataVolume("disk2"), "disk2s3");
   EXPECT_EQ(getAPFSVolumeRole("disk2s2"), APFSVolumeRoleSystem);

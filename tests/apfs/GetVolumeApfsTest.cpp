@@ -31,10 +31,9 @@ TEST(GetVolumeAPFS, TheFirstEntryWithTheSameTailDecidesFrom1012On) {
     bool apfs;
   } cases[] = {
       {"/", true},
-      {"/Volumes/", true},       // tail "/": the root file system's entry
-      {"/anything/Data", true},  // only the tail counts: "/Data" is the Data volume's
-      {"/Volumes/Other/Backup",
-       false},  // the first "/Backup" is hfs; the later apfs one is not looked at
+      {"/Volumes/", true},               // tail "/": the root file system's entry
+      {"/anything/Data", true},          // only the tail counts: "/Data" is the Data volume's
+      {"/Volumes/Other/Backup", false},  // the first "/Backup" is hfs; the later apfs one is not looked at
       {"/Volumes/Backup Disk", true},
       {"/Volumes/Éclair", true},
       {"/Volumes/E\xcc\x81"

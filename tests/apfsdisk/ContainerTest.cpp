@@ -45,9 +45,7 @@ std::vector<std::string> ourFigures(const Container& c) {
   return figures;
 }
 
-bool haveFsapfsinfo() {
-  return testing::runCommand("command -v fsapfsinfo >/dev/null").status == 0;
-}
+bool haveFsapfsinfo() { return testing::runCommand("command -v fsapfsinfo >/dev/null").status == 0; }
 
 TEST(ApfsContainer, readsTheContainerMacosWrote) {
   std::string path = macosImage();
@@ -107,16 +105,14 @@ void putLe(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
 }
 
 void resum(std::string& bytes, std::uint64_t block) {
-  std::span<const std::byte> object(reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096,
-                                    4096);
+  std::span<const std::byte> object(reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096, 4096);
   putLe(bytes, block * 4096, objectChecksum(object), 8);
 }
 
 // The block of the container object map's root node, as block 0 leads to it.
 std::uint64_t omapRootBlock(const std::string& bytes) {
   auto blockAt = [&](std::uint64_t b) {
-    return Block(std::span<const std::byte>(
-        reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
+    return Block(std::span<const std::byte>(reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
   };
   return blockAt(blockAt(0).u64(kNxOmapOid)).u64(kOmTreeOid);
 }
@@ -130,8 +126,7 @@ TEST(ApfsContainer, refusesHostileContainersInBoundedTime) {
   // Every superblock copy of the container, so a change reaches the one the reader picks.
   auto everySuperblock = [&](std::string& bytes, const std::function<void(std::size_t)>& change) {
     for (std::uint64_t b = 0; b < bytes.size() / 4096; ++b) {
-      Block view(std::span<const std::byte>(
-          reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
+      Block view(std::span<const std::byte>(reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
       if (view.objectType() != kObjectTypeNxSuperblock || !view.checksumValid()) continue;
       change(b * 4096);
       resum(bytes, b);
@@ -145,21 +140,13 @@ TEST(ApfsContainer, refusesHostileContainersInBoundedTime) {
          for (std::size_t at : superblocks) b[at + 1] ^= 1;
        }},
       {"block size not a power of two",
-       [&](std::string& b) {
-         everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxBlockSize, 5000, 4); });
-       }},
+       [&](std::string& b) { everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxBlockSize, 5000, 4); }); }},
       {"no block count",
-       [&](std::string& b) {
-         everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxBlockCount, 0, 8); });
-       }},
+       [&](std::string& b) { everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxBlockCount, 0, 8); }); }},
       {"object map past the end",
-       [&](std::string& b) {
-         everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxOmapOid, 1ull << 40, 8); });
-       }},
+       [&](std::string& b) { everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxOmapOid, 1ull << 40, 8); }); }},
       {"volume missing from the map",
-       [&](std::string& b) {
-         everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxFsOid, 999999, 8); });
-       }},
+       [&](std::string& b) { everySuperblock(b, [&](std::size_t at) { putLe(b, at + kNxFsOid, 999999, 8); }); }},
       {"key count past the end",
        [&](std::string& b) {
          putLe(b, root * 4096 + kBtnNkeys, 0xFFFFFFFF, 4);
@@ -175,8 +162,7 @@ TEST(ApfsContainer, refusesHostileContainersInBoundedTime) {
          // The root claims to be an index node whose every child is itself.
          putLe(b, root * 4096 + kBtnFlags, kBtnodeRoot | kBtnodeFixedKvSize, 2);
          putLe(b, root * 4096 + kBtnLevel, 1, 2);
-         for (std::size_t at = 4096 - 40 - 16; at >= 4096 - 40 - 64; at -= 8)
-           putLe(b, root * 4096 + at, root, 8);
+         for (std::size_t at = 4096 - 40 - 16; at >= 4096 - 40 - 64; at -= 8) putLe(b, root * 4096 + at, root, 8);
          resum(b, root);
        }},
   };

@@ -43,19 +43,16 @@ constexpr TextCase kDecimalCases[] = {
 };
 
 constexpr TextCase kBinaryCases[] = {
-    {1000, "1000 bytes"},        {1024, "1024 bytes"}, {1025, "1 KB"},
-    {1536, "1.50 KB"},           {1048576, "1024 KB"}, {1048577, "1 MB"},
-    {500107862016, "465.76 GB"},
+    {1000, "1000 bytes"}, {1024, "1024 bytes"},        {1025, "1 KB"}, {1536, "1.50 KB"}, {1048576, "1024 KB"},
+    {1048577, "1 MB"},    {500107862016, "465.76 GB"},
 };
 
 TEST(ByteText, DecimalWorkedValues) {
-  for (const auto& c : kDecimalCases)
-    EXPECT_EQ(bytesToText(c.bytes, ByteBase::Decimal), c.text) << c.bytes;
+  for (const auto& c : kDecimalCases) EXPECT_EQ(bytesToText(c.bytes, ByteBase::Decimal), c.text) << c.bytes;
 }
 
 TEST(ByteText, BinaryWorkedValues) {
-  for (const auto& c : kBinaryCases)
-    EXPECT_EQ(bytesToText(c.bytes, ByteBase::Binary), c.text) << c.bytes;
+  for (const auto& c : kBinaryCases) EXPECT_EQ(bytesToText(c.bytes, ByteBase::Binary), c.text) << c.bytes;
 }
 
 TEST(ByteText, CountsBeyondTheWordTableKeepScalingUnderTheLastWord) {
@@ -93,9 +90,7 @@ TEST(ByteText, RoundsDownToWholeMebibytes) {
   }
 }
 
-TEST(ByteText, AnAbsentCountReadsAsZero) {
-  EXPECT_EQ(ZVFoundationConvertBytesToStringValue(std::nullopt), "0 bytes");
-}
+TEST(ByteText, AnAbsentCountReadsAsZero) { EXPECT_EQ(ZVFoundationConvertBytesToStringValue(std::nullopt), "0 bytes"); }
 
 // The base follows the running OS on every call.
 
@@ -122,8 +117,7 @@ TEST(ByteText, TheBaseFollowsTheRunningVersion) {
                {"14.1.1", "1.54 KB"},
                {std::nullopt, "1.54 KB"}};
   for (const auto& c : cases) {
-    testing::ScopedMachine machine(c.version ? machineWithVersionTool(*c.version)
-                                             : testing::ImageBuilder{});
+    testing::ScopedMachine machine(c.version ? machineWithVersionTool(*c.version) : testing::ImageBuilder{});
     EXPECT_EQ(ZVFoundationConvertBytesToStringValue(1536), c.text) << c.version.value_or("none");
   }
 }

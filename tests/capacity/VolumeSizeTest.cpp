@@ -29,19 +29,13 @@ TEST(VolumeSize, ContainerNameOfADevice) {
       {"disk2s2", "disk2"},      {"/dev/rdisk0s2", "disk0"},      {"/dev/disks1", "disk"},
       {"", std::nullopt},        {"map auto_home", std::nullopt}, {"/dev/disk1/", "disk1"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(capacity::containerNameOfDevice(c.device), c.container) << c.device;
+  for (const auto& c : cases) EXPECT_EQ(capacity::containerNameOfDevice(c.device), c.container) << c.device;
 }
 
 ImageBuilder workedImage() {
   ImageBuilder image;
   image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs"});
-  image.mount({.on = "/dev",
-               .from = "devfs",
-               .type = "devfs",
-               .blockSize = 512,
-               .blocks = 385,
-               .freeBlocks = 0});
+  image.mount({.on = "/dev", .from = "devfs", .type = "devfs", .blockSize = 512, .blocks = 385, .freeBlocks = 0});
   image.mount({.on = "/Volumes/Backup",
                .from = "/dev/disk2s2",
                .type = "hfs",
@@ -63,9 +57,8 @@ TEST(VolumeSize, WorkedFigures) {
 
 TEST(VolumeSize, APathInsideAVolumeMeasuresThatVolume) {
   ScopedMachine machine(workedImage());
-  for (const char* path :
-       {"/Volumes/Backup", "/Volumes/Backup/", "/Volumes/Backup/Backups.backupdb",
-        "/Volumes/Backup/Backups.backupdb/notes.txt"}) {
+  for (const char* path : {"/Volumes/Backup", "/Volumes/Backup/", "/Volumes/Backup/Backups.backupdb",
+                           "/Volumes/Backup/Backups.backupdb/notes.txt"}) {
     EXPECT_EQ(ZVFoundationGetVolTotalSize(path), 4096000) << path;
     EXPECT_EQ(ZVFoundationGetVolFreeSize(path), 1024000) << path;
     EXPECT_EQ(ZVFoundationGetVolUsedSize(path), 3072000) << path;
@@ -77,9 +70,8 @@ TEST(VolumeSize, APathInsideAVolumeMeasuresThatVolume) {
 
 TEST(VolumeSize, APathThatCantBeMeasuredGivesZero) {
   ScopedMachine machine(workedImage());
-  for (std::string_view path :
-       {std::string_view("/Volumes/Missing"), std::string_view(""),
-        std::string_view("/Volumes/Backup/none"), std::string_view("/\0/", 3)}) {
+  for (std::string_view path : {std::string_view("/Volumes/Missing"), std::string_view(""),
+                                std::string_view("/Volumes/Backup/none"), std::string_view("/\0/", 3)}) {
     EXPECT_EQ(ZVFoundationGetVolTotalSize(path), 0) << path;
     EXPECT_EQ(ZVFoundationGetVolUsedSize(path), 0) << path;
     EXPECT_EQ(ZVFoundationGetVolTotalSizeString(path), "0 bytes") << path;
@@ -88,12 +80,7 @@ TEST(VolumeSize, APathThatCantBeMeasuredGivesZero) {
 
 TEST(VolumeSize, MoreFreeThanTotalGivesANegativeUsedSize) {
   ImageBuilder image;
-  image.mount({.on = "/",
-               .from = "/dev/disk1s1",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 100,
-               .freeBlocks = 150});
+  image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs", .blockSize = 4096, .blocks = 100, .freeBlocks = 150});
   ScopedMachine machine(image);
   EXPECT_EQ(ZVFoundationGetVolTotalSize("/"), 409600);
   EXPECT_EQ(ZVFoundationGetVolFreeSize("/"), 614400);
@@ -103,13 +90,12 @@ TEST(VolumeSize, MoreFreeThanTotalGivesANegativeUsedSize) {
 
 // The APFS used size of a container, from the disk utility's listing.
 
-PlistDict container(const std::string& reference, const std::string& store,
-                    std::optional<std::int64_t> ceiling, std::optional<std::int64_t> free) {
-  PlistDict entry{
-      {"ContainerReference", PlistValue(reference)},
-      {"DesignatedPhysicalStore", PlistValue(store)},
-      {"PhysicalStores", PlistArray{PlistDict{{"DeviceIdentifier", PlistValue(store)}}}},
-      {"Volumes", PlistArray{}}};
+PlistDict container(const std::string& reference, const std::string& store, std::optional<std::int64_t> ceiling,
+                    std::optional<std::int64_t> free) {
+  PlistDict entry{{"ContainerReference", PlistValue(reference)},
+                  {"DesignatedPhysicalStore", PlistValue(store)},
+                  {"PhysicalStores", PlistArray{PlistDict{{"DeviceIdentifier", PlistValue(store)}}}},
+                  {"Volumes", PlistArray{}}};
   if (ceiling) entry["CapacityCeiling"] = *ceiling;
   if (free) entry["CapacityFree"] = *free;
   return entry;
@@ -136,12 +122,7 @@ ImageBuilder catalinaImage() {
                .blockSize = 4096,
                .blocks = 119628906,
                .freeBlocks = 7201696});
-  image.mount({.on = "/dev",
-               .from = "devfs",
-               .type = "devfs",
-               .blockSize = 512,
-               .blocks = 385,
-               .freeBlocks = 0});
+  image.mount({.on = "/dev", .from = "devfs", .type = "devfs", .blockSize = 512, .blocks = 385, .freeBlocks = 0});
   image.mount({.on = "/System/Volumes/Data",
                .from = "/dev/disk1s1",
                .type = "apfs",
@@ -178,13 +159,12 @@ ImageBuilder catalinaImage() {
                .blockSize = 4096,
                .blocks = 1000,
                .freeBlocks = 500});
-  return withListing(std::move(image),
-                     PlistArray{
-                         container("disk1", "disk0s2", 499963174912, 123456789504),
-                         container("disk10", "disk9s2", 2000000000000, 500000000000),
-                         container("disk3", "disk2s3", 1000000, std::nullopt),
-                         container("disk4", "disk0s4", std::nullopt, 300000),
-                     });
+  return withListing(std::move(image), PlistArray{
+                                           container("disk1", "disk0s2", 499963174912, 123456789504),
+                                           container("disk10", "disk9s2", 2000000000000, 500000000000),
+                                           container("disk3", "disk2s3", 1000000, std::nullopt),
+                                           container("disk4", "disk0s4", std::nullopt, 300000),
+                                       });
 }
 
 TEST(VolumeSize, ApfsUsedSize) {

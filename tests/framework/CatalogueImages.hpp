@@ -87,8 +87,7 @@ inline ImageBuilder catalinaMac() {
   Entry snapshot = volume(volumeOutline("disk1s1s1", "com.apple.os.update-1"));
   snapshot.className = "AppleAPFSSnapshot";
   system.child(snapshot);
-  disk1.child(
-      volume(volumeOutline("disk1s2", "Macintosh HD - Data", "/System/Volumes/Data", "Data")));
+  disk1.child(volume(volumeOutline("disk1s2", "Macintosh HD - Data", "/System/Volumes/Data", "Data")));
   disk1.child(volume(volumeOutline("disk1s3", "Preboot", "", "Preboot")));
   disk1.child(volume(volumeOutline("disk1s4", "Recovery", "", "Recovery")));
   disk1.child(volume(volumeOutline("disk1s5", "VM", "/private/var/vm", "VM")));

@@ -20,8 +20,7 @@ PlistValue member(const char* bsd, const char* name, const char* volpath, int mo
 }
 
 PlistValue group(bool containsBoot, PlistArray members) {
-  return PlistDict{{"containsBoot", PlistValue(containsBoot)},
-                   {"volumes", PlistValue(std::move(members))}};
+  return PlistDict{{"containsBoot", PlistValue(containsBoot)}, {"volumes", PlistValue(std::move(members))}};
 }
 
 PlistValue membersOf(const char* name) { return StrandelFramework::volumesInAPFSContainer(name); }
@@ -30,8 +29,7 @@ TEST(ContainerMembers, OnceAListIsMadeTheExclusionListIsInForce) {
   ScopedMachine machine(catalinaMac());
   StrandelFramework().volumeList();
   const PlistValue expected =
-      group(true, {member("disk1s1", "Macintosh HD", "/", 1),
-                   member("disk1s1s1", "com.apple.os.update-1", "", 0),
+      group(true, {member("disk1s1", "Macintosh HD", "/", 1), member("disk1s1s1", "com.apple.os.update-1", "", 0),
                    member("disk1s2", "Macintosh HD - Data", "/System/Volumes/Data", 1)});
   // The whole disk is the name cut at its first "s" outside "disk"; a "dizk" reads as "disk".
   for (const char* name : {"disk1", "disk1s5", "disk1s1s1", "disk1s99", "dizk1s1"}) {
@@ -40,8 +38,7 @@ TEST(ContainerMembers, OnceAListIsMadeTheExclusionListIsInForce) {
   for (const char* name : {"/dev/disk1s1", "disk9", "", "rdisk1s1", "Disk1s1"}) {
     EXPECT_EQ(membersOf(name), group(false, {})) << "'" << name << "'";
   }
-  EXPECT_EQ(membersOf("disk3s1"),
-            group(false, {member("disk3s1", "Time Machine", "/Volumes/Time Machine", 1)}));
+  EXPECT_EQ(membersOf("disk3s1"), group(false, {member("disk3s1", "Time Machine", "/Volumes/Time Machine", 1)}));
 }
 
 TEST(ContainerMembers, AnExcludedVolumeAtTheRootStillMarksTheBoot) {
@@ -52,8 +49,8 @@ TEST(ContainerMembers, AnExcludedVolumeAtTheRootStillMarksTheBoot) {
   apfsDisk.child(volume(volumeOutline("disk1s3", "Idle")));
   ScopedMachine machine(ImageBuilder().add(std::move(disk)));
   StrandelFramework().volumeList();
-  EXPECT_EQ(membersOf("disk1s2"), group(true, {member("disk1s2", "Work", "/Volumes/Work", 1),
-                                               member("disk1s3", "Idle", "", 0)}));
+  EXPECT_EQ(membersOf("disk1s2"),
+            group(true, {member("disk1s2", "Work", "/Volumes/Work", 1), member("disk1s3", "Idle", "", 0)}));
 }
 
 // Run in a process of its own (the death-test machinery re-runs the test binary for it), since
@@ -62,8 +59,7 @@ TEST(ContainerMembersDeathTest, BeforeAnyListNothingIsExcluded) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto groupBeforeAnyList = [] {
     const PlistValue expected =
-        group(true, {member("disk1s1", "Macintosh HD", "/", 1),
-                     member("disk1s1s1", "com.apple.os.update-1", "", 0),
+        group(true, {member("disk1s1", "Macintosh HD", "/", 1), member("disk1s1s1", "com.apple.os.update-1", "", 0),
                      member("disk1s2", "Macintosh HD - Data", "/System/Volumes/Data", 1),
                      member("disk1s3", "Preboot", "", 0), member("disk1s4", "Recovery", "", 0),
                      member("disk1s5", "VM", "/private/var/vm", 1), member("disk1s6", "", "", 0)});

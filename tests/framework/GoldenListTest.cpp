@@ -19,8 +19,7 @@ namespace {
 // Every golden list names its sample machine: samples/golden/volumes/<image>.json.
 std::vector<std::string> goldenImages() {
   std::vector<std::string> images;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(sourceDir() + "/samples/golden/volumes")) {
+  for (const auto& entry : std::filesystem::directory_iterator(sourceDir() + "/samples/golden/volumes")) {
     if (entry.path().extension() == ".json") images.push_back(entry.path().stem().string());
   }
   std::sort(images.begin(), images.end());
@@ -46,20 +45,16 @@ TEST_P(GoldenVolumeList, MatchesTheReviewedList) {
   }
   const std::string golden = "samples/golden/volumes/" + GetParam() + ".json";
   EXPECT_EQ(list, readFile(sourceDir() + "/" + golden))
-      << "the list of " << GetParam() << " changed; if that is right, review and replace " << golden
-      << " with:\n"
+      << "the list of " << GetParam() << " changed; if that is right, review and replace " << golden << " with:\n"
       << list;
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, GoldenVolumeList, ::testing::ValuesIn(goldenImages()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           std::replace_if(
-                               name.begin(), name.end(),
-                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
-                               '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Samples, GoldenVolumeList, ::testing::ValuesIn(goldenImages()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+  return name;
+});
 
 }  // namespace
 }  // namespace strandel::testing

@@ -20,11 +20,8 @@ namespace {
 class CommaLocale {
  public:
   CommaLocale() {
-    std::string command =
-        "localedef -i de_DE -f UTF-8 '" + folder_.str() + "/de_DE.UTF-8' >/dev/null 2>&1";
-    if (std::system("command -v localedef >/dev/null 2>&1") != 0 ||
-        std::system(command.c_str()) != 0)
-      return;
+    std::string command = "localedef -i de_DE -f UTF-8 '" + folder_.str() + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system("command -v localedef >/dev/null 2>&1") != 0 || std::system(command.c_str()) != 0) return;
     // glibc reads LOCPATH when a locale is set, so it must be in the environment first.
     ::setenv("LOCPATH", folder_.str().c_str(), 1);
     active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
@@ -44,8 +41,7 @@ class CommaLocale {
 
 TEST(NumberLocale, CommaDecimalLocaleChangesNoNumber) {
   CommaLocale locale;
-  if (!locale.active())
-    GTEST_SKIP() << "localedef could not make de_DE.UTF-8 (install the locales package)";
+  if (!locale.active()) GTEST_SKIP() << "localedef could not make de_DE.UTF-8 (install the locales package)";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");  // the locale really has a decimal comma
   NoBundle untranslated;
 
@@ -56,9 +52,7 @@ TEST(NumberLocale, CommaDecimalLocaleChangesNoNumber) {
   double bytes = 1.5e9;
   EXPECT_EQ(ZVFoundationRoundByteCountToMBAndString(bytes), "1430M");
 
-  auto json = [](const std::optional<PlistValue>& value) {
-    return value ? writeJson(*value) : "nothing";
-  };
+  auto json = [](const std::optional<PlistValue>& value) { return value ? writeJson(*value) : "nothing"; };
   const PlistValue real(PlistDict{{"Half", 0.5}, {"Third", 1.0 / 3}});
   std::string xml = writeXmlPlist(real);
   EXPECT_NE(xml.find("<real>0.5</real>"), std::string::npos) << xml;

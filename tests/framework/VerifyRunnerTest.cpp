@@ -62,9 +62,7 @@ struct Recorder : StrandelDelegate {
   std::vector<bool> sameAsCurrent;
 };
 
-std::string asString(const std::vector<std::uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
+std::string asString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Runs the request and gives its one reply; fails the test unless exactly one reply came.
 std::string replyTo(StrandelFramework& framework, const PlistDict& request) {
@@ -80,8 +78,7 @@ std::string replyTo(StrandelFramework& framework, const PlistDict& request) {
 
 const std::string kLine1 = "Started file system verification on disk3s1 (Macintosh HD)\n";
 const std::string kLine2 = "Verifying file system\n";
-const std::string kThreeLines =
-    kLine1 + kLine2 + "Finished file system verification on disk3s1 (Macintosh HD)\n";
+const std::string kThreeLines = kLine1 + kLine2 + "Finished file system verification on disk3s1 (Macintosh HD)\n";
 
 TEST(VerifyRunner, EachReadGivesTheOutputSoFar) {
   const std::string longLine = std::string(5000, 'x') + "\n";
@@ -99,21 +96,13 @@ TEST(VerifyRunner, EachReadGivesTheOutputSoFar) {
     Texts texts;
     std::string reply;
   } cases[] = {
-      {"three lines",
-       kThreeLines,
-       kThreeLines,
-       {kLine1, kLine1 + kLine2, kThreeLines},
-       kThreeLines},
+      {"three lines", kThreeLines, kThreeLines, {kLine1, kLine1 + kLine2, kThreeLines}, kThreeLines},
       {"a long line in reads of 2047, 2047 and 907 bytes",
        longLine,
        longLine,
        {longLine.substr(0, 2047), longLine.substr(0, 4094), longLine},
        longLine},
-      {"a character cut by a read",
-       cutCharacter,
-       cutCharacter,
-       {std::nullopt, cutCharacter},
-       cutCharacter},
+      {"a character cut by a read", cutCharacter, cutCharacter, {std::nullopt, cutCharacter}, cutCharacter},
       {"a cut character that the next read completes wrongly",
        completedWrongly,
        completedWrongly,
@@ -181,8 +170,7 @@ TEST(VerifyRunner, TellsHowTheDiskUtilityEndedBesideTheSameReply) {
     StrandelFramework framework;
     const PlistDict request{{"selectedVolume", PlistValue("disk2s1")}};
     std::string reply, libraryReply;
-    EXPECT_EQ(verifyVolume(framework, request, [&](std::string& text) { reply = text; }), c.status)
-        << c.script;
+    EXPECT_EQ(verifyVolume(framework, request, [&](std::string& text) { reply = text; }), c.status) << c.script;
     framework.runWith(request, [&](std::string& text) { libraryReply = text; });
     EXPECT_EQ(reply, c.reply) << c.script;
     EXPECT_EQ(libraryReply, c.reply) << c.script;
@@ -212,8 +200,8 @@ TEST(VerifyRunner, RequestsGiveOneInertArgumentOrNone) {
   };
   for (const std::string& volume :
        {"  two  blanks  "s, "it's"s, "''"s, "\"quoted\""s, "a\\'b"s, "disk3s1; touch " + marker,
-        "$(touch " + marker + ")", "`touch " + marker + "`", "${IFS}$(touch${IFS}" + marker + ")",
-        "-n"s, "disk3s1\ntouch " + marker, "*"s, "~"s, ""s, "caf\xC3\xA9 \xE2\x80\x94 Data"s}) {
+        "$(touch " + marker + ")", "`touch " + marker + "`", "${IFS}$(touch${IFS}" + marker + ")", "-n"s,
+        "disk3s1\ntouch " + marker, "*"s, "~"s, ""s, "caf\xC3\xA9 \xE2\x80\x94 Data"s}) {
     cases.push_back({volume, {{"selectedVolume", PlistValue(volume)}}, volume});
   }
   ScopedMachine machine(diskUtilityPrinting("done\n"));

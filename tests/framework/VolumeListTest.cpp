@@ -94,24 +94,18 @@ TEST(VolumeListDrops, EachTestDropsItsVolumeAndNothingElse) {
          stick.ioMedia = true;
        },
        false},
-      {"snapshot subclass",
-       [](Entry&, Entry& stick) { stick.className = "AppleAPFSSnapshotMedia"; }, false},
+      {"snapshot subclass", [](Entry&, Entry& stick) { stick.className = "AppleAPFSSnapshotMedia"; }, false},
       {"ATAPI on the disk", diskProperty("ATAPI", true), false},
       {"ATAPI zero", property("ATAPI", 0), true},
       {"CD-ROM", describe("DAMediaType", "CD-ROM"), false},
       {"dvd-r", describe("DAMediaType", "dvd-r"), true},
       {"mirrored disk image", property("isMirroredIDiskImage2", true), false},
-      {"hdik identifier text",
-       diskProperty("hdik-unique-identifier", "2F1B7C46-38D5-4C0E-8A44-57B4E8D6E1B0"), false},
+      {"hdik identifier text", diskProperty("hdik-unique-identifier", "2F1B7C46-38D5-4C0E-8A44-57B4E8D6E1B0"), false},
       {"simulator image",
-       diskProperty("DiskImageURL",
-                    "file:///Library/Developer/CoreSimulator/Images/Simulator%20Runtime.dmg"),
-       false},
-      {"simulator in lower case", diskProperty("DiskImageURL", "file:///Users/ann/simulator.dmg"),
-       true},
+       diskProperty("DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/Simulator%20Runtime.dmg"), false},
+      {"simulator in lower case", diskProperty("DiskImageURL", "file:///Users/ann/simulator.dmg"), true},
       {"BSD name not disk", describe("DAMediaBSDName", "vn0s1"), false},
-      {"network backup image",
-       describeAll({{"DAVolumeName", kImageName}, {"DADeviceProtocol", "Virtual Interface"}}),
+      {"network backup image", describeAll({{"DAVolumeName", kImageName}, {"DADeviceProtocol", "Virtual Interface"}}),
        false},
       // Only the first role counts, and only System and Backup are listed.
       {"role Backup", roles({"Backup"}), true},
@@ -125,20 +119,17 @@ TEST(VolumeListDrops, EachTestDropsItsVolumeAndNothingElse) {
 TEST(VolumeListDrops, ExclusionListInAnyCase) {
   std::vector<StickCase> cases;
   // Each entry of the list once, in a mix of letter case, and as the last component of a path.
-  for (const char* name : {"eFi", "PREBOOT", "recovery hd", "Recovery", "vm", "Update", "XART",
-                           "Boot OS X", "boot osx", "Flash Player", "EDRIVE", "Hardware",
-                           "iSCPreboot", "Simulator", "Data/EFI", "Volumes/vm/"}) {
+  for (const char* name :
+       {"eFi", "PREBOOT", "recovery hd", "Recovery", "vm", "Update", "XART", "Boot OS X", "boot osx", "Flash Player",
+        "EDRIVE", "Hardware", "iSCPreboot", "Simulator", "Data/EFI", "Volumes/vm/"}) {
     cases.push_back({name, describe("DAVolumeName", name), false});
   }
-  for (const char* name :
-       {"Macintosh HD", "EFI2", "VMs", "Recovery HD 2", "my efi", "Preboot Data", "/"}) {
+  for (const char* name : {"Macintosh HD", "EFI2", "VMs", "Recovery HD 2", "my efi", "Preboot Data", "/"}) {
     cases.push_back({name, describe("DAVolumeName", name), true});
   }
   // Without a name the mount path's last component is the name the list tests.
-  cases.push_back(
-      {"unnamed at /Volumes/Recovery HD",
-       describeAll({{"DAVolumeName", ""}, {"DAVolumePath", mountUrl("/Volumes/Recovery HD")}}),
-       false});
+  cases.push_back({"unnamed at /Volumes/Recovery HD",
+                   describeAll({{"DAVolumeName", ""}, {"DAVolumePath", mountUrl("/Volumes/Recovery HD")}}), false});
   runStickCases(cases);
 }
 
@@ -147,8 +138,7 @@ TEST(VolumeListDrops, ExclusionListInAnyCase) {
 ImageBuilder backupMachine(const std::optional<std::string>& preferences) {
   auto disk = [](const std::string& bsd, const std::string& protocol, const std::string& name) {
     Entry whole = wholeDisk(bsd, 2000398934016, protocol, false);
-    whole.child(volume(
-        {.bsd = bsd + "s1", .name = name, .kind = "hfs", .protocol = protocol, .internal = false}));
+    whole.child(volume({.bsd = bsd + "s1", .name = name, .kind = "hfs", .protocol = protocol, .internal = false}));
     return whole;
   };
   ImageBuilder builder;
@@ -168,8 +158,7 @@ TEST(IsNetworkTimeMachine, ProtocolAndImageNameMustBothMatchExactly) {
       {"disk5s1", true},  {"/dev/disk5s1/", true}, {"dev/disk5s1", true}, {"disk6s1", false},
       {"disk7s1", false}, {"disk5", false},        {"", false},           {"DISK5S1", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(isNetworkTimeMachine(c.device), c.answer) << "device '" << c.device << "'";
+  for (const auto& c : cases) EXPECT_EQ(isNetworkTimeMachine(c.device), c.answer) << "device '" << c.device << "'";
   // Without the preferences no image name is known, and nothing is the backup image.
   ScopedMachine withoutPreferences(backupMachine(std::nullopt));
   EXPECT_FALSE(isNetworkTimeMachine("disk5s1"));
@@ -201,8 +190,7 @@ TEST(VolumeList, DisplayNameFlagsAndFormatLabel) {
   } cases[] = {
       {"", "/Volumes/Untitled 1", "msdos", "", "DOS_FAT_32", "Untitled 1", "", ""},
       {"", "", "exfat", "ExFAT", "", "disk2s1", "ExFAT", "isHFS"},
-      {"A", "", "hfs", "Mac OS Extended (Journaled, Encrypted)", "Apple_HFS", "A", "HFS+",
-       "isHFS isJournal isFVapfs"},
+      {"A", "", "hfs", "Mac OS Extended (Journaled, Encrypted)", "Apple_HFS", "A", "HFS+", "isHFS isJournal isFVapfs"},
       {"A", "", "hfs", "Mac OS Extended (journaled)", "Apple_HFSX", "A", "HFS+", "isHFS"},
       {"A", "", "apfs", "APFS", "41504653-0000-11aa-aa11-00306543ecac", "A", "APFS", ""},
   };
@@ -218,13 +206,11 @@ TEST(VolumeList, DisplayNameFlagsAndFormatLabel) {
     ASSERT_TRUE(record) << name;
     EXPECT_EQ(textAt(*record, "volumeName"), c.displayName) << name;
     EXPECT_EQ(textAt(*record, "volumeName_Size"), c.displayName + " (16.01 GB)") << name;
-    const PlistDict& member =
-        *record->at("volumeGroup").find("volumes")->asArray()->at(0).asDictionary();
+    const PlistDict& member = *record->at("volumeGroup").find("volumes")->asArray()->at(0).asDictionary();
     EXPECT_EQ(textAt(member, "name"), c.displayName) << name;
     std::string flags;
     for (const char* flag : {"isHFS", "isAPFS", "isJournal", "isFVapfs"})
-      if (record->at(flag) == PlistValue(true))
-        flags += (flags.empty() ? "" : " ") + std::string(flag);
+      if (record->at(flag) == PlistValue(true)) flags += (flags.empty() ? "" : " ") + std::string(flag);
     EXPECT_EQ(flags, c.flags) << name;
     EXPECT_EQ(textAt(*record, "volumeFmt"), c.fmt) << name;
   }
@@ -268,8 +254,7 @@ TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {
       {-std::numeric_limits<double>::quiet_NaN(), "nan bytes"},
   };
   StrandelFramework framework;
-  for (const auto& c : cases)
-    EXPECT_EQ(framework.unitizedBytes(c.bytes), c.label) << "bytes " << c.bytes;
+  for (const auto& c : cases) EXPECT_EQ(framework.unitizedBytes(c.bytes), c.label) << "bytes " << c.bytes;
   // The largest finite count still prints every digit of its figure.
   std::string largest = framework.unitizedBytes(std::numeric_limits<double>::max());
   EXPECT_TRUE(largest.ends_with(" YB")) << largest;
@@ -278,16 +263,11 @@ TEST(UnitizedBytes, WorkedValuesAndCountsOutsideTheUnitTable) {
 
 TEST(VolumeList, ByteLabelsAndTooltipTranslateUnitTypeLocationAndProtocol) {
   Bundle bundle(Bundle::Tables{
-      {"ZorvikLocal.strings",
-       "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n\"USB\" = \"Bus USB\";\n"},
-      {"Localizable.strings",
-       "\"MS-DOS (FAT32)\" = \"MS-DOS (FAT32) traduit\";\n\"HFS+\" = \"Mac OS étendu\";\n"}});
+      {"ZorvikLocal.strings", "\"GB\" = \"Go\";\n\"Internal\" = \"Interne\";\n\"USB\" = \"Bus USB\";\n"},
+      {"Localizable.strings", "\"MS-DOS (FAT32)\" = \"MS-DOS (FAT32) traduit\";\n\"HFS+\" = \"Mac OS étendu\";\n"}});
   PlistArray list = stickList([](Entry& disk, Entry&) {
-    Entry& hfs = disk.child(volume({.bsd = "disk2s2",
-                                    .name = "Old",
-                                    .kind = "hfs",
-                                    .content = kHfsContent,
-                                    .size = 4000000000}));
+    Entry& hfs = disk.child(
+        volume({.bsd = "disk2s2", .name = "Old", .kind = "hfs", .content = kHfsContent, .size = 4000000000}));
     hfs.description->erase("DADeviceProtocol");
   });
   auto stick = recordFor(list, "disk2s1");
@@ -295,8 +275,7 @@ TEST(VolumeList, ByteLabelsAndTooltipTranslateUnitTypeLocationAndProtocol) {
   ASSERT_TRUE(stick && old) << bsdNames(list);
   EXPECT_EQ(StrandelFramework().unitizedBytes(500107862016), "500.11 Go");
   EXPECT_EQ(textAt(*stick, "volumeName_Size"), "STICK (16.01 Go)");
-  EXPECT_EQ(textAt(*stick, "tooltip"),
-            "STICK (16.01 Go)\ndisk2s1\nMS-DOS (FAT32) traduit\nExternal Bus USB");
+  EXPECT_EQ(textAt(*stick, "tooltip"), "STICK (16.01 Go)\ndisk2s1\nMS-DOS (FAT32) traduit\nExternal Bus USB");
   // No type: the format label is translated; no protocol: line 4 ends in a blank.
   EXPECT_EQ(textAt(*old, "tooltip"), "Old (4.00 Go)\ndisk2s2\nMac OS étendu\nInterne ");
 }

@@ -155,11 +155,9 @@ int main(int argc, char** argv) {
   if (what == "mount") return result(::mount("none", "/", "tmpfs", 0, nullptr) == 0);
   if (what == "shm") return result(sharedMemory(std::atoi(arg)));
   if (what == "renice") return result(::setpriority(PRIO_PROCESS, std::atoi(arg), 19) == 0);
-  if (what == "keyring")
-    return result(::syscall(SYS_keyctl, 0 /* GET_KEYRING_ID */, -3 /* session */, 0) >= 0);
+  if (what == "keyring") return result(::syscall(SYS_keyctl, 0 /* GET_KEYRING_ID */, -3 /* session */, 0) >= 0);
   if (what == "ptrace") return result(::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0);
-  if (what == "perf")
-    return result(::syscall(SYS_perf_event_open, nullptr, 0, -1, -1, 0) >= 0 || errno != EPERM);
+  if (what == "perf") return result(::syscall(SYS_perf_event_open, nullptr, 0, -1, -1, 0) >= 0 || errno != EPERM);
   if (what == "bpf") return result(::syscall(SYS_bpf, 0, nullptr, 0) >= 0 || errno != EPERM);
   if (what == "userns") return result(::unshare(CLONE_NEWUSER) == 0);
   if (what == "hang") {

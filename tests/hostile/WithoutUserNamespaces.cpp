@@ -18,10 +18,8 @@ int main(int argc, char** argv) {
   // The first argument of both holds the flags; written out, as the header's macro is a C
   // compound literal.
   const scmp_arg_cmp asksForUserNamespace{0, SCMP_CMP_MASKED_EQ, CLONE_NEWUSER, CLONE_NEWUSER};
-  bool built = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                                asksForUserNamespace) == 0 &&
-               seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(unshare), 1,
-                                asksForUserNamespace) == 0 &&
+  bool built = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1, asksForUserNamespace) == 0 &&
+               seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(unshare), 1, asksForUserNamespace) == 0 &&
                seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
   bool loaded = built && seccomp_load(filter) == 0;
   seccomp_release(filter);

@@ -40,8 +40,7 @@ using testing::writeFile;
 
 std::vector<std::string> filesIn(const fs::path& dir) {
   std::vector<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir))
-    out.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename().string());
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -80,8 +79,7 @@ TEST(SettingsFile, LiveMachineWritesTheFileNamedAtTheTimeOfTheCall) {
   auto machine = live::makeLiveMachine();
   int row = 0;
   for (const auto& c : cases) {
-    ScopedEnv xdg("XDG_CONFIG_HOME", orNull(c.xdg)),
-        chosen("STRANDEL_SETTINGS", orNull(c.environment));
+    ScopedEnv xdg("XDG_CONFIG_HOME", orNull(c.xdg)), chosen("STRANDEL_SETTINGS", orNull(c.environment));
     useSettingsFile(c.call);
     ASSERT_TRUE(machine->settings().set("where", PlistValue(++row))) << c.file;
     EXPECT_EQ(makeFileSettings(c.file)->get("where"), PlistValue(row)) << c.file;
@@ -156,18 +154,13 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
         bytes = *plist::writeBinary(PlistValue(before), plist::WriteMode::Exact);
       } else {
         // What another writer leaves: U+0001 as a character reference, which XML 1.0 refuses.
-        bytes = writeXmlPlist(
-            PlistValue(PlistDict{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}}));
-        if (std::string(shape.name) == "key-u0001")
-          bytes.replace(bytes.find("a\xEF\xBF\xBD"), 4, "a&#1;");
+        bytes = writeXmlPlist(PlistValue(PlistDict{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}}));
+        if (std::string(shape.name) == "key-u0001") bytes.replace(bytes.find("a\xEF\xBF\xBD"), 4, "a&#1;");
       }
-      const fs::path path =
-          dir.path() / (std::string(shape.name) + (binary ? ".bplist" : ".plist"));
+      const fs::path path = dir.path() / (std::string(shape.name) + (binary ? ".bplist" : ".plist"));
       writeFile(path, bytes);
       const bool readable = std::string(shape.name) != "nesting-600";
-      EXPECT_EQ(makeFileSettings(path.string())->set("ZVCurrentSWVers", PlistValue("10.14.6")),
-                readable)
-          << path;
+      EXPECT_EQ(makeFileSettings(path.string())->set("ZVCurrentSWVers", PlistValue("10.14.6")), readable) << path;
       const std::string after = readFile(path);
       if (!readable) {
         EXPECT_EQ(after, bytes) << path;
@@ -176,13 +169,11 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
       PlistDict expected = before;
       expected.emplace("ZVCurrentSWVers", PlistValue("10.14.6"));
       EXPECT_EQ(readPlist(after), PlistValue(expected)) << path;
-      EXPECT_EQ(after.starts_with("bplist00"), binary || std::string(shape.name) == "key-u0001")
-          << path;
+      EXPECT_EQ(after.starts_with("bplist00"), binary || std::string(shape.name) == "key-u0001") << path;
       written += " '" + path.string() + "'";
     }
   }
-  if (std::system("command -v python3 >/dev/null") != 0)
-    GTEST_SKIP() << "no python3 to read the files with plistlib";
+  if (std::system("command -v python3 >/dev/null") != 0) GTEST_SKIP() << "no python3 to read the files with plistlib";
   EXPECT_EQ(std::system(("python3 -c 'import plistlib, sys; [plistlib.load(open(f, \"rb\")) for f "
                          "in sys.argv[1:]]'" +
                          written)
@@ -209,8 +200,7 @@ TEST(SettingsFile, PlantsAtThePathNeitherHangNorReachOut) {
   writeFile(dir.path() / "e.plist.tmp-notes", "mine");
   writeFile(dir.path() / "e.plist.strandel-tmp-Ab12yZ", "left by a writer that died");
   ASSERT_TRUE(makeFileSettings(path.string())->set("key", PlistValue(3)));
-  EXPECT_EQ(filesIn(dir.path()),
-            (std::vector<std::string>{"e.plist", "e.plist.lock", "e.plist.tmp-notes"}));
+  EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"e.plist", "e.plist.lock", "e.plist.tmp-notes"}));
   // A path that is a link is written through to its target, and stays a link.
   fs::create_directory(dir.path() / "kept");
   fs::remove(path);
@@ -225,14 +215,12 @@ TEST(SettingsFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
   std::string mountPoint = (dir.path() / "small").string();
   testing::expectInPrivateMountNamespace([&]() -> std::string {
     if (::mkdir(mountPoint.c_str(), 0700) != 0) return "mkdir failed";
-    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
-      return "skip: mount tmpfs failed";
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) return "skip: mount tmpfs failed";
     std::string path = mountPoint + "/app.plist";
     auto settings = makeFileSettings(path);
     if (!settings->set("kept", PlistValue("old value"))) return "the first write failed";
     std::string before = readFile(path);
-    if (settings->set("huge", PlistValue(std::string(1 << 20, 'x'))))
-      return "a write beyond the disk succeeded";
+    if (settings->set("huge", PlistValue(std::string(1 << 20, 'x')))) return "a write beyond the disk succeeded";
     if (readFile(path) != before) return "the old file changed";
     if (filesIn(mountPoint) != std::vector<std::string>{"app.plist", "app.plist.lock"})
       return "a temporary file was left";
@@ -249,8 +237,7 @@ struct MemoryFolder {
   fs::path path = fallback.path();
   MemoryFolder() {
     std::error_code error;
-    if (fs::path shm = "/dev/shm" / fallback.path().filename(); fs::create_directory(shm, error))
-      path = shm;
+    if (fs::path shm = "/dev/shm" / fallback.path().filename(); fs::create_directory(shm, error)) path = shm;
   }
   ~MemoryFolder() {
     std::error_code ignored;
@@ -281,8 +268,7 @@ TEST(SettingsConcurrency, WriterKilledMidWriteLeavesAFileThatParses) {
     pid_t pid = forkChild([&] {
       auto settings = makeFileSettings(path);
       // Large values make each write long, so that the kill lands inside one.
-      for (int i = 0;; ++i)
-        settings->set("key" + std::to_string(i % 40), PlistValue(std::string(30000, 'a' + i % 26)));
+      for (int i = 0;; ++i) settings->set("key" + std::to_string(i % 40), PlistValue(std::string(30000, 'a' + i % 26)));
       return true;
     });
     ::usleep(static_cast<useconds_t>(random() % 40000));
@@ -302,16 +288,13 @@ TEST(SettingsConcurrency, WriterKilledMidWriteLeavesAFileThatParses) {
 TEST(SettingsConcurrency, TwoWritersNeverLeaveAFileThatDoesNotParse) {
   MemoryFolder dir;
   std::string path = (dir.path / "app.plist").string();
-  auto own = [](int writer, int i) {
-    return "w" + std::to_string(writer) + "-" + std::to_string(i);
-  };
+  auto own = [](int writer, int i) { return "w" + std::to_string(writer) + "-" + std::to_string(i); };
   for (int writer = 0; writer < 2; ++writer) {
     forkChild([&] {
       auto settings = makeFileSettings(path);
       for (int i = 0; i < 100; ++i) {
         if (!settings->set("shared", PlistValue(static_cast<std::int64_t>(writer * 1000 + i))) ||
-            !settings->set("writer" + std::to_string(writer),
-                           PlistValue(std::string(i * 20, 'x'))) ||
+            !settings->set("writer" + std::to_string(writer), PlistValue(std::string(i * 20, 'x'))) ||
             !settings->set(own(writer, i), PlistValue(i))) {
           return false;
         }
@@ -365,8 +348,7 @@ std::string utf16(std::u16string_view text, bool bigEndian, bool mark = true) {
 }
 
 TEST(StringsTable, ParsesEveryFormIntoItsEntries) {
-  const std::u16string_view utf16Text =
-      u"/* Units */\n\"GB\" = \"Go\";\n\"Internal\" = \"Interne \U0001F4BE\";\n";
+  const std::u16string_view utf16Text = u"/* Units */\n\"GB\" = \"Go\";\n\"Internal\" = \"Interne \U0001F4BE\";\n";
   const StringsTable utf16Entries{{"GB", "Go"}, {"Internal", "Interne \U0001F4BE"}};
   PlistDict dict{{"External", PlistValue("Externe")}, {"Count", PlistValue(3)}};
 
@@ -381,12 +363,10 @@ TEST(StringsTable, ParsesEveryFormIntoItsEntries) {
        StringsTable{{"Internal", "Interne"}}},
       {"escapes", R"("a\"b" = "line\nnext\ttab\rret\\back\U00e9\u2014";)",
        StringsTable{{"a\"b", "line\nnext\ttab\rret\\back\u00e9\u2014"}}},
-      {"surrogate pair escape", R"("disk" = "\UD83D\UDCBE";)",
-       StringsTable{{"disk", "\U0001F4BE"}}},
+      {"surrogate pair escape", R"("disk" = "\UD83D\UDCBE";)", StringsTable{{"disk", "\U0001F4BE"}}},
       {"unquoted words", "Internal = Interne;\nkey_1.2-x = \"v\";",
        StringsTable{{"Internal", "Interne"}, {"key_1.2-x", "v"}}},
-      {"key alone is its own value", "\"Solid State\";",
-       StringsTable{{"Solid State", "Solid State"}}},
+      {"key alone is its own value", "\"Solid State\";", StringsTable{{"Solid State", "Solid State"}}},
       {"later entry wins", "\"k\" = \"one\";\n\"k\" = \"two\";", StringsTable{{"k", "two"}}},
       {"braced", "{ \"a\" = \"b\"; }", StringsTable{{"a", "b"}}},
       {"UTF-8 with a mark", "\xEF\xBB\xBF\"a\" = \"b\";", StringsTable{{"a", "b"}}},
@@ -394,16 +374,14 @@ TEST(StringsTable, ParsesEveryFormIntoItsEntries) {
       {"UTF-16 BE with a mark", utf16(utf16Text, true), utf16Entries},
       {"UTF-16 LE without a mark", utf16(utf16Text, false, false), utf16Entries},
       {"XML property list", writeXmlPlist(PlistValue(dict)), StringsTable{{"External", "Externe"}}},
-      {"binary property list", writeBinaryPlist(PlistValue(dict)),
-       StringsTable{{"External", "Externe"}}},
+      {"binary property list", writeBinaryPlist(PlistValue(dict)), StringsTable{{"External", "Externe"}}},
       // Malformed: each of these is no table at all.
       {"missing semicolon", "\"a\" = \"b\"\n\"c\" = \"d\";", std::nullopt},
       {"unterminated string", "\"a\" = \"b;", std::nullopt},
       {"stray text", "\"a\" = \"b\"; }", std::nullopt},
       {"not UTF-8", "\"a\" = \"\xff\";", std::nullopt},
       {"odd UTF-16", std::string("\xFF\xFE\x41", 3), std::nullopt},
-      {"property list that is not a dictionary",
-       writeXmlPlist(PlistValue(PlistArray{PlistValue("a")})), std::nullopt},
+      {"property list that is not a dictionary", writeXmlPlist(PlistValue(PlistArray{PlistValue("a")})), std::nullopt},
       {"broken XML", "<?xml version=\"1.0\"?><plist><dict><key>a</key>", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(parseStringsTable(c.bytes), c.expected) << c.name;
@@ -416,8 +394,7 @@ TEST(BundleLocalizer, ProcessChoiceWinsOverTheEnvironmentAndWhatIsNotFoundGivesT
   TempDir fromEnvironment, bundle;
   writeFile(fromEnvironment.path() / "Localizable.strings", "\"k\" = \"environment\";");
   writeFile(bundle.path() / "ZorvikLocal.strings", "\"GB\" = \"Go\";\n");
-  writeFile(bundle.path() / "Localizable.strings",
-            "\"APFS Volume\" = \"Volume APFS\";\n\"k\" = \"call\";\n");
+  writeFile(bundle.path() / "Localizable.strings", "\"APFS Volume\" = \"Volume APFS\";\n\"k\" = \"call\";\n");
   writeFile(bundle.path() / "Broken.strings", "\"a\" = \"b\"");
   auto localizer = makeBundleLocalizer();
   ::setenv("STRANDEL_BUNDLE", fromEnvironment.str().c_str(), 1);
@@ -427,8 +404,7 @@ TEST(BundleLocalizer, ProcessChoiceWinsOverTheEnvironmentAndWhatIsNotFoundGivesT
   const struct {
     const char *key, *table, *expected;
   } lookups[] = {
-      {"k", "", "call"},     {"APFS Volume", "ZorvikLocal", "APFS Volume"},
-      {"GB", "", "GB"},      {"a", "Broken", "a"},
+      {"k", "", "call"},     {"APFS Volume", "ZorvikLocal", "APFS Volume"}, {"GB", "", "GB"}, {"a", "Broken", "a"},
       {"x", "Missing", "x"}, {"APFS Volume", "Localizable", "Volume APFS"},
   };
   for (const auto& l : lookups)

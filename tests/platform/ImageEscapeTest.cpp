@@ -118,9 +118,7 @@ bool udpReceived(const Host& host) {
   return ::recv(host.udp.get(), &byte, 1, MSG_DONTWAIT) > 0;
 }
 
-bool unixAccepted(const Host& host) {
-  return ::accept(host.unixListener.get(), nullptr, nullptr) >= 0;
-}
+bool unixAccepted(const Host& host) { return ::accept(host.unixListener.get(), nullptr, nullptr) >= 0; }
 
 // A process of the host named "strandel-left": what a detached child of the tool calls itself.
 bool leftoverRunning() {
@@ -185,9 +183,7 @@ std::vector<Escape> escapes() {
        [](const Host&, const fs::path&) {
          return std::vector<std::string>{"renice", std::to_string(::getpid())};
        },
-       [](const Host& host, const fs::path&) {
-         return ::getpriority(PRIO_PROCESS, 0) != host.nice;
-       }},
+       [](const Host& host, const fs::path&) { return ::getpriority(PRIO_PROCESS, 0) != host.nice; }},
       {"400 processes at once, root included",
        [](const Host&, const fs::path&) {
          return std::vector<std::string>{"fork", "400"};
@@ -220,8 +216,7 @@ class ImageEscapes : public ::testing::Test {
   }
 
   static std::string run(std::vector<std::string> arguments) {
-    auto output =
-        current()->processes().runTool({.tool = kTool, .arguments = std::move(arguments)});
+    auto output = current()->processes().runTool({.tool = kTool, .arguments = std::move(arguments)});
     return output ? output->bytes : "(not run)";
   }
 
@@ -248,8 +243,7 @@ TEST_F(ImageEscapes, EveryEscapeIsRefused) {
 TEST_F(ImageEscapes, WhatAToolWritesToStandardErrorReachesTheUserEscaped) {
   testing::TempDir dir;
   UniqueFd saved(::dup(2));
-  int captured =
-      ::open((dir.path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int captured = ::open((dir.path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   ASSERT_GE(captured, 0);
   ::dup2(captured, 2);
   ::close(captured);
@@ -261,8 +255,7 @@ TEST_F(ImageEscapes, WhatAToolWritesToStandardErrorReachesTheUserEscaped) {
 
 TEST_F(ImageEscapes, AToolThatNeverEndsIsEndedWithAllItStarted) {
   EXPECT_EQ(run({"hang"}), "");
-  if (live::ownNamespacesRefused())
-    GTEST_SKIP() << "this kernel refuses user namespaces: a detached child can stay";
+  if (live::ownNamespacesRefused()) GTEST_SKIP() << "this kernel refuses user namespaces: a detached child can stay";
   EXPECT_EQ(run({"detach"}), "escaped\n");  // it could start one, and it is gone with the run
   EXPECT_FALSE(leftoverRunning());
 }
@@ -281,8 +274,7 @@ TEST_F(ImageEscapes, TheShellAndFileRunsAreHeldToTheSameRules) {
 
   testing::TempDir dir;
   UniqueFd file(::open((dir.path() / "out").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  ASSERT_TRUE(
-      current()->processes().runToolToFile({.tool = kTool, .arguments = {"stdin"}}, file.get()));
+  ASSERT_TRUE(current()->processes().runToolToFile({.tool = kTool, .arguments = {"stdin"}}, file.get()));
   EXPECT_EQ(readFile(dir.path() / "out").rfind("refused", 0), 0u);
   stream = current()->processes().openShell(kTool, "hang");
   ASSERT_TRUE(stream);
@@ -297,22 +289,19 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
   Host host;
   fs::permissions(host.dir.path(), fs::perms(0755));
   fs::permissions(host.unixPath, fs::perms(0777));
-  std::string escapes = "'fd 7' 'udp " + std::to_string(host.udpPort) + "' 'unix " + host.unixPath +
-                        "' raw klog " +
-                        "hostname chroot mount keyring ptrace perf bpf userns 'shm " +
-                        std::to_string(host.shmId) + "' stdin tty";
+  std::string escapes = "'fd 7' 'udp " + std::to_string(host.udpPort) + "' 'unix " + host.unixPath + "' raw klog " +
+                        "hostname chroot mount keyring ptrace perf bpf userns 'shm " + std::to_string(host.shmId) +
+                        "' stdin tty";
   testing::ImageBuilder image;
   image.file(kTool, readFile(STRANDEL_HOSTILE_TOOL), 0755);
-  image.tool("/usr/bin/sw_vers",
-             "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in " + escapes +
-                 "; do \"$here/hostile\" $escape >> \"$here/../../tmp/report\"; done\n");
+  image.tool("/usr/bin/sw_vers", "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in " + escapes +
+                                     "; do \"$here/hostile\" $escape >> \"$here/../../tmp/report\"; done\n");
   testing::TempDir dir;
   fs::permissions(dir.path(), fs::perms(0755));
   image.write(dir.path());
   fs::permissions(dir.path() / "root/tmp", fs::perms(0777));
-  std::string command = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                        testing::toolPath() + " --machine " + dir.str() +
-                        " os version > /dev/null 2>&1";
+  std::string command = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + testing::toolPath() +
+                        " --machine " + dir.str() + " os version > /dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   std::string report = readFile(dir.path() / "root/tmp/report");
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 16) << report;

@@ -42,8 +42,7 @@ ImageBuilder baseImage() {
 PlistDict& at(PlistValue& value, const std::vector<std::string>& path) {
   PlistValue* node = &value;
   for (const std::string& key : path) {
-    node = node->asArray() ? &node->asArray()->at(std::stoul(key))
-                           : &node->asDictionary()->find(key)->second;
+    node = node->asArray() ? &node->asArray()->at(std::stoul(key)) : &node->asDictionary()->find(key)->second;
   }
   return *node->asDictionary();
 }
@@ -67,8 +66,7 @@ TEST(ImageLoad, RefusesABrokenMachinePlistWithOneLineNamingThePlace) {
       {set({"Registry", "0", "Children", "2", "Description"}, "DAMediaSize", "5 GB"),
        "Registry[0].Children[2].Description.DAMediaSize: expected an integer, found a string"},
       {erase({}, "Registry"), "Registry: missing"},
-      {set({"Registry", "1"}, "Class", ""),
-       "Registry[1].Class: expected a class name, found an empty string"},
+      {set({"Registry", "1"}, "Class", ""), "Registry[1].Class: expected a class name, found an empty string"},
       {set(desc, "DAVolumeUUID", "424FEA98"),
        "Registry[1].Description.DAVolumeUUID: expected a UUID, found \"424FEA98\""},
       {set(desc, "DAVolumePath", "file:///a\nb/"),
@@ -97,9 +95,7 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
   const std::string whole = writeXmlPlist(baseImage().machinePlist());
   testing::writeFile(plistPath, whole.substr(0, whole.size() / 2));  // cut short
   // The reader's refusal says where the list broke off.
-  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox)
-                .error.rfind(plistPath + ": not a property list (line ", 0),
-            0u);
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error.rfind(plistPath + ": not a property list (line ", 0), 0u);
 
   fs::remove(plistPath);
   EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": missing");
@@ -120,8 +116,7 @@ TEST(ImageLoad, RefusesAMissingOrUnreadableImageByItsPath) {
             dir.str() + "/root/: a link, not a folder of the image's own");
   fs::rename(plistPath, dir.path() / "elsewhere.plist");
   fs::create_symlink("elsewhere.plist", plistPath);
-  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error,
-            plistPath + ": a link, not a file of the image's own");
+  EXPECT_EQ(loadMachine(dir.str(), live::makeSandbox).error, plistPath + ": a link, not a file of the image's own");
 }
 
 // The machine of a fresh process whose STRANDEL_MACHINE is no image: never the live host,
@@ -134,12 +129,10 @@ TEST(ImageLoad, AnUnusableMachineFromTheEnvironmentAnswersNothing) {
         ::setenv("STRANDEL_MACHINE", "/nonexistent-image", 1);
         auto machine = current();
         bool anyMount = false;
-        bool read =
-            machine->mountTable().scan([&](const MountEntryView&) { return anyMount = true; });
+        bool read = machine->mountTable().scan([&](const MountEntryView&) { return anyMount = true; });
         std::exit(read || anyMount || machine->mountTable().statfs("/") ? 1 : 0);
       },
-      ::testing::ExitedWithCode(0),
-      "STRANDEL_MACHINE can't be used, so nothing is answered: /nonexistent-image");
+      ::testing::ExitedWithCode(0), "STRANDEL_MACHINE can't be used, so nothing is answered: /nonexistent-image");
 }
 
 Entry plain(const std::string& className, PlistDict properties = {}) {
@@ -164,9 +157,7 @@ TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
   Entry renamed = testing::volume(testing::volumeOutline("disk6s1", "Renamed"));
   renamed.properties["BSD Name"] = "disk6s9";
   ImageBuilder builder;
-  builder.add(plain("IOService", {{"BSD Name", PlistValue("disk9")}}))
-      .add(std::move(media))
-      .add(std::move(hidden));
+  builder.add(plain("IOService", {{"BSD Name", PlistValue("disk9")}})).add(std::move(media)).add(std::move(hidden));
   builder.add(testing::volume(testing::volumeOutline("disk2s1", "First")));
   builder.add(testing::volume(testing::volumeOutline("disk2s1", "Second")));
   builder.add(std::move(byDescription)).add(std::move(renamed));
@@ -187,8 +178,7 @@ TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
     auto object = registry.mediaObjectForBSDName(c.bsd);
     auto description = registry.descriptionForBSDName(c.bsd);
     EXPECT_EQ(object.has_value(), c.media) << c.bsd;
-    EXPECT_EQ(description ? *description->at("DAVolumeName").asString() : "-",
-              c.volumeName ? c.volumeName : "-")
+    EXPECT_EQ(description ? *description->at("DAVolumeName").asString() : "-", c.volumeName ? c.volumeName : "-")
         << c.bsd;
     EXPECT_TRUE(!object || registry.description(*object) == description) << c.bsd;
   }
@@ -199,12 +189,9 @@ TEST(ImageRegistry, BsdNameLookupTakesTheFirstMediaObjectInOrder) {
 TEST(ImageMountTable, StatfsTakesTheLongestWholeComponentPrefix) {
   ImageBuilder image;
   image.mount({.on = "/", .from = "/dev/disk3s1s1", .type = "apfs", .blocks = 100});
-  image.mount({.on = "/Volumes/Data/",
-               .from = "/dev/disk4s1",
-               .type = "hfs",
-               .blocks = 200});  // the same as without the slash
   image.mount(
-      {.on = "/Volumes/Data/Inner", .from = "/dev/disk5s1", .type = "msdos", .blocks = 300});
+      {.on = "/Volumes/Data/", .from = "/dev/disk4s1", .type = "hfs", .blocks = 200});  // the same as without the slash
+  image.mount({.on = "/Volumes/Data/Inner", .from = "/dev/disk5s1", .type = "msdos", .blocks = 300});
   // Mounted over the one before: the later mount on a folder is the one that answers.
   image.mount({.on = "/Volumes/Data/Inner", .from = "/dev/disk7s1", .type = "apfs", .blocks = 500});
   image.file("/Volumes/DataY/file.txt", "y");
@@ -226,8 +213,7 @@ TEST(ImageMountTable, StatfsTakesTheLongestWholeComponentPrefix) {
   }
 }
 
-const std::string kPlist =
-    writeXmlPlist(PlistDict{{"LocalizedDiskImageVolumeName", PlistValue("Backups of Mac")}});
+const std::string kPlist = writeXmlPlist(PlistDict{{"LocalizedDiskImageVolumeName", PlistValue("Backups of Mac")}});
 
 // An image folder with a property list and a tool inside root/, the same outside it (beside
 // root/, where no path of the image may reach), and links of every kind pointing at both.
@@ -305,8 +291,7 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   EXPECT_EQ(files.readPlistFile("/Library/tm.plist"), readPlist(kPlist));
   EXPECT_EQ(files.readPlistFile("/Library/up.plist"), std::nullopt);
   EXPECT_EQ(files.readPlistFile("/../outside.plist"), std::nullopt);
-  for (const char* tool :
-       {"/usr/bin/escape", "/usr/bin/sh", "/../outside-tool", "usr/bin/echoargs", ""}) {
+  for (const char* tool : {"/usr/bin/escape", "/usr/bin/sh", "/../outside-tool", "usr/bin/echoargs", ""}) {
     EXPECT_EQ(processes.runTool({.tool = tool, .arguments = {}}), std::nullopt) << tool;
     EXPECT_FALSE(processes.runToolToFile({.tool = tool, .arguments = {}}, 1)) << tool;
   }
@@ -332,13 +317,12 @@ TEST(ImageRoot, AFolderSwappedForALinkLeadsNowhereOutside) {
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
       while (!stop)
-        ::renameat2(AT_FDCWD, (image.path() / "tmp").c_str(), AT_FDCWD,
-                    (image.path() / "link").c_str(), RENAME_EXCHANGE);
+        ::renameat2(AT_FDCWD, (image.path() / "tmp").c_str(), AT_FDCWD, (image.path() / "link").c_str(),
+                    RENAME_EXCHANGE);
     });
     for (int i = 0; i < 1000; ++i) {
       if (auto parent = root->parentOf("/tmp/probe")) {
-        UniqueFd made(::openat(parent->folder.get(), "probe",
-                               O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+        UniqueFd made(::openat(parent->folder.get(), "probe", O_CREAT | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
         ::unlinkat(parent->folder.get(), "probe", 0);
       }
       UniqueFd other = root->openFile("/tmp/other", O_CREAT | O_WRONLY, LastLink::Keep, 0600);

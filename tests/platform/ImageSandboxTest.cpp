@@ -63,17 +63,14 @@ TEST(ImageSandbox, AToolReadsAndWritesOnlyItsImageAndConnectsNowhere) {
   testing::TempDir outside;
   const std::string tool = "/usr/bin/intruder", port = std::to_string(listener.port);
 
-  auto confined = current()->processes().runTool(
-      {.tool = tool, .arguments = {(outside.path() / "a").string(), port}});
+  auto confined = current()->processes().runTool({.tool = tool, .arguments = {(outside.path() / "a").string(), port}});
   EXPECT_EQ(confined ? confined->bytes : "(not run)", "own-data\nwrote-tmp\n");
   EXPECT_FALSE(fs::exists(outside.path() / "a"));
   EXPECT_LT(::accept(listener.fd.get(), nullptr, nullptr), 0);
 
-  auto unconfined = live::makeHostProcesses()->runTool(
-      {.tool = (machine.dir() / "root" / "usr/bin/intruder").string(),
-       .arguments = {(outside.path() / "b").string(), port}});
-  EXPECT_EQ(unconfined ? unconfined->bytes : "(not run)",
-            "read-host\nwrote-host\nconnected\nown-data\nwrote-tmp\n");
+  auto unconfined = live::makeHostProcesses()->runTool({.tool = (machine.dir() / "root" / "usr/bin/intruder").string(),
+                                                        .arguments = {(outside.path() / "b").string(), port}});
+  EXPECT_EQ(unconfined ? unconfined->bytes : "(not run)", "read-host\nwrote-host\nconnected\nown-data\nwrote-tmp\n");
 }
 
 }  // namespace

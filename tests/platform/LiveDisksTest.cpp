@@ -40,8 +40,7 @@ std::string bsdNameOfLinuxDevice(const PlistArray& entries, const std::string& n
   for (const PlistValue& entry : entries) {
     const PlistValue* properties = entry.find("Properties");
     const PlistValue* device = properties ? properties->find("LinuxDevice") : nullptr;
-    if (device && device->asString() && *device->asString() == node)
-      return *properties->find("BSD Name")->asString();
+    if (device && device->asString() && *device->asString() == node) return *properties->find("BSD Name")->asString();
     if (const PlistValue* children = entry.find("Children"); children && children->asArray()) {
       std::string found = bsdNameOfLinuxDevice(*children->asArray(), node);
       if (!found.empty()) return found;
@@ -51,12 +50,10 @@ std::string bsdNameOfLinuxDevice(const PlistArray& entries, const std::string& n
 }
 
 // The volume records of the list whose BSD name starts with one of `prefixes`.
-std::map<std::string, PlistDict> recordsOf(const PlistArray& list,
-                                           const std::vector<std::string>& prefixes) {
+std::map<std::string, PlistDict> recordsOf(const PlistArray& list, const std::vector<std::string>& prefixes) {
   std::map<std::string, PlistDict> found;
   for (const PlistValue& record : list) {
-    const std::string* bsd =
-        record.find(kVolumeBsdName) ? record.find(kVolumeBsdName)->asString() : nullptr;
+    const std::string* bsd = record.find(kVolumeBsdName) ? record.find(kVolumeBsdName)->asString() : nullptr;
     if (!bsd) continue;
     for (const std::string& prefix : prefixes)
       if (bsd->starts_with(prefix + "s")) found[*bsd] = *record.asDictionary();
@@ -91,15 +88,12 @@ class LoopDisk : public ::testing::Test {
     if (attached.status != 0) GTEST_SKIP() << "no free loop device";
     loop_ = attached.out.substr(0, attached.out.find('\n'));
     if (!std::filesystem::exists(part(1))) runCommand("partx -a " + loop_ + " 2>/dev/null");
-    ASSERT_TRUE(std::filesystem::exists(part(4)))
-        << "the partitions of " << loop_ << " did not appear";
+    ASSERT_TRUE(std::filesystem::exists(part(4))) << "the partitions of " << loop_ << " did not appear";
     ASSERT_EQ(runCommand("mkfs.vfat -n EFI " + part(1) + " >/dev/null 2>&1").status, 0);
-    ASSERT_EQ(
-        testing::makeApfsFixture(part(2), {{"Macintosh HD", "0B000000-0000-4000-8000-000000000001",
-                                            apfsdisk::kRoleSystem}}),
-        "");
-    ASSERT_EQ(runCommand("apfsck " + part(2) + " >/dev/null 2>&1").status, 0)
-        << "apfsck refuses the container";
+    ASSERT_EQ(testing::makeApfsFixture(
+                  part(2), {{"Macintosh HD", "0B000000-0000-4000-8000-000000000001", apfsdisk::kRoleSystem}}),
+              "");
+    ASSERT_EQ(runCommand("apfsck " + part(2) + " >/dev/null 2>&1").status, 0) << "apfsck refuses the container";
     ASSERT_EQ(runCommand("mkfs.exfat -L TRANSFER " + part(3) + " >/dev/null 2>&1").status, 0);
     ASSERT_EQ(runCommand("mkfs.ext4 -q -L linux " + part(4) + " 2>&1").status, 0);
     mountPoint_ = dir_.str() + "/mnt";
@@ -132,13 +126,11 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   auto storeDescription = current()->registry().descriptionForBSDName(disk + "s2");
   ASSERT_TRUE(storeDescription);
   // The container disk is the synthesized one below the APFS partition.
-  auto objects =
-      current()->registry().descendants(*current()->registry().mediaObjectForBSDName(disk + "s2"));
+  auto objects = current()->registry().descendants(*current()->registry().mediaObjectForBSDName(disk + "s2"));
   std::string container;
   for (auto object : objects)
     if (current()->registry().className(object) == "AppleAPFSMedia")
-      container =
-          *current()->registry().description(object)->find("DAMediaBSDName")->second.asString();
+      container = *current()->registry().description(object)->find("DAMediaBSDName")->second.asString();
   ASSERT_FALSE(container.empty());
 
   StrandelFramework framework;
@@ -151,10 +143,8 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   EXPECT_EQ(text(apfs, kVolumeKind), "apfs");
   EXPECT_EQ(text(exfat, kVolumeName), firstLine("blkid -p -o value -s LABEL " + part(3)));
   EXPECT_EQ(text(exfat, kVolumeKind), "exfat");
-  EXPECT_EQ(text(exfat, kVolumeMediaUUID),
-            upper(firstLine("blkid -p -o value -s PART_ENTRY_UUID " + part(3))));
-  EXPECT_EQ(exfat.at(std::string(kVolumeSize)).asNumber(),
-            std::stod(firstLine("blockdev --getsize64 " + part(3))));
+  EXPECT_EQ(text(exfat, kVolumeMediaUUID), upper(firstLine("blkid -p -o value -s PART_ENTRY_UUID " + part(3))));
+  EXPECT_EQ(exfat.at(std::string(kVolumeSize)).asNumber(), std::stod(firstLine("blockdev --getsize64 " + part(3))));
   std::string oracle = runCommand("fsapfsinfo " + part(2) + " 2>/dev/null").out;
   EXPECT_NE(oracle.find("0b000000-0000-4000-8000-000000000001"), std::string::npos) << oracle;
   EXPECT_EQ(text(apfs, kVolumeUUID), "0B000000-0000-4000-8000-000000000001");
@@ -233,10 +223,8 @@ TEST(DiskImage, listsTheVolumesOfImagesMacosWrote) {
     std::string file, bsdName, name, uuid, kind;
   };
   const std::vector<Case> cases = {
-      {"apfs-container_hdiutil_one-volume.raw", "disk1s1", "apfs_test",
-       "458ED10D-8AC3-4AF1-8DFD-3954D151A3F3", "apfs"},
-      {"hfsplus-volume_hdiutil.raw", "disk0", "hfsplus_test",
-       "AA87CDC6-8430-343D-A2A3-4CF46521E8F8", "hfs"},
+      {"apfs-container_hdiutil_one-volume.raw", "disk1s1", "apfs_test", "458ED10D-8AC3-4AF1-8DFD-3954D151A3F3", "apfs"},
+      {"hfsplus-volume_hdiutil.raw", "disk0", "hfsplus_test", "AA87CDC6-8430-343D-A2A3-4CF46521E8F8", "hfs"},
   };
   for (const Case& c : cases) {
     auto list = answerForDisk(dir + "/disk-images/" + c.file, {"volumes"});
@@ -248,8 +236,7 @@ TEST(DiskImage, listsTheVolumesOfImagesMacosWrote) {
     EXPECT_EQ(text(record, kVolumeUUID), c.uuid) << c.file;
     EXPECT_EQ(text(record, kVolumeKind), c.kind) << c.file;
   }
-  EXPECT_EQ(testing::runStrandel({"--disk", dir + "/disk-images/missing.raw", "volumes"}).status,
-            2);
+  EXPECT_EQ(testing::runStrandel({"--disk", dir + "/disk-images/missing.raw", "volumes"}).status, 2);
 }
 
 TEST(DiskImage, fixtureRolesAnswerTheRoleLookups) {
@@ -257,15 +244,13 @@ TEST(DiskImage, fixtureRolesAnswerTheRoleLookups) {
   testing::TempDir dir;
   const std::string file = dir.str() + "/roles.img";
   ASSERT_EQ(runCommand("truncate -s 128M " + file).status, 0);
-  ASSERT_EQ(
-      testing::makeApfsFixture(
-          file,
-          {{"Macintosh HD", "0C000000-0000-4000-8000-000000000001", apfsdisk::kRoleSystem},
-           {"Macintosh HD - Data", "0C000000-0000-4000-8000-000000000002", apfsdisk::kRoleData},
-           {"Preboot", "0C000000-0000-4000-8000-000000000003", apfsdisk::kRolePreboot},
-           {"Recovery", "0C000000-0000-4000-8000-000000000004", apfsdisk::kRoleRecovery},
-           {"VM", "0C000000-0000-4000-8000-000000000005", apfsdisk::kRoleVM}}),
-      "");
+  ASSERT_EQ(testing::makeApfsFixture(
+                file, {{"Macintosh HD", "0C000000-0000-4000-8000-000000000001", apfsdisk::kRoleSystem},
+                       {"Macintosh HD - Data", "0C000000-0000-4000-8000-000000000002", apfsdisk::kRoleData},
+                       {"Preboot", "0C000000-0000-4000-8000-000000000003", apfsdisk::kRolePreboot},
+                       {"Recovery", "0C000000-0000-4000-8000-000000000004", apfsdisk::kRoleRecovery},
+                       {"VM", "0C000000-0000-4000-8000-000000000005", apfsdisk::kRoleVM}}),
+            "");
   auto list = answerForDisk(file, {"volumes"});
   ASSERT_TRUE(list && list->asArray());
   ASSERT_EQ(list->asArray()->size(), 1u);

@@ -64,8 +64,7 @@ TEST(LiveProcesses, EmptyEnvironmentIsReallyEmpty) {
   auto processes = live::makeHostProcesses();
   ::setenv("STRANDEL_PROBE", "a value", 1);
   std::string empty = run(*processes, tool("/usr/bin/env"));
-  std::string inherited =
-      run(*processes, {.tool = "/usr/bin/env", .arguments = {}, .environment = Environment::Host});
+  std::string inherited = run(*processes, {.tool = "/usr/bin/env", .arguments = {}, .environment = Environment::Host});
   ::unsetenv("STRANDEL_PROBE");
   EXPECT_EQ(empty, "");
   EXPECT_NE(inherited.find("STRANDEL_PROBE=a value\n"), std::string::npos) << inherited;
@@ -76,8 +75,8 @@ TEST(LiveProcesses, EmptyEnvironmentIsReallyEmpty) {
 TEST(LiveProcesses, ToolThatCannotStartGivesNothing) {
   auto processes = live::makeHostProcesses();
   UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  for (const std::string& path : {std::string("/nonexistent/tool"), std::string("/bin"),
-                                  std::string(), std::string("/bin/true\0extra", 15)}) {
+  for (const std::string& path :
+       {std::string("/nonexistent/tool"), std::string("/bin"), std::string(), std::string("/bin/true\0extra", 15)}) {
     EXPECT_FALSE(processes->runTool(tool(path))) << path;
     EXPECT_FALSE(processes->runToolToFile(tool(path), devNull.get())) << path;
   }
@@ -104,8 +103,7 @@ TEST(LiveProcesses, RunToolToFileWritesThroughTheDescriptorAndWaits) {
   fs::path path = dir.path() / "out";
   UniqueFd file(::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
   // The tool writes after a pause: only a run that waits for the exit finds the lines.
-  ToolRunOptions options =
-      tool("/bin/sh", {"-c", "/bin/sleep 0.2; readlink /proc/$$/fd/0 /proc/$$/fd/2"});
+  ToolRunOptions options = tool("/bin/sh", {"-c", "/bin/sleep 0.2; readlink /proc/$$/fd/0 /proc/$$/fd/2"});
   options.standardInput = options.standardError = StdStream::NullDevice;
   ASSERT_TRUE(live::makeHostProcesses()->runToolToFile(options, file.get()));
   EXPECT_EQ(readFile(path), "/dev/null\n/dev/null\n");
@@ -158,8 +156,7 @@ TEST(LiveResources, ManyRunsLeaveDescriptorsAndChildrenAsTheyWere) {
 TEST(LiveResources, ToolThatClosesItsOutputAndSleepsLeavesNoZombie) {
   auto processes = live::makeHostProcesses();
   // The tool prints its pid, closes its output and sleeps on: the run comes back while it runs.
-  pid_t pid = std::atoi(
-      run(*processes, tool("/bin/sh", {"-c", "printf %s $$; exec >&-; /bin/sleep 5"})).c_str());
+  pid_t pid = std::atoi(run(*processes, tool("/bin/sh", {"-c", "printf %s $$; exec >&-; /bin/sleep 5"})).c_str());
   ASSERT_GT(pid, 0);
   EXPECT_EQ(::kill(pid, 0), 0) << "the run waited for the tool to end";
   ::kill(pid, SIGKILL);
@@ -176,8 +173,7 @@ TEST(LiveResources, ToolThatClosesItsOutputAndSleepsLeavesNoZombie) {
 TEST(LiveResources, ToolKilledInItsOutputGivesWhatItPrinted) {
   auto processes = live::makeHostProcesses();
   // Killed between two writes.
-  EXPECT_EQ(run(*processes,
-                tool("/bin/sh", {"-c", "printf 'first line\\npart'; kill -KILL $$; echo never"})),
+  EXPECT_EQ(run(*processes, tool("/bin/sh", {"-c", "printf 'first line\\npart'; kill -KILL $$; echo never"})),
             "first line\npart");
   auto stream = processes->openShell("printf", "'first line\\npart'; kill -KILL $$; echo never");
   ASSERT_TRUE(stream);
@@ -219,8 +215,7 @@ TEST(LiveShellStream, CloseWaitsForTheShellAndDestroyingCloses) {
   auto marker = dir.path() / "done";
   auto processes = live::makeHostProcesses();
   // The end of the output is not the end of the command: close waits for it, as pclose does.
-  auto stream = processes->openShell(
-      "echo", "first; exec >&-; /bin/sleep 0.2; : > '" + marker.string() + "'; exit 4");
+  auto stream = processes->openShell("echo", "first; exec >&-; /bin/sleep 0.2; : > '" + marker.string() + "'; exit 4");
   ASSERT_TRUE(stream);
   EXPECT_EQ(readAll(*stream), "first\n");
   stream->close();
@@ -259,10 +254,8 @@ TEST(LiveLog, WritesOneStampedLineToStandardError) {
   machine->log().write("{\n    ProductName = \"Mac OS X\";\n}");
   machine->log().write("second %@");
   std::string written = ::testing::internal::GetCapturedStderr();
-  std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_platform\[)" +
-                       std::to_string(::getpid()) + "\\] ";
-  std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix +
-                      "second %@\n");
+  std::string prefix = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} test_platform\[)" + std::to_string(::getpid()) + "\\] ";
+  std::regex expected(prefix + R"(\{\n    ProductName = "Mac OS X";\n\}\n)" + prefix + "second %@\n");
   EXPECT_TRUE(std::regex_match(written, expected)) << written;
 
   // A host's sink gets the message alone, and nothing reaches standard error; an empty sink
@@ -303,12 +296,9 @@ TEST(LiveMountTable, NamesComeBackByteExact) {
   const std::string plain = (dir.path() / "plain").string();
   const std::string source = "src with blank\tand \\ \xfe";
   testing::expectInPrivateMountNamespace([&]() -> std::string {
-    if (::mkdir(awkward.c_str(), 0700) != 0 || ::mkdir(plain.c_str(), 0700) != 0)
-      return "mkdir failed";
-    if (::mount(source.c_str(), awkward.c_str(), "tmpfs", 0, "size=64k") != 0)
-      return "skip: mount tmpfs failed";
-    if (::mount("none", plain.c_str(), "tmpfs", 0, "size=64k") != 0)
-      return "skip: mount tmpfs failed";
+    if (::mkdir(awkward.c_str(), 0700) != 0 || ::mkdir(plain.c_str(), 0700) != 0) return "mkdir failed";
+    if (::mount(source.c_str(), awkward.c_str(), "tmpfs", 0, "size=64k") != 0) return "skip: mount tmpfs failed";
+    if (::mount("none", plain.c_str(), "tmpfs", 0, "size=64k") != 0) return "skip: mount tmpfs failed";
     auto table = live::makeLiveMountTable();
     std::string found;
     table->scan([&](const MountEntryView& entry) {

@@ -14,8 +14,7 @@ void walk(const PlistArray& entries, std::vector<std::string>& out) {
     const PlistValue* bsd = properties ? properties->find("BSD Name") : nullptr;
     if (bsd) {
       const PlistValue* node = properties->find("LinuxDevice");
-      out.push_back(*bsd->asString() + " " + *entry.find("Class")->asString() + " " +
-                    (node ? *node->asString() : "-"));
+      out.push_back(*bsd->asString() + " " + *entry.find("Class")->asString() + " " + (node ? *node->asString() : "-"));
     }
     if (const PlistValue* children = entry.find("Children")) walk(*children->asArray(), out);
   }
@@ -27,13 +26,11 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
   container.blockSize = 4096;
   container.blockCount = 1000;
   container.freeBlocks = 400;
-  container.volumes = {{0, "Macintosh HD", "00000000-0000-4000-8000-000000000001",
-                        apfsdisk::kRoleSystem, false, false, 8192, 0, 0, 0},
-                       {2, "Data", "00000000-0000-4000-8000-000000000002", apfsdisk::kRoleData,
-                        true, true, 4096, 0, 0, 0}};
+  container.volumes = {
+      {0, "Macintosh HD", "00000000-0000-4000-8000-000000000001", apfsdisk::kRoleSystem, false, false, 8192, 0, 0, 0},
+      {2, "Data", "00000000-0000-4000-8000-000000000002", apfsdisk::kRoleData, true, true, 4096, 0, 0, 0}};
   ProbedDisk nvme{"gpt", "", {}, std::nullopt, std::nullopt};
-  nvme.partitions.push_back({1, 1 << 20, 100 << 20, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
-                             "EFI System Partition", "",
+  nvme.partitions.push_back({1, 1 << 20, 100 << 20, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI System Partition", "",
                              ProbedFileSystem{"vfat", "FAT32", "EFI", "1234-ABCD"}, std::nullopt});
   nvme.partitions.push_back({2, 101 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "",
                              ProbedFileSystem{"apfs", "", "", ""}, container});
@@ -41,12 +38,11 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
   nvme.partitions.push_back({3, 200 << 20, 4096000, "7C3457EF-0000-11AA-AA11-00306543ECAC", "", "",
                              ProbedFileSystem{"apfs", "", "", ""}, std::nullopt});
   ProbedDisk stick{"dos", "", {}, std::nullopt, std::nullopt};
-  stick.partitions.push_back({1, 1 << 20, 1 << 30, "07", "", "",
-                              ProbedFileSystem{"exfat", "", "STICK", "5F3A-1B2C"}, std::nullopt});
+  stick.partitions.push_back(
+      {1, 1 << 20, 1 << 30, "07", "", "", ProbedFileSystem{"exfat", "", "STICK", "5F3A-1B2C"}, std::nullopt});
 
   std::vector<DiskInput> disks(2);
-  disks[0].disk = {"nvme0n1",     "/dev/nvme0n1", 0, 500ull << 30, false, false,
-                   "PCI-Express", true,           ""};
+  disks[0].disk = {"nvme0n1", "/dev/nvme0n1", 0, 500ull << 30, false, false, "PCI-Express", true, ""};
   disks[0].probed = nvme;
   disks[0].partitions = {{1, {"/dev/nvme0n1p1", 1}}, {2, {"/dev/nvme0n1p2", 2}}};
   disks[1].disk = {"sda", "/dev/sda", 0, 8ull << 30, true, false, "USB", false, "Ultra Fit"};

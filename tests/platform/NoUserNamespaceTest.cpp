@@ -28,23 +28,18 @@ TEST(WithoutUserNamespaces, ToolsRunWithWhatIsLeftAndOneLineSaysWhatIsMissing) {
              "#!/bin/sh\nfor what in tty keyring ptrace 'fd 7'; do \"${0%/*}/../bin/hostile\" "
              "$what; done\n");
   image.write(dir.path());
-  const std::string out = (scratch.path() / "out").string(),
-                    err = (scratch.path() / "err").string();
-  const std::string command = std::string(STRANDEL_WITHOUT_USERNS) + " " + testing::toolPath() +
-                              " --machine '" + dir.str() + "' verify disk1s5 >'" + out + "' 2>'" +
-                              err + "' 7<" + STRANDEL_HOSTILE_TOOL;
+  const std::string out = (scratch.path() / "out").string(), err = (scratch.path() / "err").string();
+  const std::string command = std::string(STRANDEL_WITHOUT_USERNS) + " " + testing::toolPath() + " --machine '" +
+                              dir.str() + "' verify disk1s5 >'" + out + "' 2>'" + err + "' 7<" + STRANDEL_HOSTILE_TOOL;
   int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 2 &&
-      readFile(err).find("filter could not be loaded") != std::string::npos) {
-    GTEST_SKIP()
-        << "no seccomp filter can be loaded here, so user namespaces can't be refused for the test";
+  if (WEXITSTATUS(status) == 2 && readFile(err).find("filter could not be loaded") != std::string::npos) {
+    GTEST_SKIP() << "no seccomp filter can be loaded here, so user namespaces can't be refused for the test";
   }
   EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(err);
   std::istringstream answers(readFile(out));
   int count = 0;
-  for (std::string line; std::getline(answers, line); ++count)
-    EXPECT_EQ(line.rfind("refused", 0), 0u) << line;
+  for (std::string line; std::getline(answers, line); ++count) EXPECT_EQ(line.rfind("refused", 0), 0u) << line;
   EXPECT_EQ(count, 4);
   std::istringstream said(readFile(err));
   int aboutNamespaces = 0;

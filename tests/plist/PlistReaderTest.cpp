@@ -52,14 +52,12 @@ TEST(PlistReader, ReadsEachFormExactly) {
       {xml("<real>1,5</real>"), PlistValue(1.0)},
       {xml("<date>2021-06-01T12:34:56Z</date>"), PlistValue(PlistDate{644243696})},
       {xml("<data>TW\n Fu\tTQ==</data>"), PlistValue(PlistData{{'M', 'a', 'n', 'M'}})},
-      {xml("<string>a&amp;&lt;&#x41;&#66;<![CDATA[<&>]]><!-- x -->\r\n</string>"),
-       PlistValue("a&<AB<&>\r\n")},
+      {xml("<string>a&amp;&lt;&#x41;&#66;<![CDATA[<&>]]><!-- x -->\r\n</string>"), PlistValue("a&<AB<&>\r\n")},
       {xml("<string>&#x1F600;</string>"), PlistValue("\xF0\x9F\x98\x80")},
       {xml("<dict> <key>b</key><true/><!-- c "
            "--><key>a</key><dict/><key>b</key><false/><key>z</key></dict>"),
        PlistValue(PlistDict{{"a", PlistValue(PlistDict{})}, {"b", PlistValue(false)}})},
-      {xml("<array><string/><array/></array>"),
-       PlistValue(PlistArray{PlistValue(""), PlistValue(PlistArray{})})},
+      {xml("<array><string/><array/></array>"), PlistValue(PlistArray{PlistValue(""), PlistValue(PlistArray{})})},
       {binaryPlist({"\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"s}), PlistValue(-1)},
       // A 16-byte integer counts by its low 8 bytes, as an unsigned number.
       {binaryPlist({"\x14" + std::string(8, '\xFF') + std::string(8, '\xFF')}), PlistValue(kMaxU)},
@@ -67,22 +65,19 @@ TEST(PlistReader, ReadsEachFormExactly) {
       {binaryPlist({"\x22\x3F\xC0\x00\x00"s}), PlistValue(1.5)},
       {binaryPlist({"\x33\xBF\xF4\x00\x00\x00\x00\x00\x00"s}), PlistValue(PlistDate{-1.25})},
       // UTF-16: a pair makes one character, a lone surrogate is dropped.
-      {binaryPlist({"\x64\x00\xE9\xD8\x3D\xDE\x00\xDC\x00"s}),
-       PlistValue("\xC3\xA9\xF0\x9F\x98\x80")},
+      {binaryPlist({"\x64\x00\xE9\xD8\x3D\xDE\x00\xDC\x00"s}), PlistValue("\xC3\xA9\xF0\x9F\x98\x80")},
       {binaryPlist({"\x5F\x10\x03"
                     "abc"s}),
        PlistValue("abc")},
       // A UID reads as the dictionary its XML form is.
       {binaryPlist({"\x81\x01\x02"s}), PlistValue(PlistDict{{"CF$UID", PlistValue(258)}})},
       // Every date either form holds, its fraction and its range kept.
-      {binaryPlist({"\x33\xC1\xE7\x87\xD4\xC8\x0C\x00\x00"s}),
-       PlistValue(PlistDate{-3.1582224e9 - 0.375})},
+      {binaryPlist({"\x33\xC1\xE7\x87\xD4\xC8\x0C\x00\x00"s}), PlistValue(PlistDate{-3.1582224e9 - 0.375})},
       {xml("<date>1900-01-01T00:00:00Z</date>"), PlistValue(PlistDate{-3187296000})},
       {xml("<date>2100-12-31T23:59:59Z</date>"), PlistValue(PlistDate{3155673599})},
       // A container named from two places is shared, as CF reads it.
       {binaryPlist({"\xA2" + ref(1) + ref(1), "\xA1" + ref(2), "\x10\x07"}),
-       PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(7)}),
-                             PlistValue(PlistArray{PlistValue(7)})})},
+       PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(7)}), PlistValue(PlistArray{PlistValue(7)})})},
       // Keys in any order, one named twice: sorted, the later value kept.
       {binaryPlist({"\xD3" + ref(1) + ref(2) + ref(1) + ref(3) + ref(4) + ref(5),
                     "\x51"
@@ -133,8 +128,7 @@ TEST(PlistReader, RefusesSayingWhatAndWhere) {
       {testing::sharedChain(79, true), "expands beyond what a list of this size can hold"},
       {testing::reserveBomb(512, 500000), "more values than a list of this size can hold"},
       {testing::nestedBinaryArrays(200000), "containers nested more than 512 deep"},
-      {binaryPlist({"\xD1" + ref(1) + ref(1), "\x10\x01"}),
-       "byte 0xb: a dictionary key that is not a string"},
+      {binaryPlist({"\xD1" + ref(1) + ref(1), "\x10\x01"}), "byte 0xb: a dictionary key that is not a string"},
       {binaryPlist({"\xA1" + ref(5)}), "byte 0x9: a reference to object 5 of 1"},
       {binaryPlist({"\x75"
                     "abcde"s}),
@@ -144,8 +138,7 @@ TEST(PlistReader, RefusesSayingWhatAndWhere) {
   for (const auto& c : cases) {
     PlistReadResult read = readPlistExplained(c.bytes);
     EXPECT_FALSE(read.value.has_value()) << c.refusal;
-    EXPECT_TRUE(read.refusal.starts_with(c.refusal) ||
-                read.refusal.find(c.refusal) != std::string::npos)
+    EXPECT_TRUE(read.refusal.starts_with(c.refusal) || read.refusal.find(c.refusal) != std::string::npos)
         << read.refusal << " (wanted " << c.refusal << ")";
   }
   EXPECT_LE(testing::sharedChain(79).size(), 360u);
@@ -175,14 +168,11 @@ std::string nestedXml(int levels) {
 // An image that Python's plistlib wrote, where one list object is named from every registry
 // entry (plistlib writes it once), lists the same volumes as the image it was made from.
 TEST(PlistReader, ImageWithAListReusedEverywhereListsItsVolumes) {
-  if (std::system("command -v python3 >/dev/null") != 0)
-    GTEST_SKIP() << "no python3 to write the image with plistlib";
-  const std::string sample =
-      std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/apple-silicon-macos26";
+  if (std::system("command -v python3 >/dev/null") != 0) GTEST_SKIP() << "no python3 to write the image with plistlib";
+  const std::string sample = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/apple-silicon-macos26";
   testing::TempDir image;
-  std::filesystem::copy(
-      sample + "/root", image.path() / "root",
-      std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  std::filesystem::copy(sample + "/root", image.path() / "root",
+                        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
   const std::string python =
       "import plistlib, sys\n"
       "value = plistlib.load(open(sys.argv[1], 'rb'))\n"
@@ -196,14 +186,12 @@ TEST(PlistReader, ImageWithAListReusedEverywhereListsItsVolumes) {
       "walk(value)\n"
       "plistlib.dump(value, open(sys.argv[2], 'wb'), fmt=plistlib.FMT_BINARY)\n";
   testing::writeFile(image.path() / "reuse.py", python);
-  ASSERT_EQ(std::system(("python3 '" + image.str() + "/reuse.py' '" + sample + "/machine.plist' '" +
-                         image.str() + "/machine.plist'")
+  ASSERT_EQ(std::system(("python3 '" + image.str() + "/reuse.py' '" + sample + "/machine.plist' '" + image.str() +
+                         "/machine.plist'")
                             .c_str()),
             0);
-  testing::ToolRun reused =
-      testing::runStrandel({"--machine", image.str(), "--format", "json", "volumes"});
-  testing::ToolRun original =
-      testing::runStrandel({"--machine", sample, "--format", "json", "volumes"});
+  testing::ToolRun reused = testing::runStrandel({"--machine", image.str(), "--format", "json", "volumes"});
+  testing::ToolRun original = testing::runStrandel({"--machine", sample, "--format", "json", "volumes"});
   EXPECT_EQ(reused.status, 0) << reused.err;
   EXPECT_EQ(reused.out, original.out);
   EXPECT_NE(reused.out.find("disk3s1"), std::string::npos);
@@ -227,18 +215,16 @@ constexpr const char* kAddressLimit = "ulimit -v 1048576 && ";
 // with one line (the tool exits 2, even under a 1 GB address-space limit); a settings file
 // reads as empty, and is left as it is: the write fails.
 TEST(PlistReader, HostileListsKeepEachCallersFailure) {
-  for (const std::string& bytes :
-       {testing::sharedChain(79), testing::sharedChain(79, true), nestedXml(200000),
-        testing::nestedBinaryArrays(200000), testing::reserveBomb(512, 500000)}) {
+  for (const std::string& bytes : {testing::sharedChain(79), testing::sharedChain(79, true), nestedXml(200000),
+                                   testing::nestedBinaryArrays(200000), testing::reserveBomb(512, 500000)}) {
     testing::TempDir image;
     std::filesystem::create_directory(image.path() / "root");
     testing::writeFile(image.str() + "/machine.plist", bytes);
     const std::string err = image.str() + "/err";
-    const int status =
-        std::system(("sh -c '" + std::string(kAddressLimit) +
-                     "exec \"$0\" --machine \"$1\" volumes' " STRANDEL_TOOL_PATH " '" +
-                     image.str() + "' >/dev/null 2>'" + err + "'")
-                        .c_str());
+    const int status = std::system(("sh -c '" + std::string(kAddressLimit) +
+                                    "exec \"$0\" --machine \"$1\" volumes' " STRANDEL_TOOL_PATH " '" + image.str() +
+                                    "' >/dev/null 2>'" + err + "'")
+                                       .c_str());
     const std::string said = testing::readFile(err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << said;
     EXPECT_NE(said.find("not a property list ("), std::string::npos) << said;

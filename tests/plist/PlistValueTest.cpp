@@ -25,8 +25,7 @@ PlistValue everyKind() {
   dict["false"] = false;
   dict["data"] = PlistData{{0, 1, 2, 255}};
   dict["date"] = PlistDate{631152000};
-  dict["array"] = PlistArray{PlistValue(1), PlistValue("two"), PlistValue(PlistArray{}),
-                             PlistValue(PlistDict{})};
+  dict["array"] = PlistArray{PlistValue(1), PlistValue("two"), PlistValue(PlistArray{}), PlistValue(PlistDict{})};
   PlistDict inner;
   inner["nested"] = PlistArray{PlistValue(PlistDict{{"deep", PlistValue(true)}})};
   dict["dict"] = std::move(inner);
@@ -49,25 +48,18 @@ TEST(PlistValue, RoundTripsEveryKindThroughXmlAndBinary) {
 // checks that the other still holds what it held.
 TEST(PlistValue, CopiesBehaveAsDeepCopies) {
   auto deep = [](PlistValue& v) -> PlistValue& { return (*v.asDictionary())["dict"]; };
-  const std::vector<
-      std::pair<const char*, std::function<void(PlistValue & original, PlistValue & copy)>>>
-      rows = {
-          {"change the copy",
-           [](PlistValue&, PlistValue& copy) { (*copy.asDictionary())["int"] = 1; }},
-          {"change the original",
-           [](PlistValue& original, PlistValue&) { original.asDictionary()->erase("int"); }},
-          {"change a level below",
-           [&](PlistValue&, PlistValue& copy) { (*deep(copy).asDictionary())["nested"] = 0; }},
-          {"assign the copy",
-           [](PlistValue&, PlistValue& copy) { copy = PlistValue(PlistArray{}); }},
-          {"write through a pointer taken before copying",
-           [](PlistValue& original, PlistValue& copy) {
-             PlistDict* dict = original.asDictionary();
-             copy =
-                 original;  // the pointer may still be written through, so this copy must not share
-             (*dict)["int"] = 7;
-           }},
-      };
+  const std::vector<std::pair<const char*, std::function<void(PlistValue & original, PlistValue & copy)>>> rows = {
+      {"change the copy", [](PlistValue&, PlistValue& copy) { (*copy.asDictionary())["int"] = 1; }},
+      {"change the original", [](PlistValue& original, PlistValue&) { original.asDictionary()->erase("int"); }},
+      {"change a level below", [&](PlistValue&, PlistValue& copy) { (*deep(copy).asDictionary())["nested"] = 0; }},
+      {"assign the copy", [](PlistValue&, PlistValue& copy) { copy = PlistValue(PlistArray{}); }},
+      {"write through a pointer taken before copying",
+       [](PlistValue& original, PlistValue& copy) {
+         PlistDict* dict = original.asDictionary();
+         copy = original;  // the pointer may still be written through, so this copy must not share
+         (*dict)["int"] = 7;
+       }},
+  };
   for (const auto& [name, change] : rows) {
     PlistValue original = everyKind();
     PlistValue copy = original;
@@ -100,9 +92,8 @@ TEST(PlistValue, DictionaryAnswersAsAMap) {
   EXPECT_EQ(dict.count("c"), 1u);
   EXPECT_TRUE(dict.find("zz") == dict.end());
   EXPECT_EQ(dict.lower_bound("b")->first, "c");
-  EXPECT_EQ(
-      PlistDict::fromEntries({{"b", PlistValue(1)}, {"a", PlistValue(2)}, {"b", PlistValue(3)}}),
-      (PlistDict{{"a", PlistValue(2)}, {"b", PlistValue(3)}}));
+  EXPECT_EQ(PlistDict::fromEntries({{"b", PlistValue(1)}, {"a", PlistValue(2)}, {"b", PlistValue(3)}}),
+            (PlistDict{{"a", PlistValue(2)}, {"b", PlistValue(3)}}));
 }
 
 // Run under the thread sanitizer: copies of one value used, changed and dropped in threads at once.
@@ -144,10 +135,8 @@ TEST(PlistValue, EveryIntegerTypeKeepsItsValueAndSignednessAndNoCharacterIsANumb
   EXPECT_EQ(PlistValue(std::int8_t{-5}).asInteger(), -5);
   EXPECT_EQ(PlistValue(short{-300}).asInteger(), -300);
   EXPECT_EQ(PlistValue(true).kind(), Kind::Boolean);
-  static_assert(!std::is_constructible_v<PlistValue, char> &&
-                !std::is_constructible_v<PlistValue, char8_t> &&
-                !std::is_constructible_v<PlistValue, char32_t> &&
-                !std::is_constructible_v<PlistValue, wchar_t>);
+  static_assert(!std::is_constructible_v<PlistValue, char> && !std::is_constructible_v<PlistValue, char8_t> &&
+                !std::is_constructible_v<PlistValue, char32_t> && !std::is_constructible_v<PlistValue, wchar_t>);
 }
 
 TEST(PlistValue, BytesThatAreNotAPropertyListGiveNothing) {
@@ -175,8 +164,7 @@ TEST(PlistValue, JsonShapes) {
   EXPECT_EQ(writeJson(PlistValue(PlistDate{0})), R"("2001-01-01T00:00:00Z")");
   EXPECT_EQ(writeJson(PlistValue(PlistUrl{"file:///"})), R"("file:///")");
   EXPECT_EQ(writeJson(PlistValue(PlistUrl{})), R"("")");
-  EXPECT_EQ(writeJson(PlistValue(PlistDict{{"b", PlistValue(1)}, {"a", PlistValue(false)}})),
-            R"({"a":false,"b":1})");
+  EXPECT_EQ(writeJson(PlistValue(PlistDict{{"b", PlistValue(1)}, {"a", PlistValue(false)}})), R"({"a":false,"b":1})");
   EXPECT_EQ(writeJson(PlistValue(500000002048.0)), "500000002048");
   EXPECT_EQ(writeJson(PlistValue(std::numeric_limits<double>::quiet_NaN())), "null");
 }
@@ -197,9 +185,7 @@ TEST(PlistValue, BinaryFormKeepsTextAroundBadUtf8Bytes) {
     PlistValue value(PlistDict{{c.text, PlistValue(c.text)}, {"Err", PlistValue(1)}});
     auto back = readPlist(writeBinaryPlist(value));
     ASSERT_TRUE(back.has_value()) << c.text;
-    EXPECT_EQ(*back, PlistValue(PlistDict{{c.binaryBack, PlistValue(c.binaryBack)},
-                                          {"Err", PlistValue(1)}}))
-        << c.text;
+    EXPECT_EQ(*back, PlistValue(PlistDict{{c.binaryBack, PlistValue(c.binaryBack)}, {"Err", PlistValue(1)}})) << c.text;
     // The XML form, valid XML, has no place for them either.
     EXPECT_EQ(readPlist(writeXmlPlist(value)), *back) << c.text;
   }

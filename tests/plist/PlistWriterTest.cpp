@@ -31,8 +31,7 @@ bool identical(const PlistValue& a, const PlistValue& b) {
   }
   if (a.asDictionary() && b.asDictionary()) {
     if (a.asDictionary()->size() != b.asDictionary()->size()) return false;
-    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin();
-         i != a.asDictionary()->end(); ++i, ++j)
+    for (auto i = a.asDictionary()->begin(), j = b.asDictionary()->begin(); i != a.asDictionary()->end(); ++i, ++j)
       if (i->first != j->first || !identical(i->second, j->second)) return false;
     return true;
   }
@@ -63,15 +62,12 @@ std::vector<Shape> shapes() {
       {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
       {"imin", PlistValue(std::numeric_limits<std::int64_t>::min()), true},
       {"reals",
-       PlistValue(PlistArray{PlistValue(0.1), PlistValue(-0.0), PlistValue(1e308),
-                             PlistValue(5e-324),
+       PlistValue(PlistArray{PlistValue(0.1), PlistValue(-0.0), PlistValue(1e308), PlistValue(5e-324),
                              PlistValue(std::numeric_limits<double>::infinity())}),
        true},
       {"data", PlistValue(PlistData{{0, 1, 2, 0xFF, 0xFE}}), true},
       {"markup", PlistValue(PlistDict{{"a<&>]]>\r\n\t", PlistValue("\"'\r")}}), true},
-      {"unicode",
-       PlistValue(PlistDict{{"Macintosh HD — Data", PlistValue("\xF0\x9F\x98\x80 \xEF\xBF\xBD")}}),
-       true},
+      {"unicode", PlistValue(PlistDict{{"Macintosh HD — Data", PlistValue("\xF0\x9F\x98\x80 \xEF\xBF\xBD")}}), true},
       {"key-u0001", PlistValue(PlistDict{{"a\x01", PlistValue(1)}}), false},
       {"text-ufffe", PlistValue("\xEF\xBF\xBE"), false},
       {"nesting-512", deep, true},

@@ -24,8 +24,7 @@ class Device {
   bool valid() const { return fd_.valid(); }
   std::vector<std::byte> read(std::uint64_t block, std::uint32_t size) const {
     std::vector<std::byte> bytes(size);
-    if (::pread(fd_.get(), bytes.data(), size, static_cast<off_t>(block * size)) !=
-        static_cast<ssize_t>(size))
+    if (::pread(fd_.get(), bytes.data(), size, static_cast<off_t>(block * size)) != static_cast<ssize_t>(size))
       bytes.clear();
     return bytes;
   }
@@ -33,8 +32,8 @@ class Device {
     // Every object written carries its checksum over the rest of its bytes.
     std::uint64_t sum = objectChecksum(bytes);
     for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::byte>(sum >> (8 * i));
-    return ::pwrite(fd_.get(), bytes.data(), bytes.size(),
-                    static_cast<off_t>(block * bytes.size())) == static_cast<ssize_t>(bytes.size());
+    return ::pwrite(fd_.get(), bytes.data(), bytes.size(), static_cast<off_t>(block * bytes.size())) ==
+           static_cast<ssize_t>(bytes.size());
   }
 
  private:
@@ -86,8 +85,7 @@ std::string readLayout(const Device& device, Layout& layout) {
   for (std::uint32_t i = 0; i < zero.u32(kNxXpDescBlocks); ++i) {
     auto b = device.read(zero.u64(kNxXpDescBase) + i, layout.blockSize);
     Block view(b);
-    if (!b.empty() && view.checksumValid() && view.objectType() == kObjectTypeNxSuperblock &&
-        view.transaction() >= xid)
+    if (!b.empty() && view.checksumValid() && view.objectType() == kObjectTypeNxSuperblock && view.transaction() >= xid)
       layout.superblocks.push_back(zero.u64(kNxXpDescBase) + i);
   }
   auto omap = device.read(zero.u64(kNxOmapOid), layout.blockSize);
@@ -116,12 +114,10 @@ std::vector<OmapEntry> omapEntries(const std::vector<std::byte>& root) {
 // Lays the entries out afresh: table of contents, keys packed after it, values packed before
 // the tree information at the end of the block.
 void writeOmapEntries(std::vector<std::byte>& root, std::vector<OmapEntry> entries) {
-  std::sort(entries.begin(), entries.end(), [](const OmapEntry& a, const OmapEntry& b) {
-    return a.oid != b.oid ? a.oid < b.oid : a.xid < b.xid;
-  });
+  std::sort(entries.begin(), entries.end(),
+            [](const OmapEntry& a, const OmapEntry& b) { return a.oid != b.oid ? a.oid < b.oid : a.xid < b.xid; });
   const std::size_t n = entries.size();
-  const std::size_t tocLength =
-      std::max<std::size_t>(loadLe16(&root[kBtnTableSpaceLength]), (n * 4 + 7) / 8 * 8);
+  const std::size_t tocLength = std::max<std::size_t>(loadLe16(&root[kBtnTableSpaceLength]), (n * 4 + 7) / 8 * 8);
   const std::size_t keys = kBtnData + tocLength;
   const std::size_t valueEnd = root.size() - kBtreeInfoSize;
   std::fill(root.begin() + kBtnData, root.begin() + valueEnd, std::byte{0});
@@ -164,8 +160,7 @@ bool haveMkapfs() { return runCommand("command -v mkapfs >/dev/null 2>&1").statu
 
 std::string makeApfsFixture(const std::string& path, const std::vector<FixtureVolume>& volumes) {
   if (volumes.empty()) return "no volumes asked for";
-  auto made = runCommand("mkapfs -L '" + volumes[0].name + "' -u " + volumes[0].uuid + " '" + path +
-                         "' 2>&1");
+  auto made = runCommand("mkapfs -L '" + volumes[0].name + "' -u " + volumes[0].uuid + " '" + path + "' 2>&1");
   if (made.status != 0) return "mkapfs: " + made.out;
   Device device(path);
   if (!device.valid()) return "can't open " + path;
@@ -175,8 +170,7 @@ std::string makeApfsFixture(const std::string& path, const std::vector<FixtureVo
   Block super(layout.super);
   const std::uint64_t firstOid = super.u64(kNxFsOid);
   auto entries = omapEntries(layout.root);
-  auto first = std::find_if(entries.begin(), entries.end(),
-                            [&](const OmapEntry& e) { return e.oid == firstOid; });
+  auto first = std::find_if(entries.begin(), entries.end(), [&](const OmapEntry& e) { return e.oid == firstOid; });
   if (first == entries.end()) return "the first volume is not in the object map";
   const std::uint64_t firstAddress = first->paddr;
   const std::uint64_t blockCount = super.u64(kNxBlockCount);
@@ -193,10 +187,8 @@ std::string makeApfsFixture(const std::string& path, const std::vector<FixtureVo
       put64(volume, kObjOid, oid);
       put32(volume, 36, i);
       if (!putUuid(volume, kApfsVolUuid, volumes[i].uuid)) return "bad UUID " + volumes[i].uuid;
-      std::fill(volume.begin() + kApfsVolname, volume.begin() + kApfsVolname + kApfsVolnameLength,
-                std::byte{0});
-      std::memcpy(&volume[kApfsVolname], volumes[i].name.data(),
-                  std::min<std::size_t>(volumes[i].name.size(), 255));
+      std::fill(volume.begin() + kApfsVolname, volume.begin() + kApfsVolname + kApfsVolnameLength, std::byte{0});
+      std::memcpy(&volume[kApfsVolname], volumes[i].name.data(), std::min<std::size_t>(volumes[i].name.size(), 255));
       entries.push_back({oid, super.transaction(), static_cast<std::uint64_t>(bs) << 32, address});
       put64(layout.super, kNxFsOid + 8 * i, oid);
     }
@@ -204,15 +196,13 @@ std::string makeApfsFixture(const std::string& path, const std::vector<FixtureVo
     if (!device.write(address, volume)) return "can't write a volume";
   }
   put64(layout.super, kNxNextOid, nextOid);
-  put32(layout.super, kNxMaxFileSystems,
-        std::max<std::uint64_t>(super.u32(kNxMaxFileSystems), volumes.size()));
+  put32(layout.super, kNxMaxFileSystems, std::max<std::uint64_t>(super.u32(kNxMaxFileSystems), volumes.size()));
   writeOmapEntries(layout.root, entries);
   if (!device.write(layout.omapRoot, layout.root)) return "can't write the object map";
   for (std::uint64_t address : layout.superblocks) {
     // Each copy keeps its own header (the checkpoint copy and block 0 are the same object).
     auto copy = device.read(address, bs);
-    std::copy(layout.super.begin() + kObjectHeaderSize, layout.super.end(),
-              copy.begin() + kObjectHeaderSize);
+    std::copy(layout.super.begin() + kObjectHeaderSize, layout.super.end(), copy.begin() + kObjectHeaderSize);
     if (!device.write(address, copy)) return "can't write the superblock";
   }
   return "";

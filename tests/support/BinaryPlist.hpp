@@ -18,10 +18,7 @@ inline std::string binaryPlist(const std::vector<std::string>& objects, unsigned
     out += object;
   }
   const std::uint64_t table = out.size();
-  const unsigned width = table < (1u << 8)    ? 1
-                         : table < (1u << 16) ? 2
-                         : table < (1u << 24) ? 3
-                                              : 4;
+  const unsigned width = table < (1u << 8) ? 1 : table < (1u << 16) ? 2 : table < (1u << 24) ? 3 : 4;
   auto put = [&](std::uint64_t value, unsigned bytes) {
     for (unsigned i = bytes; i-- > 0;) out += static_cast<char>(value >> (8 * i) & 0xFF);
   };
@@ -49,15 +46,13 @@ inline std::string sharedChain(unsigned levels, bool dictionaries = false) {
     // Object 0 is the key both entries share; a key seen twice takes the later value.
     objects.push_back("\x51k");
     for (unsigned i = 1; i <= levels; ++i)
-      objects.push_back(
-          std::string("\xD2").append(ref(0)).append(ref(0)).append(ref(i + 1)).append(ref(i + 1)));
+      objects.push_back(std::string("\xD2").append(ref(0)).append(ref(0)).append(ref(i + 1)).append(ref(i + 1)));
     objects.push_back("\x10\x01");
     std::string out = binaryPlist(objects);
     out[out.size() - 9] = 1;  // the root is the first dictionary
     return out;
   }
-  for (unsigned i = 0; i < levels; ++i)
-    objects.push_back(std::string("\xA2").append(ref(i + 1)).append(ref(i + 1)));
+  for (unsigned i = 0; i < levels; ++i) objects.push_back(std::string("\xA2").append(ref(i + 1)).append(ref(i + 1)));
   objects.push_back("\x10\x01");
   return binaryPlist(objects);
 }
@@ -91,8 +86,7 @@ inline std::string reserveBomb(unsigned levels, std::uint32_t claimed) {
 /// `levels` arrays each holding the next one.
 inline std::string nestedBinaryArrays(unsigned levels) {
   std::vector<std::string> objects;
-  for (unsigned i = 0; i < levels; ++i)
-    objects.push_back(std::string("\xA1").append(ref(i + 1, 3)));
+  for (unsigned i = 0; i < levels; ++i) objects.push_back(std::string("\xA1").append(ref(i + 1, 3)));
   objects.push_back("\xA0");
   return binaryPlist(objects, 3);
 }

@@ -29,8 +29,8 @@ std::string mountUrl(const std::string& mountPath) {
   if (mountPath.empty()) return "";
   std::string url = "file://";
   for (unsigned char c : mountPath) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+                 c == '_' || c == '.' || c == '~';
     if (plain) {
       url += static_cast<char>(c);
     } else {
@@ -43,18 +43,15 @@ std::string mountUrl(const std::string& mountPath) {
   return url;
 }
 
-Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol,
-                bool internal) {
+Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol, bool internal) {
   Entry e;
   e.properties["BSD Name"] = bsd;
   e.properties["Whole"] = true;
   e.properties["Size"] = size;
-  e.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
-                            {"DAMediaSize", PlistValue(size)},
-                            {"DADeviceProtocol", PlistValue(protocol)},
-                            {"DADeviceInternal", PlistValue(internal)},
-                            {"DAMediaWhole", PlistValue(true)},
-                            {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
+  e.description =
+      PlistDict{{"DAMediaBSDName", PlistValue(bsd)},        {"DAMediaSize", PlistValue(size)},
+                {"DADeviceProtocol", PlistValue(protocol)}, {"DADeviceInternal", PlistValue(internal)},
+                {"DAMediaWhole", PlistValue(true)},         {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
   return e;
 }
 
@@ -77,11 +74,10 @@ Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size) {
   media.className = "AppleAPFSMedia";
   media.properties["BSD Name"] = bsd;
   media.properties["Whole"] = true;
-  media.description =
-      PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
-                {"DAMediaSize", PlistValue(size)},
-                {"DAMediaWhole", PlistValue(true)},
-                {"DAMediaContent", PlistValue("EF57347C-0000-11AA-AA11-00306543ECAC")}};
+  media.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
+                                {"DAMediaSize", PlistValue(size)},
+                                {"DAMediaWhole", PlistValue(true)},
+                                {"DAMediaContent", PlistValue("EF57347C-0000-11AA-AA11-00306543ECAC")}};
   container.child(std::move(media));
   return container;
 }
@@ -99,8 +95,7 @@ Entry volume(const VolumeOutline& outline) {
   if (!outline.name.empty()) d["DAVolumeName"] = outline.name;
   if (!outline.kind.empty()) d["DAVolumeKind"] = outline.kind;
   if (!outline.type.empty()) d["DAVolumeType"] = outline.type;
-  std::string content =
-      outline.content.empty() && outline.kind == "apfs" ? kApfsContent : outline.content;
+  std::string content = outline.content.empty() && outline.kind == "apfs" ? kApfsContent : outline.content;
   if (!content.empty()) d["DAMediaContent"] = content;
   if (!outline.mountPath.empty()) d["DAVolumePath"] = mountUrl(outline.mountPath);
   e.description = std::move(d);
@@ -117,8 +112,7 @@ ImageBuilder& ImageBuilder::mount(MountOutline mount) {
   return *this;
 }
 
-ImageBuilder& ImageBuilder::file(const std::string& path, const std::string& contents,
-                                 unsigned mode) {
+ImageBuilder& ImageBuilder::file(const std::string& path, const std::string& contents, unsigned mode) {
   files_.push_back({path, {contents, mode}});
   return *this;
 }
@@ -159,12 +153,10 @@ void ImageBuilder::write(const std::filesystem::path& dir) const {
   std::string xml = writeXmlPlist(machine);
   writeFile(dir / "machine.plist", readPlist(xml) == machine ? xml : writeBinaryPlist(machine));
   for (const auto& m : mounts_) {
-    if (!m.on.empty() && m.on.front() == '/')
-      std::filesystem::create_directories(dir / "root" / m.on.substr(1));
+    if (!m.on.empty() && m.on.front() == '/') std::filesystem::create_directories(dir / "root" / m.on.substr(1));
   }
   for (const auto& [path, contents] : files_)
-    writeFile(dir / "root" / path.substr(path.find_first_not_of('/')), contents.first,
-              contents.second);
+    writeFile(dir / "root" / path.substr(path.find_first_not_of('/')), contents.first, contents.second);
 }
 
 ScopedMachine::ScopedMachine(const ImageBuilder& image) : previous_(platform::current()) {

@@ -48,8 +48,8 @@ struct VolumeOutline {
 };
 
 /// A volume in a few words; the outline's other fields keep their defaults.
-inline VolumeOutline volumeOutline(std::string bsd, std::string name, std::string mountPath = "",
-                                   std::string role = "", std::string kind = "apfs") {
+inline VolumeOutline volumeOutline(std::string bsd, std::string name, std::string mountPath = "", std::string role = "",
+                                   std::string kind = "apfs") {
   VolumeOutline outline;
   outline.bsd = std::move(bsd);
   outline.name = std::move(name);
@@ -61,8 +61,8 @@ inline VolumeOutline volumeOutline(std::string bsd, std::string name, std::strin
 
 /// The APFS volume content GUID, and helpers for the usual entries.
 inline constexpr const char* kApfsContent = "41504653-0000-11AA-AA11-00306543ECAC";
-Entry wholeDisk(const std::string& bsd, std::uint64_t size,
-                const std::string& protocol = "Apple Fabric", bool internal = true);
+Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol = "Apple Fabric",
+                bool internal = true);
 Entry partition(const std::string& bsd, const std::string& content, std::uint64_t size);
 /// An APFS container entry (class AppleAPFSContainer, not media) with its media disk below.
 Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size);

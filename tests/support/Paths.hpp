@@ -14,9 +14,7 @@ inline std::string sourceDir() { return STRANDEL_SOURCE_DIR; }
 inline std::string toolPath() { return STRANDEL_TOOL_PATH; }
 
 /// A sample machine image shipped under samples/machines/.
-inline std::string sampleMachine(const std::string& name) {
-  return sourceDir() + "/samples/machines/" + name;
-}
+inline std::string sampleMachine(const std::string& name) { return sourceDir() + "/samples/machines/" + name; }
 
 /// The shared real-world test data (disk images written by macOS, recordings): ../shared/real-world
 /// beside the checkout, or beside the folder of worktrees; STRANDEL_REAL_WORLD names another.

@@ -27,8 +27,7 @@ inline void expectInPrivateMountNamespace(const std::function<std::string()>& ch
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     std::string result;
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
       result = std::string("skip: no private mount namespace: ") + std::strerror(errno);
     } else {
       try {
@@ -44,8 +43,7 @@ inline void expectInPrivateMountNamespace(const std::function<std::string()>& ch
   ::close(fds[1]);
   std::string message;
   char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-    message.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);

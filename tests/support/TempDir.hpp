@@ -20,8 +20,7 @@ class TempDir {
 };
 
 /// Writes `contents` to `path`, creating its folders; `mode` for executables (scripts).
-void writeFile(const std::filesystem::path& path, const std::string& contents,
-               unsigned mode = 0644);
+void writeFile(const std::filesystem::path& path, const std::string& contents, unsigned mode = 0644);
 
 /// The whole contents of the file at `path`; "" when it cannot be read.
 std::string readFile(const std::filesystem::path& path);

@@ -10,8 +10,7 @@
 extern char** environ;
 
 namespace strandel::testing {
-ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment environment,
-                    int output) {
+ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment environment, int output) {
   TempDir scratch;
   std::string outPath = scratch.str() + "/out", errPath = scratch.str() + "/err";
   // Everything the child needs is made before the fork: only async-signal-safe calls follow it.
@@ -30,9 +29,7 @@ ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment e
     int in = ::open("/dev/null", O_RDONLY);
     int out = output >= 0 ? output : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-        ::dup2(err, 2) < 0)
-      ::_exit(127);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
     ::execve(tool.c_str(), argv.data(), envp);
     ::_exit(127);
   }

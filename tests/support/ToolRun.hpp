@@ -19,7 +19,7 @@ enum class ToolEnvironment { Inherited, Empty };
 /// device, stdout and stderr captured whole. `environment` Empty runs it as a CI script would
 /// with nothing set. `output`, when given, is the open descriptor that stdout goes to instead
 /// of being captured. A run that can't be started gives status -1.
-ToolRun runStrandel(const std::vector<std::string>& arguments,
-                    ToolEnvironment environment = ToolEnvironment::Inherited, int output = -1);
+ToolRun runStrandel(const std::vector<std::string>& arguments, ToolEnvironment environment = ToolEnvironment::Inherited,
+                    int output = -1);
 
 }  // namespace strandel::testing

@@ -43,10 +43,8 @@ void checkLiveMounts(const std::string& base, std::ostream& report) {
     std::string on = base + "/" + m.folder;
     bool utf8 = (m.folder + m.source).find('\xE9') == std::string::npos;
     std::string from = getVolumeMountFromName(on), found = getVolumeMountOnName(m.source);
-    if (from != (utf8 ? m.source : ""))
-      report << "mount from '" << on << "' gave '" << from << "'\n";
-    if (found != (utf8 ? on : ""))
-      report << "mount on '" << m.source << "' gave '" << found << "'\n";
+    if (from != (utf8 ? m.source : "")) report << "mount from '" << on << "' gave '" << from << "'\n";
+    if (found != (utf8 ? on : "")) report << "mount on '" << m.source << "' gave '" << found << "'\n";
     struct statfs figures {};
     if (::statfs(on.c_str(), &figures) != 0) {
       report << "statfs(2) failed on '" << on << "': " << std::strerror(errno) << "\n";
@@ -63,8 +61,7 @@ void checkLiveMounts(const std::string& base, std::ostream& report) {
         // A tmpfs has no disk behind it: the container used size falls back to its own.
         {"APFS used", ZVFoundationGetAPFSVolUsedSize(on), used}};
     for (const auto& [what, got, want] : sizes) {
-      if (got != want)
-        report << what << " of '" << on << "' is " << got << ", statfs(2) says " << want << "\n";
+      if (got != want) report << what << " of '" << on << "' is " << got << ", statfs(2) says " << want << "\n";
     }
   }
 }

@@ -22,8 +22,7 @@ ImageBuilder catalinaTable() {
   image.mount({.on = "/System/Volumes/Data", .from = "/dev/disk1s1", .type = "apfs"});
   image.mount({.on = "/System/Volumes/Data/home", .from = "map auto_home", .type = "autofs"});
   image.mount({.on = "/Volumes/KINGSTON", .from = "/dev/disk2s1", .type = "ntfs"});
-  image.mount(
-      {.on = "/Volumes/Mirth Connect Administrator Launcher", .from = "/dev/disk4", .type = "hfs"});
+  image.mount({.on = "/Volumes/Mirth Connect Administrator Launcher", .from = "/dev/disk4", .type = "hfs"});
   image.mount({.on = "/Volumes/video", .from = "//riccardo@1.0.1.10/video", .type = "afpfs"});
   image.mount({.on = "/Volumes/Café Photos", .from = "/dev/disk5s1", .type = "apfs"});
   return image;
@@ -38,9 +37,7 @@ struct Lookup {
 
 void expectAnswers(std::initializer_list<Lookup> lookups) {
   for (const Lookup& l : lookups) {
-    EXPECT_EQ(l.kind == Lookup::From ? getVolumeMountFromName(l.argument)
-                                     : getVolumeMountOnName(l.argument),
-              l.answer)
+    EXPECT_EQ(l.kind == Lookup::From ? getVolumeMountFromName(l.argument) : getVolumeMountOnName(l.argument), l.answer)
         << (l.kind == Lookup::From ? "from " : "on ") << l.argument.value_or("(absent)");
   }
 }

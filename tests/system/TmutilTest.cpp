@@ -31,30 +31,28 @@ ImageBuilder tmutilPrinting(const std::string& output) {
 }
 
 TEST(Tmutil, TheToolsPropertyListOrNothing) {
-  const PlistDict status{
-      {"BackupPhase", PlistValue("Copying")},
-      {"Running", PlistValue(true)},
-      {"FractionOfProgressBar", PlistValue(0.9)},
-      {"Progress", PlistDict{{"totalBytes", PlistValue(std::int64_t{443560615936})}}}};
+  const PlistDict status{{"BackupPhase", PlistValue("Copying")},
+                         {"Running", PlistValue(true)},
+                         {"FractionOfProgressBar", PlistValue(0.9)},
+                         {"Progress", PlistDict{{"totalBytes", PlistValue(std::int64_t{443560615936})}}}};
   // `tmutil status -X` as a real Mac printed it, with its DOCTYPE, dates and reals.
-  const std::string recorded = testing::readFile(testing::sampleMachine("network-backup") +
-                                                 "/root/usr/bin/tmutil.d/status.plist");
+  const std::string recorded =
+      testing::readFile(testing::sampleMachine("network-backup") + "/root/usr/bin/tmutil.d/status.plist");
   ASSERT_TRUE(recorded.find("<date>") != std::string::npos && readPlist(recorded)) << recorded;
   // What the tool prints, the arguments (they reach it unchanged, in an empty environment), the
   // output and the answer.
-  const std::tuple<const char*, std::vector<std::string>, std::string, std::optional<PlistValue>>
-      cases[] = {
-          {"recorded XML", {"status", "-X"}, recorded, readPlist(recorded)},
-          {"binary dictionary", {"status", "-X", "-X"}, writeBinaryPlist(status), status},
-          {"message",
-           {"listbackups", "-d", "/Volumes/Backup Disk", "-m"},
-           "tmutil: No destinations configured.\n",
-           std::nullopt},
-          {"cut property list",
-           {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"},
-           writeXmlPlist(status).substr(0, 200),
-           std::nullopt},
-      };
+  const std::tuple<const char*, std::vector<std::string>, std::string, std::optional<PlistValue>> cases[] = {
+      {"recorded XML", {"status", "-X"}, recorded, readPlist(recorded)},
+      {"binary dictionary", {"status", "-X", "-X"}, writeBinaryPlist(status), status},
+      {"message",
+       {"listbackups", "-d", "/Volumes/Backup Disk", "-m"},
+       "tmutil: No destinations configured.\n",
+       std::nullopt},
+      {"cut property list",
+       {"", "  ", "it's", "$(touch x)", "-", "--", "a\nb"},
+       writeXmlPlist(status).substr(0, 200),
+       std::nullopt},
+  };
   for (const auto& [name, arguments, output, answer] : cases) {
     ScopedMachine machine(tmutilPrinting(output));
     EXPECT_EQ(tmutil(arguments), answer) << name;

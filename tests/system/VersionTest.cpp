@@ -18,19 +18,15 @@
 namespace strandel::testing {
 namespace {
 
-const char* const kReport =
-    "ProductName:\tMac OS X\nProductVersion:\t10.14.6\nBuildVersion:\t18G95\n";
+const char* const kReport = "ProductName:\tMac OS X\nProductVersion:\t10.14.6\nBuildVersion:\t18G95\n";
 
-ImageBuilder versionImage(const std::string& productVersion = "10.14.6\n",
-                          const std::string& report = kReport) {
+ImageBuilder versionImage(const std::string& productVersion = "10.14.6\n", const std::string& report = kReport) {
   ImageBuilder image;
   addVersionTool(image, productVersion, report);
   return image;
 }
 
-std::optional<PlistValue> stored(std::string_view key) {
-  return platform::current()->settings().get(key);
-}
+std::optional<PlistValue> stored(std::string_view key) { return platform::current()->settings().get(key); }
 
 // The tool's first answers are stored for good, an empty one too, and logged once; the calls after
 // them start no tool. A tool that cannot start leaves nothing stored.
@@ -40,32 +36,25 @@ TEST(ZVGetCurrentSystemString, TheToolsFirstAnswersAreStoredForGood) {
                          {"BuildVersion", PlistValue("18G95")}};
   // The image, the version text, the report and how many times the tool runs for them.
   const std::tuple<ImageBuilder, std::optional<std::string>, PlistDict, int> cases[] = {
-      {versionImage(), "10.14.6", report, 2},
-      {versionImage("", ""), "", {}, 2},
-      {ImageBuilder{}, std::nullopt, {}, 0}};
+      {versionImage(), "10.14.6", report, 2}, {versionImage("", ""), "", {}, 2}, {ImageBuilder{}, std::nullopt, {}, 0}};
   ::testing::internal::CaptureStderr();
   for (const auto& [image, version, dictionary, runs] : cases) {
     ScopedMachine machine(image);
     SCOPED_TRACE(version.value_or("(no tool)"));
     // A stored value of another kind is no answer.
-    EXPECT_TRUE(
-        platform::current()->settings().set("ZVCurrentSWVers", PlistValue(std::int64_t{10})));
+    EXPECT_TRUE(platform::current()->settings().set("ZVCurrentSWVers", PlistValue(std::int64_t{10})));
     for (int call = 0; call < 2; ++call) {
       EXPECT_EQ(ZVGetCurrentSystemString(), version);
       EXPECT_EQ(ZVGetCurrentSystemDictionary(), dictionary);
     }
     EXPECT_EQ(toolRuns(machine.dir()), runs);
-    EXPECT_EQ(stored("ZVCurrentSWVers"),
-              version ? PlistValue(*version) : PlistValue(std::int64_t{10}));
-    EXPECT_EQ(stored("ZVCurrentSWVersDict"),
-              runs ? std::optional(PlistValue(dictionary)) : std::nullopt);
+    EXPECT_EQ(stored("ZVCurrentSWVers"), version ? PlistValue(*version) : PlistValue(std::int64_t{10}));
+    EXPECT_EQ(stored("ZVCurrentSWVersDict"), runs ? std::optional(PlistValue(dictionary)) : std::nullopt);
   }
   // Each report the tool gave is logged once, on one line.
   std::string log = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(
-      log.find(
-          "{ BuildVersion = 18G95; ProductName = \"Mac OS X\"; ProductVersion = \"10.14.6\"; }\n"),
-      std::string::npos)
+  EXPECT_NE(log.find("{ BuildVersion = 18G95; ProductName = \"Mac OS X\"; ProductVersion = \"10.14.6\"; }\n"),
+            std::string::npos)
       << log;
   EXPECT_EQ(std::ranges::count(log, '\n'), 2) << log;
   // Without a running version nothing compares; once a tool is there, the next call asks it.
@@ -89,14 +78,12 @@ TEST(ZVGetCurrentSystemString, ALaterProcessStartsNoTool) {
   EXPECT_EQ(out({"os", "compare"}), "0\n");
   EXPECT_EQ(toolRuns(image.path()), 1);
   EXPECT_EQ(out({"os", "version"}), "\"10.12.6\"\n");
-  EXPECT_EQ(
-      out({"os", "info"}),
-      "{\"BuildVersion\":\"18G95\",\"ProductName\":\"Mac OS X\",\"ProductVersion\":\"10.14.6\"}\n");
+  EXPECT_EQ(out({"os", "info"}),
+            "{\"BuildVersion\":\"18G95\",\"ProductName\":\"Mac OS X\",\"ProductVersion\":\"10.14.6\"}\n");
   versionImage("10.15.7\n", "ProductVersion:\t10.15.7\n").write(image.path());
   EXPECT_EQ(out({"os", "version"}), "\"10.12.6\"\n");
-  EXPECT_EQ(
-      out({"os", "info"}),
-      "{\"BuildVersion\":\"18G95\",\"ProductName\":\"Mac OS X\",\"ProductVersion\":\"10.14.6\"}\n");
+  EXPECT_EQ(out({"os", "info"}),
+            "{\"BuildVersion\":\"18G95\",\"ProductName\":\"Mac OS X\",\"ProductVersion\":\"10.14.6\"}\n");
   EXPECT_EQ(out({"os", "compare", "10.13"}), "-1\n");
   ::unsetenv("STRANDEL_SETTINGS");
   EXPECT_EQ(toolRuns(image.path()), 2);
@@ -140,9 +127,7 @@ TEST(ZVGetCurrentSystemString, CacheFilledByManyThreadsAtOnce) {
   {
     std::vector<std::jthread> threads;
     for (auto& answer : answers) {
-      threads.emplace_back([&answer] {
-        answer = {ZVGetCurrentSystemString(), ZVGetCurrentSystemDictionary()};
-      });
+      threads.emplace_back([&answer] { answer = {ZVGetCurrentSystemString(), ZVGetCurrentSystemDictionary()}; });
     }
   }
   for (auto& [version, report] : answers) {

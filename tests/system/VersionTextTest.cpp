@@ -41,8 +41,7 @@ TEST(TrimVersionArgument, LettersMarksAndBlanksAtBothEnds) {
       {"a\xff", "\xff"},           // a byte that is not UTF-8 is kept
       {"10.14\xc3", "10.14\xc3"},  // a cut character is kept
   };
-  for (const auto& [argument, trimmed] : cases)
-    EXPECT_EQ(trimVersionArgument(argument), trimmed) << argument;
+  for (const auto& [argument, trimmed] : cases) EXPECT_EQ(trimVersionArgument(argument), trimmed) << argument;
 }
 
 TEST(VersionFromToolOutput, TheFirstLineUntrimmed) {
@@ -53,8 +52,7 @@ TEST(VersionFromToolOutput, TheFirstLineUntrimmed) {
       {"10.13.6\r\n", "10.13.6\r"},
       {"10.6\xe9\n", "10.6\xc3\xa9"},
   };
-  for (const auto& [output, version] : cases)
-    EXPECT_EQ(versionFromToolOutput(output), version) << output;
+  for (const auto& [output, version] : cases) EXPECT_EQ(versionFromToolOutput(output), version) << output;
 }
 
 PlistDict texts(std::vector<std::pair<std::string, std::string>> entries) {

@@ -24,8 +24,7 @@ inline ImageBuilder& addVersionTool(ImageBuilder& image, const std::string& prod
 }
 
 /// How many times a tool of the image in `imageDir` counted a run in root/tmp/`counter`.
-inline int toolRuns(const std::filesystem::path& imageDir,
-                    const std::string& counter = "sw_vers-runs") {
+inline int toolRuns(const std::filesystem::path& imageDir, const std::string& counter = "sw_vers-runs") {
   return static_cast<int>(std::ranges::count(readFile(imageDir / "root" / "tmp" / counter), '\n'));
 }
 

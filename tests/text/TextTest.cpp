@@ -27,20 +27,13 @@ TEST(LastPathComponent, TrailingSlashesIgnoredAndRootStaysRoot) {
       {"/Volumes/Macintosh HD", "Macintosh HD"},
       {"Data/EFI", "EFI"},
   };
-  for (const auto& [text, component] : cases)
-    EXPECT_EQ(text::lastPathComponent(text), component) << text;
+  for (const auto& [text, component] : cases) EXPECT_EQ(text::lastPathComponent(text), component) << text;
 }
 
 TEST(PathTail, Table) {
   const std::vector<std::pair<std::string_view, std::optional<std::string_view>>> cases = {
-      {"/Volumes/Backup", "/Backup"},
-      {"/", "/"},
-      {"/Volumes/Data/", "/"},
-      {"/System/Volumes/Data", "/Data"},
-      {"Backup", std::nullopt},
-      {"", std::nullopt},
-      {"a/b", "/b"},
-      {"//", "/"},
+      {"/Volumes/Backup", "/Backup"}, {"/", "/"},         {"/Volumes/Data/", "/"}, {"/System/Volumes/Data", "/Data"},
+      {"Backup", std::nullopt},       {"", std::nullopt}, {"a/b", "/b"},           {"//", "/"},
   };
   for (const auto& [path, tail] : cases) EXPECT_EQ(text::pathTail(path), tail) << path;
 }

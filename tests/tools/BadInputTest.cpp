@@ -101,9 +101,7 @@ std::vector<Variant> variants(const Command& command) {
 
 // Makes a folder the working folder while the value lives.
 struct WorkingFolder {
-  explicit WorkingFolder(const std::filesystem::path& folder) {
-    std::filesystem::current_path(folder);
-  }
+  explicit WorkingFolder(const std::filesystem::path& folder) { std::filesystem::current_path(folder); }
   ~WorkingFolder() { std::filesystem::current_path(saved); }
   std::filesystem::path saved = std::filesystem::current_path();
 };
@@ -149,12 +147,9 @@ TEST(BadInput, EveryCommandEndsInAnAnswerOrOneUsageLine) {
         // Whatever bytes came in, a script's answer is UTF-8: one JSON value and a line feed,
         // or one property-list document.
         if (format == "json") {
-          EXPECT_TRUE(run.out.ends_with("\n") &&
-                      std::count(run.out.begin(), run.out.end(), '\n') == 1)
-              << run.out;
+          EXPECT_TRUE(run.out.ends_with("\n") && std::count(run.out.begin(), run.out.end(), '\n') == 1) << run.out;
         } else if (format == "plist") {
-          bool document =
-              run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
+          bool document = run.out.ends_with("</plist>\n") || run.out.ends_with("<plist version=\"1.0\"/>\n");
           EXPECT_TRUE(run.out.starts_with("<?xml") && document) << run.out;
         }
         EXPECT_TRUE(base::isValidUtf8(run.out)) << run.out;

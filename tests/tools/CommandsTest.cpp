@@ -49,9 +49,7 @@ TEST(Commands, ReadTheirArgumentsAndPrintTheAnswer) {
       {{"--format", "json", "bytes", "1048575", "--mb"}, 0, "{\"bytes\":0,\"text\":\"0M\"}\n"},
 
       {{"mount", "from", "/"}, 0, "/dev/disk1s5\n"},
-      {{"bytes", "1536", "--format", "json"},
-       0,
-       "\"1.54 KB\"\n"},  // a global option after the command
+      {{"bytes", "1536", "--format", "json"}, 0, "\"1.54 KB\"\n"},  // a global option after the command
       {{"mount", "on", "disk1s1"}, 0, "/System/Volumes/Data\n"},
       // Left out, the device is absent and nothing is found; given as "", it is "/dev/".
       {{"--format", "json", "mount", "on"}, 0, "\"\"\n"},
@@ -96,14 +94,13 @@ TEST(Commands, ReadTheirArgumentsAndPrintTheAnswer) {
     if (status == 0) {
       EXPECT_EQ(run.err, "") << shown;
     } else {
-      EXPECT_TRUE(run.err.starts_with("strandel: ") && std::ranges::count(run.err, '\n') == 1)
-          << shown;
+      EXPECT_TRUE(run.err.starts_with("strandel: ") && std::ranges::count(run.err, '\n') == 1) << shown;
     }
   }
-  testing::ToolRun run = testing::runStrandel(
-      {"--machine", dir.str(), "--format", "plist", "bytes", "--mb", "5242879"});
-  EXPECT_EQ(readPlist(run.out), std::optional<PlistValue>(PlistDict{
-                                    {"bytes", PlistValue(4194304.0)}, {"text", PlistValue("4M")}}))
+  testing::ToolRun run =
+      testing::runStrandel({"--machine", dir.str(), "--format", "plist", "bytes", "--mb", "5242879"});
+  EXPECT_EQ(readPlist(run.out),
+            std::optional<PlistValue>(PlistDict{{"bytes", PlistValue(4194304.0)}, {"text", PlistValue("4M")}}))
       << run.out;
 }
 
@@ -162,15 +159,9 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
   const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
       {{"frob"}, 2, "", "strandel: unknown command 'frob'\n"},
       {{"os", "frob"}, 2, "", "strandel: unknown command 'os frob'\n"},
-      {{"bytes", "1", "volumes"},
-       2,
-       "",
-       "strandel: The following argument was not expected: volumes\n"},
+      {{"bytes", "1", "volumes"}, 2, "", "strandel: The following argument was not expected: volumes\n"},
       {{"tmutil", "--", "-x"}, 0, "[\"-x\"]\n", ""},
-      {{"tmutil", "status", "-X", "--", "--format"},
-       0,
-       "[\"status\",\"-X\",\"--\",\"--format\"]\n",
-       ""},
+      {{"tmutil", "status", "-X", "--", "--format"}, 0, "[\"status\",\"-X\",\"--\",\"--format\"]\n", ""},
       {{"mount", "from", "--", "-weird"}, 1, "\"\"\n", "strandel: no mount on '-weird'\n"},
       {{"volumes", "-o", "DEVICE,FROB"}, 2, "", "strandel: unknown column 'FROB'\n"},
   };
@@ -184,24 +175,21 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
     EXPECT_EQ(run.err, err) << shown;
   }
   testing::ToolRun run = testing::runStrandel({"--version"});
-  EXPECT_TRUE(run.status == 0 &&
-              std::regex_match(run.out, std::regex("strandel [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+  EXPECT_TRUE(run.status == 0 && std::regex_match(run.out, std::regex("strandel [0-9]+\\.[0-9]+\\.[0-9]+\n")))
       << run.out;
 
   // A full disk is an error said in one line; a reader that went away ends the tool quietly,
   // by the signal, as it ends the file utilities.
   int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  run = testing::runStrandel({"--machine", kSample, "volumes"}, testing::ToolEnvironment::Inherited,
-                             full);
+  run = testing::runStrandel({"--machine", kSample, "volumes"}, testing::ToolEnvironment::Inherited, full);
   ::close(full);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "strandel: write error on standard output: No space left on device\n");
   int pipe[2];
   ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
   ::close(pipe[0]);
-  run = testing::runStrandel({"--machine", kSample, "registry"},
-                             testing::ToolEnvironment::Inherited, pipe[1]);
+  run = testing::runStrandel({"--machine", kSample, "registry"}, testing::ToolEnvironment::Inherited, pipe[1]);
   ::close(pipe[1]);
   EXPECT_EQ(run.signal, SIGPIPE);
   EXPECT_EQ(run.err, "");
@@ -209,8 +197,7 @@ TEST(Commands, KeepTheConventionsOfTheCommandLine) {
 
 TEST(Tables, FitAnEightyColumnTerminal) {
   ScopedColumns columns("80");
-  for (const auto& sample :
-       std::filesystem::directory_iterator(testing::sourceDir() + "/samples/machines")) {
+  for (const auto& sample : std::filesystem::directory_iterator(testing::sourceDir() + "/samples/machines")) {
     for (const std::vector<std::string>& command : {std::vector<std::string>{"volumes"},
                                                     {"registry"},
                                                     {"container-members", "disk1"},
@@ -218,12 +205,10 @@ TEST(Tables, FitAnEightyColumnTerminal) {
       std::vector<std::string> arguments = {"--machine", sample.path().string()};
       arguments.insert(arguments.end(), command.begin(), command.end());
       testing::ToolRun run = testing::runStrandel(arguments);
-      if (run.status == 1 && command.front() == "container-members")
-        continue;  // a Mac without that disk
+      if (run.status == 1 && command.front() == "container-members") continue;  // a Mac without that disk
       ASSERT_EQ(run.status, 0) << run.err;
       for (const std::string& line : linesOf(run.out)) {
-        EXPECT_LE(cellsOf(line), 80u) << sample.path().filename() << " " << command.front() << ":\n"
-                                      << run.out;
+        EXPECT_LE(cellsOf(line), 80u) << sample.path().filename() << " " << command.front() << ":\n" << run.out;
       }
     }
   }
@@ -232,17 +217,13 @@ TEST(Tables, FitAnEightyColumnTerminal) {
 TEST(Tables, MeasureWideCharactersAndEscapeControlOnes) {
   testing::TempDir dir;
   testing::ImageBuilder image;
-  image
-      .add(testing::volume(
-          testing::volumeOutline("disk5s1", "写真データ", "/Volumes/Photos", "", "hfs")))
-      .add(testing::volume(
-          testing::volumeOutline("disk6s1", "red\x1b[31mALERT\x07", "/Volumes/Red", "", "hfs")))
+  image.add(testing::volume(testing::volumeOutline("disk5s1", "写真データ", "/Volumes/Photos", "", "hfs")))
+      .add(testing::volume(testing::volumeOutline("disk6s1", "red\x1b[31mALERT\x07", "/Volumes/Red", "", "hfs")))
       .add(testing::volume(testing::volumeOutline("disk7s1", "Plain", "/Volumes/Plain", "", "hfs")))
       .write(dir.path());
   ScopedColumns columns(nullptr);
   for (const char* command : {"volumes", "registry"}) {
-    testing::ToolRun run =
-        testing::runStrandel({"--machine", dir.str(), command, "-o", "NAME,MOUNTPOINT"});
+    testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), command, "-o", "NAME,MOUNTPOINT"});
     ASSERT_EQ(run.status, 0) << run.err;
     // Each mount point starts in the same cell as its heading.
     std::vector<std::string> lines = linesOf(run.out);
@@ -305,22 +286,18 @@ TEST(Tables, ChooseColumnsAsLsblkDoes) {
     }
   }
   // +LIST adds to the defaults.
-  testing::ToolRun run =
-      testing::runStrandel({"--machine", kSample, "volumes", "-r", "-o", "+uuid"});
-  EXPECT_TRUE(run.out.starts_with("DEVICE NAME SIZE FORMAT MOUNTPOINT LOCATION ROLE UUID\n"))
-      << run.out;
+  testing::ToolRun run = testing::runStrandel({"--machine", kSample, "volumes", "-r", "-o", "+uuid"});
+  EXPECT_TRUE(run.out.starts_with("DEVICE NAME SIZE FORMAT MOUNTPOINT LOCATION ROLE UUID\n")) << run.out;
 }
 
 TEST(Tables, NameColumnsTheSameInEveryLocale) {
   // Under Turkish rules the upper case of "i" is "İ": a name compared through the locale is
   // then no column at all.
   testing::TempDir locales;
-  std::string make =
-      "localedef -i tr_TR -f UTF-8 '" + locales.str() + "/tr_TR.UTF-8' >/dev/null 2>&1";
+  std::string make = "localedef -i tr_TR -f UTF-8 '" + locales.str() + "/tr_TR.UTF-8' >/dev/null 2>&1";
   if (std::system(make.c_str()) != 0)
     GTEST_SKIP() << "localedef could not make tr_TR.UTF-8 (install the locales package)";
-  std::vector<std::string> arguments = {"--machine", kSample, "volumes",
-                                        "-rn",       "-o",    "device,mountpoint,isfvapfs"};
+  std::vector<std::string> arguments = {"--machine", kSample, "volumes", "-rn", "-o", "device,mountpoint,isfvapfs"};
   testing::ToolRun plain = testing::runStrandel(arguments);
   ASSERT_EQ(plain.status, 0) << plain.err;
   ScopedVariable path("LOCPATH", locales.str().c_str());
@@ -340,9 +317,7 @@ TEST(TextAnswers, EscapeControlCharactersWhileScriptsGetEveryByte) {
   // The arguments, the exit status and what the tool prints.
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"mount", "from", "/Volumes/Odd"}, 0, "/dev/disk1s2\\x1b]0;owned\\x07\\x0d\n"},
-      {{"--format", "json", "mount", "from", "/Volumes/Odd"},
-       0,
-       "\"/dev/disk1s2\\u001b]0;owned\\u0007\\r\"\n"},
+      {{"--format", "json", "mount", "from", "/Volumes/Odd"}, 0, "\"/dev/disk1s2\\u001b]0;owned\\u0007\\r\"\n"},
       // A transcript keeps its lines and tabs.
       {{"verify", "disk1s5"}, 0, "Checking \\x1b[2J\n\tdone\\x0d\n"},
       {{"--format", "json", "verify", "disk1s5"}, 0, "\"Checking \\u001b[2J\\n\\tdone\\r\\n\"\n"},
@@ -355,8 +330,7 @@ TEST(TextAnswers, EscapeControlCharactersWhileScriptsGetEveryByte) {
     EXPECT_EQ(run.out, out) << ::testing::PrintToString(words);
   }
   // An error line that quotes what was typed shows it escaped too.
-  testing::ToolRun run =
-      testing::runStrandel({"--machine", dir.str(), "mount", "from", "/x\x1b[2J"});
+  testing::ToolRun run = testing::runStrandel({"--machine", dir.str(), "mount", "from", "/x\x1b[2J"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "strandel: no mount on '/x\\x1b[2J'\n");
 }
@@ -386,8 +360,7 @@ TEST(VerifyCommand, ExitsThreeAfterTheOutputWhenTheDiskUtilityFails) {
 }
 
 TEST(RegistryCommand, PlistIsTheMachineImagesRegistry) {
-  testing::ToolRun run =
-      testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
+  testing::ToolRun run = testing::runStrandel({"--machine", kSample, "--format", "plist", "registry"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto image = readPlist(testing::readFile(kSample + "/machine.plist"));
   ASSERT_TRUE(image && image->find("Registry"));
@@ -410,9 +383,7 @@ TEST(RegistryCommand, TextIsATreeTableForPeople) {
   // The mount URL is decoded for people.
   testing::TempDir dir;
   testing::ImageBuilder image;
-  image
-      .add(testing::volume(
-          testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")))
+  image.add(testing::volume(testing::volumeOutline("disk5s2", "Backup Disk", "/Volumes/Backup Disk ’", "", "hfs")))
       .write(dir.path());
   run = testing::runStrandel({"--machine", dir.str(), "registry", "--noheadings"});
   ASSERT_EQ(run.status, 0) << run.err;

@@ -34,13 +34,10 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::PrintToString;
 
-std::string dumpDir(const std::string& name) {
-  return testing::sourceDir() + "/tests/tools/dumps/" + name;
-}
+std::string dumpDir(const std::string& name) { return testing::sourceDir() + "/tests/tools/dumps/" + name; }
 
 PlistValue machinePlistAt(const fs::path& image) {
-  return readPlist(testing::readFile(image / "machine.plist"))
-      .value_or(PlistValue("(no property list)"));
+  return readPlist(testing::readFile(image / "machine.plist")).value_or(PlistValue("(no property list)"));
 }
 
 // Every file under an image's root/: its bytes, and whether it is executable.
@@ -65,11 +62,9 @@ std::vector<std::string> lines(const std::string& text) {
 const PlistValue* entryOf(const PlistValue& entries, const std::string& bsd) {
   if (!entries.asArray()) return nullptr;
   for (const PlistValue& e : *entries.asArray()) {
-    const PlistValue* name =
-        e.find("Properties") ? e.find("Properties")->find("BSD Name") : nullptr;
+    const PlistValue* name = e.find("Properties") ? e.find("Properties")->find("BSD Name") : nullptr;
     if (name && *name == PlistValue(bsd)) return &e;
-    if (const PlistValue* found = e.find("Children") ? entryOf(*e.find("Children"), bsd) : nullptr)
-      return found;
+    if (const PlistValue* found = e.find("Children") ? entryOf(*e.find("Children"), bsd) : nullptr) return found;
   }
   return nullptr;
 }
@@ -78,16 +73,15 @@ const PlistValue* entryOf(const PlistValue& entries, const std::string& bsd) {
 // "Properties" with a `key`; `value` absent means there is no such entry or value.
 using Expect = std::tuple<const char*, const char*, const char*, std::optional<PlistValue>>;
 
-void checkEntries(const PlistValue& machine, const std::vector<Expect>& expects,
-                  const std::string& name) {
+void checkEntries(const PlistValue& machine, const std::vector<Expect>& expects, const std::string& name) {
   for (const auto& [bsd, part, key, expected] : expects) {
     const PlistValue* entry = entryOf(*machine.find("Registry"), bsd);
     const PlistValue* value = entry ? entry->find(part) : nullptr;
     if (value && key) value = value->find(key);
     auto shown = [](const PlistValue* v) { return v ? writeJson(*v) : "(none)"; };
     EXPECT_TRUE(value ? expected == *value : !expected)
-        << name << ": " << bsd << " " << part << " " << (key ? key : "") << " is " << shown(value)
-        << ", not " << shown(expected ? &*expected : nullptr);
+        << name << ": " << bsd << " " << part << " " << (key ? key : "") << " is " << shown(value) << ", not "
+        << shown(expected ? &*expected : nullptr);
   }
 }
 
@@ -105,16 +99,15 @@ TEST_P(ImportedSample, ImportGivesTheCheckedInImage) {
   ASSERT_EQ(report.status, ImportStatus::Written) << report.message;
   std::string sample = testing::sampleMachine("imported-" + name);
   EXPECT_EQ(machinePlistAt(scratch.path() / "image"), machinePlistAt(sample))
-      << "if the change is right, import tests/tools/dumps/" << name
-      << " again into samples/machines/imported-" << name << " and review it";
+      << "if the change is right, import tests/tools/dumps/" << name << " again into samples/machines/imported-" << name
+      << " and review it";
   EXPECT_EQ(rootFiles(scratch.path() / "image"), rootFiles(sample));
   EXPECT_EQ(report.problems, lines(testing::readFile(dumpDir(name + ".problems"))));
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMacs, ImportedSample, ::testing::Values("osx-virtualbox", "catalina"),
                          [](const auto& info) {
-                           return info.param == std::string("catalina") ? "catalina"
-                                                                        : "osx_virtualbox";
+                           return info.param == std::string("catalina") ? "catalina" : "osx_virtualbox";
                          });
 
 void cutInHalf(const fs::path& file) {
@@ -151,8 +144,8 @@ Answers answersOn(const fs::path& image) {
   for (const PlistValue& record : StrandelFramework().volumeList()) {
     std::string bsd = textOf(record.find("bsdName")), path = textOf(record.find("volumePath"));
     answers.volumes.push_back(bsd + " " + textOf(record.find("volumeName")) + " at " + path + " " +
-                              textOf(record.find("volumeFmt")) + " " +
-                              textOf(record.find("location")) + " " + textOf(record.find("role")));
+                              textOf(record.find("volumeFmt")) + " " + textOf(record.find("location")) + " " +
+                              textOf(record.find("role")));
     if (path.empty()) continue;
     if (std::string on = getVolumeMountOnName(bsd); on != path)
       answers.disagreements.push_back(bsd + " is listed at " + path + ", mount on gives " + on);
@@ -162,11 +155,9 @@ Answers answersOn(const fs::path& image) {
   }
   auto listing = readPlist(testing::readFile(image / "root/usr/sbin/diskutil.d/apfs-list.plist"));
   const PlistValue* containers = listing ? listing->find("Containers") : nullptr;
-  for (const PlistValue& container :
-       containers && containers->asArray() ? *containers->asArray() : PlistArray{}) {
+  for (const PlistValue& container : containers && containers->asArray() ? *containers->asArray() : PlistArray{}) {
     std::string reference = textOf(container.find("ContainerReference"));
-    if (!getAPFSContainer(reference))
-      answers.disagreements.push_back("apfs container " + reference + " finds nothing");
+    if (!getAPFSContainer(reference)) answers.disagreements.push_back("apfs container " + reference + " finds nothing");
   }
   answers.version = ZVGetCurrentSystemString().value_or("(none)");
   answers.apfs = std::string(GetVolumeAPFS("/") ? "apfs" : "not apfs") + ", system " +
@@ -180,8 +171,7 @@ struct Damage {
   const char* name;
   const char* dump;
   std::function<void(const fs::path&)> change;
-  std::vector<std::string> problems =
-      {};  // lines the report holds; none: the report and image of the unchanged dump
+  std::vector<std::string> problems = {};  // lines the report holds; none: the report and image of the unchanged dump
   std::vector<Expect> entries = {};
   std::vector<std::string> notReplayed = {};  // files under the image that must not be there
 };
@@ -220,11 +210,10 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
       {"an info file that is diskutil's error",
        "osx-virtualbox",
        [](const fs::path& d) {
-         testing::writeFile(
-             d / "info/disk7.plist",
-             writeXmlPlist(PlistDict{{"Error", PlistValue(true)},
-                                     {"ErrorMessage", PlistValue("Could not find disk: disk7")},
-                                     {"ExitCode", PlistValue(1)}}));
+         testing::writeFile(d / "info/disk7.plist",
+                            writeXmlPlist(PlistDict{{"Error", PlistValue(true)},
+                                                    {"ErrorMessage", PlistValue("Could not find disk: disk7")},
+                                                    {"ExitCode", PlistValue(1)}}));
        },
        {"info/disk7.plist: diskutil answered with an error (Could not find disk: disk7); ignored"},
        {{"disk7", "Class", nullptr, std::nullopt}}},
@@ -246,14 +235,11 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
         "com.apple.TimeMachine.plist: not a plain file (a link, FIFO or device); left out; the "
         "image has no Time Machine preferences"},
        {},
-       {"root/Library/Preferences/com.apple.TimeMachine.plist",
-        "root/usr/bin/sw_vers.d/sw_vers.txt"}},
+       {"root/Library/Preferences/com.apple.TimeMachine.plist", "root/usr/bin/sw_vers.d/sw_vers.txt"}},
       // One file under several names is read once: its bytes count once toward the dump's cap.
       {"hard links",
        "osx-virtualbox",
-       [](const fs::path& d) {
-         fs::create_hard_link(d / "info/disk0s2.plist", d / "info/disk0s9.plist");
-       },
+       [](const fs::path& d) { fs::create_hard_link(d / "info/disk0s2.plist", d / "info/disk0s9.plist"); },
        {"info/disk0s9.plist: the same file as info/disk0s2.plist (a hard link); read once, left "
         "out here; its disk is "
         "described from the listings instead"}},
@@ -275,14 +261,12 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
        "eden-partial",
        [](const fs::path& d) {
          std::string mounts = testing::readFile(d / "mount.txt");
-         testing::writeFile(d / "mount.txt",
-                            mounts + "/dev/disk5s1 on " + kBackups + " (apfs, local)\n");
+         testing::writeFile(d / "mount.txt", mounts + "/dev/disk5s1 on " + kBackups + " (apfs, local)\n");
          testing::writeFile(
              d / "info/disk5s1.plist",
-             writeXmlPlist(
-                 PlistDict{{"DeviceIdentifier", PlistValue("disk5s1")},
-                           {"MountPoint", PlistValue(kBackups)},
-                           {"APFSVolumeRoles", PlistValue(PlistArray{PlistValue("Backup")})}}));
+             writeXmlPlist(PlistDict{{"DeviceIdentifier", PlistValue("disk5s1")},
+                                     {"MountPoint", PlistValue(kBackups)},
+                                     {"APFSVolumeRoles", PlistValue(PlistArray{PlistValue("Backup")})}}));
        },
        {"disk0: no listing tells of it, but disk0s2 lies on it; it is made from its name alone"},
        {{"disk1s5", "Description", "DAVolumeName", "edenfs:/Users/wez/fbsource/buck-out"},
@@ -290,8 +274,7 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
         {"disk1s9", "Description", "DAVolumePath", "file:///private/tmp/parens%20(1)/"},
         // Volumes only the mount table knows sit in the container their names place them in.
         {"disk1s9", "Class", nullptr, "AppleAPFSVolume"},
-        {"disk5s1", "Description", "DAVolumePath",
-         "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP_13_2020/"},
+        {"disk5s1", "Description", "DAVolumePath", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP_13_2020/"},
         // diskutil info's own role key gives the registry's Role when no APFS listing does.
         {"disk5s1", "Properties", "Role", role("Backup")}}},
       {"ioreg",
@@ -316,8 +299,7 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
     PlistValue machine = machinePlistAt(scratch.path() / "image");
     if (d.problems.empty()) {
       EXPECT_EQ(report.problems, lines(testing::readFile(dumpDir(d.dump) + ".problems"))) << d.name;
-      EXPECT_EQ(machine, machinePlistAt(testing::sampleMachine(std::string("imported-") + d.dump)))
-          << d.name;
+      EXPECT_EQ(machine, machinePlistAt(testing::sampleMachine(std::string("imported-") + d.dump))) << d.name;
     }
     for (const std::string& line : d.problems) {
       EXPECT_EQ(std::ranges::count(report.problems, line), 1)
@@ -327,8 +309,7 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
     for (const std::string& file : d.notReplayed) {
       EXPECT_FALSE(fs::exists(scratch.path() / "image" / file)) << d.name << ": " << file;
     }
-    EXPECT_EQ(answersOn(scratch.path() / "image").disagreements, std::vector<std::string>{})
-        << d.name;
+    EXPECT_EQ(answersOn(scratch.path() / "image").disagreements, std::vector<std::string>{}) << d.name;
   }
 }
 
@@ -339,8 +320,7 @@ void makePasted(const fs::path& dump, Pasted pasted) {
   auto keepOnly = [&](std::initializer_list<const char*> kept) {
     for (const auto& item : fs::directory_iterator(dump)) {
       std::string name = item.path().filename().string();
-      if (std::none_of(kept.begin(), kept.end(), [&](const char* k) { return name == k; }))
-        fs::remove_all(item.path());
+      if (std::none_of(kept.begin(), kept.end(), [&](const char* k) { return name == k; })) fs::remove_all(item.path());
     }
   };
   switch (pasted) {
@@ -353,38 +333,34 @@ void makePasted(const fs::path& dump, Pasted pasted) {
       keepOnly({"mount.txt"});
       break;
     case Pasted::NoSwVers:
-      keepOnly(
-          {"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"});
+      keepOnly({"diskutil-list.plist", "diskutil-apfs-list.plist", "info", "mount.txt", "df-k.txt"});
       break;
     case Pasted::TextListing:
       // diskutil list as printed, of the dump's own layout: names, no roles and no mount points.
       keepOnly({"sw_vers.txt", "sw_vers-productVersion.txt"});
-      testing::writeFile(
-          dump / "diskutil-list.plist",
-          "/dev/disk0 (internal, physical):\n"
-          "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
-          "   0:      GUID_partition_scheme                        *251.0 GB   disk0\n"
-          "   1:                        EFI EFI                     209.7 MB   disk0s1\n"
-          "   2:                 Apple_APFS Container disk1         250.8 GB   disk0s2\n"
-          "\n"
-          "/dev/disk1 (synthesized):\n"
-          "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
-          "   0:      APFS Container Scheme -                      +250.8 GB   disk1\n"
-          "                                 Physical Store disk0s2\n"
-          "   1:                APFS Volume Macintosh HD - Data     40.2 GB    disk1s1\n"
-          "   2:                APFS Volume Preboot                 98.5 MB    disk1s2\n"
-          "   3:                APFS Volume Recovery                1.0 GB     disk1s3\n"
-          "   4:                APFS Volume VM                      3.2 GB     disk1s4\n"
-          "   5:                APFS Volume Macintosh HD            10.7 GB    disk1s5\n");
+      testing::writeFile(dump / "diskutil-list.plist",
+                         "/dev/disk0 (internal, physical):\n"
+                         "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+                         "   0:      GUID_partition_scheme                        *251.0 GB   disk0\n"
+                         "   1:                        EFI EFI                     209.7 MB   disk0s1\n"
+                         "   2:                 Apple_APFS Container disk1         250.8 GB   disk0s2\n"
+                         "\n"
+                         "/dev/disk1 (synthesized):\n"
+                         "   #:                       TYPE NAME                    SIZE       IDENTIFIER\n"
+                         "   0:      APFS Container Scheme -                      +250.8 GB   disk1\n"
+                         "                                 Physical Store disk0s2\n"
+                         "   1:                APFS Volume Macintosh HD - Data     40.2 GB    disk1s1\n"
+                         "   2:                APFS Volume Preboot                 98.5 MB    disk1s2\n"
+                         "   3:                APFS Volume Recovery                1.0 GB     disk1s3\n"
+                         "   4:                APFS Volume VM                      3.2 GB     disk1s4\n"
+                         "   5:                APFS Volume Macintosh HD            10.7 GB    disk1s5\n");
       break;
     case Pasted::Transcript:
       for (const auto& item : fs::recursive_directory_iterator(dump)) {
         std::string file = item.path().filename().string();
-        if (item.path().extension() != ".plist" && file != "mount.txt" &&
-            !file.starts_with("sw_vers"))
-          continue;
-        testing::writeFile(item.path(), "user@Mac ~ % diskutil list -plist\n" +
-                                            testing::readFile(item.path()) + "user@Mac ~ % \n");
+        if (item.path().extension() != ".plist" && file != "mount.txt" && !file.starts_with("sw_vers")) continue;
+        testing::writeFile(item.path(),
+                           "user@Mac ~ % diskutil list -plist\n" + testing::readFile(item.path()) + "user@Mac ~ % \n");
       }
       break;
   }
@@ -430,16 +406,8 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "10.15.7",
        "apfs, system disk1s5",
        "diskutil-apfs-list.plist: a property list amid other text"},
-      {"osx-virtualbox",
-       Pasted::AsRecorded,
-       {"disk0s2 OSX at / HFS+ Internal "},
-       "10.10.5",
-       "not apfs, system (none)"},
-      {"osx-virtualbox",
-       Pasted::ListingsOnly,
-       {"disk0s2 OSX at / HFS+ Internal "},
-       "10.7",
-       "not apfs, system (none)"},
+      {"osx-virtualbox", Pasted::AsRecorded, {"disk0s2 OSX at / HFS+ Internal "}, "10.10.5", "not apfs, system (none)"},
+      {"osx-virtualbox", Pasted::ListingsOnly, {"disk0s2 OSX at / HFS+ Internal "}, "10.7", "not apfs, system (none)"},
       {"osx-virtualbox",
        Pasted::MountOnly,
        {"disk0s2 Macintosh HD at / HFS+ Internal "},
@@ -452,11 +420,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "10.7",
        "not apfs, system (none)",
        "sw_vers: 10.7, the least version that a Recovery HD partition allows"},
-      {"osx-virtualbox",
-       Pasted::Transcript,
-       {"disk0s2 OSX at / HFS+ Internal "},
-       "10.10.5",
-       "not apfs, system (none)"},
+      {"osx-virtualbox", Pasted::Transcript, {"disk0s2 OSX at / HFS+ Internal "}, "10.10.5", "not apfs, system (none)"},
       {"eden-partial",
        Pasted::AsRecorded,
        {"disk1s1 Macintosh HD at / APFS Internal ",
@@ -472,8 +436,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "apfs, system (none)"},
       {"eden-partial",
        Pasted::ListingsOnly,
-       {"disk1s1 Macintosh HD at  APFS External ",
-        "disk1s5 edenfs:/Users/wez/fbsource/buck-out at  APFS External ",
+       {"disk1s1 Macintosh HD at  APFS External ", "disk1s5 edenfs:/Users/wez/fbsource/buck-out at  APFS External ",
         "disk1s6 edenfs:/Users/wez/fbsource/fbcode/buck-out at  APFS External ",
         "disk1s7 edenfs:/Users/wez/fbsource/fbobjc/buck-out at  APFS External "},
        "10.13",
@@ -481,8 +444,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "sw_vers: 10.13, the least version that DesignatedPhysicalStore in the APFS listing allows"},
       {"eden-partial",
        Pasted::MountOnly,
-       {"disk1s1 Macintosh HD at / APFS Internal ",
-        "disk1s5 buck-out at /Users/wez/fbsource/buck-out APFS Internal ",
+       {"disk1s1 Macintosh HD at / APFS Internal ", "disk1s5 buck-out at /Users/wez/fbsource/buck-out APFS Internal ",
         "disk1s6 buck-out at /Users/wez/fbsource/fbcode/buck-out APFS Internal ",
         "disk1s7 buck-out at /Users/wez/fbsource/fbobjc/buck-out APFS Internal ",
         "disk1s8 woot at /private/tmp/wat the/woot APFS Internal ",
@@ -542,8 +504,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "apfs, system disk3s1"},
       {"fat32-stick",
        Pasted::AsRecorded,
-       {"disk1s1 Macintosh HD at / APFS Internal ",
-        "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External "},
+       {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External "},
        "10.12",
        "apfs, system (none)"},
       {"fat32-stick",
@@ -555,8 +516,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "type \"MS-DOS (FAT32)\""},
       {"fat32-stick",
        Pasted::MountOnly,
-       {"disk1s1 Macintosh HD at / APFS Internal ",
-        "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External "},
+       {"disk1s1 Macintosh HD at / APFS Internal ", "disk2s4 JERRY at /Volumes/JERRY MS-DOS (FAT32) External "},
        "10.12",
        "apfs, system (none)",
        "disk2s4: no recording says it; taken as volume type \"MS-DOS (FAT32)\" (file system "
@@ -565,16 +525,14 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
       {"corestorage-text",
        Pasted::AsRecorded,
        {"disk1 Macintosh HD at  HFS+ Internal ", "disk3s1 Synergy at  HFS+ External ",
-        "disk5s2 Builds at  HFS+ External ", "disk5s3 Source at  HFS+ External ",
-        "disk8 RedBackup at  HFS+ External "},
+        "disk5s2 Builds at  HFS+ External ", "disk5s3 Source at  HFS+ External ", "disk8 RedBackup at  HFS+ External "},
        "10.7",
        "not apfs, system (none)",
        "diskutil-list.plist: the text form of diskutil list, read from its columns"},
       // Mount alone, of a 10.13 beta with a whole-disk HFS+ volume on a second disk.
       {"macos10.13-mount",
        Pasted::AsRecorded,
-       {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ",
-        "disk2s1 Macintosh HD at / APFS Internal "},
+       {"disk1 SierraStartup at /Volumes/SierraStartup HFS+ External ", "disk2s1 Macintosh HD at / APFS Internal "},
        "10.12",
        "apfs, system (none)",
        "sw_vers: 10.12, the least version that an APFS volume allows"},
@@ -603,8 +561,7 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
         {"disk3s5", "Description", "DAMediaContent", "41504653-0000-11AA-AA11-00306543ECAC"},
         {"disk3s5", "Description", "DAVolumeType", "APFS"},
         {"disk3", "Description", "DADeviceProtocol", "Apple Fabric"},
-        {"disk5", "Properties", "DiskImageURL",
-         "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
+        {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
       // The listing and the Data volume's info, without mount: the Data role from the listing's
       // mount point, and "/" on the sealed snapshot alone.
       {"bigsur-listing",
@@ -638,16 +595,12 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
     EXPECT_EQ(answers.apfs, row.apfs) << name;
     checkEntries(machinePlistAt(scratch.path() / "image"), row.entries, name);
     if (row.pasted == Pasted::Transcript) {
-      ASSERT_EQ(importMac(dumpDir(row.dump), scratch.path() / "recorded").status,
-                ImportStatus::Written);
-      EXPECT_EQ(machinePlistAt(scratch.path() / "image"),
-                machinePlistAt(scratch.path() / "recorded"))
-          << name;
+      ASSERT_EQ(importMac(dumpDir(row.dump), scratch.path() / "recorded").status, ImportStatus::Written);
+      EXPECT_EQ(machinePlistAt(scratch.path() / "image"), machinePlistAt(scratch.path() / "recorded")) << name;
     }
     if (row.line) {
-      EXPECT_EQ(std::ranges::count_if(
-                    report.problems,
-                    [&](const std::string& l) { return l.find(row.line) != std::string::npos; }),
+      EXPECT_EQ(std::ranges::count_if(report.problems,
+                                      [&](const std::string& l) { return l.find(row.line) != std::string::npos; }),
                 1)
           << name << ": " << row.line << "\nin " << PrintToString(report.problems);
     }
@@ -673,9 +626,7 @@ TEST(ImportDump, ALongMountTableCostsBytesALineAndItsFirstMountPointsAnswer) {
     bytes += item.is_directory() ? 4096 : item.file_size();
   EXPECT_LT(bytes / kLines, 600u) << bytes << " bytes for " << kLines << " mounts";
   EXPECT_EQ(std::count_if(report.problems.begin(), report.problems.end(),
-                          [](const std::string& line) {
-                            return line.find("get no folder") != std::string::npos;
-                          }),
+                          [](const std::string& line) { return line.find("get no folder") != std::string::npos; }),
             1);
 
   auto previous = platform::current();
@@ -688,17 +639,14 @@ TEST(ImportDump, ALongMountTableCostsBytesALineAndItsFirstMountPointsAnswer) {
 
 TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
   testing::TempDir scratch;
-  ASSERT_EQ(importMac(dumpDir("ioreg-minimal"), scratch.path() / "image").status,
-            ImportStatus::Written);
+  ASSERT_EQ(importMac(dumpDir("ioreg-minimal"), scratch.path() / "image").status, ImportStatus::Written);
   std::string xml = testing::readFile(scratch.path() / "image/machine.plist");
-  for (const char* gone :
-       {"IOUSBHostDevice", "IOPlatformSerialNumber", "IOPlatformUUID", "C02XXXXXXXXX",
-        "IOConsoleUsers", "firmware-blob", "IOObjectRetainCount", "IORegistryEntryChildren"}) {
+  for (const char* gone : {"IOUSBHostDevice", "IOPlatformSerialNumber", "IOPlatformUUID", "C02XXXXXXXXX",
+                           "IOConsoleUsers", "firmware-blob", "IOObjectRetainCount", "IORegistryEntryChildren"}) {
     EXPECT_EQ(xml.find(gone), std::string::npos) << gone;
   }
-  for (const char* kept :
-       {"IOPlatformExpertDevice", "IOHDIXHDDriveOutKernel", "IOMediaBSDClient", "AppleAPFSSnapshot",
-        "hdik-unique-identifier", "DiskImageURL", "Protocol Characteristics"}) {
+  for (const char* kept : {"IOPlatformExpertDevice", "IOHDIXHDDriveOutKernel", "IOMediaBSDClient", "AppleAPFSSnapshot",
+                           "hdik-unique-identifier", "DiskImageURL", "Protocol Characteristics"}) {
     EXPECT_NE(xml.find(kept), std::string::npos) << kept;
   }
 }
@@ -706,20 +654,17 @@ TEST(ImportDump, IoregTreeIsCutToTheStorageWithItsAncestors) {
 TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
   testing::TempDir scratch;
   std::string out = (scratch.path() / "image").string(), thin = (scratch.path() / "thin").string();
-  std::string unpacked = (scratch.path() / "unpacked").string(),
-              two = (scratch.path() / "two").string();
+  std::string unpacked = (scratch.path() / "unpacked").string(), two = (scratch.path() / "two").string();
   testing::writeFile(thin + "/sw_vers.txt", "ProductName:\tMac OS X\nProductVersion:\t10.15.7\n");
   testing::writeFile(out + "/notes.txt", "");
   fs::create_directories(out + "2");
   // An archive of the folder unpacks one level down; two recordings side by side are named.
-  for (const std::string& folder : {unpacked + "/mac-dump", two + "/a", two + "/b"})
-    fs::create_directories(folder);
+  for (const std::string& folder : {unpacked + "/mac-dump", two + "/a", two + "/b"}) fs::create_directories(folder);
   fs::copy(dumpDir("fat32-stick"), unpacked + "/mac-dump", fs::copy_options::recursive);
   fs::copy(dumpDir("fat32-stick"), two + "/a", fs::copy_options::recursive);
   fs::copy(dumpDir("fat32-stick"), two + "/b", fs::copy_options::recursive);
   std::string ticket = (scratch.path() / "ticket").string();
-  testing::writeFile(ticket + "/pasted.txt",
-                     testing::readFile(dumpDir("monterey-session") + "/session.txt"));
+  testing::writeFile(ticket + "/pasted.txt", testing::readFile(dumpDir("monterey-session") + "/session.txt"));
   // The dump, the image folder, the options, the exit status, a piece of what the tool says on
   // stderr and what it prints.
   using Words = std::vector<std::string>;
@@ -732,12 +677,7 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
            ": exists and is not an empty folder; give a new one, or --force to replace an image\n",
        ""},
       // --force replaces only an image.
-      {dumpDir("osx-virtualbox"),
-       out,
-       {"--force"},
-       2,
-       "is not a machine image (no machine.plist and root/)",
-       ""},
+      {dumpDir("osx-virtualbox"), out, {"--force"}, 2, "is not a machine image (no machine.plist and root/)", ""},
       // An empty folder is as good as a new one; the dump's lines go to stderr under -v only.
       {dumpDir("catalina"),
        out + "2",
@@ -759,18 +699,8 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
            "4 guesses, 0 files left out; "
            "14 registry entries (11 media objects), 7 mounts\n\"strandel --machine " +
            out + "2 image guesses\" lists the guesses\n"},
-      {unpacked,
-       out + "4",
-       {"-v"},
-       0,
-       unpacked + ": the recording is in its folder mac-dump, which is read",
-       ""},
-      {two,
-       out + "5",
-       {},
-       2,
-       two + ": holds no recording itself, but its folders a, b do; give one of them",
-       ""},
+      {unpacked, out + "4", {"-v"}, 0, unpacked + ": the recording is in its folder mac-dump, which is read", ""},
+      {two, out + "5", {}, 2, two + ": holds no recording itself, but its folders a, b do; give one of them", ""},
       // A ticket's pasted session, alone in its folder.
       {ticket,
        out + "8",
@@ -814,12 +744,10 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
 // import guessed is shown again from the image.
 TEST(ImportDump, KnownFactsFillTheVersionAndGuessesAreShown) {
   testing::TempDir scratch;
-  std::string dump = (scratch.path() / "dump").string(),
-              image = (scratch.path() / "image").string();
+  std::string dump = (scratch.path() / "dump").string(), image = (scratch.path() / "image").string();
   fs::copy(dumpDir("bigsur-listing"), dump, fs::copy_options::recursive);
   testing::ToolRun run = testing::runStrandel(
-      {"image", "import", "--os-version", "12.6.3", "--build", "21G419", dump, image},
-      testing::ToolEnvironment::Empty);
+      {"image", "import", "--os-version", "12.6.3", "--build", "21G419", dump, image}, testing::ToolEnvironment::Empty);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("OS version 12.6.3 (the command line)"), std::string::npos) << run.out;
   const std::tuple<std::vector<std::string>, std::string> answers[] = {
@@ -836,22 +764,17 @@ TEST(ImportDump, KnownFactsFillTheVersionAndGuessesAreShown) {
   }
   EXPECT_EQ(testing::readFile(image + "/root/usr/bin/sw_vers.d/sw_vers.txt"),
             "ProductName:\tmacOS\nProductVersion:\t12.6.3\nBuildVersion:\t21G419\n");
-  testing::ToolRun guesses = testing::runStrandel({"--machine", image, "image", "guesses"},
-                                                  testing::ToolEnvironment::Empty);
+  testing::ToolRun guesses =
+      testing::runStrandel({"--machine", image, "image", "guesses"}, testing::ToolEnvironment::Empty);
   EXPECT_EQ(guesses.status, 0) << guesses.err;
-  EXPECT_NE(
-      guesses.out.find(
-          "disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)"),
-      std::string::npos)
+  EXPECT_NE(guesses.out.find("disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)"),
+            std::string::npos)
       << guesses.out;
   // No version guess is kept when the version was given.
   EXPECT_EQ(guesses.out.find("sw_vers:"), std::string::npos) << guesses.out;
-  testing::ToolRun json =
-      testing::runStrandel({"--machine", image, "--format", "json", "image", "guesses"},
-                           testing::ToolEnvironment::Empty);
-  EXPECT_TRUE(
-      json.out.starts_with("[{\"about\":\"disk0\",\"guess\":\"no recording says it; taken as "))
-      << json.out;
+  testing::ToolRun json = testing::runStrandel({"--machine", image, "--format", "json", "image", "guesses"},
+                                               testing::ToolEnvironment::Empty);
+  EXPECT_TRUE(json.out.starts_with("[{\"about\":\"disk0\",\"guess\":\"no recording says it; taken as ")) << json.out;
 }
 
 // A recording pasted from a ticket (CR LF) or an old editor (CR) gives the image of the
@@ -869,21 +792,14 @@ TEST(ImportDump, LineEndsOfOtherSystemsGiveTheSameImage) {
       }
       bool session = std::string(name) == "monterey-session";
       fs::path from = session ? scratch.path() / "dump/session.txt" : scratch.path() / "dump";
-      fs::path original =
-          session ? fs::path(dumpDir(name)) / "session.txt" : fs::path(dumpDir(name));
+      fs::path original = session ? fs::path(dumpDir(name)) / "session.txt" : fs::path(dumpDir(name));
       ImportReport report = importMac(from, scratch.path() / "image");
       ASSERT_EQ(report.status, ImportStatus::Written) << name << ": " << report.message;
-      ASSERT_EQ(importMac(original, scratch.path() / "original").status, ImportStatus::Written)
-          << name;
-      EXPECT_EQ(machinePlistAt(scratch.path() / "image"),
-                machinePlistAt(scratch.path() / "original"))
-          << name;
-      EXPECT_EQ(rootFiles(scratch.path() / "image"), rootFiles(scratch.path() / "original"))
-          << name;
+      ASSERT_EQ(importMac(original, scratch.path() / "original").status, ImportStatus::Written) << name;
+      EXPECT_EQ(machinePlistAt(scratch.path() / "image"), machinePlistAt(scratch.path() / "original")) << name;
+      EXPECT_EQ(rootFiles(scratch.path() / "image"), rootFiles(scratch.path() / "original")) << name;
       EXPECT_EQ(std::ranges::count_if(report.problems,
-                                      [](const std::string& l) {
-                                        return l.find("CR LF or CR") != std::string::npos;
-                                      }),
+                                      [](const std::string& l) { return l.find("CR LF or CR") != std::string::npos; }),
                 1)
           << name << PrintToString(report.problems);
     }
@@ -894,8 +810,7 @@ TEST(ImportDump, LineEndsOfOtherSystemsGiveTheSameImage) {
 // container still holds the running system.
 TEST(ImportDump, SealedSystemVolumeKeepsNoMountPointAndItsContainerHoldsTheSystem) {
   testing::TempDir scratch;
-  ASSERT_EQ(importMac(dumpDir("bigsur-listing"), scratch.path() / "image").status,
-            ImportStatus::Written);
+  ASSERT_EQ(importMac(dumpDir("bigsur-listing"), scratch.path() / "image").status, ImportStatus::Written);
   auto previous = platform::current();
   ASSERT_EQ(useMachine((scratch.path() / "image").string()), std::nullopt);
   PlistDict group = StrandelFramework::volumesInAPFSContainer("disk1s5");
@@ -925,8 +840,7 @@ TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
       {"usr/bin/tmutil listbackups", "", 1},
   };
   for (const auto& [command, recorded, status] : cases) {
-    int result = std::system(
-        ("env -i '" + root + "'/" + command + " >'" + printed + "' 2>/dev/null").c_str());
+    int result = std::system(("env -i '" + root + "'/" + command + " >'" + printed + "' 2>/dev/null").c_str());
     EXPECT_EQ(WEXITSTATUS(result), status) << command;
     EXPECT_EQ(testing::readFile(printed),
               recorded.empty() ? "" : testing::readFile(dumpDir("catalina") + "/" + recorded))

@@ -24,8 +24,7 @@ namespace {
 TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
   // Each line and what it reads as, "from|on|type"; "" when it is no mount.
   const std::pair<const char*, const char*> cases[] = {
-      {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev)",
-       "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
+      {"//riccardo@1.0.1.10/video on /Volumes/video (afpfs, nodev)", "//riccardo@1.0.1.10/video|/Volumes/video|afpfs"},
       // Not mounts: a prompt, a cut line, no type, no " on ".
       {"40 Z% mount", ""},
       {"/dev/disk1s1 on / (apfs, local", ""},
@@ -42,8 +41,7 @@ TEST(ImportMountText, ReadsMountLinesUpToTheLastParenthesis) {
 TEST(ImportMountText, KeepsTheOptionsOfAMount) {
   auto mount = parseMountLine("/dev/disk3s1s1 on / (apfs, sealed, local, read-only, journaled)");
   ASSERT_TRUE(mount);
-  EXPECT_EQ(mount->options,
-            (std::vector<std::string>{"sealed", "local", "read-only", "journaled"}));
+  EXPECT_EQ(mount->options, (std::vector<std::string>{"sealed", "local", "read-only", "journaled"}));
 }
 
 TEST(ImportPastedText, FindsThePropertyListBetweenPromptLines) {
@@ -51,8 +49,7 @@ TEST(ImportPastedText, FindsThePropertyListBetweenPromptLines) {
   const std::pair<const char*, const char*> cases[] = {
       {"% diskutil list -plist\n<?xml version=\"1.0\"?>\n<plist><dict/></plist>\n% ",
        "<?xml version=\"1.0\"?>\n<plist><dict/></plist>"},
-      {"$ cat x\n<plist version=\"1.0\"><array/></plist>$ ",
-       "<plist version=\"1.0\"><array/></plist>"},
+      {"$ cat x\n<plist version=\"1.0\"><array/></plist>$ ", "<plist version=\"1.0\"><array/></plist>"},
       // Two lists pasted one after the other: the first.
       {"a\n<plist><true/></plist>\nb\n<plist><false/></plist>\n", "<plist><true/></plist>"},
       {"\n<?xml?><plist/></plist>\n", nullptr},
@@ -60,8 +57,7 @@ TEST(ImportPastedText, FindsThePropertyListBetweenPromptLines) {
       {"no list", nullptr},
   };
   for (const auto& [text, span] : cases) {
-    EXPECT_EQ(propertyListSpan(text), span ? std::optional<std::string_view>(span) : std::nullopt)
-        << text;
+    EXPECT_EQ(propertyListSpan(text), span ? std::optional<std::string_view>(span) : std::nullopt) << text;
   }
 }
 
@@ -91,8 +87,7 @@ TEST(ImportDiskListText, ReadsSectionsRowsAndStores) {
       R"("APFSVolumes":[{"DeviceIdentifier":"disk2s1","VolumeName":"Macintosh HD - Data"}],"Content":"",)"
       R"("DeviceIdentifier":"disk2","Size":3100000000000},)"
       R"({"BusProtocol":"Disk Image","Content":"Apple_HFS","DeviceIdentifier":"disk4","Size":35800000,"VolumeName":"My Image"}]})");
-  EXPECT_EQ(diskListFromText("no section\n   0:  GUID_partition_scheme  *1 GB disk0\n"),
-            std::nullopt);
+  EXPECT_EQ(diskListFromText("no section\n   0:  GUID_partition_scheme  *1 GB disk0\n"), std::nullopt);
 }
 
 // macOS 10.15's `df -k`, with inode columns and names with blanks on both sides (its other rows
@@ -117,10 +112,9 @@ TEST(ImportMountText, FindsTheDfRowOfEachMount) {
   };
   for (const auto& [from, on, expected] : cases) {
     auto row = findDfRow(kDf, from, on);
-    EXPECT_EQ(row ? std::to_string(row->blocks) + " " + std::to_string(row->used) + " " +
-                        std::to_string(row->available)
-                  : "",
-              expected)
+    EXPECT_EQ(
+        row ? std::to_string(row->blocks) + " " + std::to_string(row->used) + " " + std::to_string(row->available) : "",
+        expected)
         << from << " on " << on;
   }
 }
@@ -128,14 +122,12 @@ TEST(ImportMountText, FindsTheDfRowOfEachMount) {
 TEST(ImportMountText, ReadsDfInItsHeadersUnit) {
   // df's header, its row, and the statfs figures "bsize blocks free".
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"Filesystem 1024-blocks Used Available Capacity Mounted on",
-       "/dev/disk1s1 1000 400 600 40% /", "4096 250 150"},
+      {"Filesystem 1024-blocks Used Available Capacity Mounted on", "/dev/disk1s1 1000 400 600 40% /", "4096 250 150"},
       {"Filesystem 512-blocks Used Available Capacity iused ifree %iused Mounted on",
        "/dev/disk1s1 1000 400 600 40% 1 2 0% /", "4096 125 75"},
-      {"Filesystem 512-blocks Used Available Capacity Mounted on",
-       "/dev/disk1s1 1001 401 600 40% /", "512 1001 600"},
-      {"Filesystem Size Used Avail Capacity iused ifree %iused Mounted on",
-       "/dev/disk1s1 228Gi 14Gi 153Gi 9% 1 2 0% /", "4096 59768832 56098816"},
+      {"Filesystem 512-blocks Used Available Capacity Mounted on", "/dev/disk1s1 1001 401 600 40% /", "512 1001 600"},
+      {"Filesystem Size Used Avail Capacity iused ifree %iused Mounted on", "/dev/disk1s1 228Gi 14Gi 153Gi 9% 1 2 0% /",
+       "4096 59768832 56098816"},
       {"Filesystem Size Used Avail Capacity Mounted on", "/dev/disk1s1 2.0Xi 1Gi 1Gi 50% /", ""},
   };
   for (const auto& [header, row, expected] : cases) {
@@ -143,8 +135,7 @@ TEST(ImportMountText, ReadsDfInItsHeadersUnit) {
     std::string figures;
     if (found) {
       StatfsFigures f = figuresFromDf(*found);
-      figures = std::to_string(f.blockSize) + " " + std::to_string(f.blocks) + " " +
-                std::to_string(f.freeBlocks);
+      figures = std::to_string(f.blockSize) + " " + std::to_string(f.blocks) + " " + std::to_string(f.freeBlocks);
     }
     EXPECT_EQ(figures, expected) << header;
   }
@@ -181,8 +172,8 @@ TEST(ImportDiskutilText, ReadsInfoSectionsIntoTheirPlistKeys) {
       {"Size", PlistValue(std::uint64_t{2000054960128})},
       {"DeviceBlockSize", PlistValue(std::uint64_t{512})},
       {"Internal", PlistValue(false)},
-      {"APFSPhysicalStores", PlistValue(PlistArray{PlistValue(
-                                 PlistDict{{"APFSPhysicalStore", PlistValue("disk3s2")}})})}};
+      {"APFSPhysicalStores",
+       PlistValue(PlistArray{PlistValue(PlistDict{{"APFSPhysicalStore", PlistValue("disk3s2")}})})}};
   EXPECT_EQ(PlistValue(disks[0]), PlistValue(expected)) << writeJson(PlistValue(disks[0]));
   EXPECT_EQ(PlistValue(disks[1]), PlistValue(PlistDict{{"DeviceIdentifier", PlistValue("disk5")},
                                                        {"MountPoint", PlistValue("")},
@@ -240,14 +231,12 @@ TEST(ImportPastedText, SplitsASessionIntoItsCommandsAndFeedsLines) {
       "jo@Mac ~ %\n"
       "after the prompt\n");
   std::vector<std::string> seen;
-  for (const TranscriptPart& part : parts)
-    seen.push_back(part.file + " <" + part.command + "> " + part.text);
-  EXPECT_EQ(seen,
-            (std::vector<std::string>{
-                "sw_vers.txt <sw_vers> ProductVersion:\t12.6\n",
-                "info/disk3s1.plist <sudo /usr/sbin/diskutil info -plist /dev/disk3s1> <plist/>\n",
-                "diskutil-info.txt <diskutil info disk3s2>    Device Identifier: disk3s2\n"
-                "   Device Identifier: disk3s3\n"}));
+  for (const TranscriptPart& part : parts) seen.push_back(part.file + " <" + part.command + "> " + part.text);
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "sw_vers.txt <sw_vers> ProductVersion:\t12.6\n",
+                      "info/disk3s1.plist <sudo /usr/sbin/diskutil info -plist /dev/disk3s1> <plist/>\n",
+                      "diskutil-info.txt <diskutil info disk3s2>    Device Identifier: disk3s2\n"
+                      "   Device Identifier: disk3s3\n"}));
   EXPECT_TRUE(splitTranscript("/dev/disk1s1 on / (apfs, local)\ndevfs 1 1 0 100% /dev\n").empty());
   EXPECT_EQ(withLineFeeds("a\r\nb\rc\n\r\n"), "a\nb\nc\n\n");
   EXPECT_EQ(withLineFeeds("a\nb\n"), std::nullopt);
@@ -262,15 +251,13 @@ TEST(ImportKnownFacts, SetsSwVersLinesInItsOrderAndRefusesWhatIsNoFact) {
       {"ProductName:\t\tmacOS\nProductVersion:\t\t14.1\n", "ProductVersion", "14.1.1",
        "ProductName:\t\tmacOS\nProductVersion:\t\t14.1.1\n"},
       {"", "ProductVersion", "13.2.1", "ProductVersion:\t\t13.2.1\n"},
-      {"ProductVersion:\t11.6\n", "BuildVersion", "20G165",
-       "ProductVersion:\t11.6\nBuildVersion:\t20G165\n"},
+      {"ProductVersion:\t11.6\n", "BuildVersion", "20G165", "ProductVersion:\t11.6\nBuildVersion:\t20G165\n"},
   };
   for (const auto& [recorded, label, value, expected] : cases)
     EXPECT_EQ(withSwVersLine(recorded, label, value), expected) << label;
   EXPECT_EQ(knownFactsRefusal({.osVersion = "10.15.7"}), std::nullopt);
-  for (const KnownFacts& bad :
-       {KnownFacts{.osVersion = "ten"}, KnownFacts{.osVersion = "10..1"},
-        KnownFacts{.build = "21G 419"}, KnownFacts{.productName = "mac\nOS"}}) {
+  for (const KnownFacts& bad : {KnownFacts{.osVersion = "ten"}, KnownFacts{.osVersion = "10..1"},
+                                KnownFacts{.build = "21G 419"}, KnownFacts{.productName = "mac\nOS"}}) {
     EXPECT_NE(knownFactsRefusal(bad), std::nullopt);
   }
 }
@@ -283,8 +270,7 @@ TEST(ImportMountText, EncodesMountPointsAsTheServiceGivesThem) {
       {"/private/tmp/parens (1)", "file:///private/tmp/parens%20(1)/"},
       {"/Volumes/100% #1?", "file:///Volumes/100%25%20%231%3F/"},
       {"/Volumes/Trailing/", "file:///Volumes/Trailing/"},
-      {"/Volumes/Backups of Michael’s MBP",
-       "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP/"},
+      {"/Volumes/Backups of Michael’s MBP", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP/"},
       {"Volumes/Relative", nullptr},
   };
   for (const auto& [path, url] : cases) {
@@ -298,16 +284,14 @@ TEST(ImportMountText, OrdersAndRelatesBsdNames) {
                                                          {"disk1s2", "disk1s10"},
                                                          {"disk1s5", "disk1s5s1"},
                                                          {"disk99s9", "notadisk"}};
-  for (const auto& [a, b] : ordered)
-    EXPECT_TRUE(BsdLess()(a, b) && !BsdLess()(b, a)) << a << " " << b;
+  for (const auto& [a, b] : ordered) EXPECT_TRUE(BsdLess()(a, b) && !BsdLess()(b, a)) << a << " " << b;
   EXPECT_EQ(bsdParent("disk1s5s1"), "disk1s5");
   EXPECT_EQ(bsdParent("disk1"), std::nullopt);
   EXPECT_EQ(bsdWhole("disk10s4s1"), "disk10");
 }
 
 TEST(ImportDescription, TranslatesOnlyTheNamesOfGuidPartitionMaps) {
-  PlistDict gpt{{"DAMediaBSDName", PlistValue("disk0")},
-                {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
+  PlistDict gpt{{"DAMediaBSDName", PlistValue("disk0")}, {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
   // The samples' own partitions (EFI, Apple_APFS, Apple_Boot, Apple_HFS, and Windows_NTFS on an
   // FDisk map) come with their imports.
   const std::tuple<const PlistDict*, const char*, const char*> cases[] = {
@@ -317,15 +301,13 @@ TEST(ImportDescription, TranslatesOnlyTheNamesOfGuidPartitionMaps) {
   };
   for (const auto& [parent, content, expected] : cases) {
     Problems problems;
-    PlistDict d = describeDisk("disk0s1", {{"Content", PlistValue(content)}}, {.parent = parent},
-                               "x", problems);
+    PlistDict d = describeDisk("disk0s1", {{"Content", PlistValue(content)}}, {.parent = parent}, "x", problems);
     EXPECT_EQ(d.at("DAMediaContent"), PlistValue(expected)) << content;
   }
   // The registry's own Content is what the service reports, whatever diskutil called it.
   Problems problems;
-  PlistDict d = describeDisk(
-      "disk0s2", {{"Content", PlistValue("Apple_HFS")}},
-      {.parent = &gpt, .mediaContent = "48465300-0000-11AA-AA11-00306543ECAC"}, "x", problems);
+  PlistDict d = describeDisk("disk0s2", {{"Content", PlistValue("Apple_HFS")}},
+                             {.parent = &gpt, .mediaContent = "48465300-0000-11AA-AA11-00306543ECAC"}, "x", problems);
   EXPECT_EQ(d.at("DAMediaContent"), PlistValue("48465300-0000-11AA-AA11-00306543ECAC"));
 }
 

@@ -22,15 +22,13 @@ static_assert(__cplusplus >= 201703L, "the library's package requires C++17");
 
 int main(int argc, char** argv) {
   if (std::strcmp(strandel::versionString(), STRANDEL_VERSION) != 0) {
-    std::fprintf(stderr, "host: library %s, headers %s\n", strandel::versionString(),
-                 STRANDEL_VERSION);
+    std::fprintf(stderr, "host: library %s, headers %s\n", strandel::versionString(), STRANDEL_VERSION);
     return 1;
   }
   // Integers of every width keep their signedness; equality and inequality hold in every standard.
   strandel::PlistValue small(std::int8_t{5}), wide(5ull), other(short{6});
   strandel::PlistDict dict{{"k", strandel::PlistValue(strandel::PlistData{{1, 2}})}};
-  if (!(small == wide) || small != wide || !(small != other) || dict.at("k") != dict.at("k"))
-    return 1;
+  if (!(small == wide) || small != wide || !(small != other) || dict.at("k") != dict.at("k")) return 1;
 #if STRANDEL_HOST_STD == 23
   // What a C++23 host may use, and could not when the library's flags brought C++20 back.
   if (std::to_underlying(strandel::APFSVolumeRoleNone) != 6) return 1;
