@@ -48,10 +48,7 @@ XDG_CONFIG_HOME="$work/config"
 export XDG_CONFIG_HOME
 unset STRANDEL_MACHINE STRANDEL_SETTINGS 2>/dev/null || true
 
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-largest() { printf '%s\n' "$@" | sort -n | tail -n 1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-verdict() { awk -v f="$1" -v g="$2" 'BEGIN { print (f <= g) ? "met" : "MISSED" }'; }
+. "$(dirname "$0")/figures.sh"
 
 # measure NAME COUNT COMMAND...: one round of COUNT runs; appends its median CPU (us) and peak
 # RSS (KB) to the lists named cpu_NAME and rss_NAME.

@@ -35,8 +35,7 @@ done
 work=$(mktemp -d /tmp/strandel-whole-process-XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# verdict FIGURE GOAL: "met" when FIGURE <= GOAL.
-verdict() { awk -v f="$1" -v g="$2" 'BEGIN { print (f <= g) ? "met" : "MISSED" }'; }
+. "$(dirname "$0")/figures.sh"
 
 echo "== strandel volumes, whole process ($form images, median of $runs runs)"
 printf '%-7s %-6s %10s %12s %10s %12s %9s\n' media format image_KB median_ms us_per_media peak_KB peak/image
@@ -81,11 +80,10 @@ for round in 1 2 3 4 5; do
   set -- $("$timed" "$per_round" "$tool" bytes 1)
   bytes_all="$bytes_all $1" bytes_least="$bytes_least $2"
 done
-median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
 # shellcheck disable=SC2086
 hello_us=$(median $hello_all) bytes_us=$(median $bytes_all)
 # shellcheck disable=SC2086
 hello_min=$(median $hello_least) bytes_min=$(median $bytes_least)
-ratio=$(awk -v a="$bytes_min" -v b="$hello_min" 'BEGIN { printf "%.2f", a / b }')
+ratio=$(ratio "$bytes_min" "$hello_min")
 echo "hello world: least $hello_min us, median $hello_us us; strandel bytes 1: least $bytes_min us, median $bytes_us us"
 echo "startup ${ratio}x the hello world, least runs (goal <= 1.3: $(verdict "$ratio" 1.3))"
