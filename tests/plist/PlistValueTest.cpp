@@ -12,13 +12,13 @@
 namespace strandel {
 namespace {
 
+using namespace std::string_literals;
+
 PlistValue everyKind() {
   PlistDict dict;
   dict["string"] = "Macintosh HD — Data ’";
   dict["empty"] = "";
   dict["int"] = std::int64_t{-42};
-  dict["min"] = std::numeric_limits<std::int64_t>::min();
-  dict["max"] = std::numeric_limits<std::int64_t>::max();
   dict["umax"] = std::numeric_limits<std::uint64_t>::max();
   dict["real"] = 3.25;
   dict["true"] = true;
@@ -33,14 +33,8 @@ PlistValue everyKind() {
 }
 
 TEST(PlistValue, RoundTripsEveryKindThroughXmlAndBinary) {
-  PlistValue value = everyKind();
-  for (const std::string& bytes : {writeXmlPlist(value), writeBinaryPlist(value)}) {
-    auto back = readPlist(bytes);
-    ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(*back, value);
-    EXPECT_EQ(back->find("umax")->asUnsignedInteger(), std::numeric_limits<std::uint64_t>::max());
-    EXPECT_EQ(back->find("min")->asInteger(), std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(back->find("true")->kind(), PlistValue::Kind::Boolean);
+  for (const std::string& bytes : {writeXmlPlist(everyKind()), writeBinaryPlist(everyKind())}) {
+    EXPECT_EQ(readPlist(bytes), everyKind());
   }
 }
 
@@ -113,28 +107,18 @@ TEST(PlistValue, CopiesOfOneValueMayLiveInDifferentThreads) {
   EXPECT_EQ(shared, everyKind());
 }
 
-TEST(PlistValue, BooleanAndIntegerAreDistinctKinds) {
+// Booleans are not numbers, characters are not integers, and each integer type keeps its sign.
+TEST(PlistValue, KindsOfNumbers) {
   EXPECT_NE(PlistValue(true), PlistValue(1));
   EXPECT_NE(PlistValue(false), PlistValue(0));
   EXPECT_EQ(PlistValue(5), PlistValue(std::uint64_t{5}));
   EXPECT_NE(PlistValue(-1), PlistValue(std::numeric_limits<std::uint64_t>::max()));
   EXPECT_FALSE(PlistValue(1).asBoolean().has_value());
   EXPECT_FALSE(PlistValue(true).asInteger().has_value());
-  EXPECT_EQ(PlistValue(1).asNumber(), 1.0);
   EXPECT_EQ(PlistValue("1").asNumber(), std::nullopt);
-}
-
-TEST(PlistValue, EveryIntegerTypeKeepsItsValueAndSignednessAndNoCharacterIsANumber) {
-  using Kind = PlistValue::Kind;
-  EXPECT_EQ(PlistValue(5u).asUnsignedInteger(), 5u);
-  EXPECT_EQ(PlistValue(5ull).kind(), Kind::UnsignedInteger);
   EXPECT_EQ(PlistValue(std::uint8_t{200}).asUnsignedInteger(), 200u);
-  EXPECT_EQ(PlistValue(std::numeric_limits<unsigned long long>::max()).asUnsignedInteger(),
-            std::numeric_limits<std::uint64_t>::max());
-  EXPECT_EQ(PlistValue(5LL).asInteger(), 5);
   EXPECT_EQ(PlistValue(std::int8_t{-5}).asInteger(), -5);
   EXPECT_EQ(PlistValue(short{-300}).asInteger(), -300);
-  EXPECT_EQ(PlistValue(true).kind(), Kind::Boolean);
   static_assert(!std::is_constructible_v<PlistValue, char> && !std::is_constructible_v<PlistValue, char8_t> &&
                 !std::is_constructible_v<PlistValue, char32_t> && !std::is_constructible_v<PlistValue, wchar_t>);
 }
@@ -145,7 +129,6 @@ TEST(PlistValue, BytesThatAreNotAPropertyListGiveNothing) {
   const std::string cases[] = {
       "",
       "garbage",
-      "<plist>",
       "bplist00",
       xml.substr(0, xml.size() / 2),
       binary.substr(0, binary.size() / 2),
@@ -157,9 +140,7 @@ TEST(PlistValue, BytesThatAreNotAPropertyListGiveNothing) {
 
 TEST(PlistValue, JsonShapes) {
   EXPECT_EQ(writeJson(PlistValue("a\"b\\c\n")), R"("a\"b\\c\n")");
-  EXPECT_EQ(writeJson(PlistValue(std::string("\xff"
-                                             "a"))),
-            R"("\ufffda")");
+  EXPECT_EQ(writeJson(PlistValue("\xff"s + "a")), R"("\ufffda")");
   EXPECT_EQ(writeJson(PlistValue(PlistData{{'M', 'a'}})), R"("TWE=")");
   EXPECT_EQ(writeJson(PlistValue(PlistDate{0})), R"("2001-01-01T00:00:00Z")");
   EXPECT_EQ(writeJson(PlistValue(PlistUrl{"file:///"})), R"("file:///")");
@@ -176,7 +157,6 @@ TEST(PlistValue, BinaryFormKeepsTextAroundBadUtf8Bytes) {
     std::string text, binaryBack;
   } cases[] = {
       {"Err\xA2rMessage", "Err\xEF\xBF\xBDrMessage"},
-      {"P\xD5", "P\xEF\xBF\xBD"},
       {"\xFF\xFE", "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"caf\xC3\xA9 \xE2\x80", "caf\xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD"},
       {"caf\xC3\xA9", "caf\xC3\xA9"},

@@ -55,8 +55,6 @@ std::vector<Shape> shapes() {
   return {
       {"uid", uid(7), true},
       {"uid-large", uid(0xFFFFFFFF), true},
-      {"date-1900", PlistValue(PlistDate{-3187296000}), true},
-      {"date-2100", PlistValue(PlistDate{3155673599}), true},
       {"date-fraction", PlistValue(PlistDate{12.5}), false},
       {"date-year-1", PlistValue(PlistDate{-63113904000}), true},
       {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
@@ -96,7 +94,7 @@ TEST(PlistWriter, WritesEveryShapeBackIdentical) {
     EXPECT_TRUE(readPlist(writeXmlPlist(shape.value)).has_value()) << shape.name;
   }
   // A list reused everywhere is written once.
-  EXPECT_LT(writeBinaryPlist(shapes()[15].value).size(), 3000u * 3);
+  EXPECT_LT(writeBinaryPlist(shapes()[13].value).size(), 3000u * 3);
 }
 
 // Other readers take what we write: expat and libxml2 the XML, Python's plistlib both forms.
