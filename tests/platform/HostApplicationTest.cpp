@@ -124,11 +124,9 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
 }
 
 // The store is the application's own file: a version-cache write keeps every other key and
-// value exactly, in the file's own form, and a file holding what we can't take is left as it
-// was. plistlib reads every file written.
+// value exactly, in the file's own form. (A file it can't read is left as it was: the hostile
+// lists of plist/ check.) plistlib reads every file written.
 TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
-  PlistValue deep(PlistArray{});
-  for (int i = 0; i < 600; ++i) deep = PlistValue(PlistArray{deep});
   const struct {
     const char* name;
     PlistValue value;
@@ -140,7 +138,6 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
       {"date-fraction", PlistValue(PlistDate{12.25}), false},
       {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
       {"imin", PlistValue(std::numeric_limits<std::int64_t>::min()), true},
-      {"nesting-600", deep, true},
       {"key-u0001", PlistValue(PlistDict{{"a\x01", PlistValue(1)}}), true},
   };
   TempDir dir;
@@ -154,18 +151,13 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
         bytes = *plist::writeBinary(PlistValue(before), plist::WriteMode::Exact);
       } else {
         // What another writer leaves: U+0001 as a character reference, which XML 1.0 refuses.
-        bytes = writeXmlPlist(PlistValue(PlistDict{{"AppKey", PlistValue("keep")}, {"Shape", shape.value}}));
+        bytes = writeXmlPlist(PlistValue(before));
         if (std::string(shape.name) == "key-u0001") bytes.replace(bytes.find("a\xEF\xBF\xBD"), 4, "a&#1;");
       }
       const fs::path path = dir.path() / (std::string(shape.name) + (binary ? ".bplist" : ".plist"));
       writeFile(path, bytes);
-      const bool readable = std::string(shape.name) != "nesting-600";
-      EXPECT_EQ(makeFileSettings(path.string())->set("ZVCurrentSWVers", PlistValue("10.14.6")), readable) << path;
+      EXPECT_TRUE(makeFileSettings(path.string())->set("ZVCurrentSWVers", PlistValue("10.14.6"))) << path;
       const std::string after = readFile(path);
-      if (!readable) {
-        EXPECT_EQ(after, bytes) << path;
-        continue;
-      }
       PlistDict expected = before;
       expected.emplace("ZVCurrentSWVers", PlistValue("10.14.6"));
       EXPECT_EQ(readPlist(after), PlistValue(expected)) << path;

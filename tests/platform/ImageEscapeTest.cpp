@@ -1,7 +1,8 @@
 // A hostile image: its tool tries each way out of the sandbox that a tool run could take
 // (the terminal, the host's powers, the network, the host's descriptors, IPC, processes, time
-// and disk), one row each, and every one must be refused. The tool runs as `os version`,
-// `verify` and `fda` run theirs: through the image machine's Processes.
+// and disk), one row each, and every one must be refused; and a tool of the image's own reaches
+// only its image. The tool runs as `os version`, `verify` and `fda` run theirs: through the image
+// machine's Processes.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,10 +22,14 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/linux/ConfinedStart.hpp"
+#include "platform/linux/Sandbox.hpp"
+#include "platform/posix/Processes.hpp"
 #include "tests/support/ImageBuilder.hpp"
 #include "tests/support/Paths.hpp"
 #include "tests/support/TempDir.hpp"
@@ -36,6 +41,21 @@ namespace fs = std::filesystem;
 using testing::readFile;
 
 constexpr const char* kTool = "/usr/bin/hostile";
+
+// A socket of `type` on a free port of 127.0.0.1 (listening, for a stream), its number in `port`.
+UniqueFd onLoopback(int type, int& port) {
+  UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd && ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+      (type != SOCK_STREAM || ::listen(fd.get(), 4) == 0) &&
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  return fd;
+}
 
 // The host's side of the escapes: the things a tool must not reach, set up once.
 struct Host {
@@ -61,15 +81,7 @@ struct Host {
         ::close(slave);
       }
     }
-    udp = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (udp && ::bind(udp.get(), reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        ::getsockname(udp.get(), reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      udpPort = ntohs(address.sin_port);
-    }
+    udp = onLoopback(SOCK_DGRAM, udpPort);
     unixPath = (dir.path() / "host.sock").string();
     unixListener = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     sockaddr_un local{};
@@ -80,7 +92,10 @@ struct Host {
       ::listen(unixListener.get(), 4);
     }
     shmId = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0666);
-    if (shmId >= 0) writeShm("host!");
+    if (void* memory = ::shmat(shmId, nullptr, 0); memory != reinterpret_cast<void*>(-1)) {
+      std::memcpy(memory, "host!", 5);
+      ::shmdt(memory);
+    }
     // A descriptor left open across exec, as a careless host would: the tool asks for 7.
     testing::writeFile(dir.path() / "secret", "the host's secret\n");
     int fd = ::open((dir.path() / "secret").c_str(), O_RDONLY);
@@ -97,12 +112,6 @@ struct Host {
   bool typedInto() const {
     char byte;
     return ::read(terminal.get(), &byte, 1) > 0;
-  }
-  void writeShm(const char* text) const {
-    void* memory = ::shmat(shmId, nullptr, 0);
-    if (memory == reinterpret_cast<void*>(-1)) return;
-    std::memcpy(memory, text, 5);
-    ::shmdt(memory);
   }
   std::string readShm() const {
     void* memory = ::shmat(shmId, nullptr, SHM_RDONLY);
@@ -128,76 +137,53 @@ bool leftoverRunning() {
   return false;
 }
 
+// One way out: the hostile tool's arguments, and what the host sees afterwards (true when the
+// escape left a mark; empty: the tool's own word is all there is).
 struct Escape {
   const char* name;
-  std::function<std::vector<std::string>(const Host&, const fs::path& image)> arguments;
-  // What the host sees afterwards: true when the escape left a mark. Empty: the tool's own
-  // word is all there is.
-  std::function<bool(const Host&, const fs::path& image)> leftMark{};
+  std::string command;
+  std::function<bool()> leftMark{};
+  bool asAUser = true;  // tried again by an ordinary user's `os version`
   // A tool the time limit ended has said nothing; the mark it left is then the whole check.
   bool mayRunOutOfTime = false;
 };
 
-std::vector<Escape> escapes() {
-  auto plain = [](const char* command) {
-    return [command](const Host&, const fs::path&) { return std::vector<std::string>{command}; };
-  };
+std::vector<Escape> escapes(const Host& host, const fs::path& image) {
+  const fs::path big = image / "root/tmp/big";
   return {
-      {"terminal injection on the standard streams",
-       [](const Host&, const fs::path&) {
-         return std::vector<std::string>{"tiocsti", "0"};
-       },
-       [](const Host& host, const fs::path&) { return host.typedInto(); }},
-      {"terminal injection through /dev/tty", plain("tty")},
-      {"reading the user's input", plain("stdin")},
-      {"a descriptor the host left open",
-       [](const Host&, const fs::path&) {
-         return std::vector<std::string>{"fd", "7"};
-       }},
-      {"UDP to the loopback",
-       [](const Host& host, const fs::path&) {
-         return std::vector<std::string>{"udp", std::to_string(host.udpPort)};
-       },
-       [](const Host& host, const fs::path&) { return udpReceived(host); }},
-      {"a path socket of the host",
-       [](const Host& host, const fs::path&) {
-         return std::vector<std::string>{"unix", host.unixPath};
-       },
-       [](const Host& host, const fs::path&) { return unixAccepted(host); }},
-      {"a raw socket", plain("raw")},
-      {"the kernel log", plain("klog")},
-      {"setting the host's name", plain("hostname")},
-      {"chroot", plain("chroot")},
-      {"mounting", plain("mount")},
-      {"the session keyring", plain("keyring")},
-      {"ptrace", plain("ptrace")},
-      {"perf_event_open", plain("perf")},
-      {"bpf", plain("bpf")},
-      {"a user namespace of its own", plain("userns")},
-      {"a shared-memory segment of the host",
-       [](const Host& host, const fs::path&) {
-         return std::vector<std::string>{"shm", std::to_string(host.shmId)};
-       },
-       [](const Host& host, const fs::path&) { return host.readShm() != "host!"; }},
-      {"renicing a host process",
-       [](const Host&, const fs::path&) {
-         return std::vector<std::string>{"renice", std::to_string(::getpid())};
-       },
-       [](const Host& host, const fs::path&) { return ::getpriority(PRIO_PROCESS, 0) != host.nice; }},
-      {"400 processes at once, root included",
-       [](const Host&, const fs::path&) {
-         return std::vector<std::string>{"fork", "400"};
-       }},
-      {"300 MB on the image's disk",
-       [](const Host&, const fs::path& image) {
-         return std::vector<std::string>{"fill", (image / "root/tmp/big").string()};
-       },
-       [](const Host&, const fs::path& image) {
+      {"terminal injection on the standard streams", "tiocsti 0", [&host] { return host.typedInto(); }, false},
+      {"terminal injection through /dev/tty", "tty"},
+      {"reading the user's input", "stdin"},
+      {"a descriptor the host left open", "fd 7"},
+      {"UDP to the loopback", "udp " + std::to_string(host.udpPort), [&host] { return udpReceived(host); }},
+      {"a path socket of the host", "unix " + host.unixPath, [&host] { return unixAccepted(host); }},
+      {"a raw socket", "raw"},
+      {"the kernel log", "klog"},
+      {"setting the host's name", "hostname"},
+      {"chroot", "chroot"},
+      {"mounting", "mount"},
+      {"the session keyring", "keyring"},
+      {"ptrace", "ptrace"},
+      {"perf_event_open", "perf"},
+      {"bpf", "bpf"},
+      {"a user namespace of its own", "userns"},
+      {"a shared-memory segment of the host", "shm " + std::to_string(host.shmId),
+       [&host] { return host.readShm() != "host!"; }},
+      {"renicing a host process", "renice " + std::to_string(::getpid()),
+       [&host] { return ::getpriority(PRIO_PROCESS, 0) != host.nice; }, false},
+      {"400 processes at once, root included", "fork 400", {}, false},
+      {"300 MB on the image's disk", "fill " + big.string(),
+       [big] {
          std::error_code error;
-         return fs::file_size(image / "root/tmp/big", error) > (std::uintmax_t{64} << 20);
+         return fs::file_size(big, error) > (std::uintmax_t{64} << 20);
        },
-       true},
+       false, true},
   };
+}
+
+std::vector<std::string> words(const std::string& command) {
+  std::istringstream in(command);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 class ImageEscapes : public ::testing::Test {
@@ -229,14 +215,12 @@ TEST_F(ImageEscapes, EveryEscapeIsRefused) {
   ASSERT_GT(host.udpPort, 0);
   ASSERT_GE(host.shmId, 0);
   ASSERT_TRUE(host.terminal);
-  for (const Escape& escape : escapes()) {
-    std::string said = run(escape.arguments(host, machine_->dir()));
+  for (const Escape& escape : escapes(host, machine_->dir())) {
+    std::string said = run(words(escape.command));
     if (!(said.empty() && escape.mayRunOutOfTime)) {
       EXPECT_EQ(said.rfind("refused", 0), 0u) << escape.name << ": " << said;
     }
-    if (escape.leftMark) {
-      EXPECT_FALSE(escape.leftMark(host, machine_->dir())) << escape.name;
-    }
+    EXPECT_FALSE(escape.leftMark && escape.leftMark()) << escape.name;
   }
 }
 
@@ -289,14 +273,18 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
   Host host;
   fs::permissions(host.dir.path(), fs::perms(0755));
   fs::permissions(host.unixPath, fs::perms(0777));
-  std::string escapes = "'fd 7' 'udp " + std::to_string(host.udpPort) + "' 'unix " + host.unixPath + "' raw klog " +
-                        "hostname chroot mount keyring ptrace perf bpf userns 'shm " + std::to_string(host.shmId) +
-                        "' stdin tty";
+  testing::TempDir dir;
+  std::string list;
+  int tried = 0;
+  for (const Escape& escape : escapes(host, dir.path())) {
+    if (!escape.asAUser) continue;
+    list += " '" + escape.command + "'";
+    ++tried;
+  }
   testing::ImageBuilder image;
   image.file(kTool, readFile(STRANDEL_HOSTILE_TOOL), 0755);
-  image.tool("/usr/bin/sw_vers", "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in " + escapes +
+  image.tool("/usr/bin/sw_vers", "#!/bin/sh\nhere=\"${0%/*}\"\nfor escape in" + list +
                                      "; do \"$here/hostile\" $escape >> \"$here/../../tmp/report\"; done\n");
-  testing::TempDir dir;
   fs::permissions(dir.path(), fs::perms(0755));
   image.write(dir.path());
   fs::permissions(dir.path() / "root/tmp", fs::perms(0777));
@@ -304,11 +292,39 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
                         " --machine " + dir.str() + " os version > /dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   std::string report = readFile(dir.path() / "root/tmp/report");
-  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 16) << report;
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), tried) << report;
   EXPECT_EQ(report.find("escaped"), std::string::npos) << report;
-  EXPECT_FALSE(udpReceived(host));
-  EXPECT_FALSE(unixAccepted(host));
-  EXPECT_EQ(host.readShm(), "host!");
+  for (const Escape& escape : escapes(host, dir.path()))
+    EXPECT_FALSE(escape.asAUser && escape.leftMark && escape.leftMark()) << escape.name;
+}
+
+// The files and the network, by a tool of the image's own: it reads and writes only its image
+// and connects nowhere, while the same tool run unconfined does it all (so the refusals are the
+// sandbox's, not the tool's). $1: a file outside the image to create; $2: a listening port.
+TEST(ImageSandbox, AToolReadsAndWritesOnlyItsImageAndConnectsNowhere) {
+  if (live::landlockAbi() < 1) GTEST_SKIP() << "this kernel has no Landlock";
+  int port = 0;
+  UniqueFd listener = onLoopback(SOCK_STREAM, port);
+  ASSERT_GT(port, 0);
+  testing::ImageBuilder image;
+  image.tool("/usr/bin/intruder",
+             "#!/bin/sh\nhere=\"${0%/*}\"\n"
+             "/bin/cat /etc/passwd > /dev/null 2>&1 && echo read-host\n"
+             "echo x 2>/dev/null > \"$1\" && echo wrote-host\n"
+             "/usr/bin/bash -c \"exec 3<>/dev/tcp/127.0.0.1/$2\" 2>/dev/null && echo connected\n"
+             "/bin/cat \"$here/intruder.d/own\"\n"
+             "echo x > \"$here/../../tmp/mine\" && echo wrote-tmp\n");
+  image.file("/usr/bin/intruder.d/own", "own-data\n");
+  testing::ScopedMachine machine(image);
+  testing::TempDir outside;
+  auto confined = current()->processes().runTool(
+      {.tool = "/usr/bin/intruder", .arguments = {outside.str() + "/a", std::to_string(port)}});
+  EXPECT_EQ(confined ? confined->bytes : "(not run)", "own-data\nwrote-tmp\n");
+  EXPECT_FALSE(fs::exists(outside.path() / "a"));
+  EXPECT_LT(::accept(listener.get(), nullptr, nullptr), 0);
+  auto unconfined = live::makeHostProcesses()->runTool({.tool = (machine.dir() / "root/usr/bin/intruder").string(),
+                                                        .arguments = {outside.str() + "/b", std::to_string(port)}});
+  EXPECT_EQ(unconfined ? unconfined->bytes : "(not run)", "read-host\nwrote-host\nconnected\nown-data\nwrote-tmp\n");
 }
 
 }  // namespace

@@ -230,21 +230,19 @@ TEST(ImageFiles, PathsAndServicesReachNothingOutsideTheRoot) {
   testing::writeFile(dir.path() / "outside.plist", kPlist);
   testing::writeFile(dir.path() / "outside-tool", "#!/bin/sh\necho outside\n", 0755);
   fs::path root = dir.path() / "root";
-  fs::create_symlink("../../outside.plist", root / "Library/up.plist");  // climbs out
-  fs::create_symlink((dir.path() / "outside.plist").string(),
-                     root / "Library/abs.plist");  // absolute
-  fs::create_symlink("Preferences/com.apple.TimeMachine.plist",
-                     root / "Library/tm.plist");  // stays inside
+  // Links that climb out, that name the host's file, and one that stays inside.
+  fs::create_symlink("../../outside.plist", root / "Library/up.plist");
+  fs::create_symlink((dir.path() / "outside.plist").string(), root / "Library/abs.plist");
+  fs::create_symlink("Preferences/com.apple.TimeMachine.plist", root / "Library/tm.plist");
   fs::create_symlink("../../../outside-tool", root / "usr/bin/escape");
   fs::create_symlink("/bin/sh", root / "usr/bin/sh");
   fs::create_symlink("loop", root / "a/loop");
   fs::create_directory_symlink("b", root / "a/c");
+  // Absolute, meaning the image's own file.
+  fs::create_symlink("/a/b/file", root / "Library/inside-abs");
   LoadResult loaded = loadMachine(dir.str(), live::makeSandbox);
   ASSERT_NE(loaded.machine, nullptr) << loaded.error;
   const std::string canonicalRoot = fs::canonical(root).string();
-
-  fs::create_symlink("/a/b/file",
-                     root / "Library/inside-abs");  // absolute, meaning the image's own
 
   // As on the imaged machine: absolute links name the image's files and ".." stops at the root.
   const struct {

@@ -123,15 +123,14 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   const std::string disk = bsdNameOfLinuxDevice(*tree, loop_);
   ASSERT_FALSE(disk.empty()) << "no registry entry names " << loop_;
   EXPECT_EQ(bsdNameOfLinuxDevice(*tree, part(3)), disk + "s3");
-  auto storeDescription = current()->registry().descriptionForBSDName(disk + "s2");
-  ASSERT_TRUE(storeDescription);
   // The container disk is the synthesized one below the APFS partition.
-  auto objects = current()->registry().descendants(*current()->registry().mediaObjectForBSDName(disk + "s2"));
-  std::string container;
-  for (auto object : objects)
-    if (current()->registry().className(object) == "AppleAPFSMedia")
-      container = *current()->registry().description(object)->find("DAMediaBSDName")->second.asString();
-  ASSERT_FALSE(container.empty());
+  auto listed = getAPFSContainer(disk + "s2");
+  ASSERT_TRUE(listed);
+  const std::string container = *listed->find("ContainerReference")->second.asString();
+  auto containerObject = current()->registry().mediaObjectForBSDName(container);
+  ASSERT_TRUE(containerObject);
+  EXPECT_EQ(current()->registry().className(*containerObject), "AppleAPFSMedia");
+  EXPECT_TRUE(current()->registry().descriptionForBSDName(disk + "s2"));
 
   StrandelFramework framework;
   auto records = recordsOf(framework.volumeList(), {disk, container});
@@ -149,9 +148,6 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   EXPECT_NE(oracle.find("0b000000-0000-4000-8000-000000000001"), std::string::npos) << oracle;
   EXPECT_EQ(text(apfs, kVolumeUUID), "0B000000-0000-4000-8000-000000000001");
 
-  auto listed = getAPFSContainer(disk + "s2");
-  ASSERT_TRUE(listed);
-  EXPECT_EQ(*listed->find("ContainerReference")->second.asString(), container);
   EXPECT_EQ(getAPFSSystemVolume(container), container + "s1");
   EXPECT_EQ(getAPFSVolumeRole(container + "s1"), APFSVolumeRoleSystem);
 
@@ -171,41 +167,6 @@ struct ReadOnlyLoop {
   }
   std::string device;
 };
-
-TEST(LoopImages, imagesMacosWroteReadAsLoopDevices) {
-  std::string dir = testing::realWorldDir();
-  if (dir.empty()) GTEST_SKIP() << "no ../shared/real-world beside the checkout";
-  if (::geteuid() != 0 || !std::filesystem::exists("/dev/loop-control"))
-    GTEST_SKIP() << "no loop devices here (needs root and /dev/loop-control)";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"apfs-container_hdiutil_one-volume.raw", "458ED10D-8AC3-4AF1-8DFD-3954D151A3F3"},
-      {"hfsplus-volume_hdiutil.raw", "AA87CDC6-8430-343D-A2A3-4CF46521E8F8"},
-  };
-  for (const auto& [file, uuid] : cases) {
-    ReadOnlyLoop loop(dir + "/disk-images/" + file);
-    if (loop.device.empty()) GTEST_SKIP() << "no free loop device";
-    useLiveMachine();
-    auto tree = current()->registry().tree();
-    ASSERT_TRUE(tree);
-    const std::string disk = bsdNameOfLinuxDevice(*tree, loop.device);
-    ASSERT_FALSE(disk.empty()) << file;
-    int found = 0;
-    for (const PlistValue& record : StrandelFramework().volumeList()) {
-      const PlistDict& fields = *record.asDictionary();
-      if (text(fields, kVolumeUUID) != uuid) continue;
-      ++found;
-      // A bare volume is the whole disk; a bare container's volume is on its synthesized disk.
-      if (file.starts_with("hfsplus")) {
-        EXPECT_EQ(text(fields, kVolumeBsdName), disk);
-      } else {
-        EXPECT_NE(text(fields, kVolumeBsdName), disk + "s1");
-      }
-    }
-    // Another copy of the same image attached elsewhere would list the same UUID again.
-    EXPECT_GE(found, 1) << file;
-  }
-  useLiveMachine();
-}
 
 // The answer of the tool for a disk image file, read as a property list.
 std::optional<PlistValue> answerForDisk(const std::string& file, std::vector<std::string> command) {
@@ -237,6 +198,34 @@ TEST(DiskImage, listsTheVolumesOfImagesMacosWrote) {
     EXPECT_EQ(text(record, kVolumeKind), c.kind) << c.file;
   }
   EXPECT_EQ(testing::runStrandel({"--disk", dir + "/disk-images/missing.raw", "volumes"}).status, 2);
+
+  // The same images attached as loop devices.
+  if (::geteuid() != 0 || !std::filesystem::exists("/dev/loop-control"))
+    GTEST_SKIP() << "no loop devices here (needs root and /dev/loop-control)";
+  for (const Case& c : cases) {
+    ReadOnlyLoop loop(dir + "/disk-images/" + c.file);
+    if (loop.device.empty()) GTEST_SKIP() << "no free loop device";
+    useLiveMachine();
+    auto tree = current()->registry().tree();
+    ASSERT_TRUE(tree);
+    const std::string disk = bsdNameOfLinuxDevice(*tree, loop.device);
+    ASSERT_FALSE(disk.empty()) << c.file;
+    int found = 0;
+    for (const PlistValue& record : StrandelFramework().volumeList()) {
+      const PlistDict& fields = *record.asDictionary();
+      if (text(fields, kVolumeUUID) != c.uuid) continue;
+      ++found;
+      // A bare volume is the whole disk; a bare container's volume is on its synthesized disk.
+      if (c.kind == "hfs") {
+        EXPECT_EQ(text(fields, kVolumeBsdName), disk);
+      } else {
+        EXPECT_NE(text(fields, kVolumeBsdName), disk + "s1");
+      }
+    }
+    // Another copy of the same image attached elsewhere would list the same UUID again.
+    EXPECT_GE(found, 1) << c.file;
+  }
+  useLiveMachine();
 }
 
 TEST(DiskImage, fixtureRolesAnswerTheRoleLookups) {

@@ -20,6 +20,17 @@ void walk(const PlistArray& entries, std::vector<std::string>& out) {
   }
 }
 
+// The description of the entry reached by child indexes from the top of the tree.
+const PlistDict& descriptionAt(const PlistArray& top, std::initializer_list<std::size_t> indexes) {
+  const PlistArray* level = &top;
+  const PlistValue* entry = nullptr;
+  for (std::size_t i : indexes) {
+    entry = &level->at(i);
+    if (const PlistValue* children = entry->find("Children")) level = children->asArray();
+  }
+  return *entry->find("Description")->asDictionary();
+}
+
 TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
   apfsdisk::Container container;
   container.uuid = "D08A9FA0-D5A5-458B-813E-EBF9BF5D5338";
@@ -66,28 +77,12 @@ TEST(MacView, namesDisksPartitionsAndContainersAsAMacDoes) {
                        "disk1 IOMedia /dev/sda",
                        "disk1s1 IOMedia /dev/sda1",
                    }));
-  const PlistDict& damaged = *view.registry[0]
-                                  .find("Children")
-                                  ->asArray()
-                                  ->front()
-                                  .find("Children")
-                                  ->asArray()
-                                  ->at(2)
-                                  .find("Description")
-                                  ->asDictionary();
+  const PlistDict& damaged = descriptionAt(view.registry, {0, 0, 2});
   EXPECT_EQ(damaged.count("DAVolumeKind"), 0u);
   ASSERT_EQ(view.names.size(), 5u);
   EXPECT_EQ(view.names[4].bsdName, "disk1s1");
 
-  const PlistDict& stickPartition = *view.registry[1]
-                                         .find("Children")
-                                         ->asArray()
-                                         ->front()
-                                         .find("Children")
-                                         ->asArray()
-                                         ->front()
-                                         .find("Description")
-                                         ->asDictionary();
+  const PlistDict& stickPartition = descriptionAt(view.registry, {1, 0, 0});
   EXPECT_EQ(*stickPartition.at("DAVolumeKind").asString(), "exfat");
   EXPECT_EQ(*stickPartition.at("DAVolumePath").asString(), "file:///media/me/My%20Stick/");
   EXPECT_EQ(*stickPartition.at("DADeviceProtocol").asString(), "USB");
