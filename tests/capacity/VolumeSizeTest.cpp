@@ -25,67 +25,54 @@ TEST(VolumeSize, ContainerNameOfADevice) {
     const char* device;
     std::optional<std::string> container;
   } cases[] = {
-      {"/dev/disk1s1", "disk1"}, {"/dev/disk10s2", "disk10"},     {"/dev/disk4", "disk4"},
-      {"disk2s2", "disk2"},      {"/dev/rdisk0s2", "disk0"},      {"/dev/disks1", "disk"},
-      {"", std::nullopt},        {"map auto_home", std::nullopt}, {"/dev/disk1/", "disk1"},
+      // The usual devices are the mounts of the used-size table below.
+      {"/dev/disk4", "disk4"}, {"disk2s2", "disk2"}, {"/dev/rdisk0s2", "disk0"},
+      {"/dev/disks1", "disk"}, {"", std::nullopt},   {"/dev/disk1/", "disk1"},
   };
   for (const auto& c : cases) EXPECT_EQ(capacity::containerNameOfDevice(c.device), c.container) << c.device;
 }
 
-ImageBuilder workedImage() {
+// A mount of 4096-byte blocks.
+MountOutline mountOf(const char* on, const char* from, const char* type, std::uint64_t blocks, std::uint64_t free) {
+  return {.on = on, .from = from, .type = type, .blockSize = 4096, .blocks = blocks, .freeBlocks = free};
+}
+
+const MountOutline kDevfs{
+    .on = "/dev", .from = "devfs", .type = "devfs", .blockSize = 512, .blocks = 385, .freeBlocks = 0};
+
+// A path inside a volume measures that volume; /Volumes is a folder of the root volume, not of
+// the backup disk; a path that can't be measured gives zero; more free than total blocks give
+// a negative used size.
+TEST(VolumeSize, FiguresOfThePathsVolume) {
   ImageBuilder image;
-  image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs"});
-  image.mount({.on = "/dev", .from = "devfs", .type = "devfs", .blockSize = 512, .blocks = 385, .freeBlocks = 0});
-  image.mount({.on = "/Volumes/Backup",
-               .from = "/dev/disk2s2",
-               .type = "hfs",
-               .blockSize = 4096,
-               .blocks = 1000,
-               .freeBlocks = 250});
+  image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs"}).mount(kDevfs);
+  image.mount(mountOf("/Volumes/Backup", "/dev/disk2s2", "hfs", 1000, 250));
+  image.mount(mountOf("/Volumes/Odd", "/dev/disk3s1", "apfs", 100, 150));
   image.file("/Volumes/Backup/Backups.backupdb/notes.txt", "x");
-  return image;
-}
-
-TEST(VolumeSize, WorkedFigures) {
-  ScopedMachine machine(workedImage());
-  EXPECT_EQ(ZVFoundationGetVolTotalSize("/"), kTotal);
-  EXPECT_EQ(ZVFoundationGetVolUsedSize("/"), kUsed);
-  EXPECT_EQ(ZVFoundationGetVolFreeSize("/"), kFree);
-  EXPECT_EQ(ZVFoundationGetVolTotalSizeString("/"), "500 GB");
-  EXPECT_EQ(ZVFoundationGetVolUsedSizeString("/"), "250 GB");
-}
-
-TEST(VolumeSize, APathInsideAVolumeMeasuresThatVolume) {
-  ScopedMachine machine(workedImage());
-  for (const char* path : {"/Volumes/Backup", "/Volumes/Backup/", "/Volumes/Backup/Backups.backupdb",
-                           "/Volumes/Backup/Backups.backupdb/notes.txt"}) {
-    EXPECT_EQ(ZVFoundationGetVolTotalSize(path), 4096000) << path;
-    EXPECT_EQ(ZVFoundationGetVolFreeSize(path), 1024000) << path;
-    EXPECT_EQ(ZVFoundationGetVolUsedSize(path), 3072000) << path;
-    EXPECT_EQ(ZVFoundationGetVolTotalSizeString(path), "4.10 MB") << path;
-  }
-  // /Volumes is a folder of the root volume, not of the backup disk.
-  EXPECT_EQ(ZVFoundationGetVolTotalSize("/Volumes"), kTotal);
-}
-
-TEST(VolumeSize, APathThatCantBeMeasuredGivesZero) {
-  ScopedMachine machine(workedImage());
-  for (std::string_view path : {std::string_view("/Volumes/Missing"), std::string_view(""),
-                                std::string_view("/Volumes/Backup/none"), std::string_view("/\0/", 3)}) {
-    EXPECT_EQ(ZVFoundationGetVolTotalSize(path), 0) << path;
-    EXPECT_EQ(ZVFoundationGetVolUsedSize(path), 0) << path;
-    EXPECT_EQ(ZVFoundationGetVolTotalSizeString(path), "0 bytes") << path;
-  }
-}
-
-TEST(VolumeSize, MoreFreeThanTotalGivesANegativeUsedSize) {
-  ImageBuilder image;
-  image.mount({.on = "/", .from = "/dev/disk1s1", .type = "apfs", .blockSize = 4096, .blocks = 100, .freeBlocks = 150});
   ScopedMachine machine(image);
-  EXPECT_EQ(ZVFoundationGetVolTotalSize("/"), 409600);
-  EXPECT_EQ(ZVFoundationGetVolFreeSize("/"), 614400);
-  EXPECT_EQ(ZVFoundationGetVolUsedSize("/"), -204800);
-  EXPECT_EQ(ZVFoundationGetVolUsedSizeString("/"), "-204800 bytes");
+  const struct {
+    std::string_view path;
+    double total, used, free;
+    const char *totalText, *usedText;
+  } cases[] = {
+      {"/", kTotal, kUsed, kFree, "500 GB", "250 GB"},
+      {"/Volumes", kTotal, kUsed, kFree, "500 GB", "250 GB"},
+      {"/Volumes/Backup", 4096000, 3072000, 1024000, "4.10 MB", "3.07 MB"},
+      {"/Volumes/Backup/", 4096000, 3072000, 1024000, "4.10 MB", "3.07 MB"},
+      {"/Volumes/Backup/Backups.backupdb/notes.txt", 4096000, 3072000, 1024000, "4.10 MB", "3.07 MB"},
+      {"/Volumes/Odd", 409600, -204800, 614400, "409.60 KB", "-204800 bytes"},
+      {"/Volumes/Missing", 0, 0, 0, "0 bytes", "0 bytes"},
+      {"", 0, 0, 0, "0 bytes", "0 bytes"},
+      {"/Volumes/Backup/none", 0, 0, 0, "0 bytes", "0 bytes"},
+      {std::string_view("/\0/", 3), 0, 0, 0, "0 bytes", "0 bytes"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ZVFoundationGetVolTotalSize(c.path), c.total) << c.path;
+    EXPECT_EQ(ZVFoundationGetVolUsedSize(c.path), c.used) << c.path;
+    EXPECT_EQ(ZVFoundationGetVolFreeSize(c.path), c.free) << c.path;
+    EXPECT_EQ(ZVFoundationGetVolTotalSizeString(c.path), c.totalText) << c.path;
+    EXPECT_EQ(ZVFoundationGetVolUsedSizeString(c.path), c.usedText) << c.path;
+  }
 }
 
 // The APFS used size of a container, from the disk utility's listing.
@@ -116,49 +103,13 @@ ImageBuilder withListing(ImageBuilder image, PlistArray containers) {
 
 ImageBuilder catalinaImage() {
   ImageBuilder image;
-  image.mount({.on = "/",
-               .from = "/dev/disk1s5",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 119628906,
-               .freeBlocks = 7201696});
-  image.mount({.on = "/dev", .from = "devfs", .type = "devfs", .blockSize = 512, .blocks = 385, .freeBlocks = 0});
-  image.mount({.on = "/System/Volumes/Data",
-               .from = "/dev/disk1s1",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 119628906,
-               .freeBlocks = 7201696});
-  image.mount({.on = "/System/Volumes/Data/home",
-               .from = "map auto_home",
-               .type = "autofs",
-               .blockSize = 4096,
-               .blocks = 0,
-               .freeBlocks = 0});
-  image.mount({.on = "/Volumes/Backup",
-               .from = "/dev/disk2s2",
-               .type = "hfs",
-               .blockSize = 4096,
-               .blocks = 1000,
-               .freeBlocks = 250});
-  image.mount({.on = "/Volumes/Snap",
-               .from = "/dev/disk3s1s1",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 1000,
-               .freeBlocks = 500});
-  image.mount({.on = "/Volumes/Ten",
-               .from = "/dev/disk10s2",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 1000,
-               .freeBlocks = 500});
-  image.mount({.on = "/Volumes/Four",
-               .from = "/dev/disk4s1",
-               .type = "apfs",
-               .blockSize = 4096,
-               .blocks = 1000,
-               .freeBlocks = 500});
+  image.mount(mountOf("/", "/dev/disk1s5", "apfs", 119628906, 7201696)).mount(kDevfs);
+  image.mount(mountOf("/System/Volumes/Data", "/dev/disk1s1", "apfs", 119628906, 7201696));
+  image.mount(mountOf("/System/Volumes/Data/home", "map auto_home", "autofs", 0, 0));
+  image.mount(mountOf("/Volumes/Backup", "/dev/disk2s2", "hfs", 1000, 250));
+  image.mount(mountOf("/Volumes/Snap", "/dev/disk3s1s1", "apfs", 1000, 500));
+  image.mount(mountOf("/Volumes/Ten", "/dev/disk10s2", "apfs", 1000, 500));
+  image.mount(mountOf("/Volumes/Four", "/dev/disk4s1", "apfs", 1000, 500));
   return withListing(std::move(image), PlistArray{
                                            container("disk1", "disk0s2", 499963174912, 123456789504),
                                            container("disk10", "disk9s2", 2000000000000, 500000000000),

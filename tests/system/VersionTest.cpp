@@ -77,7 +77,6 @@ TEST(ZVGetCurrentSystemString, ALaterProcessStartsNoTool) {
   };
   EXPECT_EQ(out({"os", "compare"}), "0\n");
   EXPECT_EQ(toolRuns(image.path()), 1);
-  EXPECT_EQ(out({"os", "version"}), "\"10.12.6\"\n");
   EXPECT_EQ(out({"os", "info"}),
             "{\"BuildVersion\":\"18G95\",\"ProductName\":\"Mac OS X\",\"ProductVersion\":\"10.14.6\"}\n");
   versionImage("10.15.7\n", "ProductVersion:\t10.15.7\n").write(image.path());
@@ -90,23 +89,16 @@ TEST(ZVGetCurrentSystemString, ALaterProcessStartsNoTool) {
 }
 
 TEST(ZVCompareCurrentSystemVersionWith, WorkedCasesAgainstAStoredVersion) {
-  // The running version, the argument (absent: std::nullopt) and the answer.
+  // The running version, the argument (absent: std::nullopt) and the answer; the ordering itself
+  // is NumericCompare's, the trimming TrimVersionArgument's.
   const std::vector<std::tuple<std::string, std::optional<std::string>, std::int64_t>> cases = {
       {"10.14.6", "10.14", 1},
-      {"10.14.6", "10.15", -1},
-      {"10.14.6", "10.14.6", 0},
-      {"10.14.6", "10.9", 1},
-      {"10.14", "10.14.0", -1},
       {"11.0", "10.16", 1},
       {"10.14.6", "", 0},
       {"10.14.6", std::nullopt, 0},
       {"10.14.6", "macOS 10.14", 1},
       {"10.14.6", "letters", 1},
-      {"10.14", "10.14\n", -1},
-      {"10.14",
-       "\xc3\xa9t\xc3\xa9\xc2\xa0"
-       "10.14\xe3\x80\x80",
-       0},
+      {"10.14", "\u00E9t\u00E9\u00A010.14\u3000", 0},
       {"", "10.6", -1},
       {"", "beta", 0},
       {"", std::nullopt, 0},

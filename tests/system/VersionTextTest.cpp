@@ -16,30 +16,19 @@ namespace {
 TEST(TrimVersionArgument, LettersMarksAndBlanksAtBothEnds) {
   // Letters and marks (Unicode categories L*, M*), blanks (Zs) and the tab go; nothing else does.
   const std::vector<std::pair<std::string_view, std::string_view>> cases = {
-      {"10.14", "10.14"},
-      {"macOS 10.14", "10.14"},
-      {"10.14 beta", "10.14"},
       {"\t10.14\t", "10.14"},
       {"(10.14)", "(10.14)"},
       {"letters", ""},
       {"", ""},
       {"version 10 . 14 final", "10 . 14"},           // what lies between stays
       {"\xc3\xa9t\xc3\xa9 10.14 \xc3\xa9", "10.14"},  // "été 10.14 é"
-      {"\xe3\x80\x80"
-       "10.14\xcc\x81",
-       "10.14"},
-      {"\xe2\x80\x8b"
-       "10.14",
-       "\xe2\x80\x8b"
-       "10.14"},  // U+3000, U+0301; U+200B stays
+      {"\u300010.14\u0301", "10.14"},
+      {"\u200B10.14", "\u200B10.14"},  // a zero-width space is not a blank
       {"10.14\n", "10.14\n"},
-      {"\n10.14", "\n10.14"},  // line feeds are not blanks
-      {"\xff"
-       "10.14a",
-       "\xff"
-       "10.14"},
-      {"a\xff", "\xff"},           // a byte that is not UTF-8 is kept
-      {"10.14\xc3", "10.14\xc3"},  // a cut character is kept
+      {"\n10.14", "\n10.14"},       // line feeds are not blanks
+      {"\37710.14a", "\37710.14"},  // 0xFF
+      {"a\xff", "\xff"},            // a byte that is not UTF-8 is kept
+      {"10.14\xc3", "10.14\xc3"},   // a cut character is kept
   };
   for (const auto& [argument, trimmed] : cases) EXPECT_EQ(trimVersionArgument(argument), trimmed) << argument;
 }
