@@ -11,6 +11,7 @@
 #include "apfs/ApfsListing.hpp"
 #include "base/FileBytes.hpp"
 #include "tests/support/ImageBuilder.hpp"
+#include "tests/support/Paths.hpp"
 #include "tests/system/VersionTool.hpp"
 
 using namespace strandel::apfs;
@@ -68,7 +69,7 @@ std::string listingXml(const std::vector<PlistValue>& containers) {
 
 // Only a dictionary at the top is a listing; without a "Containers" array of dictionaries no
 // lookup finds anything, however much of disk1 the output holds.
-TEST(ReadAPFSListing, GarbageEmptyAndOtherShapesGiveNothing) {
+TEST(ReadAPFSListing, GarbageEmptyOtherShapesAndNoDiskUtilityGiveNothing) {
   const PlistValue disk1 = apfsContainer("disk1", "disk0s2", "disk0s2", {apfsVolume("disk1s1", Roles{"System"})});
   const struct {
     std::string output;
@@ -88,10 +89,7 @@ TEST(ReadAPFSListing, GarbageEmptyAndOtherShapesGiveNothing) {
     EXPECT_EQ(getAPFSSystemVolume("disk1"), std::nullopt) << c.output;
     EXPECT_EQ(getAPFSVolumeRole("disk1s1"), APFSVolumeRoleNone) << c.output;
   }
-}
-
-TEST(ReadAPFSListing, ADiskUtilityThatCannotStartGivesNothing) {
-  ScopedMachine machine(ImageBuilder{});
+  ScopedMachine noDiskUtility(ImageBuilder{});
   EXPECT_FALSE(readAPFSListing().has_value());
   EXPECT_EQ(getAPFSContainer("disk1"), std::nullopt);
 }
@@ -217,8 +215,7 @@ TEST(GetAPFSContainer, SkimDecidesOnRealListingsAndLeavesTheRestToTheParser) {
       {"network-backup", "disk4", "<string>disk3s2</string>", "<string>disk3&#115;2</string>", false},
   };
   for (const auto& row : cases) {
-    const std::string path = std::string(STRANDEL_SOURCE_DIR) + "/samples/machines/" + std::string(row.image) +
-                             "/root/usr/sbin/diskutil.d/apfs-list.plist";
+    const std::string path = sampleMachine(std::string(row.image)) + "/root/usr/sbin/diskutil.d/apfs-list.plist";
     std::string bytes = base::readFileBytes(path, base::kNoSizeCap).bytes;
     if (!row.from.empty()) bytes.replace(bytes.find(row.from), row.from.size(), row.to);
     for (bool fromPhysicalStores : {false, true}) {

@@ -92,7 +92,6 @@ TEST(ApfsContainer, readsFixturesWithRolesAsFsapfsinfoDoes) {
     EXPECT_EQ(result.container->volumes[i].uuid, volumes[i].uuid);
     EXPECT_EQ(result.container->volumes[i].role, volumes[i].role);
   }
-  EXPECT_EQ(roleName(result.container->volumes[1].role), "Data");
   if (haveFsapfsinfo()) {
     EXPECT_EQ(ourFigures(*result.container), oracleFigures(path));
   }
@@ -104,17 +103,12 @@ void putLe(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
   for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
-void resum(std::string& bytes, std::uint64_t block) {
-  std::span<const std::byte> object(reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096, 4096);
-  putLe(bytes, block * 4096, objectChecksum(object), 8);
+std::span<const std::byte> blockBytes(const std::string& bytes, std::uint64_t block) {
+  return {reinterpret_cast<const std::byte*>(bytes.data()) + block * 4096, 4096};
 }
 
-// The block of the container object map's root node, as block 0 leads to it.
-std::uint64_t omapRootBlock(const std::string& bytes) {
-  auto blockAt = [&](std::uint64_t b) {
-    return Block(std::span<const std::byte>(reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
-  };
-  return blockAt(blockAt(0).u64(kNxOmapOid)).u64(kOmTreeOid);
+void resum(std::string& bytes, std::uint64_t block) {
+  putLe(bytes, block * 4096, objectChecksum(blockBytes(bytes, block)), 8);
 }
 
 TEST(ApfsContainer, refusesHostileContainersInBoundedTime) {
@@ -122,11 +116,12 @@ TEST(ApfsContainer, refusesHostileContainersInBoundedTime) {
   if (path.empty()) GTEST_SKIP() << "no ../shared/real-world beside the checkout";
   const std::string good = base::readFileBytes(path, 64 << 20).bytes;
   ASSERT_FALSE(good.empty());
-  const std::uint64_t root = omapRootBlock(good);
+  // The block of the container object map's root node, as block 0 leads to it.
+  const std::uint64_t root = Block(blockBytes(good, Block(blockBytes(good, 0)).u64(kNxOmapOid))).u64(kOmTreeOid);
   // Every superblock copy of the container, so a change reaches the one the reader picks.
   auto everySuperblock = [&](std::string& bytes, const std::function<void(std::size_t)>& change) {
     for (std::uint64_t b = 0; b < bytes.size() / 4096; ++b) {
-      Block view(std::span<const std::byte>(reinterpret_cast<const std::byte*>(bytes.data()) + b * 4096, 4096));
+      Block view(blockBytes(bytes, b));
       if (view.objectType() != kObjectTypeNxSuperblock || !view.checksumValid()) continue;
       change(b * 4096);
       resum(bytes, b);

@@ -68,9 +68,7 @@ inline constexpr const char* kHfsContent = "48465300-0000-11AA-AA11-00306543ECAC
 
 /// The Time Machine preferences file naming `imageName` as the volume of the backup image.
 inline std::string timeMachinePreferences(const std::string& imageName) {
-  return writeXmlPlist(PlistDict{{"AutoBackup", PlistValue(true)},
-                                 {"LocalizedDiskImageVolumeName", PlistValue(imageName)},
-                                 {"RequiresACPower", PlistValue(false)}});
+  return writeXmlPlist(PlistDict{{"LocalizedDiskImageVolumeName", PlistValue(imageName)}});
 }
 
 /// A Mac on macOS 10.15: internal disk0 with the APFS container disk1 on disk0s2, holding
