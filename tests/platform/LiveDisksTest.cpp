@@ -1,5 +1,6 @@
 // The live host's disks as a Mac shows them, on real block devices (loop devices made here) and
-// on disk image files (--disk), each figure held against blkid, fsapfsinfo and findmnt.
+// on disk image files (--disk), each figure held against blkid and blockdev. (That the fixture
+// containers read as fsapfsinfo reads them, the container reader's tests check.)
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
@@ -28,11 +29,6 @@ using testing::runCommand;
 std::string firstLine(const std::string& command) {
   std::string out = runCommand(command).out;
   return out.substr(0, out.find('\n'));
-}
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // The BSD name of the registry entry whose "LinuxDevice" is `node` (the first in registry order).
@@ -68,7 +64,9 @@ std::string text(const PlistDict& record, std::string_view key) {
 
 // A sparse disk image with a GPT, attached as a loop device with its partitions: an EFI FAT
 // partition, an APFS container whose one volume is a System volume, an exFAT partition and an
-// ext4 one, mounted. Everything is undone in the destructor, whatever failed.
+// ext4 one, mounted. Everything is undone in the destructor, whatever failed. (What the roles of
+// a container's volumes answer, the role test of disk image files checks: a file is read as a
+// loop device is.)
 class LoopDisk : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -117,20 +115,16 @@ class LoopDisk : public ::testing::Test {
   bool mounted_ = false;
 };
 
-TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) {
+TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkid) {
   auto tree = current()->registry().tree();
   ASSERT_TRUE(tree);
   const std::string disk = bsdNameOfLinuxDevice(*tree, loop_);
   ASSERT_FALSE(disk.empty()) << "no registry entry names " << loop_;
-  EXPECT_EQ(bsdNameOfLinuxDevice(*tree, part(3)), disk + "s3");
-  // The container disk is the synthesized one below the APFS partition.
+  // The container disk is the synthesized one below the APFS partition (how the tree is laid
+  // out, the Mac view's own test checks).
   auto listed = getAPFSContainer(disk + "s2");
   ASSERT_TRUE(listed);
   const std::string container = *listed->find("ContainerReference")->second.asString();
-  auto containerObject = current()->registry().mediaObjectForBSDName(container);
-  ASSERT_TRUE(containerObject);
-  EXPECT_EQ(current()->registry().className(*containerObject), "AppleAPFSMedia");
-  EXPECT_TRUE(current()->registry().descriptionForBSDName(disk + "s2"));
 
   StrandelFramework framework;
   auto records = recordsOf(framework.volumeList(), {disk, container});
@@ -142,16 +136,11 @@ TEST_F(LoopDisk, showsTheDiskAsAMacWouldAndAgreesWithBlkidFsapfsinfoAndFindmnt) 
   EXPECT_EQ(text(apfs, kVolumeKind), "apfs");
   EXPECT_EQ(text(exfat, kVolumeName), firstLine("blkid -p -o value -s LABEL " + part(3)));
   EXPECT_EQ(text(exfat, kVolumeKind), "exfat");
-  EXPECT_EQ(text(exfat, kVolumeMediaUUID), upper(firstLine("blkid -p -o value -s PART_ENTRY_UUID " + part(3))));
+  EXPECT_EQ(text(exfat, kVolumeMediaUUID),
+            firstLine("blkid -p -o value -s PART_ENTRY_UUID " + part(3) + " | tr a-f A-F"));
   EXPECT_EQ(exfat.at(std::string(kVolumeSize)).asNumber(), std::stod(firstLine("blockdev --getsize64 " + part(3))));
-  std::string oracle = runCommand("fsapfsinfo " + part(2) + " 2>/dev/null").out;
-  EXPECT_NE(oracle.find("0b000000-0000-4000-8000-000000000001"), std::string::npos) << oracle;
   EXPECT_EQ(text(apfs, kVolumeUUID), "0B000000-0000-4000-8000-000000000001");
 
-  EXPECT_EQ(getAPFSSystemVolume(container), container + "s1");
-  EXPECT_EQ(getAPFSVolumeRole(container + "s1"), APFSVolumeRoleSystem);
-
-  EXPECT_EQ(firstLine("findmnt -n -o SOURCE " + mountPoint_), part(4));
   EXPECT_EQ(getVolumeMountFromName(mountPoint_), "/dev/" + disk + "s4");
   EXPECT_EQ(getVolumeMountOnName(disk + "s4"), mountPoint_);
 }
