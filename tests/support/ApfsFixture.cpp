@@ -18,6 +18,12 @@ namespace {
 
 using namespace strandel::apfsdisk;
 
+// Stores `v` little-endian in `Bytes` bytes at `at`.
+template <int Bytes>
+void put(std::vector<std::byte>& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < Bytes; ++i) b[at + i] = static_cast<std::byte>(v >> (8 * i));
+}
+
 class Device {
  public:
   explicit Device(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
@@ -30,8 +36,7 @@ class Device {
   }
   bool write(std::uint64_t block, std::vector<std::byte>& bytes) const {
     // Every object written carries its checksum over the rest of its bytes.
-    std::uint64_t sum = objectChecksum(bytes);
-    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::byte>(sum >> (8 * i));
+    put<8>(bytes, 0, objectChecksum(bytes));
     return ::pwrite(fd_.get(), bytes.data(), bytes.size(), static_cast<off_t>(block * bytes.size())) ==
            static_cast<ssize_t>(bytes.size());
   }
@@ -39,16 +44,6 @@ class Device {
  private:
   base::UniqueFd fd_;
 };
-
-void put16(std::vector<std::byte>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 2; ++i) b[at + i] = static_cast<std::byte>(v >> (8 * i));
-}
-void put32(std::vector<std::byte>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::byte>(v >> (8 * i));
-}
-void put64(std::vector<std::byte>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::byte>(v >> (8 * i));
-}
 
 bool putUuid(std::vector<std::byte>& b, std::size_t at, const std::string& text) {
   std::string hex;
@@ -121,25 +116,25 @@ void writeOmapEntries(std::vector<std::byte>& root, std::vector<OmapEntry> entri
   const std::size_t keys = kBtnData + tocLength;
   const std::size_t valueEnd = root.size() - kBtreeInfoSize;
   std::fill(root.begin() + kBtnData, root.begin() + valueEnd, std::byte{0});
-  put16(root, kBtnTableSpaceOffset, 0);
-  put16(root, kBtnTableSpaceLength, tocLength);
-  put32(root, kBtnNkeys, n);
+  put<2>(root, kBtnTableSpaceOffset, 0);
+  put<2>(root, kBtnTableSpaceLength, tocLength);
+  put<4>(root, kBtnNkeys, n);
   for (std::size_t i = 0; i < n; ++i) {
-    put16(root, kBtnData + 4 * i, 16 * i);
-    put16(root, kBtnData + 4 * i + 2, 16 * (i + 1));
-    put64(root, keys + 16 * i, entries[i].oid);
-    put64(root, keys + 16 * i + 8, entries[i].xid);
-    put64(root, valueEnd - 16 * (i + 1), entries[i].flagsAndSize);
-    put64(root, valueEnd - 16 * (i + 1) + 8, entries[i].paddr);
+    put<2>(root, kBtnData + 4 * i, 16 * i);
+    put<2>(root, kBtnData + 4 * i + 2, 16 * (i + 1));
+    put<8>(root, keys + 16 * i, entries[i].oid);
+    put<8>(root, keys + 16 * i + 8, entries[i].xid);
+    put<8>(root, valueEnd - 16 * (i + 1), entries[i].flagsAndSize);
+    put<8>(root, valueEnd - 16 * (i + 1) + 8, entries[i].paddr);
   }
   // The free space between keys and values, and empty free lists.
-  put16(root, 44, 16 * n);
-  put16(root, 46, valueEnd - keys - 32 * n);
-  put16(root, 48, 0xFFFF);
-  put16(root, 50, 0);
-  put16(root, 52, 0xFFFF);
-  put16(root, 54, 0);
-  put64(root, root.size() - kBtreeInfoSize + 24, n);
+  put<2>(root, 44, 16 * n);
+  put<2>(root, 46, valueEnd - keys - 32 * n);
+  put<2>(root, 48, 0xFFFF);
+  put<2>(root, 50, 0);
+  put<2>(root, 52, 0xFFFF);
+  put<2>(root, 54, 0);
+  put<8>(root, root.size() - kBtreeInfoSize + 24, n);
 }
 
 }  // namespace
@@ -184,19 +179,19 @@ std::string makeApfsFixture(const std::string& path, const std::vector<FixtureVo
       // Blocks at the container's end are unused in what mkapfs writes.
       address = blockCount - i;
       const std::uint64_t oid = nextOid++;
-      put64(volume, kObjOid, oid);
-      put32(volume, 36, i);
+      put<8>(volume, kObjOid, oid);
+      put<4>(volume, 36, i);
       if (!putUuid(volume, kApfsVolUuid, volumes[i].uuid)) return "bad UUID " + volumes[i].uuid;
       std::fill(volume.begin() + kApfsVolname, volume.begin() + kApfsVolname + kApfsVolnameLength, std::byte{0});
       std::memcpy(&volume[kApfsVolname], volumes[i].name.data(), std::min<std::size_t>(volumes[i].name.size(), 255));
       entries.push_back({oid, super.transaction(), static_cast<std::uint64_t>(bs) << 32, address});
-      put64(layout.super, kNxFsOid + 8 * i, oid);
+      put<8>(layout.super, kNxFsOid + 8 * i, oid);
     }
-    put16(volume, kApfsRole, volumes[i].role);
+    put<2>(volume, kApfsRole, volumes[i].role);
     if (!device.write(address, volume)) return "can't write a volume";
   }
-  put64(layout.super, kNxNextOid, nextOid);
-  put32(layout.super, kNxMaxFileSystems, std::max<std::uint64_t>(super.u32(kNxMaxFileSystems), volumes.size()));
+  put<8>(layout.super, kNxNextOid, nextOid);
+  put<4>(layout.super, kNxMaxFileSystems, std::max<std::uint64_t>(super.u32(kNxMaxFileSystems), volumes.size()));
   writeOmapEntries(layout.root, entries);
   if (!device.write(layout.omapRoot, layout.root)) return "can't write the object map";
   for (std::uint64_t address : layout.superblocks) {

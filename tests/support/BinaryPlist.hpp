@@ -8,6 +8,13 @@
 
 namespace strandel::testing {
 
+/// The bytes of a reference to object `index` (any big-endian integer of `refWidth` bytes).
+inline std::string ref(std::uint64_t index, unsigned refWidth = 1) {
+  std::string out;
+  for (unsigned i = refWidth; i-- > 0;) out += static_cast<char>(index >> (8 * i) & 0xFF);
+  return out;
+}
+
 /// A binary list of `objects` (each its marker and bytes), the first being the root, with
 /// references of `refWidth` bytes.
 inline std::string binaryPlist(const std::vector<std::string>& objects, unsigned refWidth = 1) {
@@ -19,24 +26,9 @@ inline std::string binaryPlist(const std::vector<std::string>& objects, unsigned
   }
   const std::uint64_t table = out.size();
   const unsigned width = table < (1u << 8) ? 1 : table < (1u << 16) ? 2 : table < (1u << 24) ? 3 : 4;
-  auto put = [&](std::uint64_t value, unsigned bytes) {
-    for (unsigned i = bytes; i-- > 0;) out += static_cast<char>(value >> (8 * i) & 0xFF);
-  };
-  for (std::uint64_t offset : offsets) put(offset, width);
+  for (std::uint64_t offset : offsets) out += ref(offset, width);
   out.append(6, '\0');
-  put(width, 1);
-  put(refWidth, 1);
-  put(objects.size(), 8);
-  put(0, 8);
-  put(table, 8);
-  return out;
-}
-
-/// The bytes of a reference to object `index`.
-inline std::string ref(std::uint64_t index, unsigned refWidth = 1) {
-  std::string out;
-  for (unsigned i = refWidth; i-- > 0;) out += static_cast<char>(index >> (8 * i) & 0xFF);
-  return out;
+  return out + ref(width) + ref(refWidth) + ref(objects.size(), 8) + ref(0, 8) + ref(table, 8);
 }
 
 /// Arrays (or dictionaries) each naming the next one twice: a full walk visits 2^levels values.
@@ -62,9 +54,7 @@ inline std::string sharedChain(unsigned levels, bool dictionaries = false) {
 inline std::string reserveBomb(unsigned levels, std::uint32_t claimed) {
   std::string body;
   for (unsigned i = 0; i < levels; ++i) {
-    body += "\xAF\x12";
-    for (int shift = 24; shift >= 0; shift -= 8) body += static_cast<char>(claimed >> shift & 0xFF);
-    body += ref(i + 1, 3);
+    body += "\xAF\x12" + ref(claimed, 4) + ref(i + 1, 3);
   }
   body += "\x10\x01";
   body.append(std::size_t{claimed} * 3, '\0');
@@ -75,11 +65,7 @@ inline std::string reserveBomb(unsigned levels, std::uint32_t claimed) {
   const std::size_t trailer = out.size() - 32;
   const unsigned width = static_cast<unsigned char>(out[trailer + 6]);
   const std::size_t table = trailer - (levels + 1) * width;
-  for (unsigned i = 0; i <= levels; ++i) {
-    const std::uint64_t offset = 8 + 9 * i;
-    for (unsigned b = 0; b < width; ++b)
-      out[table + i * width + b] = static_cast<char>(offset >> (8 * (width - 1 - b)) & 0xFF);
-  }
+  for (unsigned i = 0; i <= levels; ++i) out.replace(table + i * width, width, ref(8 + 9 * i, width));
   return out;
 }
 

@@ -23,6 +23,18 @@ PlistValue entryValue(const Entry& entry) {
   return dict;
 }
 
+// The description every media object holds, and the registry properties that name it.
+Entry media(const std::string& bsd, std::uint64_t size, const std::string& content, bool whole) {
+  Entry e;
+  e.properties["BSD Name"] = bsd;
+  e.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
+                            {"DAMediaSize", PlistValue(size)},
+                            {"DAMediaContent", PlistValue(content)},
+                            {"DAMediaWhole", PlistValue(whole)}};
+  if (whole) e.properties["Whole"] = true;
+  return e;
+}
+
 }  // namespace
 
 std::string mountUrl(const std::string& mountPath) {
@@ -44,25 +56,16 @@ std::string mountUrl(const std::string& mountPath) {
 }
 
 Entry wholeDisk(const std::string& bsd, std::uint64_t size, const std::string& protocol, bool internal) {
-  Entry e;
-  e.properties["BSD Name"] = bsd;
-  e.properties["Whole"] = true;
+  Entry e = media(bsd, size, "GUID_partition_scheme", true);
   e.properties["Size"] = size;
-  e.description =
-      PlistDict{{"DAMediaBSDName", PlistValue(bsd)},        {"DAMediaSize", PlistValue(size)},
-                {"DADeviceProtocol", PlistValue(protocol)}, {"DADeviceInternal", PlistValue(internal)},
-                {"DAMediaWhole", PlistValue(true)},         {"DAMediaContent", PlistValue("GUID_partition_scheme")}};
+  (*e.description)["DADeviceProtocol"] = protocol;
+  (*e.description)["DADeviceInternal"] = internal;
   return e;
 }
 
 Entry partition(const std::string& bsd, const std::string& content, std::uint64_t size) {
-  Entry e;
-  e.properties["BSD Name"] = bsd;
+  Entry e = media(bsd, size, content, false);
   e.properties["Content"] = content;
-  e.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
-                            {"DAMediaSize", PlistValue(size)},
-                            {"DAMediaContent", PlistValue(content)},
-                            {"DAMediaWhole", PlistValue(false)}};
   return e;
 }
 
@@ -70,15 +73,9 @@ Entry apfsContainerDisk(const std::string& bsd, std::uint64_t size) {
   Entry container;
   container.className = "AppleAPFSContainer";
   container.ioMedia = false;
-  Entry media;
-  media.className = "AppleAPFSMedia";
-  media.properties["BSD Name"] = bsd;
-  media.properties["Whole"] = true;
-  media.description = PlistDict{{"DAMediaBSDName", PlistValue(bsd)},
-                                {"DAMediaSize", PlistValue(size)},
-                                {"DAMediaWhole", PlistValue(true)},
-                                {"DAMediaContent", PlistValue("EF57347C-0000-11AA-AA11-00306543ECAC")}};
-  container.child(std::move(media));
+  Entry disk = media(bsd, size, "EF57347C-0000-11AA-AA11-00306543ECAC", true);
+  disk.className = "AppleAPFSMedia";
+  container.child(std::move(disk));
   return container;
 }
 
