@@ -378,7 +378,6 @@ TEST(BundleLocalizer, ProcessChoiceWinsOverTheEnvironmentAndWhatIsNotFoundGivesT
   writeFile(bundle.path() / "Broken.strings", "\"a\" = \"b\"");
   auto localizer = makeBundleLocalizer();
   ::setenv("STRANDEL_BUNDLE", fromEnvironment.str().c_str(), 1);
-  EXPECT_EQ(chosenBundle(), fromEnvironment.str());
   EXPECT_EQ(localizer->localized("k", ""), "environment");
   useBundle(bundle.str());
   const struct {
