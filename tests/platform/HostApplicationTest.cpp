@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <random>
 #include <set>
 #include <thread>
@@ -123,20 +124,24 @@ TEST(SettingsFile, CorruptFileIsMovedAsideNotOverwritten) {
 }
 
 // The store is the application's own file: a version-cache write keeps every other key and
-// value exactly, in the file's own form, unless XML can't hold them (what the writer does with
-// each value, the writer's own table checks). A file it can't read is left as it was: the
-// hostile lists of plist/ check.
-TEST(SettingsFile, KeepsEveryKeyOfTheApplicationInTheFilesForm) {
+// value exactly, in the file's own form. (A file it can't read is left as it was: the hostile
+// lists of plist/ check.) plistlib reads every file written.
+TEST(SettingsFile, KeepsEveryKeyOfTheApplication) {
   const struct {
     const char* name;
     PlistValue value;
     bool inXml;  // XML can hold it
   } shapes[] = {
       {"uid", PlistValue(PlistDict{{plist::kUidKey, PlistValue(7)}}), true},
+      {"date-1900", PlistValue(PlistDate{-3187296000}), true},
+      {"date-2100", PlistValue(PlistDate{3155673599}), true},
       {"date-fraction", PlistValue(PlistDate{12.25}), false},
+      {"umax", PlistValue(std::numeric_limits<std::uint64_t>::max()), true},
+      {"imin", PlistValue(std::numeric_limits<std::int64_t>::min()), true},
       {"key-u0001", PlistValue(PlistDict{{"a\x01", PlistValue(1)}}), true},
   };
   TempDir dir;
+  std::string written;
   for (const auto& shape : shapes) {
     for (bool binary : {true, false}) {
       if (!binary && !shape.inXml) continue;
@@ -157,8 +162,15 @@ TEST(SettingsFile, KeepsEveryKeyOfTheApplicationInTheFilesForm) {
       expected.emplace("ZVCurrentSWVers", PlistValue("10.14.6"));
       EXPECT_EQ(readPlist(after), PlistValue(expected)) << path;
       EXPECT_EQ(after.starts_with("bplist00"), binary || std::string(shape.name) == "key-u0001") << path;
+      written += " '" + path.string() + "'";
     }
   }
+  if (std::system("command -v python3 >/dev/null") != 0) GTEST_SKIP() << "no python3 to read the files with plistlib";
+  EXPECT_EQ(std::system(("python3 -c 'import plistlib, sys; [plistlib.load(open(f, \"rb\")) for f "
+                         "in sys.argv[1:]]'" +
+                         written)
+                            .c_str()),
+            0);
 }
 
 // What someone else may have put at the settings path or beside it.
