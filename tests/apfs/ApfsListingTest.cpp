@@ -9,9 +9,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "apfs/ApfsListing.hpp"
-#include "base/FileBytes.hpp"
 #include "tests/support/ImageBuilder.hpp"
-#include "tests/support/Paths.hpp"
 #include "tests/system/VersionTool.hpp"
 
 using namespace strandel::apfs;
@@ -201,47 +199,47 @@ PlistValue catalinaContainer(const std::string& disk) {
                         apfsVolume(disk + "s5", Roles{"System"})});
 }
 
-// The skim answers the disk utility's own listings, as the parser does, and leaves a list it
-// does not read whole to the parser (the fuzz target compares the two on any bytes).
-TEST(GetAPFSContainer, SkimDecidesOnRealListingsAndLeavesTheRestToTheParser) {
-  const struct {
-    std::string_view image, device, from, to;
-    bool decides;
-  } cases[] = {
-      {"apple-silicon-macos26", "/dev/disk0s2", "", "", true},
-      {"intel-macos10.13", "disk1", "", "", true},
-      {"network-backup", "/dev/rdisk3s2", "", "", true},
-      {"network-backup", "disk4", "<key>Volumes</key>", "<!-- c --><key>Volumes</key>", false},
-      {"network-backup", "disk4", "<string>disk3s2</string>", "<string>disk3&#115;2</string>", false},
-  };
-  for (const auto& row : cases) {
-    const std::string path = sampleMachine(std::string(row.image)) + "/root/usr/sbin/diskutil.d/apfs-list.plist";
-    std::string bytes = base::readFileBytes(path, base::kNoSizeCap).bytes;
-    if (!row.from.empty()) bytes.replace(bytes.find(row.from), row.from.size(), row.to);
-    for (bool fromPhysicalStores : {false, true}) {
-      const ContainerQuery query{row.device, row.device.substr(row.device.rfind('/') + 1), fromPhysicalStores};
-      auto skimmed = findContainerSkimmed(bytes, query);
-      auto parsed = findContainerParsed(bytes, query);
-      ASSERT_EQ(skimmed.has_value(), row.decides) << row.image;
-      EXPECT_TRUE(parsed.has_value()) << row.image;
-      if (skimmed) {
-        EXPECT_EQ(*skimmed, parsed) << row.image;
-      }
-    }
-  }
-}
-
-TEST(RoleVolumes, ContainerOrVolumeWithOrWithoutDevPrefixOnAnyVersion) {
-  const PlistDict listing{{"Containers", PlistValue(PlistArray{catalinaContainer("disk3")})}};
-  ScopedMachine machine(listingImage(writeBinaryPlist(listing), "10.11.6"));
-  const RoleVolumes expected{"disk3s5", "disk3s1", "disk3s2", "disk3s3"};
-  EXPECT_EQ(roleVolumesOf("disk3"), expected);
+// Any version, a binary listing. Only the first role counts; a first match without
+// "DeviceIdentifier" ends the search (disk5), other absent keys count as empty, and a container
+// without a reference, or with an empty one, is never searched.
+TEST(RoleVolumes, FirstRoleAbsentKeysAndDevPrefixOnAnyVersion) {
+  const PlistValue disk2 = apfsContainer(
+      "disk2", std::nullopt, std::nullopt,
+      {apfsVolume("disk2s1", Roles{"Data", "System"}), apfsVolume("disk2s2", Roles{"Recovery", "Preboot"}),
+       apfsVolume("disk2s3", Roles{"User", "System"}), apfsVolume("disk2s4", Roles{"System"}),
+       apfsVolume("disk2s5", Roles{"Backup"}), apfsVolume("disk2s6", Roles{"VM", "Data"}),
+       apfsVolume("disk2s7", Roles{"system"}), apfsVolume("disk2s9", std::nullopt)});
+  const PlistValue disk5 =
+      apfsContainer("disk5", std::nullopt, std::nullopt,
+                    {apfsVolume(std::nullopt, Roles{"System"}), apfsVolume("disk5s2", Roles{"System"}),
+                     apfsVolume("disk5s3", Roles{"Data"})});
+  PlistValue noVolumes = apfsContainer("disk4");
+  noVolumes.asDictionary()->erase("Volumes");
+  const PlistArray containers = {
+      disk2,
+      disk5,
+      noVolumes,
+      apfsContainer(std::nullopt, std::nullopt, std::nullopt, {apfsVolume("disk6s1", Roles{"System"})}),
+      apfsContainer("", std::nullopt, std::nullopt, {apfsVolume("disk7s1", Roles{"System"})}),
+      catalinaContainer("disk8")};
+  ScopedMachine machine(listingImage(writeBinaryPlist(PlistDict{{"Containers", PlistValue(containers)}}), "10.11.6"));
+  const RoleVolumes disk8{"disk8s5", "disk8s1", "disk8s2", "disk8s3"};
+  EXPECT_EQ(roleVolumesOf("disk8"), disk8);
   EXPECT_EQ(toolRuns(machine.dir(), "diskutil-runs"), 4);
   EXPECT_EQ(toolRuns(machine.dir(), "sw_vers-runs"), 0);
-  for (const char* device : {"/dev/disk3", "/dev/disk3s1", "disk3garbage"})
-    EXPECT_EQ(roleVolumesOf(device), expected) << device;
-  for (const char* device : {"/dev/rdisk3", "disk", "dev/disk3", "DISK3"})
+  for (const char* device : {"/dev/disk8", "/dev/disk8s1", "disk8garbage"})
+    EXPECT_EQ(roleVolumesOf(device), disk8) << device;
+  for (const char* device : {"/dev/rdisk8", "disk", "dev/disk8", "DISK8", "disk4", "disk6s1"})
     EXPECT_EQ(roleVolumesOf(device), RoleVolumes{}) << device;
+  EXPECT_EQ(roleVolumesOf("disk2"), (RoleVolumes{"disk2s4", "disk2s1", std::nullopt, "disk2s2"}));
+  EXPECT_EQ(roleVolumesOf("disk5"), (RoleVolumes{std::nullopt, "disk5s3", std::nullopt, std::nullopt}));
+  const std::pair<const char*, APFSVolumeRole> roles[] = {
+      {"disk2s1", APFSVolumeRoleData},   {"disk2s2", APFSVolumeRoleRecovery}, {"disk2s3", APFSVolumeRoleNone},
+      {"disk2s4", APFSVolumeRoleSystem}, {"disk2s5", APFSVolumeRoleBackup},   {"disk2s6", APFSVolumeRoleVM},
+      {"disk2s7", APFSVolumeRoleNone},   {"disk2s9", APFSVolumeRoleNone},     {"/dev/disk2s4", APFSVolumeRoleNone},
+      {"disk5s2", APFSVolumeRoleSystem}, {"disk7s1", APFSVolumeRoleNone},
+  };
+  for (const auto& [bsd, role] : roles) EXPECT_EQ(getAPFSVolumeRole(bsd), role) << bsd;
 }
 
 // The container test is a text prefix test, so disk1 is searched for disk10's names as well,
@@ -257,48 +255,6 @@ TEST(RoleVolumes, Disk1AndDisk10InBothOrders) {
   ScopedMachine machine(listingImage(listingXml({disk10, disk1})));
   EXPECT_EQ(getAPFSSystemVolume("disk10s1"), "disk10s5");
   EXPECT_EQ(getAPFSSystemVolume("disk1s1"), "disk1s5");
-}
-
-TEST(RoleVolumes, OnlyTheFirstRoleCounts) {
-  const PlistValue container = apfsContainer(
-      "disk2", std::nullopt, std::nullopt,
-      {apfsVolume("disk2s1", Roles{"Data", "System"}), apfsVolume("disk2s2", Roles{"Recovery", "Preboot"}),
-       apfsVolume("disk2s3", Roles{"User", "System"}), apfsVolume("disk2s4", Roles{"System"}),
-       apfsVolume("disk2s5", Roles{"Backup"}), apfsVolume("disk2s6", Roles{"VM", "Data"}),
-       apfsVolume("disk2s7", Roles{"system"}), apfsVolume("disk2s9", std::nullopt)});
-  ScopedMachine machine(listingImage(listingXml({container})));
-  EXPECT_EQ(roleVolumesOf("disk2"), (RoleVolumes{"disk2s4", "disk2s1", std::nullopt, "disk2s2"}));
-
-  const std::vector<std::pair<const char*, APFSVolumeRole>> roles = {
-      {"disk2s1", APFSVolumeRoleData},   {"disk2s2", APFSVolumeRoleRecovery}, {"disk2s3", APFSVolumeRoleNone},
-      {"disk2s4", APFSVolumeRoleSystem}, {"disk2s5", APFSVolumeRoleBackup},   {"disk2s6", APFSVolumeRoleVM},
-      {"disk2s7", APFSVolumeRoleNone},   {"disk2s9", APFSVolumeRoleNone},     {"/dev/disk2s4", APFSVolumeRoleNone},
-  };
-  for (const auto& [bsd, role] : roles) EXPECT_EQ(getAPFSVolumeRole(bsd), role) << bsd;
-}
-
-// A first match without "DeviceIdentifier" ends the search; other absent keys count as empty,
-// and a container without a reference, or with an empty one, is never searched.
-TEST(RoleVolumes, AbsentKeys) {
-  const PlistValue disk2 =
-      apfsContainer("disk2", std::nullopt, std::nullopt,
-                    {apfsVolume(std::nullopt, Roles{"System"}), apfsVolume("disk2s2", Roles{"System"}),
-                     apfsVolume("disk2s3", Roles{"Data"})});
-  PlistValue noVolumes = apfsContainer("disk4");
-  noVolumes.asDictionary()->erase("Volumes");
-  const PlistValue noReference =
-      apfsContainer(std::nullopt, std::nullopt, std::nullopt, {apfsVolume("disk6s1", Roles{"System"})});
-  const PlistValue emptyReference =
-      apfsContainer("", std::nullopt, std::nullopt, {apfsVolume("disk7s1", Roles{"System"})});
-  ScopedMachine machine(
-      listingImage(listingXml({disk2, noVolumes, noReference, emptyReference, catalinaContainer("disk8")})));
-  EXPECT_EQ(getAPFSSystemVolume("disk2"), std::nullopt);
-  EXPECT_EQ(getAPFSDataVolume("disk2"), "disk2s3");
-  EXPECT_EQ(getAPFSVolumeRole("disk2s2"), APFSVolumeRoleSystem);
-  EXPECT_EQ(roleVolumesOf("disk4"), RoleVolumes{});
-  EXPECT_EQ(roleVolumesOf("disk6s1"), RoleVolumes{});
-  EXPECT_EQ(getAPFSVolumeRole("disk7s1"), APFSVolumeRoleNone);
-  EXPECT_EQ(getAPFSSystemVolume("disk8"), "disk8s5");
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ std::string macosImage() {
   return dir.empty() ? "" : dir + "/disk-images/apfs-container_hdiutil_one-volume.raw";
 }
 
-// What fsapfsinfo says of a container: its UUID, then each volume's UUID and name, lower case.
+// What fsapfsinfo says of a container: its UUID, then each volume's UUID and name, lower case. It
+// holds our fixture writer and reader to a third reading, since both share our idea of the layout.
 std::vector<std::string> oracleFigures(const std::string& path) {
   auto run = testing::runCommand("fsapfsinfo '" + path + "' 2>/dev/null");
   std::vector<std::string> figures;
@@ -65,9 +66,6 @@ TEST(ApfsContainer, readsTheContainerMacosWrote) {
   EXPECT_FALSE(c.volumes[0].encrypted);
   ASSERT_TRUE(c.freeBlocks);
   EXPECT_LT(*c.freeBlocks, c.blockCount);
-  if (haveFsapfsinfo()) {
-    EXPECT_EQ(ourFigures(c), oracleFigures(path));
-  }
 }
 
 TEST(ApfsContainer, readsFixturesWithRolesAsFsapfsinfoDoes) {

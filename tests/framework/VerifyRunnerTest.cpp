@@ -129,7 +129,9 @@ TEST(VerifyRunner, EachReadGivesTheOutputSoFar) {
     framework.setCurrentProgress(before);
     auto recorder = std::make_shared<Recorder>(&framework);
     framework.setDelegate(recorder);
-    EXPECT_EQ(asString(framework.diskUtilityCmd("verifyVolume disk3s1")), c.bytes) << c.name;
+    // The command line is split into shell words, quotes and runs of blanks included.
+    EXPECT_EQ(asString(framework.diskUtilityCmd("verifyVolume   'Backup Disk'")), c.bytes) << c.name;
+    EXPECT_EQ(argumentsReceived(machine), verifyArguments("Backup Disk")) << c.name;
     EXPECT_EQ(recorder->texts, c.texts) << c.name;
     EXPECT_EQ(recorder->sameAsCurrent, std::vector<bool>(c.texts.size(), true)) << c.name;
     // No output leaves the earlier text as it was.
@@ -141,14 +143,6 @@ TEST(VerifyRunner, EachReadGivesTheOutputSoFar) {
     EXPECT_EQ(replyTo(framework, {{"selectedVolume", PlistValue("disk2s1")}}), c.reply) << c.name;
     EXPECT_EQ(argumentsReceived(machine), verifyArguments("disk2s1")) << c.name;
   }
-}
-
-TEST(VerifyRunner, RunsTheSameWithoutADelegateAndKeepsTheShellWords) {
-  ScopedMachine machine(diskUtilityPrinting(kThreeLines));
-  StrandelFramework framework;
-  EXPECT_EQ(asString(framework.diskUtilityCmd("verifyVolume   'Backup Disk'")), kThreeLines);
-  EXPECT_EQ(textOf(framework.currentProgress()), kThreeLines);
-  EXPECT_EQ(argumentsReceived(machine), verifyArguments("Backup Disk"));
 }
 
 // The library's reply is the output whatever the disk utility's end; the tool's entry also
@@ -240,21 +234,6 @@ TEST(VerifyRunner, PropertiesReadAndReplacedOnAnotherThreadDuringAVerify) {
   reader.join();
   EXPECT_EQ(bad.load(), 0);
   EXPECT_EQ(textOf(framework.currentProgress()), output);
-}
-
-TEST(FrameworkObject, OwnsItsDelegateUntilReplacedOrDestroyed) {
-  std::weak_ptr<StrandelDelegate> first, second;
-  {
-    StrandelFramework framework;
-    // The host holds no reference; the object keeps the delegate alive.
-    framework.setDelegate(std::make_shared<Recorder>());
-    first = framework.delegate();
-    framework.setDelegate(std::make_shared<Recorder>());
-    second = framework.delegate();
-    EXPECT_TRUE(first.expired());
-    EXPECT_FALSE(second.expired());
-  }
-  EXPECT_TRUE(second.expired());
 }
 
 // A verify that prints past the cap is no answer; what the host was shown before stays.

@@ -24,11 +24,9 @@ TEST(TrimVersionArgument, LettersMarksAndBlanksAtBothEnds) {
       {"\xc3\xa9t\xc3\xa9 10.14 \xc3\xa9", "10.14"},  // "été 10.14 é"
       {"\u300010.14\u0301", "10.14"},
       {"\u200B10.14", "\u200B10.14"},  // a zero-width space is not a blank
-      {"10.14\n", "10.14\n"},
-      {"\n10.14", "\n10.14"},       // line feeds are not blanks
-      {"\37710.14a", "\37710.14"},  // 0xFF
-      {"a\xff", "\xff"},            // a byte that is not UTF-8 is kept
-      {"10.14\xc3", "10.14\xc3"},   // a cut character is kept
+      {"\n10.14", "\n10.14"},          // line feeds are not blanks
+      {"a\xff", "\xff"},               // a byte that is not UTF-8 is kept
+      {"10.14\xc3", "10.14\xc3"},      // a cut character is kept
   };
   for (const auto& [argument, trimmed] : cases) EXPECT_EQ(trimVersionArgument(argument), trimmed) << argument;
 }

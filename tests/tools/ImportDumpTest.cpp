@@ -262,17 +262,6 @@ TEST(ImportDump, PartialDamagedAndOddDumpsGiveOneLineEachAndTheRestIsBuilt) {
         {"disk5s1", "Description", "DAVolumePath", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP_13_2020/"},
         // diskutil info's own role key gives the registry's Role when no APFS listing does.
         {"disk5s1", "Properties", "Role", role("Backup")}}},
-      {"ioreg",
-       "ioreg-minimal",
-       nullptr,
-       {"mount.txt: disk7s1 is not in ioreg.plist (it came or went between the recordings); it is left out"},
-       // The registry's Role stays; the listing gives the Data volume the one the registry lacks. A
-       // snapshot is named after its volume.
-       {{"disk1s1", "Properties", "Role", role("System")},
-        {"disk1s2", "Properties", "Role", role("Data")},
-        {"disk1s1s1", "Description", "DAVolumeName", "Macintosh HD"},
-        {"disk4", "Description", "DADeviceProtocol", "Virtual Interface"},
-        {"disk0s1", "Description", "DADeviceProtocol", "PCI-Express"}}},
   };
   for (const Damage& d : damages) {
     testing::TempDir scratch;
@@ -378,14 +367,12 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
   const Volumes appleSilicon = {"disk3s1 Macintosh HD at  APFS Internal System",
                                 "disk5s1 Backups of Michael’s MBP_13_2020 at  APFS External Backup"};
   const PastedDump rows[] = {
-      {"catalina", Pasted::AsRecorded, catalina, "10.15.7", "apfs, system disk1s5"},
       {"catalina", Pasted::ListingsOnly, catalina, "10.15", "apfs, system disk1s5",
        "Mounts: 4 mounts made from the mount points of diskutil-apfs-list.plist, diskutil-list.plist ("},
       {"catalina", Pasted::NoSwVers, catalina, "10.15", "apfs, system disk1s5",
        "sw_vers: 10.15, the least version that a volume at /System/Volumes/Data allows"},
       {"catalina", Pasted::Transcript, catalina, "10.15.7", "apfs, system disk1s5",
        "diskutil-apfs-list.plist: a property list amid other text"},
-      {"osx-virtualbox", Pasted::AsRecorded, osx, "10.10.5", "not apfs, system (none)"},
       {"osx-virtualbox",
        Pasted::MountOnly,
        {"disk0s2 Macintosh HD at / HFS+ Internal "},
@@ -402,8 +389,19 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
        "10.13",
        "not apfs, system (none)",
        "sw_vers: 10.13, the least version that DesignatedPhysicalStore in the APFS listing allows"},
-      {"ioreg-minimal", Pasted::AsRecorded, intel, "11.0", "apfs, system disk1s1"},
-      {"apple-silicon", Pasted::AsRecorded, appleSilicon, "14.0", "apfs, system disk3s1"},
+      {"ioreg-minimal",
+       Pasted::AsRecorded,
+       intel,
+       "11.0",
+       "apfs, system disk1s1",
+       "mount.txt: disk7s1 is not in ioreg.plist (it came or went between the recordings); it is left out",
+       // The registry's Role stays; the listing gives the Data volume the one the registry lacks. A
+       // snapshot is named after its volume.
+       {{"disk1s1", "Properties", "Role", role("System")},
+        {"disk1s2", "Properties", "Role", role("Data")},
+        {"disk1s1s1", "Description", "DAVolumeName", "Macintosh HD"},
+        {"disk4", "Description", "DADeviceProtocol", "Virtual Interface"},
+        {"disk0s1", "Description", "DADeviceProtocol", "PCI-Express"}}},
       {"apple-silicon", Pasted::ListingsOnly, appleSilicon, "11.0", "not apfs, system (none)",
        "sw_vers: 11.0, the least version that an Apple silicon system container allows"},
       {"apple-silicon", Pasted::MountOnly, silicon, "11.0", "apfs, system (none)",
@@ -459,9 +457,17 @@ TEST(ImportDump, PastedPiecesOfRealMacsGiveImagesThatAgreeWithTheMacAndWithThems
         {"disk3", "Description", "DADeviceProtocol", "Apple Fabric"},
         {"disk5", "Properties", "DiskImageURL", "file:///Library/Developer/CoreSimulator/Images/iOS_23D8133.dmg"}}},
       // The listing and the Data volume's info, without mount: the Data role from the listing's
-      // mount point, and "/" on the sealed snapshot alone.
-      {"bigsur-listing", Pasted::AsRecorded, unmountedSystem, "11.0", "apfs, system (none)",
-       "disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)"},
+      // mount point, and "/" on the sealed snapshot alone, not on the System volume.
+      {"bigsur-listing",
+       Pasted::AsRecorded,
+       unmountedSystem,
+       "11.0",
+       "apfs, system (none)",
+       "disk1s1: no recording says it; taken as role Data (mounted at /System/Volumes/Data)",
+       {{"disk1s5", "Description", "DAVolumePath", std::nullopt},
+        {"disk1s5s1", "Description", "DAVolumePath", "file:///"},
+        {"disk1s5", "Properties", "Role", role("System")},
+        {"disk1s1", "Properties", "Role", role("Data")}}},
       // The text form of diskutil list names the System and Data volumes but gives no roles.
       {"catalina", Pasted::TextListing, unmountedSystem, "10.15.7", "not apfs, system (none)",
        "disk1s1: no recording says it; taken as role Data (named \"Macintosh HD - Data\", after "
@@ -610,17 +616,12 @@ TEST(ImportDump, ToolExitStatusSaysWhatHappened) {
 // import guessed is shown again from the image.
 TEST(ImportDump, KnownFactsFillTheVersionAndGuessesAreShown) {
   testing::TempDir scratch;
-  std::string dump = (scratch.path() / "dump").string(), image = (scratch.path() / "image").string();
-  fs::copy(dumpDir("bigsur-listing"), dump, fs::copy_options::recursive);
+  std::string image = (scratch.path() / "image").string();
   testing::ToolRun run = testing::runStrandel(
-      {"image", "import", "--os-version", "12.6.3", "--build", "21G419", dump, image}, testing::ToolEnvironment::Empty);
+      {"image", "import", "--os-version", "12.6.3", "--build", "21G419", dumpDir("bigsur-listing"), image},
+      testing::ToolEnvironment::Empty);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("OS version 12.6.3 (the command line)"), std::string::npos) << run.out;
-  testing::ToolRun answer =
-      testing::runStrandel({"--machine", image, "os", "version"}, testing::ToolEnvironment::Empty);
-  EXPECT_EQ(answer.status, 0) << answer.err;
-  EXPECT_EQ(answer.out, "12.6.3\n");
-  EXPECT_EQ(answer.err, "");
   EXPECT_EQ(testing::readFile(image + "/root/usr/bin/sw_vers.d/sw_vers.txt"),
             "ProductName:\tmacOS\nProductVersion:\t12.6.3\nBuildVersion:\t21G419\n");
   testing::ToolRun guesses =
@@ -637,9 +638,10 @@ TEST(ImportDump, KnownFactsFillTheVersionAndGuessesAreShown) {
 }
 
 // A recording pasted from a ticket (CR LF) or an old editor (CR) gives the image of the
-// recording itself; so does a terminal session of the text forms.
+// recording itself (catalina's recordings are of both forms, text and property list); so does
+// a terminal session of the text forms.
 TEST(ImportDump, LineEndsOfOtherSystemsGiveTheSameImage) {
-  for (const char* name : {"catalina", "bigsur-listing", "monterey-session"}) {
+  for (const char* name : {"catalina", "monterey-session"}) {
     for (const char* end : {"\r\n", "\r"}) {
       testing::TempDir scratch;
       fs::copy(dumpDir(name), scratch.path() / "dump", fs::copy_options::recursive);
@@ -662,24 +664,6 @@ TEST(ImportDump, LineEndsOfOtherSystemsGiveTheSameImage) {
   }
 }
 
-// The sealed snapshot of macOS 11 and later is mounted at /, its System volume is not; the
-// container still holds the running system.
-TEST(ImportDump, SealedSystemVolumeKeepsNoMountPointAndItsContainerHoldsTheSystem) {
-  testing::TempDir scratch;
-  ASSERT_EQ(importMac(dumpDir("bigsur-listing"), scratch.path() / "image").status, ImportStatus::Written);
-  auto previous = platform::current();
-  ASSERT_EQ(useMachine((scratch.path() / "image").string()), std::nullopt);
-  PlistDict group = StrandelFramework::volumesInAPFSContainer("disk1s5");
-  platform::setCurrent(previous);
-  EXPECT_EQ(group.at("containsBoot"), PlistValue(true));
-  checkEntries(machinePlistAt(scratch.path() / "image"),
-               {{"disk1s5", "Description", "DAVolumePath", std::nullopt},
-                {"disk1s5s1", "Description", "DAVolumePath", "file:///"},
-                {"disk1s5", "Properties", "Role", role("System")},
-                {"disk1s1", "Properties", "Role", role("Data")}},
-               "bigsur-listing");
-}
-
 // The imported Catalina's tools are the ones its import writes (ImportGivesTheCheckedInImage).
 TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
   const std::string root = testing::sampleMachine("imported-catalina") + "/root";
@@ -693,7 +677,6 @@ TEST(ImportDump, ReplayScriptsRunWithAnEmptyEnvironment) {
       {"usr/sbin/diskutil info -plist disk0/../../../etc/passwd", "", 1},
       {"usr/bin/sw_vers", "sw_vers.txt", 0},
       {"usr/bin/tmutil destinationinfo -X", "tmutil-destinationinfo.plist", 0},
-      {"usr/bin/tmutil listbackups", "", 1},
   };
   for (const auto& [command, recorded, status] : cases) {
     int result = std::system(("env -i '" + root + "'/" + command + " >'" + printed + "' 2>/dev/null").c_str());

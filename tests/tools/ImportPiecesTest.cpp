@@ -247,15 +247,14 @@ TEST(ImportKnownFacts, SetsSwVersLinesInItsOrderAndRefusesWhatIsNoFact) {
   }
 }
 
+// Parentheses and a curly apostrophe come with the odd names of ImportDumpTest.
 TEST(ImportMountText, EncodesMountPointsAsTheServiceGivesThem) {
   const std::pair<const char*, const char*> cases[] = {
       {"/", "file:///"},
       {"/Volumes/My Disk", "file:///Volumes/My%20Disk/"},
       {"/Volumes/A:B", "file:///Volumes/A:B/"},
-      {"/private/tmp/parens (1)", "file:///private/tmp/parens%20(1)/"},
       {"/Volumes/100% #1?", "file:///Volumes/100%25%20%231%3F/"},
       {"/Volumes/Trailing/", "file:///Volumes/Trailing/"},
-      {"/Volumes/Backups of Michael’s MBP", "file:///Volumes/Backups%20of%20Michael%E2%80%99s%20MBP/"},
       {"Volumes/Relative", nullptr},
   };
   for (const auto& [path, url] : cases) {
