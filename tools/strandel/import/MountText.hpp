@@ -54,10 +54,4 @@ StatfsFigures figuresFromDf(const DfRow& row);
 /// end counts too.
 std::vector<std::string_view> textLines(std::string_view text);
 
-/// Blanks as the Mac's text listings pad with them: spaces and tabs.
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-/// `text` without blanks at either end.
-std::string_view trimmed(std::string_view text);
-
 }  // namespace strandel::importer

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "text/CharacterClass.hpp"
 #include "tools/strandel/import/KnownFacts.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
@@ -68,10 +69,9 @@ std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
   for (std::string_view line : textLines(swVersOutput)) {
     if (!line.starts_with("ProductVersion:")) continue;
     line.remove_prefix(15);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos) return std::nullopt;
-    std::size_t end = line.find_last_not_of(" \t");
-    return std::string(line.substr(start, end + 1 - start)) + "\n";
+    line = text::trimmed(line);
+    if (line.empty()) return std::nullopt;
+    return std::string(line) + "\n";
   }
   return std::nullopt;
 }
