@@ -146,15 +146,6 @@ bool makeFolders(const std::string& folder) {
   return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = base::retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Strandel's own temporary files: "<store>.strandel-tmp-" and the six letters or digits that
 // mkostemp puts in place of its X's. The sweep below removes nothing else.
 constexpr std::string_view kTemporaryInfix = ".strandel-tmp-";
@@ -206,8 +197,8 @@ std::optional<base::FileIdentity> replaceFile(const std::string& path, std::stri
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::nullopt;
   struct stat info;
-  bool written =
-      writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+  bool written = base::writeAll(fd.get(), bytes) == 0 && ::fsync(fd.get()) == 0 &&
+                 ::fstat(fd.get(), &info) == 0;
   // close can report a late write error (on network file systems); it counts as a failure.
   written = ::close(fd.release()) == 0 && written;
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
