@@ -36,6 +36,7 @@
 
 #include "base/FileBytes.hpp"
 #include "platform/app/AppServices.hpp"
+#include "platform/app/ProcessChoice.hpp"
 #include "platform/app/ProgramName.hpp"
 #include "plist/PlistReader.hpp"
 #include "plist/PlistWriter.hpp"
@@ -326,13 +327,8 @@ class FileSettings final : public Settings {
   std::shared_ptr<const PlistDict> cache_;
 };
 
-struct SettingsChoice {
-  std::mutex mutex;
-  std::string path;  // "" when the process named none
-};
-
-SettingsChoice& settingsChoice() {
-  static SettingsChoice* choice = new SettingsChoice;  // never destroyed: read at exit too
+ProcessChoice& settingsChoice() {
+  static ProcessChoice* choice = new ProcessChoice;  // never destroyed: read at exit too
   return *choice;
 }
 
@@ -363,14 +359,7 @@ std::shared_ptr<Settings> makeFileSettings(std::string path) {
   return std::make_shared<FileSettings>(std::move(path));
 }
 
-std::string chosenSettingsFile() {
-  {
-    SettingsChoice& choice = settingsChoice();
-    std::lock_guard lock(choice.mutex);
-    if (!choice.path.empty()) return choice.path;
-  }
-  return environmentValue("STRANDEL_SETTINGS");
-}
+std::string chosenSettingsFile() { return settingsChoice().chosenOr("STRANDEL_SETTINGS"); }
 
 std::string defaultSettingsFile() {
   std::string program = programName();
@@ -390,9 +379,7 @@ namespace strandel {
 
 // A call with "" takes the choice back: STRANDEL_SETTINGS, else the default file, apply again.
 void useSettingsFile(std::string_view path) {
-  platform::SettingsChoice& choice = platform::settingsChoice();
-  std::lock_guard lock(choice.mutex);
-  choice.path = std::string(path);
+  platform::settingsChoice().choose(path.empty() ? std::nullopt : std::optional<std::string>(path));
 }
 
 }  // namespace strandel
