@@ -58,6 +58,14 @@ std::vector<std::string_view> textLines(std::string_view text) {
   return lines;
 }
 
+std::optional<std::string_view> labelledValue(std::string_view text, std::string_view label) {
+  for (std::string_view line : textLines(text)) {
+    if (line.size() > label.size() && line.starts_with(label) && line[label.size()] == ':')
+      return text::trimmed(line.substr(label.size() + 1));
+  }
+  return std::nullopt;
+}
+
 std::optional<MountLine> parseMountLine(std::string_view line) {
   // Fields: 1 the source, " on ", 2 the mount point, " (", 3 the type, then ", " and the
   // options, and ")" at the end of the line.

@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "text/CharacterClass.hpp"
 #include "tools/strandel/import/KnownFacts.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
@@ -66,14 +65,9 @@ exit 1
 }  // namespace
 
 std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
-  for (std::string_view line : textLines(swVersOutput)) {
-    if (!line.starts_with("ProductVersion:")) continue;
-    line.remove_prefix(15);
-    line = text::trimmed(line);
-    if (line.empty()) return std::nullopt;
-    return std::string(line) + "\n";
-  }
-  return std::nullopt;
+  auto version = labelledValue(swVersOutput, "ProductVersion");
+  if (!version || version->empty()) return std::nullopt;
+  return std::string(*version) + "\n";
 }
 
 namespace {
