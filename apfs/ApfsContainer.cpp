@@ -8,6 +8,7 @@
 #include "apfs/ApfsListing.hpp"
 #include "base/Utf8.hpp"
 #include "platform/Machine.hpp"
+#include "plist/DictEntry.hpp"
 #include "system/Version.hpp"
 #include "text/PathComponents.hpp"
 
@@ -20,7 +21,7 @@ namespace {
 std::optional<std::string_view> storeName(const PlistValue& container,
                                           bool fromPhysicalStores) noexcept {
   if (!fromPhysicalStores) return stringEntry(&container, "DesignatedPhysicalStore");
-  return stringEntry(firstItem(arrayEntry(&container, "PhysicalStores")), "DeviceIdentifier");
+  return stringEntry(firstItem(plist::arrayAt(&container, "PhysicalStores")), "DeviceIdentifier");
 }
 
 bool matchesContainer(const PlistValue& container, std::string_view device,

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/Machine.hpp"
+#include "plist/DictEntry.hpp"
 
 namespace strandel::apfs {
 
@@ -26,20 +27,9 @@ std::optional<PlistDict> readAPFSListing() {
 }
 
 std::optional<std::string_view> stringEntry(const PlistValue* node, std::string_view key) noexcept {
-  const PlistValue* value = node ? node->find(key) : nullptr;
-  const std::string* text = value ? value->asString() : nullptr;
+  const std::string* text = plist::stringAt(node, key);
   if (!text) return std::nullopt;
   return std::string_view(*text);
-}
-
-const PlistArray* arrayEntry(const PlistValue* node, std::string_view key) noexcept {
-  const PlistValue* value = node ? node->find(key) : nullptr;
-  return value ? value->asArray() : nullptr;
-}
-
-const PlistArray* arrayEntry(const PlistDict& dict, std::string_view key) noexcept {
-  auto found = dict.find(key);
-  return found == dict.end() ? nullptr : found->second.asArray();
 }
 
 bool visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit) {

@@ -43,10 +43,6 @@ std::optional<std::optional<PlistDict>> findContainerSkimmed(std::string_view li
 /// the key is absent or holds another kind. The view lives as long as the value.
 std::optional<std::string_view> stringEntry(const PlistValue* node, std::string_view key) noexcept;
 
-/// The array under `key` of a dictionary; nullptr as for `stringEntry`.
-const PlistArray* arrayEntry(const PlistValue* node, std::string_view key) noexcept;
-const PlistArray* arrayEntry(const PlistDict& dict, std::string_view key) noexcept;
-
 /// Visits the items of an array in order until `visit` returns true, and tells whether it did.
 /// Visits nothing when `array` is null.
 bool visitItems(const PlistArray* array, const std::function<bool(const PlistValue&)>& visit);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "apfs/ApfsListing.hpp"
+#include "plist/DictEntry.hpp"
 
 namespace strandel::apfs {
 namespace {
@@ -23,7 +24,7 @@ bool searches(const PlistValue& container, std::string_view name) noexcept {
 // The first role name of a volume; nothing when "Roles" is absent, empty or does not start with
 // a string. Later names never count.
 std::optional<std::string_view> firstRole(const PlistValue& volume) noexcept {
-  const PlistValue* first = firstItem(arrayEntry(&volume, "Roles"));
+  const PlistValue* first = firstItem(plist::arrayAt(&volume, "Roles"));
   const std::string* text = first ? first->asString() : nullptr;
   if (!text) return std::nullopt;
   return std::string_view(*text);
@@ -33,9 +34,9 @@ std::optional<std::string_view> firstRole(const PlistValue& volume) noexcept {
 // returns true.
 void visitSearchedVolumes(const PlistDict& listing, std::string_view name,
                           const std::function<bool(const PlistValue&)>& visit) {
-  visitItems(arrayEntry(listing, "Containers"), [&](const PlistValue& container) {
+  visitItems(plist::arrayAt(listing, "Containers"), [&](const PlistValue& container) {
     if (!searches(container, name)) return false;
-    return visitItems(arrayEntry(&container, "Volumes"), visit);
+    return visitItems(plist::arrayAt(&container, "Volumes"), visit);
   });
 }
 

@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "apfs/ApfsListing.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::apfs {
 namespace {
-
-bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // What an open container is to the lookup.
 enum class Role { Other, Root, Containers, Container, Stores, FirstStore };
@@ -51,7 +50,7 @@ class Skim {
   std::optional<std::optional<std::string_view>> run() {
     if (!skipProlog()) return std::nullopt;
     for (;;) {
-      while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
+      while (pos_ < s_.size() && text::isXmlSpace(s_[pos_])) ++pos_;
       if (pos_ >= s_.size() || s_[pos_] != '<') return std::nullopt;
       const std::size_t tagStart = pos_;
       bool closing = false, selfClosing = false;
@@ -107,7 +106,7 @@ class Skim {
     if (s_.size() < 8) return false;
     bool plistOpen = false;
     for (;;) {
-      while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
+      while (pos_ < s_.size() && text::isXmlSpace(s_[pos_])) ++pos_;
       if (startsWith("<?")) {
         if (!skipQuotedTo(pos_ + 1, '?')) return false;
       } else if (startsWith("<!--")) {

@@ -33,11 +33,15 @@ std::optional<FileIdentity> identityOfPath(const std::string& path) {
   return identityOf(info);
 }
 
-FileBytes readOpenFile(int fd, std::size_t maxSize) {
+namespace {
+
+// Reads on from the descriptor's offset, or by position from `offset` when one is given.
+FileBytes readRest(int fd, std::optional<off_t> offset, std::size_t maxSize) {
   struct stat info;
   if (::fstat(fd, &info) != 0) return {{}, ReadError::Failed, errno};
   if (!S_ISREG(info.st_mode)) return {{}, ReadError::NotRegular};
-  std::size_t size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+  off_t from = offset.value_or(0);
+  std::size_t size = static_cast<std::size_t>(std::max<off_t>(info.st_size - from, 0));
   if (size > maxSize) return {{}, ReadError::TooLarge};
   FileBytes file;
   try {
@@ -49,7 +53,11 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
     for (;;) {
       std::size_t used = file.bytes.size();
       file.bytes.resize(used + chunk);
-      ssize_t n = retryAfterSignal([&] { return ::read(fd, file.bytes.data() + used, chunk); });
+      ssize_t n = retryAfterSignal([&] {
+        return offset
+                   ? ::pread(fd, file.bytes.data() + used, chunk, from + static_cast<off_t>(used))
+                   : ::read(fd, file.bytes.data() + used, chunk);
+      });
       if (n < 0) return {{}, ReadError::Failed, errno};
       file.bytes.resize(used + static_cast<std::size_t>(n));
       if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
@@ -63,6 +71,25 @@ FileBytes readOpenFile(int fd, std::size_t maxSize) {
   } catch (const std::bad_alloc&) {
     return {{}, ReadError::TooLarge};
   }
+}
+
+}  // namespace
+
+FileBytes readOpenFile(int fd, std::size_t maxSize) { return readRest(fd, std::nullopt, maxSize); }
+
+FileBytes readOpenFileAt(int fd, off_t offset, std::size_t maxSize) {
+  if (offset < 0) return {{}, ReadError::Failed, EINVAL};
+  return readRest(fd, offset, maxSize);
+}
+
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
 }
 
 FileBytes readFileBytes(const std::string& path, std::size_t maxSize, Links links) {

@@ -1,5 +1,6 @@
-// Reading whole files, and telling one version of a file from another without reading it.
-// Every reader of a whole file goes through here, each with a size cap of its own.
+// Reading and writing whole files, and telling one version of a file from another without
+// reading it. Every reader of a whole file goes through here, each with a size cap of its own,
+// and so does every writer.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace strandel::base {
 
@@ -58,8 +60,18 @@ enum class Links { Follow, Refuse };
 /// more than `maxSize` bytes. Memory running out is TooLarge too, never an exception.
 FileBytes readOpenFile(int fd, std::size_t maxSize);
 
+/// The same from byte `offset` of the file on, read by position: the descriptor's own offset is
+/// neither used nor moved, so a file another party has just written through a shared
+/// descriptor reads from where it is meant to.
+FileBytes readOpenFileAt(int fd, off_t offset, std::size_t maxSize);
+
 /// The whole regular file at `path`, opened non-blocking (a FIFO is refused, not waited on),
 /// through a link only when `links` allows it.
 FileBytes readFileBytes(const std::string& path, std::size_t maxSize, Links links = Links::Follow);
+
+/// Writes every byte of `bytes` to `fd`, going on after short writes and signals. 0 when all
+/// are written, else the errno of the write that failed (EIO for one that wrote nothing), so
+/// that a full disk says so rather than a stream's "Input/output error".
+int writeAll(int fd, std::string_view bytes);
 
 }  // namespace strandel::base

@@ -17,11 +17,11 @@
 
 #include "apfs/ApfsListing.hpp"
 #include "bench/LibplistNode.hpp"
+#include "bench/TemporaryFolder.hpp"
 #include "platform/Machine.hpp"
 
+namespace strandel::bench {
 namespace {
-
-using namespace strandel;
 
 constexpr int kContainers = 1000;
 
@@ -73,11 +73,10 @@ void writeFile(const std::filesystem::path& path, const std::string& contents,
 }
 
 struct Image {
-  std::filesystem::path dir;
+  TemporaryFolder folder{"apfs"};
+  const std::filesystem::path& dir = folder.path();
   std::string bytes = listing();
   Image() {
-    char pattern[] = "/tmp/strandel-bench-apfs-XXXXXX";
-    dir = ::mkdtemp(pattern);
     writeFile(dir / "machine.plist",
               writeXmlPlist(PlistDict{{"Registry", PlistValue(PlistArray{})},
                                       {"Mounts", PlistValue(PlistArray{})}}),
@@ -93,7 +92,6 @@ struct Image {
     // The version is read once here and kept in the image's settings, as on a host.
     ZVGetCurrentSystemString();
   }
-  ~Image() { std::filesystem::remove_all(dir); }
 };
 
 const Image& image() {
@@ -157,3 +155,4 @@ void BM_ReadPlistOnly(benchmark::State& state) {
 BENCHMARK(BM_ReadPlistOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+}  // namespace strandel::bench

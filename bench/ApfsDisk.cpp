@@ -10,9 +10,8 @@
 #include "apfsdisk/Container.hpp"
 #include "apfsdisk/Layout.hpp"
 
+namespace strandel::apfsdisk {
 namespace {
-
-using namespace strandel::apfsdisk;
 
 void put(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
   for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
@@ -58,3 +57,4 @@ void checksumOneMegabyte(benchmark::State& state) {
 BENCHMARK(checksumOneMegabyte);
 
 }  // namespace
+}  // namespace strandel::apfsdisk

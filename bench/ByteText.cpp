@@ -18,6 +18,7 @@
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
 
+#include "bench/TemporaryFolder.hpp"
 #include "platform/Machine.hpp"
 
 namespace {
@@ -28,10 +29,9 @@ constexpr std::size_t kCountN = sizeof kCounts / sizeof kCounts[0];
 // A machine image with no disks whose settings hold the running version, as a host's settings
 // hold it after the first call.
 struct WarmImage {
-  std::filesystem::path dir;
+  strandel::bench::TemporaryFolder folder{"bytes"};
+  const std::filesystem::path& dir = folder.path();
   WarmImage() {
-    char pattern[] = "/tmp/strandel-bench-XXXXXX";
-    dir = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir / "root/tmp");
     std::ofstream(dir / "machine.plist")
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
@@ -43,7 +43,6 @@ struct WarmImage {
     strandel::platform::current()->settings().set("ZVCurrentSWVers",
                                                   strandel::PlistValue("10.15.7"));
   }
-  ~WarmImage() { std::filesystem::remove_all(dir); }
 };
 
 void BM_ConvertBytesToStringValue(benchmark::State& state) {

@@ -12,21 +12,18 @@
 #include <fstream>
 
 #include "bench/GeneratedMachine.hpp"
+#include "bench/TemporaryFolder.hpp"
 #include "platform/image/ImageMachine.hpp"
 #include "platform/linux/Sandbox.hpp"
 
+namespace strandel::platform {
 namespace {
-
-using namespace strandel;
-using namespace strandel::platform;
 
 constexpr int kDisks = 1000;
 
 class GeneratedImage {
  public:
   GeneratedImage() {
-    char pattern[] = "/tmp/strandel-bench-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root");
     PlistValue top = bench::generatedMachine(kDisks * bench::kMediaPerContainer);
     std::ofstream(dir_ / "machine.plist", std::ios::binary) << writeBinaryPlist(top);
@@ -37,12 +34,12 @@ class GeneratedImage {
     }
     machine_ = loaded.machine;
   }
-  ~GeneratedImage() { std::filesystem::remove_all(dir_); }
   const std::string dir() const { return dir_.string(); }
   Registry& registry() const { return machine_->registry(); }
 
  private:
-  std::filesystem::path dir_;
+  bench::TemporaryFolder folder_{"registry"};
+  const std::filesystem::path& dir_ = folder_.path();
   std::shared_ptr<Machine> machine_;
 };
 
@@ -102,3 +99,4 @@ void BM_BsdLookupAndDescendants(benchmark::State& state) {
 BENCHMARK(BM_BsdLookupAndDescendants)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+}  // namespace strandel::platform

@@ -27,9 +27,8 @@
 #include "platform/linux/LiveMachine.hpp"
 #include "platform/linux/LiveMountTable.hpp"
 
+namespace strandel::bench {
 namespace {
-
-using namespace strandel;
 
 constexpr int kEntries = 5000;
 
@@ -194,3 +193,4 @@ void BM_MountFromNameMissing(benchmark::State& state) {
 BENCHMARK(BM_MountFromNameMissing)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+}  // namespace strandel::bench

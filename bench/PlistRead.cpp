@@ -35,9 +35,8 @@
 #include "plist/PlistReader.hpp"
 #include "tests/support/BinaryPlist.hpp"
 
+namespace strandel::bench {
 namespace {
-
-using namespace strandel;
 
 // The machine.plist value of `disks` generated disks.
 PlistValue image(int disks) { return bench::generatedMachine(disks * bench::kMediaPerContainer); }
@@ -246,3 +245,4 @@ BENCHMARK(BM_FlatBinaryImage)
     ->Iterations(1);
 
 }  // namespace
+}  // namespace strandel::bench

@@ -18,9 +18,8 @@
 
 #include "bench/LibplistNode.hpp"
 
+namespace strandel::bench {
 namespace {
-
-using namespace strandel;
 
 // A dictionary of `keys` entries, each a small dictionary as a volume record holds.
 PlistValue wideDictionary(int keys) {
@@ -80,3 +79,4 @@ void BM_LibplistWrite(benchmark::State& state) {
 BENCHMARK(BM_LibplistWrite)->Arg(10000)->Arg(80000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
+}  // namespace strandel::bench

@@ -16,28 +16,28 @@
 #include <string>
 #include <vector>
 
+#include "bench/TemporaryFolder.hpp"
 #include "platform/linux/Sandbox.hpp"
 #include "platform/posix/Processes.hpp"
 
+namespace strandel::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace strandel::platform;
 
 constexpr std::size_t kLargeBytes = 3'500'000;
 
 // A folder standing in for an image's root: a tool printing a line, one printing 3.5 MB.
 const fs::path& toolFolder() {
+  // Made once, and removed as the program ends.
+  static const bench::TemporaryFolder made("sandbox");
   static const fs::path folder = [] {
-    std::string name = "/tmp/strandel-bench-sandbox-XXXXXX";
-    fs::path dir = ::mkdtemp(name.data()) ? fs::path(name) : fs::path();
+    const fs::path& dir = made.path();
     std::ofstream(dir / "line") << "#!/bin/sh\necho 'Mac OS X 10.15.7'\n";
     std::ofstream(dir / "large.txt") << std::string(kLargeBytes - 1, 'x') << '\n';
     std::ofstream(dir / "large") << "#!/bin/sh\nexec /bin/cat \"${0%/*}/large.txt\"\n";
     fs::permissions(dir / "line", fs::perms(0755));
     fs::permissions(dir / "large", fs::perms(0755));
-    static std::string removed = dir.string();
-    std::atexit([] { fs::remove_all(removed); });
     return dir;
   }();
   return folder;
@@ -114,3 +114,4 @@ BENCHMARK(BM_FloorLarge)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SandboxedLarge)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+}  // namespace strandel::platform

@@ -22,6 +22,7 @@
 #include <strandel/StrandelFramework.hpp>
 
 #include "base/Utf8.hpp"
+#include "bench/TemporaryFolder.hpp"
 #include "framework/Progress.hpp"
 #include "platform/Machine.hpp"
 
@@ -133,8 +134,6 @@ void BM_DecodeEverythingEveryRead(benchmark::State& state) {
 class ShellImage {
  public:
   ShellImage() {
-    char pattern[] = "/tmp/strandel-bench-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root/usr/sbin");
     std::filesystem::create_directories(dir_ / "root/tmp");
     std::ofstream(dir_ / "machine.plist") << strandel::writeXmlPlist(strandel::PlistDict{
@@ -145,7 +144,6 @@ class ShellImage {
                                  std::filesystem::perms::owner_all);
     error_ = strandel::useMachine(dir_.string()).value_or("");
   }
-  ~ShellImage() { std::filesystem::remove_all(dir_); }
   const std::string& error() const { return error_; }
   void ensureOutput(std::int64_t megabytes) {
     auto path = dir_ / ("root/usr/sbin/verify-" + std::to_string(megabytes) + ".txt");
@@ -153,7 +151,8 @@ class ShellImage {
   }
 
  private:
-  std::filesystem::path dir_;
+  strandel::bench::TemporaryFolder folder_{"verify"};
+  const std::filesystem::path& dir_ = folder_.path();
   std::string error_;
 };
 

@@ -19,19 +19,18 @@
 #include <strandel/Machine.hpp>
 #include <strandel/Strandel.hpp>
 
+#include "bench/TemporaryFolder.hpp"
 #include "system/VersionCompare.hpp"
 
+namespace strandel::bench {
 namespace {
-
-using namespace strandel;
 
 const std::string kRunning = "10.14.6";
 
 struct Image {
-  std::filesystem::path dir;
+  TemporaryFolder folder{"version"};
+  const std::filesystem::path& dir = folder.path();
   Image() {
-    char pattern[] = "/tmp/strandel-bench-version-XXXXXX";
-    dir = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir / "root/usr/bin");
     std::filesystem::create_directories(dir / "root/tmp");
     std::ofstream(dir / "machine.plist") << writeXmlPlist(
@@ -41,7 +40,6 @@ struct Image {
     if (useMachine(dir.string())) std::abort();
     if (ZVGetCurrentSystemString() != kRunning) std::abort();
   }
-  ~Image() { std::filesystem::remove_all(dir); }
 };
 
 void warm() { static const Image image; }
@@ -117,3 +115,4 @@ BENCHMARK_CAPTURE(BM_BareCompare, words_macOS_10_14_6_beta, "10.14.6");
 BENCHMARK_CAPTURE(BM_FloorTightLoop, words_macOS_10_14_6_beta, "10.14.6");
 
 }  // namespace
+}  // namespace strandel::bench

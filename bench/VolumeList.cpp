@@ -27,6 +27,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "bench/GeneratedMachine.hpp"
+#include "bench/TemporaryFolder.hpp"
 #include "platform/Machine.hpp"
 
 namespace {
@@ -36,13 +37,10 @@ using strandel::PlistDict;
 class GeneratedImage {
  public:
   explicit GeneratedImage(int mediaObjects) {
-    char pattern[] = "/tmp/strandel-bench-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "root/tmp");
     std::ofstream(dir_ / "machine.plist", std::ios::binary)
         << strandel::writeBinaryPlist(strandel::bench::generatedMachine(mediaObjects));
   }
-  ~GeneratedImage() { std::filesystem::remove_all(dir_); }
 
   void use() const {
     if (auto error = strandel::useMachine(dir_.string())) {
@@ -52,7 +50,8 @@ class GeneratedImage {
   }
 
  private:
-  std::filesystem::path dir_;
+  strandel::bench::TemporaryFolder folder_{"volumes"};
+  const std::filesystem::path& dir_ = folder_.path();
 };
 
 const GeneratedImage& imageOf(int mediaObjects) {

@@ -62,18 +62,20 @@ std::string_view twoDecimalsText(double value, std::array<char, kFixedTextCapaci
   return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
 }
 
-}  // namespace
-
+// The base the running OS asks for, decided afresh on every call. Only "older than 10.6" is
+// told apart: an unknown running version answers 0 and so gets the decimal base of every later
+// release.
 ByteBase currentByteBase() {
-  // Only "older than 10.6" is told apart: an unknown running version answers 0 and so gets
-  // the decimal base of every later release.
   return system::compareCurrentVersionWith("10.6") == -1 ? ByteBase::Binary : ByteBase::Decimal;
 }
 
+// `text` without `suffix` when it ends with it; a view of `text`.
 std::string_view removingSuffix(std::string_view text, std::string_view suffix) {
   if (text.ends_with(suffix)) text.remove_suffix(suffix.size());
   return text;
 }
+
+}  // namespace
 
 std::string_view unitWord(std::size_t steps) {
   return kUnitWords[steps < kUnitWords.size() ? steps : kUnitWords.size() - 1];

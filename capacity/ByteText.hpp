@@ -11,13 +11,6 @@ namespace strandel::capacity {
 /// The unit base of the byte text: steps of 1000 (OS 10.6 and later) or 1024 (older).
 enum class ByteBase { Decimal, Binary };
 
-/// The base the running OS asks for, decided afresh on every call.
-ByteBase currentByteBase();
-
-/// `text` without its last `suffix.size()` characters when it ends with `suffix`, else `text`
-/// unchanged. The result views `text`.
-std::string_view removingSuffix(std::string_view text, std::string_view suffix);
-
 /// The unit word after `steps` scaling steps: "bytes", "KB", ... "YB"; "YB" from 8 steps on.
 std::string_view unitWord(std::size_t steps);
 

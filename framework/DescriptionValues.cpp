@@ -6,6 +6,8 @@
 #include <iterator>
 #include <utility>
 
+#include "plist/DictEntry.hpp"
+
 namespace strandel::framework {
 
 namespace {
@@ -111,8 +113,7 @@ std::string_view textOf(const PlistValue* value) {
 }
 
 std::string_view descriptionTextView(const PlistDict& description, std::string_view key) {
-  auto it = description.find(key);
-  return textOf(it == description.end() ? nullptr : &it->second);
+  return textOf(plist::valueAt(description, key));
 }
 
 bool flagOf(const PlistValue* value) {

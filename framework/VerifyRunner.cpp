@@ -11,6 +11,7 @@
 #include "framework/Progress.hpp"
 #include "framework/VerifyRunner.hpp"
 #include "platform/Machine.hpp"
+#include "text/CharacterClass.hpp"
 #include "text/ShellQuote.hpp"
 
 namespace strandel {
@@ -48,7 +49,7 @@ std::optional<std::string> selectedVolume(const PlistDict& request) {
   if (entry == request.end()) return std::nullopt;
   const PlistValue& value = entry->second;
   if (const std::string* text = value.asString()) {
-    if (text->find('\0') != std::string::npos) return std::nullopt;
+    if (text::hasNul(*text)) return std::nullopt;
     return *text;
   }
   if (auto number = value.asInteger()) return std::to_string(*number);

@@ -41,6 +41,10 @@ VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   return facts;
 }
 
+namespace {
+
+// The format label of a volume kind: "HFS+", "APFS", the volume type for "msdos", "ExFAT";
+// nothing for any other kind.
 std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType) {
   if (kind == "hfs") return "HFS+";
   if (kind == "apfs") return "APFS";
@@ -48,6 +52,8 @@ std::optional<std::string> formatLabelFor(std::string_view kind, std::string_vie
   if (kind == "exfat") return "ExFAT";
   return std::nullopt;
 }
+
+}  // namespace
 
 VolumeNames deriveNames(const VolumeFacts& facts) {
   VolumeNames names;

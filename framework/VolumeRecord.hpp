@@ -50,10 +50,6 @@ struct VolumeLabels {
 VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
                           TranslationMemo& translations);
 
-/// The format label of a volume kind: "HFS+", "APFS", the volume type for "msdos", "ExFAT";
-/// nothing for any other kind.
-std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType);
-
 /// Whether the content marks an APFS volume.
 bool isApfsContent(std::string_view content);
 

@@ -15,6 +15,7 @@
 #include "base/Utf8.hpp"
 #include "plist/PlistReader.hpp"
 #include "plist/XmlText.hpp"
+#include "text/CharacterClass.hpp"
 
 namespace strandel::plist {
 using base::appendUtf8;
@@ -26,8 +27,6 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
   for (std::string_view piece : pieces) out.append(piece);
   return out;
 }
-
-bool isSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 struct OpenContainer {
   PlistArray items;
@@ -142,13 +141,13 @@ class XmlReader {
     std::size_t at = pos_ + (startsWith("</") ? 2 : 1);
     if (at + 5 >= s_.size() || std::memcmp(s_.data() + at, "plist", 5) != 0) return false;
     char next = s_[at + 5];
-    return next == '>' || next == '/' || next == '\0' || isSpace(next);
+    return next == '>' || next == '/' || next == '\0' || text::isXmlSpace(next);
   }
 
   // White space, comments, processing instructions, DOCTYPEs and <plist> tags.
   bool skipBetweenElements() {
     for (;;) {
-      while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
+      while (pos_ < s_.size() && text::isXmlSpace(s_[pos_])) ++pos_;
       if (pos_ + 1 >= s_.size() || s_[pos_] != '<') return true;
       const char next = s_[pos_ + 1];
       if (next != '?' && next != '!' && next != 'p' && next != '/') return true;
@@ -200,7 +199,7 @@ class XmlReader {
     const std::size_t nameStart = at;
     // The name runs to white space or the end of the tag, '/' included; a '/' that ends it just
     // before '>' closes the element (and is what a lax closing tag may end with).
-    while (at < s_.size() && !isSpace(s_[at]) && s_[at] != '>' && s_[at] != '<') ++at;
+    while (at < s_.size() && !text::isXmlSpace(s_[at]) && s_[at] != '>' && s_[at] != '<') ++at;
     tag.name = s_.substr(nameStart, at - nameStart);
     const bool slashed =
         (!closing || laxClose) && at < s_.size() && s_[at] == '>' && tag.name.ends_with('/');
@@ -236,7 +235,7 @@ class XmlReader {
         tag.selfClosing = !closing && s_[at - 1] == '/';
         pos_ = at + 1;
         return true;
-      } else if (closing && !isSpace(c)) {
+      } else if (closing && !text::isXmlSpace(c)) {
         break;
       }
     }
@@ -427,7 +426,7 @@ class XmlReader {
       digits.remove_prefix(1);
     }
     std::size_t i = 0;
-    while (i < digits.size() && (digits[i] == ' ' || (digits[i] >= '\t' && digits[i] <= '\r'))) ++i;
+    while (i < digits.size() && text::isCSpace(digits[i])) ++i;
     if (i < digits.size() && digits[i] == '+') ++i;
     if (base == 16 && i + 1 < digits.size() && digits[i] == '0' && (digits[i + 1] | 0x20) == 'x')
       i += 2;

@@ -6,15 +6,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "text/CharacterClass.hpp"
+
 namespace strandel::plist {
 namespace {
 
-// White space as the "C" locale's isspace sees it.
-bool isSpace(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 std::string_view skipSpace(std::string_view text) noexcept {
   std::size_t i = 0;
-  while (i < text.size() && isSpace(text[i])) ++i;
+  while (i < text.size() && text::isCSpace(text[i])) ++i;
   return text.substr(i);
 }
 
@@ -136,7 +135,7 @@ double realOf(std::string_view text) noexcept {
 
 std::optional<double> dateOf(std::string_view text) noexcept {
   text = skipSpace(text);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  while (!text.empty() && text::isCSpace(text.back())) text.remove_suffix(1);
   // [-]YYYY-MM-DDTHH:MM:SSZ: a year of any sign and up to nine digits, as CF reads it, so that
   // every date a list can hold reads.
   const bool negative = !text.empty() && text[0] == '-';
@@ -186,7 +185,7 @@ std::optional<PlistData> dataOf(std::string_view text) {
     else if (c >= '0' && c <= '9') value = c - '0' + 52;
     else if (c == '+') value = 62;
     else if (c == '/') value = 63;
-    else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    else if (text::isXmlSpace(c)) continue;
     else if (c == '=' && filled >= 2) value = -1;
     else return std::nullopt;
     if (value < 0) {

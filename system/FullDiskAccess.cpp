@@ -2,14 +2,11 @@
 // tool into a temporary file, read back and searched for the grants of our three clients.
 #include "system/FullDiskAccess.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 
+#include "base/FileBytes.hpp"
 #include "base/Utf8.hpp"
 #include "platform/Machine.hpp"
 #include "system/Version.hpp"
@@ -82,28 +79,6 @@ std::optional<std::array<std::string_view, 4>> firstFourColumns(std::string_view
   return columns;
 }
 
-// Reads the whole file behind `fd` from its start, through the descriptor itself: whatever is
-// at the path by now (another probe's file, a planted link) is never looked at.
-std::optional<std::string> readWhole(int fd) {
-  struct stat info;
-  if (base::retryAfterSignal([&] { return ::fstat(fd, &info); }) != 0) return std::nullopt;
-  // A dump past the cap on tool output is no answer, as for any tool.
-  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > platform::kMaxToolOutputBytes)
-    return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = base::retryAfterSignal([&] {
-      return ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    });
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
-}
-
 // Another probe, in this process or another, may put its own file at the path between our
 // removal and our creation; it keeps its descriptor, so taking the path over again harms
 // nothing, and a few tries let overlapping probes all run.
@@ -166,9 +141,12 @@ bool isFullDiskAccessSetup() {
     // A tool that can't be started leaves the file empty, which answers false like a database
     // that can't be read.
     machine->processes().runToolToFile(options, file.get());
-    if (auto dump = readWhole(file.get()); dump && !dump->empty()) {
-      granted = fullDiskAccessGranted(base::decodeLatin1(*dump));
-    }
+    // Read from the start through the descriptor itself: whatever is at the path by now
+    // (another probe's file, a planted link) is never looked at. A dump past the cap on tool
+    // output is no answer, as for any tool.
+    base::FileBytes dump = base::readOpenFileAt(file.get(), 0, platform::kMaxToolOutputBytes);
+    if (dump && !dump.bytes.empty())
+      granted = fullDiskAccessGranted(base::decodeLatin1(dump.bytes));
   }
   files.remove(kTemporaryPath);
   return granted;

@@ -21,6 +21,29 @@ constexpr char asciiUpper(char c) noexcept {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+constexpr char asciiLower(char c) noexcept {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+/// Blanks as text listings pad their columns with them: spaces and tabs.
+constexpr bool isBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+/// White space as XML (and JSON) have it: space, tab, carriage return, line feed.
+constexpr bool isXmlSpace(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+/// White space as C's isspace has it in the "C" locale, vertical tab and form feed included:
+/// the rule of texts that other programs read with C's number and string functions.
+constexpr bool isCSpace(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+/// `text` without blanks at either end.
+constexpr std::string_view trimmed(std::string_view text) noexcept {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 /// Whether `text` holds a NUL, which would cut it short where it is handed on as a C string.
 constexpr bool hasNul(std::string_view text) noexcept {
   return text.find('\0') != std::string_view::npos;
@@ -30,6 +53,13 @@ constexpr bool hasNul(std::string_view text) noexcept {
 inline std::string asciiUppercased(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = asciiUpper(c);
+  return out;
+}
+
+/// `text` with A to Z made lower case and every other byte as it was.
+inline std::string asciiLowercased(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = asciiLower(c);
   return out;
 }
 

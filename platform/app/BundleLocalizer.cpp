@@ -9,18 +9,14 @@
 #include "base/FileBytes.hpp"
 #include "platform/app/AppServices.hpp"
 #include "platform/app/BundleChoice.hpp"
+#include "platform/app/ProcessChoice.hpp"
 #include "platform/app/StringsTable.hpp"
 
 namespace strandel::platform {
 namespace {
 
-struct BundleChoice {
-  std::mutex mutex;
-  std::optional<std::string> folder;  // nothing until the process names one
-};
-
-BundleChoice& bundleChoice() {
-  static BundleChoice* choice = new BundleChoice;  // never destroyed: read at exit too
+ProcessChoice& bundleChoice() {
+  static ProcessChoice* choice = new ProcessChoice;  // never destroyed: read at exit too
   return *choice;
 }
 
@@ -75,30 +71,16 @@ class BundleLocalizer final : public Localizer {
 
 std::shared_ptr<Localizer> makeBundleLocalizer() { return std::make_shared<BundleLocalizer>(); }
 
-std::string chosenBundle() {
-  {
-    BundleChoice& choice = bundleChoice();
-    std::lock_guard lock(choice.mutex);
-    if (choice.folder) return *choice.folder;
-  }
-  const char* folder = std::getenv("STRANDEL_BUNDLE");
-  return folder ? folder : "";
-}
+std::string chosenBundle() { return bundleChoice().chosenOr("STRANDEL_BUNDLE"); }
 
-void forgetChosenBundle() {
-  BundleChoice& choice = bundleChoice();
-  std::lock_guard lock(choice.mutex);
-  choice.folder.reset();
-}
+void forgetChosenBundle() { bundleChoice().choose(std::nullopt); }
 
 }  // namespace strandel::platform
 
 namespace strandel {
 
 void useBundle(std::string_view bundleDir) {
-  platform::BundleChoice& choice = platform::bundleChoice();
-  std::lock_guard lock(choice.mutex);
-  choice.folder = std::string(bundleDir);
+  platform::bundleChoice().choose(std::string(bundleDir));
 }
 
 }  // namespace strandel

@@ -36,6 +36,7 @@
 
 #include "base/FileBytes.hpp"
 #include "platform/app/AppServices.hpp"
+#include "platform/app/ProcessChoice.hpp"
 #include "platform/app/ProgramName.hpp"
 #include "plist/PlistReader.hpp"
 #include "plist/PlistWriter.hpp"
@@ -146,15 +147,6 @@ bool makeFolders(const std::string& folder) {
   return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = base::retryAfterSignal([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Strandel's own temporary files: "<store>.strandel-tmp-" and the six letters or digits that
 // mkostemp puts in place of its X's. The sweep below removes nothing else.
 constexpr std::string_view kTemporaryInfix = ".strandel-tmp-";
@@ -206,8 +198,8 @@ std::optional<base::FileIdentity> replaceFile(const std::string& path, std::stri
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::nullopt;
   struct stat info;
-  bool written =
-      writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &info) == 0;
+  bool written = base::writeAll(fd.get(), bytes) == 0 && ::fsync(fd.get()) == 0 &&
+                 ::fstat(fd.get(), &info) == 0;
   // close can report a late write error (on network file systems); it counts as a failure.
   written = ::close(fd.release()) == 0 && written;
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -335,13 +327,8 @@ class FileSettings final : public Settings {
   std::shared_ptr<const PlistDict> cache_;
 };
 
-struct SettingsChoice {
-  std::mutex mutex;
-  std::string path;  // "" when the process named none
-};
-
-SettingsChoice& settingsChoice() {
-  static SettingsChoice* choice = new SettingsChoice;  // never destroyed: read at exit too
+ProcessChoice& settingsChoice() {
+  static ProcessChoice* choice = new ProcessChoice;  // never destroyed: read at exit too
   return *choice;
 }
 
@@ -372,14 +359,7 @@ std::shared_ptr<Settings> makeFileSettings(std::string path) {
   return std::make_shared<FileSettings>(std::move(path));
 }
 
-std::string chosenSettingsFile() {
-  {
-    SettingsChoice& choice = settingsChoice();
-    std::lock_guard lock(choice.mutex);
-    if (!choice.path.empty()) return choice.path;
-  }
-  return environmentValue("STRANDEL_SETTINGS");
-}
+std::string chosenSettingsFile() { return settingsChoice().chosenOr("STRANDEL_SETTINGS"); }
 
 std::string defaultSettingsFile() {
   std::string program = programName();
@@ -399,9 +379,7 @@ namespace strandel {
 
 // A call with "" takes the choice back: STRANDEL_SETTINGS, else the default file, apply again.
 void useSettingsFile(std::string_view path) {
-  platform::SettingsChoice& choice = platform::settingsChoice();
-  std::lock_guard lock(choice.mutex);
-  choice.path = std::string(path);
+  platform::settingsChoice().choose(path.empty() ? std::nullopt : std::optional<std::string>(path));
 }
 
 }  // namespace strandel

@@ -113,7 +113,7 @@ class TextParser {
   bool skipSpace() {
     while (!atEnd()) {
       char c = peek();
-      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
+      if (text::isCSpace(c)) {
         ++pos_;
       } else if (text_.substr(pos_).starts_with("//")) {
         std::size_t end = text_.find('\n', pos_);

@@ -12,6 +12,7 @@
 
 #include <libsmartcols/libsmartcols.h>
 
+#include "text/CharacterClass.hpp"
 #include "text/ControlEscape.hpp"
 
 namespace strandel::tool {
@@ -19,11 +20,10 @@ namespace {
 
 // Column names are ASCII: they are folded without the locale, whose rules are not ASCII's
 // (under tr_TR "i" is not the lower case of "I").
-char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool sameName(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return asciiUpper(x) == asciiUpper(y); });
+  return std::ranges::equal(
+      a, b, [](char x, char y) { return text::asciiUpper(x) == text::asciiUpper(y); });
 }
 
 std::vector<std::size_t> defaultColumns(std::span<const ColumnSpec> columns) {
@@ -77,11 +77,7 @@ void useUtf8CharacterType() {
   if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C");
 }
 
-std::string lowerName(std::string_view name) {
-  std::string lower(name);
-  std::ranges::transform(lower, lower.begin(), asciiLower);
-  return lower;
-}
+std::string lowerName(std::string_view name) { return text::asciiLowercased(name); }
 
 }  // namespace
 

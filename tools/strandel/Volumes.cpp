@@ -10,6 +10,7 @@
 #include <strandel/Strandel.hpp>
 
 #include "framework/PathText.hpp"
+#include "plist/DictEntry.hpp"
 #include "tools/strandel/Command.hpp"
 #include "tools/strandel/Found.hpp"
 #include "tools/strandel/Table.hpp"
@@ -18,10 +19,8 @@ namespace strandel::tool {
 namespace {
 
 std::string textOf(const PlistValue& record, std::string_view key) {
-  const PlistValue* value = record.find(key);
-  if (!value) return {};
-  if (const std::string* text = value->asString()) return *text;
-  return {};
+  const std::string* text = plist::stringAt(&record, key);
+  return text ? *text : std::string();
 }
 
 bool flagOf(const PlistValue& record, std::string_view key) {

@@ -3,23 +3,10 @@
 #include <algorithm>
 #include <set>
 
+#include "plist/DictEntry.hpp"
+
 namespace strandel::importer {
 namespace {
-
-const std::string* stringAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it == dict.end() ? nullptr : it->second.asString();
-}
-
-const PlistArray* arrayAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it == dict.end() ? nullptr : it->second.asArray();
-}
-
-bool flagAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it != dict.end() && it->second.asBoolean().value_or(false);
-}
 
 class Gatherer {
  public:
@@ -39,7 +26,7 @@ class Gatherer {
   const std::string* deviceOf(const PlistValue& entry, const char* key, std::string_view file,
                               std::string_view what) {
     const PlistDict* dict = entry.asDictionary();
-    const std::string* bsd = dict ? stringAt(*dict, key) : nullptr;
+    const std::string* bsd = dict ? plist::stringAt(*dict, key) : nullptr;
     if (!bsd || !bsdNumbers(*bsd)) {
       problems_.add(file, std::string(what) + " without a BSD name under " + key + "; left out");
       return nullptr;
@@ -73,7 +60,7 @@ class Gatherer {
   }
 
   void diskList(const PlistDict& list) {
-    const PlistArray* wholes = arrayAt(list, "AllDisksAndPartitions");
+    const PlistArray* wholes = plist::arrayAt(list, "AllDisksAndPartitions");
     if (!wholes) {
       problems_.add(dumpfile::kDiskList,
                     "no AllDisksAndPartitions array; disks come from the other listings only");
@@ -85,8 +72,8 @@ class Gatherer {
       const PlistDict& entry = *whole.asDictionary();
       DiskFacts* facts = disk(*bsd, dumpfile::kDiskList);
       copyScalars(entry, facts->info, {});
-      const PlistArray* stores = arrayAt(entry, "APFSPhysicalStores");
-      if (stores || arrayAt(entry, "APFSVolumes")) {
+      const PlistArray* stores = plist::arrayAt(entry, "APFSPhysicalStores");
+      if (stores || plist::arrayAt(entry, "APFSVolumes")) {
         setKind(*facts, DiskKind::ApfsContainer);
         if (stores && !stores->empty()) {
           if (const std::string* store = deviceOf(stores->front(), "DeviceIdentifier",
@@ -96,7 +83,7 @@ class Gatherer {
       } else {
         setKind(*facts, DiskKind::Whole);
       }
-      if (const PlistArray* partitions = arrayAt(entry, "Partitions")) {
+      if (const PlistArray* partitions = plist::arrayAt(entry, "Partitions")) {
         for (const PlistValue& partition : *partitions) {
           const std::string* name =
               deviceOf(partition, "DeviceIdentifier", dumpfile::kDiskList, "a partition");
@@ -107,14 +94,14 @@ class Gatherer {
           setParent(*p, *bsd);
         }
       }
-      if (const PlistArray* volumes = arrayAt(entry, "APFSVolumes")) {
+      if (const PlistArray* volumes = plist::arrayAt(entry, "APFSVolumes")) {
         for (const PlistValue& volume : *volumes) apfsVolumeOfList(volume, *bsd);
       }
     }
   }
 
   void apfsList(const PlistDict& listing) {
-    const PlistArray* containers = arrayAt(listing, "Containers");
+    const PlistArray* containers = plist::arrayAt(listing, "Containers");
     if (!containers) {
       problems_.add(dumpfile::kApfsList,
                     "no Containers array; no APFS containers are known from it");
@@ -139,8 +126,8 @@ class Gatherer {
         if (free) fill(f.info, "APFSContainerFree", *free);
       };
       containerFigures(*facts);
-      const std::string* store = stringAt(entry, "DesignatedPhysicalStore");
-      if (const PlistArray* stores = arrayAt(entry, "PhysicalStores")) {
+      const std::string* store = plist::stringAt(entry, "DesignatedPhysicalStore");
+      if (const PlistArray* stores = plist::arrayAt(entry, "PhysicalStores")) {
         for (const PlistValue& s : *stores) {
           const std::string* name =
               deviceOf(s, "DeviceIdentifier", dumpfile::kApfsList, "a physical store");
@@ -151,7 +138,7 @@ class Gatherer {
         }
       }
       if (store && bsdNumbers(*store)) setParent(*facts, *store);
-      if (const PlistArray* volumes = arrayAt(entry, "Volumes")) {
+      if (const PlistArray* volumes = plist::arrayAt(entry, "Volumes")) {
         for (const PlistValue& volume : *volumes) {
           const std::string* name =
               deviceOf(volume, "DeviceIdentifier", dumpfile::kApfsList, "a volume");
@@ -169,7 +156,7 @@ class Gatherer {
           fill(vf->info, "Content", kApfsVolumeContent);
           fill(vf->info, "FilesystemType", "apfs");
           containerFigures(*vf);
-          if (vf->roles.empty()) vf->roles = texts(arrayAt(v, "Roles"));
+          if (vf->roles.empty()) vf->roles = texts(plist::arrayAt(v, "Roles"));
           // The text form tells where a volume and its snapshot are mounted; the -plist does not.
           if (auto it = v.find("MountPoint"); it != v.end())
             fill(vf->info, "MountPoint", it->second);
@@ -232,7 +219,7 @@ class Gatherer {
   // The snapshots of a volume that are mounted, as diskutil list -plist gives them.
   void mountedSnapshots(const PlistDict& entry, const char* nameKey, const std::string& bsd,
                         std::string_view file) {
-    const PlistArray* snapshots = arrayAt(entry, "MountedSnapshots");
+    const PlistArray* snapshots = plist::arrayAt(entry, "MountedSnapshots");
     if (!snapshots) return;
     for (const PlistValue& snapshot : *snapshots) {
       const std::string* name = deviceOf(snapshot, "SnapshotBSD", file, "a mounted snapshot");
@@ -267,9 +254,9 @@ class Gatherer {
 };
 
 bool looksLikeContainer(const DiskFacts& facts) {
-  const std::string* content = stringAt(facts.info, "Content");
+  const std::string* content = plist::stringAt(facts.info, "Content");
   return (content && *content == kApfsContainerContent) ||
-         arrayAt(facts.info, "APFSPhysicalStores");
+         plist::arrayAt(facts.info, "APFSPhysicalStores");
 }
 
 class Settler {
@@ -290,9 +277,9 @@ class Settler {
     settled_.insert(bsd);
     std::optional<std::string> nameParent = bsdParent(bsd);
     if (!facts.kind) {
-      if (!nameParent || flagAt(facts.info, "WholeDisk")) {
+      if (!nameParent || plist::isTrueAt(facts.info, "WholeDisk")) {
         facts.kind = looksLikeContainer(facts) ? DiskKind::ApfsContainer : DiskKind::Whole;
-      } else if (flagAt(facts.info, "APFSSnapshot")) {
+      } else if (plist::isTrueAt(facts.info, "APFSSnapshot")) {
         facts.kind = DiskKind::ApfsSnapshot;
       } else {
         DiskKind above = parentKind(*nameParent, bsd, depth);
@@ -303,10 +290,10 @@ class Settler {
     }
     if (!facts.parent) {
       if (*facts.kind == DiskKind::ApfsContainer) {
-        if (const PlistArray* stores = arrayAt(facts.info, "APFSPhysicalStores");
+        if (const PlistArray* stores = plist::arrayAt(facts.info, "APFSPhysicalStores");
             stores && !stores->empty()) {
           const PlistDict* store = stores->front().asDictionary();
-          const std::string* name = store ? stringAt(*store, "APFSPhysicalStore") : nullptr;
+          const std::string* name = store ? plist::stringAt(*store, "APFSPhysicalStore") : nullptr;
           if (name && bsdNumbers(*name)) facts.parent = *name;
         }
       } else if (*facts.kind != DiskKind::Whole && nameParent) {

@@ -5,6 +5,8 @@
 #include <optional>
 #include <set>
 
+#include "plist/DictEntry.hpp"
+
 namespace strandel::importer {
 namespace {
 
@@ -41,17 +43,7 @@ std::optional<std::string> systemNameOfData(std::string_view name) {
 // Xcode mounts each simulator runtime's disk image below this folder.
 constexpr std::string_view kSimulatorMounts = "/Library/Developer/CoreSimulator/";
 
-const std::string* textAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it == dict.end() ? nullptr : it->second.asString();
-}
-
 bool has(const PlistDict& dict, std::string_view key) { return dict.find(key) != dict.end(); }
-
-bool flagAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it != dict.end() && it->second.asBoolean().value_or(false);
-}
 
 std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
@@ -60,8 +52,8 @@ bool isApfsVolume(const std::string& bsd, const DiskFacts& facts) {
   auto numbers = bsdNumbers(bsd);
   if (!numbers || numbers->size() != 2) return false;
   if (facts.kind) return *facts.kind == DiskKind::ApfsVolume;
-  const std::string* fileSystem = textAt(facts.info, "FilesystemType");
-  const std::string* content = textAt(facts.info, "Content");
+  const std::string* fileSystem = plist::stringAt(facts.info, "FilesystemType");
+  const std::string* content = plist::stringAt(facts.info, "Content");
   return (fileSystem && *fileSystem == "apfs") || (content && *content == kApfsVolumeContent);
 }
 
@@ -117,7 +109,7 @@ class LayoutGuesser {
       // What diskutil info leaves out of its answer, the service leaves out too.
       if (facts.hasInfoFile) continue;
       // Texts copied out: filling the dictionary below may move its entries.
-      const std::string* contentText = textAt(facts.info, "Content");
+      const std::string* contentText = plist::stringAt(facts.info, "Content");
       const std::optional<std::string> content =
           contentText ? std::optional<std::string>(*contentText) : std::nullopt;
       if (!has(facts.info, "FilesystemType") && content && facts.kind != DiskKind::ApfsContainer) {
@@ -127,7 +119,7 @@ class LayoutGuesser {
                                   ")");
         }
       }
-      const std::string* kindText = textAt(facts.info, "FilesystemType");
+      const std::string* kindText = plist::stringAt(facts.info, "FilesystemType");
       const std::optional<std::string> kind =
           kindText ? std::optional<std::string>(*kindText) : std::nullopt;
       if (!kind || has(facts.info, "FilesystemUserVisibleName") ||
@@ -152,7 +144,7 @@ class LayoutGuesser {
   // mount point (mount, a listing's MountPoint, an info file).
   void systemMounts() {
     for (auto& [bsd, facts] : disks_) {
-      const std::string* pointText = textAt(facts.info, "MountPoint");
+      const std::string* pointText = plist::stringAt(facts.info, "MountPoint");
       if (!pointText || !isApfsVolume(bsd, facts)) continue;
       // Copied: naming the volume below may move the dictionary's entries.
       const std::optional<std::string> point(*pointText);
@@ -174,7 +166,7 @@ class LayoutGuesser {
     std::map<std::pair<std::string, std::string>, std::string>
         byName;  // (container, name) -> volume
     for (const auto& [bsd, facts] : disks_) {
-      const std::string* name = textAt(facts.info, "VolumeName");
+      const std::string* name = plist::stringAt(facts.info, "VolumeName");
       if (name && isApfsVolume(bsd, facts))
         byName.emplace(std::make_pair(bsdWhole(bsd), *name), bsd);
     }
@@ -195,7 +187,7 @@ class LayoutGuesser {
   // snapshot is mounted: the volume keeps no mount point of its own, as the service reports it.
   void systemVolume() {
     for (const auto& [bsd, facts] : disks_) {
-      const std::string* point = textAt(facts.info, "MountPoint");
+      const std::string* point = plist::stringAt(facts.info, "MountPoint");
       auto numbers = bsdNumbers(bsd);
       if (point && *point == "/" && numbers && numbers->size() >= 3)
         role(disk(*bsdParent(bsd)), "System", "its snapshot is mounted at /");
@@ -208,8 +200,8 @@ class LayoutGuesser {
         dataContainers.insert(bsdWhole(bsd));
     }
     for (auto& [bsd, facts] : disks_) {
-      const std::string* point = textAt(facts.info, "MountPoint");
-      const std::string* fileSystem = textAt(facts.info, "FilesystemType");
+      const std::string* point = plist::stringAt(facts.info, "MountPoint");
+      const std::string* fileSystem = plist::stringAt(facts.info, "FilesystemType");
       auto numbers = bsdNumbers(bsd);
       if (point && *point == "/" && fileSystem && *fileSystem == "apfs" && numbers &&
           numbers->size() == 2 && dataContainers.count(bsdWhole(bsd)))
@@ -223,7 +215,7 @@ class LayoutGuesser {
     std::map<std::string, std::string> systemNames;  // container -> the System volume's name
     for (auto& [bsd, facts] : disks_) {
       bool system = !facts.roles.empty() && facts.roles.front() == "System";
-      const std::string* point = textAt(facts.info, "MountPoint");
+      const std::string* point = plist::stringAt(facts.info, "MountPoint");
       auto numbers = bsdNumbers(bsd);
       bool root = point && *point == "/" && numbers && numbers->size() <= 2;
       if (!system && !root) continue;
@@ -233,7 +225,7 @@ class LayoutGuesser {
                                 ", the name the installer gives the volume the Mac runs from");
       }
       if (!system) continue;
-      if (const std::string* name = textAt(facts.info, "VolumeName"))
+      if (const std::string* name = plist::stringAt(facts.info, "VolumeName"))
         systemNames.emplace(bsdWhole(bsd), *name);
     }
     for (auto& [bsd, facts] : disks_) {
@@ -251,7 +243,7 @@ class LayoutGuesser {
   // diskutil list's OSInternal marks the disks of the Mac's own storage.
   void osInternal() {
     for (auto& [bsd, facts] : disks_) {
-      if (has(facts.info, "Internal") || !flagAt(facts.info, "OSInternal")) continue;
+      if (has(facts.info, "Internal") || !plist::isTrueAt(facts.info, "OSInternal")) continue;
       fill(facts.info, "Internal", true);
       facts.guesses.push_back("internal (OSInternal in the listing)");
     }
@@ -351,7 +343,7 @@ void guessPlacement(DiskMap& disks) {
   });
   std::set<std::string, BsdLess> internal;
   for (const auto& [bsd, facts] : disks) {
-    const std::string* mountPoint = textAt(facts.info, "MountPoint");
+    const std::string* mountPoint = plist::stringAt(facts.info, "MountPoint");
     bool boot = mountPoint && *mountPoint == "/";
     if (boot || (appleSilicon && firstRoleIs(facts, {"xART", "Hardware"})))
       internal.insert(topOf(disks, bsd));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "text/CharacterClass.hpp"
 #include "tools/strandel/import/BsdName.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
@@ -81,34 +82,35 @@ struct Row {
 // Fields of a row: "   N:", the type, the name, the size as a number and a unit, the BSD name.
 std::optional<Row> readRow(std::string_view line, std::size_t nameColumn) {
   std::size_t colon = line.find(':');
-  std::string_view index = trimmed(line.substr(0, colon));
+  std::string_view index = text::trimmed(line.substr(0, colon));
   if (colon == std::string_view::npos || index.empty() ||
       index.find_first_not_of("0123456789") != std::string_view::npos)
     return std::nullopt;
-  std::string_view rest = trimmed(line.substr(colon + 1));
+  std::string_view rest = text::trimmed(line.substr(colon + 1));
   std::array<std::string_view, 3> last;  // the BSD name, the unit, the number, from the right
   for (std::string_view& word : last) {
     std::size_t blank = rest.find_last_of(" \t");
     word = blank == std::string_view::npos ? rest : rest.substr(blank + 1);
-    rest = trimmed(rest.substr(0, blank == std::string_view::npos ? 0 : blank));
+    rest = text::trimmed(rest.substr(0, blank == std::string_view::npos ? 0 : blank));
   }
   auto size = bytesOf(last[2], last[1]);
   if (!bsdNumbers(last[0]) || !size) return std::nullopt;
   Row row{"", "", std::string(last[0]), *size, index == "0"};
   std::string_view type;
   for (std::string_view known : kTypes) {
-    if (rest.starts_with(known) && (rest.size() == known.size() || isBlank(rest[known.size()])) &&
+    if (rest.starts_with(known) &&
+        (rest.size() == known.size() || text::isBlank(rest[known.size()])) &&
         known.size() > type.size())
       type = known;
   }
   std::string_view name;
   if (!type.empty()) {
-    name = trimmed(rest.substr(type.size()));
+    name = text::trimmed(rest.substr(type.size()));
   } else {
     std::size_t restStart = static_cast<std::size_t>(rest.data() - line.data());
     std::size_t split = nameColumn > restStart ? nameColumn - restStart : 0;
-    type = trimmed(rest.substr(0, std::min(split, rest.size())));
-    if (split < rest.size()) name = trimmed(rest.substr(split));
+    type = text::trimmed(rest.substr(0, std::min(split, rest.size())));
+    if (split < rest.size()) name = text::trimmed(rest.substr(split));
   }
   row.type = std::string(type);
   // "-" is no name, and "Container disk2" names the container a partition holds.
@@ -155,13 +157,13 @@ std::optional<PlistDict> diskListFromText(std::string_view text) {
       nameColumn = view.find("NAME");
       continue;
     }
-    std::string_view inner = trimmed(view);
+    std::string_view inner = text::trimmed(view);
     if (inner.starts_with("Physical Store")) {
       PlistArray stores;
       std::string_view names = inner.substr(
           inner.find(' ', 9) == std::string_view::npos ? inner.size() : inner.find(' ', 9));
       while (!names.empty()) {
-        names = trimmed(names);
+        names = text::trimmed(names);
         std::size_t end = names.find_first_of(", ");
         std::string_view store = names.substr(0, end);
         if (bsdNumbers(store))

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 
+#include "text/CharacterClass.hpp"
 #include "tools/strandel/import/BsdName.hpp"
 #include "tools/strandel/import/MountText.hpp"
 
@@ -15,9 +16,9 @@ namespace {
 std::optional<std::pair<std::string_view, std::string_view>> labelled(std::string_view line) {
   std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
-  std::string_view label = trimmed(line.substr(0, colon));
+  std::string_view label = text::trimmed(line.substr(0, colon));
   if (label.empty() || label.size() > 48) return std::nullopt;
-  return std::make_pair(label, trimmed(line.substr(colon + 1)));
+  return std::make_pair(label, text::trimmed(line.substr(colon + 1)));
 }
 
 std::optional<std::uint64_t> whole(std::string_view text) {
@@ -173,7 +174,7 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       std::string_view rest = line.substr(10);
       std::size_t blank = rest.find(' ');
       if (blank != std::string_view::npos)
-        pendingContainer["APFSContainerUUID"] = std::string(trimmed(rest.substr(blank + 1)));
+        pendingContainer["APFSContainerUUID"] = std::string(text::trimmed(rest.substr(blank + 1)));
       continue;
     }
     if (line.starts_with("Volume Group")) {
@@ -193,7 +194,7 @@ std::optional<PlistDict> apfsListFromText(std::string_view text) {
       std::string_view rest = line.substr(7);
       std::size_t blank = rest.find(' ');
       if (blank != std::string_view::npos)
-        volume["APFSVolumeUUID"] = std::string(trimmed(rest.substr(blank + 1)));
+        volume["APFSVolumeUUID"] = std::string(text::trimmed(rest.substr(blank + 1)));
       (*container)["Volumes"].asArray()->emplace_back(std::move(volume));
       continue;
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/FileBytes.hpp"
 #include "base/Handles.hpp"
 #include "machineimage/Writer.hpp"
 #include "tools/strandel/import/DiskFacts.hpp"
@@ -75,8 +76,7 @@ std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problem
   return folders;
 }
 
-// Written with the system calls themselves, so that a failure keeps its own errno: a full
-// disk says "No space left on device", not a stream's "Input/output error".
+// Written with the system calls themselves, so that a failure keeps its own errno.
 bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode,
                     std::error_code& error) {
   fs::create_directories(path.parent_path(), error);
@@ -86,15 +86,10 @@ bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mod
     error = std::error_code(errno, std::generic_category());
     return false;
   }
-  std::string_view rest(bytes);
-  while (!rest.empty()) {
-    const ssize_t n = base::retryAfterSignal([&] { return ::write(fd, rest.data(), rest.size()); });
-    if (n <= 0) {
-      error = std::error_code(n < 0 ? errno : EIO, std::generic_category());
-      ::close(fd);
-      return false;
-    }
-    rest.remove_prefix(static_cast<std::size_t>(n));
+  if (int failed = base::writeAll(fd, bytes)) {
+    error = std::error_code(failed, std::generic_category());
+    ::close(fd);
+    return false;
   }
   // A delayed allocation failure (a full disk, a quota) may only show at close.
   if (::close(fd) != 0) {

@@ -110,13 +110,9 @@ std::vector<std::string> applyKnownFacts(const KnownFacts& facts, Dump& dump, Pr
   std::vector<std::string> given;
   auto apply = [&](std::string_view label, const std::optional<std::string>& value) {
     if (!value) return;
-    std::string recorded;
-    const std::string swVers = dump.swVers.value_or("");
-    for (std::string_view line : textLines(swVers)) {
-      if (labelOf(line) != label) continue;
-      std::size_t start = line.find_first_not_of(" \t", label.size() + 1);
-      recorded = start == std::string_view::npos ? "" : std::string(line.substr(start));
-    }
+    // The line the new one replaces: the first with the label.
+    const std::string recorded(
+        labelledValue(dump.swVers.value_or(""), label).value_or(std::string_view()));
     dump.swVers = withSwVersLine(dump.swVers.value_or(""), label, *value);
     given.push_back(std::string(label) + " " + *value);
     problems.add("Command line", std::string(label) + " " + *value +

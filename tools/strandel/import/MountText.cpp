@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "text/CharacterClass.hpp"
+
 namespace strandel::importer {
 namespace {
 
@@ -43,12 +45,6 @@ std::uint32_t dfUnit(std::string_view dfText) {
 
 }  // namespace
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::vector<std::string_view> textLines(std::string_view text) {
   std::vector<std::string_view> lines;
   while (!text.empty()) {
@@ -60,6 +56,14 @@ std::vector<std::string_view> textLines(std::string_view text) {
     text.remove_prefix(end + 1);
   }
   return lines;
+}
+
+std::optional<std::string_view> labelledValue(std::string_view text, std::string_view label) {
+  for (std::string_view line : textLines(text)) {
+    if (line.size() > label.size() && line.starts_with(label) && line[label.size()] == ':')
+      return text::trimmed(line.substr(label.size() + 1));
+  }
+  return std::nullopt;
 }
 
 std::optional<MountLine> parseMountLine(std::string_view line) {
@@ -75,11 +79,11 @@ std::optional<MountLine> parseMountLine(std::string_view line) {
   entry.on = std::string(line.substr(on + 4, open - (on + 4)));
   std::string_view inside = line.substr(open + 2, line.size() - 1 - (open + 2));
   std::size_t comma = inside.find(',');
-  entry.type = std::string(trimmed(inside.substr(0, comma)));
+  entry.type = std::string(text::trimmed(inside.substr(0, comma)));
   while (comma != std::string_view::npos) {
     inside.remove_prefix(comma + 1);
     comma = inside.find(',');
-    if (std::string_view option = trimmed(inside.substr(0, comma)); !option.empty())
+    if (std::string_view option = text::trimmed(inside.substr(0, comma)); !option.empty())
       entry.options.emplace_back(option);
   }
   if (entry.from.empty() || entry.on.empty() || entry.type.empty()) return std::nullopt;
@@ -92,18 +96,18 @@ std::optional<DfRow> findDfRow(std::string_view dfText, std::string_view from,
   auto count = [unit](std::string_view text) { return unit == 1 ? humanSize(text) : number(text); };
   for (std::string_view line : textLines(dfText)) {
     if (line.size() < from.size() + on.size() + 2) continue;
-    if (!line.starts_with(from) || !isBlank(line[from.size()])) continue;
-    if (!line.ends_with(on) || !isBlank(line[line.size() - on.size() - 1])) continue;
+    if (!line.starts_with(from) || !text::isBlank(line[from.size()])) continue;
+    if (!line.ends_with(on) || !text::isBlank(line[line.size() - on.size() - 1])) continue;
     std::string_view middle = line.substr(from.size(), line.size() - on.size() - from.size());
     // Columns between the names: 1024-blocks, Used, Available, Capacity, and on newer
     // systems iused, ifree, %iused.
     std::vector<std::string_view> columns;
-    middle = trimmed(middle);
+    middle = text::trimmed(middle);
     while (!middle.empty()) {
       std::size_t end = 0;
-      while (end < middle.size() && !isBlank(middle[end])) ++end;
+      while (end < middle.size() && !text::isBlank(middle[end])) ++end;
       columns.push_back(middle.substr(0, end));
-      middle = trimmed(middle.substr(end));
+      middle = text::trimmed(middle.substr(end));
     }
     // Anything else is a longer name that merely ends like this one.
     if ((columns.size() != 4 && columns.size() != 7) || !columns[3].ends_with('%')) continue;

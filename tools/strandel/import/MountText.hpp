@@ -54,10 +54,8 @@ StatfsFigures figuresFromDf(const DfRow& row);
 /// end counts too.
 std::vector<std::string_view> textLines(std::string_view text);
 
-/// Blanks as the Mac's text listings pad with them: spaces and tabs.
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-/// `text` without blanks at either end.
-std::string_view trimmed(std::string_view text);
+/// The value of the first line "Label: value" of a tool's text (sw_vers) whose label is
+/// `label`, blanks around it dropped; nothing when no line has that label.
+std::optional<std::string_view> labelledValue(std::string_view text, std::string_view label);
 
 }  // namespace strandel::importer

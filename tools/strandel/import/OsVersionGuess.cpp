@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
+#include "plist/DictEntry.hpp"
+
 namespace strandel::importer {
 namespace {
-
-const std::string* textAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it == dict.end() ? nullptr : it->second.asString();
-}
 
 // Keeps the strongest evidence: the versions below are listed in rising order.
 class Evidence {
@@ -49,20 +46,20 @@ std::optional<VersionGuess> leastVersion(const Dump& dump, const DiskMap& disks,
     if (list && !list->empty()) evidence.saw(kSierra, "an APFS listing");
     for (const PlistValue& container : list ? *list : PlistArray{}) {
       const PlistDict* entry = container.asDictionary();
-      if (entry && textAt(*entry, "DesignatedPhysicalStore")) {
+      if (entry && plist::stringAt(*entry, "DesignatedPhysicalStore")) {
         evidence.saw(kHighSierra, "DesignatedPhysicalStore in the APFS listing");
       }
     }
   }
   for (const auto& [bsd, facts] : disks) {
-    const std::string* content = textAt(facts.info, "Content");
-    const std::string* name = textAt(facts.info, "VolumeName");
+    const std::string* content = plist::stringAt(facts.info, "Content");
+    const std::string* name = plist::stringAt(facts.info, "VolumeName");
     if (content && *content == "Apple_CoreStorage") evidence.saw(kLion, "a CoreStorage partition");
     if (content && *content == "Apple_Boot" && name && *name == "Recovery HD")
       evidence.saw(kLion, "a Recovery HD partition");
-    const std::string* fileSystem = textAt(facts.info, "FilesystemType");
+    const std::string* fileSystem = plist::stringAt(facts.info, "FilesystemType");
     if (fileSystem && *fileSystem == "apfs") evidence.saw(kSierra, "an APFS volume");
-    const std::string* point = textAt(facts.info, "MountPoint");
+    const std::string* point = plist::stringAt(facts.info, "MountPoint");
     if (point && *point == "/System/Volumes/Data")
       evidence.saw(kCatalina, "a volume at /System/Volumes/Data");
     if (!facts.roles.empty() && facts.roles.front() == "Data")

@@ -1,6 +1,7 @@
 // The registry rebuilt from diskutil's listings, for a dump without ioreg's.
 #include <set>
 
+#include "plist/DictEntry.hpp"
 #include "tools/strandel/import/Description.hpp"
 #include "tools/strandel/import/Registry.hpp"
 
@@ -24,8 +25,7 @@ const char* mediaClass(DiskKind kind) {
 
 // The partition-scheme object the registry puts between a whole disk and its partitions.
 std::string schemeClass(const PlistDict& description) {
-  auto it = description.find("DAMediaContent");
-  const std::string* content = it == description.end() ? nullptr : it->second.asString();
+  const std::string* content = plist::stringAt(description, "DAMediaContent");
   if (content && *content == "GUID_partition_scheme") return "IOGUIDPartitionScheme";
   if (content && *content == "FDisk_partition_scheme") return "IOFDiskPartitionScheme";
   if (content && *content == "Apple_partition_scheme") return "IOApplePartitionScheme";

@@ -2,6 +2,7 @@
 #include <array>
 #include <set>
 
+#include "plist/DictEntry.hpp"
 #include "tools/strandel/import/Description.hpp"
 #include "tools/strandel/import/Registry.hpp"
 
@@ -55,11 +56,6 @@ void dropPrivate(PlistDict& properties) {
   }
 }
 
-const std::string* stringAt(const PlistDict& dict, std::string_view key) {
-  auto it = dict.find(key);
-  return it == dict.end() ? nullptr : it->second.asString();
-}
-
 // An entry is media when its class is a media class, or when it carries what every IOMedia
 // object publishes (a BSD name and the Whole and Leaf flags); ioreg names only the object's
 // own class, so subclasses it has never seen are caught by their properties.
@@ -71,7 +67,7 @@ bool isMedia(std::string_view className, const PlistDict& properties) {
     auto it = properties.find(key);
     return it != properties.end() && it->second.asBoolean().has_value();
   };
-  return stringAt(properties, "BSD Name") && flag("Whole") && flag("Leaf");
+  return plist::stringAt(properties, "BSD Name") && flag("Whole") && flag("Leaf");
 }
 
 class Pruner {
@@ -113,7 +109,7 @@ class Pruner {
       return std::nullopt;
     }
     RegistryEntry entry;
-    if (const std::string* className = stringAt(*dict, "IOObjectClass");
+    if (const std::string* className = plist::stringAt(*dict, "IOObjectClass");
         className && !className->empty()) {
       entry.className = *className;
     } else {
@@ -174,7 +170,7 @@ class Pruner {
 
   void describe(RegistryEntry& entry, const PlistDict* parentDescription,
                 const std::string& where) {
-    const std::string* bsd = stringAt(entry.properties, "BSD Name");
+    const std::string* bsd = plist::stringAt(entry.properties, "BSD Name");
     if (!bsd) return;  // the service makes no disk of a media object without a BSD name
     if (!bsdNumbers(*bsd)) {
       problems_.add(dumpfile::kIoreg,
@@ -204,7 +200,7 @@ class Pruner {
     DescribeContext context{
         parentDescription, std::nullopt, std::nullopt,
         std::nullopt,      false,        entry.className == "AppleAPFSSnapshot"};
-    if (const std::string* content = stringAt(entry.properties, "Content"))
+    if (const std::string* content = plist::stringAt(entry.properties, "Content"))
       context.mediaContent = *content;
     if (auto it = entry.properties.find("Whole"); it != entry.properties.end())
       context.whole = it->second.asBoolean();

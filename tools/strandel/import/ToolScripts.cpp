@@ -65,15 +65,9 @@ exit 1
 }  // namespace
 
 std::optional<std::string> productVersionOf(std::string_view swVersOutput) {
-  for (std::string_view line : textLines(swVersOutput)) {
-    if (!line.starts_with("ProductVersion:")) continue;
-    line.remove_prefix(15);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos) return std::nullopt;
-    std::size_t end = line.find_last_not_of(" \t");
-    return std::string(line.substr(start, end + 1 - start)) + "\n";
-  }
-  return std::nullopt;
+  auto version = labelledValue(swVersOutput, "ProductVersion");
+  if (!version || version->empty()) return std::nullopt;
+  return std::string(*version) + "\n";
 }
 
 namespace {
