@@ -6,6 +6,8 @@
 
 #include "fuzz/FuzzCheck.hpp"
 #include "machineimage/MachinePlist.hpp"
+#include "machineimage/Writer.hpp"
+#include "plist/PlistWriter.hpp"
 
 namespace {
 
@@ -27,6 +29,34 @@ void checkResult(const machineimage::MachinePlistResult& result) {
   }
 }
 
+// The importer's streamed writing, its mount entries made one at a time, gives the bytes the
+// whole value's writing gives: XML when it holds the value exactly, else binary.
+void checkStreamedWriting(const strandel::PlistValue& value) {
+  const strandel::PlistDict* machine = value.asDictionary();
+  const strandel::PlistValue* mounts = machine ? value.find("Mounts") : nullptr;
+  if (!mounts || !mounts->asArray()) return;
+  const strandel::PlistArray& entries = *mounts->asArray();
+  for (const strandel::PlistValue& entry : entries) {
+    if (!entry.asDictionary()) return;
+  }
+  auto expected = strandel::plist::writeXml(value, strandel::plist::WriteMode::Exact);
+  if (!expected) expected = strandel::plist::writeBinary(value, strandel::plist::WriteMode::Exact);
+  if (!expected) return;
+  std::string written;
+  machineimage::PlistFileSink sink{[&](std::string_view piece) {
+                                     written += piece;
+                                     return true;
+                                   },
+                                   [&] {
+                                     written.clear();
+                                     return true;
+                                   }};
+  const machineimage::MountEntries made{entries.size(),
+                                        [&](std::size_t i) { return *entries[i].asDictionary(); }};
+  check(machineimage::writeMachinePlist(*machine, made, sink) && written == *expected,
+        "streamed writing gives the whole value's bytes");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -35,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   checkResult(result);
   // The binary form of the same value is the same machine.
   if (auto value = strandel::readPlist(bytes)) {
+    checkStreamedWriting(*value);
     machineimage::MachinePlistResult again =
         machineimage::parseMachinePlist(strandel::writeBinaryPlist(*value));
     if (value == strandel::readPlist(strandel::writeBinaryPlist(*value))) {
