@@ -7,13 +7,13 @@
 namespace strandel::machineimage {
 
 PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia,
-                        const PlistDict& properties, const std::optional<PlistDict>& description,
+                        PlistDict properties, std::optional<PlistDict> description,
                         PlistArray children) {
   PlistDict entry;
   entry[key::kClass] = className;
   if (ioMedia) entry[key::kIOMedia] = *ioMedia;
-  if (!properties.empty()) entry[key::kProperties] = properties;
-  if (description) entry[key::kDescription] = *description;
+  if (!properties.empty()) entry[key::kProperties] = std::move(properties);
+  if (description) entry[key::kDescription] = std::move(*description);
   if (!children.empty()) entry[key::kChildren] = std::move(children);
   return entry;
 }

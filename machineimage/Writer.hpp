@@ -16,7 +16,7 @@ namespace strandel::machineimage {
 /// One registry entry. "IOMedia" is written when `ioMedia` is given, "Properties" and
 /// "Children" when not empty, "Description" when there is one.
 PlistDict registryEntry(const std::string& className, std::optional<bool> ioMedia,
-                        const PlistDict& properties, const std::optional<PlistDict>& description,
+                        PlistDict properties, std::optional<PlistDict> description,
                         PlistArray children);
 
 /// One mount entry; the names are strings, or data for bytes that are not UTF-8.

@@ -304,7 +304,7 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
 
   image.mountEntries = mountEntries(std::move(mounts), dump, disks, problems);
   image.mounts = image.mountEntries.size();
-  image.machinePlist = machineimage::machinePlist(registryValue(registry), {});
+  image.machinePlist = machineimage::machinePlist(registryValue(std::move(registry)), {});
 
   std::set<std::string> folders = imageFolders(image.mountEntries, problems);
   image.files = toolFiles(dump, version, problems);
