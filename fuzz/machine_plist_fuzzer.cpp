@@ -6,6 +6,8 @@
 
 #include "fuzz/FuzzCheck.hpp"
 #include "machineimage/MachinePlist.hpp"
+#include "machineimage/Writer.hpp"
+#include "plist/PlistWriter.hpp"
 
 namespace {
 
@@ -27,6 +29,39 @@ void checkResult(const machineimage::MachinePlistResult& result) {
   }
 }
 
+// The importer's streamed writing, its mount entries made one at a time, gives the bytes the
+// whole value's XML form gives; where XML can't hold the value, a binary form of the same value
+// (not the same bytes: the entries made anew share no objects as a read list may).
+void checkStreamedWriting(const strandel::PlistValue& value) {
+  const strandel::PlistDict* machine = value.asDictionary();
+  const strandel::PlistValue* mounts = machine ? value.find("Mounts") : nullptr;
+  if (!mounts || !mounts->asArray()) return;
+  const strandel::PlistArray& entries = *mounts->asArray();
+  for (const strandel::PlistValue& entry : entries) {
+    if (!entry.asDictionary()) return;
+  }
+  std::string written;
+  machineimage::PlistFileSink sink{[&](std::string_view piece) {
+                                     written += piece;
+                                     return true;
+                                   },
+                                   [&] {
+                                     written.clear();
+                                     return true;
+                                   }};
+  const machineimage::MountEntries made{entries.size(),
+                                        [&](std::size_t i) { return *entries[i].asDictionary(); }};
+  check(machineimage::writeMachinePlist(*machine, made, sink), "streamed writing succeeds");
+  if (auto xml = strandel::plist::writeXml(value, strandel::plist::WriteMode::Exact)) {
+    check(written == *xml, "streamed writing gives the whole value's XML");
+  } else {
+    auto again = strandel::readPlist(written);
+    check(written.starts_with("bplist00") && again &&
+              strandel::writeXmlPlist(*again) == strandel::writeXmlPlist(value),
+          "streamed writing gives the whole value in binary");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -35,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   checkResult(result);
   // The binary form of the same value is the same machine.
   if (auto value = strandel::readPlist(bytes)) {
+    checkStreamedWriting(*value);
     machineimage::MachinePlistResult again =
         machineimage::parseMachinePlist(strandel::writeBinaryPlist(*value));
     if (value == strandel::readPlist(strandel::writeBinaryPlist(*value))) {

@@ -228,6 +228,13 @@ MachinePlistResult parseMachinePlist(std::string_view bytes) {
   return checkMachinePlist(std::move(*read.value));
 }
 
+MachinePlistResult parseMachinePlistFile(std::string bytes) {
+  plist::PlistReadResult read = plist::readPlistExplained(bytes);
+  std::string().swap(bytes);
+  if (!read.value) return {nullptr, "not a property list (" + read.refusal + ")"};
+  return checkMachinePlist(std::move(*read.value));
+}
+
 MachinePlistResult checkMachinePlist(PlistValue value) { return Checker().run(std::move(value)); }
 
 }  // namespace strandel::machineimage

@@ -56,6 +56,10 @@ struct MachinePlistResult {
 /// Parses and checks the bytes of a machine.plist (XML or binary). Never crashes on any bytes.
 MachinePlistResult parseMachinePlist(std::string_view bytes);
 
+/// The same for a file's bytes that the caller no longer needs: they are freed once read, so
+/// that the text and the machine taken apart from its values are never held at once.
+MachinePlistResult parseMachinePlistFile(std::string bytes);
+
 /// Checks a machine.plist value that has been read already; takes it apart to avoid copies.
 MachinePlistResult checkMachinePlist(PlistValue value);
 

@@ -265,6 +265,10 @@ class XmlReader {
     if (top.openPlists > 0) return fail(joined({"</", tag.name, "> closes <plist>"}));
     if (tag.name != (top.isDict ? "dict" : "array"))
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
+    // Grown by doubling, a container would keep up to twice the room it needs for as long as
+    // the value lives; a large machine.plist is thousands of small dictionaries.
+    top.entries.shrink_to_fit();
+    top.items.shrink_to_fit();
     // Made a value only now, complete: its contents are then shared by copies, not copied.
     done = top.isDict ? PlistValue(PlistDict::fromEntries(std::move(top.entries)))
                       : PlistValue(std::move(top.items));

@@ -114,7 +114,8 @@ LoadResult loadMachine(std::string_view dir, const live::SandboxMaker& makeSandb
   std::string plistPath = prefix + "machine.plist";
   PlistFile file = readMachinePlist(plistPath);
   if (!file.bytes) return {nullptr, plistPath + ": " + file.error};
-  machineimage::MachinePlistResult parsed = machineimage::parseMachinePlist(*file.bytes);
+  machineimage::MachinePlistResult parsed =
+      machineimage::parseMachinePlistFile(std::move(*file.bytes));
   if (!parsed.plist) return {nullptr, plistPath + ": " + parsed.error};
 
   std::string rootPath = prefix + "root/";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -363,11 +364,31 @@ void guessPlacement(DiskMap& disks) {
 }
 
 void noteGuesses(const DiskMap& disks, Problems& problems) {
-  for (const auto& [bsd, facts] : disks) {
-    if (facts.guesses.empty()) continue;
+  // A recording that names thousands of disks alike (a mount table of many devices) would
+  // otherwise write as many lines, each saying the same, into the image.
+  constexpr std::size_t kNamedAlike = 8;
+  auto guessesOf = [](const DiskFacts& facts) {
     std::string what;
     for (const std::string& guess : facts.guesses) what += (what.empty() ? "" : "; ") + guess;
-    problems.guess(bsd, "no recording says it; taken as " + what);
+    return what;
+  };
+  std::map<std::string, std::vector<std::string_view>> alike;  // guesses -> the disks
+  for (const auto& [bsd, facts] : disks) {
+    if (!facts.guesses.empty()) alike[guessesOf(facts)].push_back(bsd);
+  }
+  for (const auto& [bsd, facts] : disks) {
+    if (facts.guesses.empty()) continue;
+    const std::string what = guessesOf(facts);
+    const std::vector<std::string_view>& names = alike.find(what)->second;
+    if (names.size() <= kNamedAlike) {
+      problems.guess(bsd, "no recording says it; taken as " + what);
+    } else if (names.front() == bsd) {
+      std::string place;
+      for (std::size_t i = 0; i < kNamedAlike; ++i)
+        place += (i ? ", " : "") + std::string(names[i]);
+      place += " and " + std::to_string(names.size() - kNamedAlike) + " disks more";
+      problems.guess(place, "no recording says it of any; each taken as " + what);
+    }
   }
 }
 

@@ -23,7 +23,8 @@ void guessFromLayout(DiskMap& disks, const std::vector<MountLine>& mounts);
 /// containers, on the Apple Fabric. Nothing changes where an info file tells.
 void guessPlacement(DiskMap& disks);
 
-/// One line for each disk with guesses, naming them.
+/// One line for each disk with guesses, naming them; disks beyond a handful with the very same
+/// guesses share one line, which names the first of them and counts the rest.
 void noteGuesses(const DiskMap& disks, Problems& problems);
 
 }  // namespace strandel::importer

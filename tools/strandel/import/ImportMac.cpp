@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -52,14 +53,19 @@ std::optional<std::string> mountFolder(const std::string& mountPoint) {
 constexpr std::size_t kMostMountFolders = 256;
 
 // root/'s folders: tmp, where the Full Disk Access probe writes, and the mount points'.
-std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problems& problems) {
+std::set<std::string> imageFolders(const std::vector<HeldMount>& mounts, Problems& problems) {
   std::set<std::string> folders{"tmp"};
   std::size_t withoutFolder = 0;
-  for (const MountLine& mount : mounts) {
-    auto folder = mountFolder(mount.on);
+  for (const HeldMount& mount : mounts) {
+    // A mount point that is not UTF-8 is held as data: its bytes are the path.
+    const PlistData* bytes = mount.mountedOn.asData();
+    const std::string* text = mount.mountedOn.asString();
+    const std::string on = text    ? *text
+                           : bytes ? std::string(bytes->bytes.begin(), bytes->bytes.end())
+                                   : std::string();
+    auto folder = mountFolder(on);
     if (!folder) {
-      problems.add(dumpfile::kMount,
-                   mount.on + ": not a plain absolute path; no folder is made for it");
+      problems.add(dumpfile::kMount, on + ": not a plain absolute path; no folder is made for it");
     } else if (!folder->empty() && !folders.contains(*folder)) {
       if (folders.size() <= kMostMountFolders) {
         folders.insert(std::move(*folder));
@@ -76,28 +82,46 @@ std::set<std::string> imageFolders(const std::vector<MountLine>& mounts, Problem
   return folders;
 }
 
-// Written with the system calls themselves, so that a failure keeps its own errno.
-bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode,
-                    std::error_code& error) {
+// Written with the system calls themselves, so that a failure keeps its own errno: a full
+// disk says "No space left on device", not a stream's "Input/output error". `fill` writes the
+// bytes through the writer it is given, and may start over.
+bool writeFileWith(const fs::path& path, unsigned mode, std::error_code& error,
+                   const std::function<bool(const machineimage::PlistFileSink&)>& fill) {
   fs::create_directories(path.parent_path(), error);
   if (error) return false;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
+  base::UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) {
     error = std::error_code(errno, std::generic_category());
     return false;
   }
-  if (int failed = base::writeAll(fd, bytes)) {
-    error = std::error_code(failed, std::generic_category());
-    ::close(fd);
+  auto failed = [&](int code) {
+    error = std::error_code(code, std::generic_category());
+    return false;
+  };
+  machineimage::PlistFileSink sink;
+  sink.write = [&](std::string_view rest) {
+    if (int code = base::writeAll(fd.get(), rest)) return failed(code);
+    return true;
+  };
+  sink.restart = [&] {
+    if (::ftruncate(fd.get(), 0) != 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(errno);
+    return true;
+  };
+  if (!fill(sink)) {
+    if (!error) error = std::error_code(EIO, std::generic_category());
     return false;
   }
   // A delayed allocation failure (a full disk, a quota) may only show at close.
-  if (::close(fd) != 0) {
-    error = std::error_code(errno, std::generic_category());
-    return false;
-  }
+  if (::close(fd.release()) != 0) return failed(errno);
   fs::permissions(path, static_cast<fs::perms>(mode), fs::perm_options::replace, error);
   return !error;
+}
+
+bool writeFileBytes(const fs::path& path, const std::string& bytes, unsigned mode,
+                    std::error_code& error) {
+  return writeFileWith(path, mode, error,
+                       [&](const machineimage::PlistFileSink& sink) { return sink.write(bytes); });
 }
 
 // Whether `dir` is a machine image: a real folder (not a link) with machine.plist and root/.
@@ -274,11 +298,11 @@ MachineImage buildImage(const Dump& dump, Problems& problems) {
   image.entries = counts.entries;
   image.media = counts.media;
 
-  PlistArray mountArray = mountEntries(mounts, dump, disks, problems);
-  image.mounts = mountArray.size();
-  image.machinePlist = machineimage::machinePlist(registryValue(registry), std::move(mountArray));
+  image.mountEntries = mountEntries(std::move(mounts), dump, disks, problems);
+  image.mounts = image.mountEntries.size();
+  image.machinePlist = machineimage::machinePlist(registryValue(std::move(registry)), {});
 
-  std::set<std::string> folders = imageFolders(mounts, problems);
+  std::set<std::string> folders = imageFolders(image.mountEntries, problems);
   image.files = toolFiles(dump, version, problems);
   image.volumes = counts.volumes;
   for (const ImageFile& file : image.files) {
@@ -336,8 +360,19 @@ std::optional<std::string> writeImage(const MachineImage& image, const fs::path&
     if (!writeFileBytes(building / "root" / file.path, file.bytes, file.mode, error))
       return fail("root/" + file.path + ": " + error.message());
   }
-  if (!writeFileBytes(building / "machine.plist",
-                      machineimage::machinePlistFile(image.machinePlist), 0644, error))
+  static const PlistDict kNoDictionary;
+  const PlistDict* machine = image.machinePlist.asDictionary();
+  if (!writeFileWith(building / "machine.plist", 0644, error,
+                     [&](const machineimage::PlistFileSink& sink) {
+                       const machineimage::MountEntries mounts{
+                           image.mountEntries.size(), [&](std::size_t i) {
+                             const HeldMount& m = image.mountEntries[i];
+                             return machineimage::mountEntry(m.mountedOn, m.mountedFrom, m.type,
+                                                             m.blockSize, m.blocks, m.freeBlocks);
+                           }};
+                       return machineimage::writeMachinePlist(machine ? *machine : kNoDictionary,
+                                                              mounts, sink);
+                     }))
     return fail("machine.plist: " + error.message());
   // An image being replaced steps aside first and is removed only once the new one is in place.
   fs::path old;

@@ -9,13 +9,15 @@
 
 #include "tools/strandel/import/Dump.hpp"
 #include "tools/strandel/import/KnownFacts.hpp"
+#include "tools/strandel/import/MountTable.hpp"
 #include "tools/strandel/import/ToolScripts.hpp"
 
 namespace strandel::importer {
 
 /// A machine image before it is written.
 struct MachineImage {
-  PlistValue machinePlist;
+  PlistValue machinePlist;  // all but the mount entries, which are held apart in little memory
+  std::vector<HeldMount> mountEntries;
   std::vector<ImageFile> files;  // under root/
   std::vector<std::string>
       folders;  // under root/, without the leading "/": tmp and the mount points

@@ -4,13 +4,12 @@
 #include <set>
 
 #include "base/Utf8.hpp"
-#include "machineimage/Writer.hpp"
 
 namespace strandel::importer {
 namespace {
 
-PlistValue nameValue(const std::string& bytes) {
-  if (base::isValidUtf8(bytes)) return bytes;
+PlistValue nameValue(std::string&& bytes) {
+  if (base::isValidUtf8(bytes)) return std::move(bytes);
   return PlistData{std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
@@ -123,11 +122,18 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
 
 std::vector<MountLine> readMountLines(std::string_view text, Problems& problems) {
   std::vector<MountLine> mounts;
+  // Counted first, so that a table of many thousand lines takes the room it needs and not up
+  // to twice that, as growing by doubling would; a count of lines alone could be blank lines.
+  const std::vector<std::string_view> lines = textLines(text);
+  mounts.reserve(
+      static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [](std::string_view line) {
+        return parseMountLine(line).has_value();
+      })));
   // The lines that are no mount, as runs of line numbers: a pasted terminal session brings
   // its prompts and other commands' output, which one line names together.
   std::vector<std::pair<std::size_t, std::size_t>> others;
   std::size_t number = 0;
-  for (std::string_view line : textLines(text)) {
+  for (std::string_view line : lines) {
     ++number;
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (auto mount = parseMountLine(line)) {
@@ -159,11 +165,11 @@ std::vector<MountLine> readMountLines(std::string_view text, Problems& problems)
   return mounts;
 }
 
-PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump,
-                        const DiskMap& disks, Problems& problems) {
-  PlistArray out;
+std::vector<HeldMount> mountEntries(std::vector<MountLine> mounts, const Dump& dump,
+                                    const DiskMap& disks, Problems& problems) {
+  std::vector<HeldMount> out;
   out.reserve(mounts.size());
-  for (const MountLine& mount : mounts) {
+  for (MountLine& mount : mounts) {
     std::optional<StatfsFigures> figures;
     if (dump.df) {
       if (auto row = findDfRow(*dump.df, mount.from, mount.on)) figures = figuresFromDf(*row);
@@ -193,9 +199,10 @@ PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump,
       if (dump.df) problems.add(dumpfile::kDf, "no row for " + mount.on + "; its figures are 0");
       figures = StatfsFigures{4096, 0, 0};
     }
-    out.push_back(machineimage::mountEntry(nameValue(mount.on), nameValue(mount.from),
-                                           nameValue(mount.type), figures->blockSize,
-                                           figures->blocks, figures->freeBlocks));
+    out.push_back({nameValue(std::move(mount.on)), nameValue(std::move(mount.from)),
+                   nameValue(std::move(mount.type)), figures->blockSize, figures->blocks,
+                   figures->freeBlocks});
+    mount.options = {};
   }
   return out;
 }

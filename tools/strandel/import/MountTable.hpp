@@ -1,6 +1,7 @@
 // The mount table of an imported Mac: `mount`'s lines with `df -k`'s figures.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,14 @@
 #include "tools/strandel/import/MountText.hpp"
 
 namespace strandel::importer {
+
+/// One mount entry as the importer holds it until written: a small part of the memory its
+/// dictionary takes, which counts when a mount table runs to many thousands of lines.
+struct HeldMount {
+  PlistValue mountedOn, mountedFrom, type;  // strings, or data for bytes that are not UTF-8
+  std::uint32_t blockSize = 0;
+  std::uint64_t blocks = 0, freeBlocks = 0;
+};
 
 /// The mounts of `mount`'s output, in its order; the lines that are not mounts get one line
 /// naming them (blank lines pass silently).
@@ -25,8 +34,8 @@ std::vector<MountLine> mountLinesFromDisks(const DiskMap& disks, Problems& probl
 /// The mount entries of machine.plist. Figures come from df's row of the mount; without one,
 /// from diskutil info of the mounted disk (its size, and its free space or its container's);
 /// without that, from the sizes the listings give (a guess, with a line); else they are 0. Names
-/// that are not UTF-8 are kept as data.
-PlistArray mountEntries(const std::vector<MountLine>& mounts, const Dump& dump,
-                        const DiskMap& disks, Problems& problems);
+/// that are not UTF-8 are kept as data. The lines' texts are moved into the entries.
+std::vector<HeldMount> mountEntries(std::vector<MountLine> mounts, const Dump& dump,
+                                    const DiskMap& disks, Problems& problems);
 
 }  // namespace strandel::importer

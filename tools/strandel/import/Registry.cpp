@@ -17,16 +17,22 @@ void count(const RegistryEntry& entry, RegistryCounts& counts) {
 
 }  // namespace
 
-PlistArray registryValue(const std::vector<RegistryEntry>& roots) {
+PlistArray registryValue(std::vector<RegistryEntry>&& roots) {
   PlistArray out;
-  for (const RegistryEntry& entry : roots) {
+  out.reserve(roots.size());
+  for (RegistryEntry& entry : roots) {
     // "IOMedia" only where it differs from what the image assumes.
     std::optional<bool> media = entry.media != entry.description.has_value()
                                     ? std::optional<bool>(entry.media)
                                     : std::nullopt;
-    out.push_back(machineimage::registryEntry(entry.className, media, entry.properties,
-                                              entry.description, registryValue(entry.children)));
+    PlistArray children = registryValue(std::move(entry.children));
+    out.push_back(machineimage::registryEntry(entry.className, media, std::move(entry.properties),
+                                              std::move(entry.description), std::move(children)));
+    // Freed entry by entry, so that the registry's two forms never both hold it whole.
+    entry = RegistryEntry{};
   }
+  roots.clear();
+  roots.shrink_to_fit();
   return out;
 }
 

@@ -21,8 +21,9 @@ struct RegistryEntry {
 };
 
 /// The entries as machine.plist holds them. "IOMedia" is written only where it differs from
-/// what the image assumes (media exactly when there is a description).
-PlistArray registryValue(const std::vector<RegistryEntry>& roots);
+/// what the image assumes (media exactly when there is a description). The entries' values are
+/// moved, not copied: a registry of many thousand disks is then never held twice.
+PlistArray registryValue(std::vector<RegistryEntry>&& roots);
 
 /// Counts the entries and the media objects of a tree.
 struct RegistryCounts {
