@@ -55,7 +55,10 @@ constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
 // Processes at once. Counted by the tool's own PID namespace, whose highest PID is set to one
 // more: that binds root too, whom RLIMIT_NPROC never stops. The kernel's least highest PID is
 // 301. On a kernel whose PID namespaces have no limit of their own (before 6.14), or without
-// namespaces, RLIMIT_NPROC stands in, which binds every user but root.
+// namespaces, RLIMIT_NPROC stands in, which binds every user but root. Running a root caller's
+// tool as an unprivileged uid (mapped to root inside its user namespace) would make that limit
+// bind, but the tool would then have that uid's file rights on the host's disk: an image that
+// root unpacked into a folder only root may enter could no longer be read, nor its tmp/ written.
 constexpr rlim_t kProcessLimit = 300;
 constexpr char kPidMax[] = "301";
 
