@@ -40,12 +40,25 @@ constexpr std::size_t kChildStackSize = 256 * 1024;
 constexpr std::size_t kStackMapping = 2 * kChildStackSize;
 
 // What one run may take. A file written past the size limit ends the writer (SIGXFSZ).
+// The bound on what a run writes is per file, not per run, by choice. The one folder a tool may
+// write, the image's root/tmp/, lives on the host's disk and is shared with the host and with
+// later runs: the host creates the Full Disk Access probe's file there, and what a tool leaves
+// there (a count of its runs, a record) is read back after it has ended. The only byte bound
+// the kernel keeps on a folder for an unprivileged caller is a file system of the run's own (a
+// size-limited tmpfs), which would hide those files; laid under an overlay, what the run wrote
+// would have to be merged back onto the host's disk after every run (its whiteouts and opaque
+// folders included): one more reader of a tree a stranger built, on the path of every run, and
+// nothing at all without user namespaces. A watch from outside (inotify, polling) only notices
+// after the bytes are written. So: 64 MB per file, and the time limit bounds how many files.
 constexpr rlim_t kFileSizeLimit = rlim_t{64} << 20;
 constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
 // Processes at once. Counted by the tool's own PID namespace, whose highest PID is set to one
 // more: that binds root too, whom RLIMIT_NPROC never stops. The kernel's least highest PID is
 // 301. On a kernel whose PID namespaces have no limit of their own (before 6.14), or without
-// namespaces, RLIMIT_NPROC stands in, which binds every user but root.
+// namespaces, RLIMIT_NPROC stands in, which binds every user but root. Running a root caller's
+// tool as an unprivileged uid (mapped to root inside its user namespace) would make that limit
+// bind, but the tool would then have that uid's file rights on the host's disk: an image that
+// root unpacked into a folder only root may enter could no longer be read, nor its tmp/ written.
 constexpr rlim_t kProcessLimit = 300;
 constexpr char kPidMax[] = "301";
 
@@ -68,6 +81,20 @@ constexpr int kSharedMemory = CLONE_VM;
 #endif
 #else
 constexpr int kSharedMemory = CLONE_VM;
+#endif
+
+// AddressSanitizer marks the children's frames in memory shared with the parent, and a child
+// that executes the program leaves its marks behind; its builds map a fresh stack every start.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kKeepStack = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kKeepStack = false;
+#else
+constexpr bool kKeepStack = true;
+#endif
+#else
+constexpr bool kKeepStack = true;
 #endif
 
 struct ChildContext {
@@ -336,6 +363,10 @@ std::optional<KeptNamespaces> makeKeptNamespaces() {
   return KeptNamespaces{};
 }
 
+KeptStack::~KeptStack() {
+  if (mapping_) ::munmap(mapping_, kStackMapping);
+}
+
 ChildProcess startConfined(const SpawnRequest& request, const Confinement& confinement) {
   if (!confinement.seccomp || confinement.seccomp->empty()) return {};
   std::vector<char*> argv = argumentVector(request);
@@ -344,12 +375,20 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
   bool joins = confinement.kept && *confinement.kept;
   // Two stacks, the joining process's above the program's; the result lies at the bottom of
   // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
-  // the parent reads it whether or not the children share all its memory.
-  base::ScopedGeneric<void*, StackTraits> stack(
-      ::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_STACK,
-             -1, 0));
-  if (!stack) return {};
-  char* base = static_cast<char*>(stack.get());
+  // the parent reads it whether or not the children share all its memory. Both children are
+  // done with it once this returns (executed or ended), so the next start may take it again.
+  std::unique_lock<std::mutex> kept;
+  if (kKeepStack && confinement.stack)
+    kept = std::unique_lock(confinement.stack->inUse_, std::try_to_lock);
+  base::ScopedGeneric<void*, StackTraits> own;
+  char* base = kept ? static_cast<char*>(confinement.stack->mapping_) : nullptr;
+  if (!base) {
+    own.reset(::mmap(nullptr, kStackMapping, PROT_READ | PROT_WRITE,
+                     MAP_SHARED | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+    if (!own) return {};
+    base = static_cast<char*>(own.get());
+    if (kept) confinement.stack->mapping_ = own.release();
+  }
   ChildContext context{&request,
                        &confinement,
                        argv.data(),

@@ -4,6 +4,7 @@
 
 #include <linux/filter.h>
 
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -25,10 +26,30 @@ struct KeptNamespaces {
 /// another reason (no memory, no descriptors), and then nothing should start.
 std::optional<KeptNamespaces> makeKeptNamespaces();
 
+struct Confinement;
+
+/// The mapping the children of a start run on, made at the first start and kept for the next:
+/// one mapped and unmapped for every start costs its page faults and, when unmapped, a flush of
+/// the address translations of every thread. A start that finds it in use by another thread's
+/// start maps one of its own.
+class KeptStack {
+ public:
+  KeptStack() = default;
+  KeptStack(const KeptStack&) = delete;
+  KeptStack& operator=(const KeptStack&) = delete;
+  ~KeptStack();
+
+ private:
+  friend ChildProcess startConfined(const SpawnRequest&, const Confinement&);
+  std::mutex inUse_;
+  void* mapping_ = nullptr;
+};
+
 struct Confinement {
   int landlockRuleset = -1;                   // -1: the kernel has no Landlock
   const std::vector<sock_filter>* seccomp{};  // the filter's program, never empty
   const KeptNamespaces* kept{};               // null or empty: no namespaces of their own
+  KeptStack* stack{};                         // null: a mapping of its own for each start
 };
 
 /// Starts the request's program confined, its standard input the null device whatever the

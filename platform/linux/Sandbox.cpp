@@ -119,7 +119,8 @@ class ImageToolSandbox final : public Sandbox {
   ChildProcess spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    return startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1, &filter_, &kept_});
+    return startConfined(request,
+                         Confinement{ruleset_ ? ruleset_.get() : -1, &filter_, &kept_, &stack_});
   }
 
  private:
@@ -139,6 +140,7 @@ class ImageToolSandbox final : public Sandbox {
   mutable UniqueFd ruleset_;
   mutable std::vector<sock_filter> filter_;
   mutable KeptNamespaces kept_;
+  mutable KeptStack stack_;
   mutable bool usable_ = false;
 };
 

@@ -218,23 +218,17 @@ SpawnRequest requestFor(const ToolRunOptions& options, int standardOutput,
 // Waits, passing on standard error, until the child ends or `until`: how it ended; nothing
 // when it has not (the child is kept).
 std::optional<ExitStatus> settle(ChildProcess& child, ErrorRelay& relay, Clock::time_point until) {
-  // A tool that has closed its output is usually gone within microseconds: it is looked at
-  // again after sleeps that start short and double.
-  auto step = std::chrono::microseconds(20);
-  while (true) {
-    if (auto status = reapIfEnded(child)) return status;
-    Clock::time_point now = Clock::now();
-    if (now >= until) return std::nullopt;
-    if (relay.open()) {
-      pollfd entry{relay.fd(), POLLIN, 0};
-      int wait = std::min(Deadline::millisecondsUntil(until), 5);
-      if (base::retryAfterSignal([&] { return ::poll(&entry, 1, wait); }) > 0) relay.pump();
-    } else {
-      auto pause = std::min<Clock::duration>(step, until - now);
-      std::this_thread::sleep_for(pause);
-      step = std::min(2 * step, std::chrono::microseconds(5000));
-    }
-  }
+  std::optional<ExitStatus> status;
+  auto ended = [&] { return (status = reapIfEnded(child)).has_value(); };
+  auto pause = [&](Clock::duration wait) {
+    if (!relay.open()) return std::this_thread::sleep_for(wait);
+    // Whole milliseconds: the stream ends when the tool does, which wakes the poll at once.
+    pollfd entry{relay.fd(), POLLIN, 0};
+    int milliseconds = Deadline::millisecondsUntil(Clock::now() + wait);
+    if (base::retryAfterSignal([&] { return ::poll(&entry, 1, milliseconds); }) > 0) relay.pump();
+  };
+  waitWithBackoff(ended, until, pause);
+  return status;
 }
 
 // The end of a sandboxed run: the tool is given a moment to exit, then it and all it started
@@ -296,8 +290,11 @@ class LiveShellStream final : public ShellStream {
       status = waitForExit(std::move(shell_));
     } else {
       if (early) killGroup(shell_);
-      if (shell_) status = finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
-      relay_.drainAndClose();
+      if (shell_) {
+        status = finishSandboxed(std::move(shell_), relay_, deadline_.within(kExitGrace));
+      } else {
+        relay_.drainAndClose();
+      }
     }
     // Ended here because the caller stopped reading: how it ended says nothing of the command.
     if (early) return std::nullopt;

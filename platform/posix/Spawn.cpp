@@ -4,12 +4,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <thread>
 
 #include "text/CharacterClass.hpp"
 
@@ -22,7 +22,7 @@ namespace {
 // a later run. Its output is read to the end, so a child that is exiting is usually reapable
 // within microseconds; one still running after this is a tool that detached from its output,
 // and the run that started it must not wait for it.
-constexpr int kExitGraceMilliseconds = 100;
+constexpr auto kExitGrace = std::chrono::milliseconds(100);
 
 // Children that were still running when their run ended. A process-wide list because the
 // runs that leave them and the runs that reap them need not share a Processes object.
@@ -151,25 +151,14 @@ std::optional<ExitStatus> waitForExit(ChildProcess child) {
 }
 
 void reapAfterOutput(ChildProcess child) {
-  if (!child || reapIfEnded(child.get())) {
+  auto ended = [&] { return !child || reapIfEnded(child.get()); };
+  auto sleep = [](std::chrono::steady_clock::duration pause) {
+    std::this_thread::sleep_for(pause);
+  };
+  if (waitWithBackoff(ended, std::chrono::steady_clock::now() + kExitGrace, sleep)) {
     child.release();
-    return;
   }
-  // Looked at again after waits that start short and double: a child that is exiting is
-  // usually gone within the first few, and the whole wait stays within the grace.
-  long waitedNanoseconds = 0, step = 20'000;
-  constexpr long kGraceNanoseconds = kExitGraceMilliseconds * 1'000'000L;
-  while (waitedNanoseconds < kGraceNanoseconds) {
-    timespec pause{0, std::min(step, kGraceNanoseconds - waitedNanoseconds)};
-    ::nanosleep(&pause, nullptr);
-    waitedNanoseconds += pause.tv_nsec;
-    step *= 2;
-    if (reapIfEnded(child.get())) {
-      child.release();
-      return;
-    }
-  }
-  // Dropping the value reaps the child if it has ended, or leaves it pending.
+  // Otherwise dropping the value reaps the child if it has ended, or leaves it pending.
 }
 
 std::optional<ExitStatus> reapIfEnded(ChildProcess& child) {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -56,6 +57,23 @@ void killGroup(const ChildProcess& child);
 /// Reaps the child once it has closed its output: a child that is ending is waited for a
 /// short while; one that keeps running after that is left to a later run to reap.
 void reapAfterOutput(ChildProcess child);
+
+/// Asks `ended` until it says true or `until` has passed: whether it said so. A child that has
+/// closed its output is usually gone within microseconds, so it is asked again after pauses
+/// that start at 20 µs and double, up to 5 ms; `pause(duration)` spends each one (a sleep, or
+/// a wait on a stream that must be passed on meanwhile).
+template <class Ended, class Pause>
+bool waitWithBackoff(Ended&& ended, std::chrono::steady_clock::time_point until, Pause&& pause) {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration step = std::chrono::microseconds(20);
+  while (true) {
+    if (ended()) return true;
+    Clock::time_point now = Clock::now();
+    if (now >= until) return false;
+    pause(std::min(step, until - now));
+    step = std::min<Clock::duration>(2 * step, std::chrono::milliseconds(5));
+  }
+}
 
 /// Reaps the child if it has ended (the value is then empty): how it ended; nothing while it is
 /// still running, or for a value that was empty already.
