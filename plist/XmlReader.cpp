@@ -6,10 +6,12 @@
 // the end of the first value: what follows it is not looked at. Texts of <string> and <key>
 // decode the five named entities and character references and keep CDATA sections as they
 // are; other elements take their text as it stands.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Utf8.hpp"
@@ -46,9 +48,11 @@ struct Tag {
 
 class XmlReader {
  public:
+  // The values may take three times the text, which is held as well while they are read: four
+  // times the input in all, plus room for a small list.
   explicit XmlReader(std::string_view text)
       : s_(text),
-        memory_(4 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
+        memory_(3 * static_cast<std::uint64_t>(text.size()) + (std::uint64_t{16} << 20)) {}
 
   PlistReadResult run() {
     for (;;) {
@@ -267,6 +271,8 @@ class XmlReader {
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     // Grown by doubling, a container would keep up to twice the room it needs for as long as
     // the value lives; a large machine.plist is thousands of small dictionaries.
+    memory_ += (top.entries.capacity() - top.entries.size()) * sizeof(PlistDict::value_type) +
+               (top.items.capacity() - top.items.size()) * sizeof(PlistValue);
     top.entries.shrink_to_fit();
     top.items.shrink_to_fit();
     // Made a value only now, complete: its contents are then shared by copies, not copied.
@@ -331,23 +337,34 @@ class XmlReader {
     return true;
   }
 
-  // Charges the memory a value takes in its container: its own place (three times over in an
-  // array, whose room grows by doubling: the old room and the new one at once), a dictionary
-  // entry's node and key, and the heap behind texts and data. The budget keeps what reading holds
-  // within a few times the text read.
+  // Charges what a value adds to the memory reading holds: its place in its container, a
+  // dictionary key's heap and the heap behind texts and data. A container's room is charged as
+  // it grows, old and new room at once while the grow copies, and what is left unused is given
+  // back when it closes and is cut to size; so the budget follows what reading really holds,
+  // and a few times the text read is enough for any list a writer makes.
   bool charge(const PlistValue& value) {
     constexpr std::uint64_t kShortText = 15;  // held inside the value itself
     auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
-    std::uint64_t cost = 3 * sizeof(PlistValue);
-    if (stack_.back().isDict)
-      cost = 3 * sizeof(PlistDict::value_type) + heap(stack_.back().key.size());
+    const OpenContainer& top = stack_.back();
+    std::uint64_t cost = 0;
     if (const std::string* text = value.asString()) cost += heap(text->size());
     if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;
-    if (cost <= memory_) {
-      memory_ -= cost;
-      return true;
+    // A container's body: its shared block and its counts.
+    if (value.asArray() || value.asDictionary()) cost += 64;
+    if (top.isDict) cost += heap(top.key.size());
+    const auto [room, slot] = top.isDict
+                                  ? std::pair{top.entries.capacity(), sizeof(PlistDict::value_type)}
+                                  : std::pair{top.items.capacity(), sizeof(PlistValue)};
+    const std::size_t size = top.isDict ? top.entries.size() : top.items.size();
+    if (size == room) {
+      const std::uint64_t grown = std::max<std::uint64_t>(1, 2 * std::uint64_t{room});
+      if (cost + grown * slot > memory_)
+        return fail("more values than a list of this size can hold");
+      cost += (grown - room) * slot;
     }
-    return fail("more values than a list of this size can hold");
+    if (cost > memory_) return fail("more values than a list of this size can hold");
+    memory_ -= cost;
+    return true;
   }
 
   bool attach(PlistValue value) {
