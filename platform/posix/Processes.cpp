@@ -29,9 +29,6 @@ namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr int kPipeSize = 1 << 20;
-// How long a sandboxed tool that has closed its output is given to exit before its whole
-// process tree is ended: nothing it started may outlive the call.
-constexpr auto kExitGrace = std::chrono::milliseconds(100);
 // A line of a tool's standard error longer than this is passed on in pieces.
 constexpr std::size_t kMaxErrorLine = 4096;
 

@@ -18,12 +18,6 @@ extern char** environ;
 namespace strandel::platform::live {
 namespace {
 
-// How long a child that has closed its output is given to finish exiting before it is left to
-// a later run. Its output is read to the end, so a child that is exiting is usually reapable
-// within microseconds; one still running after this is a tool that detached from its output,
-// and the run that started it must not wait for it.
-constexpr auto kExitGrace = std::chrono::milliseconds(100);
-
 // Children that were still running when their run ended. A process-wide list because the
 // runs that leave them and the runs that reap them need not share a Processes object.
 struct PendingChildren {

@@ -58,6 +58,12 @@ void killGroup(const ChildProcess& child);
 /// short while; one that keeps running after that is left to a later run to reap.
 void reapAfterOutput(ChildProcess child);
 
+/// How long a child that has closed its output is given to finish exiting. Its output is read to
+/// the end, so a child that is exiting is usually reapable within microseconds; one still running
+/// after this detached from its output: a live tool is left to a later run, a sandboxed one has
+/// its whole process tree ended (nothing it started may outlive the call).
+inline constexpr auto kExitGrace = std::chrono::milliseconds(100);
+
 /// Asks `ended` until it says true or `until` has passed: whether it said so. A child that has
 /// closed its output is usually gone within microseconds, so it is asked again after pauses
 /// that start at 20 µs and double, up to 5 ms; `pause(duration)` spends each one (a sleep, or
