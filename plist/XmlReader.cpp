@@ -11,7 +11,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/Utf8.hpp"
@@ -40,6 +39,16 @@ struct OpenContainer {
   std::string key;
   std::size_t openPlists = 0;  // <plist> tags opened inside it and not yet closed
 };
+
+// The places a container has and uses, and the size of one.
+struct Room {
+  std::size_t used, held, slot;
+};
+
+Room roomOf(const OpenContainer& c) {
+  if (c.isDict) return {c.entries.size(), c.entries.capacity(), sizeof(PlistDict::value_type)};
+  return {c.items.size(), c.items.capacity(), sizeof(PlistValue)};
+}
 
 struct Tag {
   std::string_view name;
@@ -271,8 +280,8 @@ class XmlReader {
       return fail(joined({"</", tag.name, "> closes <", top.isDict ? "dict>" : "array>"}));
     // Grown by doubling, a container would keep up to twice the room it needs for as long as
     // the value lives; a large machine.plist is thousands of small dictionaries.
-    memory_ += (top.entries.capacity() - top.entries.size()) * sizeof(PlistDict::value_type) +
-               (top.items.capacity() - top.items.size()) * sizeof(PlistValue);
+    const Room room = roomOf(top);
+    memory_ += (room.held - room.used) * room.slot;
     top.entries.shrink_to_fit();
     top.items.shrink_to_fit();
     // Made a value only now, complete: its contents are then shared by copies, not copied.
@@ -352,17 +361,14 @@ class XmlReader {
     // A container's body: its shared block and its counts.
     if (value.asArray() || value.asDictionary()) cost += 64;
     if (top.isDict) cost += heap(top.key.size());
-    const auto [room, slot] = top.isDict
-                                  ? std::pair{top.entries.capacity(), sizeof(PlistDict::value_type)}
-                                  : std::pair{top.items.capacity(), sizeof(PlistValue)};
-    const std::size_t size = top.isDict ? top.entries.size() : top.items.size();
-    if (size == room) {
-      const std::uint64_t grown = std::max<std::uint64_t>(1, 2 * std::uint64_t{room});
-      if (cost + grown * slot > memory_)
-        return fail("more values than a list of this size can hold");
-      cost += (grown - room) * slot;
+    // A full container grows: its new room is needed while the old one is still held.
+    std::uint64_t momentary = cost;
+    if (const Room room = roomOf(top); room.used == room.held) {
+      const std::uint64_t grown = std::max<std::uint64_t>(1, 2 * std::uint64_t{room.held});
+      momentary += grown * room.slot;
+      cost += (grown - room.held) * room.slot;
     }
-    if (cost > memory_) return fail("more values than a list of this size can hold");
+    if (momentary > memory_) return fail("more values than a list of this size can hold");
     memory_ -= cost;
     return true;
   }
