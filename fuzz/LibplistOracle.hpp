@@ -319,7 +319,7 @@ inline void describe(const PlistValue& value, std::string& out) {
     case PlistValue::Kind::Dictionary:
       out += "{";
       for (const auto& [key, item] : *value.asDictionary())
-        out += "\"" + key + "\":", describe(item, out), out += ",";
+        out += "\"" + key.str() + "\":", describe(item, out), out += ",";
       out += "}";
       break;
   }

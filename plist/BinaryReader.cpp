@@ -1,13 +1,14 @@
 // The binary property-list form: a header, objects, a table of their offsets and a trailer.
 //
 // Containers hold references (indexes into the offset table). Any object may be named from
-// many places, as CF's reader allows: a container is read once and every later reference to it
-// shares what was read (a copy of a value shares its contents), so reading stays linear in the
-// list. What a full walk of the value would visit may still be far larger than the list (each
-// level of a chain naming the one below twice doubles it), so that expanded size is counted as
-// containers close and held to a budget; a container inside itself is refused. Memory is
-// charged before it is taken: a container's claimed count against the values budget before its
-// room is reserved, and each text's bytes against the byte budget.
+// many places, as CF's reader allows: a container or a string is read once and every later
+// reference to it shares what was read (a copy of a value shares its contents, a key its text),
+// so reading stays linear in the list and memory holds each text once, as the file does. What a
+// full walk of the value would visit may still be far larger than the list (each level of a chain
+// naming the one below twice doubles it), so that expanded size is counted as containers close and
+// held to a budget; a container inside itself is refused. Memory is charged before it is taken: a
+// container's claimed count against the values budget before its room is reserved, and each text's
+// bytes against the byte budget.
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -51,8 +52,8 @@ struct Frame {
   std::vector<PlistDict::value_type> entries;  // in the list's order, sorted once complete
 };
 
-// Where an object stands in the walk.
-enum class Seen : std::uint8_t { No, Open, Read };
+// Where an object stands in the walk: Read is a container or UID, Text a string.
+enum class Seen : std::uint8_t { No, Open, Read, Text };
 
 class BinaryReader {
  public:
@@ -80,10 +81,7 @@ class BinaryReader {
         if (!reference(top.refs, index, ref) || !readKey(ref)) return refused();
         // Writers need not sort their keys: they are sorted once the dictionary is complete,
         // where a key named twice keeps the later value.
-        slot = &top.entries
-                    .emplace_back(std::piecewise_construct, std::forward_as_tuple(keyText_),
-                                  std::forward_as_tuple())
-                    .second;
+        slot = &top.entries.emplace_back(key_, PlistValue()).second;
         if (!reference(top.refs, top.count + index, ref)) return refused();
       } else {
         if (!reference(top.refs, index, ref)) return refused();
@@ -205,14 +203,30 @@ class BinaryReader {
     return true;
   }
 
-  // Object `ref` as a dictionary key, in keyText_: the list's own bytes when it is ASCII.
+  // Object `ref` as a dictionary key, in key_.
   bool readKey(std::uint64_t ref) {
+    if (seen_[ref] == Seen::Text) {
+      key_ = texts_[readAt_[ref]];
+      return true;
+    }
     std::uint64_t at = 0;
     if (!offsetOf(ref, at)) return false;
     const std::uint8_t marker = byteAt(at);
     if ((marker & 0xF0) != 0x50 && (marker & 0xF0) != 0x60)
       return fail(at, "a dictionary key that is not a string");
-    return readText(at, marker, keyText_, keyBuffer_);
+    return readTextObject(ref, at, marker, key_);
+  }
+
+  // The string object `ref` at `at`, read for the first time, in `text`; kept for every later
+  // reference, as a key or as a value. Its bytes are charged once, as they are held once.
+  bool readTextObject(std::uint64_t ref, std::uint64_t at, std::uint8_t marker, PlistKey& text) {
+    std::string_view view;
+    if (!readText(at, marker, view, decoded_)) return false;
+    if (readAt_.empty()) readAt_.assign(static_cast<std::size_t>(objects_), 0);
+    seen_[ref] = Seen::Text;
+    readAt_[ref] = static_cast<std::uint32_t>(texts_.size());
+    text = texts_.emplace_back(view);
+    return true;
   }
 
   // The ASCII (0x5_) or UTF-16 (0x6_) text at `at` as UTF-8, in `text`: the list's own bytes
@@ -259,9 +273,15 @@ class BinaryReader {
 
   // Reads object `ref` into `out`, and what it expands to into `expanded`. A container is left
   // empty and pushed on the stack, to be filled as its references are read; it counts when it
-  // is complete. A container or UID read before is shared.
+  // is complete. A container, UID or string read before is shared.
   bool readInto(std::uint64_t ref, PlistValue& out, std::uint64_t& expanded) {
     expanded = 1;
+    if (seen_[ref] == Seen::Text) {
+      const PlistKey& text = texts_[readAt_[ref]];
+      out = PlistValue(text);
+      expanded += text.size();
+      return true;
+    }
     if (seen_[ref] == Seen::Read) {
       const Remembered& earlier = read_[readAt_[ref]];
       out = earlier.value;
@@ -318,11 +338,10 @@ class BinaryReader {
       }
       case 0x5:
       case 0x6: {
-        std::string_view text;
-        std::string decoded;
-        if (!readText(start, marker, text, decoded)) return false;
+        PlistKey text;
+        if (!readTextObject(ref, start, marker, text)) return false;
         expanded += text.size();
-        out = PlistValue((marker & 0xF0) == 0x60 ? std::move(decoded) : std::string(text));
+        out = PlistValue(std::move(text));
         return true;
       }
       case 0x8: {
@@ -333,7 +352,8 @@ class BinaryReader {
         if (!fits(at, width)) return cutShort(start);
         const std::uint64_t uid = width > 8 ? bigEndian(at + width - 8, 8) : bigEndian(at, width);
         if (uid > 0xFFFFFFFFu) return fail(start, "a UID beyond 32 bits");
-        out = PlistValue(PlistDict{{kUidKey, PlistValue(static_cast<std::int64_t>(uid))}});
+        if (uidKey_.empty()) uidKey_ = PlistKey(kUidKey);
+        out = PlistValue(PlistDict{{uidKey_, PlistValue(static_cast<std::int64_t>(uid))}});
         expanded = 2;
         remember(ref, out, expanded);
         return true;
@@ -403,11 +423,13 @@ class BinaryReader {
   };
   // Kept in one vector, found through readAt_ by object number: no allocation per container.
   std::vector<Remembered> read_;
-  std::vector<std::uint32_t> readAt_;
+  std::vector<PlistKey> texts_;        // strings read so far, found the same way
+  std::vector<std::uint32_t> readAt_;  // by object number: where in read_ or texts_
   std::uint64_t expandedBudget_ = 0;
   std::vector<Frame> stack_;
-  std::string_view keyText_;  // the key being read
-  std::string keyBuffer_;     // a UTF-16 key decoded, its buffer kept from one to the next
+  PlistKey key_;         // the key being read
+  PlistKey uidKey_;      // the key of every UID's dictionary, made once
+  std::string decoded_;  // UTF-16 text decoded, its buffer kept from one to the next
   std::string error_;
 };
 

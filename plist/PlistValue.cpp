@@ -7,20 +7,24 @@
 namespace strandel {
 namespace detail {
 
-// Only this file makes or frees a box, so it stays out of the library's exports.
-template <class T>
-struct STRANDEL_HIDDEN SharedBody<T>::Box {
-  explicit Box(T from) : contents(std::move(from)) {}
-  std::atomic<std::uint32_t> holders{1};
-  // Set once the only holder has handed out a pointer to change the contents through; from then
-  // on it is never shared again. Only that holder reads or writes it.
-  bool unshareable = false;
-  T contents;
-};
+namespace {
+bool isEmpty(const std::string& text) { return text.empty(); }
+bool isEmpty(const PlistData& data) { return data.bytes.empty(); }
+bool isEmpty(const PlistUrl& url) { return url.text.empty(); }
+bool isEmpty(const PlistArray& array) { return array.empty(); }
+bool isEmpty(const PlistDict& dict) { return dict.empty(); }
+}  // namespace
 
+// Empty contents take no box: an empty string or dictionary costs nothing to make.
 template <class T>
 SharedBody<T>::SharedBody(T contents)
-    : box_(contents.empty() ? nullptr : new Box(std::move(contents))) {}
+    : box_(isEmpty(contents) ? nullptr : new Box(std::move(contents))) {}
+
+template <class T>
+const T& SharedBody<T>::emptyContents() noexcept {
+  static const T empty{};
+  return empty;
+}
 
 template <class T>
 SharedBody<T>::SharedBody(const SharedBody& other) : box_(other.box_) {
@@ -67,13 +71,6 @@ void SharedBody<T>::release() noexcept {
 }
 
 template <class T>
-const T& SharedBody<T>::get() const noexcept {
-  if (box_) return box_->contents;
-  static const T empty;
-  return empty;
-}
-
-template <class T>
 T& SharedBody<T>::change() {
   if (!box_) {
     box_ = new Box(T());
@@ -91,6 +88,9 @@ bool SharedBody<T>::equals(const SharedBody& other) const noexcept {
   return box_ == other.box_ || get() == other.get();
 }
 
+template class SharedBody<std::string>;
+template class SharedBody<PlistData>;
+template class SharedBody<PlistUrl>;
 template class SharedBody<PlistArray>;
 template class SharedBody<PlistDict>;
 
@@ -119,27 +119,41 @@ PlistDict PlistDict::fromEntries(std::vector<value_type> entries) {
   return dict;
 }
 
-PlistValue::PlistValue() : value_(std::string()) {}
-PlistValue::PlistValue(std::string value) : value_(std::move(value)) {}
-PlistValue::PlistValue(std::string_view value) : value_(std::string(value)) {}
-PlistValue::PlistValue(const char* value) : value_(std::string(value)) {}
+PlistKey::PlistKey(std::string text) : text_(std::move(text)) {}
+PlistKey::PlistKey(std::string_view text) : text_(std::string(text)) {}
+PlistKey::PlistKey(const char* text) : text_(std::string(text)) {}
+
+PlistValue::PlistValue() = default;
+PlistValue::PlistValue(std::string value)
+    : value_(detail::SharedBody<std::string>(std::move(value))) {}
+PlistValue::PlistValue(std::string_view value)
+    : value_(detail::SharedBody<std::string>(std::string(value))) {}
+PlistValue::PlistValue(const char* value)
+    : value_(detail::SharedBody<std::string>(std::string(value))) {}
+PlistValue::PlistValue(PlistKey value) noexcept : value_(std::move(value.text_)) {}
 PlistValue::PlistValue(std::int64_t value) : value_(value) {}
 PlistValue::PlistValue(int value) : value_(std::int64_t{value}) {}
 PlistValue::PlistValue(std::uint64_t value) : value_(value) {}
 PlistValue::PlistValue(double value) : value_(value) {}
 PlistValue::PlistValue(bool value) : value_(value) {}
-PlistValue::PlistValue(PlistData value) : value_(std::move(value)) {}
+PlistValue::PlistValue(PlistData value) : value_(detail::SharedBody<PlistData>(std::move(value))) {}
 PlistValue::PlistValue(PlistDate value) : value_(value) {}
-PlistValue::PlistValue(PlistUrl value) : value_(std::move(value)) {}
+PlistValue::PlistValue(PlistUrl value) : value_(detail::SharedBody<PlistUrl>(std::move(value))) {}
 PlistValue::PlistValue(PlistArray value)
     : value_(detail::SharedBody<PlistArray>(std::move(value))) {}
 PlistValue::PlistValue(PlistDict value) : value_(detail::SharedBody<PlistDict>(std::move(value))) {}
 
 PlistValue::Kind PlistValue::kind() const noexcept { return static_cast<Kind>(value_.index()); }
 
-const std::string* PlistValue::asString() const noexcept {
-  return std::get_if<std::string>(&value_);
+namespace {
+template <class T, class Variant>
+const T* contentsOf(const Variant& value) noexcept {
+  auto* body = std::get_if<detail::SharedBody<T>>(&value);
+  return body ? &body->get() : nullptr;
 }
+}  // namespace
+
+const std::string* PlistValue::asString() const noexcept { return contentsOf<std::string>(value_); }
 
 std::optional<std::int64_t> PlistValue::asInteger() const noexcept {
   if (auto* v = std::get_if<std::int64_t>(&value_)) return *v;
@@ -161,23 +175,17 @@ std::optional<bool> PlistValue::asBoolean() const noexcept {
   return std::nullopt;
 }
 
-const PlistData* PlistValue::asData() const noexcept { return std::get_if<PlistData>(&value_); }
+const PlistData* PlistValue::asData() const noexcept { return contentsOf<PlistData>(value_); }
 const PlistDate* PlistValue::asDate() const noexcept { return std::get_if<PlistDate>(&value_); }
-const PlistUrl* PlistValue::asUrl() const noexcept { return std::get_if<PlistUrl>(&value_); }
-const PlistArray* PlistValue::asArray() const noexcept {
-  auto* body = std::get_if<detail::SharedBody<PlistArray>>(&value_);
-  return body ? &body->get() : nullptr;
-}
+const PlistUrl* PlistValue::asUrl() const noexcept { return contentsOf<PlistUrl>(value_); }
+const PlistArray* PlistValue::asArray() const noexcept { return contentsOf<PlistArray>(value_); }
 
 PlistArray* PlistValue::asArray() noexcept {
   auto* body = std::get_if<detail::SharedBody<PlistArray>>(&value_);
   return body ? &body->change() : nullptr;
 }
 
-const PlistDict* PlistValue::asDictionary() const noexcept {
-  auto* body = std::get_if<detail::SharedBody<PlistDict>>(&value_);
-  return body ? &body->get() : nullptr;
-}
+const PlistDict* PlistValue::asDictionary() const noexcept { return contentsOf<PlistDict>(value_); }
 
 PlistDict* PlistValue::asDictionary() noexcept {
   auto* body = std::get_if<detail::SharedBody<PlistDict>>(&value_);

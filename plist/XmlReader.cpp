@@ -15,6 +15,7 @@
 
 #include "base/Utf8.hpp"
 #include "plist/PlistReader.hpp"
+#include "plist/TextPool.hpp"
 #include "plist/XmlText.hpp"
 #include "text/CharacterClass.hpp"
 
@@ -36,7 +37,7 @@ struct OpenContainer {
   std::vector<PlistDict::value_type> entries;
   bool isDict = false;
   bool hasKey = false;
-  std::string key;
+  PlistKey key;
   std::size_t openPlists = 0;  // <plist> tags opened inside it and not yet closed
 };
 
@@ -309,16 +310,16 @@ class XmlReader {
       return true;
     }
     if (name == "key" || name == "string") {
-      std::string text;
-      if (!tag.selfClosing && !readText(tag.name, true, text)) return false;
+      text_.clear();
+      if (!tag.selfClosing && !readText(tag.name, true, text_)) return false;
       if (name == "key" && !stack_.empty() && stack_.back().isDict) {
         OpenContainer& top = stack_.back();
         if (top.hasKey) return fail("two keys in a row");
-        top.key = std::move(text);
+        top.key = texts_.intern(text_);
         top.hasKey = true;
         return true;
       }
-      done = PlistValue(std::move(text));
+      done = PlistValue(texts_.intern(text_));
       return true;
     }
     static constexpr std::string_view kScalars[] = {"true", "false", "integer",
@@ -326,8 +327,9 @@ class XmlReader {
     bool known = false;
     for (std::string_view scalar : kScalars) known = known || name == scalar;
     if (!known) return fail(joined({"an unknown element <", name, ">"}));
-    std::string text;
-    if (!tag.selfClosing && !readText(tag.name, false, text)) return false;
+    text_.clear();
+    if (!tag.selfClosing && !readText(tag.name, false, text_)) return false;
+    const std::string& text = text_;
     if (name == "true" || name == "false") {
       done = PlistValue(name == "true");
     } else if (name == "integer") {
@@ -346,21 +348,18 @@ class XmlReader {
     return true;
   }
 
-  // Charges what a value adds to the memory reading holds: its place in its container, a
-  // dictionary key's heap and the heap behind texts and data. A container's room is charged as
+  // Charges what a value adds to the memory reading holds: its place in its container, the
+  // texts made since the last charge and the heap behind data. A container's room is charged as
   // it grows, old and new room at once while the grow copies, and what is left unused is given
   // back when it closes and is cut to size; so the budget follows what reading really holds,
   // and a few times the text read is enough for any list a writer makes.
   bool charge(const PlistValue& value) {
-    constexpr std::uint64_t kShortText = 15;  // held inside the value itself
-    auto heap = [](std::size_t n) -> std::uint64_t { return n > kShortText ? n + 1 + 16 : 0; };
     const OpenContainer& top = stack_.back();
-    std::uint64_t cost = 0;
-    if (const std::string* text = value.asString()) cost += heap(text->size());
-    if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16;
+    std::uint64_t cost = texts_.held() - textsCharged_;
+    textsCharged_ = texts_.held();
+    if (const PlistData* data = value.asData()) cost += data->bytes.size() + 16 + 48;
     // A container's body: its shared block and its counts.
     if (value.asArray() || value.asDictionary()) cost += 64;
-    if (top.isDict) cost += heap(top.key.size());
     // A full container grows: its new room is needed while the old one is still held.
     std::uint64_t momentary = cost;
     if (const Room room = roomOf(top); room.used == room.held) {
@@ -484,6 +483,9 @@ class XmlReader {
   bool emptyRoot_ = false;      // the value is a container written as one empty tag
   std::string error_;
   std::uint64_t memory_;  // what the values read so far may still take
+  TextPool texts_;
+  std::uint64_t textsCharged_ = 0;  // what of the pool's memory has been charged
+  std::string text_;                // an element's text, its buffer kept from one to the next
 };
 
 }  // namespace

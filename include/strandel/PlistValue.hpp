@@ -4,6 +4,7 @@
 #include <strandel/Export.hpp>
 #ifndef STRANDEL_LANGUAGE_TOO_OLD
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -56,11 +57,13 @@ class STRANDEL_EXPORT PlistDict;
 
 namespace detail {
 
-/// The contents of an array or a dictionary, held by every copy of the value that holds them
-/// and counted (atomically), so that copying a value copies one pointer. A holder about to
-/// change the contents first takes a copy of its own when it is not the only holder; once it
-/// has handed out a pointer through which they may be changed, copies of it copy the contents
-/// instead of sharing them, since that pointer may still be written through.
+/// What a value holds beyond eight bytes (text, data, a URL, the contents of an array or a
+/// dictionary), held by every copy of the value that holds it and counted (atomically), so
+/// that copying a value copies one pointer. Text, data and URLs never change once made. A
+/// holder about to change an array's or a dictionary's contents first takes a copy of its own
+/// when it is not the only holder; once it has handed out a pointer through which they may be
+/// changed, copies of it copy the contents instead of sharing them, since that pointer may
+/// still be written through.
 template <class T>
 class STRANDEL_EXPORT SharedBody {
  public:
@@ -72,19 +75,83 @@ class STRANDEL_EXPORT SharedBody {
   SharedBody& operator=(SharedBody&& other) noexcept;
   ~SharedBody();
 
-  const T& get() const noexcept;
+  const T& get() const noexcept { return box_ ? box_->contents : emptyContents(); }
   /// The contents, this holder's own, to change.
   T& change();
   bool equals(const SharedBody& other) const noexcept;
   friend bool operator==(const SharedBody& a, const SharedBody& b) noexcept { return a.equals(b); }
 
  private:
-  struct STRANDEL_HIDDEN Box;
+  struct STRANDEL_HIDDEN Box {
+    explicit Box(T from) : contents(std::move(from)) {}
+    std::atomic<std::uint32_t> holders{1};
+    // Set once the only holder has handed out a pointer to change the contents through; from
+    // then on it is never shared again. Only that holder reads or writes it.
+    bool unshareable = false;
+    T contents;
+  };
+  static const T& emptyContents() noexcept;
   void release() noexcept;
   Box* box_ = nullptr;  // null holds empty contents
 };
 
 }  // namespace detail
+
+/// The key of a dictionary entry: text, shared by every entry and copy that holds the same key
+/// (a list read from a file holds each distinct key once, however many dictionaries name it),
+/// so that an entry costs a pointer for its key. It reads as a `const std::string&` and a
+/// `std::string_view`, and compares with text of any of the string types.
+class STRANDEL_EXPORT PlistKey {
+ public:
+  PlistKey() noexcept = default;
+  PlistKey(std::string text);
+  PlistKey(std::string_view text);
+  /// `text` must not be null.
+  PlistKey(const char* text);
+
+  const std::string& str() const noexcept { return text_.get(); }
+  operator const std::string&() const noexcept { return text_.get(); }
+  operator std::string_view() const noexcept { return text_.get(); }
+  std::size_t size() const noexcept { return str().size(); }
+  bool empty() const noexcept { return str().empty(); }
+  const char* data() const noexcept { return str().data(); }
+  const char* c_str() const noexcept { return str().c_str(); }
+
+  friend bool operator==(const PlistKey& a, const PlistKey& b) noexcept {
+    return a.text_ == b.text_;
+  }
+  friend bool operator==(const PlistKey& a, std::string_view b) noexcept {
+    return std::string_view(a) == b;
+  }
+  friend bool operator==(const PlistKey& a, const std::string& b) noexcept { return a.str() == b; }
+  friend bool operator==(const PlistKey& a, const char* b) noexcept {
+    return std::string_view(a) == b;
+  }
+  friend bool operator<(const PlistKey& a, const PlistKey& b) noexcept { return a.str() < b.str(); }
+  friend bool operator<(const PlistKey& a, std::string_view b) noexcept {
+    return std::string_view(a) < b;
+  }
+  friend bool operator<(std::string_view a, const PlistKey& b) noexcept {
+    return a < std::string_view(b);
+  }
+#if __cplusplus < 202002L
+  // What C++20 derives from `==`.
+  friend bool operator==(std::string_view a, const PlistKey& b) noexcept { return b == a; }
+  friend bool operator==(const std::string& a, const PlistKey& b) noexcept { return b == a; }
+  friend bool operator==(const char* a, const PlistKey& b) noexcept { return b == a; }
+  friend bool operator!=(const PlistKey& a, const PlistKey& b) noexcept { return !(a == b); }
+  friend bool operator!=(const PlistKey& a, std::string_view b) noexcept { return !(a == b); }
+  friend bool operator!=(const PlistKey& a, const std::string& b) noexcept { return !(a == b); }
+  friend bool operator!=(const PlistKey& a, const char* b) noexcept { return !(a == b); }
+  friend bool operator!=(std::string_view a, const PlistKey& b) noexcept { return !(b == a); }
+  friend bool operator!=(const std::string& a, const PlistKey& b) noexcept { return !(b == a); }
+  friend bool operator!=(const char* a, const PlistKey& b) noexcept { return !(b == a); }
+#endif
+
+ private:
+  friend class PlistValue;
+  detail::SharedBody<std::string> text_;
+};
 
 /// A property-list value: string, signed or unsigned 64-bit integer, real, boolean, data,
 /// date, URL, array or dictionary with string keys. A value owns everything below it, and a copy
@@ -120,6 +187,8 @@ class STRANDEL_EXPORT PlistValue {
   PlistValue(std::string value);
   PlistValue(std::string_view value);
   PlistValue(const char* value);
+  /// A string: the key's text, shared with it.
+  PlistValue(PlistKey value) noexcept;
   PlistValue(std::int64_t value);
   PlistValue(int value);
   PlistValue(std::uint64_t value);
@@ -183,8 +252,10 @@ class STRANDEL_EXPORT PlistValue {
 #endif
 
  private:
-  std::variant<std::string, std::int64_t, std::uint64_t, double, bool, PlistData, PlistDate,
-               PlistUrl, detail::SharedBody<PlistArray>, detail::SharedBody<PlistDict>>
+  // Sixteen bytes: what does not fit in eight is held in a body that copies share.
+  std::variant<detail::SharedBody<std::string>, std::int64_t, std::uint64_t, double, bool,
+               detail::SharedBody<PlistData>, PlistDate, detail::SharedBody<PlistUrl>,
+               detail::SharedBody<PlistArray>, detail::SharedBody<PlistDict>>
       value_;
 };
 
@@ -199,9 +270,9 @@ class STRANDEL_EXPORT PlistDict {
   // in this header are compiled into every program that uses them, so the library keeps its
   // copies of them to itself.
  public:
-  using key_type = std::string;
+  using key_type = PlistKey;
   using mapped_type = PlistValue;
-  using value_type = std::pair<std::string, PlistValue>;
+  using value_type = std::pair<PlistKey, PlistValue>;
   using size_type = std::size_t;
   using difference_type = std::ptrdiff_t;
   using key_compare = std::less<>;

@@ -81,7 +81,7 @@ TEST(PlistValue, DictionaryAnswersAsAMap) {
   EXPECT_EQ(dict.erase("b"), 1u);
   EXPECT_EQ(dict.erase("b"), 0u);
   std::string keys;
-  for (const auto& [key, value] : dict) keys += key + std::to_string(*value.asInteger());
+  for (const auto& [key, value] : dict) keys += key.str() + std::to_string(*value.asInteger());
   EXPECT_EQ(keys, "07a2c5d6");
   EXPECT_EQ(dict.count("c"), 1u);
   EXPECT_TRUE(dict.find("zz") == dict.end());

@@ -171,7 +171,8 @@ class Gatherer {
     for (auto& [bsd, facts] : disks_) {
       if (!facts.roles.empty()) continue;
       for (const auto& [key, value] : facts.info) {
-        if (!key.starts_with("APFS") || key.find("Role") == std::string::npos) continue;
+        const std::string& name = key;
+        if (!name.starts_with("APFS") || name.find("Role") == std::string::npos) continue;
         if (const std::string* role = value.asString(); role && !role->empty())
           facts.roles = {*role};
         if (const PlistArray* roles = value.asArray()) facts.roles = texts(roles);
