@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <ctime>
 #include <new>
+#include <optional>
 
 #include "base/Handles.hpp"
+#include "base/ReadAppend.hpp"
 
 namespace strandel::base {
 
@@ -50,21 +52,18 @@ FileBytes readRest(int fd, std::optional<off_t> offset, std::size_t maxSize) {
     constexpr std::size_t kEndRead = 4096;
     std::size_t chunk = std::max<std::size_t>(size + 1, kEndRead);
     file.bytes.reserve(chunk + kEndRead);
+    adviseHugePages(file.bytes);
     for (;;) {
-      std::size_t used = file.bytes.size();
-      file.bytes.resize(used + chunk);
-      ssize_t n = retryAfterSignal([&] {
-        return offset
-                   ? ::pread(fd, file.bytes.data() + used, chunk, from + static_cast<off_t>(used))
-                   : ::read(fd, file.bytes.data() + used, chunk);
-      });
+      // Into room that is not zero-filled first: the read writes every byte it keeps.
+      const off_t at = from + static_cast<off_t>(file.bytes.size());
+      ssize_t n =
+          readAppend(fd, file.bytes, chunk, offset ? std::optional<off_t>(at) : std::nullopt);
       if (n < 0) return {{}, ReadError::Failed, errno};
-      file.bytes.resize(used + static_cast<std::size_t>(n));
       if (file.bytes.size() > maxSize) return {{}, ReadError::TooLarge};
       if (n == 0) return file;
       // A read that filled its room says the file is larger than it claimed: read on in large
       // pieces. One that didn't has most likely met the end, which a small read confirms without
-      // zero-filling room for a second copy of the file (or 64 KiB for a sysfs attribute).
+      // growing the room to hold a second copy of the file (or 64 KiB for a sysfs attribute).
       chunk =
           static_cast<std::size_t>(n) == chunk ? std::max<std::size_t>(chunk, 64 * 1024) : kEndRead;
     }

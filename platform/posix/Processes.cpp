@@ -3,14 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -18,8 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "base/ReadAppend.hpp"
 #include "platform/posix/Processes.hpp"
-#include "platform/posix/ReadAppend.hpp"
 #include "platform/posix/Spawn.hpp"
 #include "text/ControlEscape.hpp"
 #include "text/ShellQuote.hpp"
@@ -154,25 +152,12 @@ bool awaitReadable(int fd, ErrorRelay& relay, const Deadline& deadline) {
 
 enum class ReadEnd { End, Error, OverCap, TimedOut };
 
-// A large output is read into huge pages where the kernel gives them on request: faulting in
-// 4 KiB pages one by one costs more than the reading itself once an output runs to hundreds of
-// megabytes. The advice is only advice; without it the read is as correct, only slower.
-void adviseHugePages([[maybe_unused]] std::string& out) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  if (out.capacity() < 4 * kHuge) return;
-  auto begin = (reinterpret_cast<std::uintptr_t>(out.data()) + kHuge - 1) & ~(kHuge - 1);
-  auto end = (reinterpret_cast<std::uintptr_t>(out.data()) + out.capacity()) & ~(kHuge - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
-
 // Moves `out` to storage of `capacity` bytes that is advised before the bytes so far are copied
 // in: the string's own reserve would copy them first, faulting the new storage in small pages.
 void growTo(std::string& out, std::size_t capacity) {
   std::string larger;
   larger.reserve(capacity);
-  adviseHugePages(larger);
+  base::adviseHugePages(larger);
   larger.append(out);
   out.swap(larger);
 }
@@ -192,7 +177,7 @@ ReadEnd readToEnd(int fd, std::string& out, std::size_t cap, ErrorRelay& relay,
       growTo(out, wanted > cap / 2 ? cap + 1 : wanted);
     }
     std::size_t room = std::min(out.capacity(), cap + 1) - used;
-    ssize_t n = readAppend(fd, out, room);
+    ssize_t n = base::readAppend(fd, out, room);
     if (n < 0 && errno == EAGAIN) {
       // Nothing there yet (a sandboxed run reads without blocking): wait for it, passing on
       // standard error meanwhile. While output keeps coming, no poll is spent before each read.
@@ -510,7 +495,7 @@ class HostProcesses final : public Processes {
   void reserveRoom(std::string& output) const {
     try {
       output.reserve(std::min(sizeHint_.room(), options_.outputCap + 1));
-      adviseHugePages(output);
+      base::adviseHugePages(output);
     } catch (const std::bad_alloc&) {
     }
   }
