@@ -36,9 +36,9 @@ struct DirTraits {
 };
 using UniqueDir = base::ScopedGeneric<DIR*, DirTraits>;
 
-UniqueFd openAt(int folder, const char* name, int flags) {
+UniqueFd openAt(int folder, const char* name, int flags, mode_t mode = 0) {
   return UniqueFd(base::retryAfterSignal(
-      [&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK); }));
+      [&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode); }));
 }
 
 // The names in a folder, one at a time ("." and ".." left out), through a descriptor of its own.
@@ -114,7 +114,7 @@ class Merge {
     UniqueFd from = openAt(upper, name, O_RDONLY);
     if (!from) return;
     remove(target, name, depth);
-    UniqueFd to = openAt(target, name, O_WRONLY | O_CREAT | O_EXCL);
+    UniqueFd to = openAt(target, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (!to) return;
     ::fchmod(to.get(), info.st_mode & 0777);
     off_t offset = 0;
