@@ -75,8 +75,9 @@ Processes& sandboxedProcesses() {
     paths.push_back({live::UniqueFd(::open(toolFolder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
                      live::SandboxAccess::Read});
     // The one folder an image's tools may write, as every image has it.
-    paths.push_back({live::UniqueFd(::open((toolFolder() / "tmp").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
-                     live::SandboxAccess::ReadWrite});
+    paths.push_back(
+        {live::UniqueFd(::open((toolFolder() / "tmp").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+         live::SandboxAccess::ReadWrite});
     return live::makeHostProcesses(
         {.sandbox = live::makeSandbox(std::move(paths)), .timeLimit = std::chrono::seconds(60)});
   }();

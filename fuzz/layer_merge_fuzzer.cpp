@@ -64,7 +64,8 @@ std::string outsideState(const fs::path& outside) {
   std::string state;
   for (const auto& entry : fs::recursive_directory_iterator(outside)) {
     state += entry.path().string() + "\n";
-    if (entry.is_regular_file()) state += std::string(std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf()), {});
+    if (entry.is_regular_file())
+      state += std::string(std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf()), {});
   }
   return state;
 }
@@ -87,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::istringstream lines(std::string(strandel::fuzz::textOf(data, size)));
   int count = 0;
-  for (std::string line; count < kMaxEntries && std::getline(lines, line); ++count) makeEntry(upper, line);
+  for (std::string line; count < kMaxEntries && std::getline(lines, line); ++count)
+    makeEntry(upper, line);
 
   strandel::base::UniqueFd root(::open((base / "layer").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   strandel::base::UniqueFd target(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));

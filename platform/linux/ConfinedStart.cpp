@@ -326,8 +326,8 @@ bool grant(int ruleset, int fd, std::uint64_t rights) {
 
 // The sandbox's file rule again, with the layer's root granted: -1 when it can't be made.
 int rulesetWithLayer(const FileRule& rule, int layerRoot) {
-  int ruleset = static_cast<int>(::syscall(SYS_landlock_create_ruleset, rule.attributes.data(),
-                                           rule.attributesSize, 0));
+  int ruleset = static_cast<int>(
+      ::syscall(SYS_landlock_create_ruleset, rule.attributes.data(), rule.attributesSize, 0));
   if (ruleset < 0) return -1;
   bool granted = grant(ruleset, layerRoot, rule.layerRights);
   for (const auto& [fd, rights] : rule.grants) granted = granted && grant(ruleset, fd, rights);

@@ -66,7 +66,7 @@ struct Confinement {
   const std::vector<sock_filter>* seccomp{};  // the filter's program, never empty
   const KeptNamespaces* kept{};               // null or empty: no namespaces of their own
   KeptStack* stack{};                         // null: a mapping of its own for each start
-  const LayerTarget* layer{};                 // null: runs write the folders they may write directly
+  const LayerTarget* layer{};  // null: runs write the folders they may write directly
 };
 
 struct ConfinedChild {

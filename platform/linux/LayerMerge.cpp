@@ -120,7 +120,8 @@ class Merge {
     off_t offset = 0;
     while (offset < info.st_size) {
       ssize_t n = base::retryAfterSignal([&] {
-        return ::sendfile(to.get(), from.get(), &offset, static_cast<std::size_t>(info.st_size - offset));
+        return ::sendfile(to.get(), from.get(), &offset,
+                          static_cast<std::size_t>(info.st_size - offset));
       });
       if (n <= 0) break;
     }

@@ -62,13 +62,13 @@ int makeTmpfs(mode_t folderMode) {
                     ::fsconfig(context, FSCONFIG_SET_STRING, "nr_inodes", kInodes, 0) == 0 &&
                     ::fsconfig(context, FSCONFIG_SET_STRING, "mode", "0700", 0) == 0 &&
                     ::fsconfig(context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0;
-  int root = configured ? ::fsmount(context, FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV)
-                        : -1;
+  int root =
+      configured ? ::fsmount(context, FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV) : -1;
   closeKeepingErrno(context);
   if (root < 0) return -1;
   // The mode is set apart from the making, which the umask would narrow.
-  if (::mkdirat(root, "upper", 0700) != 0 || ::fchmodat(root, "upper", folderMode & 07777, 0) != 0 ||
-      ::mkdirat(root, "work", 0700) != 0) {
+  if (::mkdirat(root, "upper", 0700) != 0 ||
+      ::fchmodat(root, "upper", folderMode & 07777, 0) != 0 || ::mkdirat(root, "work", 0700) != 0) {
     closeKeepingErrno(root);
     return -1;
   }
@@ -115,8 +115,8 @@ LayerOutcome layRunLayer(const LayerTarget& target, LaidLayer& layer) {
       overlay = ::fsmount(context, FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV);
     closeKeepingErrno(context);
   }
-  if (overlay >= 0 &&
-      ::move_mount(overlay, "", folder, "", MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0) {
+  if (overlay >= 0 && ::move_mount(overlay, "", folder, "",
+                                   MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0) {
     closeKeepingErrno(overlay);
     overlay = -1;
   }

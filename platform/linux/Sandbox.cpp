@@ -127,9 +127,10 @@ class ImageToolSandbox final : public Sandbox,
   SandboxedChild spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    ConfinedChild child = startConfined(
-        request, Confinement{ruleset_ ? ruleset_.get() : -1, ruleset_ ? &fileRule_ : nullptr,
-                             &filter_, &kept_, &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr});
+    ConfinedChild child =
+        startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1,
+                                           ruleset_ ? &fileRule_ : nullptr, &filter_, &kept_,
+                                           &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr});
     SandboxedChild started{std::move(child.process), nullptr};
     if (started.process && child.layer)
       started.writes = std::make_unique<LayerWrites>(shared_from_this(), std::move(child.layer));
@@ -248,7 +249,8 @@ void ImageToolSandbox::buildRuleset() const {
   UniqueFd ruleset(static_cast<int>(createRuleset(&attr, size, 0)));
   if (!ruleset) return;
   // Every grant is also kept, descriptors held open, for the runs that build the rule again.
-  FileRule rule{{attr.handledAccessFs, attr.handledAccessNet, attr.scoped}, size, {}, kReadRights | write};
+  FileRule rule{
+      {attr.handledAccessFs, attr.handledAccessNet, attr.scoped}, size, {}, kReadRights | write};
   auto add = [&](int fd, std::uint64_t wanted) {
     std::optional<std::uint64_t> rights = rightsFor(fd, wanted);
     if (!rights || !addPath(ruleset.get(), fd, *rights)) return false;
@@ -257,7 +259,8 @@ void ImageToolSandbox::buildRuleset() const {
   };
   for (const SandboxPath& path : paths_) {
     if (!path.fd ||
-        !add(path.fd.get(), path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights))
+        !add(path.fd.get(),
+             path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights))
       return;
   }
   // A host folder that this system does not have is simply not granted.

@@ -491,9 +491,9 @@ class HostProcesses final : public Processes {
     pipe->writeEnd.reset();
     errors->writeEnd.reset();
     if (!shell) return nullptr;
-    return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell),
-                                             std::move(writes), ErrorRelay(std::move(errors->readEnd)),
-                                             Deadline(timeLimit()), options_.sandbox != nullptr);
+    return std::make_unique<LiveShellStream>(
+        std::move(pipe->readEnd), std::move(shell), std::move(writes),
+        ErrorRelay(std::move(errors->readEnd)), Deadline(timeLimit()), options_.sandbox != nullptr);
   }
 
  private:

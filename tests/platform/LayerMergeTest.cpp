@@ -27,7 +27,7 @@ using testing::readFile;
 // One entry of a tree: "name/" a folder, "name/!" an opaque folder, "name=text" a file (mode
 // 0644), "name=text@4755" a file of that mode, "name->target" a link ("@OUT" stands for the
 // folder outside), "name-" a removal (the overlay's character device 0/0).
-bool make(const fs::path& root, std::string entry, const fs::path& outside) {
+bool makeEntry(const fs::path& root, std::string entry, const fs::path& outside) {
   if (auto at = entry.find("@OUT"); at != std::string::npos) entry.replace(at, 4, outside.string());
   if (entry.ends_with("/!")) {
     fs::path folder = root / entry.substr(0, entry.size() - 2);
@@ -35,7 +35,8 @@ bool make(const fs::path& root, std::string entry, const fs::path& outside) {
     return ::setxattr(folder.c_str(), "user.overlay.opaque", "y", 1, 0) == 0;
   }
   if (entry.ends_with("/")) return fs::create_directories(root / entry), true;
-  if (entry.ends_with("-")) return ::mknod((root / entry.substr(0, entry.size() - 1)).c_str(), S_IFCHR, makedev(0, 0)) == 0;
+  if (entry.ends_with("-"))
+    return ::mknod((root / entry.substr(0, entry.size() - 1)).c_str(), S_IFCHR, makedev(0, 0)) == 0;
   if (auto arrow = entry.find("->"); arrow != std::string::npos) {
     fs::create_symlink(entry.substr(arrow + 2), root / entry.substr(0, arrow));
     return true;
@@ -48,7 +49,7 @@ bool make(const fs::path& root, std::string entry, const fs::path& outside) {
 }
 
 // The tree beneath `root` in the same notation, sorted; files show their mode.
-std::set<std::string> list(const fs::path& root, const fs::path& outside) {
+std::set<std::string> listTree(const fs::path& root, const fs::path& outside) {
   std::set<std::string> entries;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     std::string name = it->path().lexically_relative(root).string();
@@ -75,15 +76,21 @@ TEST(LayerMerge, WhatARunLeftIsPutInPlaceAndNothingOutsideChanges) {
     std::vector<std::string> before, layer;
     std::set<std::string> after;
   } cases[] = {
-      {"a new file and folder", {"kept=k"}, {"new=n", "dir/", "dir/f=x"},
+      {"a new file and folder",
+       {"kept=k"},
+       {"new=n", "dir/", "dir/f=x"},
        {"kept=k@644", "new=n@644", "dir/", "dir/f=x@644"}},
       {"a changed file replaces a link instead of writing through it", {"x->@OUT/secret"}, {"x=mine"}, {"x=mine@644"}},
       {"a folder replaces a link to a folder outside", {"d->@OUT"}, {"d/", "d/f=in"}, {"d/", "d/f=in@644"}},
       {"a link stays a link", {}, {"l->/etc/passwd"}, {"l->/etc/passwd"}},
       {"set-id bits are dropped", {}, {"tool=#!@4755"}, {"tool=#!@755"}},
-      {"removals of a file and of a whole folder", {"gone=g", "tree/", "tree/a/", "tree/a/b=b", "stay=s"},
-       {"gone-", "tree-"}, {"stay=s@644"}},
-      {"a folder that was only added to keeps what it held", {"d/", "d/old=o"}, {"d/", "d/new=n"},
+      {"removals of a file and of a whole folder",
+       {"gone=g", "tree/", "tree/a/", "tree/a/b=b", "stay=s"},
+       {"gone-", "tree-"},
+       {"stay=s@644"}},
+      {"a folder that was only added to keeps what it held",
+       {"d/", "d/old=o"},
+       {"d/", "d/new=n"},
        {"d/", "d/old=o@644", "d/new=n@644"}},
       {"an opaque folder replaces the folder beneath", {"d/", "d/old=o"}, {"d/!", "d/new=n"}, {"d/", "d/new=n@644"}},
   };
@@ -92,8 +99,8 @@ TEST(LayerMerge, WhatARunLeftIsPutInPlaceAndNothingOutsideChanges) {
     testing::writeFile(outside.path() / "secret", "outside");
     fs::create_directory(layer.path() / "upper");
     bool made = true;
-    for (const std::string& entry : c.before) made = make(folder.path(), entry, outside.path()) && made;
-    for (const std::string& entry : c.layer) made = make(layer.path() / "upper", entry, outside.path()) && made;
+    for (const std::string& entry : c.before) made = makeEntry(folder.path(), entry, outside.path()) && made;
+    for (const std::string& entry : c.layer) made = makeEntry(layer.path() / "upper", entry, outside.path()) && made;
     if (!made) {
       std::printf("skipped \"%s\": this test can't make what an overlay makes (a device or a user xattr)\n", c.name);
       continue;
@@ -101,8 +108,8 @@ TEST(LayerMerge, WhatARunLeftIsPutInPlaceAndNothingOutsideChanges) {
     base::UniqueFd root(::open(layer.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     base::UniqueFd target(::open(folder.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     mergeRunLayer(root.get(), target.get());
-    EXPECT_EQ(list(folder.path(), outside.path()), c.after) << c.name;
-    EXPECT_EQ(list(outside.path(), outside.path()), std::set<std::string>{"secret=outside@644"}) << c.name;
+    EXPECT_EQ(listTree(folder.path(), outside.path()), c.after) << c.name;
+    EXPECT_EQ(listTree(outside.path(), outside.path()), std::set<std::string>{"secret=outside@644"}) << c.name;
   }
 }
 
