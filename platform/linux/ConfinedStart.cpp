@@ -27,6 +27,7 @@
 #include <string>
 
 #include "platform/app/ProgramName.hpp"
+#include "platform/linux/PassDescriptor.hpp"
 #include "platform/linux/RunLayer.hpp"
 
 extern char** environ;
@@ -276,47 +277,6 @@ void reap(pid_t pid) {
   base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
 }
 
-// Hands the parent a descriptor: the processes between it and the program share its memory
-// but not its descriptors (nor, under valgrind, which runs them as forks, even its memory).
-bool sendDescriptor(int socket, int fd) {
-  char data = 0;
-  iovec piece{&data, 1};
-  alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &piece;
-  message.msg_iovlen = 1;
-  message.msg_control = room;
-  message.msg_controllen = sizeof room;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  header->cmsg_level = SOL_SOCKET;
-  header->cmsg_type = SCM_RIGHTS;
-  header->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-  return ::sendmsg(socket, &message, MSG_NOSIGNAL) == 1;
-}
-
-base::UniqueFd receiveDescriptor(int socket) {
-  char data;
-  iovec piece{&data, 1};
-  alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &piece;
-  message.msg_iovlen = 1;
-  message.msg_control = room;
-  message.msg_controllen = sizeof room;
-  if (::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1) return {};
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
-      header->cmsg_len != CMSG_LEN(sizeof(int)))
-    return {};
-  int fd;
-  std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-  return base::UniqueFd(fd);
-}
-
-// In the run's fresh mount namespace: the run's own layer over the folder it may write. A kernel
-// that makes none leaves the run to write the folder itself (said once by the parent); a folder
-// that is no longer where the sandbox found it ends the start.
 bool grant(int ruleset, int fd, std::uint64_t rights) {
   landlock_path_beneath_attr rule{};
   rule.allowed_access = rights;
