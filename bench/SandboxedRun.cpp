@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kLargeBytes = 3'500'000;
 
-// A folder standing in for an image's root: a tool printing a line, one printing 3.5 MB.
+// A folder standing in for an image's root: a tool printing a line, one printing 3.5 MB, and
+// the tmp/ the tools may write.
 const fs::path& toolFolder() {
   // Made once, and removed as the program ends.
   static const bench::TemporaryFolder made("sandbox");
@@ -38,6 +39,7 @@ const fs::path& toolFolder() {
     std::ofstream(dir / "large") << "#!/bin/sh\nexec /bin/cat \"${0%/*}/large.txt\"\n";
     fs::permissions(dir / "line", fs::perms(0755));
     fs::permissions(dir / "large", fs::perms(0755));
+    fs::create_directory(dir / "tmp");
     return dir;
   }();
   return folder;
@@ -72,6 +74,10 @@ Processes& sandboxedProcesses() {
     std::vector<live::SandboxPath> paths;
     paths.push_back({live::UniqueFd(::open(toolFolder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
                      live::SandboxAccess::Read});
+    // The one folder an image's tools may write, as every image has it.
+    paths.push_back(
+        {live::UniqueFd(::open((toolFolder() / "tmp").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+         live::SandboxAccess::ReadWrite});
     return live::makeHostProcesses(
         {.sandbox = live::makeSandbox(std::move(paths)), .timeLimit = std::chrono::seconds(60)});
   }();

@@ -5,12 +5,14 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +27,8 @@
 #include <string>
 
 #include "platform/app/ProgramName.hpp"
+#include "platform/linux/PassDescriptor.hpp"
+#include "platform/linux/RunLayer.hpp"
 
 extern char** environ;
 
@@ -39,17 +43,10 @@ constexpr std::size_t kChildStackSize = 256 * 1024;
 // Every start maps room for two: the joining process's stack and the program's.
 constexpr std::size_t kStackMapping = 2 * kChildStackSize;
 
-// What one run may take. A file written past the size limit ends the writer (SIGXFSZ).
-// The bound on what a run writes is per file, not per run, by choice. The one folder a tool may
-// write, the image's root/tmp/, lives on the host's disk and is shared with the host and with
-// later runs: the host creates the Full Disk Access probe's file there, and what a tool leaves
-// there (a count of its runs, a record) is read back after it has ended. The only byte bound
-// the kernel keeps on a folder for an unprivileged caller is a file system of the run's own (a
-// size-limited tmpfs), which would hide those files; laid under an overlay, what the run wrote
-// would have to be merged back onto the host's disk after every run (its whiteouts and opaque
-// folders included): one more reader of a tree a stranger built, on the path of every run, and
-// nothing at all without user namespaces. A watch from outside (inotify, polling) only notices
-// after the bytes are written. So: 64 MB per file, and the time limit bounds how many files.
+// What one run may take. A file written past the size limit ends the writer (SIGXFSZ). What a
+// run leaves in the one folder it may write is bounded by the run's own layer over that folder
+// (RunLayer.hpp); the file limit still bounds the output file a run is handed, and is all that
+// bounds the folder where no layer can be made (no user namespaces, or no overlay for them).
 constexpr rlim_t kFileSizeLimit = rlim_t{64} << 20;
 constexpr rlim_t kAddressSpaceLimit = rlim_t{4} << 30;
 // Processes at once. Counted by the tool's own PID namespace, whose highest PID is set to one
@@ -64,8 +61,9 @@ constexpr char kPidMax[] = "301";
 
 // What the child says when it can't go on to the program.
 struct ChildResult {
-  int error;      // why
-  pid_t started;  // the program's process, once started through a process joining the namespaces
+  int error;       // why
+  pid_t started;   // the program's process, once started through a process joining the namespaces
+  int layerError;  // why the run got no layer of its own over the folder it may write; 0: it did
 };
 
 // ThreadSanitizer takes every clone for a fork and runs its fork bookkeeping in the child,
@@ -105,6 +103,8 @@ struct ChildContext {
   bool ownNamespaces;
   void* programStackTop;  // where the program's process runs, when a joining process starts it
   ChildResult* result;    // in memory the child shares with the parent, however it is started
+  int layerSocket;        // where the joining process sends the run's layer; -1: no layer
+  int runRuleset;         // the file rule made for the run's layer, by the joining process; or -1
 };
 
 // Writes `text` to the file at `path` (a /proc file of the child's own).
@@ -213,9 +213,8 @@ bool confine(ChildContext& context) {
   if (::setsid() < 0) return false;
   if (!standardStreams(*context.request) || !limits(context.ownNamespaces)) return false;
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
-  if (confinement.landlockRuleset >= 0 &&
-      ::syscall(SYS_landlock_restrict_self, confinement.landlockRuleset, 0) != 0)
-    return false;
+  int ruleset = context.runRuleset >= 0 ? context.runRuleset : confinement.landlockRuleset;
+  if (ruleset >= 0 && ::syscall(SYS_landlock_restrict_self, ruleset, 0) != 0) return false;
   // Only 0, 1 and 2 go on: nothing the host had open reaches the tool.
   if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) return false;
   if (!dropCapabilities()) return false;
@@ -249,10 +248,23 @@ void sayNoNamespacesOnce(int error) {
     std::fprintf(
         stderr,
         "%s: this kernel refuses user namespaces (%s): the tools of machine images run without "
-        "their "
-        "own namespaces (no network, PID, IPC or UTS namespace of their own; what they start may "
-        "outlive them)\n",
+        "their own namespaces (no network, PID, IPC or UTS namespace of their own; what they "
+        "start may outlive them; what a run writes is limited per file, not per run)\n",
         programName().c_str(), std::strerror(error));
+  });
+}
+
+// Whether a run found that this kernel makes it no layer of its own: known after such a run.
+std::atomic<bool> layersRefused{false};
+
+void sayNoLayerOnce(int error) {
+  layersRefused.store(true, std::memory_order_relaxed);
+  static std::once_flag said;
+  std::call_once(said, [error] {
+    std::fprintf(stderr,
+                 "%s: this kernel makes the tools of machine images no layer of their own over "
+                 "their tmp/ (%s): what a run writes there is limited per file, not per run\n",
+                 programName().c_str(), std::strerror(error));
   });
 }
 
@@ -265,6 +277,51 @@ void reap(pid_t pid) {
   base::retryAfterSignal([&] { return ::waitpid(pid, nullptr, 0); });
 }
 
+bool grant(int ruleset, int fd, std::uint64_t rights) {
+  landlock_path_beneath_attr rule{};
+  rule.allowed_access = rights;
+  rule.parent_fd = fd;
+  return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+}
+
+// The sandbox's file rule again, with the layer's root granted: -1 when it can't be made.
+int rulesetWithLayer(const FileRule& rule, int layerRoot) {
+  int ruleset = static_cast<int>(
+      ::syscall(SYS_landlock_create_ruleset, rule.attributes.data(), rule.attributesSize, 0));
+  if (ruleset < 0) return -1;
+  bool granted = grant(ruleset, layerRoot, rule.layerRights);
+  for (const auto& [fd, rights] : rule.grants) granted = granted && grant(ruleset, fd, rights);
+  if (granted) return ruleset;
+  int error = errno;
+  ::close(ruleset);
+  errno = error;
+  return -1;
+}
+
+bool layOwnLayer(ChildContext& context) {
+  const LayerTarget* target = context.confinement->layer;
+  if (!target || context.layerSocket < 0) return true;
+  LaidLayer laid;
+  switch (layRunLayer(*target, laid)) {
+    case LayerOutcome::Made: {
+      bool done = sendDescriptor(context.layerSocket, laid.tmpfsRoot);
+      if (done && context.confinement->fileRule) {
+        context.runRuleset = rulesetWithLayer(*context.confinement->fileRule, laid.overlayRoot);
+        done = context.runRuleset >= 0;
+      }
+      ::close(laid.tmpfsRoot);
+      ::close(laid.overlayRoot);
+      return done;
+    }
+    case LayerOutcome::Refused:
+      context.result->layerError = errno != 0 ? errno : EPERM;
+      return true;
+    case LayerOutcome::Moved:
+      break;
+  }
+  return false;
+}
+
 // Runs between the runner and the program: joins the kept namespaces, makes the fresh ones, and
 // starts the program as the first process of its own PID namespace, which only a process that
 // made the namespace can do. The program becomes the runner's child (CLONE_PARENT), and this
@@ -273,7 +330,7 @@ int joinerMain(void* raw) {
   auto& context = *static_cast<ChildContext*>(raw);
   const KeptNamespaces& kept = *context.confinement->kept;
   if (::setns(kept.user.get(), CLONE_NEWUSER) == 0 && ::setns(kept.net.get(), CLONE_NEWNET) == 0 &&
-      ::unshare(kFreshNamespaces) == 0) {
+      ::unshare(kFreshNamespaces) == 0 && layOwnLayer(context)) {
     pid_t pid = ::clone(childMain, context.programStackTop,
                         kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD, &context);
     if (pid >= 0) {
@@ -306,6 +363,10 @@ pid_t cloneBlocked(int (*main)(void*), void* stackTop, int flags, void* argument
 }  // namespace
 
 bool ownNamespacesRefused() { return namespacesRefused.load(std::memory_order_relaxed); }
+
+bool runWritesBoundedPerFileOnly() {
+  return ownNamespacesRefused() || layersRefused.load(std::memory_order_relaxed);
+}
 
 // The kept namespaces are made once per process, by a forked child that unshares them and
 // stays until the parent has opened them through /proc: a fork's cost doesn't matter once, and
@@ -367,12 +428,20 @@ KeptStack::~KeptStack() {
   if (mapping_) ::munmap(mapping_, kStackMapping);
 }
 
-ChildProcess startConfined(const SpawnRequest& request, const Confinement& confinement) {
+ConfinedChild startConfined(const SpawnRequest& request, const Confinement& confinement) {
   if (!confinement.seccomp || confinement.seccomp->empty()) return {};
   std::vector<char*> argv = argumentVector(request);
   if (argv.empty()) return {};
   char* emptyEnvironment[] = {nullptr};
   bool joins = confinement.kept && *confinement.kept;
+  // The run's layer comes back over a socket; without namespaces of its own it has none.
+  base::UniqueFd layerSend, layerReceive;
+  if (joins && confinement.layer) {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
+    layerReceive.reset(ends[0]);
+    layerSend.reset(ends[1]);
+  }
   // Two stacks, the joining process's above the program's; the result lies at the bottom of
   // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
   // the parent reads it whether or not the children share all its memory. Both children are
@@ -395,9 +464,12 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
                        request.environment == Environment::Host ? environ : emptyEnvironment,
                        joins,
                        base + kChildStackSize,
-                       new (base) ChildResult{0, -1}};
+                       new (base) ChildResult{0, -1, 0},
+                       layerSend ? layerSend.get() : -1,
+                       -1};
   pid_t pid = cloneBlocked(joins ? joinerMain : childMain, base + kStackMapping, 0, &context);
   if (pid < 0) return {};
+  ConfinedChild started;
   if (joins) {
     // The joining process has ended by now (or is ending): the program, if it started, is ours.
     reap(pid);
@@ -406,13 +478,16 @@ ChildProcess startConfined(const SpawnRequest& request, const Confinement& confi
       errno = context.result->error;
       return {};
     }
+    if (context.result->layerError != 0) sayNoLayerOnce(context.result->layerError);
+    if (layerReceive) started.layer = receiveDescriptor(layerReceive.get());
   }
   if (context.result->error != 0) {
     reap(pid);
     errno = context.result->error;
     return {};
   }
-  return ChildProcess(pid);
+  started.process = ChildProcess(pid);
+  return started;
 }
 
 }  // namespace strandel::platform::live

@@ -4,10 +4,14 @@
 
 #include <linux/filter.h>
 
+#include <array>
+#include <cstdint>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "platform/linux/RunLayer.hpp"
 #include "platform/posix/Spawn.hpp"
 
 namespace strandel::platform::live {
@@ -27,6 +31,7 @@ struct KeptNamespaces {
 std::optional<KeptNamespaces> makeKeptNamespaces();
 
 struct Confinement;
+struct ConfinedChild;
 
 /// The mapping the children of a start run on, made at the first start and kept for the next:
 /// one mapped and unmapped for every start costs its page faults and, when unmapped, a flush of
@@ -40,25 +45,47 @@ class KeptStack {
   ~KeptStack();
 
  private:
-  friend ChildProcess startConfined(const SpawnRequest&, const Confinement&);
+  friend ConfinedChild startConfined(const SpawnRequest&, const Confinement&);
   std::mutex inUse_;
   void* mapping_ = nullptr;
 };
 
+/// The file rule (Landlock) as the sandbox built it, to be built again for each run that has a
+/// layer: Landlock passes over a rule on a folder that a mount covers, so such a run's ruleset
+/// grants the layer's own root what the covered folder was granted.
+struct FileRule {
+  std::array<std::uint64_t, 3> attributes{};  // struct landlock_ruleset_attr, as the kernel's ABI
+  std::size_t attributesSize = 0;             // grew it: the fields meant
+  std::vector<std::pair<int, std::uint64_t>> grants;  // a descriptor the sandbox holds, its rights
+  std::uint64_t layerRights = 0;
+};
+
 struct Confinement {
   int landlockRuleset = -1;                   // -1: the kernel has no Landlock
+  const FileRule* fileRule{};                 // null: the kernel has no Landlock
   const std::vector<sock_filter>* seccomp{};  // the filter's program, never empty
   const KeptNamespaces* kept{};               // null or empty: no namespaces of their own
   KeptStack* stack{};                         // null: a mapping of its own for each start
+  const LayerTarget* layer{};  // null: runs write the folders they may write directly
+};
+
+struct ConfinedChild {
+  ChildProcess process;
+  base::UniqueFd layer;  // the root of the run's layer (RunLayer.hpp); invalid: it has none
 };
 
 /// Starts the request's program confined, its standard input the null device whatever the
 /// request says. The child shares the parent's memory until it executes the program (vfork
 /// semantics: no copy of a large parent's page tables). Without kept namespaces (the kernel
-/// refuses them) it starts with everything else.
-ChildProcess startConfined(const SpawnRequest& request, const Confinement& confinement);
+/// refuses them) it starts with everything else, and without a layer. A process that can't be
+/// started, or whose layer's folder is no longer where the sandbox found it, is an invalid value.
+ConfinedChild startConfined(const SpawnRequest& request, const Confinement& confinement);
 
 /// True once a start found that this kernel refuses user namespaces.
 bool ownNamespacesRefused();
+
+/// True once a start found that its run's writes could not be given a layer of their own (no
+/// user namespaces, or no tmpfs or overlay in them): the folder is then bounded per file only.
+bool runWritesBoundedPerFileOnly();
 
 }  // namespace strandel::platform::live

@@ -11,13 +11,16 @@
 #include <linux/landlock.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/app/ProgramName.hpp"
 #include "platform/linux/ConfinedStart.hpp"
+#include "platform/linux/RunLayer.hpp"
 #include "platform/linux/SeccompFilter.hpp"
 
 #ifndef LANDLOCK_ACCESS_FS_REFER
@@ -85,10 +88,14 @@ long createRuleset(const RulesetAttr* attr, std::size_t size, std::uint32_t flag
   return ::syscall(SYS_landlock_create_ruleset, attr, size, flags);
 }
 
-bool addPath(int ruleset, int fd, std::uint64_t rights) {
+// What `fd` may be granted of `rights`: the kernel refuses folder rights on a file.
+std::optional<std::uint64_t> rightsFor(int fd, std::uint64_t rights) {
   struct stat info;
-  if (::fstat(fd, &info) != 0) return false;
-  if (!S_ISDIR(info.st_mode)) rights &= kFileRights;
+  if (::fstat(fd, &info) != 0) return std::nullopt;
+  return S_ISDIR(info.st_mode) ? rights : rights & kFileRights;
+}
+
+bool addPath(int ruleset, int fd, std::uint64_t rights) {
   landlock_path_beneath_attr rule{};
   rule.allowed_access = rights;
   rule.parent_fd = fd;
@@ -107,7 +114,8 @@ void sayUnconfinedOnce() {
 }
 
 // Everything the sandbox is made of, built at the first start and kept for the next ones.
-class ImageToolSandbox final : public Sandbox {
+class ImageToolSandbox final : public Sandbox,
+                               public std::enable_shared_from_this<ImageToolSandbox> {
  public:
   explicit ImageToolSandbox(std::vector<SandboxPath> paths) : paths_(std::move(paths)) {}
 
@@ -116,11 +124,17 @@ class ImageToolSandbox final : public Sandbox {
     return usable_;
   }
 
-  ChildProcess spawn(const SpawnRequest& request) const override {
+  SandboxedChild spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    return startConfined(request,
-                         Confinement{ruleset_ ? ruleset_.get() : -1, &filter_, &kept_, &stack_});
+    ConfinedChild child =
+        startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1,
+                                           ruleset_ ? &fileRule_ : nullptr, &filter_, &kept_,
+                                           &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr});
+    SandboxedChild started{std::move(child.process), nullptr};
+    if (started.process && child.layer)
+      started.writes = std::make_unique<LayerWrites>(shared_from_this(), std::move(child.layer));
+    return started;
   }
 
  private:
@@ -132,15 +146,36 @@ class ImageToolSandbox final : public Sandbox {
     std::optional<KeptNamespaces> kept = makeKeptNamespaces();
     usable_ = !filter_.empty() && kept;
     if (kept) kept_ = std::move(*kept);
+    if (kept_) findLayerTarget();
   }
   void buildRuleset() const;
+  void findLayerTarget() const;
+
+  // A run's layer, put in place in the folder it covers once the run has ended.
+  class LayerWrites final : public HeldWrites {
+   public:
+    LayerWrites(std::shared_ptr<const ImageToolSandbox> sandbox, UniqueFd root)
+        : sandbox_(std::move(sandbox)), root_(std::move(root)) {}
+    void putInPlace() override {
+      if (root_) mergeRunLayer(root_.get(), sandbox_->layerFolder_);
+      root_.reset();
+    }
+
+   private:
+    std::shared_ptr<const ImageToolSandbox> sandbox_;
+    UniqueFd root_;
+  };
 
   std::vector<SandboxPath> paths_;
   mutable std::once_flag built_;
   mutable UniqueFd ruleset_;
+  mutable FileRule fileRule_;
+  mutable std::vector<UniqueFd> hostPaths_;  // the host's folders the file rule grants
   mutable std::vector<sock_filter> filter_;
   mutable KeptNamespaces kept_;
   mutable KeptStack stack_;
+  mutable LayerTarget layerTarget_;
+  mutable int layerFolder_ = -1;  // the folder each run's layer covers: one of paths_'
   mutable bool usable_ = false;
 };
 
@@ -156,6 +191,31 @@ int landlockAbi() {
     return version > 0 ? static_cast<int>(version) : 0;
   }();
   return abi;
+}
+
+// Each run writes the one folder it may write (an image's tmp/) through a layer of its own, which
+// bounds what a run can leave there (RunLayer.hpp) while keeping what earlier runs and the host
+// left there in view, and what the run leaves for later runs and the host to read. A bound per
+// sandbox (one tmpfs that every run shares) would let one run take the room of all later ones,
+// and would hide the folder's files from the host and from the next process. The layer is laid
+// by path in each run's mount namespace; the folder's identity, taken now, is what that path
+// must still lead to. Only the first writable folder is layered: an image has just the one.
+void ImageToolSandbox::findLayerTarget() const {
+  for (const SandboxPath& path : paths_) {
+    if (path.access != SandboxAccess::ReadWrite || !path.fd) continue;
+    struct stat info;
+    if (::fstat(path.fd.get(), &info) != 0 || !S_ISDIR(info.st_mode)) return;
+    std::string link = "/proc/self/fd/" + std::to_string(path.fd.get());
+    std::string name(PATH_MAX, '\0');
+    ssize_t n = ::readlink(link.c_str(), name.data(), name.size());
+    // A folder removed since (its name then ends in " (deleted)") leads nowhere by path: the
+    // runs fail to start rather than write it unbounded; one the kernel can't name is left so.
+    if (n <= 0 || static_cast<std::size_t>(n) >= name.size() || name[0] != '/') return;
+    name.resize(static_cast<std::size_t>(n));
+    layerTarget_ = LayerTarget{std::move(name), info.st_dev, info.st_ino};
+    layerFolder_ = path.fd.get();
+    return;
+  }
 }
 
 void ImageToolSandbox::buildRuleset() const {
@@ -188,21 +248,35 @@ void ImageToolSandbox::buildRuleset() const {
   }
   UniqueFd ruleset(static_cast<int>(createRuleset(&attr, size, 0)));
   if (!ruleset) return;
+  // Every grant is also kept, descriptors held open, for the runs that build the rule again.
+  FileRule rule{
+      {attr.handledAccessFs, attr.handledAccessNet, attr.scoped}, size, {}, kReadRights | write};
+  auto add = [&](int fd, std::uint64_t wanted) {
+    std::optional<std::uint64_t> rights = rightsFor(fd, wanted);
+    if (!rights || !addPath(ruleset.get(), fd, *rights)) return false;
+    rule.grants.emplace_back(fd, *rights);
+    return true;
+  };
   for (const SandboxPath& path : paths_) {
-    std::uint64_t rights =
-        path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights;
-    if (!path.fd || !addPath(ruleset.get(), path.fd.get(), rights)) return;
+    if (!path.fd ||
+        !add(path.fd.get(),
+             path.access == SandboxAccess::ReadWrite ? kReadRights | write : kReadRights))
+      return;
   }
   // A host folder that this system does not have is simply not granted.
   auto addHost = [&](const char* name, std::uint64_t rights) {
     UniqueFd fd(base::retryAfterSignal([&] { return ::open(name, O_PATH | O_CLOEXEC); }));
-    return !fd || addPath(ruleset.get(), fd.get(), rights);
+    if (!fd) return true;
+    if (!add(fd.get(), rights)) return false;
+    hostPaths_.push_back(std::move(fd));
+    return true;
   };
   for (const char* name : kHostReadable)
     if (!addHost(name, kReadRights)) return;
   for (const char* name : kHostWritable)
     if (!addHost(name, kReadRights | write)) return;
   ruleset_ = std::move(ruleset);
+  fileRule_ = std::move(rule);
   usable_ = true;
 }
 

@@ -226,14 +226,22 @@ std::optional<ExitStatus> finishSandboxed(ChildProcess child, ErrorRelay& relay,
   return status;
 }
 
+// A sandboxed run's writes go in place once it has ended, whichever way it ended: what a tool
+// left before its time ran out stays as it would have without the sandbox.
+void putInPlace(std::unique_ptr<HeldWrites>& writes) {
+  if (writes) writes->putInPlace();
+  writes.reset();
+}
+
 // The shell's output, handed out in the pieces `fgets` would give. Reads go to a read-ahead
 // buffer in large chunks; each piece is then copied once, from there to the caller's buffer.
 class LiveShellStream final : public ShellStream {
  public:
-  LiveShellStream(UniqueFd output, ChildProcess shell, ErrorRelay relay, Deadline deadline,
-                  bool sandboxed)
+  LiveShellStream(UniqueFd output, ChildProcess shell, std::unique_ptr<HeldWrites> writes,
+                  ErrorRelay relay, Deadline deadline, bool sandboxed)
       : output_(std::move(output)),
         shell_(std::move(shell)),
+        writes_(std::move(writes)),
         relay_(std::move(relay)),
         deadline_(deadline),
         sandboxed_(sandboxed) {}
@@ -277,6 +285,7 @@ class LiveShellStream final : public ShellStream {
       } else {
         relay_.drainAndClose();
       }
+      putInPlace(writes_);
     }
     // Ended here because the caller stopped reading: how it ended says nothing of the command.
     if (early) return std::nullopt;
@@ -309,6 +318,7 @@ class LiveShellStream final : public ShellStream {
 
   UniqueFd output_;
   ChildProcess shell_;
+  std::unique_ptr<HeldWrites> writes_;
   ErrorRelay relay_;
   Deadline deadline_;
   bool sandboxed_;
@@ -380,7 +390,7 @@ class HostProcesses final : public Processes {
     if (!pipe) return std::nullopt;
     std::optional<Pipe> errors = errorPipeFor(options);
     if (!errors) return std::nullopt;
-    ChildProcess child = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
+    auto [child, writes] = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
     // Our copies of the write ends must go before reading, or the pipes would never end.
     pipe->writeEnd.reset();
     errors->writeEnd.reset();
@@ -413,11 +423,13 @@ class HostProcesses final : public Processes {
       pipe->readEnd.reset();
       waitForExit(std::move(child));
       relay.drainAndClose();
+      putInPlace(writes);
       return ToolOutput{};
     }
     pipe->readEnd.reset();
     if (options_.sandbox) {
       finishSandboxed(std::move(child), relay, deadline.within(kExitGrace));
+      putInPlace(writes);
     } else {
       // The run is not waited for: a tool of the host that has closed its output but keeps
       // running is left to a later run to reap, instead of blocking this one.
@@ -432,7 +444,7 @@ class HostProcesses final : public Processes {
     if (output < 0 || !sandboxUsable()) return false;
     std::optional<Pipe> errors = errorPipeFor(options);
     if (!errors) return false;
-    ChildProcess child = start(requestFor(options, output, errors->writeEnd.get()));
+    auto [child, writes] = start(requestFor(options, output, errors->writeEnd.get()));
     errors->writeEnd.reset();
     if (!child) {
       unstartable_.noteFailedStart(options.tool);
@@ -444,6 +456,7 @@ class HostProcesses final : public Processes {
     }
     ErrorRelay relay(std::move(errors->readEnd));
     finishSandboxed(std::move(child), relay, Clock::now() + timeLimit());
+    putInPlace(writes);
     return true;
   }
 
@@ -459,19 +472,20 @@ class HostProcesses final : public Processes {
     ToolRunOptions options{"/bin/sh", {"-c", "--", std::move(commandLine)}, Environment::Host};
     std::optional<Pipe> errors = errorPipeFor(options);
     if (!errors) return nullptr;
-    ChildProcess shell = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
+    auto [shell, writes] = start(requestFor(options, pipe->writeEnd.get(), errors->writeEnd.get()));
     pipe->writeEnd.reset();
     errors->writeEnd.reset();
     if (!shell) return nullptr;
-    return std::make_unique<LiveShellStream>(std::move(pipe->readEnd), std::move(shell),
-                                             ErrorRelay(std::move(errors->readEnd)),
-                                             Deadline(timeLimit()), options_.sandbox != nullptr);
+    return std::make_unique<LiveShellStream>(
+        std::move(pipe->readEnd), std::move(shell), std::move(writes),
+        ErrorRelay(std::move(errors->readEnd)), Deadline(timeLimit()), options_.sandbox != nullptr);
   }
 
  private:
   bool sandboxUsable() const { return !options_.sandbox || options_.sandbox->usable(); }
-  ChildProcess start(const SpawnRequest& request) const {
-    return options_.sandbox ? options_.sandbox->spawn(request) : spawnChild(request);
+  SandboxedChild start(const SpawnRequest& request) const {
+    if (options_.sandbox) return options_.sandbox->spawn(request);
+    return {spawnChild(request), nullptr};
   }
   std::chrono::milliseconds timeLimit() const {
     return options_.sandbox ? options_.timeLimit : std::chrono::milliseconds(0);

@@ -22,6 +22,20 @@ struct SandboxPath {
   SandboxAccess access = SandboxAccess::Read;
 };
 
+/// What a run wrote, held apart from where it goes until the run has ended.
+class HeldWrites {
+ public:
+  virtual ~HeldWrites() = default;
+  /// Puts the writes in place. Called once, when the run and all it started have ended; writes
+  /// never put in place are dropped.
+  virtual void putInPlace() = 0;
+};
+
+struct SandboxedChild {
+  ChildProcess process;
+  std::unique_ptr<HeldWrites> writes;  // null: the run writes in place
+};
+
 class Sandbox {
  public:
   virtual ~Sandbox() = default;
@@ -30,9 +44,9 @@ class Sandbox {
   /// failing open would run the code unconfined.
   virtual bool usable() const = 0;
 
-  /// Starts the request's program confined; an invalid value when it can't be started, as
+  /// Starts the request's program confined; an invalid process when it can't be started, as
   /// spawnChild.
-  virtual ChildProcess spawn(const SpawnRequest& request) const = 0;
+  virtual SandboxedChild spawn(const SpawnRequest& request) const = 0;
 };
 
 /// Makes the sandbox for processes that may reach the given paths (and what the host needs to

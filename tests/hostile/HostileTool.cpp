@@ -122,6 +122,18 @@ bool fill(const char* path, long bytes) {
   return true;
 }
 
+// Two files of 40 MB each in `folder`: a run may leave 64 MB in all, so the second must be
+// refused. A refused second file is removed again, leaving room for what the tool says.
+bool fillTwo(const std::string& folder) {
+  std::string second = folder + "/second";
+  if (!fill((folder + "/first").c_str(), 40L << 20)) return false;
+  if (fill(second.c_str(), 40L << 20)) return true;
+  int error = errno;
+  ::unlink(second.c_str());
+  errno = error;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +178,7 @@ int main(int argc, char** argv) {
   }
   if (what == "detach") return result(detachChild());
   if (what == "fill") return result(fill(arg, 300L << 20));
+  if (what == "fill-two") return result(fillTwo(arg));
   if (what == "fork") return result(startMany(std::atoi(arg)));
   return 2;
 }

@@ -146,10 +146,22 @@ struct Escape {
   bool asAUser = true;  // tried again by an ordinary user's `os version`
   // A tool the time limit ended has said nothing; the mark it left is then the whole check.
   bool mayRunOutOfTime = false;
+  // Refused only where a run gets a layer of its own over the image's tmp/.
+  bool needsRunLayer = false;
 };
+
+// Whether the escape is tried here: the per-run write bound needs what some kernels refuse.
+bool triedHere(const Escape& escape) { return !escape.needsRunLayer || !live::runWritesBoundedPerFileOnly(); }
+
+std::uintmax_t sizeOr0(const fs::path& path) {
+  std::error_code error;
+  std::uintmax_t size = fs::file_size(path, error);
+  return error ? 0 : size;
+}
 
 std::vector<Escape> escapes(const Host& host, const fs::path& image) {
   const fs::path big = image / "root/tmp/big";
+  const fs::path tmp = image / "root/tmp";
   return {
       {"terminal injection on the standard streams", "tiocsti 0", [&host] { return host.typedInto(); }, false},
       {"terminal injection through /dev/tty", "tty"},
@@ -178,6 +190,9 @@ std::vector<Escape> escapes(const Host& host, const fs::path& image) {
          return fs::file_size(big, error) > (std::uintmax_t{64} << 20);
        },
        false, true},
+      {"two 40 MB files in one run", "fill-two " + tmp.string(),
+       [tmp] { return sizeOr0(tmp / "first") + sizeOr0(tmp / "second") > (std::uintmax_t{64} << 20); }, true, false,
+       true},
   };
 }
 
@@ -217,6 +232,7 @@ TEST_F(ImageEscapes, EveryEscapeIsRefused) {
   ASSERT_TRUE(host.terminal);
   for (const Escape& escape : escapes(host, machine_->dir())) {
     std::string said = run(words(escape.command));
+    if (!triedHere(escape)) continue;
     if (!(said.empty() && escape.mayRunOutOfTime)) {
       EXPECT_EQ(said.rfind("refused", 0), 0u) << escape.name << ": " << said;
     }
@@ -277,7 +293,7 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
   std::string list;
   int tried = 0;
   for (const Escape& escape : escapes(host, dir.path())) {
-    if (!escape.asAUser) continue;
+    if (!escape.asAUser || !triedHere(escape)) continue;
     list += " '" + escape.command + "'";
     ++tried;
   }
@@ -295,7 +311,7 @@ TEST(ImageEscapesAsAUser, OsVersionReachesNothing) {
   EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), tried) << report;
   EXPECT_EQ(report.find("escaped"), std::string::npos) << report;
   for (const Escape& escape : escapes(host, dir.path()))
-    EXPECT_FALSE(escape.asAUser && escape.leftMark && escape.leftMark()) << escape.name;
+    EXPECT_FALSE(escape.asAUser && triedHere(escape) && escape.leftMark && escape.leftMark()) << escape.name;
 }
 
 // The files and the network, by a tool of the image's own: it reads and writes only its image
