@@ -18,10 +18,9 @@ framework::GroupEntry framework::groupEntryOf(const framework::DescriptionFields
   entry.mountedAtRoot = mountPath == "/";
   std::string_view name = framework::textOf(fields.volumeName);
   if (excluding && framework::isExcludedVolumeName(name)) return entry;
-  entry.member =
-      framework::GroupMember{std::string(framework::textOf(fields.mediaBSDName)), std::string(name),
-                             std::string(framework::textOf(fields.volumeKind)),
-                             std::move(mountPath), mountUrl.has_value()};
+  entry.member = framework::GroupMember{
+      framework::textValueOf(fields.mediaBSDName), framework::textValueOf(fields.volumeName),
+      framework::textValueOf(fields.volumeKind), std::move(mountPath), mountUrl.has_value()};
   return entry;
 }
 
@@ -50,20 +49,22 @@ PlistDict framework::containerGroup(platform::Registry& registry, std::string_vi
       containsBoot = containsBoot || entry->mountedAtRoot;
       if (!entry->member) continue;
       const framework::GroupMember& member = *entry->member;
-      // The keys go in in their sorted order, each at the end, so no insertion searches the tree.
-      PlistDict dict;
-      dict.emplace_hint(dict.end(), kMemberBsd, member.bsd);
-      dict.emplace_hint(dict.end(), kMemberIsMounted, std::int64_t{member.hasMountUrl ? 1 : 0});
-      dict.emplace_hint(dict.end(), kMemberKind, member.kind);
-      dict.emplace_hint(dict.end(), kMemberName, member.name);
-      dict.emplace_hint(dict.end(), kMemberVolpath, member.volpath);
+      static const PlistDict kShape = framework::shapeOf(
+          {kMemberBsd, kMemberIsMounted, kMemberKind, kMemberName, kMemberVolpath});
+      PlistDict dict = kShape;
+      auto at = dict.begin();
+      (at++)->second = member.bsd;
+      (at++)->second = std::int64_t{member.hasMountUrl ? 1 : 0};
+      (at++)->second = member.kind;
+      (at++)->second = member.name;
+      at->second = member.volpath;
       members.emplace_back(std::move(dict));
     }
   }
-  // Built key by key: a braced list would copy every member out of it.
-  PlistDict group;
-  group.emplace_hint(group.end(), kGroupContainsBoot, containsBoot);
-  group.emplace_hint(group.end(), kGroupVolumes, std::move(members));
+  static const PlistDict kShape = framework::shapeOf({kGroupContainsBoot, kGroupVolumes});
+  PlistDict group = kShape;
+  group.begin()->second = containsBoot;
+  (group.begin() + 1)->second = std::move(members);
   return group;
 }
 

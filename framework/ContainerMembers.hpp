@@ -23,7 +23,8 @@ PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName)
 
 /// A member of a group, before it becomes a dictionary.
 struct GroupMember {
-  std::string bsd, name, kind, volpath;
+  PlistValue bsd, name, kind;  // the description's texts, shared
+  std::string volpath;
   bool hasMountUrl = false;
 };
 

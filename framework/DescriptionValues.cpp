@@ -112,6 +112,23 @@ std::string_view textOf(const PlistValue* value) {
   return text ? std::string_view(*text) : std::string_view();
 }
 
+PlistValue textValueOf(const PlistValue* value) {
+  return value && value->asString() ? *value : PlistValue();
+}
+
+PlistValue textValueOf(const PlistValue* from, std::string_view text) {
+  const std::string* own = from ? from->asString() : nullptr;
+  if (own && own->data() == text.data() && own->size() == text.size()) return *from;
+  return PlistValue(text);
+}
+
+PlistDict shapeOf(std::initializer_list<std::string_view> sortedKeys) {
+  PlistDict shape;
+  shape.reserve(sortedKeys.size());
+  for (std::string_view key : sortedKeys) shape.emplace_hint(shape.end(), key, PlistValue());
+  return shape;
+}
+
 std::string_view descriptionTextView(const PlistDict& description, std::string_view key) {
   return textOf(plist::valueAt(description, key));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,18 @@ DescriptionFields scanDescription(const PlistDict& description);
 
 /// A text value as a view into it; "" when absent or not a text.
 std::string_view textOf(const PlistValue* value);
+
+/// A text value itself, sharing its text (a copy costs no allocation); "" when absent or not a
+/// text, as textOf reads it.
+PlistValue textValueOf(const PlistValue* value);
+
+/// `text` as a value: `from` itself, shared, when `text` is a view of it (as textOf gave it).
+PlistValue textValueOf(const PlistValue* from, std::string_view text);
+
+/// A dictionary of `sortedKeys` with placeholder values. A record copied from one made once
+/// shares its keys' texts, where keys made afresh would each take an allocation; its values
+/// are then put in key order.
+PlistDict shapeOf(std::initializer_list<std::string_view> sortedKeys);
 
 /// A flag: a boolean, or a number by its truth; false when absent or of another kind.
 bool flagOf(const PlistValue* value);

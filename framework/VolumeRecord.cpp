@@ -38,6 +38,7 @@ VolumeFacts readVolumeFacts(const DescriptionFields& fields) {
   facts.volumeUUID = textOf(fields.volumeUUID);
   facts.mediaUUID = textOf(fields.mediaUUID);
   facts.mountUrl = urlTextOf(fields.volumePath);
+  facts.fields = fields;
   return facts;
 }
 
@@ -97,18 +98,21 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
 }
 
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
-  // Built key by key, in key order: a braced list would copy every entry out of it.
-  PlistDict member;
-  member.emplace_hint(member.end(), kMemberBsd, facts.bsdName);
-  member.emplace_hint(member.end(), kMemberIsMounted, !names.mountPath.empty());
-  member.emplace_hint(member.end(), kMemberKind, facts.volumeKind);
-  member.emplace_hint(member.end(), kMemberName, names.displayName);
-  member.emplace_hint(member.end(), kMemberVolpath, names.mountPath);
+  static const PlistDict kMemberShape =
+      shapeOf({kMemberBsd, kMemberIsMounted, kMemberKind, kMemberName, kMemberVolpath});
+  static const PlistDict kGroupShape = shapeOf({kGroupContainsBoot, kGroupVolumes});
+  PlistDict member = kMemberShape;
+  auto at = member.begin();
+  (at++)->second = textValueOf(facts.fields.mediaBSDName, facts.bsdName);
+  (at++)->second = !names.mountPath.empty();
+  (at++)->second = textValueOf(facts.fields.volumeKind, facts.volumeKind);
+  (at++)->second = names.displayName;
+  at->second = names.mountPath;
   PlistArray volumes;
   volumes.emplace_back(std::move(member));
-  PlistDict group;
-  group.emplace_hint(group.end(), kGroupContainsBoot, names.mountPath == "/");
-  group.emplace_hint(group.end(), kGroupVolumes, std::move(volumes));
+  PlistDict group = kGroupShape;
+  group.begin()->second = names.mountPath == "/";
+  (group.begin() + 1)->second = std::move(volumes);
   return group;
 }
 
@@ -146,9 +150,10 @@ PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels
   // The values go in in the keys' order, each into the next entry.
   auto next = record.begin();
   auto put = [&next](PlistValue value) { (next++)->second = std::move(value); };
-  put(facts.bsdName);
-  put(facts.protocol);
-  put(facts.content);
+  const DescriptionFields& from = facts.fields;
+  put(textValueOf(from.mediaBSDName, facts.bsdName));
+  put(textValueOf(from.deviceProtocol, facts.protocol));
+  put(textValueOf(from.mediaContent, facts.content));
   put(std::move(names.devicePath));
   put(isApfsContent(facts.content));
   put(boot);
@@ -163,11 +168,11 @@ PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels
   put(std::move(labels.tooltip));
   put(std::move(labels.formatLabel));
   put(std::move(group));
-  put(facts.volumeKind);
+  put(textValueOf(from.volumeKind, facts.volumeKind));
   put(std::move(names.displayName));
   put(std::move(labels.nameWithSize));
   put(std::move(names.mountPath));
-  put(facts.volumeType);
+  put(textValueOf(from.volumeType, facts.volumeType));
   // Not mounted: the empty URL, whose text is "" and which yields no path.
   put(PlistUrl{std::string(facts.mountUrl.value_or(""))});
   put(facts.volumeUUID);

@@ -23,6 +23,7 @@ struct VolumeFacts {
   std::string_view mediaType, content, protocol, bsdName, volumeName, volumeKind, volumeType;
   std::string_view volumeUUID, mediaUUID;  // canonical text, "" when absent
   std::optional<std::string_view> mountUrl;
+  DescriptionFields fields;  // where the texts come from: a record shares them, not copies
 };
 
 /// Reads the working values of a description from its fields.
