@@ -20,7 +20,7 @@
 namespace strandel {
 
 /// Raw bytes (the property-list `data` kind).
-struct PlistData {
+struct STRANDEL_EXPORT PlistData {
   std::vector<std::uint8_t> bytes;
   friend bool operator==(const PlistData& a, const PlistData& b) { return a.bytes == b.bytes; }
 #if __cplusplus < 202002L
@@ -29,7 +29,7 @@ struct PlistData {
 };
 
 /// A point in time as seconds since 2001-01-01 00:00:00 UTC (the property-list epoch).
-struct PlistDate {
+struct STRANDEL_EXPORT PlistDate {
   double secondsSince2001 = 0;
   friend bool operator==(const PlistDate& a, const PlistDate& b) {
     return a.secondsSince2001 == b.secondsSince2001;
@@ -41,7 +41,7 @@ struct PlistDate {
 
 /// A URL, kept as its text. The empty URL has the text "" and yields no path.
 /// Property-list files have no URL kind: a URL is written there as a string.
-struct PlistUrl {
+struct STRANDEL_EXPORT PlistUrl {
   std::string text;
   friend bool operator==(const PlistUrl& a, const PlistUrl& b) { return a.text == b.text; }
 #if __cplusplus < 202002L
