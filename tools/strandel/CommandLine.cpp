@@ -33,8 +33,8 @@ struct PlainWords {
   int depth = 0;         // of the deepest command the words chose so far
   int needsCommandAt = -1;
   bool unsettled = false;
-  std::vector<std::string_view> names;   // of every command declared
-  std::vector<std::string_view> values;  // the words taken as arguments
+  std::vector<std::string> names;        // of every command declared
+  std::vector<std::string_view> values;  // the words taken as arguments (views of argv)
   std::vector<std::function<void()>> chosen;
 };
 
@@ -70,8 +70,8 @@ void CommandBuilder::argument(const std::string& name, std::string& value,
     if (plain_->next == plain_->words.size()) {
       plain_->unsettled = true;
     } else {
-      value = plain_->words[plain_->next++];
-      plain_->values.push_back(value);
+      plain_->values.push_back(plain_->words[plain_->next++]);
+      value = plain_->values.back();
     }
   }
 }
@@ -80,8 +80,8 @@ Presence CommandBuilder::optionalArgument(const std::string& name, std::string& 
                                           const std::string& help) {
   if (!plain_) return Presence(*command_->add_option(name, value, help));
   if (!chosen() || plain_->next == plain_->words.size()) return Presence(false);
-  value = plain_->words[plain_->next++];
-  plain_->values.push_back(value);
+  plain_->values.push_back(plain_->words[plain_->next++]);
+  value = plain_->values.back();
   return Presence(true);
 }
 
