@@ -132,6 +132,14 @@ TEST(Commands, ReadTheirArgumentsPrintTheAnswerAndKeepTheConventions) {
       {{"bytes", "--label", "--mb", "5"}, 2, "", ""},
       {{"size", "huge", "/"}, 2, "", ""},
 
+      // Plain words are read without the parser; whatever they leave open, the parser says.
+      {{"size", "total"}, 2, "", ""},
+      {{"size"}, 2, "", ""},
+      {{"size", "total", "used"}, 1, "", "strandel: 'used': no such file or directory\n"},
+      {{"mount", "from", "/", "/"}, 2, "", ""},
+      {{"--format=json", "mount", "from", "/"}, 0, "\"/dev/disk1s5\"\n", ""},
+      {{"--format", "xml", "bytes", "1"}, 2, "", ""},
+      {{"--format", "json", "--format", "json", "bytes", "1"}, 2, "", ""},
       {{"frob"}, 2, "", "strandel: unknown command 'frob'\n"},
       {{"os", "frob"}, 2, "", "strandel: unknown command 'os frob'\n"},
       {{"bytes", "1", "volumes"}, 2, "", "strandel: The following argument was not expected: volumes\n"},

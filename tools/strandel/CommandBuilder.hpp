@@ -1,6 +1,8 @@
 // How a command declares its arguments, options and subcommands. The parser behind it
 // (CLI11) is one large header: only CommandLine.cpp includes it, so that each command's file
-// compiles without it and the tool constructs its static objects once.
+// compiles without it and the tool constructs its static objects once. A command line of plain
+// words is read without the parser (PlainWords, in CommandLine.cpp): the same declarations
+// take their words straight from it.
 #pragma once
 
 #include <functional>
@@ -13,6 +15,8 @@ class Option;
 
 namespace strandel::tool {
 
+struct PlainWords;
+
 /// Whether an argument that may be left out was given ("" given is given).
 class Presence {
  public:
@@ -21,7 +25,9 @@ class Presence {
  private:
   friend class CommandBuilder;
   explicit Presence(const CLI::Option& option) : option_(&option) {}
-  const CLI::Option* option_;
+  explicit Presence(bool given) : given_(given) {}
+  const CLI::Option* option_ = nullptr;
+  bool given_ = false;  // read from plain words, known as soon as declared
 };
 
 /// One command being declared. The values it fills belong to the caller and must outlive the
@@ -29,6 +35,9 @@ class Presence {
 class CommandBuilder {
  public:
   explicit CommandBuilder(CLI::App& command) : command_(&command) {}
+  /// Reads `words` as the command at `depth` (0: the tool); -1 is a command the words did not
+  /// choose, whose declarations do nothing.
+  CommandBuilder(PlainWords& words, int depth) : plain_(&words), depth_(depth) {}
 
   /// A command below this one, which the help lists under `description`.
   CommandBuilder subcommand(const std::string& name, const std::string& description);
@@ -53,7 +62,11 @@ class CommandBuilder {
   void onChosen(std::function<void()> chosen);
 
  private:
-  CLI::App* command_;
+  bool chosen() const;
+
+  CLI::App* command_ = nullptr;
+  PlainWords* plain_ = nullptr;
+  int depth_ = -1;
 };
 
 }  // namespace strandel::tool

@@ -7,11 +7,13 @@
 // (help, the version, no command or an unknown one), and so says the same as always.
 #include "tools/strandel/CommandLine.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
-#include <CLI/CLI.hpp>
+#include "tools/strandel/Cli.hpp"
 
 #include <strandel/Version.hpp>
 
@@ -19,48 +21,104 @@
 
 namespace strandel::tool {
 
-bool Presence::given() const { return option_->count() > 0; }
+// A command line of plain words: every word after the program's name is a command's name or
+// an argument's value, none is an option or "--". It is read without the parser, whose table
+// and option set-up cost a small command more than its answer (and whose trimming of names
+// constructs the C++ locale, a third of such a start). Whatever these words don't settle as
+// the parser would (a word left over or missing, a command still needed, a value that names a
+// command, words passed on) is `unsettled`, and the parser then reads the line afresh.
+struct PlainWords {
+  std::vector<std::string_view> words;
+  std::size_t next = 0;  // the first word not yet taken
+  int depth = 0;         // of the deepest command the words chose so far
+  int needsCommandAt = -1;
+  bool unsettled = false;
+  std::vector<std::string> names;        // of every command declared
+  std::vector<std::string_view> values;  // the words taken as arguments (views of argv)
+  std::vector<std::function<void()>> chosen;
+};
+
+bool CommandBuilder::chosen() const { return plain_ && depth_ == plain_->depth; }
+
+bool Presence::given() const { return option_ ? option_->count() > 0 : given_; }
 
 CommandBuilder CommandBuilder::subcommand(const std::string& name, const std::string& description) {
-  return CommandBuilder(*command_->add_subcommand(name, description));
+  if (!plain_) return CommandBuilder(*command_->add_subcommand(name, description));
+  plain_->names.push_back(name);
+  // A command's words are taken as it is declared, so only the deepest command chosen so far
+  // may choose one below it: a sibling declared later never sees the words after the first.
+  if (!chosen() || plain_->next == plain_->words.size() || plain_->words[plain_->next] != name)
+    return CommandBuilder(*plain_, -1);
+  if (!plain_->values.empty()) plain_->unsettled = true;  // arguments before a command
+  ++plain_->next;
+  return CommandBuilder(*plain_, ++plain_->depth);
 }
 
-void CommandBuilder::requireSubcommand() { command_->require_subcommand(1); }
+void CommandBuilder::requireSubcommand() {
+  if (!plain_) {
+    command_->require_subcommand(1);
+  } else if (chosen()) {
+    plain_->needsCommandAt = depth_;
+  }
+}
 
 void CommandBuilder::argument(const std::string& name, std::string& value,
                               const std::string& help) {
-  command_->add_option(name, value, help)->required();
+  if (!plain_) {
+    command_->add_option(name, value, help)->required();
+  } else if (chosen()) {
+    if (plain_->next == plain_->words.size()) {
+      plain_->unsettled = true;
+    } else {
+      plain_->values.push_back(plain_->words[plain_->next++]);
+      value = plain_->values.back();
+    }
+  }
 }
 
 Presence CommandBuilder::optionalArgument(const std::string& name, std::string& value,
                                           const std::string& help) {
-  return Presence(*command_->add_option(name, value, help));
+  if (!plain_) return Presence(*command_->add_option(name, value, help));
+  if (!chosen() || plain_->next == plain_->words.size()) return Presence(false);
+  plain_->values.push_back(plain_->words[plain_->next++]);
+  value = plain_->values.back();
+  return Presence(true);
 }
 
 void CommandBuilder::option(const std::string& names, std::string& value, const std::string& help,
                             const std::string& valueName) {
-  command_->add_option(names, value, help)->type_name(valueName);
+  if (!plain_) command_->add_option(names, value, help)->type_name(valueName);
 }
 
 void CommandBuilder::flag(const std::string& names, bool& value, const std::string& help) {
-  command_->add_flag(names, value, help);
+  if (!plain_) command_->add_flag(names, value, help);
 }
 
 void CommandBuilder::exclusive(const std::string& first, const std::string& second) {
-  command_->get_option(first)->excludes(command_->get_option(second));
+  if (!plain_) command_->get_option(first)->excludes(command_->get_option(second));
 }
 
 void CommandBuilder::passWordsOn() {
+  if (plain_) {
+    if (chosen()) plain_->unsettled = true;
+    return;
+  }
   // The words are split off before parsing (see passedOnWords); a prefix command leaves any
   // that still reach it alone, and it has no --help of its own.
   command_->prefix_command();
   command_->set_help_flag();
 }
 
-void CommandBuilder::footer(const std::string& text) { command_->footer(text); }
+void CommandBuilder::footer(const std::string& text) {
+  if (!plain_) command_->footer(text);
+}
 
 void CommandBuilder::onChosen(std::function<void()> chosen) {
-  command_->callback(std::move(chosen));
+  if (!plain_) {
+    command_->callback(std::move(chosen));
+  } else if (this->chosen()) {
+    plain_->chosen.push_back(std::move(chosen));
+  }
 }
 
 namespace {
@@ -174,10 +232,82 @@ int passedOnWords(const CLI::App& app, int argc, char** argv, std::vector<std::s
   return argc;
 }
 
+// The global options a plain command line may start with, each given once with a value.
+struct PlainGlobals {
+  std::optional<std::string_view> machine;
+  std::optional<std::string_view> disk;
+  std::optional<std::string_view> format;
+};
+
+// Takes the global options before the command, from argv[*i] on; false for anything else that
+// starts with "-", for an option given twice or without a value, and for a format not known:
+// the parser says what is wrong with those.
+bool readPlainGlobals(int argc, char** argv, int* i, PlainGlobals& globals) {
+  for (; *i < argc && std::string_view(argv[*i]).starts_with('-'); ++*i) {
+    std::string_view word = argv[*i];
+    std::optional<std::string_view> value;
+    if (std::size_t equals = word.find('='); equals != std::string_view::npos) {
+      value = word.substr(equals + 1);
+      word = word.substr(0, equals);
+    } else if (*i + 1 < argc && !std::string_view(argv[*i + 1]).starts_with('-')) {
+      value = argv[++*i];
+    }
+    std::optional<std::string_view>* slot = word == "--machine"  ? &globals.machine
+                                            : word == "--disk"   ? &globals.disk
+                                            : word == "--format" ? &globals.format
+                                                                 : nullptr;
+    // The parser takes no command's name as an option's value.
+    if (!slot || *slot || !value || value->empty() || familyNamed(*value)) return false;
+    *slot = value;
+  }
+  return !globals.format || *globals.format == "text" || *globals.format == "json" ||
+         *globals.format == "plist";
+}
+
+// Reads a command line of plain words with only the family its command names declared. Gives
+// whether the words settled it; the chosen command's callbacks have run then.
+bool readPlainWords(int argc, char** argv, Context& context, std::string& machineDir) {
+  int i = 1;
+  PlainGlobals globals;
+  if (!readPlainGlobals(argc, argv, &i, globals)) return false;
+  const Family* family = i < argc ? familyNamed(argv[i]) : nullptr;
+  if (!family) return false;
+  PlainWords plain;
+  for (; i < argc; ++i) {
+    std::string_view word = argv[i];
+    if (word.starts_with('-')) return false;
+    plain.words.push_back(word);
+  }
+  CommandBuilder tool(plain, 0);
+  family->add(tool, context);
+  if (plain.unsettled || plain.next != plain.words.size() || plain.needsCommandAt == plain.depth ||
+      plain.chosen.empty())
+    return false;
+  // The parser takes a word that names a command as that command, wherever it stands.
+  for (std::string_view value : plain.values) {
+    if (familyNamed(value) ||
+        std::find(plain.names.begin(), plain.names.end(), value) != plain.names.end())
+      return false;
+  }
+  if (globals.machine) machineDir = *globals.machine;
+  if (globals.disk) context.diskFile = *globals.disk;
+  std::string_view format = globals.format.value_or("text");
+  context.format = format == "json"    ? Format::Json
+                   : format == "plist" ? Format::Plist
+                                       : Format::Text;
+  for (const std::function<void()>& chosen : plain.chosen) chosen();
+  return true;
+}
+
 }  // namespace
 
 std::optional<int> readCommandLine(int argc, char** argv, Context& context,
                                    std::string& machineDir) {
+  try {
+    if (readPlainWords(argc, argv, context, machineDir)) return std::nullopt;
+  } catch (const UsageError& e) {
+    return usageError(e.message);
+  }
   CLI::App app{"strandel: what a Mac's storage looks like, from the live host or a machine image"};
   app.require_subcommand(1);
   std::string format = "text";
