@@ -8,16 +8,29 @@
 #include <cstring>
 
 namespace strandel::platform::live {
+namespace {
 
-bool sendDescriptor(int socket, int fd) {
+// One byte of data with room for one descriptor beside it.
+struct OneDescriptor {
   char data = 0;
   iovec piece{&data, 1};
   alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
-  message.msg_iov = &piece;
-  message.msg_iovlen = 1;
-  message.msg_control = room;
-  message.msg_controllen = sizeof room;
+  OneDescriptor() {
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = room;
+    message.msg_controllen = sizeof room;
+  }
+  OneDescriptor(const OneDescriptor&) = delete;
+  OneDescriptor& operator=(const OneDescriptor&) = delete;
+};
+
+}  // namespace
+
+bool sendDescriptor(int socket, int fd) {
+  OneDescriptor one;
+  msghdr& message = one.message;
   cmsghdr* header = CMSG_FIRSTHDR(&message);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
@@ -27,14 +40,8 @@ bool sendDescriptor(int socket, int fd) {
 }
 
 base::UniqueFd receiveDescriptor(int socket) {
-  char data;
-  iovec piece{&data, 1};
-  alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &piece;
-  message.msg_iovlen = 1;
-  message.msg_control = room;
-  message.msg_controllen = sizeof room;
+  OneDescriptor one;
+  msghdr& message = one.message;
   if (::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1) return {};
   cmsghdr* header = CMSG_FIRSTHDR(&message);
   if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
@@ -44,9 +51,5 @@ base::UniqueFd receiveDescriptor(int socket) {
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
   return base::UniqueFd(fd);
 }
-
-// In the run's fresh mount namespace: the run's own layer over the folder it may write. A kernel
-// that makes none leaves the run to write the folder itself (said once by the parent); a folder
-// that is no longer where the sandbox found it ends the start.
 
 }  // namespace strandel::platform::live
