@@ -75,7 +75,8 @@ class STRANDEL_EXPORT SharedBody {
   SharedBody& operator=(SharedBody&& other) noexcept;
   ~SharedBody();
 
-  const T& get() const noexcept { return box_ ? box_->contents : emptyContents(); }
+  // Inline in every program that reads a value, so not one of the library's exports.
+  STRANDEL_HIDDEN const T& get() const noexcept { return box_ ? box_->contents : emptyContents(); }
   /// The contents, this holder's own, to change.
   T& change();
   bool equals(const SharedBody& other) const noexcept;
