@@ -49,22 +49,32 @@ PlistDict framework::containerGroup(platform::Registry& registry, std::string_vi
       containsBoot = containsBoot || entry->mountedAtRoot;
       if (!entry->member) continue;
       const framework::GroupMember& member = *entry->member;
-      static const PlistDict kShape = framework::shapeOf(
-          {kMemberBsd, kMemberIsMounted, kMemberKind, kMemberName, kMemberVolpath});
-      PlistDict dict = kShape;
-      auto at = dict.begin();
-      (at++)->second = member.bsd;
-      (at++)->second = std::int64_t{member.hasMountUrl ? 1 : 0};
-      (at++)->second = member.kind;
-      (at++)->second = member.name;
-      at->second = member.volpath;
-      members.emplace_back(std::move(dict));
+      members.emplace_back(framework::memberDict(member.bsd,
+                                                 std::int64_t{member.hasMountUrl ? 1 : 0},
+                                                 member.kind, member.name, member.volpath));
     }
   }
-  static const PlistDict kShape = framework::shapeOf({kGroupContainsBoot, kGroupVolumes});
+  return framework::groupDict(containsBoot, std::move(members));
+}
+
+PlistDict framework::memberDict(PlistValue bsd, PlistValue isMounted, PlistValue kind,
+                                PlistValue name, PlistValue volpath) {
+  static constexpr std::string_view kKeys[] = {kMemberBsd, kMemberIsMounted, kMemberKind,
+                                               kMemberName, kMemberVolpath};
+  static const PlistDict kShape = framework::shapeOf(kKeys);
+  PlistDict dict = kShape;
+  auto at = dict.begin();
+  for (PlistValue* value : {&bsd, &isMounted, &kind, &name, &volpath})
+    (at++)->second = std::move(*value);
+  return dict;
+}
+
+PlistDict framework::groupDict(bool containsBoot, PlistArray volumes) {
+  static constexpr std::string_view kKeys[] = {kGroupContainsBoot, kGroupVolumes};
+  static const PlistDict kShape = framework::shapeOf(kKeys);
   PlistDict group = kShape;
   group.begin()->second = containsBoot;
-  (group.begin() + 1)->second = std::move(members);
+  (group.begin() + 1)->second = std::move(volumes);
   return group;
 }
 

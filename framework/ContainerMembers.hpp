@@ -21,6 +21,11 @@ namespace strandel::framework {
 /// `containsBoot` false and no volumes.
 PlistDict containerGroup(platform::Registry& registry, std::string_view bsdName);
 
+/// A member's dictionary and a group's, their keys shared with every other (made once).
+PlistDict memberDict(PlistValue bsd, PlistValue isMounted, PlistValue kind, PlistValue name,
+                     PlistValue volpath);
+PlistDict groupDict(bool containsBoot, PlistArray volumes);
+
 /// A member of a group, before it becomes a dictionary.
 struct GroupMember {
   PlistValue bsd, name, kind;  // the description's texts, shared

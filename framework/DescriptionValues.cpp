@@ -122,7 +122,7 @@ PlistValue textValueOf(const PlistValue* from, std::string_view text) {
   return PlistValue(text);
 }
 
-PlistDict shapeOf(std::initializer_list<std::string_view> sortedKeys) {
+PlistDict shapeOf(std::span<const std::string_view> sortedKeys) {
   PlistDict shape;
   shape.reserve(sortedKeys.size());
   for (std::string_view key : sortedKeys) shape.emplace_hint(shape.end(), key, PlistValue());

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,7 +47,7 @@ PlistValue textValueOf(const PlistValue* from, std::string_view text);
 /// A dictionary of `sortedKeys` with placeholder values. A record copied from one made once
 /// shares its keys' texts, where keys made afresh would each take an allocation; its values
 /// are then put in key order.
-PlistDict shapeOf(std::initializer_list<std::string_view> sortedKeys);
+PlistDict shapeOf(std::span<const std::string_view> sortedKeys);
 
 /// A flag: a boolean, or a number by its truth; false when absent or of another kind.
 bool flagOf(const PlistValue* value);

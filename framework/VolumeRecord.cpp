@@ -6,6 +6,7 @@
 #include <strandel/VolumeKeys.hpp>
 
 #include "framework/ByteLabel.hpp"
+#include "framework/ContainerMembers.hpp"
 #include "framework/PathText.hpp"
 #include "text/PathComponents.hpp"
 
@@ -98,22 +99,11 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
 }
 
 PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names) {
-  static const PlistDict kMemberShape =
-      shapeOf({kMemberBsd, kMemberIsMounted, kMemberKind, kMemberName, kMemberVolpath});
-  static const PlistDict kGroupShape = shapeOf({kGroupContainsBoot, kGroupVolumes});
-  PlistDict member = kMemberShape;
-  auto at = member.begin();
-  (at++)->second = textValueOf(facts.fields.mediaBSDName, facts.bsdName);
-  (at++)->second = !names.mountPath.empty();
-  (at++)->second = textValueOf(facts.fields.volumeKind, facts.volumeKind);
-  (at++)->second = names.displayName;
-  at->second = names.mountPath;
   PlistArray volumes;
-  volumes.emplace_back(std::move(member));
-  PlistDict group = kGroupShape;
-  group.begin()->second = names.mountPath == "/";
-  (group.begin() + 1)->second = std::move(volumes);
-  return group;
+  volumes.emplace_back(memberDict(
+      textValueOf(facts.fields.mediaBSDName, facts.bsdName), !names.mountPath.empty(),
+      textValueOf(facts.fields.volumeKind, facts.volumeKind), names.displayName, names.mountPath));
+  return groupDict(names.mountPath == "/", std::move(volumes));
 }
 
 namespace {
@@ -132,11 +122,7 @@ static_assert(std::is_sorted(std::begin(kRecordKeys), std::end(kRecordKeys)),
 // A record with every key and placeholder values. Copying it copies its entries in one block,
 // which costs less than inserting the keys one by one.
 const PlistDict& recordShape() {
-  static const PlistDict shape = [] {
-    PlistDict keys;
-    for (std::string_view key : kRecordKeys) keys.emplace_hint(keys.end(), key, PlistValue());
-    return keys;
-  }();
+  static const PlistDict shape = shapeOf(kRecordKeys);
   return shape;
 }
 
