@@ -53,35 +53,62 @@ constexpr WantedKey kWanted[] = {
 };
 constexpr std::size_t kShortest = 8, kLongest = 16;
 
-// The wanted keys by length, as words: a description key is compared only with wanted keys of
-// its own length, two words each, however long the prefix it shares with them ("DAMedia",
-// "DAVolume"), where an ordered comparison would walk the prefix every time.
-struct WantedByLength {
-  KeyWords words[std::size(kWanted)];
-  std::uint8_t index[std::size(kWanted)] = {};
-  std::uint8_t begin[kLongest + 2] = {};
+// The wanted keys in a table of 32 slots, placed by a hash of their length and last eight
+// bytes that gives each its own slot: a description key is compared with the one wanted key of
+// its slot, two words and a length, however long the prefix it shares with the wanted keys
+// ("DAMedia", "DAVolume").
+constexpr std::size_t kSlotBits = 5;
+
+struct Slot {
+  KeyWords words;
+  std::uint8_t length = 0;  // 0: no wanted key here
+  std::uint8_t index = 0;
 };
 
-constexpr WantedByLength makeWantedByLength() {
-  WantedByLength table;
-  std::size_t at = 0;
-  for (std::size_t length = 0; length <= kLongest; ++length) {
-    table.begin[length] = static_cast<std::uint8_t>(at);
-    for (std::size_t i = 0; i < std::size(kWanted); ++i) {
-      std::string_view key = kWanted[i].key;
-      if (key.size() != length) continue;
-      table.words[at] = {wordAt(key, 0), wordAt(key, key.size() - 8)};
-      table.index[at++] = static_cast<std::uint8_t>(i);
+constexpr std::size_t slotOf(std::uint64_t last, std::size_t length, std::uint64_t multiplier) {
+  return static_cast<std::size_t>(((last + length) * multiplier) >> (64 - kSlotBits));
+}
+
+constexpr std::uint64_t findMultiplier() {
+  for (std::uint64_t multiplier = 0x9E3779B97F4A7C15u;; multiplier += 2) {
+    bool taken[std::size_t{1} << kSlotBits] = {};
+    bool distinct = true;
+    for (const WantedKey& wanted : kWanted) {
+      std::size_t slot =
+          slotOf(wordAt(wanted.key, wanted.key.size() - 8), wanted.key.size(), multiplier);
+      distinct = distinct && !taken[slot];
+      taken[slot] = true;
     }
+    if (distinct) return multiplier;
   }
-  table.begin[kLongest + 1] = static_cast<std::uint8_t>(at);
+}
+
+constexpr std::uint64_t kMultiplier = findMultiplier();
+
+struct WantedTable {
+  Slot slots[std::size_t{1} << kSlotBits];
+};
+
+constexpr WantedTable makeWantedTable() {
+  WantedTable table;
+  for (std::size_t i = 0; i < std::size(kWanted); ++i) {
+    std::string_view key = kWanted[i].key;
+    Slot& slot = table.slots[slotOf(wordAt(key, key.size() - 8), key.size(), kMultiplier)];
+    slot = {{wordAt(key, 0), wordAt(key, key.size() - 8)},
+            static_cast<std::uint8_t>(key.size()),
+            static_cast<std::uint8_t>(i)};
+  }
   return table;
 }
 
-constexpr WantedByLength kWantedByLength = makeWantedByLength();
-static_assert(kWantedByLength.begin[kLongest + 1] == std::size(kWanted),
-              "every wanted key is 8 to 16 bytes long");
-static_assert(kWantedByLength.begin[kShortest] == 0);
+constexpr WantedTable kWantedTable = makeWantedTable();
+
+constexpr bool everyKeyFits() {
+  for (const WantedKey& wanted : kWanted)
+    if (wanted.key.size() < kShortest || wanted.key.size() > kLongest) return false;
+  return true;
+}
+static_assert(everyKeyFits(), "every wanted key is 8 to 16 bytes long");
 
 }  // namespace
 
@@ -91,18 +118,13 @@ DescriptionFields scanDescription(const PlistDict& description) {
   for (auto it = description.begin(); it != description.end() && found < std::size(kWanted); ++it) {
     std::string_view key = it->first;
     if (key.size() < kShortest || key.size() > kLongest) continue;
-    std::size_t from = kWantedByLength.begin[key.size()],
-                to = kWantedByLength.begin[key.size() + 1];
-    if (from == to) continue;
-    KeyWords words{loadWord(key.data()), loadWord(key.data() + key.size() - 8)};
-    for (std::size_t i = from; i < to; ++i) {
-      if (kWantedByLength.words[i].first == words.first &&
-          kWantedByLength.words[i].last == words.last) {
-        fields.*(kWanted[kWantedByLength.index[i]].field) = &it->second;
-        ++found;
-        break;
-      }
-    }
+    std::uint64_t last = loadWord(key.data() + key.size() - 8);
+    const Slot& slot = kWantedTable.slots[slotOf(last, key.size(), kMultiplier)];
+    if (slot.length != key.size() || slot.words.last != last ||
+        slot.words.first != loadWord(key.data()))
+      continue;
+    fields.*(kWanted[slot.index].field) = &it->second;
+    ++found;
   }
   return fields;
 }
@@ -164,6 +186,13 @@ std::optional<std::string_view> urlTextOf(const PlistValue* value) {
   return std::nullopt;
 }
 
+PlistValue urlValueOf(const PlistValue* from, std::optional<std::string_view> text) {
+  const PlistUrl* url = from ? from->asUrl() : nullptr;
+  if (url && text && url->text.data() == text->data() && url->text.size() == text->size())
+    return *from;
+  return PlistUrl{std::string(text.value_or(""))};
+}
+
 bool registryTruth(const std::optional<PlistValue>& property) {
   if (!property) return false;
   const PlistValue& value = *property;
@@ -185,13 +214,12 @@ bool registryTruth(const std::optional<PlistValue>& property) {
   return true;  // a date
 }
 
-std::string firstRole(const std::optional<PlistValue>& property) {
+PlistValue firstRole(const std::optional<PlistValue>& property) {
   if (!property) return {};
-  if (const std::string* text = property->asString()) return *text;
+  if (property->asString()) return *property;
   const PlistArray* roles = property->asArray();
   if (!roles || roles->empty()) return {};
-  const std::string* first = roles->front().asString();
-  return first ? *first : std::string();
+  return textValueOf(&roles->front());
 }
 
 std::string registryText(const std::optional<PlistValue>& property) {

@@ -57,6 +57,10 @@ bool flagOf(const PlistValue* value);
 /// toward zero when they fit; 0 otherwise.
 std::uint64_t byteCountOf(const PlistValue* value);
 
+/// A mount URL as a value: `from` itself, shared, when it is the URL that `text` (as urlTextOf
+/// gave it) is a view of; else a URL of `text`, the empty URL when there is none.
+PlistValue urlValueOf(const PlistValue* from, std::optional<std::string_view> text);
+
 /// The text of a mount URL: a URL value, or a text taken as the URL's text; nothing when
 /// absent, empty or of another kind. A view into the value.
 std::optional<std::string_view> urlTextOf(const PlistValue* value);
@@ -71,9 +75,9 @@ std::string_view descriptionTextView(const PlistDict& description, std::string_v
 /// empty: a registry marks a disk image by giving it such an identifier.
 bool registryTruth(const std::optional<PlistValue>& property);
 
-/// The first entry of a "Role" property; "" when absent, empty, or not a text. A bare text is
-/// taken as a one-entry list.
-std::string firstRole(const std::optional<PlistValue>& property);
+/// The first entry of a "Role" property, as a text value that shares the property's text; ""
+/// when absent, empty, or not a text. A bare text is taken as a one-entry list.
+PlistValue firstRole(const std::optional<PlistValue>& property);
 
 /// The text of a registry property that holds a text or a URL; "" otherwise.
 std::string registryText(const std::optional<PlistValue>& property);

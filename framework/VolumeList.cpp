@@ -83,8 +83,10 @@ std::optional<PendingRecord> recordOf(ListContext& context, platform::RegistryOb
   // from the description, then the role, which drops most of the volumes of a container (all
   // but its system and backup ones) for one registry search, then the other searches.
   if (isDroppedByDescription(facts, names)) return std::nullopt;
-  std::string role = framework::firstRole(context.registry.searchProperty(object, "Role"));
-  if (role != "System" && role != "Backup" && !role.empty()) return std::nullopt;
+  PlistValue role = framework::firstRole(context.registry.searchProperty(object, "Role"));
+  if (const std::string& text = *role.asString();
+      text != "System" && text != "Backup" && !text.empty())
+    return std::nullopt;
   if (isDroppedByRegistry(context, object, names)) return std::nullopt;
   // An APFS group comes after the role test (and after the walk): making it changes nothing a
   // caller could see, and a volume that the test drops needs none.
@@ -181,9 +183,12 @@ PlistArray StrandelFramework::volumeList() {
   std::vector<PendingRecord*> order;
   order.reserve(records.size());
   for (PendingRecord& pending : records) order.push_back(&pending);
-  std::sort(order.begin(), order.end(), [](const PendingRecord* a, const PendingRecord* b) {
+  auto byName = [](const PendingRecord* a, const PendingRecord* b) {
     return text::numericCompare(a->bsdName, b->bsdName) < 0;
-  });
+  };
+  // Registries made in disk order list the records in order already: one pass tells.
+  if (!std::is_sorted(order.begin(), order.end(), byName))
+    std::sort(order.begin(), order.end(), byName);
   PlistArray list;
   list.reserve(records.size());
   for (PendingRecord* pending : order) list.emplace_back(std::move(pending->record));

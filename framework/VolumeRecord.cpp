@@ -47,12 +47,21 @@ namespace {
 
 // The format label of a volume kind: "HFS+", "APFS", the volume type for "msdos", "ExFAT";
 // nothing for any other kind.
-std::optional<std::string> formatLabelFor(std::string_view kind, std::string_view volumeType) {
+std::optional<std::string_view> formatLabelFor(std::string_view kind, std::string_view volumeType) {
   if (kind == "hfs") return "HFS+";
   if (kind == "apfs") return "APFS";
-  if (kind == "msdos") return std::string(volumeType);
+  if (kind == "msdos") return volumeType;
   if (kind == "exfat") return "ExFAT";
   return std::nullopt;
+}
+
+// `text` as a value: the description's own text when `text` is a view of it, else one of the
+// texts that many records carry, made once and shared by all of them.
+PlistValue sharedText(std::string_view text, const PlistValue* from = nullptr) {
+  static const PlistValue kTexts[] = {"Internal", "External", "HFS+", "APFS", "ExFAT"};
+  for (const PlistValue& shared : kTexts)
+    if (*shared.asString() == text) return shared;
+  return textValueOf(from, text);
 }
 
 }  // namespace
@@ -84,8 +93,7 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
   // A kind without a format label never reaches the labels (the kind test drops it); "" stands
   // in for the label it lacks.
   labels.formatLabel = formatLabelFor(facts.volumeKind, facts.volumeType).value_or("");
-  std::string_view typeKey =
-      !facts.volumeType.empty() ? facts.volumeType : std::string_view(labels.formatLabel);
+  std::string_view typeKey = !facts.volumeType.empty() ? facts.volumeType : labels.formatLabel;
   labels.tooltip.append(labels.nameWithSize)
       .append("\n")
       .append(facts.bsdName)
@@ -129,7 +137,7 @@ const PlistDict& recordShape() {
 }  // namespace
 
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels,
-                       PlistValue group, std::string role) {
+                       PlistValue group, PlistValue role) {
   bool mounted = !names.mountPath.empty();
   bool boot = names.mountPath == "/";
   PlistDict record = recordShape();
@@ -147,21 +155,22 @@ PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels
   put(isHfsContent(facts.content));
   put(facts.volumeType.find("Journaled") != std::string_view::npos);
   put(mounted);
-  put(names.location);
-  put(facts.mediaUUID);
+  put(sharedText(names.location));
+  put(textValueOf(from.mediaUUID, facts.mediaUUID));
   put(std::move(role));
   put(facts.size);
   put(std::move(labels.tooltip));
-  put(std::move(labels.formatLabel));
+  put(sharedText(labels.formatLabel, from.volumeType));  // msdos: the volume type itself
   put(std::move(group));
   put(textValueOf(from.volumeKind, facts.volumeKind));
-  put(std::move(names.displayName));
+  // A volume's own name is its display name whenever it has one.
+  put(facts.volumeName.empty() ? PlistValue(std::move(names.displayName))
+                               : textValueOf(from.volumeName, facts.volumeName));
   put(std::move(labels.nameWithSize));
   put(std::move(names.mountPath));
   put(textValueOf(from.volumeType, facts.volumeType));
-  // Not mounted: the empty URL, whose text is "" and which yields no path.
-  put(PlistUrl{std::string(facts.mountUrl.value_or(""))});
-  put(facts.volumeUUID);
+  put(urlValueOf(from.volumePath, facts.mountUrl));
+  put(textValueOf(from.volumeUUID, facts.volumeUUID));
   return record;
 }
 

@@ -42,9 +42,9 @@ VolumeNames deriveNames(const VolumeFacts& facts);
 
 /// The display texts, made only for volumes that are listed.
 struct VolumeLabels {
-  std::string nameWithSize;  // "Name (500.11 GB)"
-  std::string formatLabel;   // "HFS+", "APFS", the volume type for "msdos", "ExFAT"
-  std::string tooltip;       // four lines
+  std::string nameWithSize;      // "Name (500.11 GB)"
+  std::string_view formatLabel;  // "HFS+", "APFS", the volume type for "msdos", "ExFAT"
+  std::string tooltip;           // four lines
 };
 
 /// Derives the display texts; every translation goes through `translations`.
@@ -60,6 +60,6 @@ PlistDict singleFormGroup(const VolumeFacts& facts, const VolumeNames& names);
 
 /// The 24-key record. `group` is the APFS or single-form group; `role` the first registry role.
 PlistDict volumeRecord(const VolumeFacts& facts, VolumeNames names, VolumeLabels labels,
-                       PlistValue group, std::string role);
+                       PlistValue group, PlistValue role);
 
 }  // namespace strandel::framework

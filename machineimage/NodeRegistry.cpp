@@ -21,10 +21,26 @@ struct TextHash {
 using platform::Registry;
 using platform::RegistryObject;
 
+// One of 64 marks for a property name, from its length and its first and last bytes: names
+// with different marks differ, so a node whose summary lacks a name's mark lacks the name.
+std::uint64_t nameMark(std::string_view name) noexcept {
+  if (name.empty()) return 1;
+  auto byte = [](char c) { return static_cast<unsigned char>(c); };
+  return std::uint64_t{1} << ((name.size() * 7 + byte(name.front()) * 3 + byte(name.back())) % 64);
+}
+
 class NodeRegistry final : public Registry {
  public:
   explicit NodeRegistry(std::shared_ptr<const MachinePlist> plist) : plist_(std::move(plist)) {
     const auto& nodes = plist_->nodes;
+    // A search for a property walks up to the root; the names it asks for are mostly absent
+    // all the way, and a summary of each node's names answers that without a lookup.
+    names_.reserve(nodes.size());
+    for (const RegistryNode& node : nodes) {
+      std::uint64_t names = 0;
+      for (const auto& entry : node.properties) names |= nameMark(entry.first);
+      names_.push_back(names);
+    }
     for (std::uint32_t i = 0; i < nodes.size(); ++i) {
       if (!nodes[i].isMedia) continue;
       media_.push_back(RegistryObject{i + 1});
@@ -55,8 +71,10 @@ class NodeRegistry final : public Registry {
   }
 
   std::optional<PlistValue> searchProperty(RegistryObject object, std::string_view name) override {
+    std::uint64_t mark = nameMark(name);
     for (const RegistryNode* node = find(object); node;
          node = node->parent == kNoParent ? nullptr : &plist_->nodes[node->parent]) {
+      if (!(names_[node - plist_->nodes.data()] & mark)) continue;
       auto it = node->properties.find(name);
       if (it != node->properties.end()) return it->second;
     }
@@ -113,6 +131,7 @@ class NodeRegistry final : public Registry {
   }
 
   std::shared_ptr<const MachinePlist> plist_;
+  std::vector<std::uint64_t> names_;  // each node's property names, as nameMark summarises them
   std::vector<RegistryObject> media_;
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> mediaByBsdName_;
 };
