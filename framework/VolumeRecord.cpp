@@ -86,23 +86,28 @@ VolumeLabels deriveLabels(const VolumeFacts& facts, const VolumeNames& names,
                           TranslationMemo& translations) {
   VolumeLabels labels;
   ByteLabelParts size = byteLabelParts(static_cast<double>(facts.size));
-  labels.nameWithSize.append(names.displayName)
-      .append(" (")
-      .append(formatByteLabel(size, translations.translate(size.unitWord, "ZorvikLocal")))
-      .append(")");
+  std::string byteLabel =
+      formatByteLabel(size, translations.translate(size.unitWord, "ZorvikLocal"));
+  labels.nameWithSize.reserve(names.displayName.size() + byteLabel.size() + 3);
+  labels.nameWithSize.append(names.displayName).append(" (").append(byteLabel).append(")");
   // A kind without a format label never reaches the labels (the kind test drops it); "" stands
   // in for the label it lacks.
   labels.formatLabel = formatLabelFor(facts.volumeKind, facts.volumeType).value_or("");
   std::string_view typeKey = !facts.volumeType.empty() ? facts.volumeType : labels.formatLabel;
-  labels.tooltip.append(labels.nameWithSize)
-      .append("\n")
-      .append(facts.bsdName)
-      .append("\n")
-      .append(translations.translate(typeKey, ""))
-      .append("\n")
-      .append(translations.translate(names.location, "ZorvikLocal"))
-      .append(" ")
-      .append(translations.translate(facts.protocol, "ZorvikLocal"));
+  // Every piece is at hand before the tooltip is written: one allocation, no regrowth.
+  const std::string_view pieces[] = {labels.nameWithSize,
+                                     "\n",
+                                     facts.bsdName,
+                                     "\n",
+                                     translations.translate(typeKey, ""),
+                                     "\n",
+                                     translations.translate(names.location, "ZorvikLocal"),
+                                     " ",
+                                     translations.translate(facts.protocol, "ZorvikLocal")};
+  std::size_t length = 0;
+  for (std::string_view piece : pieces) length += piece.size();
+  labels.tooltip.reserve(length);
+  for (std::string_view piece : pieces) labels.tooltip.append(piece);
   return labels;
 }
 

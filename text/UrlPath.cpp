@@ -1,5 +1,6 @@
 #include "text/UrlPath.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/Utf8.hpp"
@@ -22,29 +23,37 @@ std::size_t schemeLength(std::string_view url) noexcept {
   return 0;
 }
 
+// Where the first of `stops` lies in `text` from `from` on, or npos. A plain loop: a mount URL is
+// short, and find_first_of asks memchr about every byte.
+std::size_t firstOf(std::string_view text, std::string_view stops, std::size_t from) noexcept {
+  for (std::size_t i = from; i < text.size(); ++i)
+    for (char stop : stops)
+      if (text[i] == stop) return i;
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string urlPath(std::string_view url) {
   std::string_view rest = url.substr(schemeLength(url));
   if (rest.starts_with("//")) {
-    std::size_t pathStart = rest.find_first_of("/?#", 2);
+    std::size_t pathStart = firstOf(rest, "/?#", 2);
     rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
   }
-  rest = rest.substr(0, rest.find_first_of("?#"));
+  rest = rest.substr(0, firstOf(rest, "?#", 0));
 
   std::string path;
   path.reserve(rest.size());
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] != '%') {
-      path += rest[i];
-      continue;
-    }
-    auto high = i + 2 < rest.size() ? hexValue(rest[i + 1]) : std::nullopt;
-    auto low = i + 2 < rest.size() ? hexValue(rest[i + 2]) : std::nullopt;
+  for (std::size_t i = 0; i < rest.size();) {
+    std::size_t escape = std::min(rest.find('%', i), rest.size());
+    path.append(rest, i, escape - i);
+    if (escape == rest.size()) break;
+    auto high = escape + 2 < rest.size() ? hexValue(rest[escape + 1]) : std::nullopt;
+    auto low = escape + 2 < rest.size() ? hexValue(rest[escape + 2]) : std::nullopt;
     // A URL with a broken escape is not a URL the platform would have made; it has no path.
     if (!high || !low) return {};
     path += static_cast<char>(*high * 16 + *low);
-    i += 2;
+    i = escape + 3;
   }
   if (!base::isValidUtf8(path)) return {};
   if (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -230,6 +230,9 @@ TEST(UrlPath, DecodesEscapesAndDropsTheTrailingSlash) {
       {"file:///Volumes/Q?x=1", "/Volumes/Q"},
       {"file:///Volumes/Bad%2", ""},
       {"file:///Volumes/Bad%FF/", ""},
+      {"file:///A%20B%41%42", "/A BAB"},
+      {"file://host#/x", ""},
+      {"file:///Volumes/Bad%", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(text::urlPath(c.url), c.path) << "url '" << c.url << "'";
 }
