@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "plist/DictEntry.hpp"
+#include "plist/LastingTexts.hpp"
 
 namespace strandel::framework {
 
@@ -147,7 +148,8 @@ PlistValue textValueOf(const PlistValue* from, std::string_view text) {
 PlistDict shapeOf(std::span<const std::string_view> sortedKeys) {
   PlistDict shape;
   shape.reserve(sortedKeys.size());
-  for (std::string_view key : sortedKeys) shape.emplace_hint(shape.end(), key, PlistValue());
+  for (std::string_view key : sortedKeys)
+    shape.emplace_hint(shape.end(), detail::LastingTexts::key(key), PlistValue());
   return shape;
 }
 

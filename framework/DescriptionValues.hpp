@@ -44,9 +44,9 @@ PlistValue textValueOf(const PlistValue* value);
 /// `text` as a value: `from` itself, shared, when `text` is a view of it (as textOf gave it).
 PlistValue textValueOf(const PlistValue* from, std::string_view text);
 
-/// A dictionary of `sortedKeys` with placeholder values. A record copied from one made once
-/// shares its keys' texts, where keys made afresh would each take an allocation; its values
-/// are then put in key order.
+/// A dictionary of `sortedKeys` with placeholder values, for shapes made once per process: its
+/// keys are never freed, so a record copied from it shares them without counting, where keys
+/// made afresh would each take an allocation. The record's values are then put in key order.
 PlistDict shapeOf(std::span<const std::string_view> sortedKeys);
 
 /// A flag: a boolean, or a number by its truth; false when absent or of another kind.

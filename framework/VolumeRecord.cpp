@@ -8,6 +8,7 @@
 #include "framework/ByteLabel.hpp"
 #include "framework/ContainerMembers.hpp"
 #include "framework/PathText.hpp"
+#include "plist/LastingTexts.hpp"
 #include "text/PathComponents.hpp"
 
 namespace strandel::framework {
@@ -58,7 +59,10 @@ std::optional<std::string_view> formatLabelFor(std::string_view kind, std::strin
 // `text` as a value: the description's own text when `text` is a view of it, else one of the
 // texts that many records carry, made once and shared by all of them.
 PlistValue sharedText(std::string_view text, const PlistValue* from = nullptr) {
-  static const PlistValue kTexts[] = {"Internal", "External", "HFS+", "APFS", "ExFAT"};
+  static const PlistValue kTexts[] = {
+      detail::LastingTexts::text("Internal"), detail::LastingTexts::text("External"),
+      detail::LastingTexts::text("HFS+"), detail::LastingTexts::text("APFS"),
+      detail::LastingTexts::text("ExFAT")};
   for (const PlistValue& shared : kTexts)
     if (*shared.asString() == text) return shared;
   return textValueOf(from, text);

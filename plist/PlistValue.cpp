@@ -31,7 +31,7 @@ SharedBody<T>::SharedBody(const SharedBody& other) : box_(other.box_) {
   if (!box_) return;
   if (box_->unshareable) {
     box_ = new Box(box_->contents);
-  } else {
+  } else if (box_->holders.load(std::memory_order_relaxed) != kLastingHolders) {
     box_->holders.fetch_add(1, std::memory_order_relaxed);
   }
 }
@@ -66,7 +66,10 @@ void SharedBody<T>::release() noexcept {
   // The last holder frees the contents only after every other holder's reads of them. One
   // acquire-release step rather than a release and a fence: the same order, and one that
   // ThreadSanitizer can follow (it does not model fences, and took the free for a race).
-  if (box_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete box_;
+  // A counted box never reaches kLastingHolders, so the first test leaves it to the second.
+  if (box_->holders.load(std::memory_order_relaxed) != kLastingHolders &&
+      box_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+    delete box_;
   box_ = nullptr;
 }
 

@@ -57,6 +57,12 @@ class STRANDEL_EXPORT PlistDict;
 
 namespace detail {
 
+class LastingTexts;
+
+// A body whose box counts this many holders lasts as long as the program: copies and releases
+// leave its count alone (the library's own fixed keys and texts).
+constexpr std::uint32_t kLastingHolders = 0xFFFFFFFFu;
+
 /// What a value holds beyond eight bytes (text, data, a URL, the contents of an array or a
 /// dictionary), held by every copy of the value that holds it and counted (atomically), so
 /// that copying a value copies one pointer. Text, data and URLs never change once made. A
@@ -83,6 +89,7 @@ class STRANDEL_EXPORT SharedBody {
   friend bool operator==(const SharedBody& a, const SharedBody& b) noexcept { return a.equals(b); }
 
  private:
+  friend class LastingTexts;
   struct STRANDEL_HIDDEN Box {
     explicit Box(T from) : contents(std::move(from)) {}
     std::atomic<std::uint32_t> holders{1};
@@ -151,6 +158,7 @@ class STRANDEL_EXPORT PlistKey {
 
  private:
   friend class PlistValue;
+  friend class detail::LastingTexts;
   detail::SharedBody<std::string> text_;
 };
 
