@@ -83,7 +83,7 @@ for form in $forms; do
       round=$((round + 1))
     done
     s_cpu=$(cpu_of "s_$key") p_cpu=$(cpu_of "p_$key") s_rss=$(rss_of "s_$key") p_rss=$(rss_of "p_$key")
-    eval "s_cpu_$key=$s_cpu s_rss_$key=$s_rss"
+    eval "s_cpu_$key=$s_cpu s_rss_$key=$s_rss p_cpu_$key=$p_cpu"
     awk -v m="$media" -v f="$form" -v i="$(( $(stat -c %s "$image/machine.plist") / 1024 ))" \
       -v sc="$s_cpu" -v pc="$p_cpu" -v sr="$s_rss" -v pr="$p_rss" 'BEGIN {
       printf "%-7d %-6s %9d %11.1f %11.1f %7.2f %9.1f %9.1f %7.2f\n",
@@ -97,11 +97,13 @@ for form in $forms; do
   set -- $sizes
   first=$1 last=''
   eval "last=\${$#}"
-  cpu_growth='' rss_growth=''
+  cpu_growth='' rss_growth='' python_growth=''
   if [ "$first" != "$last" ]; then
     eval "cpu_growth=\$(ratio \$s_cpu_${form}_$last \$s_cpu_${form}_$first) rss_growth=\$(ratio \$s_rss_${form}_$last \$s_rss_${form}_$first)"
+    eval "python_growth=\$(ratio \$p_cpu_${form}_$last \$p_cpu_${form}_$first)"
     limit=$(awk -v a="$last" -v b="$first" 'BEGIN { printf "%.1f", a / b * 1.1 }')
-    echo "        $form $first -> $last media: CPU ${cpu_growth}x, peak ${rss_growth}x (goal <= $limit: $(verdict "$cpu_growth" "$limit"), $(verdict "$rss_growth" "$limit"))"
+    # Python's growth on the same images tells how much of it the machine's caches add.
+    echo "        $form $first -> $last media: CPU ${cpu_growth}x, peak ${rss_growth}x (goal <= $limit: $(verdict "$cpu_growth" "$limit"), $(verdict "$rss_growth" "$limit")); Python's CPU ${python_growth}x"
   fi
 done
 rm -rf "$work/image"
