@@ -5,7 +5,8 @@
 #
 # 1. `strandel --format json volumes` on generated images (bench_make_full_image) of 10k, 30k and
 #    100k media, binary and XML, against Python's plistlib loading the same machine.plist and
-#    doing nothing with it. RUNS rounds (default 3), each running both once.
+#    doing nothing with it. RUNS rounds (default 3), each running both once on every size in
+#    turn, so that the growth from 10k to 100k comes from runs taken side by side.
 #    Goals: CPU at most 0.5x Python's (binary) and 0.3x (XML); peak RSS at most 1x Python's;
 #    CPU and peak RSS from 10k to 100k at most 11x (linear).
 # 2. Small commands on the live host: `size total /` against `df -B1 --output=size /`,
@@ -71,17 +72,25 @@ printf '%-7s %-6s %9s %11s %11s %7s %9s %9s %7s\n' \
 load='import plistlib, sys
 with open(sys.argv[1], "rb") as f: plistlib.load(f)'
 for form in $forms; do
+  # Every size's image first, then rounds that run each size in turn: a change in the machine's
+  # load falls on all sizes alike, and the growth from the smallest to the largest is read from
+  # runs taken side by side, not minutes apart.
   for media in $sizes; do
-    image="$work/image"
+    image="$work/image-$media"
     rm -rf "$image"
     if [ "$form" = binary ]; then "$maker" "$media" "$image" binary; else "$maker" "$media" "$image"; fi
-    key="${form}_$media"
-    round=0
-    while [ "$round" -lt "$runs" ]; do
+  done
+  round=0
+  while [ "$round" -lt "$runs" ]; do
+    for media in $sizes; do
+      image="$work/image-$media" key="${form}_$media"
       measure "s_$key" 1 "$tool" --machine "$image" --format json volumes
       measure "p_$key" 1 "$python" -c "$load" "$image/machine.plist"
-      round=$((round + 1))
     done
+    round=$((round + 1))
+  done
+  for media in $sizes; do
+    image="$work/image-$media" key="${form}_$media"
     s_cpu=$(cpu_of "s_$key") p_cpu=$(cpu_of "p_$key") s_rss=$(rss_of "s_$key") p_rss=$(rss_of "p_$key")
     eval "s_cpu_$key=$s_cpu s_rss_$key=$s_rss p_cpu_$key=$p_cpu"
     awk -v m="$media" -v f="$form" -v i="$(( $(stat -c %s "$image/machine.plist") / 1024 ))" \
@@ -105,8 +114,8 @@ for form in $forms; do
     # Python's growth on the same images tells how much of it the machine's caches add.
     echo "        $form $first -> $last media: CPU ${cpu_growth}x, peak ${rss_growth}x (goal <= $limit: $(verdict "$cpu_growth" "$limit"), $(verdict "$rss_growth" "$limit")); Python's CPU ${python_growth}x"
   fi
+  rm -rf "$work"/image-*
 done
-rm -rf "$work/image"
 
 # Instructions of one run, exec to exit: perf's counter where the machine has one, else callgrind.
 instructions() {
