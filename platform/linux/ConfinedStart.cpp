@@ -304,7 +304,12 @@ bool layOwnLayer(ChildContext& context) {
   LaidLayer laid;
   switch (layRunLayer(*target, laid)) {
     case LayerOutcome::Made: {
-      bool done = sendDescriptor(context.layerSocket, laid.tmpfsRoot);
+      // The namespace goes along with the layer where /proc gives it; without it the tool's
+      // end unmounts the layer, as it would anyway.
+      int held[kMaxPassed] = {laid.tmpfsRoot,
+                              ::open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC)};
+      bool done = sendDescriptors(context.layerSocket, held, held[1] >= 0 ? 2 : 1);
+      if (held[1] >= 0) ::close(held[1]);
       if (done && context.confinement->fileRule) {
         context.runRuleset = rulesetWithLayer(*context.confinement->fileRule, laid.overlayRoot);
         done = context.runRuleset >= 0;
@@ -335,6 +340,12 @@ int joinerMain(void* raw) {
                         kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD, &context);
     if (pid >= 0) {
       context.result->started = pid;
+      // An ended run's layer, left open: this process's end lets go of it, after the runner has
+      // been released (at the release of this process's memory) and while the tool starts.
+      if (context.confinement->layersToLetGo >= 0 && context.layerSocket >= 0) {
+        int layer[kMaxPassed];
+        receiveDescriptors(context.confinement->layersToLetGo, layer);
+      }
       return 0;
     }
   }
@@ -471,15 +482,25 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
   if (pid < 0) return {};
   ConfinedChild started;
   if (joins) {
-    // The joining process has ended by now (or is ending): the program, if it started, is ours.
-    reap(pid);
+    // The joining process is done with our memory (it has ended or is ending): the program, if
+    // it started, is ours.
+    ChildProcess joiner(pid);
     pid = context.result->started;
     if (pid < 0) {
+      waitForExit(std::move(joiner));
       errno = context.result->error;
       return {};
     }
     if (context.result->layerError != 0) sayNoLayerOnce(context.result->layerError);
-    if (layerReceive) started.layer = receiveDescriptor(layerReceive.get());
+    int layer[kMaxPassed] = {-1, -1};
+    if (layerReceive && receiveDescriptors(layerReceive.get(), layer) > 0) {
+      started.layer.reset(layer[0]);
+      started.layerNamespace.reset(layer[1]);
+      // Reaped once the run has ended: by then it has long let go of what it held.
+      started.joiner = std::move(joiner);
+    } else {
+      waitForExit(std::move(joiner));
+    }
   }
   if (context.result->error != 0) {
     reap(pid);
