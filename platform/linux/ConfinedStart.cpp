@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -34,6 +35,9 @@ extern char** environ;
 
 namespace strandel::platform::live {
 namespace {
+
+// PIDFD_GET_MNT_NAMESPACE (Linux 6.11), which this system's headers may not have yet.
+constexpr unsigned long kPidfdGetMountNamespace = _IO(0xFF, 3);
 
 // Made for each start, after joining the kept user and network namespaces.
 constexpr int kFreshNamespaces =
@@ -298,6 +302,19 @@ int rulesetWithLayer(const FileRule& rule, int layerRoot) {
   return -1;
 }
 
+// A descriptor of the calling process's mount namespace, or -1. Asked of its pidfd where the
+// kernel answers (6.11): opening it through /proc would leave the process's /proc entries for
+// the runner to clear from the dentry cache when it reaps the process.
+int ownMountNamespace() {
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0));
+  if (pidfd >= 0) {
+    int ns = ::ioctl(pidfd, kPidfdGetMountNamespace, 0);
+    ::close(pidfd);
+    if (ns >= 0) return ns;
+  }
+  return ::open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
+}
+
 bool layOwnLayer(ChildContext& context) {
   const LayerTarget* target = context.confinement->layer;
   if (!target || context.layerSocket < 0) return true;
@@ -306,8 +323,7 @@ bool layOwnLayer(ChildContext& context) {
     case LayerOutcome::Made: {
       // The namespace goes along with the layer where /proc gives it; without it the tool's
       // end unmounts the layer, as it would anyway.
-      int held[kMaxPassed] = {laid.tmpfsRoot,
-                              ::open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC)};
+      int held[kMaxPassed] = {laid.tmpfsRoot, ownMountNamespace()};
       bool done = sendDescriptors(context.layerSocket, held, held[1] >= 0 ? 2 : 1);
       if (held[1] >= 0) ::close(held[1]);
       if (done && context.confinement->fileRule) {
@@ -445,14 +461,6 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
   if (argv.empty()) return {};
   char* emptyEnvironment[] = {nullptr};
   bool joins = confinement.kept && *confinement.kept;
-  // The run's layer comes back over a socket; without namespaces of its own it has none.
-  base::UniqueFd layerSend, layerReceive;
-  if (joins && confinement.layer) {
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
-    layerReceive.reset(ends[0]);
-    layerSend.reset(ends[1]);
-  }
   // Two stacks, the joining process's above the program's; the result lies at the bottom of
   // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
   // the parent reads it whether or not the children share all its memory. Both children are
@@ -469,6 +477,28 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
     base = static_cast<char*>(own.get());
     if (kept) confinement.stack->mapping_ = own.release();
   }
+  // The run's layer comes back over a socket (without namespaces of its own it has none): the
+  // kept one while this start holds the kept stack, as no other start can then read it; one of
+  // its own otherwise.
+  base::UniqueFd layerSend, layerReceive;
+  int layerSocket[2] = {-1, -1};  // receiving, sending
+  if (joins && confinement.layer) {
+    if (kept && confinement.stack->layerReceive_) {
+      layerSocket[0] = confinement.stack->layerReceive_.get();
+      layerSocket[1] = confinement.stack->layerSend_.get();
+    } else {
+      int ends[2];
+      if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
+      layerReceive.reset(ends[0]);
+      layerSend.reset(ends[1]);
+      layerSocket[0] = ends[0];
+      layerSocket[1] = ends[1];
+      if (kept) {
+        confinement.stack->layerReceive_ = std::move(layerReceive);
+        confinement.stack->layerSend_ = std::move(layerSend);
+      }
+    }
+  }
   ChildContext context{&request,
                        &confinement,
                        argv.data(),
@@ -476,7 +506,7 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
                        joins,
                        base + kChildStackSize,
                        new (base) ChildResult{0, -1, 0},
-                       layerSend ? layerSend.get() : -1,
+                       layerSocket[1],
                        -1};
   pid_t pid = cloneBlocked(joins ? joinerMain : childMain, base + kStackMapping, 0, &context);
   if (pid < 0) return {};
@@ -486,21 +516,23 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
     // it started, is ours.
     ChildProcess joiner(pid);
     pid = context.result->started;
+    // Taken whether or not the program started: nothing may wait there for the next start.
+    int layer[kMaxPassed] = {-1, -1};
+    if (layerSocket[0] >= 0) receiveDescriptors(layerSocket[0], layer);
+    started.layer.reset(layer[0]);
+    started.layerNamespace.reset(layer[1]);
     if (pid < 0) {
       waitForExit(std::move(joiner));
       errno = context.result->error;
       return {};
     }
     if (context.result->layerError != 0) sayNoLayerOnce(context.result->layerError);
-    int layer[kMaxPassed] = {-1, -1};
-    if (layerReceive && receiveDescriptors(layerReceive.get(), layer) > 0) {
-      started.layer.reset(layer[0]);
-      started.layerNamespace.reset(layer[1]);
-      // Reaped once the run has ended: by then it has long let go of what it held.
+    // Reaped once the run has ended, by when it has long let go of what it held; at once when
+    // the run has no layer to hold it until then.
+    if (started.layer)
       started.joiner = std::move(joiner);
-    } else {
+    else
       waitForExit(std::move(joiner));
-    }
   }
   if (context.result->error != 0) {
     reap(pid);

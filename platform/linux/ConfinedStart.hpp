@@ -36,7 +36,7 @@ struct ConfinedChild;
 /// The mapping the children of a start run on, made at the first start and kept for the next:
 /// one mapped and unmapped for every start costs its page faults and, when unmapped, a flush of
 /// the address translations of every thread. A start that finds it in use by another thread's
-/// start maps one of its own.
+/// start maps one of its own. The socket a run's layer comes back on is kept with it.
 class KeptStack {
  public:
   KeptStack() = default;
@@ -48,6 +48,7 @@ class KeptStack {
   friend ConfinedChild startConfined(const SpawnRequest&, const Confinement&);
   std::mutex inUse_;
   void* mapping_ = nullptr;
+  base::UniqueFd layerReceive_, layerSend_;
 };
 
 /// The file rule (Landlock) as the sandbox built it, to be built again for each run that has a
