@@ -343,5 +343,34 @@ TEST(ImageSandbox, AToolReadsAndWritesOnlyItsImageAndConnectsNowhere) {
   EXPECT_EQ(unconfined ? unconfined->bytes : "(not run)", "read-host\nwrote-host\nconnected\nown-data\nwrote-tmp\n");
 }
 
+// Runs that leave nothing in tmp/ (most) and runs that do, one after the other: each run sees
+// what the runs before it left, and the host finds it there afterwards.
+TEST(ImageSandbox, WhatARunLeavesInTmpIsThereForLaterRuns) {
+  testing::ImageBuilder image;
+  image.tool("/usr/bin/notes",
+             "#!/bin/sh\nnotes=\"${0%/*}/../../tmp/notes\"\n"
+             "[ \"$1\" = add ] && echo \"$2\" >> \"$notes\"\n"
+             "/bin/cat \"$notes\" 2>/dev/null; exit 0\n");
+  image.file("/tmp/.keep", "");
+  testing::ScopedMachine machine(image);
+  const struct {
+    std::vector<std::string> arguments;
+    const char* seen;
+  } runs[] = {
+      {{}, ""},
+      {{"add", "a"}, "a\n"},
+      {{}, "a\n"},
+      {{}, "a\n"},
+      {{"add", "b"}, "a\nb\n"},
+      {{}, "a\nb\n"},
+      {{"add", "c"}, "a\nb\nc\n"},
+  };
+  for (const auto& run : runs) {
+    auto output = current()->processes().runTool({.tool = "/usr/bin/notes", .arguments = run.arguments});
+    EXPECT_EQ(output ? output->bytes : "(not run)", run.seen) << ::testing::PrintToString(run.arguments);
+  }
+  EXPECT_EQ(readFile(machine.dir() / "root/tmp/notes"), "a\nb\nc\n");
+}
+
 }  // namespace
 }  // namespace strandel::platform
