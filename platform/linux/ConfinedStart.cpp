@@ -321,8 +321,8 @@ bool layOwnLayer(ChildContext& context) {
   LaidLayer laid;
   switch (layRunLayer(*target, laid)) {
     case LayerOutcome::Made: {
-      // The namespace goes along with the layer where /proc gives it; without it the tool's
-      // end unmounts the layer, as it would anyway.
+      // The namespace goes along with the layer where it can be opened; without it the tool's
+      // end unmounts the layer, and the runner waits for that.
       int held[kMaxPassed] = {laid.tmpfsRoot, ownMountNamespace()};
       bool done = sendDescriptors(context.layerSocket, held, held[1] >= 0 ? 2 : 1);
       if (held[1] >= 0) ::close(held[1]);
