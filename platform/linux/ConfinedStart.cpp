@@ -9,8 +9,8 @@
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -529,10 +529,11 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
     if (context.result->layerError != 0) sayNoLayerOnce(context.result->layerError);
     // Reaped once the run has ended, by when it has long let go of what it held; at once when
     // the run has no layer to hold it until then.
-    if (started.layer)
+    if (started.layer) {
       started.joiner = std::move(joiner);
-    else
+    } else {
       waitForExit(std::move(joiner));
+    }
   }
   if (context.result->error != 0) {
     reap(pid);

@@ -131,8 +131,8 @@ class ImageToolSandbox final : public Sandbox,
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
     ConfinedChild child = startConfined(
         request, Confinement{ruleset_ ? ruleset_.get() : -1, ruleset_ ? &fileRule_ : nullptr,
-                             &filter_, &kept_, &stack_,
-                             layerFolder_ >= 0 ? &layerTarget_ : nullptr, letGoReceive_.get()});
+                             &filter_, &kept_, &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr,
+                             letGoReceive_.get()});
     SandboxedChild started{std::move(child.process), nullptr};
     if (started.process && child.layer)
       started.writes = std::make_unique<LayerWrites>(shared_from_this(), std::move(child));
@@ -194,7 +194,7 @@ class ImageToolSandbox final : public Sandbox,
   mutable KeptNamespaces kept_;
   mutable KeptStack stack_;
   mutable LayerTarget layerTarget_;
-  mutable int layerFolder_ = -1;  // the folder each run's layer covers: one of paths_'
+  mutable int layerFolder_ = -1;               // the folder each run's layer covers: one of paths_'
   mutable UniqueFd letGoSend_, letGoReceive_;  // ended runs' layers, for the next start
   mutable bool usable_ = false;
 };

@@ -357,13 +357,8 @@ TEST(ImageSandbox, WhatARunLeavesInTmpIsThereForLaterRuns) {
     std::vector<std::string> arguments;
     const char* seen;
   } runs[] = {
-      {{}, ""},
-      {{"add", "a"}, "a\n"},
-      {{}, "a\n"},
-      {{}, "a\n"},
-      {{"add", "b"}, "a\nb\n"},
-      {{}, "a\nb\n"},
-      {{"add", "c"}, "a\nb\nc\n"},
+      {{}, ""},       {{"add", "a"}, "a\n"},       {{}, "a\n"}, {{}, "a\n"}, {{"add", "b"}, "a\nb\n"},
+      {{}, "a\nb\n"}, {{"add", "c"}, "a\nb\nc\n"},
   };
   for (const auto& run : runs) {
     auto output = current()->processes().runTool({.tool = "/usr/bin/notes", .arguments = run.arguments});
