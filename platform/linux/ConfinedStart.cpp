@@ -9,6 +9,7 @@
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -34,6 +35,9 @@ extern char** environ;
 
 namespace strandel::platform::live {
 namespace {
+
+// PIDFD_GET_MNT_NAMESPACE (Linux 6.11), which this system's headers may not have yet.
+constexpr unsigned long kPidfdGetMountNamespace = _IO(0xFF, 3);
 
 // Made for each start, after joining the kept user and network namespaces.
 constexpr int kFreshNamespaces =
@@ -298,13 +302,30 @@ int rulesetWithLayer(const FileRule& rule, int layerRoot) {
   return -1;
 }
 
+// A descriptor of the calling process's mount namespace, or -1. Asked of its pidfd where the
+// kernel answers (6.11): opening it through /proc would leave the process's /proc entries for
+// the runner to clear from the dentry cache when it reaps the process.
+int ownMountNamespace() {
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, ::getpid(), 0));
+  if (pidfd >= 0) {
+    int ns = ::ioctl(pidfd, kPidfdGetMountNamespace, 0);
+    ::close(pidfd);
+    if (ns >= 0) return ns;
+  }
+  return ::open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
+}
+
 bool layOwnLayer(ChildContext& context) {
   const LayerTarget* target = context.confinement->layer;
   if (!target || context.layerSocket < 0) return true;
   LaidLayer laid;
   switch (layRunLayer(*target, laid)) {
     case LayerOutcome::Made: {
-      bool done = sendDescriptor(context.layerSocket, laid.tmpfsRoot);
+      // The namespace goes along with the layer where it can be opened; without it the tool's
+      // end unmounts the layer, and the runner waits for that.
+      int held[kMaxPassed] = {laid.tmpfsRoot, ownMountNamespace()};
+      bool done = sendDescriptors(context.layerSocket, held, held[1] >= 0 ? 2 : 1);
+      if (held[1] >= 0) ::close(held[1]);
       if (done && context.confinement->fileRule) {
         context.runRuleset = rulesetWithLayer(*context.confinement->fileRule, laid.overlayRoot);
         done = context.runRuleset >= 0;
@@ -335,6 +356,12 @@ int joinerMain(void* raw) {
                         kSharedMemory | CLONE_VFORK | CLONE_PARENT | SIGCHLD, &context);
     if (pid >= 0) {
       context.result->started = pid;
+      // An ended run's layer, left open: this process's end lets go of it, after the runner has
+      // been released (at the release of this process's memory) and while the tool starts.
+      if (context.confinement->layersToLetGo >= 0 && context.layerSocket >= 0) {
+        int layer[kMaxPassed];
+        receiveDescriptors(context.confinement->layersToLetGo, layer);
+      }
       return 0;
     }
   }
@@ -434,14 +461,6 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
   if (argv.empty()) return {};
   char* emptyEnvironment[] = {nullptr};
   bool joins = confinement.kept && *confinement.kept;
-  // The run's layer comes back over a socket; without namespaces of its own it has none.
-  base::UniqueFd layerSend, layerReceive;
-  if (joins && confinement.layer) {
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
-    layerReceive.reset(ends[0]);
-    layerSend.reset(ends[1]);
-  }
   // Two stacks, the joining process's above the program's; the result lies at the bottom of
   // the mapping, below the program's stack, which grows down towards it: a shared mapping, so
   // the parent reads it whether or not the children share all its memory. Both children are
@@ -458,6 +477,28 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
     base = static_cast<char*>(own.get());
     if (kept) confinement.stack->mapping_ = own.release();
   }
+  // The run's layer comes back over a socket (without namespaces of its own it has none): the
+  // kept one while this start holds the kept stack, as no other start can then read it; one of
+  // its own otherwise.
+  base::UniqueFd layerSend, layerReceive;
+  int layerSocket[2] = {-1, -1};  // receiving, sending
+  if (joins && confinement.layer) {
+    if (kept && confinement.stack->layerReceive_) {
+      layerSocket[0] = confinement.stack->layerReceive_.get();
+      layerSocket[1] = confinement.stack->layerSend_.get();
+    } else {
+      int ends[2];
+      if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) return {};
+      layerReceive.reset(ends[0]);
+      layerSend.reset(ends[1]);
+      layerSocket[0] = ends[0];
+      layerSocket[1] = ends[1];
+      if (kept) {
+        confinement.stack->layerReceive_ = std::move(layerReceive);
+        confinement.stack->layerSend_ = std::move(layerSend);
+      }
+    }
+  }
   ChildContext context{&request,
                        &confinement,
                        argv.data(),
@@ -465,21 +506,34 @@ ConfinedChild startConfined(const SpawnRequest& request, const Confinement& conf
                        joins,
                        base + kChildStackSize,
                        new (base) ChildResult{0, -1, 0},
-                       layerSend ? layerSend.get() : -1,
+                       layerSocket[1],
                        -1};
   pid_t pid = cloneBlocked(joins ? joinerMain : childMain, base + kStackMapping, 0, &context);
   if (pid < 0) return {};
   ConfinedChild started;
   if (joins) {
-    // The joining process has ended by now (or is ending): the program, if it started, is ours.
-    reap(pid);
+    // The joining process is done with our memory (it has ended or is ending): the program, if
+    // it started, is ours.
+    ChildProcess joiner(pid);
     pid = context.result->started;
+    // Taken whether or not the program started: nothing may wait there for the next start.
+    int layer[kMaxPassed] = {-1, -1};
+    if (layerSocket[0] >= 0) receiveDescriptors(layerSocket[0], layer);
+    started.layer.reset(layer[0]);
+    started.layerNamespace.reset(layer[1]);
     if (pid < 0) {
+      waitForExit(std::move(joiner));
       errno = context.result->error;
       return {};
     }
     if (context.result->layerError != 0) sayNoLayerOnce(context.result->layerError);
-    if (layerReceive) started.layer = receiveDescriptor(layerReceive.get());
+    // Reaped once the run has ended, by when it has long let go of what it held; at once when
+    // the run has no layer to hold it until then.
+    if (started.layer) {
+      started.joiner = std::move(joiner);
+    } else {
+      waitForExit(std::move(joiner));
+    }
   }
   if (context.result->error != 0) {
     reap(pid);

@@ -36,7 +36,7 @@ struct ConfinedChild;
 /// The mapping the children of a start run on, made at the first start and kept for the next:
 /// one mapped and unmapped for every start costs its page faults and, when unmapped, a flush of
 /// the address translations of every thread. A start that finds it in use by another thread's
-/// start maps one of its own.
+/// start maps one of its own. The socket a run's layer comes back on is kept with it.
 class KeptStack {
  public:
   KeptStack() = default;
@@ -48,6 +48,7 @@ class KeptStack {
   friend ConfinedChild startConfined(const SpawnRequest&, const Confinement&);
   std::mutex inUse_;
   void* mapping_ = nullptr;
+  base::UniqueFd layerReceive_, layerSend_;
 };
 
 /// The file rule (Landlock) as the sandbox built it, to be built again for each run that has a
@@ -67,11 +68,22 @@ struct Confinement {
   const KeptNamespaces* kept{};               // null or empty: no namespaces of their own
   KeptStack* stack{};                         // null: a mapping of its own for each start
   const LayerTarget* layer{};  // null: runs write the folders they may write directly
+  // Where the layers of ended runs wait to be let go of (PassDescriptor.hpp); -1: nowhere.
+  // Letting go of a run's mount namespace and layer unmounts them, and the kernel then waits
+  // for every CPU to pass a quiescent point, twice: the next start's joining process takes one
+  // waiting layer and lets go of it as it ends, after the runner has gone on.
+  int layersToLetGo = -1;
 };
 
 struct ConfinedChild {
   ChildProcess process;
   base::UniqueFd layer;  // the root of the run's layer (RunLayer.hpp); invalid: it has none
+  // The run's mount namespace, held so that the tool's end does not unmount it (which the
+  // runner would wait for); invalid when it could not be opened.
+  base::UniqueFd layerNamespace;
+  // The process that joined the namespaces, when the run has a layer: it may still be ending
+  // (letting go of an earlier run's layer) and is reaped once the run has ended.
+  ChildProcess joiner;
 };
 
 /// Starts the request's program confined, its standard input the null device whatever the

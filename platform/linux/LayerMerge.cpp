@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -63,6 +64,24 @@ class Entries {
  private:
   UniqueDir dir_;
 };
+
+// Most runs write nothing: one read of the folder's first names tells, without the walk's
+// directory stream. Anything that can't be read counts as not empty.
+bool isEmptyFolder(int fd) {
+  alignas(dirent64) char buffer[512];
+  while (true) {
+    long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) return false;
+    for (long at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        return false;
+      if (entry->d_reclen == 0) return false;
+      at += entry->d_reclen;
+    }
+  }
+}
 
 class Merge {
  public:
@@ -158,12 +177,14 @@ class Merge {
 
 }  // namespace
 
-void mergeRunLayer(int layerRoot, int folder) {
+bool mergeRunLayer(int layerRoot, int folder) {
   UniqueFd upper = openAt(layerRoot, "upper", O_RDONLY | O_DIRECTORY);
+  if (!upper || isEmptyFolder(upper.get())) return false;
   // The folder's descriptor may be a path-only one; entries are made through one that can list.
   UniqueFd target = openAt(folder, ".", O_RDONLY | O_DIRECTORY);
-  if (!upper || !target) return;
+  if (!target) return true;
   Merge().folder(upper.get(), target.get(), 0);
+  return true;
 }
 
 }  // namespace strandel::platform::live

@@ -75,6 +75,50 @@ int makeTmpfs(mode_t folderMode) {
   return root;
 }
 
+// The overlay's layers named by descriptors, as the kernel takes them from Linux 6.13: named by
+// their /proc/self/fd paths, each lookup makes entries under /proc for this process, which the
+// runner then has to clear from the dentry cache when it reaps the process. "." of the folder's
+// descriptor is the folder itself, not the tmpfs now on top of it.
+bool configureByDescriptor(int context, int folder, int root) {
+  int lower = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int upper = ::openat(root, "upper", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int work = ::openat(root, "work", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool done = lower >= 0 && upper >= 0 && work >= 0 &&
+              ::fsconfig(context, FSCONFIG_SET_FD, "lowerdir+", nullptr, lower) == 0 &&
+              ::fsconfig(context, FSCONFIG_SET_FD, "upperdir", nullptr, upper) == 0 &&
+              ::fsconfig(context, FSCONFIG_SET_FD, "workdir", nullptr, work) == 0;
+  for (int fd : {lower, upper, work})
+    if (fd >= 0) closeKeepingErrno(fd);
+  return done;
+}
+
+bool configureByPath(int context, int folder, int root) {
+  Text lower, upper, work;
+  lower.fd(folder);
+  upper.fd(root).add("/upper");
+  work.fd(root).add("/work");
+  return ::fsconfig(context, FSCONFIG_SET_STRING, "lowerdir", lower.get(), 0) == 0 &&
+         ::fsconfig(context, FSCONFIG_SET_STRING, "upperdir", upper.get(), 0) == 0 &&
+         ::fsconfig(context, FSCONFIG_SET_STRING, "workdir", work.get(), 0) == 0;
+}
+
+// An overlay of the folder beneath the tmpfs's "upper", not yet attached anywhere; -1 when the
+// kernel makes none. The layers' xattrs are the user's own, all a user namespace may write.
+int makeOverlay(int folder, int root) {
+  for (auto configure : {configureByDescriptor, configureByPath}) {
+    int context = ::fsopen("overlay", FSOPEN_CLOEXEC);
+    if (context < 0) return -1;
+    int overlay = -1;
+    if (configure(context, folder, root) &&
+        ::fsconfig(context, FSCONFIG_SET_FLAG, "userxattr", nullptr, 0) == 0 &&
+        ::fsconfig(context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0)
+      overlay = ::fsmount(context, FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV);
+    closeKeepingErrno(context);
+    if (overlay >= 0) return overlay;
+  }
+  return -1;
+}
+
 }  // namespace
 
 LayerOutcome layRunLayer(const LayerTarget& target, LaidLayer& layer) {
@@ -99,22 +143,8 @@ LayerOutcome layRunLayer(const LayerTarget& target, LaidLayer& layer) {
     return LayerOutcome::Refused;
   }
   // The folder's own descriptor still names the folder beneath the tmpfs: the overlay's lower
-  // layer. Moved to the same place, the overlay lands on top of the tmpfs. The layers' xattrs
-  // are the user's own, which is all a user namespace may write.
-  Text lower, upper, work;
-  lower.fd(folder);
-  upper.fd(root).add("/upper");
-  work.fd(root).add("/work");
-  int overlay = -1;
-  if (int context = ::fsopen("overlay", FSOPEN_CLOEXEC); context >= 0) {
-    if (::fsconfig(context, FSCONFIG_SET_STRING, "lowerdir", lower.get(), 0) == 0 &&
-        ::fsconfig(context, FSCONFIG_SET_STRING, "upperdir", upper.get(), 0) == 0 &&
-        ::fsconfig(context, FSCONFIG_SET_STRING, "workdir", work.get(), 0) == 0 &&
-        ::fsconfig(context, FSCONFIG_SET_FLAG, "userxattr", nullptr, 0) == 0 &&
-        ::fsconfig(context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0)
-      overlay = ::fsmount(context, FSMOUNT_CLOEXEC, MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV);
-    closeKeepingErrno(context);
-  }
+  // layer. Moved to the same place, the overlay lands on top of the tmpfs.
+  int overlay = makeOverlay(folder, root);
   if (overlay >= 0 && ::move_mount(overlay, "", folder, "",
                                    MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) != 0) {
     closeKeepingErrno(overlay);

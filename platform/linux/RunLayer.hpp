@@ -43,7 +43,7 @@ LayerOutcome layRunLayer(const LayerTarget& target, LaidLayer& layer);
 /// and changed files, folders, links and FIFOs are written there, and what it removed is removed.
 /// Called once the run and everything it started have ended. Never follows a link in either
 /// tree; set-id bits are not carried over; past a depth or a count of entries it stops, leaving
-/// the rest unwritten.
-void mergeRunLayer(int layerRoot, int folder);
+/// the rest unwritten. False when the layer held nothing (the folder is then left as it was).
+bool mergeRunLayer(int layerRoot, int folder);
 
 }  // namespace strandel::platform::live

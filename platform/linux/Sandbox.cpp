@@ -4,6 +4,7 @@
 #include "platform/linux/Sandbox.hpp"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 
 #include "platform/app/ProgramName.hpp"
 #include "platform/linux/ConfinedStart.hpp"
+#include "platform/linux/PassDescriptor.hpp"
 #include "platform/linux/RunLayer.hpp"
 #include "platform/linux/SeccompFilter.hpp"
 
@@ -127,13 +129,13 @@ class ImageToolSandbox final : public Sandbox,
   SandboxedChild spawn(const SpawnRequest& request) const override {
     if (!usable()) return {};
     // No ruleset on a usable sandbox: the kernel has no Landlock, and that was said.
-    ConfinedChild child =
-        startConfined(request, Confinement{ruleset_ ? ruleset_.get() : -1,
-                                           ruleset_ ? &fileRule_ : nullptr, &filter_, &kept_,
-                                           &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr});
+    ConfinedChild child = startConfined(
+        request, Confinement{ruleset_ ? ruleset_.get() : -1, ruleset_ ? &fileRule_ : nullptr,
+                             &filter_, &kept_, &stack_, layerFolder_ >= 0 ? &layerTarget_ : nullptr,
+                             letGoReceive_.get()});
     SandboxedChild started{std::move(child.process), nullptr};
     if (started.process && child.layer)
-      started.writes = std::make_unique<LayerWrites>(shared_from_this(), std::move(child.layer));
+      started.writes = std::make_unique<LayerWrites>(shared_from_this(), std::move(child));
     return started;
   }
 
@@ -147,6 +149,11 @@ class ImageToolSandbox final : public Sandbox,
     usable_ = !filter_.empty() && kept;
     if (kept) kept_ = std::move(*kept);
     if (kept_) findLayerTarget();
+    int ends[2];
+    if (layerFolder_ >= 0 && ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) == 0) {
+      letGoReceive_.reset(ends[0]);
+      letGoSend_.reset(ends[1]);
+    }
   }
   void buildRuleset() const;
   void findLayerTarget() const;
@@ -154,16 +161,28 @@ class ImageToolSandbox final : public Sandbox,
   // A run's layer, put in place in the folder it covers once the run has ended.
   class LayerWrites final : public HeldWrites {
    public:
-    LayerWrites(std::shared_ptr<const ImageToolSandbox> sandbox, UniqueFd root)
-        : sandbox_(std::move(sandbox)), root_(std::move(root)) {}
+    LayerWrites(std::shared_ptr<const ImageToolSandbox> sandbox, ConfinedChild&& child)
+        : sandbox_(std::move(sandbox)),
+          root_(std::move(child.layer)),
+          namespace_(std::move(child.layerNamespace)),
+          joiner_(std::move(child.joiner)) {}
     void putInPlace() override {
-      if (root_) mergeRunLayer(root_.get(), sandbox_->layerFolder_);
+      bool wrote = root_ && mergeRunLayer(root_.get(), sandbox_->layerFolder_);
+      waitForExit(std::move(joiner_));
+      // A layer the run left empty (most runs write nothing) is let go of by the next start;
+      // one that held writes is let go of now, so that its memory goes with it.
+      if (!wrote && root_ && namespace_ && sandbox_->letGoSend_) {
+        int layer[] = {root_.get(), namespace_.get()};
+        sendDescriptors(sandbox_->letGoSend_.get(), layer, 2);
+      }
       root_.reset();
+      namespace_.reset();
     }
 
    private:
     std::shared_ptr<const ImageToolSandbox> sandbox_;
-    UniqueFd root_;
+    UniqueFd root_, namespace_;
+    ChildProcess joiner_;
   };
 
   std::vector<SandboxPath> paths_;
@@ -175,7 +194,8 @@ class ImageToolSandbox final : public Sandbox,
   mutable KeptNamespaces kept_;
   mutable KeptStack stack_;
   mutable LayerTarget layerTarget_;
-  mutable int layerFolder_ = -1;  // the folder each run's layer covers: one of paths_'
+  mutable int layerFolder_ = -1;               // the folder each run's layer covers: one of paths_'
+  mutable UniqueFd letGoSend_, letGoReceive_;  // ended runs' layers, for the next start
   mutable bool usable_ = false;
 };
 

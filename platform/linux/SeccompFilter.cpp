@@ -122,7 +122,13 @@ bool addRules(scmp_filter_ctx ctx) {
 
 std::vector<sock_filter> buildSeccompFilter() {
   Filter ctx(seccomp_init(SCMP_ACT_ALLOW));
-  if (!ctx || !addRules(ctx.get())) return {};
+  if (!ctx) return {};
+  // Sorted into a binary tree of call numbers rather than a list: the kernel, when it takes the
+  // filter, works out for every call number whether the filter always allows it, and walking a
+  // list for each is about a quarter of what loading the filter costs every tool run. A
+  // libseccomp that can't sort leaves the list, which means the same.
+  seccomp_attr_set(ctx.get(), SCMP_FLTATR_CTL_OPTIMIZE, 2);
+  if (!addRules(ctx.get())) return {};
   // A call of another architecture's numbering (the 32-bit entry points) ends the process:
   // the rules above speak the native numbers only.
   if (seccomp_attr_set(ctx.get(), SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS) != 0) return {};

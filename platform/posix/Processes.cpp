@@ -36,14 +36,16 @@ struct Pipe {
   UniqueFd readEnd, writeEnd;
 };
 
+enum class PipeSize { Default, Large };
+
 // Both ends are close-on-exec from birth; the child's stdout is a duplicate made in the child.
-std::optional<Pipe> makePipe() {
+std::optional<Pipe> makePipe(PipeSize size) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
     // A larger pipe lets a fast tool run ahead while the reader grows its storage; where the
     // system refuses, the default pipe works as well, only with more switches between the two.
 #ifdef F_SETPIPE_SZ
-  ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
+  if (size == PipeSize::Large) ::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
 #endif
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
@@ -386,7 +388,7 @@ class HostProcesses final : public Processes {
     if (unstartable_.contains(options.tool)) return std::nullopt;
     reapPendingChildren();
     if (!sandboxUsable()) return std::nullopt;
-    auto pipe = makePipe();
+    auto pipe = makePipe(PipeSize::Large);
     if (!pipe) return std::nullopt;
     std::optional<Pipe> errors = errorPipeFor(options);
     if (!errors) return std::nullopt;
@@ -464,7 +466,7 @@ class HostProcesses final : public Processes {
                                          std::string_view argumentText) override {
     reapPendingChildren();
     if (!sandboxUsable()) return nullptr;
-    auto pipe = makePipe();
+    auto pipe = makePipe(PipeSize::Large);
     if (!pipe) return nullptr;
     std::string commandLine = text::shellQuoted(tool);
     if (!argumentText.empty()) commandLine.append(" ").append(argumentText);
@@ -501,7 +503,8 @@ class HostProcesses final : public Processes {
   // invalid) and the stream is as the options say.
   std::optional<Pipe> errorPipeFor(const ToolRunOptions& options) const {
     if (!options_.sandbox || options.standardError != StdStream::Inherit) return Pipe{};
-    return makePipe();
+    // A tool's standard error is a few lines, passed on as they come.
+    return makePipe(PipeSize::Default);
   }
 
   // As much as the last output needed, never past the cap; a reservation the system refuses

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/ConfinedStart.hpp"
@@ -341,6 +343,59 @@ TEST(ImageSandbox, AToolReadsAndWritesOnlyItsImageAndConnectsNowhere) {
   auto unconfined = live::makeHostProcesses()->runTool({.tool = (machine.dir() / "root/usr/bin/intruder").string(),
                                                         .arguments = {outside.str() + "/b", std::to_string(port)}});
   EXPECT_EQ(unconfined ? unconfined->bytes : "(not run)", "read-host\nwrote-host\nconnected\nown-data\nwrote-tmp\n");
+}
+
+// Runs that leave nothing in tmp/ (most) and runs that do, one after the other: each run sees
+// what the runs before it left, and the host finds it there afterwards.
+TEST(ImageSandbox, WhatARunLeavesInTmpIsThereForLaterRuns) {
+  testing::ImageBuilder image;
+  image.tool("/usr/bin/notes",
+             "#!/bin/sh\nnotes=\"${0%/*}/../../tmp/notes\"\n"
+             "[ \"$1\" = add ] && echo \"$2\" >> \"$notes\"\n"
+             "/bin/cat \"$notes\" 2>/dev/null; exit 0\n");
+  image.file("/tmp/.keep", "");
+  testing::ScopedMachine machine(image);
+  const struct {
+    std::vector<std::string> arguments;
+    const char* seen;
+  } runs[] = {
+      {{}, ""},       {{"add", "a"}, "a\n"},       {{}, "a\n"}, {{}, "a\n"}, {{"add", "b"}, "a\nb\n"},
+      {{}, "a\nb\n"}, {{"add", "c"}, "a\nb\nc\n"},
+  };
+  for (const auto& run : runs) {
+    auto output = current()->processes().runTool({.tool = "/usr/bin/notes", .arguments = run.arguments});
+    EXPECT_EQ(output ? output->bytes : "(not run)", run.seen) << ::testing::PrintToString(run.arguments);
+  }
+  EXPECT_EQ(readFile(machine.dir() / "root/tmp/notes"), "a\nb\nc\n");
+}
+
+// Runs on several threads at once, some leaving a file in tmp/: each gets its own output, and
+// every file left is there afterwards whichever start held the kept stack and socket.
+TEST(ImageSandbox, ToolsRunOnSeveralThreadsAtOnce) {
+  testing::ImageBuilder image;
+  image.tool("/usr/bin/mark", "#!/bin/sh\n[ -n \"$2\" ] && echo \"$1\" > \"${0%/*}/../../tmp/$1\"\necho \"$1\"\n");
+  image.file("/tmp/.keep", "");
+  testing::ScopedMachine machine(image);
+  constexpr int kThreads = 4, kRuns = 6;
+  auto name = [](int thread, int run) { return "t" + std::to_string(thread) + "r" + std::to_string(run); };
+  auto leaves = [](int run) { return run % 3 == 0; };
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < kThreads; ++thread) {
+    threads.emplace_back([&, thread] {
+      for (int run = 0; run < kRuns; ++run) {
+        std::vector<std::string> arguments{name(thread, run)};
+        if (leaves(run)) arguments.push_back("leave");
+        auto output = current()->processes().runTool({.tool = "/usr/bin/mark", .arguments = arguments});
+        if (!output || output->bytes != name(thread, run) + "\n") ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  for (int thread = 0; thread < kThreads; ++thread)
+    for (int run = 0; run < kRuns; run += 3)
+      EXPECT_EQ(readFile(machine.dir() / "root/tmp" / name(thread, run)), name(thread, run) + "\n");
 }
 
 }  // namespace
