@@ -65,11 +65,31 @@ bool libplistHolds(const PlistValue& value, std::size_t& budget) {
   return true;
 }
 
+// Whether a full walk of the value visits at most `budget` values. A binary list a few hundred
+// bytes long may name its containers so that the walk grows far beyond the list (up to the
+// reader's expansion budget, millions of values); writing and reading that back as text is
+// bounded but takes many seconds under the fuzzer's instrumentation, so a value that expands
+// well beyond its input is only read.
+bool walkWithin(const PlistValue& value, std::size_t& budget) {
+  if (budget == 0) return false;
+  --budget;
+  if (const auto* array = value.asArray()) {
+    for (const auto& item : *array)
+      if (!walkWithin(item, budget)) return false;
+  }
+  if (const auto* dict = value.asDictionary()) {
+    for (const auto& entry : *dict)
+      if (!walkWithin(entry.second, budget)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto value = strandel::readPlist(strandel::fuzz::textOf(data, size));
   if (!value) return 0;
+  if (std::size_t walk = 16 * size + 4096; !walkWithin(*value, walk)) return 0;
   // Our reader gives no text holding U+0000, so the exact binary form holds every value read.
   auto binary = strandel::plist::writeBinary(*value, strandel::plist::WriteMode::Exact);
   strandel::fuzz::check(binary.has_value(), "the binary form holds every value read");
