@@ -23,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <strandel/Machine.hpp>
@@ -120,7 +121,7 @@ std::size_t positionOf(const PlistDict& dict, std::string_view key) {
       positionOf(first, strandel::kVolumeTooltip), positionOf(first, strandel::kVolumeNameSize)};
   const std::size_t groupAt = positionOf(first, strandel::kVolumeGroup),
                     volumesAt = positionOf(firstGroup, strandel::kGroupVolumes);
-  std::size_t volpathAt = 0;
+  std::optional<std::size_t> volpathAt;  // known at the first member
   auto afresh = [](PlistDict& dict, std::size_t at) {
     strandel::PlistValue& value = (dict.begin() + at)->second;
     if (const std::string* text = value.asString()) value = std::string(*text);
@@ -142,8 +143,8 @@ std::size_t positionOf(const PlistDict& dict, std::string_view key) {
       for (const strandel::PlistValue& member :
            *(fromGroup->begin() + volumesAt)->second.asArray()) {
         PlistDict memberCopy = *member.asDictionary();
-        if (volpathAt == 0) volpathAt = positionOf(memberCopy, strandel::kMemberVolpath);
-        afresh(memberCopy, volpathAt);
+        if (!volpathAt) volpathAt = positionOf(memberCopy, strandel::kMemberVolpath);
+        afresh(memberCopy, *volpathAt);
         members.emplace_back(std::move(memberCopy));
       }
       (made.begin() + volumesAt)->second = std::move(members);

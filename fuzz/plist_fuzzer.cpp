@@ -43,45 +43,50 @@ bool identical(const PlistValue& a, const PlistValue& b, bool anyNaN) {
   return a == b;
 }
 
-// Whether libplist can be asked to read a value back: a few thousand values at most (it copies
-// shared containers), valid UTF-8 texts only (its binary reader and ours differ on the rest by
-// design), reals that equal themselves, dates within its 32-bit seconds, whole.
-bool libplistHolds(const PlistValue& value, std::size_t& budget) {
-  if (budget == 0) return false;
+// Whether `holds` is true of every value a full walk visits, a walk that gives up (false) past
+// `budget` values.
+template <class Test>
+bool everyValue(const PlistValue& value, std::size_t& budget, const Test& holds) {
+  if (budget == 0 || !holds(value)) return false;
   --budget;
-  if (const auto* text = value.asString()) return strandel::base::isValidUtf8(*text);
-  if (const auto real = value.asReal()) return !std::isnan(*real);
-  if (const auto* date = value.asDate())
-    return std::fabs(date->secondsSince2001) < 2e9 &&
-           date->secondsSince2001 == std::trunc(date->secondsSince2001);
   if (const auto* array = value.asArray()) {
     for (const auto& item : *array)
-      if (!libplistHolds(item, budget)) return false;
+      if (!everyValue(item, budget, holds)) return false;
   }
   if (const auto* dict = value.asDictionary()) {
-    for (const auto& [key, item] : *dict)
-      if (!strandel::base::isValidUtf8(key) || !libplistHolds(item, budget)) return false;
+    for (const auto& entry : *dict)
+      if (!everyValue(entry.second, budget, holds)) return false;
   }
   return true;
 }
 
-// Whether a full walk of the value visits at most `budget` values. A binary list a few hundred
-// bytes long may name its containers so that the walk grows far beyond the list (up to the
-// reader's expansion budget, millions of values); writing and reading that back as text is
-// bounded but takes many seconds under the fuzzer's instrumentation, so a value that expands
+// Whether libplist can be asked to read a value back: a few thousand values at most (it copies
+// shared containers), valid UTF-8 texts and keys only (its binary reader and ours differ on the
+// rest by design), reals that equal themselves, dates within its 32-bit seconds, whole.
+bool libplistHolds(const PlistValue& value) {
+  std::size_t budget = 4096;
+  return everyValue(value, budget, [](const PlistValue& item) {
+    if (const auto* text = item.asString()) return strandel::base::isValidUtf8(*text);
+    if (const auto real = item.asReal()) return !std::isnan(*real);
+    if (const auto* date = item.asDate())
+      return std::fabs(date->secondsSince2001) < 2e9 &&
+             date->secondsSince2001 == std::trunc(date->secondsSince2001);
+    if (const auto* dict = item.asDictionary()) {
+      for (const auto& entry : *dict)
+        if (!strandel::base::isValidUtf8(entry.first)) return false;
+    }
+    return true;
+  });
+}
+
+// Whether a full walk of the value visits at most 16 values a byte of its input. A binary list a
+// few hundred bytes long may name its containers so that the walk grows far beyond the list (up
+// to the reader's expansion budget, millions of values); writing and reading that back as text
+// is bounded but takes many seconds under the fuzzer's instrumentation, so a value that expands
 // well beyond its input is only read.
-bool walkWithin(const PlistValue& value, std::size_t& budget) {
-  if (budget == 0) return false;
-  --budget;
-  if (const auto* array = value.asArray()) {
-    for (const auto& item : *array)
-      if (!walkWithin(item, budget)) return false;
-  }
-  if (const auto* dict = value.asDictionary()) {
-    for (const auto& entry : *dict)
-      if (!walkWithin(entry.second, budget)) return false;
-  }
-  return true;
+bool walksWithinInput(const PlistValue& value, std::size_t inputSize) {
+  std::size_t budget = 16 * inputSize + 4096;
+  return everyValue(value, budget, [](const PlistValue&) { return true; });
 }
 
 }  // namespace
@@ -89,7 +94,7 @@ bool walkWithin(const PlistValue& value, std::size_t& budget) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto value = strandel::readPlist(strandel::fuzz::textOf(data, size));
   if (!value) return 0;
-  if (std::size_t walk = 16 * size + 4096; !walkWithin(*value, walk)) return 0;
+  if (!walksWithinInput(*value, size)) return 0;
   // Our reader gives no text holding U+0000, so the exact binary form holds every value read.
   auto binary = strandel::plist::writeBinary(*value, strandel::plist::WriteMode::Exact);
   strandel::fuzz::check(binary.has_value(), "the binary form holds every value read");
@@ -110,8 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandel::fuzz::check(twice && identical(*twice, *once, true),
                           "a second writing changes nothing");
   }
-  std::size_t budget = 4096;
-  if (binary->size() < (64u << 10) && libplistHolds(*value, budget)) {
+  if (binary->size() < (64u << 10) && libplistHolds(*value)) {
     auto theirs = strandel::fuzz::oracleRead(*binary);
     strandel::fuzz::check(theirs && *theirs == *value,
                           "libplist reads our binary form to the same value");
