@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/strandel/Cli.hpp"
@@ -232,6 +234,22 @@ int passedOnWords(const CLI::App& app, int argc, char** argv, std::vector<std::s
   return argc;
 }
 
+// The output forms --format names.
+constexpr std::pair<std::string_view, Format> kFormats[] = {
+    {"text", Format::Text}, {"json", Format::Json}, {"plist", Format::Plist}};
+
+std::optional<Format> formatNamed(std::string_view name) {
+  for (const auto& [known, format] : kFormats)
+    if (name == known) return format;
+  return std::nullopt;
+}
+
+std::vector<std::string> formatNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : kFormats) names.emplace_back(entry.first);
+  return names;
+}
+
 // The global options a plain command line may start with, each given once with a value.
 struct PlainGlobals {
   std::optional<std::string_view> machine;
@@ -260,8 +278,7 @@ bool readPlainGlobals(int argc, char** argv, int* i, PlainGlobals& globals) {
     if (!slot || *slot || !value || value->empty() || familyNamed(*value)) return false;
     *slot = value;
   }
-  return !globals.format || *globals.format == "text" || *globals.format == "json" ||
-         *globals.format == "plist";
+  return !globals.format || formatNamed(*globals.format);
 }
 
 // Reads a command line of plain words with only the family its command names declared. Gives
@@ -291,10 +308,7 @@ bool readPlainWords(int argc, char** argv, Context& context, std::string& machin
   }
   if (globals.machine) machineDir = *globals.machine;
   if (globals.disk) context.diskFile = *globals.disk;
-  std::string_view format = globals.format.value_or("text");
-  context.format = format == "json"    ? Format::Json
-                   : format == "plist" ? Format::Plist
-                                       : Format::Text;
+  context.format = globals.format ? *formatNamed(*globals.format) : Format::Text;
   for (const std::function<void()>& chosen : plain.chosen) chosen();
   return true;
 }
@@ -322,7 +336,7 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context,
   app.add_option("--format", format,
                  "text (for people, the default), json (one JSON value; null when there is no "
                  "answer) or plist (an XML property list)")
-      ->check(CLI::IsMember({"text", "json", "plist"}));
+      ->check(CLI::IsMember(formatNames()));
 
   // The global options may come after the command too (`strandel volumes --format json`), as a
   // user adds them at the end of a line recalled from history; every command inherits this.
@@ -375,9 +389,7 @@ std::optional<int> readCommandLine(int argc, char** argv, Context& context,
   } catch (const UsageError& e) {
     return usageError(e.message);
   }
-  context.format = format == "json"    ? Format::Json
-                   : format == "plist" ? Format::Plist
-                                       : Format::Text;
+  context.format = *formatNamed(format);
   return std::nullopt;
 }
 
